@@ -1,0 +1,51 @@
+// bench_common.h - what every jpegbench suite shares: the suite registry,
+// the benchmark photographs, a best-of-N timer and the result printer.
+//
+// A suite is a function registered with JPEG_BENCH_SUITE(name, fn); jpegbench
+// runs every suite (or those named on its command line) and each prints its
+// own lines: a label, megapixels (or megabytes) per second, and our ratio to
+// the reference run in the same process.
+#ifndef JPEG_BENCH_BENCH_COMMON_H
+#define JPEG_BENCH_BENCH_COMMON_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct Image {
+  int width = 0;
+  int height = 0;
+  int colors = 0;
+  std::vector<uint8_t> pixels;  // interleaved, width * colors bytes per line
+};
+
+// The multi-megapixel benchmark photograph: testdata/retina.jpg decoded with
+// libjpeg and mirrored into a 2x2 tiling (2822 x 2822 RGB, about 8 MP).
+const Image& BigPhoto();
+// Grey version of the same (luma of BigPhoto).
+const Image& BigPhotoGrey();
+
+// Compresses `img` with libjpeg-turbo (quality, 4:2:0 when subsample420 else
+// 4:4:4) into memory.
+std::vector<uint8_t> LibjpegEncode(const Image& img, int quality, bool subsample420);
+
+// Runs fn repeatedly (at least `minRuns` times and about `minSeconds`) and
+// returns the best time of one run in seconds.
+double BestSeconds(const std::function<void()>& fn, int minRuns = 3, double minSeconds = 1.0);
+
+// Prints "label: X MP/s" style lines in one format.
+void PrintRate(const std::string& label, double units, const char* unitName, double seconds);
+void PrintRatio(const std::string& label, double ours, double theirs);
+
+using SuiteFn = void (*)();
+int RegisterSuite(const char* name, SuiteFn fn);
+
+}  // namespace bench
+
+#define JPEG_BENCH_SUITE(name, fn) \
+  static const int jpeg_bench_suite_##fn = ::bench::RegisterSuite(name, fn)
+
+#endif

@@ -1,0 +1,162 @@
+// dct_state.h - the codec state shared by the JPEG encoder and decoder.
+//
+// One DCTState per open JPEG filter, created zero-filled by DCTFirstInit.
+// It holds the image parameters, the sampling geometry, four component
+// records, the Huffman and quantization tables and the counters of the line
+// and strip machinery. Fields marked enc or dec are used by one side only.
+// The per-image working memory (quantization tables, component strips,
+// colour tables, the raster line buffer) is one block, the strip memory,
+// allocated once by DCTallocate when the geometry is known.
+//
+// Rule for every file under dct/: plain records and procedures, no object
+// with a destructor, because errors leave through longjmp (error_path.h).
+#ifndef JPEG_DCT_DCT_STATE_H
+#define JPEG_DCT_DCT_STATE_H
+
+#include <cstdint>
+
+#include "stm.h"
+
+// --- Huffman records -------------------------------------------------------
+
+// Encoder code table of one DC Huffman table. Index of an event: the
+// magnitude category 0..11 of the DC difference.
+struct DCTEHuffDC {
+  uint8_t spec[28];   // BITS[16] + HUFFVAL[12], as in a DHT table body
+  int32_t count;      // number of HUFFVAL symbols
+  uint16_t code[12];  // Huffman code of the event, right-aligned
+  uint8_t length[12]; // code length + magnitude bits; 0 = no code
+};
+
+// Encoder code table of one AC Huffman table. Index of an event:
+// size * 16 + run for size 1..10 (size-major), 0 for EOB, 1 for ZRL.
+struct DCTEHuffAC {
+  uint8_t spec[178];
+  int32_t count;
+  uint16_t code[176];
+  uint8_t length[176];
+};
+
+// Decoder table of one DC or AC Huffman table (canonical codes, ITU-T T.81
+// Annex C and F.2.2.3), plus a 7-bit lookahead for AC tables.
+struct DCTDHuffTable {
+  int32_t maxCode[16];     // per length L (index L-1): ((last code + 1) << (16-L)) - 1, or -1
+  int32_t endMark;         // maxCode of the longest length + 1
+  int32_t valueOffset[16]; // values[valueOffset[L-1] + code] is the value of a code of length L
+  uint8_t bits[16];        // code counts per length, as read
+  uint8_t values[162];     // HUFFVAL in the order read (12 used by a DC table)
+  uint8_t lookahead[128][2]; // AC only: (length, value) per 7-bit prefix; length >= 16 = search start
+};
+
+// --- Components ------------------------------------------------------------
+
+struct DCTComponent {
+  int32_t hSamples;   // horizontal sampling factor H, 1..4 (0 = unused record)
+  int32_t vSamples;   // vertical sampling factor V, 1..4
+  int32_t stripWidth; // bytes of one strip line
+  int32_t lastDC;     // DC predictor
+  uint8_t* strip;     // strip buffer inside the strip memory
+  int32_t lastBlockX; // enc: sample offset of the last block column holding real samples
+  uint8_t componentId;     // dec: Ci of the frame header
+  uint8_t frameQTableSel;  // dec: Tqi of the frame header
+  uint8_t scanComponentId; // dec: Csj of the scan header
+  uint8_t dcTableSel;
+  uint8_t acTableSel;
+  uint8_t qTableSel;
+  uint8_t edgeSamples; // enc: real samples in the last MCU column, 0 if it is full
+  void* acHuffPtr;     // DCTEHuffAC* (enc) or DCTDHuffTable* (dec)
+  void* dcHuffPtr;     // DCTEHuffDC* (enc) or DCTDHuffTable* (dec)
+  int32_t* qTablePtr;  // qTable[qTableSel]
+  int32_t fullRes;     // 1 when H = maxHSamples and V = maxVSamples
+};
+
+// --- Codec state -----------------------------------------------------------
+
+struct DCTState {
+  uint8_t* markerData;      // enc: marker bytes written right after SOI
+  int32_t markerDataLength; // enc
+  Stm* filterStm;           // the filter's own stream
+  int32_t phase;            // enc: 0 nothing written, 1 coding, 2 done;
+                            // dec: 0 fresh, 1 markers, 2 EOI, 4 decode a strip, 5 emit lines
+  uint8_t* lineBuffer;      // one raster line inside the strip memory
+  int32_t stripBlockLine;   // 0..7
+  int32_t stripSubLine;     // 0..maxVSamples-1
+  int32_t linesDone;        // enc: raster lines consumed
+  int32_t linesEmitted;     // dec: raster lines produced
+  int32_t stripFirstLine;   // enc: first raster line of the strip being assembled
+  int32_t hFastMode;        // 0..5
+  int32_t vFastMode;        // 0 or 1
+  int32_t maxHSamples;
+  int32_t maxVSamples;
+  int32_t mcusPerRow;
+  int32_t blocksPerMCU;
+  int32_t restartMarkerNumber; // 0..7
+  int32_t restartInterval;     // MCUs per interval; 0 = none
+  int32_t restartCountdown;
+  int32_t Colors;          // components coded (dec: in the scan)
+  int32_t outputColors;    // components per pixel exchanged with the client
+  int32_t Columns;
+  int32_t Rows;
+  int32_t inputLineBytes;  // enc: Columns * Colors
+  int32_t outputLineBytes; // dec: Columns * outputColors
+  int32_t colorTransform;  // 0 none, 1 YCbCr, 2 YCCK; dec starts at 0x3FFF (unknown)
+  int32_t blend;           // enc
+  int32_t allowOversizedMCU; // dec
+  Stm* targetStm;          // enc: receives bytes; dec: supplies them
+  uint32_t bitBuffer;
+  int32_t nextByte;        // dec: one-byte lookahead, -1 = end
+  union {
+    int32_t bitsFree;      // enc: free bit positions of the partial byte, 1..8
+    int32_t bitCount;      // dec: unconsumed bits in bitBuffer
+  };
+  uint16_t app14Version;   // dec
+  uint16_t app14Flags0;
+  uint16_t app14Flags1;
+  int16_t frameColors;
+  int16_t dqtBodyLength;   // dec
+  int16_t dhtBodyLength;   // dec
+  DCTComponent components[4];
+  int32_t blockNumber;
+  int32_t paddedLineSamples; // ceil(Columns / maxHSamples) * Colors * maxHSamples
+  int32_t samplesPerHGroup;  // Colors * maxHSamples
+  uint32_t* encCTTable[6];   // enc colour tables (in the strip memory)
+  uint32_t* decCTTable[2];   // dec colour tables (in the strip memory)
+  union {
+    DCTEHuffDC dcHuffTable[2]; // enc
+    DCTDHuffTable huffDecDC[4]; // dec
+  };
+  union {
+    DCTEHuffAC acHuffTable[2];  // enc
+    DCTDHuffTable huffDecAC[4]; // dec
+  };
+  int32_t acTableCount;   // enc
+  int32_t dcTableCount;   // enc
+  int32_t huffCodeCount;  // codes produced by the last DCTsize_codes
+  int32_t qFactorFixed;   // enc: QFactor * 65536, truncated
+  int32_t maxQuantValue;  // enc: 85, 90 or 93
+  int32_t qTableCount;    // 1..4
+  int32_t* qTable[4];     // 64 entries each, zigzag order, in the strip memory
+  int32_t* qThreshold[4]; // enc: dead-zone thresholds, in the strip memory
+  uint8_t* stripMemory;   // start of the strip memory block (null when released)
+};
+
+// --- Shared procedures (dct_alloc.cpp, dct_geometry.cpp) -----------------------
+
+DCTState* DCTFirstInit();
+void DCTallocate(DCTState* state, int32_t lineBytes, int32_t isEncoder);
+int32_t DCTstrip_bytes(const DCTComponent* c, int32_t maxV);
+void DCTfree(DCTState* state);
+
+void DCTInitCommon(DCTState* state, int32_t isEncoder);
+void DCTreset_dc(DCTState* state);
+int32_t DCTsize_codes(DCTState* state, const uint8_t bits[16], uint8_t* sizes, uint16_t* codes,
+                      int32_t maxCodes);
+
+// Zigzag position -> natural (row-major) index; entries 64..79 are 64, the
+// discard slot one past a block, so a zero run past 63 stays inside.
+extern const uint8_t DCTunzigzag[80];
+
+// x rounded up to a multiple of 4.
+constexpr int32_t DCTceil4(int32_t x) { return (x + 3) & ~3; }
+
+#endif

@@ -1,0 +1,48 @@
+// dctd.h - the decoder's internal procedures, from JPEG bytes to raster lines.
+//
+// The decode filter (jpeg_decode_filter.cpp) calls DCTDFilBuf once per line
+// (dctd_markers.cpp): it parses the header through SOS, sets up the scan,
+// has the block decoder (dctd_blocks.cpp) decode one strip of MCUs through
+// the entropy input (dctd_input.cpp) and the inverse DCT (dctd_idct.cpp),
+// and hands the strip out line by line through the output stage
+// (dctd_output.cpp).
+#ifndef JPEG_DCT_DCTD_H
+#define JPEG_DCT_DCTD_H
+
+#include <cstdint>
+
+#include "dct/dct_state.h"
+
+// --- entropy input (dctd_input.cpp) -------------------------------------------
+void DCTDinit_sgetv(DCTState* state);
+int32_t DCTDsget8(DCTState* state);
+int32_t DCTDsget16(DCTState* state);
+int32_t DCTDsgetmarker(DCTState* state);
+int32_t DCTDpremdusget(DCTState* state, int32_t slack);
+[[noreturn]] void DCTDBadHuff(DCTState* state);
+void DCTDmake_huffdec(DCTState* state, DCTDHuffTable* table, int32_t isAC);
+
+// --- dequantization and inverse DCT (dctd_idct.cpp) ----------------------------
+extern const uint32_t DCTDQScale[64];  // zigzag order
+void DCTDScaleQT(DCTState* state, int32_t* table, int32_t index);
+void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t lastCol,
+                      int32_t lastRow, const DCTComponent* comp);
+
+// --- block decoder (dctd_blocks.cpp) -------------------------------------------
+void DCTDdecodeStrip(DCTState* state);
+
+// --- output strips (dctd_output.cpp) --------------------------------------------
+void DCTDInitCT(DCTState* state);
+int32_t DCTPointStrip(int32_t blockLine, int32_t subLine, int32_t maxV, int32_t v);
+void DCTPutNCLine(DCTState* state, int32_t blockLine, int32_t subLine);
+void DCTDCCOvfFixProc0(int32_t r, int32_t g, int32_t b, uint8_t* pixelEnd);
+
+// --- marker parser and the per-line driver (dctd_markers.cpp) -------------------
+int32_t DCTDFilBuf(DCTState* state);
+
+// The user-segment hook, supplied by the host read stream (host/): called
+// for every APPn (but the colour-transform APP14) and COM segment with a
+// copy of its body, which the parser frees after the call.
+void DCTDusermarker(char* data, uint16_t marker, uint16_t length);
+
+#endif

@@ -1,0 +1,91 @@
+/* stm.h - the byte-stream record every filter and adapter of the library
+ * uses, its buffered byte I/O, the library's error path and the 18-byte
+ * raster header helpers.
+ *
+ * A Stm is a buffer plus two owner-supplied procedures: filBuf refills the
+ * buffer when a reader runs it dry, flsBuf empties it when a writer fills it.
+ * Filters embed a Stm in their context and point procData back at it, so
+ * streams stack: JPEG encode over ASCII85 encode over a host stream, and the
+ * reverse for reading. Byte values travel as 16-bit signed numbers, 0..255
+ * for data and -1 for end of data or failure.
+ *
+ * Procedure contract (every owner honours it):
+ *  - filBuf(s): refill; return the first byte with ptr just past it and count
+ *    the bytes after it, or -1 at end of data (eof set) or failure (error set).
+ *  - flsBuf(c, s): dispose of the full buffer, start an empty one, store c as
+ *    its first byte and return c; with c = -1 set eof, leave count 0 and
+ *    return -1; return -1 if the bytes cannot be taken.
+ *  - A stream that supplies compressed bytes to the JPEG decoder stores one
+ *    0xFF guard byte right after the valid bytes of its buffer on every refill.
+ *
+ * The record layout is part of the library's binary interface: a C program
+ * with its own copy of this record works with jpeg.so. */
+#ifndef JPEG_STM_H
+#define JPEG_STM_H
+
+#include <stdint.h>
+#include "jpeg_export.h"
+
+JPEG_EXTERN_C_BEGIN
+
+typedef struct Stm Stm;
+typedef int16_t (*StmFlsBufProc)(int16_t c, Stm* s);
+typedef int16_t (*StmFilBufProc)(Stm* s);
+
+struct Stm {
+  uint8_t eof;          /* end of data reached (reading) or signalled (writing -1) */
+  uint8_t error;        /* the stream has failed; never cleared by the byte I/O */
+  int16_t count;        /* reading: unread bytes; writing: free bytes; < 0 when exhausted */
+  uint8_t* ptr;         /* next byte to read or write */
+  uint8_t* base;        /* start of the buffer */
+  void* procData;       /* owner's private pointer */
+  uint16_t bufSize;     /* buffer capacity in bytes */
+  uint16_t reserved;    /* 0; not read */
+  StmFlsBufProc flsBuf; /* write side */
+  StmFilBufProc filBuf; /* read side */
+};
+
+/* Opaque to callers: the codec state of a JPEG filter (vs_init_in fills it). */
+typedef struct DCTState DCTState;
+
+JPEG_API uint32_t StmFRead(void* dst, uint32_t size, uint32_t nitems, Stm* s);
+JPEG_API uint32_t StmFWrite(const void* src, uint32_t size, uint32_t nitems, Stm* s);
+JPEG_API int16_t os_fgetc(Stm* s);
+JPEG_API int16_t os_fputc(int16_t c, Stm* s);
+JPEG_API int16_t StmUnGetc(int16_t c, Stm* s);
+
+/* The error path. A JPEG filter entry arms the jump; code below it raises
+ * with one of these, which format the message into the 256-byte buffer of the
+ * filter and jump back to the entry. They never return. */
+#if defined(__cplusplus)
+#define JPEG_NORETURN [[noreturn]]
+#elif defined(__GNUC__)
+#define JPEG_NORETURN __attribute__((noreturn))
+#else
+#define JPEG_NORETURN
+#endif
+JPEG_NORETURN JPEG_API void DCTStmErr0(const char* msg);
+JPEG_NORETURN JPEG_API void DCTStmErr1(const char* fmt, int32_t a);
+JPEG_NORETURN JPEG_API void DCTStmErr2(const char* fmt, int32_t a, int32_t b);
+
+/* Called by a filter entry when an error has landed at its armed point:
+ * sets gJPEGError and keeps a copy of the message (JPEGLastErrorMessage). */
+JPEG_API void JPEGErrorMessage(const char* msg);
+/* 1 once a codec failure was reported; hosts clear and test it. */
+JPEG_API extern uint8_t gJPEGError;
+/* The most recent codec message passed to JPEGErrorMessage ("" if none). The
+ * text stays valid until the next failure. */
+JPEG_API const char* JPEGLastErrorMessage(void);
+
+JPEG_API int32_t scd(void);
+JPEG_NORETURN JPEG_API void report_open_failure(const char* name);
+JPEG_API void os_eprint1(const char* fmt, ...);
+
+/* 18-byte raster header (the uncompressed TGA header layout, little-endian). */
+JPEG_API int32_t vs_init_in(DCTState* state, Stm* in, int32_t extra);
+JPEG_API int32_t vs_init_out(Stm* out, int32_t kind, int32_t width, int32_t height,
+                             int32_t colors);
+
+JPEG_EXTERN_C_END
+
+#endif

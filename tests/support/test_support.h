@@ -1,0 +1,110 @@
+// test_support.h - what the test programs share: test images, PSNR, memory
+// streams (a sink that collects what a filter writes, a source that feeds
+// bytes in pieces of any size with the decoder's 0xFF guard byte), and the
+// system libjpeg as a reference peer.
+#ifndef JPEG_TESTS_SUPPORT_TEST_SUPPORT_H
+#define JPEG_TESTS_SUPPORT_TEST_SUPPORT_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "stm.h"
+
+namespace testing_support {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Image {
+  int width = 0;
+  int height = 0;
+  int colors = 0;
+  Bytes pixels;  // interleaved, width * colors bytes per line
+  const uint8_t* Row(int y) const { return &pixels[static_cast<size_t>(y) * width * colors]; }
+};
+
+std::string TestdataPath(const std::string& name);
+Bytes ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const Bytes& bytes);
+
+// Binary PNM: P5, P6, or P7 with DEPTH 1..4, MAXVAL 255.
+Image LoadPNM(const std::string& path);
+Image LoadTestImage(const std::string& name);  // from testdata/
+// A deterministic synthetic image (smooth gradients plus some texture).
+Image SyntheticImage(int width, int height, int colors, uint32_t seed = 1);
+// The top-left width x height part of img (clamped to its size).
+Image Crop(const Image& img, int width, int height);
+
+// Peak signal-to-noise ratio over all samples (99 dB for identical inputs).
+double Psnr(const Bytes& a, const Bytes& b);
+double Psnr(const Image& a, const Image& b);
+// Largest absolute sample difference.
+int MaxAbsDiff(const Bytes& a, const Bytes& b);
+
+// A Stm that collects written bytes. bufSize sets the Stm buffer size; when
+// failAfter >= 0, a flush that would take the total past failAfter bytes
+// fails (error flag set, -1 returned).
+class MemSink {
+ public:
+  explicit MemSink(uint16_t bufSize = 4096, long failAfter = -1);
+  MemSink(const MemSink&) = delete;
+  MemSink& operator=(const MemSink&) = delete;
+  Stm* stm() { return &stm_; }
+  // Everything written so far, including the bytes still in the buffer.
+  Bytes Contents() const;
+
+ private:
+  static int16_t FlsBuf(int16_t c, Stm* s);
+  static int16_t FilBuf(Stm* s);
+  void Flush();
+  Stm stm_{};
+  Bytes buffer_;
+  Bytes flushed_;
+  long failAfter_;
+};
+
+// A Stm that delivers `data` in pieces: piece k holds pieceSize(k) bytes
+// (at least 1). Every refill stores a 0xFF guard byte after the valid bytes.
+class MemSource {
+ public:
+  using PieceFn = std::function<size_t(size_t pieceIndex)>;
+  explicit MemSource(Bytes data, size_t pieceSize = 8192);
+  MemSource(Bytes data, PieceFn pieceSize);
+  MemSource(const MemSource&) = delete;
+  MemSource& operator=(const MemSource&) = delete;
+  Stm* stm() { return &stm_; }
+  size_t consumed() const { return position_; }
+
+ private:
+  static int16_t FilBuf(Stm* s);
+  static int16_t FlsBuf(int16_t c, Stm* s);
+  Stm stm_{};
+  Bytes data_;
+  Bytes buffer_;
+  PieceFn pieceSize_;
+  size_t position_ = 0;
+  size_t pieces_ = 0;
+};
+
+// libjpeg-turbo as a reference peer.
+struct LibjpegOptions {
+  int quality = 75;
+  int hSamp0 = 2, vSamp0 = 2;  // luma sampling for 3-component images (4:2:0 default)
+  int restartInterval = 0;     // in MCUs
+  int restartInRows = 0;       // in MCU rows
+  bool optimize = false;
+  bool progressive = false;
+  bool arithmetic = false;
+};
+Bytes LibjpegEncode(const Image& img, const LibjpegOptions& options = {});
+// Decodes with libjpeg. fancyUpsampling off gives plain replication, the way
+// our decoder upsamples. For four-component files the raw components are
+// returned (no colour conversion). Returns false (and a message) on failure
+// or when libjpeg warned about the data.
+bool LibjpegDecode(const Bytes& jpeg, Image* out, bool fancyUpsampling = false,
+                   std::string* message = nullptr, bool rawComponents = false);
+
+}  // namespace testing_support
+
+#endif
