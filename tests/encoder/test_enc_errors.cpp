@@ -6,7 +6,8 @@
 
 #include <malloc.h>
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's own count of heap bytes in use.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include <cstring>
