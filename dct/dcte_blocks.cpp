@@ -90,8 +90,7 @@ void PrepareDeadZone(DeadZone* z, const int32_t* T, const int32_t* D) {
     z->t[DCTunzigzag[k]] = t;
     z->twoTFlipped[DCTunzigzag[k]] = (2 * t) ^ 0x80000000u;
     const uint64_t divisor = 2 * static_cast<uint64_t>(static_cast<uint32_t>(D[k]));
-    int32_t l = 0;
-    while ((uint64_t{1} << l) < divisor) l++;
+    const int32_t l = 64 - __builtin_clzll(divisor - 1);  // ceil(log2(divisor)), divisor >= 2
     z->magic[k] = static_cast<uint32_t>(((uint64_t{1} << (31 + l)) - 1) / divisor + 1);
     z->shift[k] = static_cast<uint8_t>(31 + l);
   }
