@@ -32,8 +32,17 @@ constexpr int32_t kZRL = 1;  // AC code-table index of a run of 16 zeros
 constexpr int32_t kMaxV = 4; // largest vertical sampling factor
 constexpr int32_t kMaxEncoderQTables = 2;  // luminance and chrominance
 
-// Category of a magnitude up to 4095 (baseline values stay far below).
-inline int32_t Category(uint32_t v) {
+// Largest magnitudes baseline coding produces from 8-bit samples: AC values
+// below 1024 (category 10), DC differences below 2048 (category 11).
+constexpr uint32_t kACLimit = 1024;
+constexpr uint32_t kDCDiffLimit = 2048;
+
+// Category of a magnitude below `limit` (at most 4096); a larger one can only
+// come from an internal fault and is reported rather than indexing past the
+// code tables.
+inline int32_t Category(uint32_t v, uint32_t limit) {
+  if (v >= limit)
+    DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(v & 0x7FFFFFFF));
   return v < 64 ? DCTmagnitof[v] : DCTmagnitof[v >> 6] + 6;
 }
 
@@ -62,7 +71,7 @@ inline void CodeDC(DCTEBitSink* sink, DCTComponent* comp, const DCTEHuffDC* dc, 
   const int32_t diff = value - comp->lastDC;
   comp->lastDC = value;
   const uint32_t mag = Magnitude(diff);
-  const int32_t s = Category(mag);
+  const int32_t s = Category(mag, kDCDiffLimit);
   const uint32_t bits = MagnitudeBits(diff, mag, s);
   DCTEputBits(sink, (static_cast<uint32_t>(dc->code[s]) << s) | bits, dc->length[s]);
 }
@@ -118,10 +127,8 @@ inline uint64_t SignificantNatural(const int32_t* coef, const DeadZone* z) {
     mask |= static_cast<uint64_t>(bits) << i;
   }
 #else
-  for (int32_t i = 0; i < 64; i++) {
-    const uint32_t twoT = z->twoTFlipped[i] ^ 0x80000000u;
-    if (static_cast<uint32_t>(coef[i]) + z->t[i] >= twoT) mask |= uint64_t{1} << i;
-  }
+  for (int32_t i = 0; i < 64; i++)
+    if (Significant(coef[i], static_cast<int32_t>(z->t[i]))) mask |= uint64_t{1} << i;
 #endif
   return mask;
 }
@@ -174,7 +181,7 @@ void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const 
     const int32_t G = coef[DCTunzigzag[k]];
     const uint32_t d = static_cast<uint32_t>(D[k]);
     const uint32_t m = DivideByTwiceStep(Magnitude(G) + d, d, zone, k);
-    const int32_t s = Category(m);
+    const int32_t s = Category(m, kACLimit);
     const uint32_t bits = MagnitudeBits(G, m, s);
     int32_t run = k - p;
     for (; run >= 16; run -= 16) DCTEputBits(sink, ac->code[kZRL], ac->length[kZRL]);
