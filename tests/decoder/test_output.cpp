@@ -126,26 +126,6 @@ void CheckAgainstJfif(int transform) {
 TEST(DecoderColour, YCbCrWithinOneOfJfif) { CheckAgainstJfif(1); }
 TEST(DecoderColour, YcckWithinOneOfJfif) { CheckAgainstJfif(2); }
 
-TEST(DecoderColour, TablesAreBuiltIncrementally) {
-  // The words equal a running sum from entry 0 with the steps of the
-  // coefficients, as long as no field leaves its half (true for these tables).
-  for (int transform : {1, 2}) {
-    LineState ls(Make(transform == 1 ? 3 : 4, 1, transform, {1, 1, 1, 1}, {1, 1, 1, 1}), false);
-    const uint32_t* cb = ls.st()->decCTTable[0];
-    const uint32_t* cr = ls.st()->decCTTable[1];
-    const int32_t rb = transform == 1 ? 32768 : 32768 - 16711680;
-    const int32_t g = transform == 1 ? 557056 : 557056 + 267386880;
-    for (int i = 0; i < 256; ++i) {
-      const int32_t d = i - 128;
-      auto pack = [](int32_t hi, int32_t lo) {
-        return (uint32_t(hi) & 0xFFFF0000u) + (uint32_t(lo >> 16) & 0xFFFFu);
-      };
-      ASSERT_EQ(cb[i], pack(g + 360853 * d, rb + 116130 * d)) << i;
-      ASSERT_EQ(cr[i], pack(748826 * d, rb + 91881 * d)) << i;
-    }
-  }
-}
-
 TEST(DecoderOutput, PointStripRows) {
   struct Row {
     int maxV, v;
@@ -188,31 +168,6 @@ TEST(DecoderOutput, UpsamplesThirdsAndQuarters) {
     EXPECT_EQ(line[3], 20);
     EXPECT_EQ(line[5], 20);
     EXPECT_EQ(line[7], 30);
-  }
-  {  // Hmax 4, H = 2 and H = 1
-    LineState ls(Make(3, 4, 0, {4, 2, 1}, {1, 1, 1}), true);
-    ls.Row(1, 0)[0] = 5;
-    ls.Row(1, 0)[1] = 6;
-    ls.Row(2, 0)[0] = 7;
-    const auto line = ls.Line(0, 0);
-    const uint8_t c1[] = {5, 5, 6, 6};
-    for (int x = 0; x < 4; ++x) {
-      EXPECT_EQ(line[3 * x + 1], c1[x]);
-      EXPECT_EQ(line[3 * x + 2], 7);
-    }
-  }
-}
-
-TEST(DecoderOutput, SingleComponentIsAStraightCopy) {
-  for (int h = 1; h <= 4; ++h) {
-    for (int columns : {1, 7, 8, 9, 17, 33}) {
-      LineState ls(Make(1, columns, 0, {h}, {h}), true);
-      ls.FillStrips([](int, int r, int x) { return r * 7 + x * 3; });
-      for (int r = 0; r < 8 * h; ++r) {
-        const auto line = ls.Line(r / h, r % h);
-        for (int x = 0; x < columns; ++x) ASSERT_EQ(line[x], ls.Row(0, r)[x]);
-      }
-    }
   }
 }
 
