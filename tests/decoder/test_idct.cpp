@@ -252,7 +252,7 @@ void ExpectExtentIndependent(const Block& block, int c, int r) {
   }
 }
 
-TEST(DCTrevTransform, SpecialisedFormsMatchFullTransform) {
+TEST(DCTrevTransform, SameBytesForAnyCoveringExtent) {
   std::mt19937 rng(99);
   std::uniform_int_distribution<int> small(-60, 60);
   const auto scaledZz = ScaledZigzag(ScaledTable(kLumaQ, 50));
