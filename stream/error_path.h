@@ -47,6 +47,7 @@ extern char* gErrorMsg;
 struct DCTSavedEnv {
   jmp_buf env;
   char* errorMsg;
+  int armed;
 };
 
 // Saves the running entry's jump buffer and message pointer into `saved` and
