@@ -156,9 +156,9 @@ void BuildDecodeTable(A85FilterContext* ctx) {
     t->cls[c] = static_cast<uint8_t>(c - kFirstDigitChar);
   }
   for (int c = '\b'; c <= '\r'; c++) t->cls[c] = kA85White;  // 8..13
-  t->cls[' '] = kA85White;
-  t->cls['z'] = kA85Zero;
-  t->cls['~'] = kA85Tilde;
+  t->cls[static_cast<uint8_t>(' ')] = kA85White;
+  t->cls[static_cast<uint8_t>('z')] = kA85Zero;
+  t->cls[static_cast<uint8_t>('~')] = kA85Tilde;
   for (uint32_t d = 0; d < kA85DigitCount; d++) {
     t->times85[d] = static_cast<uint16_t>(d * 85u);
     t->times85p2[d] = d * 85u * 85u;
