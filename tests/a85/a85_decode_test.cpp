@@ -136,6 +136,8 @@ struct Malformed {
   bool error;
 };
 
+void PrintTo(const Malformed& m, std::ostream* os) { *os << '"' << m.text << '"'; }
+
 class DecodeEnds : public ::testing::TestWithParam<Malformed> {};
 
 TEST_P(DecodeEnds, DeliversBytesThenReports) {
