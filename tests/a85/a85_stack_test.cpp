@@ -79,17 +79,6 @@ Image DecodeThroughTable(Stm* below) {
   return img;
 }
 
-TEST(BNStreamsTable, EntriesInTableOrder) {
-  EXPECT_EQ(BNStreams[kBNOpenAscii85Encode], reinterpret_cast<BNStreamProc>(&COpenAscii85Encode));
-  EXPECT_EQ(BNStreams[kBNCloseAscii85Encode], reinterpret_cast<BNStreamProc>(&CCloseAscii85Encode));
-  EXPECT_EQ(BNStreams[kBNOpenAscii85Decode], reinterpret_cast<BNStreamProc>(&COpenAscii85Decode));
-  EXPECT_EQ(BNStreams[kBNCloseAscii85Decode], reinterpret_cast<BNStreamProc>(&CCloseAscii85Decode));
-  EXPECT_EQ(BNStreams[kBNOpenJPEGEncode], reinterpret_cast<BNStreamProc>(&COpenJPEGEncode));
-  EXPECT_EQ(BNStreams[kBNCloseJPEGEncode], reinterpret_cast<BNStreamProc>(&CCloseJPEGEncode));
-  EXPECT_EQ(BNStreams[kBNOpenJPEGDecode], reinterpret_cast<BNStreamProc>(&COpenJPEGDecode));
-  EXPECT_EQ(BNStreams[kBNCloseJPEGDecode], reinterpret_cast<BNStreamProc>(&CCloseJPEGDecode));
-}
-
 TEST(BNStreamsTable, NullBelowIsRefused) {
   JPEGEncodeParams params = ParamsFor(testing_support::SyntheticImage(8, 8, 3));
   EXPECT_EQ(Entry<BNOpenJPEGEncodeProc>(kBNOpenJPEGEncode)(nullptr, &params), nullptr);
@@ -97,25 +86,6 @@ TEST(BNStreamsTable, NullBelowIsRefused) {
   EXPECT_EQ(Entry<BNOpenJPEGDecodeProc>(kBNOpenJPEGDecode)(nullptr, info), nullptr);
   EXPECT_EQ(Entry<BNOpenProc>(kBNOpenAscii85Encode)(nullptr, nullptr), nullptr);
   EXPECT_EQ(Entry<BNOpenProc>(kBNOpenAscii85Decode)(nullptr, nullptr), nullptr);
-}
-
-TEST(BNStreamsTable, Ascii85RoundTripThroughTheTable) {
-  const Bytes data = a85test::ZeroHeavyBytes(5000, 12);
-  MemSink sink;
-  Stm* enc = Entry<BNOpenProc>(kBNOpenAscii85Encode)(sink.stm(), nullptr);
-  ASSERT_NE(enc, nullptr);
-  ASSERT_EQ(StmFWrite(data.data(), 1, 5000, enc), 5000u);
-  const int32_t lines = Entry<BNCloseIntProc>(kBNCloseAscii85Encode)(enc);
-  const Bytes text = sink.Contents();
-  EXPECT_EQ(lines, std::count(text.begin(), text.end(), '\n'));
-  MemSource source(text, 100);
-  Stm* dec = Entry<BNOpenProc>(kBNOpenAscii85Decode)(source.stm(), nullptr);
-  ASSERT_NE(dec, nullptr);
-  Bytes back(6000);
-  back.resize(StmFRead(back.data(), 1, 6000, dec));
-  EXPECT_FALSE(dec->error);
-  Entry<BNCloseProc>(kBNCloseAscii85Decode)(dec);
-  EXPECT_EQ(back, data);
 }
 
 // (width, height, colours)
