@@ -81,6 +81,7 @@ void DCTallocate(DCTState* state, int32_t lineBytes, int32_t isEncoder) {
     DCTStmErr1("Cannot allocate %ld bytes", static_cast<int32_t>(size > kLargestBlock ? kLargestBlock : size));
   }
   state->stripMemory = block;
+  state->stripMemoryBytes = static_cast<int32_t>(size);
   const auto owner = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(state));
   for (int i = 0; i < 4; i++) block[i] = static_cast<uint8_t>(owner >> (8 * i));
   uint8_t* p = block + 4;

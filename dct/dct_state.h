@@ -138,6 +138,7 @@ struct DCTState {
   int32_t* qTable[4];     // 64 entries each, zigzag order, in the strip memory
   int32_t* qThreshold[4]; // enc: dead-zone thresholds, in the strip memory
   uint8_t* stripMemory;   // start of the strip memory block (null when released)
+  int32_t stripMemoryBytes; // its size in bytes
 };
 
 // --- Shared procedures (dct_alloc.cpp, dct_geometry.cpp) -----------------------

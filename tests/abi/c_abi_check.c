@@ -1,0 +1,99 @@
+/* c_abi_check.c - a C program, compiled on its own with its own copy of the
+ * Stm record (no library header), that checks jpeg.so's exported stream
+ * functions give the documented results across the C boundary. */
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+typedef struct MyStm MyStm;
+struct MyStm {
+  uint8_t eof;
+  uint8_t error;
+  int16_t count;
+  uint8_t* ptr;
+  uint8_t* base;
+  void* procData;
+  uint16_t bufSize;
+  uint16_t reserved;
+  int16_t (*flsBuf)(int16_t c, MyStm* s);
+  int16_t (*filBuf)(MyStm* s);
+};
+
+uint32_t StmFRead(void* dst, uint32_t size, uint32_t nitems, MyStm* s);
+uint32_t StmFWrite(const void* src, uint32_t size, uint32_t nitems, MyStm* s);
+int16_t os_fgetc(MyStm* s);
+int16_t os_fputc(int16_t c, MyStm* s);
+int16_t StmUnGetc(int16_t c, MyStm* s);
+int32_t vs_init_out(MyStm* out, int32_t kind, int32_t width, int32_t height, int32_t colors);
+void JPEGErrorMessage(const char* msg);
+int32_t scd(void);
+extern uint8_t gJPEGError;
+
+static uint8_t sink[256];
+static size_t sinkLength;
+static uint8_t sinkBuffer[4];
+
+/* Write side: a 4-byte buffer flushed into `sink`. */
+static int16_t Flush(int16_t c, MyStm* s) {
+  memcpy(sink + sinkLength, s->base, (size_t)(s->ptr - s->base));
+  sinkLength += (size_t)(s->ptr - s->base);
+  s->ptr = s->base;
+  s->count = (int16_t)s->bufSize;
+  if (c == -1) {
+    s->eof = 1;
+    s->count = 0;
+    return -1;
+  }
+  *s->ptr++ = (uint8_t)c;
+  s->count--;
+  return c;
+}
+
+/* Read side: hands out `sink` 3 bytes per refill. */
+static size_t readPos;
+static uint8_t readBuffer[4];
+static int16_t Fill(MyStm* s) {
+  size_t n = sinkLength - readPos < 3 ? sinkLength - readPos : 3;
+  if (n == 0) {
+    s->eof = 1;
+    s->count = 0;
+    return -1;
+  }
+  memcpy(s->base, sink + readPos, n);
+  readPos += n;
+  s->ptr = s->base + 1;
+  s->count = (int16_t)(n - 1);
+  return s->base[0];
+}
+
+static int failures;
+static void Check(int ok, const char* what) {
+  if (!ok) {
+    printf("FAILED: %s\n", what);
+    failures++;
+  }
+}
+
+int main(void) {
+  MyStm out = {0, 0, 4, sinkBuffer, sinkBuffer, NULL, 4, 0, Flush, NULL};
+  const char text[] = "ABCDEFGHI";
+  Check(StmFWrite(text, 1, 9, &out) == 9, "StmFWrite writes 9 items");
+  Check(os_fputc(0x141, &out) == 0x41, "os_fputc returns the low 8 bits");
+  Check(vs_init_out(&out, 0, 640, 480, 3) == 0, "vs_init_out kind 0 writes nothing");
+  Flush(-1, &out);
+  Check(sinkLength == 10 && memcmp(sink, "ABCDEFGHIA", 10) == 0, "bytes arrive in order");
+
+  MyStm in = {0, 0, 0, readBuffer, readBuffer, NULL, 4, 0, NULL, Fill};
+  uint8_t items[12];
+  Check(StmFRead(items, 4, 3, &in) == 2, "StmFRead counts complete items (10 bytes -> 2 of 4)");
+  Check(memcmp(items, "ABCDEFGHIA", 10) == 0, "StmFRead delivers the bytes");
+  Check(os_fgetc(&in) == -1 && in.eof, "end of data is -1 with eof set");
+  Check(StmUnGetc(-1, &in) == -1, "StmUnGetc(-1) is refused");
+
+  gJPEGError = 0;
+  JPEGErrorMessage("x");
+  Check(gJPEGError == 1, "JPEGErrorMessage sets gJPEGError");
+  Check(scd() == 0, "scd returns 0");
+  if (failures == 0) printf("c_abi_check: all checks passed\n");
+  return failures == 0 ? 0 : 1;
+}

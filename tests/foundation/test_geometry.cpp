@@ -1,0 +1,235 @@
+// Sampling and MCU geometry, the strip memory plan, and canonical Huffman
+// code generation with its two refusals.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "dct/dct_state.h"
+#include "stream/error_path.h"
+
+namespace {
+
+struct Sampling {
+  int h, v;
+};
+
+// A state with `sampling.size()` components, configured for DCTInitCommon.
+DCTState* MakeState(std::initializer_list<Sampling> sampling, int columns, int transform,
+                    bool oversizedOk = false) {
+  DCTState* s = static_cast<DCTState*>(calloc(1, sizeof(DCTState)));
+  int i = 0;
+  for (Sampling f : sampling) {
+    s->components[i].hSamples = f.h;
+    s->components[i].vSamples = f.v;
+    i++;
+  }
+  s->Colors = s->outputColors = s->frameColors = i;
+  s->Columns = columns;
+  s->Rows = 16;
+  s->colorTransform = transform;
+  s->allowOversizedMCU = oversizedOk;
+  return s;
+}
+
+// Runs fn under an armed entry; returns the raised message or "".
+template <typename Fn>
+std::string Raised(Fn fn) {
+  static char message[kDCTMessageSize];
+  DCTSavedEnv saved;
+  message[0] = '\0';
+  DCTSaveEnv(&saved, message);
+  if (setjmp(gEnv) != 0) {
+    DCTEndTry(&saved);
+    return message;
+  }
+  fn();
+  DCTEndTry(&saved);
+  return "";
+}
+
+void Free(DCTState* s) {
+  DCTfree(s);
+  free(s);
+}
+
+}  // namespace
+
+TEST(Geometry, InterleavedTwoByTwoLumaWithTransform) {
+  DCTState* s = MakeState({{2, 2}, {1, 1}, {1, 1}}, 17, 1);
+  ASSERT_EQ(Raised([&] { DCTInitCommon(s, 1); }), "");
+  EXPECT_EQ(s->blocksPerMCU, 6);
+  EXPECT_EQ(s->maxHSamples, 2);
+  EXPECT_EQ(s->maxVSamples, 2);
+  EXPECT_EQ(s->hFastMode, 3);
+  EXPECT_EQ(s->vFastMode, 0);
+  EXPECT_EQ(s->components[0].fullRes, 1);
+  EXPECT_EQ(s->components[1].fullRes, 0);
+  EXPECT_EQ(s->components[2].fullRes, 0);
+  EXPECT_EQ(s->mcusPerRow, 2);
+  EXPECT_EQ(s->components[0].stripWidth, 32);
+  EXPECT_EQ(s->components[1].stripWidth, 16);
+  EXPECT_EQ(s->paddedLineSamples, 9 * 3 * 2);
+  EXPECT_EQ(s->samplesPerHGroup, 6);
+  free(s);
+
+  s = MakeState({{2, 2}, {1, 1}, {1, 1}}, 17, 0);
+  ASSERT_EQ(Raised([&] { DCTInitCommon(s, 1); }), "");
+  EXPECT_EQ(s->hFastMode, 1);
+  free(s);
+}
+
+TEST(Geometry, SingleComponentIsOneBlockPerMCU) {
+  DCTState* s = MakeState({{2, 2}}, 17, 0);
+  ASSERT_EQ(Raised([&] { DCTInitCommon(s, 1); }), "");
+  EXPECT_EQ(s->mcusPerRow, 3);
+  EXPECT_EQ(s->components[0].stripWidth, 24);
+  free(s);
+}
+
+TEST(Geometry, FastModesForFourComponents) {
+  struct Case {
+    std::initializer_list<Sampling> sampling;
+    int transform, hFast, vFast;
+  } cases[] = {
+      {{{1, 1}, {1, 1}, {1, 1}, {1, 1}}, 2, 4, 0},
+      {{{2, 2}, {1, 1}, {1, 1}, {2, 2}}, 1, 5, 0},
+      {{{2, 2}, {1, 1}, {1, 1}, {2, 2}}, 0, 0, 0},
+      {{{1, 4}, {1, 1}, {1, 1}, {1, 4}}, 2, 4, 1},
+      {{{1, 4}, {1, 1}, {1, 1}, {1, 4}}, 0, 0, 0},
+      {{{1, 4}, {1, 1}, {1, 1}}, 0, 0, 1},
+      {{{1, 4}, {1, 1}}, 0, 0, 1},
+      {{{1, 4}, {1, 2}}, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    DCTState* s = MakeState(c.sampling, 40, c.transform);
+    ASSERT_EQ(Raised([&] { DCTInitCommon(s, 1); }), "");
+    EXPECT_EQ(s->hFastMode, c.hFast);
+    EXPECT_EQ(s->vFastMode, c.vFast);
+    free(s);
+  }
+}
+
+TEST(Geometry, ResolvesTheColourTransform) {
+  struct Case {
+    int colors, frameColors, in, out;
+  } cases[] = {{4, 4, 1, 2}, {3, 3, 1, 1}, {2, 2, 1, 0}, {1, 1, 1, 0}, {4, 4, 2, 2},
+               {3, 3, 0x3FFF, 1}, {1, 1, 0x3FFF, 0}, {3, 4, 0x3FFF, 0}, {3, 3, 0, 0}};
+  for (const Case& c : cases) {
+    DCTState* s = MakeState({{1, 1}, {1, 1}, {1, 1}, {1, 1}}, 8, c.in);
+    s->Colors = s->outputColors = c.colors;
+    s->frameColors = static_cast<int16_t>(c.frameColors);
+    ASSERT_EQ(Raised([&] { DCTInitCommon(s, 0); }), "");
+    EXPECT_EQ(s->colorTransform, c.out) << c.colors << " " << c.in;
+    free(s);
+  }
+}
+
+TEST(Geometry, RefusesBadSamplingAndTransforms) {
+  struct Case {
+    std::initializer_list<Sampling> sampling;
+    int transform;
+    bool oversizedOk;
+    const char* message;
+  } cases[] = {
+      {{{2, 2}, {1, 1}, {1, 1}}, 2, false, "Unusable ColorTransform=2"},
+      {{{1, 1}}, 7, false, "Unusable ColorTransform=7"},
+      {{{0, 1}}, 0, false, "Sampling not [1..4]"},
+      {{{1, 5}}, 0, false, "Sampling not [1..4]"},
+      {{{2, 2}, {2, 2}, {2, 2}, {2, 2}}, 0, false, "Sum(HSamples * VSamples) > 10 limit"},
+      {{{2, 2}, {2, 2}, {2, 2}, {2, 2}}, 0, true, ""},
+      {{{2, 2}, {1, 1}, {1, 1}, {2, 2}}, 1, false, ""},
+  };
+  for (const Case& c : cases) {
+    DCTState* s = MakeState(c.sampling, 16, c.transform, c.oversizedOk);
+    EXPECT_EQ(Raised([&] { DCTInitCommon(s, 1); }), c.message);
+    free(s);
+  }
+}
+
+TEST(StripMemory, SmallestEncoderBlockIs608Bytes) {
+  DCTState* s = MakeState({{1, 1}}, 8, 0);
+  s->Rows = 8;
+  s->qTableCount = 1;
+  ASSERT_EQ(Raised([&] { DCTInitCommon(s, 1); }), "");
+  ASSERT_EQ(Raised([&] { DCTallocate(s, 8, 1); }), "");
+  const uint8_t* block = s->stripMemory;
+  EXPECT_EQ(s->stripMemoryBytes, 608);
+  EXPECT_EQ(reinterpret_cast<uint8_t*>(s->qTable[0]), block + 4);
+  EXPECT_EQ(reinterpret_cast<uint8_t*>(s->qThreshold[0]), block + 4 + 256);
+  EXPECT_EQ(s->components[0].strip, block + 4 + 512);
+  EXPECT_EQ(s->components[0].qTablePtr, s->qTable[0]);
+  EXPECT_EQ(s->lineBuffer, block + 608 - 16);
+  Free(s);
+}
+
+TEST(StripMemory, SubsampledChromaGetsExtraRows) {
+  DCTState* s = MakeState({{2, 2}, {1, 1}, {1, 1}}, 16, 1);
+  s->qTableCount = 2;
+  ASSERT_EQ(Raised([&] { DCTInitCommon(s, 0); }), "");
+  EXPECT_EQ(DCTstrip_bytes(&s->components[0], 2), DCTceil4(16 * 16 + 8));
+  EXPECT_EQ(DCTstrip_bytes(&s->components[1], 2), DCTceil4(8 * 9 + 8));
+  EXPECT_EQ(DCTstrip_bytes(&s->components[3], 2), 0);
+  ASSERT_EQ(Raised([&] { DCTallocate(s, s->outputLineBytes, 0); }), "");
+  const int32_t strips = 264 + 80 + 80, line = DCTceil4(48 + 9 + 8);
+  EXPECT_EQ(s->stripMemoryBytes, 4 + 2 * 256 + strips + 2 * 1024 + line);
+  EXPECT_EQ(reinterpret_cast<uint8_t*>(s->decCTTable[1]), reinterpret_cast<uint8_t*>(s->decCTTable[0]) + 1024);
+  EXPECT_EQ(s->lineBuffer + line - 4, s->stripMemory + s->stripMemoryBytes);
+  DCTfree(s);
+  EXPECT_EQ(s->components[0].strip, nullptr);
+  DCTfree(s);  // a second release does nothing
+  free(s);
+}
+
+TEST(HuffmanCodes, CanonicalCodesFromCounts) {
+  DCTState* s = MakeState({{1, 1}}, 8, 0);
+  // The luminance DC table of ITU-T T.81 Table K.3 and its codes.
+  const uint8_t bits[16] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
+  uint8_t sizes[13];
+  uint16_t codes[12];
+  ASSERT_EQ(Raised([&] { DCTsize_codes(s, bits, sizes, codes, 12); }), "");
+  EXPECT_EQ(s->huffCodeCount, 12);
+  const uint8_t wantSizes[13] = {2, 3, 3, 3, 3, 3, 4, 5, 6, 7, 8, 9, 0};
+  const uint16_t wantCodes[12] = {0x0, 0x2, 0x3, 0x4, 0x5, 0x6, 0xE, 0x1E, 0x3E, 0x7E, 0xFE, 0x1FE};
+  EXPECT_TRUE(std::equal(sizes, sizes + 13, wantSizes));
+  EXPECT_TRUE(std::equal(codes, codes + 12, wantCodes));
+
+  const uint8_t oneAndTwo[16] = {1, 1};
+  ASSERT_EQ(Raised([&] { DCTsize_codes(s, oneAndTwo, sizes, codes, 12); }), "");
+  EXPECT_EQ(codes[0], 0);
+  EXPECT_EQ(codes[1], 2);  // "10"
+  EXPECT_EQ(sizes[1], 2);
+  free(s);
+}
+
+TEST(HuffmanCodes, RefusesOverCommittedAndOversizedTables) {
+  DCTState* s = MakeState({{1, 1}}, 8, 0);
+  uint8_t sizes[163];
+  uint16_t codes[162];
+  const uint8_t twoOfLengthOne[16] = {2};
+  EXPECT_EQ(Raised([&] { DCTsize_codes(s, twoOfLengthOne, sizes, codes, 12); }),
+            "Over-committed Huffman spec.");
+  const uint8_t allOnesCode[16] = {1, 1, 2};
+  EXPECT_EQ(Raised([&] { DCTsize_codes(s, allOnesCode, sizes, codes, 12); }),
+            "Over-committed Huffman spec.");
+  uint8_t thirteen[16] = {0, 0, 0, 0, 13};
+  EXPECT_EQ(Raised([&] { DCTsize_codes(s, thirteen, sizes, codes, 12); }), "Code table over 12 entries");
+  uint8_t many[16] = {0, 0, 0, 0, 0, 0, 0, 0, 100, 63};
+  EXPECT_EQ(Raised([&] { DCTsize_codes(s, many, sizes, codes, 162); }), "Code table over 162 entries");
+  many[9] = 62;
+  EXPECT_EQ(Raised([&] { DCTsize_codes(s, many, sizes, codes, 162); }), "");
+  const uint8_t empty[16] = {};
+  EXPECT_EQ(Raised([&] { EXPECT_EQ(DCTsize_codes(s, empty, sizes, codes, 12), 0); }), "");
+  EXPECT_EQ(s->huffCodeCount, 0);
+  free(s);
+}
+
+TEST(Zigzag, IsAPermutationPaddedWithTheDiscardSlot) {
+  bool seen[64] = {};
+  for (int k = 0; k < 64; k++) seen[DCTunzigzag[k]] = true;
+  EXPECT_TRUE(std::all_of(seen, seen + 64, [](bool b) { return b; }));
+  EXPECT_EQ(DCTunzigzag[2], 8);
+  EXPECT_EQ(DCTunzigzag[63], 63);
+  for (int k = 64; k < 80; k++) EXPECT_EQ(DCTunzigzag[k], 64);
+}
