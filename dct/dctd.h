@@ -20,7 +20,22 @@ int32_t DCTDsget16(DCTState* state);
 int32_t DCTDsgetmarker(DCTState* state);
 int32_t DCTDpremdusget(DCTState* state, int32_t slack);
 [[noreturn]] void DCTDBadHuff(DCTState* state);
+// The truncation error for the marker code (or -1, end of data) that ended
+// the entropy-coded data where bits were needed.
+[[noreturn]] void DCTDTruncateError(DCTState* state, int32_t code);
 void DCTDmake_huffdec(DCTState* state, DCTDHuffTable* table, int32_t isAC);
+// Internal to the decoder. Segment bodies as blocks: false (read) or the
+// "Source EOF during marker" error (skip) at end of data.
+bool DCTDReadSegmentBytes(DCTState* state, uint8_t* dst, int32_t n);
+void DCTDSkipSegmentBytes(DCTState* state, int32_t n);
+// The bit reader's slow byte fetch, with the reader state synced into the
+// state and source: called when nextByte is 0xFF (stuffed, marker or guard)
+// or end of data. Returns the byte to append, or -1 when a marker or the end
+// of data stands there (raising the truncation error when slack < 0).
+int32_t DCTDFetchByteSlow(DCTState* state, int32_t slack);
+// Makes every Huffman table of the state decode as a bad code until a DHT
+// segment defines it.
+void DCTDInitHuffTables(DCTState* state);
 
 // --- dequantization and inverse DCT (dctd_idct.cpp) ----------------------------
 extern const uint32_t DCTDQScale[64];  // zigzag order
@@ -30,6 +45,10 @@ void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t las
 
 // --- block decoder (dctd_blocks.cpp) -------------------------------------------
 void DCTDdecodeStrip(DCTState* state);
+void DCTDInitStrip(uint8_t* rowPointers[4], const DCTComponent* comp);
+void DCTdecodeResync(DCTState* state);
+void DCTdecode_color(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
+                     uint8_t* rowPointers[4]);
 
 // --- output strips (dctd_output.cpp) --------------------------------------------
 void DCTDInitCT(DCTState* state);
@@ -39,6 +58,7 @@ void DCTDCCOvfFixProc0(int32_t r, int32_t g, int32_t b, uint8_t* pixelEnd);
 
 // --- marker parser and the per-line driver (dctd_markers.cpp) -------------------
 int32_t DCTDFilBuf(DCTState* state);
+void DCTDdecode_image(DCTState* state);
 
 // The user-segment hook, supplied by the host read stream (host/): called
 // for every APPn (but the colour-transform APP14) and COM segment with a

@@ -1,0 +1,262 @@
+// dctd_blocks.cpp - the block decoder: Huffman-decodes the 8x8 blocks of one
+// strip (one MCU row, or the block rows of a single-component strip),
+// dequantizes them into natural order, and has the inverse DCT write the
+// samples into the component strips. It also counts MCUs against the restart
+// interval and reads the restart markers.
+//
+// The bit reader's fast path is here: for a whole call of DCTdecode_color the
+// bit buffer, bit count, lookahead byte and the source buffer's pointer and
+// count live in locals (a BitReader that never escapes, so the compiler keeps
+// it in registers). Bytes are taken from the source buffer without testing
+// its count: every source stores a 0xFF guard byte after its valid bytes, and
+// any 0xFF sends the reader to the slow path in dctd_input.cpp, which tells
+// the guard (count gone negative) from a real 0xFF.
+#include <cstring>
+
+#include "dct/dct_arith.h"
+#include "dct/dctd.h"
+#include "stream/stm_inline.h"
+
+namespace {
+
+constexpr int32_t kMarkerPrefix = 0xFF;
+constexpr int32_t kFirstRST = 0xD0;
+constexpr int32_t kLastRST = 0xD7;
+constexpr int32_t kBlockSize = 64;
+constexpr int32_t kLastZigzag = 63;
+constexpr int32_t kWindowBits = 16;
+constexpr int32_t kLongCodeMark = 16;  // lookahead lengths from here on start a search
+constexpr int32_t kSearchStartBias = 15;
+
+struct BitReader {
+  uint32_t buffer;   // new bytes enter at the low end
+  int32_t bits;      // unread bits at the low end of buffer
+  int32_t next;      // lookahead byte, 0..255 or -1
+  const uint8_t* ptr;  // source buffer position (just past `next`)
+  int32_t count;     // source count
+};
+
+inline BitReader LoadReader(const DCTState* state) {
+  const Stm* source = state->targetStm;
+  return BitReader{state->bitBuffer, state->bitCount, state->nextByte, source->ptr, source->count};
+}
+
+inline void SyncReader(DCTState* state, const BitReader& r) {
+  Stm* source = state->targetStm;
+  source->ptr = const_cast<uint8_t*>(r.ptr);
+  source->count = static_cast<int16_t>(r.count);
+  state->nextByte = r.next;
+}
+
+// Stores the reader back; a guard byte in the lookahead is replaced by a
+// real read first, so that the marker reader and the next call find a real
+// byte there.
+void StoreReader(DCTState* state, const BitReader& r) {
+  SyncReader(state, r);
+  state->bitBuffer = r.buffer;
+  state->bitCount = r.bits;
+  if (r.next == kMarkerPrefix && r.count < 0) state->nextByte = StmGetByte(state->targetStm);
+}
+
+// Appends one byte of entropy-coded data to the buffer; false when a marker
+// or the end of the data stands there (an error if slack < 0).
+inline bool AppendByte(DCTState* state, BitReader& r, int32_t slack) {
+  uint32_t byte = static_cast<uint32_t>(r.next);
+  if (__builtin_expect(byte >= kMarkerPrefix, 0)) {  // 0xFF, or -1 as unsigned
+    SyncReader(state, r);
+    const int32_t b = DCTDFetchByteSlow(state, slack);
+    r = BitReader{r.buffer, r.bits, state->nextByte, state->targetStm->ptr, state->targetStm->count};
+    if (b < 0) return false;
+    byte = static_cast<uint32_t>(b);
+  }
+  r.buffer = (r.buffer << 8) | byte;
+  r.next = *r.ptr++;  // safe: the guard byte stands after the valid bytes
+  r.count--;
+  return true;
+}
+
+// Makes at least 16 bits available before a Huffman symbol, as far as the
+// data goes.
+inline void FillForSymbol(DCTState* state, BitReader& r) {
+  if (r.bits >= kWindowBits) return;
+  if (!AppendByte(state, r, r.bits - 1)) return;
+  if (!AppendByte(state, r, r.bits + 7)) {
+    r.bits += 8;
+    return;
+  }
+  r.bits += 16;
+}
+
+// The next 16 unread bits; bits missing at the end of the data count as 0.
+inline uint32_t Window16(const BitReader& r) {
+  if (r.bits >= kWindowBits) return (r.buffer >> (r.bits - kWindowBits)) & 0xFFFF;
+  return (r.buffer << (kWindowBits - r.bits)) & 0xFFFF;
+}
+
+// s (1..11) extra bits of a magnitude, extended to a signed value (T.81
+// F.2.2.1, EXTEND).
+inline int32_t ReceiveExtend(DCTState* state, BitReader& r, int32_t s) {
+  r.bits -= s;
+  if (r.bits < 0) {
+    AppendByte(state, r, r.bits);  // a marker here is always the truncation error
+    r.bits += AppendByte(state, r, r.bits + 8) ? 16 : 8;
+  }
+  const uint32_t raw = (r.buffer >> r.bits) & ((1u << s) - 1);
+  if (raw < (1u << (s - 1))) return static_cast<int32_t>(raw) - ((1 << s) - 1);
+  return static_cast<int32_t>(raw);
+}
+
+// Finds the code length from `length` on, consumes the code, returns its value.
+inline int32_t DecodeLong(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                          int32_t length) {
+  const int32_t w = static_cast<int32_t>(Window16(r));
+  if (w >= table->endMark) DCTDBadHuff(state);
+  while (length < 16 && table->maxCode[length - 1] < w) length++;
+  r.bits -= length;
+  const int32_t code = w >> (kWindowBits - length);
+  return table->values[table->valueOffset[length - 1] + code];
+}
+
+inline int32_t DecodeDC(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
+  FillForSymbol(state, r);
+  return DecodeLong(state, r, table, 1);
+}
+
+inline int32_t DecodeAC(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
+  FillForSymbol(state, r);
+  const uint32_t prefix = Window16(r) >> (kWindowBits - 7);
+  const int32_t length = table->lookahead[prefix][0];
+  if (length < kLongCodeMark) {
+    r.bits -= length;
+    return table->lookahead[prefix][1];
+  }
+  return DecodeLong(state, r, table, length - kSearchStartBias);
+}
+
+// Decodes the AC coefficients of one block into `block` (natural order,
+// dequantized); returns lastCol and the highest natural index through the
+// pointers.
+inline void DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                      const int32_t* quant, int32_t* block, int32_t* lastCol, int32_t* highest) {
+  int32_t col = 0, high = 0;
+  for (int32_t k = 0;;) {
+    const int32_t rs = DecodeAC(state, r, table);
+    const int32_t size = rs & 15;
+    if (size == 0) {
+      if (rs == 0) break;  // end of block
+      k += 16;             // sixteen zeros
+    } else {
+      k += (rs >> 4) + 1;
+      const int32_t v = ReceiveExtend(state, r, size);
+      if (k > kLastZigzag) {  // overrun: the value would go to the discard slot
+        col = 7;
+        high = kLastZigzag;
+        break;
+      }
+      const int32_t n = DCTunzigzag[k];
+      block[n] = WrapMul(v, quant[k]);
+      if (n > high) high = n;
+      if ((n & 7) > col) col = n & 7;
+    }
+    if (k >= kLastZigzag) {
+      if (k > kLastZigzag) {
+        col = 7;
+        high = kLastZigzag;
+      }
+      break;
+    }
+  }
+  *lastCol = col;
+  *highest = high;
+}
+
+}  // namespace
+
+void DCTDInitStrip(uint8_t* rowPointers[4], const DCTComponent* comp) {
+  for (int32_t i = 0; i < comp->vSamples && i < 4; i++) {
+    rowPointers[i] = comp->strip + static_cast<size_t>(8) * i * comp->stripWidth;
+  }
+}
+
+void DCTdecode_color(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
+                     uint8_t* rowPointers[4]) {
+  // 64 coefficients plus the discard slot, aligned for the transform.
+  alignas(16) int32_t block[kBlockSize + 4];
+  BitReader r = LoadReader(state);
+  const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
+  const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
+  const int32_t* quant = comp->qTablePtr;
+  int32_t lastDC = comp->lastDC;
+  for (int32_t row = 0; row < rows; row++) {
+    for (int32_t b = 0; b < blocksPerRow; b++) {
+      std::memset(block, 0, sizeof block);
+      const int32_t s = DecodeDC(state, r, dcTable);
+      if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
+      block[0] = WrapMul(lastDC, quant[0]);
+      int32_t lastCol, highest;
+      DecodeACs(state, r, acTable, quant, block, &lastCol, &highest);
+      DCTrev_transform(state, block, rowPointers[row], lastCol, highest >> 3, comp);
+      rowPointers[row] += 8;
+      state->blockNumber++;
+    }
+  }
+  comp->lastDC = lastDC;
+  StoreReader(state, r);
+}
+
+void DCTdecodeResync(DCTState* state) {
+  if (--state->restartCountdown > 0) return;
+  state->restartCountdown = state->restartInterval;
+  DCTreset_dc(state);
+  const int32_t code = DCTDsgetmarker(state);  // drops the interval's unread bits
+  // Only the marker's kind is checked, not its number: a wrong RSTn is
+  // accepted. Any other marker means the scan's data ended early.
+  if (code < kFirstRST || code > kLastRST) DCTDTruncateError(state, code);
+  state->restartMarkerNumber = (state->restartMarkerNumber + 1) & 7;
+}
+
+namespace {
+
+// One MCU row of an interleaved scan.
+void DecodeInterleavedStrip(DCTState* state) {
+  uint8_t* rowPointers[4][4];
+  for (int32_t c = 0; c < state->Colors; c++) DCTDInitStrip(rowPointers[c], &state->components[c]);
+  for (int32_t mcu = 0; mcu < state->mcusPerRow; mcu++) {
+    if (state->restartInterval != 0) DCTdecodeResync(state);
+    for (int32_t c = 0; c < state->Colors; c++) {
+      DCTComponent* comp = &state->components[c];
+      DCTdecode_color(state, comp->vSamples, comp->hSamples, comp, rowPointers[c]);
+    }
+  }
+}
+
+// Up to vSamples block rows of a single-component scan; block rows that
+// begin below the image are not in the data. Each block is one MCU.
+void DecodeSingleStrip(DCTState* state) {
+  DCTComponent* comp = &state->components[0];
+  for (int32_t row = 0; row < comp->vSamples; row++) {
+    if (state->linesEmitted + 8 * row >= state->Rows) break;
+    uint8_t* rowPointer[4] = {comp->strip + static_cast<size_t>(8) * row * comp->stripWidth};
+    int32_t left = state->mcusPerRow;
+    while (left > 0) {
+      int32_t run = left;
+      if (state->restartInterval != 0) {
+        DCTdecodeResync(state);
+        if (state->restartCountdown < run) run = state->restartCountdown;
+        state->restartCountdown -= run - 1;
+      }
+      DCTdecode_color(state, 1, run, comp, rowPointer);
+      left -= run;
+    }
+  }
+}
+
+}  // namespace
+
+void DCTDdecodeStrip(DCTState* state) {
+  if (state->Colors == 1) {
+    DecodeSingleStrip(state);
+  } else {
+    DecodeInterleavedStrip(state);
+  }
+}

@@ -1,0 +1,318 @@
+// dctd_markers.cpp - the decoder's marker parser and its per-line driver.
+//
+// DCTDFilBuf is the decoder's one step, called by the decode filter once per
+// raster line: it parses the header through SOS when markers are due (the
+// segment readers below fill the codec state and set up the scan), has the
+// block decoder decode a strip when the previous one is used up, and hands
+// the strip out line by line through the output stage. Segment layouts are
+// those of ITU-T T.81 Annex B; the colour-transform APP14 segment is the one
+// the encoder writes. Every other APPn and COM segment goes to the host's
+// hook DCTDusermarker.
+#include <cstdlib>
+#include <cstring>
+
+#include "dct/dctd.h"
+
+namespace {
+
+constexpr int32_t kSOF0 = 0xC0, kSOF1 = 0xC1, kDHT = 0xC4, kSOI = 0xD8, kEOI = 0xD9;
+constexpr int32_t kSOS = 0xDA, kDQT = 0xDB, kDRI = 0xDD, kAPP0 = 0xE0, kAPP13 = 0xED;
+constexpr int32_t kAPP14 = 0xEE, kAPP15 = 0xEF, kCOM = 0xFE;
+constexpr int32_t kPhaseFresh = 0, kPhaseMarkers = 1, kPhaseEnd = 2, kPhaseStrip = 4,
+                  kPhaseLines = 5;
+constexpr int32_t kMaxTables = 4;
+constexpr int32_t kACTableBase = 16;  // DHT Tc/Th byte of AC table 0
+constexpr int32_t kTableBytes8 = 65, kTableBytes16 = 129;  // Pq/Tq byte + 64 quantizers
+constexpr int32_t kHuffCountBytes = 17;                    // Tc/Th byte + 16 counts
+constexpr char kTransformSignature[] = "Orlyx";
+constexpr int32_t kSignatureBytes = 5;
+constexpr int32_t kTransformSegmentBody = 12;  // signature, three words, transform byte
+
+// The quantizers of one header parse, by table number, in DQT (zigzag)
+// order, and which tables a DQT segment defined.
+struct QuantStore {
+  uint16_t table[kMaxTables][64];
+  uint32_t defined;
+};
+
+[[noreturn]] void TooShort(int32_t code) { DCTStmErr1("%ld marker segment length is too short", code); }
+
+void RequireSOI(const DCTState* state) {
+  if (state->phase == kPhaseFresh) DCTStmErr0("SOS, DHT, DQT, or EOI marker before SOI marker");
+}
+
+// What a segment reader left of its declared length: dropped, or an error
+// when it read more than was declared.
+void SettleLeftover(DCTState* state, int32_t code, int32_t leftover) {
+  if (leftover < 0) TooShort(code);
+  DCTDSkipSegmentBytes(state, leftover);
+}
+
+// A body of n bytes for the hook; `prefix` bytes of it were read already.
+void PassToHook(DCTState* state, int32_t code, int32_t n, const uint8_t* prefix,
+                int32_t prefixBytes) {
+  auto* body = static_cast<uint8_t*>(std::malloc(n > 0 ? n : 1));
+  if (body == nullptr) {
+    DCTDSkipSegmentBytes(state, n - prefixBytes);
+    return;
+  }
+  if (prefixBytes > 0) std::memcpy(body, prefix, prefixBytes);
+  if (!DCTDReadSegmentBytes(state, body + prefixBytes, n - prefixBytes)) {
+    std::free(body);
+    DCTStmErr0("Source EOF during marker");
+  }
+  DCTDusermarker(reinterpret_cast<char*>(body), static_cast<uint16_t>(code),
+                 static_cast<uint16_t>(n));
+  std::free(body);
+}
+
+int32_t ReadSegmentLength(DCTState* state, int32_t code) {
+  const int32_t length = DCTDsget16(state);
+  if (length < 2) TooShort(code);
+  return length;
+}
+
+void ReadUserSegment(DCTState* state, int32_t code) {
+  PassToHook(state, code, ReadSegmentLength(state, code) - 2, nullptr, 0);
+}
+
+void ReadAPP14(DCTState* state) {
+  const int32_t n = ReadSegmentLength(state, kAPP14) - 2;
+  if (n < kTransformSegmentBody) {
+    PassToHook(state, kAPP14, n, nullptr, 0);
+    return;
+  }
+  uint8_t signature[kSignatureBytes];
+  for (uint8_t& b : signature) b = static_cast<uint8_t>(DCTDsget8(state));
+  if (std::memcmp(signature, kTransformSignature, kSignatureBytes) != 0) {
+    PassToHook(state, kAPP14, n, signature, kSignatureBytes);
+    return;
+  }
+  state->app14Version = static_cast<uint16_t>(DCTDsget16(state));
+  state->app14Flags0 = static_cast<uint16_t>(DCTDsget16(state));
+  state->app14Flags1 = static_cast<uint16_t>(DCTDsget16(state));
+  state->colorTransform = DCTDsget8(state);
+  DCTDSkipSegmentBytes(state, n - kTransformSegmentBody);
+}
+
+void ResetRestart(DCTState* state, int32_t interval) {
+  state->restartInterval = interval;
+  state->restartCountdown = interval + 1;
+  state->restartMarkerNumber = 0;
+}
+
+// Widens the quantizers into the strip memory and scales them for the
+// inverse DCT.
+void LoadQuantTables(DCTState* state, const QuantStore* store) {
+  for (int32_t k = 0; k < state->qTableCount; k++) {
+    int32_t* table = state->qTable[k];
+    for (int32_t i = 0; i < 64; i++) table[i] = store->table[k][i];
+    DCTDScaleQT(state, table, k);
+  }
+}
+
+int32_t DCTDgetFrameParms(DCTState* state) {
+  const int32_t length = DCTDsget16(state);
+  if (DCTDsget8(state) != 8) DCTStmErr0("Frame spec precision not 8");
+  state->Rows = DCTDsget16(state);
+  state->Columns = DCTDsget16(state);
+  if (state->Columns == 0) DCTStmErr0("0 width image");
+  if (state->Rows == 0) DCTStmErr0("0 length image (DNL markers not supported)");
+  const int32_t count = DCTDsget8(state);
+  state->frameColors = static_cast<int16_t>(count);
+  if (count < 1 || count > 4) DCTStmErr1("Frame no. colors==%ld not [1..4]", count);
+  for (int32_t i = 0; i < count; i++) {
+    DCTComponent* c = &state->components[i];
+    c->componentId = static_cast<uint8_t>(DCTDsget8(state));
+    const int32_t sampling = DCTDsget8(state);
+    c->hSamples = sampling >> 4;
+    c->vSamples = sampling & 15;
+    c->frameQTableSel = static_cast<uint8_t>(DCTDsget8(state));
+  }
+  return length - 8 - 3 * count;
+}
+
+int32_t DCTDgetDQT(DCTState* state, QuantStore* store) {
+  int32_t n = DCTDsget16(state) - 2;
+  state->dqtBodyLength = static_cast<int16_t>(n);
+  while (n > 0) {
+    const int32_t pqtq = DCTDsget8(state);
+    const int32_t number = pqtq & 15;
+    const bool wide = (pqtq >> 4) != 0;
+    if (number >= kMaxTables) DCTStmErr0("DQT segment QTable no. >= 4");
+    if (number + 1 > state->qTableCount) state->qTableCount = number + 1;
+    for (int32_t i = 0; i < 64; i++) {
+      const int32_t q = wide ? DCTDsget16(state) : DCTDsget8(state);
+      if (q == 0) DCTStmErr0("DQT seg. ill. quantizer 0");
+      store->table[number][i] = static_cast<uint16_t>(q);
+    }
+    store->defined |= 1u << number;
+    n -= wide ? kTableBytes16 : kTableBytes8;
+  }
+  return n;
+}
+
+int32_t DCTDgetDHT(DCTState* state) {
+  int32_t n = DCTDsget16(state) - 2;
+  state->dhtBodyLength = static_cast<int16_t>(n);
+  while (n > 0) {
+    const int32_t b = DCTDsget8(state);
+    if (b < kMaxTables) {
+      DCTDmake_huffdec(state, &state->huffDecDC[b], 0);
+    } else if (b >= kACTableBase && b < kACTableBase + kMaxTables) {
+      DCTDmake_huffdec(state, &state->huffDecAC[b - kACTableBase], 1);
+    } else {
+      DCTStmErr0("Bad DHT segment table no.");
+    }
+    n -= kHuffCountBytes + state->huffCodeCount;
+  }
+  return n;
+}
+
+int32_t DCTDgetDRI(DCTState* state) {
+  const int32_t length = DCTDsget16(state);
+  ResetRestart(state, DCTDsget16(state));
+  return length - 4;
+}
+
+// Scan header (T.81 B.2.3). Scan components must name frame components in
+// frame order; component record j keeps the sampling of frame component j.
+int32_t DCTDgetScanParms(DCTState* state, uint32_t definedTables) {
+  const int32_t length = DCTDsget16(state);
+  const int32_t count = DCTDsget8(state);
+  state->Colors = state->outputColors = count;
+  if (count == 0) DCTStmErr0("No. scan components=0");
+  if (count > state->frameColors) DCTStmErr0("No. scan components > no. frame comp.");
+  const int32_t leftover = length - 6 - 2 * count;
+  if (leftover < 0) return leftover;
+  int32_t frameIndex = 0;
+  for (int32_t j = 0; j < count; j++) {
+    DCTComponent* c = &state->components[j];
+    c->scanComponentId = static_cast<uint8_t>(DCTDsget8(state));
+    const int32_t tables = DCTDsget8(state);
+    c->dcTableSel = static_cast<uint8_t>(tables >> 4);
+    c->acTableSel = static_cast<uint8_t>(tables & 15);
+    if (c->dcTableSel >= kMaxTables || c->acTableSel >= kMaxTables) {
+      DCTStmErr0("Scan Huffman table no. >= 4");
+    }
+    c->dcHuffPtr = &state->huffDecDC[c->dcTableSel];
+    c->acHuffPtr = &state->huffDecAC[c->acTableSel];
+    while (frameIndex < state->frameColors &&
+           state->components[frameIndex].componentId != c->scanComponentId) {
+      frameIndex++;
+    }
+    if (frameIndex >= state->frameColors) {
+      DCTStmErr0("No frame comp. ID equal to a scan component ID");
+    }
+    const int32_t q = state->components[frameIndex++].frameQTableSel;
+    if (q >= state->qTableCount) DCTStmErr0("SOF specified a QTable >= no. QTables");
+    if ((definedTables & (1u << q)) == 0) DCTStmErr1("QTable %ld used but not defined", q);
+    c->qTableSel = static_cast<uint8_t>(q);
+  }
+  DCTDsget8(state);   // Ss
+  DCTDsget16(state);  // Se, Ah/Al
+  return leftover;
+}
+
+// The set-up of a scan after its header: geometry, strip memory, tables.
+void StartScan(DCTState* state, const QuantStore* store) {
+  if (state->Rows > 0 && state->linesEmitted >= state->Rows) {
+    // The image is complete; a further scan would be a second image or a
+    // later scan of this one, neither of which this decoder serves.
+    DCTStmErr0("Streams with more than one scan are not supported");
+  }
+  if (state->frameColors == 0 || state->dqtBodyLength == 0 || state->dhtBodyLength == 0) {
+    DCTStmErr0("JPEG SOFn, DQT, or DHT marker missing before SOS");
+  }
+  const int32_t leftover = DCTDgetScanParms(state, store->defined);
+  if (leftover < 0) TooShort(kSOS);
+  DCTInitCommon(state, 0);
+  DCTDSkipSegmentBytes(state, leftover);
+  DCTallocate(state, state->outputLineBytes, 0);
+  LoadQuantTables(state, store);
+  if (state->colorTransform != 0) DCTDInitCT(state);
+  state->linesEmitted = 0;
+  DCTreset_dc(state);
+  state->phase = kPhaseStrip;
+}
+
+// One raster line of the decoded strip into the line buffer.
+void EmitLine(DCTState* state) {
+  DCTPutNCLine(state, state->stripBlockLine, state->stripSubLine);
+  if (++state->stripSubLine == state->maxVSamples) {
+    state->stripSubLine = 0;
+    if (++state->stripBlockLine == 8) state->phase = kPhaseStrip;
+  }
+  if (++state->linesEmitted == state->Rows) state->phase = kPhaseMarkers;
+}
+
+}  // namespace
+
+void DCTDdecode_image(DCTState* state) {
+  QuantStore store;
+  std::memset(&store, 0, sizeof store);
+  for (;;) {
+    const int32_t code = DCTDsgetmarker(state);
+    switch (code) {
+      case kSOI:
+        state->phase = kPhaseMarkers;
+        ResetRestart(state, 0);
+        break;
+      case kSOF1:
+        state->allowOversizedMCU = 1;
+        [[fallthrough]];
+      case kSOF0:
+        if (state->frameColors != 0) DCTStmErr0("Second SOF marker not allowed");
+        SettleLeftover(state, code, DCTDgetFrameParms(state));
+        break;
+      case kDHT:
+        RequireSOI(state);
+        SettleLeftover(state, code, DCTDgetDHT(state));
+        break;
+      case kDQT:
+        RequireSOI(state);
+        SettleLeftover(state, code, DCTDgetDQT(state, &store));
+        break;
+      case kDRI:
+        SettleLeftover(state, code, DCTDgetDRI(state));
+        break;
+      case kSOS:
+        RequireSOI(state);
+        StartScan(state, &store);
+        return;
+      case kEOI:
+        RequireSOI(state);
+        state->phase = kPhaseEnd;
+        return;
+      case kAPP14:
+        ReadAPP14(state);
+        break;
+      default:
+        if ((code >= kAPP0 && code <= kAPP13) || code == kAPP15 || code == kCOM) {
+          ReadUserSegment(state, code);
+          break;
+        }
+        DCTStmErr1("Non-baseline or invalid marker code = %ld", code);
+    }
+  }
+}
+
+int32_t DCTDFilBuf(DCTState* state) {
+  if (state->phase == kPhaseFresh) {
+    DCTDinit_sgetv(state);
+    DCTDInitHuffTables(state);
+    DCTDdecode_image(state);
+  } else if (state->phase == kPhaseMarkers) {
+    DCTfree(state);
+    DCTDdecode_image(state);
+  }
+  if (state->phase == kPhaseEnd) return 1;
+  if (state->phase == kPhaseStrip) {
+    DCTDdecodeStrip(state);
+    state->stripBlockLine = 0;
+    state->stripSubLine = 0;
+    state->phase = kPhaseLines;
+  }
+  EmitLine(state);
+  return 0;
+}

@@ -1,0 +1,123 @@
+// jpeg_decode_filter.cpp - the JPEG decode filter's entries: JPEGDOpen,
+// JPEGDFilBuf, JPEGDClose and the codec-state set-up JPEGDecConfigure.
+//
+// The filter wraps one decoder codec state in a JPEGFilterContext whose Stm
+// hands out one raster line per fill. All decoding is DCTDFilBuf's work
+// (dctd_markers.cpp); each entry here arms the error jump (error_path.h),
+// points gErrorMsg at the context's own message buffer, and turns a landed
+// error into the Stm conventions: a null open, or -1 with the error flag.
+#include <cstdlib>
+#include <cstring>
+
+#include "dct/dctd.h"
+#include "jpeg_filters.h"
+#include "stream/error_path.h"
+
+namespace {
+
+constexpr int32_t kTransformUnknown = 0x3FFF;  // until APP14 or the geometry decides
+constexpr int32_t kLargestCount = 32767;       // Stm count is a signed 16-bit field
+
+// Releases what exists of a filter: strip memory, codec state, context.
+void ReleaseFilter(JPEGFilterContext* ctx) {
+  if (ctx->state != nullptr) {
+    DCTfree(ctx->state);
+    std::free(ctx->state);
+  }
+  std::free(ctx);
+}
+
+// colorCode: 0 three components, 1 four, 2 one; two leave it alone.
+void ReportColors(int32_t colors, int16_t* colorCode) {
+  if (colors == 3) *colorCode = 0;
+  if (colors == 4) *colorCode = 1;
+  if (colors == 1) *colorCode = 2;
+}
+
+// The line-length hint times the colour count, kept within the 16-bit count.
+uint16_t HintBytes(int16_t widthHint, int32_t colors) {
+  const int32_t bytes = (widthHint > 0 ? widthHint : 0) * colors;
+  return static_cast<uint16_t>(bytes < kLargestCount ? bytes : kLargestCount);
+}
+
+// Points the stream at the decoded line.
+void HandOutLine(Stm* s, const DCTState* state) {
+  s->ptr = s->base = state->lineBuffer;
+  const int32_t bytes = state->outputLineBytes < s->bufSize ? state->outputLineBytes : s->bufSize;
+  s->count = static_cast<int16_t>(bytes < kLargestCount ? bytes : kLargestCount);
+}
+
+void FailFill(Stm* s) {
+  s->error = 1;
+  s->count = 0;
+}
+
+}  // namespace
+
+void JPEGDecConfigure(DCTState* state, Stm* filterStm, Stm* source) {
+  state->targetStm = source;
+  state->filterStm = filterStm;
+  state->blend = 0;
+  state->colorTransform = kTransformUnknown;
+}
+
+Stm* JPEGDOpen(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode) {
+  if (source == nullptr) return nullptr;
+  auto* ctx = static_cast<JPEGFilterContext*>(std::calloc(1, sizeof(JPEGFilterContext)));
+  if (ctx == nullptr) return nullptr;
+  ctx->target = source;
+  ctx->stm.procData = ctx;
+  ctx->stm.filBuf = &JPEGDFilBuf;
+  DCTSavedEnv saved;
+  DCTSaveEnv(&saved, ctx->message);
+  if (setjmp(gEnv) != 0) {
+    JPEGErrorMessage(ctx->message);
+    ReleaseFilter(ctx);
+    DCTEndTry(&saved);
+    return nullptr;
+  }
+  ctx->state = DCTFirstInit();
+  JPEGDecConfigure(ctx->state, &ctx->stm, source);
+  ctx->state->allowOversizedMCU = 1;
+  if (DCTDFilBuf(ctx->state) != 0) {
+    std::strcpy(ctx->message, "Failed to understand file format");
+    JPEGErrorMessage(ctx->message);
+    ReleaseFilter(ctx);
+    DCTEndTry(&saved);
+    return nullptr;
+  }
+  const DCTState* state = ctx->state;
+  ctx->stm.bufSize = HintBytes(*width, state->Colors);
+  ctx->stm.count = static_cast<int16_t>(ctx->stm.bufSize);
+  *width = static_cast<int16_t>(static_cast<uint16_t>(state->Columns));
+  *height = static_cast<int16_t>(static_cast<uint16_t>(state->Rows));
+  ReportColors(state->Colors, colorCode);
+  DCTEndTry(&saved);
+  return &ctx->stm;
+}
+
+int16_t JPEGDFilBuf(Stm* s) {
+  if (s->error) return -1;
+  auto* ctx = static_cast<JPEGFilterContext*>(s->procData);
+  DCTSavedEnv saved;
+  DCTSaveEnv(&saved, ctx->message);
+  if (setjmp(gEnv) != 0) {
+    JPEGErrorMessage(ctx->message);
+    FailFill(s);
+    DCTEndTry(&saved);
+    return -1;
+  }
+  if (s->base != nullptr && DCTDFilBuf(ctx->state) != 0) {
+    FailFill(s);
+    DCTEndTry(&saved);
+    return -1;
+  }
+  HandOutLine(s, ctx->state);
+  DCTEndTry(&saved);
+  return 0;
+}
+
+void JPEGDClose(Stm* s) {
+  if (s == nullptr || s->procData == nullptr) return;
+  ReleaseFilter(static_cast<JPEGFilterContext*>(s->procData));
+}
