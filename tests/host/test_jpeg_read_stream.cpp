@@ -190,6 +190,8 @@ TEST(ReadStream, TruncatedScanFailsOnTheLineThatNeedsTheMissingData) {
     if (code == 0) good++;
   }
   EXPECT_EQ(code, kHostCodecError);
+  EXPECT_EQ(stream->fError, kHostEndOfFile);
+  EXPECT_NE(std::string(JPEGLastErrorMessage()), "");
   EXPECT_GT(good, 0);
   EXPECT_LT(good, info.height);
   stream->Free();  // without StopJPEG: the decoder's memory goes too
