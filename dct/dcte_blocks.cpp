@@ -13,6 +13,10 @@
 // category 0 and an EOB.
 #include "dct/dcte.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // Magnitude category (number of significant bits) of 0..63.
 const uint8_t DCTmagnitof[64] = {
     0, 1, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4,
@@ -26,9 +30,19 @@ namespace {
 constexpr int32_t kEOB = 0;  // AC code-table index of end of block
 constexpr int32_t kZRL = 1;  // AC code-table index of a run of 16 zeros
 constexpr int32_t kMaxV = 4; // largest vertical sampling factor
+constexpr int32_t kMaxEncoderQTables = 2;  // luminance and chrominance
 
-// Category of a magnitude up to 4095 (baseline values stay far below).
-inline int32_t Category(uint32_t v) {
+// Largest magnitudes baseline coding produces from 8-bit samples: AC values
+// below 1024 (category 10), DC differences below 2048 (category 11).
+constexpr uint32_t kACLimit = 1024;
+constexpr uint32_t kDCDiffLimit = 2048;
+
+// Category of a magnitude below `limit` (at most 4096); a larger one can only
+// come from an internal fault and is reported rather than indexing past the
+// code tables.
+inline int32_t Category(uint32_t v, uint32_t limit) {
+  if (v >= limit)
+    DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(v & 0x7FFFFFFF));
   return v < 64 ? DCTmagnitof[v] : DCTmagnitof[v >> 6] + 6;
 }
 
@@ -57,29 +71,117 @@ inline void CodeDC(DCTEBitSink* sink, DCTComponent* comp, const DCTEHuffDC* dc, 
   const int32_t diff = value - comp->lastDC;
   comp->lastDC = value;
   const uint32_t mag = Magnitude(diff);
-  const int32_t s = Category(mag);
+  const int32_t s = Category(mag, kDCDiffLimit);
   const uint32_t bits = MagnitudeBits(diff, mag, s);
   DCTEputBits(sink, (static_cast<uint32_t>(dc->code[s]) << s) | bits, dc->length[s]);
 }
 
-// Coding end of a block: one past the last zigzag position from 7 up whose
-// coefficient lies outside the dead zone; 7 when there is none (positions
-// 1..6 are always examined by the AC loop).
-inline int32_t CodingEnd(const int32_t* coef, const int32_t* T) {
-  for (int32_t k = 63; k >= 7; k--)
-    if (Significant(coef[DCTunzigzag[k]], T[k])) return k + 1;
-  return 7;
+// What the coder needs of one quantization table, prepared per strip:
+// - the dead-zone thresholds in natural order as the significance test wants
+//   them: T, and 2T with the sign bit flipped so that a signed SIMD
+//   comparison performs the unsigned one;
+// - for each zigzag position, the divisor 2D as a multiply and shift: with
+//   l = ceil(log2(2D)) and M = floor((2^(31+l) - 1) / 2D) + 1, n / 2D is
+//   (n x M) >> (31 + l) for every n below 2^31 (Granlund and Montgomery,
+//   "Division by invariant integers using multiplication", 1994, thm 4.2).
+struct DeadZone {
+  alignas(16) uint32_t t[64];
+  alignas(16) uint32_t twoTFlipped[64];
+  uint32_t magic[64];
+  uint8_t shift[64];
+};
+
+constexpr uint32_t kMultiplyLimit = 0x80000000u;  // numerators the multiply serves
+
+void PrepareDeadZone(DeadZone* z, const int32_t* T, const int32_t* D) {
+  for (int32_t k = 0; k < 64; k++) {
+    const uint32_t t = static_cast<uint32_t>(T[k]);
+    z->t[DCTunzigzag[k]] = t;
+    z->twoTFlipped[DCTunzigzag[k]] = (2 * t) ^ 0x80000000u;
+    const uint64_t divisor = 2 * static_cast<uint64_t>(static_cast<uint32_t>(D[k]));
+    const int32_t l = 64 - __builtin_clzll(divisor - 1);  // ceil(log2(divisor)), divisor >= 2
+    z->magic[k] = static_cast<uint32_t>(((uint64_t{1} << (31 + l)) - 1) / divisor + 1);
+    z->shift[k] = static_cast<uint8_t>(31 + l);
+  }
 }
 
-void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* T,
-            const int32_t* D, int32_t end) {
+// n / (2 d) for the divisor of zigzag position k.
+inline uint32_t DivideByTwiceStep(uint32_t n, uint32_t d, const DeadZone* z, int32_t k) {
+  if (n < kMultiplyLimit) return static_cast<uint32_t>((uint64_t{n} * z->magic[k]) >> z->shift[k]);
+  return n / (2 * d);
+}
+
+// Bit n set when coefficient n (natural order) lies outside its dead zone.
+inline uint64_t SignificantNatural(const int32_t* coef, const DeadZone* z) {
+  uint64_t mask = 0;
+#if defined(__SSE2__)
+  const __m128i flip = _mm_set1_epi32(static_cast<int32_t>(0x80000000u));
+  for (int32_t i = 0; i < 64; i += 4) {
+    const __m128i g = _mm_load_si128(reinterpret_cast<const __m128i*>(coef + i));
+    const __m128i t = _mm_load_si128(reinterpret_cast<const __m128i*>(z->t + i));
+    const __m128i t2 = _mm_load_si128(reinterpret_cast<const __m128i*>(z->twoTFlipped + i));
+    const __m128i sum = _mm_xor_si128(_mm_add_epi32(g, t), flip);
+    // inside the dead zone: G + T < 2T (unsigned), i.e. 2T > G + T
+    const __m128i inside = _mm_cmpgt_epi32(t2, sum);
+    const uint32_t bits = static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(inside))) ^ 15u;
+    mask |= static_cast<uint64_t>(bits) << i;
+  }
+#else
+  for (int32_t i = 0; i < 64; i++)
+    if (Significant(coef[i], static_cast<int32_t>(z->t[i]))) mask |= uint64_t{1} << i;
+#endif
+  return mask;
+}
+
+// Natural-order bit masks to zigzag-order ones, a byte (one block row) at a
+// time: kZigzagOfRow[r][b] has bit k set for each set bit j of b whose
+// natural index 8r + j sits at zigzag position k.
+struct ZigzagBitTables {
+  uint64_t row[8][256];
+};
+
+constexpr ZigzagBitTables MakeZigzagBitTables() {
+  ZigzagBitTables t{};
+  uint8_t zigzagOf[64] = {};  // natural index -> zigzag position (ITU-T T.81 A.3.6)
+  int k = 0;
+  for (int diagonal = 0; diagonal < 15; diagonal++) {
+    const int first = diagonal < 8 ? 0 : diagonal - 7;
+    const int last = diagonal < 8 ? diagonal : 7;
+    for (int i = first; i <= last; i++) {
+      const int row = diagonal % 2 ? i : first + last - i;  // odd diagonals run downwards
+      zigzagOf[8 * row + diagonal - row] = static_cast<uint8_t>(k++);
+    }
+  }
+  for (int r = 0; r < 8; r++)
+    for (int b = 0; b < 256; b++)
+      for (int j = 0; j < 8; j++)
+        if (b >> j & 1) t.row[r][b] |= uint64_t{1} << zigzagOf[8 * r + j];
+  return t;
+}
+
+constexpr ZigzagBitTables kZigzagBits = MakeZigzagBitTables();
+
+inline uint64_t ToZigzagOrder(uint64_t natural) {
+  uint64_t z = 0;
+  for (int32_t r = 0; r < 8; r++) z |= kZigzagBits.row[r][(natural >> (8 * r)) & 0xFF];
+  return z;
+}
+
+// The AC coefficients outside the dead zone, in zigzag order, with zero runs
+// (ZRL for every 16) and EOB unless position 63 was the last one written.
+// Coding only these is the same as stopping at the last one: every position
+// past it lies inside the dead zone.
+void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
+            const DeadZone* zone, uint64_t significant) {
   int32_t p = 1;  // one past the zigzag position of the last coefficient written
-  for (int32_t k = 1; k < end; k++) {
+  significant &= ~uint64_t{1};  // DC is coded apart
+  while (significant != 0) {
+    const int32_t k = __builtin_ctzll(significant);
+    significant &= significant - 1;
     const int32_t G = coef[DCTunzigzag[k]];
-    if (!Significant(G, T[k])) continue;
     const uint32_t d = static_cast<uint32_t>(D[k]);
-    const uint32_t m = (Magnitude(G) + d) / (2 * d);
-    const int32_t s = Category(m);
+    const uint32_t m = DivideByTwiceStep(Magnitude(G) + d, d, zone, k);
+    const int32_t s = Category(m, kACLimit);
     const uint32_t bits = MagnitudeBits(G, m, s);
     int32_t run = k - p;
     for (; run >= 16; run -= 16) DCTEputBits(sink, ac->code[kZRL], ac->length[kZRL]);
@@ -98,15 +200,15 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
   DCTEputBits(sink, ac->code[kEOB], ac->length[kEOB]);
 }
 
-void CodeBlock(DCTState* state, DCTEBitSink* sink, DCTComponent* comp, const uint8_t* samples) {
-  int32_t coef[64];
+void CodeBlock(DCTState* state, DCTEBitSink* sink, DCTComponent* comp, const DeadZone* zone,
+               const uint8_t* samples) {
+  alignas(16) int32_t coef[64];
   DCTTransform(state, coef, samples, comp);
-  const int32_t* T = state->qThreshold[comp->qTableSel];
   const int32_t* D = comp->qTablePtr;
-  const int32_t end = CodingEnd(coef, T);
   CodeDC(sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0],
          static_cast<uint32_t>(D[0]));
-  CodeAC(sink, static_cast<const DCTEHuffAC*>(comp->acHuffPtr), coef, T, D, end);
+  CodeAC(sink, static_cast<const DCTEHuffAC*>(comp->acHuffPtr), coef, D, zone,
+         ToZigzagOrder(SignificantNatural(coef, zone)));
 }
 
 // The next block of each of a component's V block rows, and each row's end.
@@ -126,13 +228,13 @@ void DCTEInitStrip(BlockCursors* cursors, const DCTComponent* comp) {
 
 // Codes the H x V blocks one component contributes to an MCU.
 void DCTEcode_color(DCTState* state, DCTEBitSink* sink, DCTComponent* comp,
-                    BlockCursors* cursors) {
+                    BlockCursors* cursors, const DeadZone* zone) {
   for (int32_t j = 0; j < comp->vSamples; j++) {
     for (int32_t h = 0; h < comp->hSamples; h++) {
       if (cursors->next[j] >= cursors->end[j])
         CodeNullBlock(sink, comp);
       else
-        CodeBlock(state, sink, comp, cursors->next[j]);
+        CodeBlock(state, sink, comp, zone, cursors->next[j]);
       cursors->next[j] += 8;
     }
   }
@@ -151,20 +253,24 @@ void DCTEcodeResync(DCTState* state, DCTEBitSink* sink) {
   state->restartMarkerNumber = (state->restartMarkerNumber + 1) & 7;
 }
 
-void CodeInterleavedStrip(DCTState* state, DCTEBitSink* sink) {
+void CodeInterleavedStrip(DCTState* state, DCTEBitSink* sink, const DeadZone* zones) {
   BlockCursors cursors[4];
   for (int32_t i = 0; i < state->Colors; i++) DCTEInitStrip(&cursors[i], &state->components[i]);
   for (int32_t m = 0; m < state->mcusPerRow; m++) {
     if (state->restartInterval != 0) DCTEcodeResync(state, sink);
-    for (int32_t i = 0; i < state->Colors; i++)
-      DCTEcode_color(state, sink, &state->components[i], &cursors[i]);
+    for (int32_t i = 0; i < state->Colors; i++) {
+      DCTComponent* comp = &state->components[i];
+      DCTEcode_color(state, sink, comp, &cursors[i], &zones[comp->qTableSel]);
+    }
   }
 }
 
 // One component: one block per MCU, block row by block row; rows wholly
 // below the image are not coded.
-void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, int32_t line) {
+void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, const DeadZone* zones,
+                              int32_t line) {
   DCTComponent* comp = &state->components[0];
+  const DeadZone* zone = &zones[comp->qTableSel];
   for (int32_t r = 0; r < comp->vSamples; r++) {
     const uint8_t* cursor = comp->strip + r * 8 * comp->stripWidth;
     const uint8_t* end = cursor + comp->lastBlockX + 8;
@@ -173,7 +279,7 @@ void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, int32_t line) 
       if (cursor >= end)
         CodeNullBlock(sink, comp);
       else
-        CodeBlock(state, sink, comp, cursor);
+        CodeBlock(state, sink, comp, zone, cursor);
     }
     state->blockNumber += state->mcusPerRow;
     line += 8;
@@ -185,10 +291,13 @@ void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, int32_t line) 
 
 void DCTEcodeStrip(DCTState* state, int32_t firstLine) {
   DCTEBitSink sink{state->bitBuffer, state->bitsFree, state->targetStm};
+  DeadZone zones[kMaxEncoderQTables];
+  for (int32_t k = 0; k < state->qTableCount && k < kMaxEncoderQTables; k++)
+    PrepareDeadZone(&zones[k], state->qThreshold[k], state->qTable[k]);
   if (state->Colors > 1)
-    CodeInterleavedStrip(state, &sink);
+    CodeInterleavedStrip(state, &sink, zones);
   else
-    CodeSingleComponentStrip(state, &sink, firstLine);
+    CodeSingleComponentStrip(state, &sink, zones, firstLine);
   state->bitBuffer = sink.buffer;
   state->bitsFree = sink.free;
 }

@@ -30,7 +30,9 @@ Ycc ReferenceYCbCr(double r, double g, double b) {
 }
 
 // YCCK: the YCbCr of the RGB that C, M, Y complement.
-Ycc ReferenceYcck(double c, double m, double y) { return ReferenceYCbCr(255 - c, 255 - m, 255 - y); }
+Ycc ReferenceYcck(double c, double m, double y) {
+  return ReferenceYCbCr(255 - c, 255 - m, 255 - y);
+}
 
 Ycc Reference(const uint8_t* p, int colors) {
   return colors == 4 ? ReferenceYcck(p[0], p[1], p[2]) : ReferenceYCbCr(p[0], p[1], p[2]);
@@ -141,9 +143,12 @@ const NamedLayout kTransformLayouts[] = {
     {"YcckLumaOnly", Make(4, {1, 1, 1, 1}, {4, 1, 1, 4}, 2)},
 };
 
-std::string LayoutName(const ::testing::TestParamInfo<NamedLayout>& info) { return info.param.name; }
+std::string LayoutName(const ::testing::TestParamInfo<NamedLayout>& info) {
+  return info.param.name;
+}
 
-INSTANTIATE_TEST_SUITE_P(Paths, KnownColourTest, ::testing::ValuesIn(kTransformLayouts), LayoutName);
+INSTANTIATE_TEST_SUITE_P(Paths, KnownColourTest, ::testing::ValuesIn(kTransformLayouts),
+                         LayoutName);
 
 // ---- random pixels against the reference ---------------------------------------
 
@@ -208,7 +213,8 @@ INSTANTIATE_TEST_SUITE_P(Paths, ConversionTest, ::testing::ValuesIn(kTransformLa
 // within one of the reference (in fact correctly rounded).
 TEST(ColourTables, EveryColourRoundsToNearest) {
   for (int colors : {3, 4}) {
-    Layout layout = colors == 3 ? Make(3, {1, 1, 1}, {1, 1, 1}, 1) : Make(4, {1, 1, 1, 1}, {1, 1, 1, 1}, 1);
+    Layout layout =
+        colors == 3 ? Make(3, {1, 1, 1}, {1, 1, 1}, 1) : Make(4, {1, 1, 1, 1}, {1, 1, 1, 1}, 1);
     layout.columns = 4096;
     layout.rows = 1;
     StateHolder h(layout);
@@ -333,8 +339,10 @@ TEST(FastPath, GeneralLumaOnlyMatchesFullLines) {
 // the fixed picks for Hmax 3 and 4.
 TEST(Distribution, ComponentsTakeTheirSamples) {
   const Layout layouts[] = {
-      Make(4, {1, 1, 1, 1}, {1, 1, 1, 1}, 0), Make(2, {2, 1}, {1, 1}, 0, 1),
-      Make(3, {3, 1, 2}, {1, 1, 1}, 0),       Make(4, {4, 1, 2, 3}, {1, 1, 1, 1}, 0),
+      Make(4, {1, 1, 1, 1}, {1, 1, 1, 1}, 0),
+      Make(2, {2, 1}, {1, 1}, 0, 1),
+      Make(3, {3, 1, 2}, {1, 1, 1}, 0),
+      Make(4, {4, 1, 2, 3}, {1, 1, 1, 1}, 0),
       Make(1, {3}, {1}, 0),
   };
   for (Layout layout : layouts) {
@@ -352,11 +360,13 @@ TEST(Distribution, ComponentsTakeTheirSamples) {
         if (hc == hmax) {
           expected = pixels[i * colors + c];
         } else if (layout.blend) {
-          expected = (pixels[2 * group * colors + c] + pixels[(2 * group + 1) * colors + c] + 1) >> 1;
+          expected =
+              (pixels[2 * group * colors + c] + pixels[(2 * group + 1) * colors + c] + 1) >> 1;
         } else {
           expected = pixels[(group * hmax + PickedPixel(hmax, hc, i % hc)) * colors + c];
         }
-        ASSERT_EQ(planes.Line(c, 0)[i], expected) << colors << " colours, component " << c << " sample " << i;
+        ASSERT_EQ(planes.Line(c, 0)[i], expected)
+            << colors << " colours, component " << c << " sample " << i;
       }
     }
   }
@@ -390,7 +400,8 @@ TEST_P(RightEdgeTest, MirrorsTheValidSamples) {
   const Planes planes = FeedImage(h.state, Repeat(row, 8));
   ASSERT_EQ(planes.width[0], 16);
   for (int y = 0; y < 8; y++) {
-    for (int i = 0; i < 8; i++) EXPECT_EQ(planes.Line(0, y)[8 + i], 18 + kMirrorFill[k][i]) << "position " << i;
+    for (int i = 0; i < 8; i++)
+      EXPECT_EQ(planes.Line(0, y)[8 + i], 18 + kMirrorFill[k][i]) << "position " << i;
   }
 }
 
@@ -427,7 +438,8 @@ TEST_P(BottomFillTest, MirrorsTheValidLines) {
   for (int y = 0; y < k; y++) pixels.insert(pixels.end(), 8, static_cast<uint8_t>(100 + y));
   const Planes planes = FeedImage(h.state, pixels);
   ASSERT_EQ(planes.plane[0].size(), 64u);
-  for (int y = 0; y < 8; y++) EXPECT_EQ(planes.Line(0, y)[3], 100 + kMirrorFill[k][y]) << "line " << y;
+  for (int y = 0; y < 8; y++)
+    EXPECT_EQ(planes.Line(0, y)[3], 100 + kMirrorFill[k][y]) << "line " << y;
 }
 
 INSTANTIATE_TEST_SUITE_P(ValidLines, BottomFillTest, ::testing::Range(1, 8));
@@ -479,7 +491,8 @@ TEST(BottomFill, KeepsChromaOfShortLastGroup) {
       const bool twoLines = rows >= 3;
       for (int y = 0; y < 8; y++) {
         const int expected = twoLines && kMirrorFill[2][y] == 1 ? line1 : line0;
-        EXPECT_EQ(planes.Line(1, y)[0], expected) << "blend " << blend << ", rows " << rows << ", line " << y;
+        EXPECT_EQ(planes.Line(1, y)[0], expected)
+            << "blend " << blend << ", rows " << rows << ", line " << y;
       }
     }
   }
@@ -524,7 +537,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ReductionCase{3, 2, 0, {10, 130}}, ReductionCase{3, 2, 1, {23, 113}},
                       ReductionCase{4, 1, 0, {60}}, ReductionCase{4, 1, 1, {110}},
                       ReductionCase{4, 2, 0, {10, 130}}, ReductionCase{4, 2, 1, {35, 185}},
-                      ReductionCase{4, 3, 0, {10, 60, 240}}, ReductionCase{4, 3, 1, {10, 95, 240}}));
+                      ReductionCase{4, 3, 0, {10, 60, 240}},
+                      ReductionCase{4, 3, 1, {10, 95, 240}}));
 
 // ---- internal-error guards -------------------------------------------------------------------
 
