@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "dct/dct_state.h"
+#include "stream/stm_inline.h"
 
 // --- default tables (dcte_tables.cpp) -----------------------------------------
 extern const uint8_t qluma1[64];   // quantization bases, zigzag order
@@ -35,6 +36,47 @@ void DCTEsputmarker(DCTState* state, int32_t code);
 void DCTEclose_sput(DCTState* state);
 void DCTEmake_huffenc(DCTState* state, const uint8_t* spec, uint16_t* code, uint8_t* length,
                       int32_t isAC);
+
+// The bit writer as the block coder runs it: the partial byte and the target
+// held in locals for the length of a block, written back to the state after.
+// `buffer` holds the pending bits of the partial byte from its most
+// significant end, `free` (1..8) the positions still open, as in the state's
+// bitBuffer and bitsFree.
+struct DCTEBitSink {
+  uint32_t buffer;
+  int32_t free;
+  Stm* target;
+};
+
+[[noreturn]] void DCTEmissingCode();  // raises "Event with no Huffcode in the spec"
+
+static inline void DCTEputByte(Stm* target, uint32_t byte) {
+  StmPutByte(static_cast<int16_t>(byte), target);
+}
+
+// Appends the low n bits of value (bits above n are zero), most significant
+// first; every completed byte goes out at once, 0xFF followed by a stuffed 0.
+static inline void DCTEputBits(DCTEBitSink* sink, uint32_t value, int32_t n) {
+  int32_t f = sink->free;
+  if (n < f) {
+    if (n == 0) DCTEmissingCode();
+    sink->buffer |= value << (f - n);
+    sink->free = f - n;
+    return;
+  }
+  int32_t r = n - f;  // bits of value left once the partial byte is full
+  uint32_t b = (value >> r) | sink->buffer;
+  for (;;) {
+    DCTEputByte(sink->target, b);
+    if (b == 0xFF) DCTEputByte(sink->target, 0);
+    if (r < 8) break;
+    value &= (1u << r) - 1;
+    r -= 8;
+    b = value >> r;
+  }
+  sink->buffer = (value << (8 - r)) & 0xFF;
+  sink->free = 8 - r;
+}
 
 // --- input strips (dcte_strips.cpp) ---------------------------------------------
 void DCTEInitCT(DCTState* state);

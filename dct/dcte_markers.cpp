@@ -1,0 +1,217 @@
+// dcte_markers.cpp - everything in the encoded stream that is not entropy
+// coded data, and the per-line driver DCTEFlush.
+//
+// On the first raster line DCTEFlush writes the header: SOI, the marker data
+// the filter assembled (JFIF APP0 and the caller's segments), the APP14
+// colour-transform segment, one DQT, SOF0, one DHT (with the table set picked
+// from the quality factor), DRI and SOS. Then every line goes into the
+// component strips (dcte_strips.cpp); each complete strip of 8 x Vmax lines
+// is coded at once (dcte_blocks.cpp); after the last line the strip is
+// completed and coded, the bits padded with 1s, EOI written and the strip
+// memory released. Header segments are written while the bit buffer is
+// empty, so nothing in them is padded or stuffed. Multi-byte fields are
+// big-endian (ITU-T T.81 B.1.1.4).
+#include "dct/dcte.h"
+
+namespace {
+
+// Encoder phases (DCTState::phase).
+constexpr int32_t kPhaseHeader = 0;  // nothing written yet
+constexpr int32_t kPhaseCoding = 1;  // header out, strips being coded
+constexpr int32_t kPhaseDone = 2;    // EOI written, strip memory released
+
+constexpr int32_t kAPP14Version = 100;
+constexpr int32_t kDCSpecBytes = 28;   // BITS[16] + 12 DC categories
+constexpr int32_t kACSpecBytes = 178;  // BITS[16] + 162 AC symbols
+
+void PutBlock(DCTState* state, const uint8_t* bytes, uint32_t n) {
+  StmFWrite(bytes, 1, n, state->targetStm);
+}
+
+void DCTEgenMarkers(DCTState* state) {
+  PutBlock(state, state->markerData, static_cast<uint32_t>(state->markerDataLength));
+}
+
+// APP14: "Orlyx", version, the two flag words and the colour transform.
+void DCTEgenFOSeg(DCTState* state) {
+  static const uint8_t kSignature[5] = {'O', 'r', 'l', 'y', 'x'};
+  DCTEsputmarker(state, 0xEE);
+  DCTEsput16(state, 14);
+  PutBlock(state, kSignature, sizeof kSignature);
+  DCTEsput16(state, kAPP14Version);
+  DCTEsput16(state, state->app14Flags0);
+  DCTEsput16(state, state->app14Flags1);
+  DCTEsput8(state, state->colorTransform);
+}
+
+// One DQT holding every table, 8-bit entries in zigzag order.
+void DCTEgenDQT(DCTState* state, int32_t firstTable) {
+  DCTEsputmarker(state, 0xDB);
+  DCTEsput16(state, 65 * state->qTableCount + 2);
+  for (int32_t k = firstTable; k < state->qTableCount; k++) {
+    DCTEsput8(state, k);  // Pq = 0 (8-bit), Tq = k
+    for (int32_t j = 0; j < 64; j++) DCTEsput8(state, state->qTable[k][j] & 0xFF);
+  }
+}
+
+void DCTEgenSOF(DCTState* state, int32_t precision, int32_t markerCode) {
+  DCTEsputmarker(state, markerCode);
+  DCTEsput16(state, 3 * state->Colors + 8);
+  DCTEsput8(state, precision);
+  DCTEsput16(state, state->Rows);
+  DCTEsput16(state, state->Columns);
+  DCTEsput8(state, state->Colors);
+  for (int32_t i = 0; i < state->Colors; i++) {
+    const DCTComponent* c = &state->components[i];
+    DCTEsput8(state, i + 1);
+    DCTEsput8(state, c->hSamples * 16 + c->vSamples);
+    DCTEsput8(state, c->qTableSel);
+  }
+}
+
+int32_t DCTEcount_huff(const uint8_t bits[16]) {
+  int32_t n = 0;
+  for (int32_t i = 0; i < 16; i++) n += bits[i];
+  return n;
+}
+
+// The DC and AC table sets for a quality factor: coarser quantization gets
+// the AC tables with the smaller alphabets.
+void PickTableSets(int32_t qFactorFixed, int32_t* dcSet, int32_t* acSet) {
+  if (qFactorFixed < 8192) {
+    *dcSet = 3;
+    *acSet = qFactorFixed < 2048 ? 4 : 3;
+  } else {
+    *dcSet = qFactorFixed < 49152 ? 2 : (qFactorFixed < 95232 ? 1 : 0);
+    *acSet = *dcSet;
+  }
+}
+
+// Writes one table (class/identifier byte, BITS and HUFFVAL). The code table
+// is built from a copy of the specification, so its storage may overlap
+// the specification's.
+void WriteDCTable(DCTState* state, int32_t i) {
+  DCTEHuffDC* t = &state->dcHuffTable[i];
+  uint8_t copy[kDCSpecBytes];
+  for (int32_t b = 0; b < kDCSpecBytes; b++) copy[b] = t->spec[b];
+  os_fputc(static_cast<int16_t>(i), state->targetStm);
+  PutBlock(state, t->spec, static_cast<uint32_t>(16 + t->count));
+  DCTEmake_huffenc(state, copy, t->code, t->length, 0);
+}
+
+void WriteACTable(DCTState* state, int32_t i) {
+  DCTEHuffAC* t = &state->acHuffTable[i];
+  uint8_t copy[kACSpecBytes];
+  for (int32_t b = 0; b < kACSpecBytes; b++) copy[b] = t->spec[b];
+  os_fputc(static_cast<int16_t>(0x10 + i), state->targetStm);
+  PutBlock(state, t->spec, static_cast<uint32_t>(16 + t->count));
+  DCTEmake_huffenc(state, copy, t->code, t->length, 1);
+}
+
+void DCTEgenDHT(DCTState* state) {
+  int32_t d, a;
+  PickTableSets(state->qFactorFixed, &d, &a);
+  int32_t length = 2;
+  for (int32_t i = 0; i < state->dcTableCount; i++) {
+    DCTEHuffDC* t = &state->dcHuffTable[i];
+    for (int32_t b = 0; b < kDCSpecBytes; b++) t->spec[b] = dtsbits[2 * d + i][b];
+    t->count = DCTEcount_huff(t->spec);
+    length += 17 + t->count;
+  }
+  for (int32_t i = 0; i < state->acTableCount; i++) {
+    DCTEHuffAC* t = &state->acHuffTable[i];
+    const int32_t n = atsLen[2 * a + i];
+    for (int32_t b = 0; b < n; b++) t->spec[b] = atsptrs[2 * a + i][b];
+    for (int32_t b = n; b < kACSpecBytes; b++) t->spec[b] = 0;
+    t->count = DCTEcount_huff(t->spec);
+    length += 17 + t->count;
+  }
+  DCTEsputmarker(state, 0xC4);
+  DCTEsput16(state, length);
+  for (int32_t i = 0; i < state->dcTableCount; i++) WriteDCTable(state, i);
+  for (int32_t i = 0; i < state->acTableCount; i++) WriteACTable(state, i);
+}
+
+void DCTEgenResync(DCTState* state) {
+  DCTEsputmarker(state, 0xDD);
+  DCTEsput16(state, 4);
+  DCTEsput16(state, state->restartInterval);
+}
+
+void DCTEgenSOS(DCTState* state) {
+  DCTEsputmarker(state, 0xDA);
+  DCTEsput16(state, 2 * state->Colors + 6);
+  DCTEsput8(state, state->Colors);
+  for (int32_t i = 0; i < state->Colors; i++) {
+    const DCTComponent* c = &state->components[i];
+    DCTEsput8(state, i + 1);
+    DCTEsput8(state, c->dcTableSel * 16 + c->acTableSel);
+  }
+  DCTEsput16(state, 0x003F);  // Ss = 0, Se = 63
+  DCTEsput8(state, 0);        // Ah = Al = 0
+}
+
+void DCTEgenHeader(DCTState* state) {
+  DCTEsputmarker(state, 0xD8);  // SOI
+  DCTEgenMarkers(state);
+  DCTEgenFOSeg(state);
+  DCTEgenDQT(state, 0);
+  DCTEgenSOF(state, 8, 0xC0);
+  DCTEgenDHT(state);
+  if (state->restartInterval != 0) DCTEgenResync(state);
+  DCTEgenSOS(state);
+}
+
+// Header, restart bookkeeping and transform scaling, on the first line.
+void StartImage(DCTState* state) {
+  DCTEgenHeader(state);
+  if (state->restartInterval != 0) {
+    state->restartCountdown = state->restartInterval + 1;
+    state->restartMarkerNumber = 0;
+  }
+  DCTEScaleQT(state);
+  state->stripBlockLine = 0;
+  state->stripSubLine = 0;
+  state->phase = kPhaseCoding;
+  state->stripFirstLine = state->linesDone;
+}
+
+void CheckTarget(const DCTState* state) {
+  if (state->targetStm->error) DCTStmErr0("Target error prevents output");
+  if (state->targetStm->eof) DCTStmErr0("Target EOF prevents output");
+}
+
+// Codes a complete strip and, after the last one, ends the stream. The
+// target is checked again after EOI, so that losing the stream's last bytes
+// is reported too (while the strip memory, which holds the filter's line
+// buffer, still exists).
+void FinishStrip(DCTState* state) {
+  DCTEcodeStrip(state, state->stripFirstLine);
+  state->stripBlockLine = 0;
+  CheckTarget(state);
+  if (state->phase == kPhaseDone) {
+    DCTEclose_sput(state);
+    CheckTarget(state);
+    DCTfree(state);
+  }
+  state->stripFirstLine = state->linesDone;
+}
+
+}  // namespace
+
+int32_t DCTEFlush(DCTState* state) {
+  if (state->phase == kPhaseHeader)
+    StartImage(state);
+  else if (state->phase != kPhaseCoding)
+    return -1;
+  DCTEGetNCLine(state);
+  if (++state->linesDone == state->Rows) {
+    DCTEget_ovflines(state);
+    state->phase = kPhaseDone;
+  }
+  if (++state->stripSubLine == state->maxVSamples) {
+    state->stripSubLine = 0;
+    if (++state->stripBlockLine == 8) FinishStrip(state);
+  }
+  return state->phase < kPhaseDone ? 0 : -1;
+}
