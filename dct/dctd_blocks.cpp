@@ -99,8 +99,9 @@ inline uint32_t Window16(const BitReader& r) {
 inline int32_t ReceiveExtend(DCTState* state, BitReader& r, int32_t s) {
   r.bits -= s;
   if (r.bits < 0) {
-    AppendByte(state, r, r.bits);  // a marker here is always the truncation error
-    r.bits += AppendByte(state, r, r.bits + 8) ? 16 : 8;
+    AppendByte(state, r, r.bits);  // negative slack: no byte is the truncation error
+    const bool second = AppendByte(state, r, r.bits + 8);
+    r.bits += second ? 16 : 8;
   }
   const uint32_t raw = (r.buffer >> r.bits) & ((1u << s) - 1);
   if (raw < (1u << (s - 1))) return static_cast<int32_t>(raw) - ((1 << s) - 1);
