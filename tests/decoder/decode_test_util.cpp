@@ -123,25 +123,4 @@ Bytes WidenDQT(const Bytes& jpeg, int factor) {
   return out;
 }
 
-Bytes TinyStream::Join(const Bytes& extraBeforeFrame) const {
-  Bytes out = soi;
-  for (const Bytes* part : {&extraBeforeFrame, &tables, &frame, &scan, &data, &eoi}) {
-    out.insert(out.end(), part->begin(), part->end());
-  }
-  return out;
-}
-
-TinyStream MakeTinyGrey() {
-  const Image img = testing_support::SyntheticImage(8, 8, 1, 7);
-  const Bytes jpeg = testing_support::LibjpegEncode(img);
-  TinyStream t;
-  const size_t dataStart = ForEachSegment(jpeg, [&](uint8_t code, size_t, const Bytes& body) {
-    Bytes seg = Segment(code, body);
-    Bytes* part = code == 0xC0 ? &t.frame : code == 0xDA ? &t.scan : code == 0xE0 ? nullptr : &t.tables;
-    if (part != nullptr) part->insert(part->end(), seg.begin(), seg.end());
-  });
-  t.data.assign(jpeg.begin() + dataStart, jpeg.end() - 2);
-  return t;
-}
-
 }  // namespace decoder_test

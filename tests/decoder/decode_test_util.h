@@ -38,19 +38,6 @@ Bytes WidenDQT(const Bytes& jpeg, int factor);
 // A marker segment: FF code, length, body.
 Bytes Segment(uint8_t code, const Bytes& body);
 
-// A small stream built from parts, for marker-level tests: a minimal 8x8
-// grey image whose header pieces can be replaced.
-struct TinyStream {
-  Bytes soi{0xFF, 0xD8};
-  Bytes tables;  // DQT + DHT
-  Bytes frame;   // SOF0
-  Bytes scan;    // SOS
-  Bytes data;    // entropy-coded data
-  Bytes eoi{0xFF, 0xD9};
-  Bytes Join(const Bytes& extraBeforeFrame = {}) const;
-};
-TinyStream MakeTinyGrey();
-
 }  // namespace decoder_test
 
 #endif
