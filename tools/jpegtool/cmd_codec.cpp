@@ -45,8 +45,10 @@ void CheckReadable(const std::string& path) {
   // Reading the whole file gives the system's reason for a missing or
   // unreadable input in plain words before the codec is involved.
   FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) (void)ReadWholeFile(path);
-  else std::fclose(file);
+  if (file == nullptr)
+    (void)ReadWholeFile(path);
+  else
+    std::fclose(file);
 }
 
 // When the codec cannot read a file, the segment walker can often say why
@@ -65,8 +67,10 @@ std::string DecodeHint(const std::string& path) {
 
 std::string FormatDpi(double dpi) {
   char text[32];
-  if (dpi == static_cast<long>(dpi)) std::snprintf(text, sizeof text, "%ld", static_cast<long>(dpi));
-  else std::snprintf(text, sizeof text, "%.2f", dpi);
+  if (dpi == static_cast<long>(dpi))
+    std::snprintf(text, sizeof text, "%ld", static_cast<long>(dpi));
+  else
+    std::snprintf(text, sizeof text, "%.2f", dpi);
   return text;
 }
 
@@ -101,7 +105,8 @@ Image DecodeThumbnail(const Bytes& data) {
   }
   image.pixels.resize(image.LineBytes() * height);
   for (int y = 0; y < height; ++y) {
-    GetJPEGData(handle.get(), reinterpret_cast<char*>(image.Line(y)), 1, static_cast<short>(image.LineBytes()));
+    GetJPEGData(handle.get(), reinterpret_cast<char*>(image.Line(y)), 1,
+                static_cast<short>(image.LineBytes()));
     if (gJPEGError != 0) Fail("thumb failed: " + CodecMessage("a line could not be decoded"));
   }
   return image;
@@ -111,8 +116,10 @@ Image DecodeThumbnail(const Bytes& data) {
 
 int RunEncode(const Args& args) {
   static const CommandSpec kSpec{
-      "encode", {{"quality", true}, {"ascii85", false}, {"marker-mode", true}, {"dpi", true}, {"resources", true}},
-      2, 2};
+      "encode",
+      {{"quality", true}, {"ascii85", false}, {"marker-mode", true}, {"dpi", true}, {"resources", true}},
+      2,
+      2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("encode"), 0;
   const EncodeSettings settings = ParseEncodeSettings(parsed);

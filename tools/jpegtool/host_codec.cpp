@@ -25,14 +25,22 @@ constexpr long kLargestDimension = 32767;
 
 std::string DescribeHostCode(int code) {
   switch (code) {
-    case kHostFileNotFound: return "file not found";
-    case kHostIOError: return "I/O error";
-    case kHostDiskFull: return "the disk is full";
-    case kHostEndOfFile: return "the data ends too early";
-    case kHostPermission: return "permission denied";
-    case kHostParamError: return "the codec refused the parameters";
-    case kHostNoMemory: return "out of memory";
-    default: return "host error " + std::to_string(code);
+    case kHostFileNotFound:
+      return "file not found";
+    case kHostIOError:
+      return "I/O error";
+    case kHostDiskFull:
+      return "the disk is full";
+    case kHostEndOfFile:
+      return "the data ends too early";
+    case kHostPermission:
+      return "permission denied";
+    case kHostParamError:
+      return "the codec refused the parameters";
+    case kHostNoMemory:
+      return "out of memory";
+    default:
+      return "host error " + std::to_string(code);
   }
 }
 
