@@ -35,6 +35,13 @@ std::string BadHuffmanTableJpeg() {
   return jpeg;
 }
 
+// A run of scrambled bytes in the middle of the entropy-coded data.
+std::string CorruptScanJpeg() {
+  std::string jpeg = BaselineJpeg();
+  for (size_t i = 0; i < 200; ++i) jpeg[jpeg.size() / 2 + i] = static_cast<char>(i * 37 + 11);
+  return jpeg;
+}
+
 struct FailureCase {
   const char* name;
   std::vector<std::string> command;    // IN and OUT are replaced by the paths
@@ -58,8 +65,14 @@ TEST_P(InputFailures, ReportInWordsAndKeepOutput) {
   EXPECT_EQ(result.status, 1);
   ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
   EXPECT_EQ(result.err.rfind("jpegtool: ", 0), 0u) << result.err;
-  for (const char* message : test.messages)
+  for (const char* message : test.messages) {
     EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+  }
+  // A failure line always says why: some words follow "failed: ".
+  const size_t failed = result.err.find("failed: ");
+  if (failed != std::string::npos) {
+    EXPECT_GT(result.err.size(), failed + 8 + 5) << result.err;
+  }
   EXPECT_EQ(ReadText(out), "precious");
   const std::vector<std::string> expected =
       test.input ? std::vector<std::string>{"in", "out"} : std::vector<std::string>{"out"};
@@ -151,6 +164,8 @@ const FailureCase kDecodeCases[] = {
      [] { return BaselineJpeg().substr(0, 900); },
      {"thumb failed: "}},
     {"ThumbMissing", {"thumb", "IN", "OUT"}, nullptr, {"cannot open "}},
+    {"CorruptScan", {"decode", "IN", "OUT"}, CorruptScanJpeg, {"decode failed: "}},
+    {"ThumbCorruptScan", {"thumb", "IN", "OUT"}, CorruptScanJpeg, {"thumb failed: "}},
     {"Ascii85Garbage",
      {"decode", "--ascii85", "IN", "OUT"},
      [] { return std::string("not ascii85 {}"); },

@@ -52,7 +52,7 @@ void CheckReadable(const std::string& path) {
 }
 
 // When the codec cannot read a file, the segment walker can often say why
-// in terms a user knows ("progressive").
+// in terms a user knows: not a JPEG at all, or a progressive one.
 std::string DecodeHint(const std::string& path) {
   const Bytes bytes = ReadWholeFile(path);
   const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
@@ -61,7 +61,6 @@ std::string DecodeHint(const std::string& path) {
     return " (a " + FrameKind(summary.frameMarker) +
            " JPEG: only baseline and extended sequential Huffman files can be decoded)";
   }
-  if (!summary.problem.empty()) return " (" + summary.problem + ")";
   return "";
 }
 
