@@ -32,8 +32,17 @@ constexpr int32_t kZRL = 1;  // AC code-table index of a run of 16 zeros
 constexpr int32_t kMaxV = 4; // largest vertical sampling factor
 constexpr int32_t kMaxEncoderQTables = 2;  // luminance and chrominance
 
-// Category of a magnitude up to 4095 (baseline values stay far below).
-inline int32_t Category(uint32_t v) {
+// Largest magnitudes baseline coding produces from 8-bit samples: AC values
+// below 1024 (category 10), DC differences below 2048 (category 11).
+constexpr uint32_t kACLimit = 1024;
+constexpr uint32_t kDCDiffLimit = 2048;
+
+// Category of a magnitude below `limit` (at most 4096); a larger one can only
+// come from an internal fault and is reported rather than indexing past the
+// code tables.
+inline int32_t Category(uint32_t v, uint32_t limit) {
+  if (v >= limit)
+    DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(v & 0x7FFFFFFF));
   return v < 64 ? DCTmagnitof[v] : DCTmagnitof[v >> 6] + 6;
 }
 
@@ -62,25 +71,44 @@ inline void CodeDC(DCTEBitSink* sink, DCTComponent* comp, const DCTEHuffDC* dc, 
   const int32_t diff = value - comp->lastDC;
   comp->lastDC = value;
   const uint32_t mag = Magnitude(diff);
-  const int32_t s = Category(mag);
+  const int32_t s = Category(mag, kDCDiffLimit);
   const uint32_t bits = MagnitudeBits(diff, mag, s);
   DCTEputBits(sink, (static_cast<uint32_t>(dc->code[s]) << s) | bits, dc->length[s]);
 }
 
-// The dead-zone thresholds of one quantization table in natural order, as
-// the significance test wants them: T, and 2T with the sign bit flipped so
-// that a signed SIMD comparison performs the unsigned one. Prepared per strip.
+// What the coder needs of one quantization table, prepared per strip:
+// - the dead-zone thresholds in natural order as the significance test wants
+//   them: T, and 2T with the sign bit flipped so that a signed SIMD
+//   comparison performs the unsigned one;
+// - for each zigzag position, the divisor 2D as a multiply and shift: with
+//   l = ceil(log2(2D)) and M = floor((2^(31+l) - 1) / 2D) + 1, n / 2D is
+//   (n x M) >> (31 + l) for every n below 2^31 (Granlund and Montgomery,
+//   "Division by invariant integers using multiplication", 1994, thm 4.2).
 struct DeadZone {
   alignas(16) uint32_t t[64];
   alignas(16) uint32_t twoTFlipped[64];
+  uint32_t magic[64];
+  uint8_t shift[64];
 };
 
-void PrepareDeadZone(DeadZone* z, const int32_t* T) {
+constexpr uint32_t kMultiplyLimit = 0x80000000u;  // numerators the multiply serves
+
+void PrepareDeadZone(DeadZone* z, const int32_t* T, const int32_t* D) {
   for (int32_t k = 0; k < 64; k++) {
     const uint32_t t = static_cast<uint32_t>(T[k]);
     z->t[DCTunzigzag[k]] = t;
     z->twoTFlipped[DCTunzigzag[k]] = (2 * t) ^ 0x80000000u;
+    const uint64_t divisor = 2 * static_cast<uint64_t>(static_cast<uint32_t>(D[k]));
+    const int32_t l = 64 - __builtin_clzll(divisor - 1);  // ceil(log2(divisor)), divisor >= 2
+    z->magic[k] = static_cast<uint32_t>(((uint64_t{1} << (31 + l)) - 1) / divisor + 1);
+    z->shift[k] = static_cast<uint8_t>(31 + l);
   }
+}
+
+// n / (2 d) for the divisor of zigzag position k.
+inline uint32_t DivideByTwiceStep(uint32_t n, uint32_t d, const DeadZone* z, int32_t k) {
+  if (n < kMultiplyLimit) return static_cast<uint32_t>((uint64_t{n} * z->magic[k]) >> z->shift[k]);
+  return n / (2 * d);
 }
 
 // Bit n set when coefficient n (natural order) lies outside its dead zone.
@@ -99,10 +127,8 @@ inline uint64_t SignificantNatural(const int32_t* coef, const DeadZone* z) {
     mask |= static_cast<uint64_t>(bits) << i;
   }
 #else
-  for (int32_t i = 0; i < 64; i++) {
-    const uint32_t twoT = z->twoTFlipped[i] ^ 0x80000000u;
-    if (static_cast<uint32_t>(coef[i]) + z->t[i] >= twoT) mask |= uint64_t{1} << i;
-  }
+  for (int32_t i = 0; i < 64; i++)
+    if (Significant(coef[i], static_cast<int32_t>(z->t[i]))) mask |= uint64_t{1} << i;
 #endif
   return mask;
 }
@@ -146,7 +172,7 @@ inline uint64_t ToZigzagOrder(uint64_t natural) {
 // Coding only these is the same as stopping at the last one: every position
 // past it lies inside the dead zone.
 void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
-            uint64_t significant) {
+            const DeadZone* zone, uint64_t significant) {
   int32_t p = 1;  // one past the zigzag position of the last coefficient written
   significant &= ~uint64_t{1};  // DC is coded apart
   while (significant != 0) {
@@ -154,8 +180,8 @@ void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const 
     significant &= significant - 1;
     const int32_t G = coef[DCTunzigzag[k]];
     const uint32_t d = static_cast<uint32_t>(D[k]);
-    const uint32_t m = (Magnitude(G) + d) / (2 * d);
-    const int32_t s = Category(m);
+    const uint32_t m = DivideByTwiceStep(Magnitude(G) + d, d, zone, k);
+    const int32_t s = Category(m, kACLimit);
     const uint32_t bits = MagnitudeBits(G, m, s);
     int32_t run = k - p;
     for (; run >= 16; run -= 16) DCTEputBits(sink, ac->code[kZRL], ac->length[kZRL]);
@@ -181,7 +207,7 @@ void CodeBlock(DCTState* state, DCTEBitSink* sink, DCTComponent* comp, const Dea
   const int32_t* D = comp->qTablePtr;
   CodeDC(sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0],
          static_cast<uint32_t>(D[0]));
-  CodeAC(sink, static_cast<const DCTEHuffAC*>(comp->acHuffPtr), coef, D,
+  CodeAC(sink, static_cast<const DCTEHuffAC*>(comp->acHuffPtr), coef, D, zone,
          ToZigzagOrder(SignificantNatural(coef, zone)));
 }
 
@@ -267,7 +293,7 @@ void DCTEcodeStrip(DCTState* state, int32_t firstLine) {
   DCTEBitSink sink{state->bitBuffer, state->bitsFree, state->targetStm};
   DeadZone zones[kMaxEncoderQTables];
   for (int32_t k = 0; k < state->qTableCount && k < kMaxEncoderQTables; k++)
-    PrepareDeadZone(&zones[k], state->qThreshold[k]);
+    PrepareDeadZone(&zones[k], state->qThreshold[k], state->qTable[k]);
   if (state->Colors > 1)
     CodeInterleavedStrip(state, &sink, zones);
   else

@@ -176,14 +176,22 @@ void StartImage(DCTState* state) {
   state->stripFirstLine = state->linesDone;
 }
 
-// Codes a complete strip and, after the last one, ends the stream.
+void CheckTarget(const DCTState* state) {
+  if (state->targetStm->error) DCTStmErr0("Target error prevents output");
+  if (state->targetStm->eof) DCTStmErr0("Target EOF prevents output");
+}
+
+// Codes a complete strip and, after the last one, ends the stream. The
+// target is checked again after EOI, so that losing the stream's last bytes
+// is reported too (while the strip memory, which holds the filter's line
+// buffer, still exists).
 void FinishStrip(DCTState* state) {
   DCTEcodeStrip(state, state->stripFirstLine);
   state->stripBlockLine = 0;
-  if (state->targetStm->error) DCTStmErr0("Target error prevents output");
-  if (state->targetStm->eof) DCTStmErr0("Target EOF prevents output");
+  CheckTarget(state);
   if (state->phase == kPhaseDone) {
     DCTEclose_sput(state);
+    CheckTarget(state);
     DCTfree(state);
   }
   state->stripFirstLine = state->linesDone;

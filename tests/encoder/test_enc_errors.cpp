@@ -6,7 +6,8 @@
 
 #include <malloc.h>
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's own count of heap bytes in use.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include <cstring>
@@ -191,6 +192,38 @@ TEST(EncoderTarget, EndOfFileStopsOutput) {
   EXPECT_TRUE(w.s->error);
   EXPECT_STREQ(JPEGLastErrorMessage(), "Target EOF prevents output");
   JPEGClose(w.s);
+}
+
+// Losing the last bytes of the stream (the EOI marker) is reported too.
+TEST(EncoderTarget, FailureInTheLastBytes) {
+  const Image img = SyntheticImage(16, 16, 1);
+  const size_t total = EncodeImage(img).jpeg.size();
+  MemSink sink(1, static_cast<long>(total) - 2);  // the flush of EOI's 0xFF fails
+  JPEGEncodeParams p = MakeParams(16, 16, 1, EncodeOptions{}, nullptr);
+  Stm* s = JPEGOpen(sink.stm(), &p);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(StmFWrite(img.pixels.data(), 1, static_cast<uint32_t>(img.pixels.size()), s),
+            img.pixels.size());
+  gJPEGError = 0;
+  JPEGClose(s);  // codes the last line, then finds the target failed
+  EXPECT_EQ(gJPEGError, 1);
+  EXPECT_STREQ(JPEGLastErrorMessage(), "Target error prevents output");
+}
+
+// Coarse quantization selects the small alphabets; a block that needs a
+// larger size (a pixel checkerboard at QFactor 2) stops the coder.
+TEST(EncoderTarget, MissingHuffmanCodeStopsCoding) {
+  Image img;
+  img.width = img.height = 16;
+  img.colors = 1;
+  for (int y = 0; y < 16; y++)
+    for (int x = 0; x < 16; x++) img.pixels.push_back((x + y) % 2 ? 255 : 0);
+  EncodeOptions o;
+  o.quality = 2.0;
+  enc_test::EncodeResult r = EncodeImage(img, o);
+  EXPECT_FALSE(r.writeOk);
+  EXPECT_TRUE(r.jpegError);
+  EXPECT_EQ(r.message, "Event with no Huffcode in the spec");
 }
 
 // --- memory ---------------------------------------------------------------------

@@ -79,6 +79,24 @@ TEST(EncoderHeader, ThreeComponentsByteExact) {
   EXPECT_EQ(Bytes(r.jpeg.begin(), r.jpeg.begin() + static_cast<long>(h.size())), h);
 }
 
+// The DQT carries min(q, cap) of the scaled bases, DC growing at half rate
+// above 1.0, every entry within maxQuantValue.
+TEST(EncoderHeader, DQTAcrossQualityFactors) {
+  for (double q : {0.0, 0.15, 0.5, 1.0, 1.2, 1.3, 2.0, 5.0}) {
+    EncodeOptions o;
+    o.quality = q;
+    o.subsample = true;
+    enc_test::EncodeResult r = EncodeImage(SyntheticImage(8, 8, 3), o);
+    ASSERT_TRUE(r.opened);
+    for (const Segment& s : HeaderSegments(r.jpeg)) {
+      if (s.marker != 0xDB) continue;
+      ASSERT_EQ(s.body.size(), 130u);
+      EXPECT_EQ(Bytes(s.body.begin() + 1, s.body.begin() + 65), ExpectedDQTTable(qluma1, tluma1, q)) << q;
+      EXPECT_EQ(Bytes(s.body.begin() + 66, s.body.end()), ExpectedDQTTable(qkroma2, tkroma1, q)) << q;
+    }
+  }
+}
+
 std::vector<int> Markers(const std::vector<Segment>& segs) {
   std::vector<int> m;
   for (const Segment& s : segs) m.push_back(s.marker);
