@@ -170,6 +170,21 @@ inline void DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
   *highest = high;
 }
 
+// Zeroes what a block and its transform left in the coefficient block. The
+// transform writes only within columns 0..lastCol (all rows), and the
+// decoder stores coefficients only there, so the rest is still zero.
+inline void ClearUsedColumns(int32_t* block, int32_t lastCol) {
+  if (lastCol == 0) {
+    for (int32_t r = 0; r < 8; r++) block[8 * r] = 0;
+  } else if (lastCol < 4) {
+    for (int32_t r = 0; r < 8; r++) {
+      for (int32_t c = 0; c < 4; c++) block[8 * r + c] = 0;
+    }
+  } else {
+    for (int32_t i = 0; i < kBlockSize; i++) block[i] = 0;
+  }
+}
+
 }  // namespace
 
 void DCTDInitStrip(uint8_t* rowPointers[4], const DCTComponent* comp) {
@@ -187,15 +202,16 @@ void DCTdecode_color(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTCom
   const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
   const int32_t* quant = comp->qTablePtr;
   int32_t lastDC = comp->lastDC;
+  std::memset(block, 0, sizeof block);
   for (int32_t row = 0; row < rows; row++) {
     for (int32_t b = 0; b < blocksPerRow; b++) {
-      std::memset(block, 0, sizeof block);
       const int32_t s = DecodeDC(state, r, dcTable);
       if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
       block[0] = WrapMul(lastDC, quant[0]);
       int32_t lastCol, highest;
       DecodeACs(state, r, acTable, quant, block, &lastCol, &highest);
       DCTrev_transform(state, block, rowPointers[row], lastCol, highest >> 3, comp);
+      ClearUsedColumns(block, lastCol);
       rowPointers[row] += 8;
       state->blockNumber++;
     }

@@ -10,9 +10,9 @@
 // Every step is 32-bit two's-complement arithmetic with wrap-around (through
 // dct_arith.h), because hostile streams can feed any coefficient values; the
 // final clamp keeps the samples in 0..255 whatever happened before. The
-// exact order of shifts and multiplications below fixes the output bytes:
-// the specialised forms (keyed on how far the non-zero coefficients reach)
-// must, and do, give the same bytes as the full transform.
+// exact order of shifts and multiplications below fixes the output bytes;
+// the short cuts for blocks whose non-zero coefficients stay in row 0 or
+// column 0 give exactly the bytes of the full transform.
 #include <cstring>
 
 #include "dct/dct_arith.h"
@@ -57,19 +57,19 @@ constexpr int kOutShift = 18;               // 2^15 quantizer scale * 8 (the 2-D
 // (128 << 18) + (1 << 17): the level shift plus one half for rounding.
 constexpr int32_t kDCBias = (128 << kOutShift) + (1 << (kOutShift - 1));
 
-// One 8-point pass: x[k] for k < N as given, x[k] = 0 for k >= N (the zero
-// terms fold away at compile time, which is what the specialised forms are).
-// Results in y[0..7]. `stride` is the distance between inputs.
-template <int N>
+// One 8-point pass over in[0], in[stride], ..., in[7 * stride] into y[0..7].
+// Zero inputs need no special form: the compiler-vectorized full pass costs
+// less than branching to per-extent forms (measured), and the three cases
+// that do skip work (DC only, row 0 only, column 0 only) are handled below.
 inline void Pass1D(const int32_t* in, int stride, int32_t* y) {
   const int32_t x0 = in[0];
-  const int32_t x1 = N > 1 ? in[1 * stride] : 0;
-  const int32_t x2 = N > 2 ? in[2 * stride] : 0;
-  const int32_t x3 = N > 3 ? in[3 * stride] : 0;
-  const int32_t x4 = N > 4 ? in[4 * stride] : 0;
-  const int32_t x5 = N > 5 ? in[5 * stride] : 0;
-  const int32_t x6 = N > 6 ? in[6 * stride] : 0;
-  const int32_t x7 = N > 7 ? in[7 * stride] : 0;
+  const int32_t x1 = in[1 * stride];
+  const int32_t x2 = in[2 * stride];
+  const int32_t x3 = in[3 * stride];
+  const int32_t x4 = in[4 * stride];
+  const int32_t x5 = in[5 * stride];
+  const int32_t x6 = in[6 * stride];
+  const int32_t x7 = in[7 * stride];
 
   // Odd part.
   const int32_t a = WrapAdd(x1, x7);
@@ -108,82 +108,55 @@ inline void Pass1D(const int32_t* in, int stride, int32_t* y) {
 // Final descale and clamp of one sample.
 inline uint8_t ToSample(int32_t v) {
   v >>= kOutShift;
-  if (static_cast<uint32_t>(v) > 255u) v = v < 0 ? 0 : 255;
+  v = v < 0 ? 0 : v;
+  v = v > 255 ? 255 : v;
   return static_cast<uint8_t>(v);
 }
 
 // Writes one byte value to 8 consecutive samples.
 inline void Fill8(uint8_t* out, uint8_t value) { std::memset(out, value, 8); }
 
-// Column pass over columns 0..lastCol with rows >= N known to be zero.
-template <int N>
-void ColumnPass(int32_t* block, int32_t lastCol) {
-  for (int32_t j = lastCol; j >= 0; --j) {
+// Column pass, in place, over columns 0..kColumns-1 (columns side by side,
+// which the compiler turns into vector code). A column of zeros stays zero,
+// so transforming a few columns past lastCol changes nothing.
+template <int kColumns>
+void ColumnPass(int32_t* block) {
+  for (int j = 0; j < kColumns; ++j) {
     int32_t y[8];
-    Pass1D<N>(block + j, 8, y);
+    Pass1D(block + j, 8, y);
     for (int n = 0; n < 8; ++n) block[8 * n + j] = y[n];
   }
 }
 
-// Row pass for one row with columns >= N known to be zero.
-template <int N>
-inline void RowOut(const int32_t* row, uint8_t* out) {
-  int32_t y[8];
-  Pass1D<N>(row, 1, y);
-  for (int n = 0; n < 8; ++n) out[n] = ToSample(y[n]);
-}
-
-template <int N>
+// Row pass with the rows side by side (vector code again): the results
+// land transposed, are clamped as one array and stored row by row.
 void RowPass(const int32_t* block, uint8_t* out, int32_t stride) {
-  for (int r = 0; r < 8; ++r) RowOut<N>(block + 8 * r, out + r * stride);
-}
-
-// Number of inputs a pass must read for a highest non-zero index `last`:
-// the forms are 1..6 inputs and the full 8 (6 or 7 take the full form).
-inline int FormOf(int32_t last) { return last >= 6 ? 8 : last + 1; }
-
-void ColumnPassFor(int form, int32_t* block, int32_t lastCol) {
-  switch (form) {
-    case 1: ColumnPass<1>(block, lastCol); break;
-    case 2: ColumnPass<2>(block, lastCol); break;
-    case 3: ColumnPass<3>(block, lastCol); break;
-    case 4: ColumnPass<4>(block, lastCol); break;
-    case 5: ColumnPass<5>(block, lastCol); break;
-    case 6: ColumnPass<6>(block, lastCol); break;
-    default: ColumnPass<8>(block, lastCol); break;
+  int32_t res[64];
+  for (int r = 0; r < 8; ++r) {
+    int32_t y[8];
+    Pass1D(block + 8 * r, 1, y);
+    for (int n = 0; n < 8; ++n) res[8 * n + r] = y[n];
+  }
+  uint8_t bytes[64];
+  for (int i = 0; i < 64; ++i) bytes[i] = ToSample(res[i]);
+  for (int r = 0; r < 8; ++r) {
+    for (int n = 0; n < 8; ++n) out[r * stride + n] = bytes[8 * n + r];
   }
 }
 
-void RowPassFor(int form, const int32_t* block, uint8_t* out, int32_t stride) {
-  switch (form) {
-    case 1: RowPass<1>(block, out, stride); break;
-    case 2: RowPass<2>(block, out, stride); break;
-    case 3: RowPass<3>(block, out, stride); break;
-    case 4: RowPass<4>(block, out, stride); break;
-    case 5: RowPass<5>(block, out, stride); break;
-    case 6: RowPass<6>(block, out, stride); break;
-    default: RowPass<8>(block, out, stride); break;
-  }
-}
-
-// Only row 0 may be non-zero: every column is its row-0 value in all eight
-// rows, so all eight output rows equal the transform of row 0.
-void RowZeroOnly(const int32_t* block, uint8_t* out, int32_t stride, int form) {
-  switch (form) {
-    case 2: RowOut<2>(block, out); break;
-    case 3: RowOut<3>(block, out); break;
-    case 4: RowOut<4>(block, out); break;
-    case 5: RowOut<5>(block, out); break;
-    case 6: RowOut<6>(block, out); break;
-    default: RowOut<8>(block, out); break;
-  }
+// Only row 0 may be non-zero: the column pass would copy every row-0 value
+// to all eight rows, so all eight output rows are the transform of row 0.
+void RowZeroOnly(const int32_t* block, uint8_t* out, int32_t stride) {
+  int32_t y[8];
+  Pass1D(block, 1, y);
+  for (int n = 0; n < 8; ++n) out[n] = ToSample(y[n]);
   for (int r = 1; r < 8; ++r) std::memcpy(out + r * stride, out, 8);
 }
 
-// Only column 0 may be non-zero after the column pass: each row is its
-// first value, descaled, clamped and written eight times.
-void ColumnZeroOnly(int32_t* block, uint8_t* out, int32_t stride, int form) {
-  ColumnPassFor(form, block, 0);
+// Only column 0 may be non-zero: after its column pass each row's pass gets
+// only its first value, which it copies to all eight outputs.
+void ColumnZeroOnly(int32_t* block, uint8_t* out, int32_t stride) {
+  ColumnPass<1>(block);
   for (int r = 0; r < 8; ++r) Fill8(out + r * stride, ToSample(block[8 * r]));
 }
 
@@ -200,13 +173,18 @@ void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t las
       for (int r = 0; r < 8; ++r) Fill8(out + r * stride, v);
       return;
     }
-    RowZeroOnly(block, out, stride, FormOf(lastCol));
+    RowZeroOnly(block, out, stride);
     return;
   }
   if (lastCol == 0) {
-    ColumnZeroOnly(block, out, stride, FormOf(lastRow));
+    ColumnZeroOnly(block, out, stride);
     return;
   }
-  ColumnPassFor(FormOf(lastRow), block, lastCol);
-  RowPassFor(FormOf(lastCol), block, out, stride);
+  // Columns past lastCol are zero; half the columns suffice when lastCol < 4.
+  if (lastCol < 4) {
+    ColumnPass<4>(block);
+  } else {
+    ColumnPass<8>(block);
+  }
+  RowPass(block, out, stride);
 }

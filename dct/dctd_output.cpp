@@ -131,26 +131,30 @@ void Mode1(const uint8_t* const* c, uint8_t* out, int32_t pairs) {
 }
 
 // Mode 2: YCbCr, all components at full horizontal resolution.
-void Mode2(const uint8_t* const* c, const Tables& t, uint8_t* out, int32_t pixels) {
+void Mode2(const uint8_t* const* c, Tables t, uint8_t* out, int32_t pixels) {
+  const uint32_t* const cbT = t.cb;  // local copies: the byte stores below
+  const uint32_t* const crT = t.cr;  // cannot make them be reloaded
   const uint8_t* c0 = c[0];
   const uint8_t* c1 = c[1];
   const uint8_t* c2 = c[2];
   for (int32_t x = 0; x < pixels; ++x, out += 3) {
-    const uint32_t cbWord = t.cb[c1[x]];
-    const uint32_t crWord = t.cr[c2[x]];
+    const uint32_t cbWord = cbT[c1[x]];
+    const uint32_t crWord = crT[c2[x]];
     RgbPixel(c0[x], cbWord, crWord, GreenShare(cbWord, crWord), out);
   }
 }
 
 // Mode 3: YCbCr with luma sampled 2 and chroma 1: chroma looked up once
 // per pixel pair.
-void Mode3(const uint8_t* const* c, const Tables& t, uint8_t* out, int32_t pairs) {
+void Mode3(const uint8_t* const* c, Tables t, uint8_t* out, int32_t pairs) {
+  const uint32_t* const cbT = t.cb;  // local copies: the byte stores below
+  const uint32_t* const crT = t.cr;  // cannot make them be reloaded
   const uint8_t* c0 = c[0];
   const uint8_t* c1 = c[1];
   const uint8_t* c2 = c[2];
   for (int32_t k = 0; k < pairs; ++k, out += 6) {
-    const uint32_t cbWord = t.cb[c1[k]];
-    const uint32_t crWord = t.cr[c2[k]];
+    const uint32_t cbWord = cbT[c1[k]];
+    const uint32_t crWord = crT[c2[k]];
     const uint32_t share = GreenShare(cbWord, crWord);
     RgbPixel(c0[2 * k], cbWord, crWord, share, out);
     RgbPixel(c0[2 * k + 1], cbWord, crWord, share, out + 3);
@@ -158,28 +162,32 @@ void Mode3(const uint8_t* const* c, const Tables& t, uint8_t* out, int32_t pairs
 }
 
 // Mode 4: YCCK, all at full horizontal resolution; K passes through.
-void Mode4(const uint8_t* const* c, const Tables& t, uint8_t* out, int32_t pixels) {
+void Mode4(const uint8_t* const* c, Tables t, uint8_t* out, int32_t pixels) {
+  const uint32_t* const cbT = t.cb;  // local copies: the byte stores below
+  const uint32_t* const crT = t.cr;  // cannot make them be reloaded
   const uint8_t* c0 = c[0];
   const uint8_t* c1 = c[1];
   const uint8_t* c2 = c[2];
   const uint8_t* c3 = c[3];
   for (int32_t x = 0; x < pixels; ++x, out += 4) {
-    const uint32_t cbWord = t.cb[c1[x]];
-    const uint32_t crWord = t.cr[c2[x]];
+    const uint32_t cbWord = cbT[c1[x]];
+    const uint32_t crWord = crT[c2[x]];
     CmyPixel(c0[x], cbWord, crWord, GreenShare(cbWord, crWord), out);
     out[3] = c3[x];
   }
 }
 
 // Mode 5: YCCK with Y and K sampled 2, chroma 1.
-void Mode5(const uint8_t* const* c, const Tables& t, uint8_t* out, int32_t pairs) {
+void Mode5(const uint8_t* const* c, Tables t, uint8_t* out, int32_t pairs) {
+  const uint32_t* const cbT = t.cb;  // local copies: the byte stores below
+  const uint32_t* const crT = t.cr;  // cannot make them be reloaded
   const uint8_t* c0 = c[0];
   const uint8_t* c1 = c[1];
   const uint8_t* c2 = c[2];
   const uint8_t* c3 = c[3];
   for (int32_t k = 0; k < pairs; ++k, out += 8) {
-    const uint32_t cbWord = t.cb[c1[k]];
-    const uint32_t crWord = t.cr[c2[k]];
+    const uint32_t cbWord = cbT[c1[k]];
+    const uint32_t crWord = crT[c2[k]];
     const uint32_t share = GreenShare(cbWord, crWord);
     CmyPixel(c0[2 * k], cbWord, crWord, share, out);
     out[3] = c3[2 * k];
@@ -245,17 +253,19 @@ void Interleave(const DCTState* st, const uint8_t* const* c, uint8_t* out, int32
 }
 
 // In-place conversion of an interleaved line of `pixels` pixels.
-void ConvertLine(const DCTState* st, const Tables& t, uint8_t* px, int32_t pixels) {
+void ConvertLine(const DCTState* st, Tables t, uint8_t* px, int32_t pixels) {
+  const uint32_t* const cbT = t.cb;  // local copies: the byte stores below
+  const uint32_t* const crT = t.cr;  // cannot make them be reloaded
   if (st->colorTransform == 1) {
     for (int32_t x = 0; x < pixels; ++x, px += 3) {
-      const uint32_t cbWord = t.cb[px[1]];
-      const uint32_t crWord = t.cr[px[2]];
+      const uint32_t cbWord = cbT[px[1]];
+      const uint32_t crWord = crT[px[2]];
       RgbPixel(px[0], cbWord, crWord, GreenShare(cbWord, crWord), px);
     }
   } else if (st->colorTransform == 2) {
     for (int32_t x = 0; x < pixels; ++x, px += 4) {
-      const uint32_t cbWord = t.cb[px[1]];
-      const uint32_t crWord = t.cr[px[2]];
+      const uint32_t cbWord = cbT[px[1]];
+      const uint32_t crWord = crT[px[2]];
       CmyPixel(px[0], cbWord, crWord, GreenShare(cbWord, crWord), px);
     }
   }
@@ -263,7 +273,7 @@ void ConvertLine(const DCTState* st, const Tables& t, uint8_t* px, int32_t pixel
 
 // Lines through the general path: a plain copy for one component, else
 // interleave then convert.
-void GeneralLine(const DCTState* st, const uint8_t* const* c, const Tables& t, uint8_t* out,
+void GeneralLine(const DCTState* st, const uint8_t* const* c, Tables t, uint8_t* out,
                  int32_t pixels) {
   if (st->Colors == 1) {
     // Cut at the row length: a single component's row may be shorter than
@@ -283,6 +293,7 @@ void GeneralLine(const DCTState* st, const uint8_t* const* c, const Tables& t, u
 void DCTDInitCT(DCTState* state) {
   uint32_t* cbTable = state->decCTTable[0];
   uint32_t* crTable = state->decCTTable[1];
+  if (cbTable == nullptr || crTable == nullptr) return;  // no transform, no tables
   const bool cmy = state->colorTransform != 1;
   const int32_t gBias = cmy ? kGreenBias + kCmyBiasG : kGreenBias;
   const int32_t rbBias = cmy ? kHalf - kCmyBiasRB : kHalf;

@@ -11,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "dct/dct_arith.h"
 #include "dct/dctd.h"
 
 namespace {
@@ -102,7 +103,7 @@ Extent Dequantize(const int* quantized, const std::vector<int32_t>& scaledZz, Bl
   for (int k = 0; k < 64; ++k) {
     const int n = DCTunzigzag[k];
     if (quantized[n] == 0) continue;
-    block[n] = quantized[n] * scaledZz[k];
+    block[n] = WrapMul(quantized[n], scaledZz[k]);  // the decoder's 32-bit product
     if (k > 0) {
       highest = std::max(highest, n);
       e.lastCol = std::max(e.lastCol, n & 7);
@@ -251,7 +252,7 @@ void ExpectExtentIndependent(const Block& block, int c, int r) {
   }
 }
 
-TEST(DCTrevTransform, SpecialisedFormsMatchFullTransform) {
+TEST(DCTrevTransform, SameBytesForAnyCoveringExtent) {
   std::mt19937 rng(99);
   std::uniform_int_distribution<int> small(-60, 60);
   const auto scaledZz = ScaledZigzag(ScaledTable(kLumaQ, 50));
@@ -261,7 +262,7 @@ TEST(DCTrevTransform, SpecialisedFormsMatchFullTransform) {
         Block block(65, 0);
         for (int k = 0; k < 64; ++k) {
           const int n = DCTunzigzag[k];
-          if ((n & 7) <= c && (n >> 3) <= r && rng() % 3 != 0) block[n] = small(rng) * scaledZz[k];
+          if ((n & 7) <= c && (n >> 3) <= r && rng() % 3 != 0) block[n] = WrapMul(small(rng), scaledZz[k]);
         }
         ExpectExtentIndependent(block, c, r);
       }
@@ -288,21 +289,6 @@ TEST(DCTrevTransform, HostileCoefficientsWrapAndStayInBlock) {
       for (int x = 8; x < stride; ++x) ASSERT_EQ(out[y * stride + x], 0xA5);
     }
   }
-}
-
-TEST(DCTrevTransform, WritesRowsAtTheStripStride) {
-  Block block(65, 0);
-  block[0] = 0;
-  block[1] = 200 * 23624;  // a horizontal cosine: columns differ, rows equal
-  block[8] = -100 * 23624; // and a vertical one
-  const auto narrow = Transform(block, 1, 1, 8);
-  const auto wide = Transform(block, 1, 1, 40);
-  for (int y = 0; y < 8; ++y) {
-    for (int x = 0; x < 8; ++x) EXPECT_EQ(wide[y * 40 + x], narrow[y * 8 + x]);
-    for (int x = 8; x < 40; ++x) EXPECT_EQ(wide[y * 40 + x], 0xA5);
-  }
-  EXPECT_GT(narrow[0], narrow[7]);   // X(0,1) > 0: left brighter than right
-  EXPECT_LT(narrow[0], narrow[56]);  // X(1,0) < 0: top darker than bottom
 }
 
 }  // namespace
