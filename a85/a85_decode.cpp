@@ -83,8 +83,11 @@ struct PendingGroup {
 };
 
 // Ends the data: records why, and decodes the final partial group. One
-// lone digit stands for no byte and marks the data bad; n = 2..4 digits give
-// n - 1 bytes. Returns the advanced `out`.
+// lone digit stands for no byte and marks the data bad; n = 2..4 digits v
+// give the top n - 1 bytes of (v + 1) * 85^(5 - n). A writer encodes n - 1
+// bytes B as the first n digits of B * 256^(5 - n); that value plus 85^(5 - n)
+// is still below (B + 1) * 256^(5 - n), so the top bytes come out as B.
+// Returns the advanced `out`.
 uint8_t* EndData(A85FilterContext* ctx, const PendingGroup& group, bool abnormal, uint8_t* out) {
   ctx->ended = 1;
   if (abnormal || ctx->below->error) ctx->badData = 1;
@@ -156,9 +159,9 @@ void BuildDecodeTable(A85FilterContext* ctx) {
     t->cls[c] = static_cast<uint8_t>(c - kFirstDigitChar);
   }
   for (int c = '\b'; c <= '\r'; c++) t->cls[c] = kA85White;  // 8..13
-  t->cls[' '] = kA85White;
-  t->cls['z'] = kA85Zero;
-  t->cls['~'] = kA85Tilde;
+  t->cls[static_cast<uint8_t>(' ')] = kA85White;
+  t->cls[static_cast<uint8_t>('z')] = kA85Zero;
+  t->cls[static_cast<uint8_t>('~')] = kA85Tilde;
   for (uint32_t d = 0; d < kA85DigitCount; d++) {
     t->times85[d] = static_cast<uint16_t>(d * 85u);
     t->times85p2[d] = d * 85u * 85u;

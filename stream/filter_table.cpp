@@ -26,12 +26,14 @@ Stm* COpenJPEGEncode(Stm* target, JPEGEncodeParams* params) { return JPEGOpen(ta
 
 void CCloseJPEGEncode(Stm* s) { JPEGClose(s); }
 
-// info[0..2] are handed to the decoder as three separate pointers (width,
-// height, colour code). A null info array is passed on as three null
-// pointers rather than as addresses computed from null.
+// info[0..2] are handed to the decoder as three separate pointers (width
+// hint in and width out, height, colour code). A caller that passes no info
+// array gets a decoder opened with no width hint; the sizes it reports go
+// to a scratch array instead of through a null pointer.
 Stm* COpenJPEGDecode(Stm* source, int16_t* info) {
-  if (info == nullptr) return JPEGDOpen(source, nullptr, nullptr, nullptr);
-  return JPEGDOpen(source, &info[0], &info[1], &info[2]);
+  int16_t scratch[3] = {0, 0, 0};
+  int16_t* fields = info != nullptr ? info : scratch;
+  return JPEGDOpen(source, &fields[0], &fields[1], &fields[2]);
 }
 
 void CCloseJPEGDecode(Stm* s) { JPEGDClose(s); }
