@@ -51,19 +51,28 @@ void TryBlock::End() {
 // --- objects -------------------------------------------------------------------
 
 namespace {
-// Allocations of objects still allowed before one is refused; -1 = no limit.
+
+// Allocations still allowed before one is refused (a test hook); -1 = no limit.
 int gObjectAllocationsLeft = -1;
+int gHandleAllocationsLeft = -1;
+
+// Counts an allocation against *left; false when this one is to be refused.
+bool AllocationAllowed(int* left) {
+  if (*left == 0) {
+    *left = -1;
+    return false;
+  }
+  if (*left > 0) --*left;
+  return true;
+}
+
 }  // namespace
 
 void HostRefuseObjectAllocationAfter(int allowed) { gObjectAllocationsLeft = allowed; }
+void HostRefuseHandleAllocationAfter(int allowed) { gHandleAllocationsLeft = allowed; }
 
 void* TObject::operator new(std::size_t size) noexcept {
-  if (gObjectAllocationsLeft == 0) {
-    gObjectAllocationsLeft = -1;
-    return nullptr;
-  }
-  if (gObjectAllocationsLeft > 0) gObjectAllocationsLeft--;
-  return std::malloc(size);
+  return AllocationAllowed(&gObjectAllocationsLeft) ? std::malloc(size) : nullptr;
 }
 
 void TObject::operator delete(void* p) noexcept { std::free(p); }
@@ -146,6 +155,7 @@ size_t StorageSize(int32_t size) { return size > 0 ? static_cast<size_t>(size) :
 
 LargeHandle NewLargeHandle(int32_t size) {
   if (size < 0) Failure(kHostParamError, 0);
+  if (!AllocationAllowed(&gHandleAllocationsLeft)) Failure(kHostNoMemory, 0);
   auto* block = static_cast<LargeHandleBlock*>(std::malloc(sizeof(LargeHandleBlock)));
   if (block == nullptr) Failure(kHostNoMemory, 0);
   block->bytes = static_cast<uint8_t*>(std::malloc(StorageSize(size)));
@@ -159,6 +169,7 @@ LargeHandle NewLargeHandle(int32_t size) {
 
 void ResizeLargeHandle(LargeHandle h, int32_t newSize) {
   if (h == nullptr || newSize < 0) Failure(kHostParamError, 0);
+  if (!AllocationAllowed(&gHandleAllocationsLeft)) Failure(kHostNoMemory, 0);
   LargeHandleBlock* block = BlockOf(h);
   void* bytes = std::realloc(block->bytes, StorageSize(newSize));
   if (bytes == nullptr) Failure(kHostNoMemory, 0);

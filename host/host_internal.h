@@ -11,6 +11,9 @@
 // Lets `allowed` more TObject allocations succeed, then refuses one (its
 // operator new answers null) and goes back to normal. -1 cancels.
 void HostRefuseObjectAllocationAfter(int allowed);
+// The same for large-handle allocations and growth (NewLargeHandle and
+// ResizeLargeHandle then raise kHostNoMemory).
+void HostRefuseHandleAllocationAfter(int allowed);
 
 // Bytes of one raster line the open decode filter behind jpegStm writes at
 // its base (0 when it has none).
