@@ -182,7 +182,17 @@ std::string CaseName(const ::testing::TestParamInfo<FailureCase>& info) { return
 INSTANTIATE_TEST_SUITE_P(Encode, InputFailures, ::testing::ValuesIn(kEncodeCases), CaseName);
 INSTANTIATE_TEST_SUITE_P(Decode, InputFailures, ::testing::ValuesIn(kDecodeCases), CaseName);
 
-TEST(OutputFailures, UnwritableDestinationIsReported) {
+TEST(PathFailures, DirectoryAsInputIsReported) {
+  TempDir dir;
+  for (const char* command : {"encode", "decode", "thumb", "a85encode", "a85decode"}) {
+    const ToolResult result = RunTool({command, dir.path(), dir.File("out")});
+    EXPECT_EQ(result.status, 1) << command;
+    EXPECT_EQ(result.err, "jpegtool: cannot read " + dir.path() + ": Is a directory\n") << command;
+  }
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{});
+}
+
+TEST(PathFailures, UnwritableDestinationIsReported) {
   TempDir dir;
   const ToolResult result = RunTool({"encode", Testdata("camera.pgm"), dir.File("no/such/dir/out.jpg")});
   EXPECT_EQ(result.status, 1);

@@ -41,16 +41,6 @@ EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   return settings;
 }
 
-void CheckReadable(const std::string& path) {
-  // Reading the whole file gives the system's reason for a missing or
-  // unreadable input in plain words before the codec is involved.
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr)
-    (void)ReadWholeFile(path);
-  else
-    std::fclose(file);
-}
-
 // When the codec cannot read a file, the segment walker can often say why
 // in terms a user knows: not a JPEG at all, or a progressive one.
 std::string DecodeHint(const std::string& path) {
@@ -136,7 +126,7 @@ int RunDecode(const Args& args) {
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("decode"), 0;
   const std::string& input = parsed.positionals[0];
-  CheckReadable(input);
+  CheckReadableFile(input);
   const bool ascii85 = parsed.Has("ascii85");
   DecodedImage decoded;
   try {
