@@ -11,7 +11,7 @@
 // its count: every source stores a 0xFF guard byte after its valid bytes, and
 // any 0xFF sends the reader to the slow path in dctd_input.cpp, which tells
 // the guard (count gone negative) from a real 0xFF.
-#include <cstring>
+#include <cstddef>
 
 #include "dct/dct_arith.h"
 #include "dct/dctd.h"
@@ -23,6 +23,7 @@ constexpr int32_t kMarkerPrefix = 0xFF;
 constexpr int32_t kFirstRST = 0xD0;
 constexpr int32_t kLastRST = 0xD7;
 constexpr int32_t kBlockSize = 64;
+constexpr int32_t kCoefficientSlots = kBlockSize + 4;  // the discard slot, padded for alignment
 constexpr int32_t kLastZigzag = 63;
 constexpr int32_t kWindowBits = 16;
 constexpr int32_t kLongCodeMark = 16;  // lookahead lengths from here on start a search
@@ -193,16 +194,18 @@ void DCTDInitStrip(uint8_t* rowPointers[4], const DCTComponent* comp) {
   }
 }
 
-void DCTdecode_color(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
-                     uint8_t* rowPointers[4]) {
-  // 64 coefficients plus the discard slot, aligned for the transform.
-  alignas(16) int32_t block[kBlockSize + 4];
+namespace {
+
+// Decodes rows x blocksPerRow blocks of one component. `block` (64
+// coefficients and the discard slot) is zero on entry and on return, so
+// the strip loops clear it once rather than once per call.
+void DecodeBlocks(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
+                  uint8_t* rowPointers[4], int32_t* block) {
   BitReader r = LoadReader(state);
   const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
   const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
   const int32_t* quant = comp->qTablePtr;
   int32_t lastDC = comp->lastDC;
-  std::memset(block, 0, sizeof block);
   for (int32_t row = 0; row < rows; row++) {
     for (int32_t b = 0; b < blocksPerRow; b++) {
       const int32_t s = DecodeDC(state, r, dcTable);
@@ -220,6 +223,14 @@ void DCTdecode_color(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTCom
   StoreReader(state, r);
 }
 
+}  // namespace
+
+void DCTdecode_color(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
+                     uint8_t* rowPointers[4]) {
+  alignas(16) int32_t block[kCoefficientSlots] = {};
+  DecodeBlocks(state, rows, blocksPerRow, comp, rowPointers, block);
+}
+
 void DCTdecodeResync(DCTState* state) {
   if (--state->restartCountdown > 0) return;
   state->restartCountdown = state->restartInterval;
@@ -235,13 +246,14 @@ namespace {
 
 // One MCU row of an interleaved scan.
 void DecodeInterleavedStrip(DCTState* state) {
+  alignas(16) int32_t block[kCoefficientSlots] = {};
   uint8_t* rowPointers[4][4];
   for (int32_t c = 0; c < state->Colors; c++) DCTDInitStrip(rowPointers[c], &state->components[c]);
   for (int32_t mcu = 0; mcu < state->mcusPerRow; mcu++) {
     if (state->restartInterval != 0) DCTdecodeResync(state);
     for (int32_t c = 0; c < state->Colors; c++) {
       DCTComponent* comp = &state->components[c];
-      DCTdecode_color(state, comp->vSamples, comp->hSamples, comp, rowPointers[c]);
+      DecodeBlocks(state, comp->vSamples, comp->hSamples, comp, rowPointers[c], block);
     }
   }
 }
@@ -249,6 +261,7 @@ void DecodeInterleavedStrip(DCTState* state) {
 // Up to vSamples block rows of a single-component scan; block rows that
 // begin below the image are not in the data. Each block is one MCU.
 void DecodeSingleStrip(DCTState* state) {
+  alignas(16) int32_t block[kCoefficientSlots] = {};
   DCTComponent* comp = &state->components[0];
   for (int32_t row = 0; row < comp->vSamples; row++) {
     if (state->linesEmitted + 8 * row >= state->Rows) break;
@@ -261,7 +274,7 @@ void DecodeSingleStrip(DCTState* state) {
         if (state->restartCountdown < run) run = state->restartCountdown;
         state->restartCountdown -= run - 1;
       }
-      DCTdecode_color(state, 1, run, comp, rowPointer);
+      DecodeBlocks(state, 1, run, comp, rowPointer, block);
       left -= run;
     }
   }
