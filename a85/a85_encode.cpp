@@ -101,21 +101,30 @@ uint8_t* EncodeGroups(A85FilterContext* ctx, Stm* s) {
 }  // namespace
 
 uint8_t* Asc85FastFlush(uint8_t* src, Stm* target, Stm* s, int16_t* column) {
-  while (s->ptr - src >= kGroupBytes && target->count >= 1 && *column < kLineLimit) {
+  // Work on local copies: the character stores could otherwise alias every
+  // field read in the loop and force it to be reloaded per group.
+  const uint8_t* const srcEnd = s->ptr;
+  uint8_t* out = target->ptr;
+  int count = target->count;
+  int col = *column;
+  while (srcEnd - src >= kGroupBytes && count >= 1 && col < kLineLimit) {
     const uint32_t v = GetBigEndian(src);
     if (v == 0) {
-      *target->ptr++ = kZeroGroupChar;
-      target->count--;
-      *column += 1;
+      *out++ = kZeroGroupChar;
+      count -= 1;
+      col += 1;
     } else {
-      if (target->count < kGroupDigits) break;
-      GroupChars(v, target->ptr);
-      target->ptr += kGroupDigits;
-      target->count = static_cast<int16_t>(target->count - kGroupDigits);
-      *column += kGroupDigits;
+      if (count < kGroupDigits) break;
+      GroupChars(v, out);
+      out += kGroupDigits;
+      count -= kGroupDigits;
+      col += kGroupDigits;
     }
     src += kGroupBytes;
   }
+  target->ptr = out;
+  target->count = static_cast<int16_t>(count);
+  *column = static_cast<int16_t>(col);
   return src;
 }
 
