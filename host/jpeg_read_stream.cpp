@@ -172,7 +172,8 @@ void TJPEGReadStream::StartJPEG(JPEGReadInfo* info, unsigned char ascii85) {
   info->height = decodeInfo[1];
   info->colorCode = decodeInfo[2] == kNoColorCode ? kTwoComponentCode : decodeInfo[2];
   info->colors = colors;
-  fLineBytes = int32_t{colors} * decodeInfo[0];
+  // Columns travel as 16 bits; read them unsigned so wide images keep their lines.
+  fLineBytes = int32_t{colors} * static_cast<uint16_t>(decodeInfo[0]);
 }
 
 void TJPEGReadStream::GetJPEGRaster(char* line) {

@@ -7,18 +7,9 @@
 #include <filesystem>
 #include <new>
 
-#include "host/host_internal.h"
 #include "host_test_util.h"
 
 using namespace host_test;
-
-TEST(HostFailures, RaiseWithTheirCodes) {
-  EXPECT_EQ(FailureCode([] { Failure(-25830, 0); }), -25830);
-  EXPECT_EQ(FailureCode([] { FailNIL(nullptr); }), kHostNoMemory);
-  EXPECT_EQ(FailureCode([] { FailNIL(""); }), 0);
-  EXPECT_EQ(FailureCode([] { FailOSErr(0); }), 0);
-  EXPECT_EQ(FailureCode([] { FailOSErr(-39); }), -39);
-}
 
 TEST(TryBlockTest, KeepsHandlesAndPassesOnFailures) {
   TryBlock clean;
@@ -76,14 +67,6 @@ TEST(LargeHandles, ResizeKeepsContents) {
   EXPECT_EQ(FailureCode([] { NewLargeHandle(-1); }), kHostParamError);
 }
 
-TEST(BNMemoryTable, BlockMoveCopiesSourceToDestination) {
-  char dst[6] = "-----";
-  BNMemory.blockMove("abc", dst + 1, 3);
-  EXPECT_STREQ(dst, "-abc-");
-  BNMemory.blockMove("zzz", dst, 0);
-  EXPECT_STREQ(dst, "-abc-");
-}
-
 TEST(MemoryStream, ReadsExactlyOrRaisesEndOfFile) {
   TMemoryStream s(Bytes{1, 2, 3, 4, 5});
   uint8_t buf[8] = {};
@@ -94,15 +77,6 @@ TEST(MemoryStream, ReadsExactlyOrRaisesEndOfFile) {
   EXPECT_EQ(s.GetPosition(), 3);  // nothing consumed by the failed read
   s.GetBytes(2, buf + 3);
   EXPECT_EQ(Bytes(buf, buf + 5), (Bytes{1, 2, 3, 4, 5}));
-}
-
-TEST(MemoryStream, WritesAtThePosition) {
-  TMemoryStream s;
-  s.PutBytes(3, "abc");
-  s.SetPosition(1);
-  s.PutBytes(3, "XYZ");
-  EXPECT_EQ(s.Contents(), (Bytes{'a', 'X', 'Y', 'Z'}));
-  EXPECT_EQ(FailureCode([&] { s.SetPosition(5); }), kHostParamError);
 }
 
 TEST(FileStream, WritesAndReadsBackAFile) {
@@ -171,13 +145,3 @@ TEST(LayeredStreams, ForwardAndOwnOnlyWhenTold) {
   EXPECT_EQ(FailureCode([&] { unset.IReadStream(nullptr); }), kHostParamError);
 }
 
-TEST(ObjectAllocation, RefusedAllocationAnswersNull) {
-  HostRefuseObjectAllocationAfter(0);
-  TObject* refused = new TMemoryStream;
-  EXPECT_EQ(refused, nullptr);
-  TObject* next = new TMemoryStream;  // back to normal
-  ASSERT_NE(next, nullptr);
-  EXPECT_EQ(next->GetStandardSignature(), 0x3F3F3F3F);
-  EXPECT_EQ(FailureCode([&] { next->Clone(); }), kHostUnimplemented);
-  next->Free();
-}

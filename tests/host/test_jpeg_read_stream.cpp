@@ -201,20 +201,23 @@ TEST(ReadStream, TruncatedScanFailsOnTheLineThatNeedsTheMissingData) {
 TEST(ReadStream, HostReadFailureIsRaisedWithItsOwnCode) {
   const Bytes jpeg = LibjpegEncode(testing_support::LoadTestImage("astronaut.ppm"));
   ASSERT_GT(jpeg.size(), 3u * 8192);
+  const Bytes text = Ascii85(jpeg);
   for (int failingCall : {1, 2, 3}) {
-    SCOPED_TRACE(failingCall);
-    FailingStream source(jpeg, failingCall, 0, -5001);
-    TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(&source);
-    JPEGReadInfo info{};
-    int16_t code = FailureCode([&] {
-      stream->StartJPEG(&info, 0);
-      std::vector<char> line(static_cast<size_t>(stream->fLineBytes));
-      for (int y = 0; y < info.height; y++) stream->GetJPEGRaster(line.data());
-      stream->StopJPEG();
-    });
-    EXPECT_EQ(code, -5001);
-    EXPECT_EQ(stream->fError, -5001);
-    stream->Free();
+    for (bool ascii85 : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "read " << failingCall << " ascii85 " << ascii85);
+      FailingStream source(ascii85 ? text : jpeg, failingCall, 0, -5001);
+      TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(&source);
+      JPEGReadInfo info{};
+      int16_t code = FailureCode([&] {
+        stream->StartJPEG(&info, ascii85);
+        std::vector<char> line(static_cast<size_t>(stream->fLineBytes));
+        for (int y = 0; y < info.height; y++) stream->GetJPEGRaster(line.data());
+        stream->StopJPEG();
+      });
+      EXPECT_EQ(code, -5001);
+      EXPECT_EQ(stream->fError, -5001);
+      stream->Free();
+    }
   }
 }
 
