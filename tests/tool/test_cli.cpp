@@ -62,21 +62,22 @@ TEST_P(UsageErrors, OneLineAndStatusTwo) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, UsageErrors,
-    ::testing::Values(UsageCase{{"frobnicate"}, "unknown command 'frobnicate'"},
-                      UsageCase{{"--frobnicate"}, "unknown option --frobnicate"},
-                      UsageCase{{"encode", "--fast", "IN", "OUT"}, "unknown option --fast for encode"},
-                      UsageCase{{"encode", "-q", "IN", "OUT"}, "unknown option -q for encode"},
-                      UsageCase{{"decode", "--quality", "3", "IN", "OUT"}, "unknown option --quality for decode"},
-                      UsageCase{{"encode", "IN"}, "encode: missing arguments"},
-                      UsageCase{{"info", "a", "b"}, "info: unexpected argument 'b'"},
-                      UsageCase{{"encode", "--quality", "7", "IN", "OUT"}, "--quality: 7 is out of range"},
-                      UsageCase{{"encode", "--quality=-1", "IN", "OUT"}, "--quality: -1 is out of range"},
-                      UsageCase{{"encode", "--quality", "high", "IN", "OUT"}, "'high' is not a number"},
-                      UsageCase{{"encode", "--marker-mode", "3", "IN", "OUT"}, "--marker-mode: 3 is out of range"},
-                      UsageCase{{"encode", "--dpi", "0", "IN", "OUT"}, "--dpi: 0 is out of range"},
-                      UsageCase{{"encode", "--dpi", "72,", "IN", "OUT"}, "--dpi: missing number"},
-                      UsageCase{{"encode", "IN", "OUT", "--quality"}, "option --quality needs a value"},
-                      UsageCase{{"encode", "--ascii85=1", "IN", "OUT"}, "option --ascii85 takes no value"}));
+    ::testing::Values(
+        UsageCase{{"frobnicate"}, "unknown command 'frobnicate'"},
+        UsageCase{{"--frobnicate"}, "unknown option --frobnicate"},
+        UsageCase{{"encode", "--fast", "IN", "OUT"}, "unknown option --fast for encode"},
+        UsageCase{{"encode", "-q", "IN", "OUT"}, "unknown option -q for encode"},
+        UsageCase{{"decode", "--quality", "3", "IN", "OUT"}, "unknown option --quality for decode"},
+        UsageCase{{"encode", "IN"}, "encode: missing arguments"},
+        UsageCase{{"info", "a", "b"}, "info: unexpected argument 'b'"},
+        UsageCase{{"encode", "--quality", "7", "IN", "OUT"}, "--quality: 7 is out of range"},
+        UsageCase{{"encode", "--quality=-1", "IN", "OUT"}, "--quality: -1 is out of range"},
+        UsageCase{{"encode", "--quality", "high", "IN", "OUT"}, "'high' is not a number"},
+        UsageCase{{"encode", "--marker-mode", "3", "IN", "OUT"}, "--marker-mode: 3 is out of range"},
+        UsageCase{{"encode", "--dpi", "0", "IN", "OUT"}, "--dpi: 0 is out of range"},
+        UsageCase{{"encode", "--dpi", "72,", "IN", "OUT"}, "--dpi: missing number"},
+        UsageCase{{"encode", "IN", "OUT", "--quality"}, "option --quality needs a value"},
+        UsageCase{{"encode", "--ascii85=1", "IN", "OUT"}, "option --ascii85 takes no value"}));
 
 }  // namespace
 }  // namespace tool_test

@@ -37,9 +37,8 @@ TEST(Info, ListsEverySegmentOfOurOwnFile) {
             0);
   const ToolResult info = RunTool({"info", dir.File("out.jpg")});
   ASSERT_EQ(info.status, 0) << info.err;
-  EXPECT_EQ(SegmentNames(info.out),
-            (std::vector<std::string>{"SOI", "APP0", "APP13", "APP14", "DQT", "SOF0", "DHT", "DRI", "SOS", "data",
-                                      "EOI"}));
+  EXPECT_EQ(SegmentNames(info.out), (std::vector<std::string>{"SOI", "APP0", "APP13", "APP14", "DQT", "SOF0",
+                                                              "DHT", "DRI", "SOS", "data", "EOI"}));
   const std::vector<std::string> lines = Lines(info.out);
   EXPECT_NE(lines[2].find("       0  FFD8  SOI"), std::string::npos) << lines[2];
   EXPECT_NE(lines[3].find("       2  FFE0  APP0      16  JFIF 1.02, density 72x72 dots per inch"),
@@ -47,7 +46,8 @@ TEST(Info, ListsEverySegmentOfOurOwnFile) {
       << lines[3];
   EXPECT_NE(info.out.find("\"Imagerion 3.0\" image resources, 14 bytes"), std::string::npos);
   // Quality 2 subsamples chroma and blends: the transform segment says so.
-  EXPECT_NE(info.out.find("\"Orlyx\" colour transform 1 (YCbCr), version 100, flags 0x8000"), std::string::npos);
+  EXPECT_NE(info.out.find("\"Orlyx\" colour transform 1 (YCbCr), version 100, flags 0x8000"),
+            std::string::npos);
   EXPECT_NE(info.out.find("baseline, 8-bit, 600x400, 3 components: id 1 2x2"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("restart interval"), std::string::npos);
 }
@@ -95,9 +95,10 @@ TEST(Info, DamagedFilesAreDescribedNotTrusted) {
 TEST(Demo, WritesTableFilesAndChart) {
   TempDir dir;
   const std::string out = dir.File("demo");
-  const ToolResult result = RunTool({"demo", out});
+  const ToolResult result = RunTool({"demo", "--runs", "1", out});
   ASSERT_EQ(result.status, 0) << result.err;
-  const std::regex row(R"(^\s+(\d)\s+(\d+\.\d+)\s+(\d+)\s+(\d+)\s+(\d+\.\d+)\s+(\d+\.\d+)\s+\d+\.\d\s+\d+\.\d$)");
+  const std::regex row(
+      R"(^\s+(\d)\s+(\d+\.\d+)\s+(\d+)\s+(\d+)\s+(\d+\.\d+)\s+(\d+\.\d+)\s+\d+\.\d\s+\d+\.\d$)");
   std::vector<double> psnr;
   std::smatch match;
   for (const std::string& line : Lines(result.out)) {

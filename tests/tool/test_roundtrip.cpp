@@ -157,7 +157,8 @@ TEST(Encode, OutputAgreesWithTheSystemDecoder) {
   const std::string jpeg = ReadText(dir.File("out.jpg"));
   Image theirs;
   std::string message;
-  ASSERT_TRUE(testing_support::LibjpegDecode(Bytes(jpeg.begin(), jpeg.end()), &theirs, false, &message)) << message;
+  ASSERT_TRUE(testing_support::LibjpegDecode(Bytes(jpeg.begin(), jpeg.end()), &theirs, false, &message))
+      << message;
   EXPECT_GE(Psnr(theirs, LoadPNM(dir.File("ours.ppm"))), 40);
 }
 

@@ -24,8 +24,10 @@ void RemoveTree(const std::string& path) {
       const std::string name = entry->d_name;
       if (name == "." || name == "..") continue;
       const std::string child = path + "/" + name;
-      if (entry->d_type == DT_DIR) RemoveTree(child);
-      else unlink(child.c_str());
+      if (entry->d_type == DT_DIR)
+        RemoveTree(child);
+      else
+        unlink(child.c_str());
     }
     closedir(dir);
   }
@@ -46,8 +48,10 @@ ToolResult RunTool(const std::vector<std::string>& args) {
   const std::string outPath = capture.File("stdout"), errPath = capture.File("stderr");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   std::vector<std::string> all{JPEGTOOL_PATH};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;

@@ -25,8 +25,7 @@ void TakeOption(const CommandSpec& spec, const std::vector<std::string>& args, s
                 ParsedArgs* parsed) {
   const std::string& arg = args[*index];
   const size_t equals = arg.find('=');
-  const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos
-                                                                      : equals - 2);
+  const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
   if (name == "help") {
     parsed->help = true;
     return;
@@ -55,8 +54,8 @@ void CheckPositionalCount(const CommandSpec& spec, const ParsedArgs& parsed) {
   const int count = static_cast<int>(parsed.positionals.size());
   if (count < spec.minPositionals) FailUsage(std::string(spec.name) + ": missing arguments" + SeeHelp(spec));
   if (count > spec.maxPositionals) {
-    FailUsage(std::string(spec.name) + ": unexpected argument '" +
-              parsed.positionals[spec.maxPositionals] + "'" + SeeHelp(spec));
+    FailUsage(std::string(spec.name) + ": unexpected argument '" + parsed.positionals[spec.maxPositionals] +
+              "'" + SeeHelp(spec));
   }
 }
 
@@ -84,8 +83,8 @@ ParsedArgs ParseCommandLine(const CommandSpec& spec, const std::vector<std::stri
 }
 
 int ParseIntInRange(const std::string& text, int low, int high, const std::string& what) {
-  const std::string range = " (expected a whole number from " + std::to_string(low) + " to " +
-                            std::to_string(high) + ")";
+  const std::string range =
+      " (expected a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ")";
   if (text.empty()) FailUsage(what + ": missing number" + range);
   errno = 0;
   char* end = nullptr;

@@ -21,8 +21,9 @@ struct CloseFile {
 using FileOwner = std::unique_ptr<FILE, CloseFile>;
 
 FileOwner OpenInput(const std::string& path) {
+  CheckReadableFile(path);
   FileOwner file(std::fopen(path.c_str(), "rb"));
-  if (!file) (void)ReadWholeFile(path);  // fails with the system's reason
+  if (!file) CheckReadableFile(path);  // gone since: fails with the system's reason
   return file;
 }
 

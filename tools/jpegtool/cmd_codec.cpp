@@ -41,16 +41,8 @@ EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   return settings;
 }
 
-void CheckReadable(const std::string& path) {
-  // Reading the whole file gives the system's reason for a missing or
-  // unreadable input in plain words before the codec is involved.
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) (void)ReadWholeFile(path);
-  else std::fclose(file);
-}
-
 // When the codec cannot read a file, the segment walker can often say why
-// in terms a user knows ("progressive").
+// in terms a user knows: not a JPEG at all, or a progressive one.
 std::string DecodeHint(const std::string& path) {
   const Bytes bytes = ReadWholeFile(path);
   const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
@@ -59,14 +51,15 @@ std::string DecodeHint(const std::string& path) {
     return " (a " + FrameKind(summary.frameMarker) +
            " JPEG: only baseline and extended sequential Huffman files can be decoded)";
   }
-  if (!summary.problem.empty()) return " (" + summary.problem + ")";
   return "";
 }
 
 std::string FormatDpi(double dpi) {
   char text[32];
-  if (dpi == static_cast<long>(dpi)) std::snprintf(text, sizeof text, "%ld", static_cast<long>(dpi));
-  else std::snprintf(text, sizeof text, "%.2f", dpi);
+  if (dpi == static_cast<long>(dpi))
+    std::snprintf(text, sizeof text, "%ld", static_cast<long>(dpi));
+  else
+    std::snprintf(text, sizeof text, "%.2f", dpi);
   return text;
 }
 
@@ -101,7 +94,8 @@ Image DecodeThumbnail(const Bytes& data) {
   }
   image.pixels.resize(image.LineBytes() * height);
   for (int y = 0; y < height; ++y) {
-    GetJPEGData(handle.get(), reinterpret_cast<char*>(image.Line(y)), 1, static_cast<short>(image.LineBytes()));
+    GetJPEGData(handle.get(), reinterpret_cast<char*>(image.Line(y)), 1,
+                static_cast<short>(image.LineBytes()));
     if (gJPEGError != 0) Fail("thumb failed: " + CodecMessage("a line could not be decoded"));
   }
   return image;
@@ -111,8 +105,10 @@ Image DecodeThumbnail(const Bytes& data) {
 
 int RunEncode(const Args& args) {
   static const CommandSpec kSpec{
-      "encode", {{"quality", true}, {"ascii85", false}, {"marker-mode", true}, {"dpi", true}, {"resources", true}},
-      2, 2};
+      "encode",
+      {{"quality", true}, {"ascii85", false}, {"marker-mode", true}, {"dpi", true}, {"resources", true}},
+      2,
+      2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("encode"), 0;
   const EncodeSettings settings = ParseEncodeSettings(parsed);
@@ -130,7 +126,7 @@ int RunDecode(const Args& args) {
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("decode"), 0;
   const std::string& input = parsed.positionals[0];
-  CheckReadable(input);
+  CheckReadableFile(input);
   const bool ascii85 = parsed.Has("ascii85");
   DecodedImage decoded;
   try {

@@ -12,7 +12,8 @@ __asm__(
     ".balign 16\n"
     ".local jpegtool_photo_begin\n"
     "jpegtool_photo_begin:\n"
-    ".incbin \"" JPEGTOOL_PHOTO_PATH "\"\n"
+    ".incbin \"" JPEGTOOL_PHOTO_PATH
+    "\"\n"
     ".local jpegtool_photo_end\n"
     "jpegtool_photo_end:\n"
     ".byte 0\n"

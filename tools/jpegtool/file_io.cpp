@@ -48,6 +48,15 @@ Bytes ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
+void CheckReadableFile(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) Fail("cannot open " + path + ": " + SystemReason());
+  struct stat info;
+  const bool directory = fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
+  std::fclose(file);
+  if (directory) Fail("cannot read " + path + ": " + std::strerror(EISDIR));
+}
+
 AtomicOutput::AtomicOutput(const std::string& destination) : destination_(destination) {
   struct stat info;
   if (stat(destination.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {

@@ -18,6 +18,8 @@ using Bytes = std::vector<uint8_t>;
 
 // The whole file; a ToolError names the file and the system's reason.
 Bytes ReadWholeFile(const std::string& path);
+// Fails the same way when path cannot be opened for reading or is a directory.
+void CheckReadableFile(const std::string& path);
 
 class AtomicOutput {
  public:

@@ -28,8 +28,10 @@ int16_t FileFilBuf(Stm* s) {
   s->base[got] = 0xFF;  // the guard byte after the valid bytes
   if (got == 0) {
     s->count = 0;
-    if (std::ferror(source->file)) s->error = 1;
-    else s->eof = 1;
+    if (std::ferror(source->file))
+      s->error = 1;
+    else
+      s->eof = 1;
     return -1;
   }
   s->count = static_cast<int16_t>(got - 1);

@@ -45,11 +45,12 @@ const HelpEntry kHelp[] = {
      "Lists the segments of a JPEG file, one line each: offset, marker, name,\n"
      "length and what the segment says. The scan is not decoded.\n"},
     {"demo",
-     "usage: jpegtool demo [OUTDIR]\n"
+     "usage: jpegtool demo [--runs N] [OUTDIR]\n"
      "Encodes the built-in photograph at every quality 0 to 6, plain and\n"
      "ASCII85, decodes it back and prints quality, QFactor, bytes, bits per\n"
      "pixel, PSNR and timings. Writes the files, table.txt and chart.svg\n"
-     "(PSNR against bits per pixel) into OUTDIR (default ./demo-out).\n"},
+     "(PSNR against bits per pixel) into OUTDIR (default ./demo-out).\n"
+     "  --runs N          time each encode and decode N times, keep the best (default 3)\n"},
 };
 
 }  // namespace

@@ -25,14 +25,22 @@ constexpr long kLargestDimension = 32767;
 
 std::string DescribeHostCode(int code) {
   switch (code) {
-    case kHostFileNotFound: return "file not found";
-    case kHostIOError: return "I/O error";
-    case kHostDiskFull: return "the disk is full";
-    case kHostEndOfFile: return "the data ends too early";
-    case kHostPermission: return "permission denied";
-    case kHostParamError: return "the codec refused the parameters";
-    case kHostNoMemory: return "out of memory";
-    default: return "host error " + std::to_string(code);
+    case kHostFileNotFound:
+      return "file not found";
+    case kHostIOError:
+      return "I/O error";
+    case kHostDiskFull:
+      return "the disk is full";
+    case kHostEndOfFile:
+      return "the data ends too early";
+    case kHostPermission:
+      return "permission denied";
+    case kHostParamError:
+      return "the codec refused the parameters";
+    case kHostNoMemory:
+      return "out of memory";
+    default:
+      return "host error " + std::to_string(code);
   }
 }
 
@@ -57,8 +65,13 @@ struct FreeHandle {
 };
 using HandleOwner = std::unique_ptr<uint8_t*, FreeHandle>;
 
+// The host sizes handles, and the spooled segments (18 bytes more per
+// 32000), with 32-bit numbers; a gigabyte leaves ample room.
+constexpr size_t kLargestResourceBytes = size_t{1} << 30;
+
 HandleOwner MakeResourceHandle(const Bytes& resources) {
   if (resources.empty()) return HandleOwner();
+  if (resources.size() > kLargestResourceBytes) Fail("encode failed: the resource data is larger than 1 GiB");
   HandleOwner handle(NewLargeHandle(static_cast<int32_t>(resources.size())));
   std::memcpy(*handle, resources.data(), resources.size());
   return handle;

@@ -17,12 +17,12 @@ constexpr int kQualityLevels = 7;
 extern const double kQFactorByQuality[kQualityLevels];
 
 struct EncodeSettings {
-  int quality = 3;         // 0..6
-  bool ascii85 = false;    // write the ASCII85-wrapped form
-  int markerMode = 0;      // 0, 1 or 2
+  int quality = 3;       // 0..6
+  bool ascii85 = false;  // write the ASCII85-wrapped form
+  int markerMode = 0;    // 0, 1 or 2
   int xDpi = 72, yDpi = 72;
-  Bytes resources;         // image-resource bytes, written as APP13 segments
-  bool quiet = false;      // no progress line
+  Bytes resources;     // image-resource bytes, written as APP13 segments
+  bool quiet = false;  // no progress line
 };
 
 // Refuses images the codec cannot take (lines over 32767 bytes, sizes

@@ -37,7 +37,9 @@ std::string Format(const char* format, long a, long b = 0, long c = 0, long d = 
 bool IsFrameMarker(int code) {
   return code >= 0xC0 && code <= 0xCF && code != kDHT && code != 0xC8 && code != 0xCC;
 }
-bool IsStandalone(int code) { return code == kSOI || code == kEOI || code == kTEM || (code >= 0xD0 && code <= 0xD7); }
+bool IsStandalone(int code) {
+  return code == kSOI || code == kEOI || code == kTEM || (code >= 0xD0 && code <= 0xD7);
+}
 
 std::string MarkerName(int code) {
   if (IsFrameMarker(code)) return "SOF" + std::to_string(code - 0xC0);
@@ -45,20 +47,34 @@ std::string MarkerName(int code) {
   if (code >= 0xE0 && code <= 0xEF) return "APP" + std::to_string(code - 0xE0);
   if (code >= 0xF0 && code <= 0xFD) return "JPG" + std::to_string(code - 0xF0);
   switch (code) {
-    case kDHT: return "DHT";
-    case 0xC8: return "JPG";
-    case 0xCC: return "DAC";
-    case kSOI: return "SOI";
-    case kEOI: return "EOI";
-    case kSOS: return "SOS";
-    case kDQT: return "DQT";
-    case 0xDC: return "DNL";
-    case kDRI: return "DRI";
-    case 0xDE: return "DHP";
-    case 0xDF: return "EXP";
-    case kCOM: return "COM";
-    case kTEM: return "TEM";
-    default: return "RES";
+    case kDHT:
+      return "DHT";
+    case 0xC8:
+      return "JPG";
+    case 0xCC:
+      return "DAC";
+    case kSOI:
+      return "SOI";
+    case kEOI:
+      return "EOI";
+    case kSOS:
+      return "SOS";
+    case kDQT:
+      return "DQT";
+    case 0xDC:
+      return "DNL";
+    case kDRI:
+      return "DRI";
+    case 0xDE:
+      return "DHP";
+    case 0xDF:
+      return "EXP";
+    case kCOM:
+      return "COM";
+    case kTEM:
+      return "TEM";
+    default:
+      return "RES";
   }
 }
 
@@ -76,7 +92,8 @@ std::string PrintablePrefix(const Payload& p, size_t start = 0) {
 std::string DescribeFrame(const Payload& p, int code, JpegSummary* summary) {
   if (!p.Has(0, 6)) return "frame header too short";
   const int width = p.U16(3), height = p.U16(1), count = p.U8(5);
-  std::string text = FrameKind(code) + Format(", %ld-bit, %ldx%ld, %ld component", p.U8(0), width, height, count) +
+  std::string text = FrameKind(code) +
+                     Format(", %ld-bit, %ldx%ld, %ld component", p.U8(0), width, height, count) +
                      (count == 1 ? "" : "s");
   for (int i = 0; i < count; ++i) {
     const size_t at = 6 + 3 * static_cast<size_t>(i);
@@ -178,15 +195,23 @@ std::string DescribeSegment(int code, const Payload& p, JpegSummary* summary) {
   if (IsFrameMarker(code)) return DescribeFrame(p, code, summary);
   std::string text;
   switch (code) {
-    case kDQT: return DescribeQuantization(p);
-    case kDHT: return DescribeHuffman(p);
-    case kSOS: return DescribeScan(p);
-    case kDRI: return p.Has(0, 2) ? Format("restart interval %ld MCUs", p.U16(0)) : "too short";
+    case kDQT:
+      return DescribeQuantization(p);
+    case kDHT:
+      return DescribeHuffman(p);
+    case kSOS:
+      return DescribeScan(p);
+    case kDRI:
+      return p.Has(0, 2) ? Format("restart interval %ld MCUs", p.U16(0)) : "too short";
     case kAPP0:
       if (p.size >= 14 && p.StartsWith("JFIF", 5)) return DescribeJfif(p);
       break;
-    case kAPP13: text = DescribeApp13(p); break;
-    case kAPP14: text = DescribeApp14(p); break;
+    case kAPP13:
+      text = DescribeApp13(p);
+      break;
+    case kAPP14:
+      text = DescribeApp14(p);
+      break;
   }
   return text.empty() ? DescribeGeneric(p, code) : text;
 }
@@ -237,7 +262,8 @@ size_t WalkOne(const uint8_t* data, size_t size, size_t pos, JpegSummary* summar
   if (data[pos] != 0xFF) {
     size_t next = pos;
     while (next < size && data[next] != 0xFF) ++next;
-    Add(summary, pos, 0, -1, Format("%ld stray bytes where a marker was expected", static_cast<long>(next - pos)));
+    Add(summary, pos, 0, -1,
+        Format("%ld stray bytes where a marker was expected", static_cast<long>(next - pos)));
     return next;
   }
   while (pos + 1 < size && data[pos + 1] == 0xFF) ++pos;  // fill bytes before a marker
@@ -254,7 +280,8 @@ size_t WalkOne(const uint8_t* data, size_t size, size_t pos, JpegSummary* summar
     Add(summary, pos, code, -1, "");
     if (code != kEOI) return pos + 2;
     summary->sawEndOfImage = true;
-    if (pos + 2 < size) Add(summary, pos + 2, 0, -1, Format("%ld bytes after EOI", static_cast<long>(size - pos - 2)));
+    if (pos + 2 < size)
+      Add(summary, pos + 2, 0, -1, Format("%ld bytes after EOI", static_cast<long>(size - pos - 2)));
     return size;
   }
   if (pos + 4 > size) {
@@ -269,7 +296,8 @@ size_t WalkOne(const uint8_t* data, size_t size, size_t pos, JpegSummary* summar
   }
   if (pos + 2 + static_cast<size_t>(length) > size) {
     Add(summary, pos, code, length,
-        Format("runs past the end of the file (%ld of %ld bytes present)", static_cast<long>(size - pos - 2), length));
+        Format("runs past the end of the file (%ld of %ld bytes present)", static_cast<long>(size - pos - 2),
+               length));
     summary->problem = "the file ends inside the " + MarkerName(code) + " segment";
     return size;
   }
@@ -283,24 +311,30 @@ size_t WalkOne(const uint8_t* data, size_t size, size_t pos, JpegSummary* summar
 
 std::string FrameKind(int marker) {
   switch (marker) {
-    case 0xC0: return "baseline";
-    case 0xC1: return "extended sequential";
-    case 0xC2: return "progressive";
-    case 0xC3: return "lossless";
-    default: return marker >= 0xC9 ? "arithmetic-coded" : "hierarchical";
+    case 0xC0:
+      return "baseline";
+    case 0xC1:
+      return "extended sequential";
+    case 0xC2:
+      return "progressive";
+    case 0xC3:
+      return "lossless";
+    default:
+      return marker >= 0xC9 ? "arithmetic-coded" : "hierarchical";
   }
 }
 
 JpegSummary WalkJpeg(const uint8_t* data, size_t size) {
   JpegSummary summary;
   if (size < 2 || data[0] != 0xFF || data[1] != kSOI) {
-    summary.problem = "not a JPEG file (it does not start with an SOI marker)";
+    summary.problem = "not a JPEG file: no SOI marker at the start";
     return summary;
   }
   Add(&summary, 0, kSOI, -1, "");
   size_t pos = 2;
   while (pos < size) pos = WalkOne(data, size, pos, &summary);
-  if (!summary.sawEndOfImage && summary.problem.empty()) summary.problem = "the file ends without an EOI marker";
+  if (!summary.sawEndOfImage && summary.problem.empty())
+    summary.problem = "the file ends without an EOI marker";
   return summary;
 }
 

@@ -43,15 +43,18 @@ int Dispatch(int argc, char** argv) {
   }
   const std::string first = argv[1];
   if (first == "--help" || first == "-h" || first == "help") {
-    if (argc > 2 && jpegtool::CommandHelp(argv[2]) != nullptr) jpegtool::PrintCommandHelp(argv[2]);
-    else std::fputs(jpegtool::ToolUsage(), stdout);
+    if (argc > 2 && jpegtool::CommandHelp(argv[2]) != nullptr)
+      jpegtool::PrintCommandHelp(argv[2]);
+    else
+      std::fputs(jpegtool::ToolUsage(), stdout);
     return 0;
   }
   if (first == "--version") {
     std::printf("jpegtool %s\n", JPEGTOOL_VERSION);
     return 0;
   }
-  if (first.size() > 1 && first[0] == '-') jpegtool::FailUsage("unknown option " + first + " (see 'jpegtool --help')");
+  if (first.size() > 1 && first[0] == '-')
+    jpegtool::FailUsage("unknown option " + first + " (see 'jpegtool --help')");
   return RunCommand(first, Args(argv + 2, argv + argc));
 }
 

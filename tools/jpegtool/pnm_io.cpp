@@ -50,7 +50,8 @@ class HeaderReader {
 
   // One whitespace byte ends the header of P5/P6.
   void SingleSpace() {
-    if (position_ >= size_ || !std::isspace(data_[position_])) Bad("bad PNM header: no space before the pixels");
+    if (position_ >= size_ || !std::isspace(data_[position_]))
+      Bad("bad PNM header: no space before the pixels");
     ++position_;
   }
 
@@ -81,8 +82,7 @@ void ReadClassicHeader(HeaderReader* reader, Header* header) {
   reader->SingleSpace();
 }
 
-void TakePamField(HeaderReader* reader, const std::string& key, const std::string& value,
-                  Header* header) {
+void TakePamField(HeaderReader* reader, const std::string& key, const std::string& value, Header* header) {
   auto number = [&](const char* what) {
     HeaderReader field(reinterpret_cast<const uint8_t*>(value.data()), value.size(), "");
     try {
@@ -91,12 +91,18 @@ void TakePamField(HeaderReader* reader, const std::string& key, const std::strin
       reader->Bad(std::string("bad PAM header: ") + what + " '" + value + "'");
     }
   };
-  if (key == "WIDTH") header->width = number("WIDTH");
-  else if (key == "HEIGHT") header->height = number("HEIGHT");
-  else if (key == "DEPTH") header->depth = number("DEPTH");
-  else if (key == "MAXVAL") header->maxval = number("MAXVAL");
-  else if (key == "TUPLTYPE") header->tupleType = value;
-  else reader->Bad("bad PAM header: unknown field '" + key + "'");
+  if (key == "WIDTH")
+    header->width = number("WIDTH");
+  else if (key == "HEIGHT")
+    header->height = number("HEIGHT");
+  else if (key == "DEPTH")
+    header->depth = number("DEPTH");
+  else if (key == "MAXVAL")
+    header->maxval = number("MAXVAL");
+  else if (key == "TUPLTYPE")
+    header->tupleType = value;
+  else
+    reader->Bad("bad PAM header: unknown field '" + key + "'");
 }
 
 void ReadPamHeader(HeaderReader* reader, Header* header) {
@@ -118,7 +124,10 @@ void ReadPamHeader(HeaderReader* reader, Header* header) {
 // TUPLTYPE must agree with DEPTH where it names a layout this tool knows;
 // types with alpha would be coded as something they are not.
 void CheckTupleType(const HeaderReader& reader, const Header& header) {
-  struct Known { const char* name; long depth; };
+  struct Known {
+    const char* name;
+    long depth;
+  };
   static const Known kKnown[] = {{"GRAYSCALE", 1}, {"RGB", 3}, {"CMYK", 4}};
   if (header.tupleType.empty() || header.depth == 2) return;
   for (const Known& known : kKnown) {
@@ -133,12 +142,14 @@ void CheckTupleType(const HeaderReader& reader, const Header& header) {
 }
 
 void CheckHeader(const HeaderReader& reader, const Header& header) {
-  if (header.width <= 0 || header.height <= 0) reader.Bad("bad PNM header: width and height must be positive");
+  if (header.width <= 0 || header.height <= 0)
+    reader.Bad("bad PNM header: width and height must be positive");
   if (header.depth < 1 || header.depth > 4) {
     reader.Bad("PAM DEPTH " + std::to_string(header.depth) + " is not supported (1 to 4)");
   }
   if (header.maxval != 255) {
-    reader.Bad("MAXVAL " + std::to_string(header.maxval) + " is not supported (only 8-bit images, MAXVAL 255)");
+    reader.Bad("MAXVAL " + std::to_string(header.maxval) +
+               " is not supported (only 8-bit images, MAXVAL 255)");
   }
   CheckTupleType(reader, header);
 }

@@ -15,8 +15,9 @@ constexpr long long kLargeImagePixels = 1000000;
 }  // namespace
 
 Progress::Progress(const std::string& verb, long total, long long pixels, bool quiet)
-    : verb_(verb), total_(total), enabled_(!quiet && pixels >= kLargeImagePixels && total > 0 &&
-                                            isatty(STDERR_FILENO) != 0) {}
+    : verb_(verb),
+      total_(total),
+      enabled_(!quiet && pixels >= kLargeImagePixels && total > 0 && isatty(STDERR_FILENO) != 0) {}
 
 Progress::~Progress() {
   if (enabled_ && shownPercent_ >= 0) std::fprintf(stderr, "\r%*s\r", static_cast<int>(verb_.size()) + 8, "");

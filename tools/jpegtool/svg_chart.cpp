@@ -40,10 +40,14 @@ std::string Number(double v) {
 std::string Escape(const std::string& text) {
   std::string out;
   for (char c : text) {
-    if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else if (c == '&') out += "&amp;";
-    else out += c;
+    if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else if (c == '&')
+      out += "&amp;";
+    else
+      out += c;
   }
   return out;
 }

@@ -24,9 +24,7 @@ class ToolError : public std::runtime_error {
 };
 
 [[noreturn]] inline void Fail(const std::string& message) { throw ToolError(message); }
-[[noreturn]] inline void FailUsage(const std::string& message) {
-  throw ToolError(message, kExitUsage);
-}
+[[noreturn]] inline void FailUsage(const std::string& message) { throw ToolError(message, kExitUsage); }
 
 }  // namespace jpegtool
 
