@@ -72,6 +72,7 @@ inline void CodeDC(DCTEBitSink* sink, DCTComponent* comp, const DCTEHuffDC* dc, 
   comp->lastDC = value;
   const uint32_t mag = Magnitude(diff);
   const int32_t s = Category(mag, kDCDiffLimit);
+  if (s > 11) __builtin_unreachable();  // Category refused larger ones; tells the compiler the bound
   const uint32_t bits = MagnitudeBits(diff, mag, s);
   DCTEputBits(sink, (static_cast<uint32_t>(dc->code[s]) << s) | bits, dc->length[s]);
 }
