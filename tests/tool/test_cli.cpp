@@ -1,83 +1,75 @@
-// test_cli.cpp - the command line itself: help, version, and the usage
-// errors every command reports in one line with a non-zero status.
-#include <gtest/gtest.h>
+// test_cli.cpp - help and version, the segment listing on known files, and
+// the demo run into a temporary directory.
+#include <regex>
 
 #include "tool_runner.h"
 
 namespace tool_test {
 namespace {
 
-TEST(ToolCli, VersionAndToolHelp) {
-  const ToolResult version = RunTool({"--version"});
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out.rfind("jpegtool ", 0), 0u) << version.out;
-  const ToolResult help = RunTool({"--help"});
-  EXPECT_EQ(help.status, 0);
+TEST(Cli, HelpAndVersion) {
+  EXPECT_EQ(Ok({"--version"}).out.rfind("jpegtool ", 0), 0u);
+  const std::string help = Ok({"--help"}).out;
   for (const char* command : {"encode", "decode", "thumb", "a85encode", "a85decode", "info", "demo"}) {
-    EXPECT_NE(help.out.find(command), std::string::npos) << command;
+    EXPECT_NE(help.find(command), npos) << command;
+    EXPECT_EQ(Ok({command, "--help"}).out.rfind(std::string("usage: jpegtool ") + command, 0), 0u) << command;
   }
   const ToolResult bare = RunTool({});
-  EXPECT_NE(bare.status, 0);
-  EXPECT_NE(bare.err.find("usage"), std::string::npos);
+  EXPECT_EQ(bare.status, 2);
+  EXPECT_EQ(bare.err.rfind("usage: jpegtool", 0), 0u) << bare.err;
 }
 
-class CommandHelp : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(CommandHelp, PrintsUsageAndSucceeds) {
-  const ToolResult result = RunTool({GetParam(), "--help"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out.rfind(std::string("usage: jpegtool ") + GetParam(), 0), 0u) << result.out;
-  EXPECT_TRUE(result.err.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(AllCommands, CommandHelp,
-                         ::testing::Values("encode", "decode", "thumb", "a85encode", "a85decode", "info",
-                                           "demo"));
-
-struct UsageCase {
-  std::vector<std::string> args;
-  const char* message;
-};
-
-void PrintTo(const UsageCase& test, std::ostream* out) {
-  for (const std::string& arg : test.args) *out << arg << ' ';
-}
-
-class UsageErrors : public ::testing::TestWithParam<UsageCase> {};
-
-TEST_P(UsageErrors, OneLineAndStatusTwo) {
-  TempDir dir;
-  std::vector<std::string> args = GetParam().args;
-  for (std::string& arg : args) {
-    if (arg == "OUT") arg = dir.File("out.jpg");
-    if (arg == "IN") arg = Testdata("camera.pgm");
+TEST(Info, ListsAForeignFile) {
+  const std::string info = Ok({"info", TestdataPath("retina.jpg")}).out;
+  for (const char* line :
+       {"     158  FFC0  SOF0      17  baseline, 8-bit, 1411x1411, 3 components: id 1 2x2 q0,",
+        "     623        data          entropy-coded data, 268939 bytes, 0 restart markers\n",
+        "  269562  FFD9  EOI\n"}) {
+    EXPECT_NE(info.find(line), npos) << line << info;
   }
-  const ToolResult result = RunTool(args);
-  EXPECT_EQ(result.status, 2);
-  ASSERT_EQ(result.ErrLines().size(), 1u) << result.err;
-  EXPECT_NE(result.err.find(GetParam().message), std::string::npos) << result.err;
-  EXPECT_EQ(result.err.rfind("jpegtool: ", 0), 0u);
-  EXPECT_FALSE(FileExists(dir.File("out.jpg")));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, UsageErrors,
-    ::testing::Values(
-        UsageCase{{"frobnicate"}, "unknown command 'frobnicate'"},
-        UsageCase{{"--frobnicate"}, "unknown option --frobnicate"},
-        UsageCase{{"encode", "--fast", "IN", "OUT"}, "unknown option --fast for encode"},
-        UsageCase{{"encode", "-q", "IN", "OUT"}, "unknown option -q for encode"},
-        UsageCase{{"decode", "--quality", "3", "IN", "OUT"}, "unknown option --quality for decode"},
-        UsageCase{{"encode", "IN"}, "encode: missing arguments"},
-        UsageCase{{"info", "a", "b"}, "info: unexpected argument 'b'"},
-        UsageCase{{"encode", "--quality", "7", "IN", "OUT"}, "--quality: 7 is out of range"},
-        UsageCase{{"encode", "--quality=-1", "IN", "OUT"}, "--quality: -1 is out of range"},
-        UsageCase{{"encode", "--quality", "high", "IN", "OUT"}, "'high' is not a number"},
-        UsageCase{{"encode", "--marker-mode", "3", "IN", "OUT"}, "--marker-mode: 3 is out of range"},
-        UsageCase{{"encode", "--dpi", "0", "IN", "OUT"}, "--dpi: 0 is out of range"},
-        UsageCase{{"encode", "--dpi", "72,", "IN", "OUT"}, "--dpi: missing number"},
-        UsageCase{{"encode", "IN", "OUT", "--quality"}, "option --quality needs a value"},
-        UsageCase{{"encode", "--ascii85=1", "IN", "OUT"}, "option --ascii85 takes no value"}));
+// Every segment in order; quality 2 subsamples chroma and blends, and the
+// transform segment says so.
+TEST(Info, ListsEverySegmentOfOurOwnFile) {
+  TempDir dir;
+  WriteText(dir.File("res.bin"), "resource bytes");
+  Ok({"encode", "--quality", "2", "--resources", dir.File("res.bin"), TestdataPath("coffee.ppm"),
+      dir.File("a.jpg")});
+  WriteText(dir.File("a.jpg"), ReadText(dir.File("a.jpg")) + "trailing");
+  const std::string info = Ok({"info", dir.File("a.jpg")}).out;
+  size_t at = 0;
+  for (const char* text :
+       {"       0  FFD8  SOI\n", "       2  FFE0  APP0      16  JFIF 1.02, density 72x72 dots per inch",
+        "  APP13 ", "\"Imagerion 3.0\" image resources, 14 bytes", "  APP14 ",
+        "\"Orlyx\" colour transform 1 (YCbCr), version 100, flags 0x8000", "  DQT ", "  SOF0 ",
+        "baseline, 8-bit, 600x400, 3 components: id 1 2x2", "  DHT ", "  DRI ", "  SOS ", "  data ",
+        "  EOI\n", "  data          8 bytes after EOI"}) {
+    at = info.find(text, at);
+    ASSERT_NE(at, npos) << text << "\n" << info;
+  }
+}
+
+TEST(Demo, WritesTableFilesAndChart) {
+  TempDir dir;
+  const std::string out = dir.File("demo");
+  const std::string table = Ok({"demo", "--runs", "1", out}).out;
+  // Each row: quality, QFactor, bytes, ASCII85 bytes, bits per pixel, PSNR, two timings.
+  const std::regex row(R"(^\s+(\d)\s+\d+\.\d+\s+(\d+)\s+\d+\s+\d+\.\d+\s+(\d+\.\d+)\s+\d+\.\d\s+\d+\.\d$)");
+  std::vector<double> psnr;
+  std::smatch match;
+  std::istringstream lines(table);
+  for (std::string line; std::getline(lines, line);) {
+    if (!std::regex_match(line, match, row)) continue;
+    EXPECT_EQ(ReadText(out + "/coffee-q" + match.str(1) + ".jpg").size(), std::stoul(match[2]));
+    psnr.push_back(std::stod(match[3]));
+  }
+  ASSERT_EQ(psnr.size(), 7u) << table;
+  EXPECT_GT(psnr.front(), 25);
+  EXPECT_LT(psnr.front(), psnr.back());
+  EXPECT_EQ(ReadText(out + "/chart.svg").rfind("<svg", 0), 0u);
+  EXPECT_NE(ReadText(out + "/table.txt").find("QFactor"), npos);
+}
 
 }  // namespace
 }  // namespace tool_test
