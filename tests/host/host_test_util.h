@@ -1,98 +1,115 @@
-// host_test_util.h - what the host-layer tests share: building application
-// segments and splicing them into JPEG data, a host stream that fails on
-// command, a temporary folder, ASCII85 wrapping, and reading a whole image
-// through a read stream.
-#ifndef JPEG_TESTS_HOST_HOST_TEST_UTIL_H
-#define JPEG_TESTS_HOST_HOST_TEST_UTIL_H
+// host_test_util.h - what the host-layer tests share: marker segments to
+// splice into JPEG data, a host stream that fails on command, temporary
+// files, and whole images written or read through the JPEG streams.
+#pragma once
 
-#include <cstdint>
-#include <filesystem>
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
 
-#include "host_framework.h"
+#include <algorithm>
+#include <random>
+
+#include "host/host_internal.h"
 #include "jpeg_stream.h"
 #include "support/test_support.h"
+#include "thumb_stream.h"
 
 namespace host_test {
 
 using testing_support::Bytes;
 using testing_support::Image;
 
-// One marker segment: FF marker, length (payload + 2) and the payload.
-Bytes Segment(uint8_t marker, const Bytes& payload);
-// jpeg with segments inserted right after SOI.
-Bytes InsertAfterSOI(const Bytes& jpeg, const Bytes& segments);
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+inline Bytes Str(const char* s, size_t n) { return Bytes(s, s + n); }
+inline Bytes Be16(uint32_t v) { return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}; }
 
-Bytes JFIFPayload(uint8_t units, uint16_t xDensity);
-Bytes StormPayload(uint16_t dpi);
-Bytes OrlyxPayload(uint32_t resolution, const Bytes& resources);
-Bytes ImagerionPayload(const Bytes& piece);
+// One marker segment: FF, marker, length (payload + 2), payload.
+inline Bytes Segment(uint8_t marker, const Bytes& payload) {
+  return Cat({{0xFF, marker}, Be16(static_cast<uint32_t>(payload.size() + 2)), payload});
+}
+// A JFIF segment (version 1.02) with both densities the same.
+inline Bytes JFIF(uint8_t units, uint16_t density) {
+  return Segment(0xE0, Cat({Str("JFIF", 5), {1, 2, units}, Be16(density), Be16(density), {0, 0}}));
+}
+// One piece of resource data after its zero-terminated signature.
+inline Bytes Piece(const Bytes& resources, uint8_t marker = 0xED) {
+  return Segment(marker, Cat({Str("Imagerion 3.0", 14), resources}));
+}
 
 // Deterministic bytes standing for a host's resource data.
-Bytes ResourceBytes(size_t size, uint32_t seed = 7);
-// The bytes a LargeHandle holds.
-Bytes HandleBytes(LargeHandle h);
-// A new handle holding bytes.
-LargeHandle HandleWith(const Bytes& bytes);
-
-// ASCII85 text for bytes, through the library's encode filter.
-Bytes Ascii85(const Bytes& bytes);
-
-// A memory stream that fails on command: the readCall-th GetBytes (1-based)
-// or the writeCall-th PutBytes raises `code` (0 = never). It also counts
-// how many instances are alive, so tests see the ones a factory owns freed.
-class FailingStream : public TStream {
- public:
-  explicit FailingStream(Bytes contents = {}, int readCall = 0, int writeCall = 0,
-                         int16_t code = kHostIOError);
-  ~FailingStream() override;
-  int32_t GetPosition() override;
-  int32_t GetLength() override;
-  void GetBytes(int32_t count, void* buffer) override;
-  void PutBytes(int32_t count, const void* buffer) override;
-  const Bytes& Contents() const { return contents_; }
-  int reads() const { return reads_; }
-  int writes() const { return writes_; }
-  static int alive;
-
- private:
-  Bytes contents_;
-  int32_t position_ = 0;
-  int readCall_, writeCall_;
-  int16_t code_;
-  int reads_ = 0, writes_ = 0;
-};
+inline Bytes ResourceBytes(size_t size, uint32_t seed = 7) {
+  std::mt19937 rng(seed);
+  Bytes b(size);
+  for (auto& v : b) v = static_cast<uint8_t>(rng());
+  return b;
+}
+inline Bytes HandleBytes(LargeHandle h) { return h ? Bytes(*h, *h + GetHandleSize(h)) : Bytes{}; }
+inline LargeHandle HandleWith(const Bytes& bytes) {
+  LargeHandle h = NewLargeHandle(static_cast<int32_t>(bytes.size()));
+  std::copy(bytes.begin(), bytes.end(), *h);
+  return h;
+}
 
 // The code of the HostFailure body raises, or 0 when it raises nothing.
 template <typename Body>
 int16_t FailureCode(Body&& body) {
-  try {
-    body();
-  } catch (const HostFailure& f) {
-    return f.error;
-  }
+  try { body(); } catch (const HostFailure& f) { return f.error; }
   return 0;
 }
 
-// A folder under the system's temporary folder, removed with its contents.
-class TempDir {
+// A memory stream whose failingCall-th transfer (1-based; 0 never) raises code.
+class FailingStream : public TMemoryStream {
  public:
-  TempDir();
-  ~TempDir();
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
+  explicit FailingStream(Bytes contents = {}, int failingCall = 0, int16_t code = kHostIOError)
+      : TMemoryStream(std::move(contents)), failingCall_(failingCall), code_(code) {}
+  void GetBytes(int32_t count, void* buffer) override { Count(); TMemoryStream::GetBytes(count, buffer); }
+  void PutBytes(int32_t count, const void* to) override { Count(); TMemoryStream::PutBytes(count, to); }
  private:
-  std::filesystem::path path_;
+  void Count() { if (++calls_ == failingCall_) Failure(code_, 0); }
+  int failingCall_, calls_ = 0;
+  int16_t code_;
 };
 
+// A path in the test's temporary folder, cleared of any file an earlier run left.
+inline std::string TempFile(const std::string& name) {
+  const std::string path = ::testing::TempDir() + "jpeg_host_" + name;
+  std::remove(path.c_str());
+  return path;
+}
+
+inline JPEGWriteOptions Options(const Image& img, int32_t quality, int32_t mode = 0, int16_t dpi = 300) {
+  return {quality, dpi, dpi, static_cast<int16_t>(img.width), static_cast<int16_t>(img.height),
+          static_cast<int16_t>(img.colors), mode};
+}
+inline void WriteLines(TJPEGWriteStream* stream, const Image& img, int lines) {
+  for (int y = 0; y < lines; y++)
+    stream->PutJPEGRaster(reinterpret_cast<char*>(const_cast<uint8_t*>(img.Row(y))), img.width * img.colors);
+}
+// Starts stream, writes every line of img and stops it.
+inline void WriteImage(TJPEGWriteStream* stream, const Image& img, const JPEGWriteOptions& o, bool ascii85) {
+  stream->StartJPEG(o, ascii85);
+  WriteLines(stream, img, img.height);
+  stream->StopJPEG();
+}
+// img written at quality through a write stream into memory.
+inline Bytes Encode(const Image& img, int32_t quality, bool ascii85) {
+  TMemoryStream target;
+  TJPEGWriteStream* stream = MakeJPEGWriteFolioprintStream(&target);
+  WriteImage(stream, img, Options(img, quality), ascii85);
+  stream->Free();
+  return target.Contents();
+}
 // Starts stream, reads every line and stops it; info receives the header.
-Image ReadImage(TJPEGReadStream* stream, bool ascii85, JPEGReadInfo* info);
-// Reads JPEG bytes (optionally ASCII85 text) through a memory read stream;
-// resolution and resources are copied out.
-Image ReadBytes(const Bytes& data, bool ascii85, JPEGReadInfo* info, int32_t* resolution = nullptr,
-                Bytes* resources = nullptr);
+inline Image ReadImage(TJPEGReadStream* stream, bool ascii85, JPEGReadInfo* info) {
+  stream->StartJPEG(info, ascii85);
+  Image img{info->width, info->height, info->colors, Bytes(size_t{1} * info->height * stream->fLineBytes)};
+  for (int y = 0; y < img.height; y++)
+    stream->GetJPEGRaster(reinterpret_cast<char*>(img.pixels.data()) + y * stream->fLineBytes);
+  stream->StopJPEG();
+  return img;
+}
 
 }  // namespace host_test
-
-#endif
