@@ -1,0 +1,485 @@
+// test_enc_filter.cpp - the encode filter end to end. Every stream it writes
+// decodes with the reference peer (libjpeg-turbo, which must not even warn)
+// close to the input over all options and sizes; the bytes are exact where
+// they are fixed (header segments, tables by quality factor, restart
+// markers, padding and EOI, flat blocks, the bit writer's stuffing); misuse
+// and failing targets are reported with their message, once; and the memory
+// taken does not grow with the image. Leaks show in the sanitizer build.
+#include <gtest/gtest.h>
+
+#include <malloc.h>
+
+#include <cmath>
+
+#include "dct/dcte.h"
+#include "jpeg_filters.h"
+#include "support/test_support.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer runtime's own count of heap bytes in use.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
+namespace {
+
+using testing_support::Bytes;
+using testing_support::Image;
+using testing_support::MemSink;
+using testing_support::SyntheticImage;
+
+struct Options {
+  double quality = 0.76;
+  bool subsample = false, blend = false;
+  int markerMode = 0;
+  Bytes markerData;  // host segments written after SOI (and APP0)
+};
+
+// The caller's parameters, JFIF density 72 dpi.
+JPEGEncodeParams MakeParams(int width, int height, int colors, const Options& o, uint8_t** marker) {
+  return JPEGEncodeParams{o.quality, o.subsample, o.blend, 0, 0, 1, 72, 72, width, height,
+                          static_cast<int16_t>(colors), static_cast<int16_t>(o.markerMode), marker,
+                          static_cast<int32_t>(o.markerData.size())};
+}
+
+// Encodes img through the filter in pieces of 1000 bytes; it must succeed.
+Bytes Encode(const Image& img, const Options& o = {}) {
+  Bytes marker = o.markerData;
+  uint8_t* handle = marker.data();
+  JPEGEncodeParams p = MakeParams(img.width, img.height, img.colors, o, &handle);
+  MemSink sink;
+  gJPEGError = 0;
+  Stm* s = JPEGOpen(sink.stm(), &p);
+  const size_t size = img.pixels.size();
+  for (size_t at = 0; s && at < size && !s->error; at += 1000)
+    StmFWrite(img.pixels.data() + at, 1, static_cast<uint32_t>(std::min<size_t>(1000, size - at)), s);
+  JPEGClose(s);
+  EXPECT_EQ(gJPEGError, 0) << JPEGLastErrorMessage();
+  return sink.Contents();
+}
+
+// One marker segment: marker code, body (after the length field; none for
+// SOI) and the offset just past it.
+struct Segment {
+  int marker;
+  Bytes body;
+  size_t end;
+};
+
+// The header segments up to and including SOS.
+std::vector<Segment> HeaderSegments(const Bytes& jpeg) {
+  std::vector<Segment> out;
+  for (size_t i = 0; i + 3 < jpeg.size() && jpeg[i] == 0xFF && (out.empty() || out.back().marker != 0xDA);) {
+    const size_t len = jpeg[i + 1] == 0xD8 ? 0 : static_cast<size_t>(jpeg[i + 2] << 8 | jpeg[i + 3]);
+    const long body = static_cast<long>(len ? i + 4 : i + 2), end = static_cast<long>(i + 2 + len);
+    out.push_back({jpeg[i + 1], Bytes(jpeg.begin() + body, jpeg.begin() + end), i + 2 + len});
+    i += 2 + len;
+  }
+  return out;
+}
+
+Bytes SegmentBody(const Bytes& jpeg, int marker) {
+  for (const Segment& s : HeaderSegments(jpeg))
+    if (s.marker == marker) return s.body;
+  return {};
+}
+
+// The entropy-coded data and everything after it.
+Bytes ScanData(const Bytes& jpeg) {
+  const std::vector<Segment> header = HeaderSegments(jpeg);
+  return header.empty() ? Bytes{} : Bytes(jpeg.begin() + static_cast<long>(header.back().end), jpeg.end());
+}
+
+// Markers found in the entropy-coded data (0xFF followed by a non-zero byte).
+std::vector<int> ScanMarkers(const Bytes& jpeg) {
+  const Bytes scan = ScanData(jpeg);
+  std::vector<int> markers;
+  for (size_t i = 0; i + 1 < scan.size(); i++)
+    if (scan[i] == 0xFF && scan[i + 1] != 0) markers.push_back(scan[++i]);
+  return markers;
+}
+
+// ---- the peer decodes every stream -------------------------------------------------
+
+// What the encoder codes for a pixel of a four-component image with the
+// YCCK transform: Y, Cb, Cr of (255 - C, 255 - M, 255 - Y), and K unchanged.
+Image ExpectedYCCK(const Image& cmyk) {
+  Image out = cmyk;
+  for (size_t i = 0; i < cmyk.pixels.size(); i += 4) {
+    const double r = 255 - cmyk.pixels[i], g = 255 - cmyk.pixels[i + 1], b = 255 - cmyk.pixels[i + 2];
+    const double ycc[3] = {0.299 * r + 0.587 * g + 0.114 * b, -0.16874 * r - 0.33126 * g + 0.5 * b + 128,
+                           0.5 * r - 0.41869 * g - 0.08131 * b + 128};
+    for (int c = 0; c < 3; c++)
+      out.pixels[i + c] = static_cast<uint8_t>(std::lround(std::clamp(ycc[c], 0.0, 255.0)));
+  }
+  return out;
+}
+
+// Encodes, decodes with the peer (raw components unless it converts YCbCr to
+// RGB itself) and compares component by component with what the stream
+// should hold: the input, or its YCCK conversion.
+void ExpectPeerDecodes(const Image& img, const Options& o, double minPsnr) {
+  const bool transform = o.markerMode != 2, raw = !(img.colors == 3 && transform);
+  Image out;
+  std::string msg;
+  ASSERT_TRUE(testing_support::LibjpegDecode(Encode(img, o), &out, false, &msg, raw)) << msg;
+  ASSERT_EQ(std::tie(out.width, out.height, out.colors), std::tie(img.width, img.height, img.colors));
+  const Image ref = img.colors == 4 && transform ? ExpectedYCCK(img) : img;
+  for (int c = 0; c < img.colors; c++) {
+    Bytes x, y;
+    for (size_t i = static_cast<size_t>(c); i < ref.pixels.size(); i += static_cast<size_t>(img.colors)) {
+      x.push_back(out.pixels[i]);
+      y.push_back(ref.pixels[i]);
+    }
+    EXPECT_GT(testing_support::Psnr(x, y), minPsnr) << "component " << c;
+  }
+}
+
+// Every component count, sampling, blending and marker mode in full; the
+// sizes and quality factors rotate through them so that each size and each
+// factor meets every component count, sampled both ways. The synthetic
+// texture is noise of +-16 per sample; subsampled chroma loses most of it,
+// coarse quantizers lose some. Then real photographs, grey, RGB and CMYK.
+TEST(PeerDecodes, OptionMatrixAndPhotographs) {
+  const double qualities[] = {0.0, 0.15, 0.25, 0.4, 0.65, 0.76, 1.0, 1.3};
+  const int sizes[4][2] = {{1, 1}, {7, 9}, {17, 33}, {227, 149}};
+  for (int n = 0; n < 48; n++) {
+    const int colors = 1 + n / 12, sub = n / 6 % 2, blend = n / 3 % 2, mode = n % 3;
+    const Options o{qualities[n % 8], sub != 0, blend != 0, mode, {}};
+    const Image img = SyntheticImage(sizes[n % 4][0], sizes[n % 4][1], colors, 3);
+    SCOPED_TRACE(testing::Message() << colors << " colors, sub " << sub << ", blend " << blend << ", mode "
+                                    << mode << ", " << img.width << "x" << img.height << ", q " << o.quality);
+    ExpectPeerDecodes(img, o, o.quality <= 0.25 && !(sub && colors >= 2 && mode != 2) ? 32 : 22);
+  }
+  ExpectPeerDecodes(SyntheticImage(32767, 2, 1), {}, 22);  // the longest line the stream record holds
+  // Photographs: file, subsampling, quality factor, least PSNR of a component.
+  const std::tuple<const char*, bool, double, double> cases[] = {
+      {"astronaut.ppm", true, 0.76, 28},    {"coffee.ppm", false, 1.0, 28},
+      {"camera.pgm", false, 0.4, 33},       {"camera.pgm", true, 1.3, 27},
+      {"chelsea_cmyk.pam", true, 0.76, 28}, {"chelsea_cmyk.pam", false, 0.25, 33}};
+  for (const auto& [file, subsample, quality, minPsnr] : cases) {
+    SCOPED_TRACE(file);
+    ExpectPeerDecodes(testing_support::LoadTestImage(file), {quality, subsample, true, 0, {}}, minPsnr);
+  }
+}
+
+// ---- header bytes ----------------------------------------------------------------------
+
+void Append(Bytes* b, const Bytes& more) { b->insert(b->end(), more.begin(), more.end()); }
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes b;
+  for (const Bytes& part : parts) Append(&b, part);
+  return b;
+}
+Bytes Spec(const uint8_t* p, size_t n) { return Bytes(p, p + n); }
+
+// The quantizers a DQT must carry: base x factor rounded, the DC step
+// growing at half rate above 1.0, within 1..maxQ (85, 90 or 93 by factor),
+// then capped. Factors beyond 32 bits of 16.16 saturate.
+Bytes ExpectedQuantizers(const uint8_t* base, const uint8_t* cap, double quality) {
+  const int64_t F = static_cast<int64_t>(std::clamp(quality * 65536, 0.0, 2147483647.0));
+  const int64_t maxQ = quality <= 1.01 ? 85 : quality <= 1.31 ? 90 : 93;
+  Bytes t;
+  for (int j = 0; j < 64; j++) {
+    const int64_t q = (j == 0 && F > 65536) ? base[0] + ((base[0] * (F - 65536) + 65536) >> 17)
+                                            : (F * base[j] + 32768) >> 16;
+    t.push_back(static_cast<uint8_t>(std::min<int64_t>({std::max<int64_t>(q, 1), maxQ, cap[j]})));
+  }
+  return t;
+}
+
+// DQT and DHT bodies of a three-component image: luma and chroma tables;
+// the chroma base is the subsampled one when luma is sampled 2x2. AC pair k
+// comes with DC entries min(2k, 6) and the next.
+Bytes ExpectedDQT(double quality, bool sub) {
+  return Concat({{0}, ExpectedQuantizers(qluma1, tluma1, quality), {1},
+                 ExpectedQuantizers(sub ? qkroma2 : qkroma1, tkroma1, quality)});
+}
+Bytes ExpectedDHT(int k) {
+  const uint8_t* const ac[10] = {atsL0, atsC0, atsL1, atsC1, atsL2, atsC2, atsL3, atsC3, atsL4, atsC4};
+  const int dc = std::min(2 * k, 6);
+  return Concat({{0}, Spec(dtsbits[dc], 28), {1}, Spec(dtsbits[dc + 1], 28), {0x10},
+                 Spec(ac[2 * k], atsLen[2 * k]), {0x11}, Spec(ac[2 * k + 1], atsLen[2 * k + 1])});
+}
+
+// The whole header of a subsampled, blended three-component image with host
+// marker data, byte for byte.
+TEST(EncoderHeader, ThreeComponentsByteExact) {
+  const Options o{0.76, true, true, 0, {0xFF, 0xED, 0x00, 0x04, 0xAB, 0xCD}};
+  const Bytes jpeg = Encode(SyntheticImage(17, 33, 3), o);
+  // 0.76 selects AC pair 1; DHT length 319 = 2 + 2 x (1 + 28) + (1 + 130) + (1 + 127);
+  // one restart interval per MCU row: 2 MCUs.
+  const Bytes h = Concat({{0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 2, 1, 0, 72, 0, 72, 0, 0},
+                          o.markerData,
+                          {0xFF, 0xEE, 0, 14, 'O', 'r', 'l', 'y', 'x', 0, 100, 0x80, 0, 0, 0, 1},
+                          {0xFF, 0xDB, 0, 132}, ExpectedDQT(0.76, true),
+                          {0xFF, 0xC0, 0, 17, 8, 0, 33, 0, 17, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1},
+                          {0xFF, 0xC4, 0x01, 0x3F}, ExpectedDHT(1), {0xFF, 0xDD, 0, 4, 0, 2},
+                          {0xFF, 0xDA, 0, 12, 3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0}});
+  EXPECT_EQ(Bytes(jpeg.begin(), jpeg.begin() + static_cast<long>(std::min(h.size(), jpeg.size()))), h);
+}
+
+// Quantizers and Huffman tables by quality factor: on both sides of each
+// bound of the 16.16 factor where the table pair changes and of each maxQ
+// step, far above the useful range (the fixed-point factor once overflowed
+// there) and negative (taken as 0). The peer decodes each pair's codes.
+TEST(EncoderHeader, TablesByQualityFactor) {
+  const double kUnit = 1 / 65536.0;  // of the 16.16 factor
+  const std::pair<double, int> cases[] = {
+      {-3.0, 4}, {0.0, 4}, {2047 * kUnit, 4}, {2048 * kUnit, 3}, {8191 * kUnit, 3}, {0.125, 2}, {0.5, 2},
+      {49151 * kUnit, 2}, {0.75, 1}, {1.0, 1}, {1.01, 1}, {1.02, 1}, {1.31, 1}, {1.32, 1}, {95231 * kUnit, 1},
+      {95232 * kUnit, 0}, {2.0, 0}, {5.0, 0}, {318.0, 0}, {1e6, 0}, {1e300, 0}};
+  for (size_t i = 0; i < std::size(cases); i++) {
+    const auto [quality, acPair] = cases[i];
+    const Bytes jpeg = Encode(SyntheticImage(16, 16, 3), {quality, i % 2 == 1, false, 0, {}});
+    EXPECT_EQ(SegmentBody(jpeg, 0xDB), ExpectedDQT(quality, i % 2 == 1)) << quality;
+    EXPECT_EQ(SegmentBody(jpeg, 0xC4), ExpectedDHT(acPair)) << quality;
+    Image out;
+    EXPECT_TRUE(testing_support::LibjpegDecode(jpeg, &out)) << quality;
+  }
+}
+
+// A 17 x 150 image by component count, marker mode, subsampling and host
+// data: the segment order; tables of each kind; the transform flag; SOF
+// sampling and SOS selectors of each component; and one restart interval per
+// MCU row of 8 or 16 lines (one component, even sampled 2x2, has one block
+// per MCU): RST0..RST7 cycling, none after the last MCU, EOI last.
+TEST(EncoderHeader, LayoutAndRestarts) {
+  // Colours, marker mode, subsampling; the segments between SOI and APP14
+  // (host data is an APP1 segment); tables of each kind, transform flag, MCU
+  // height; SOF sampling and SOS selectors of each component.
+  struct {
+    int colors, markerMode, subsample;
+    std::vector<int> lead;
+    int tables, transform, mcu;
+    std::vector<int> comps;
+  } const cases[] = {
+      {1, 0, 0, {0xE0}, 1, 0, 8, {0x11, 0x00}},
+      {1, 0, 1, {0xE0}, 1, 0, 8, {0x22, 0x00}},
+      {2, 0, 0, {0xE0}, 1, 0, 8, {0x11, 0x00, 0x11, 0x00}},
+      {2, 0, 1, {0xE0}, 2, 0, 16, {0x22, 0x00, 0x11, 0x11}},
+      {3, 0, 0, {0xE0}, 2, 1, 8, {0x11, 0x00, 0x11, 0x11, 0x11, 0x11}},
+      {3, 7, 0, {0xE0}, 2, 1, 8, {0x11, 0x00, 0x11, 0x11, 0x11, 0x11}},  // any other mode: as 0
+      {3, 1, 1, {}, 2, 1, 16, {0x22, 0x00, 0x11, 0x11, 0x11, 0x11}},     // mode 1: no JFIF
+      {3, 1, 0, {0xE1}, 2, 1, 8, {0x11, 0x00, 0x11, 0x11, 0x11, 0x11}},
+      // Mode 2: no transform, subsampling forced off, one table of each kind.
+      {3, 2, 1, {0xE0, 0xE1}, 1, 0, 8, {0x11, 0x00, 0x11, 0x00, 0x11, 0x00}},
+      {4, 0, 1, {0xE0}, 2, 2, 16, {0x22, 0x00, 0x11, 0x11, 0x11, 0x11, 0x22, 0x00}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "colors/mode/sub " << c.colors << c.markerMode << c.subsample);
+    const Bytes host = !c.lead.empty() && c.lead.back() == 0xE1 ? Bytes{0xFF, 0xE1, 0, 3, 0x55} : Bytes{};
+    const Options o{0.76, c.subsample != 0, false, c.markerMode, host};
+    const Bytes jpeg = Encode(SyntheticImage(17, 150, c.colors), o);
+    std::vector<int> order, expected = {0xD8}, comps, restarts;
+    for (const Segment& s : HeaderSegments(jpeg)) order.push_back(s.marker);
+    expected.insert(expected.end(), c.lead.begin(), c.lead.end());
+    expected.insert(expected.end(), {0xEE, 0xDB, 0xC0, 0xC4, 0xDD, 0xDA});
+    ASSERT_EQ(order, expected);
+    EXPECT_EQ(SegmentBody(jpeg, 0xDB).size(), 65u * c.tables);
+    EXPECT_EQ(SegmentBody(jpeg, 0xEE)[11], c.transform);
+    for (int i = 0; i < c.colors; i++)
+      comps.insert(comps.end(), {SegmentBody(jpeg, 0xC0)[7 + 3 * i], SegmentBody(jpeg, 0xDA)[2 + 2 * i]});
+    EXPECT_EQ(comps, c.comps);
+    EXPECT_EQ(SegmentBody(jpeg, 0xDD), Bytes({0, static_cast<uint8_t>((17 + c.mcu - 1) / c.mcu)}));
+    for (int i = 0; i + 1 < (150 + c.mcu - 1) / c.mcu; i++) restarts.push_back(0xD0 + i % 8);
+    restarts.push_back(0xD9);
+    EXPECT_EQ(ScanMarkers(jpeg), restarts);
+    EXPECT_EQ(jpeg.back(), 0xD9);
+  }
+}
+
+// ---- scan bytes ----------------------------------------------------------------------
+
+// A bit-at-a-time reference writer: appends bits, stuffs a 0 after 0xFF,
+// pads with ones before a marker.
+struct BitString {
+  Bytes out;
+  int byte = 0, bits = 0;
+  void Put(uint32_t v, int n) {
+    for (int i = n - 1; i >= 0; i--) {
+      byte = byte << 1 | (v >> i & 1);
+      if (++bits < 8) continue;
+      Append(&out, byte == 0xFF ? Bytes{0xFF, 0} : Bytes{static_cast<uint8_t>(byte)});
+      byte = bits = 0;
+    }
+  }
+  void Marker(int code) {
+    while (bits) Put(1, 1);
+    Append(&out, {0xFF, static_cast<uint8_t>(code)});
+  }
+  // The canonical code (ITU-T T.81 C.2) of a symbol in a DHT-style spec.
+  void Code(const uint8_t* spec, int symbol) {
+    for (int len = 1, code = 0, k = 0; len <= 16; len++, code <<= 1)
+      for (int n = 0; n < spec[len - 1]; n++, k++, code++)
+        if (spec[16 + k] == symbol) return Put(static_cast<uint32_t>(code), len);
+    ADD_FAILURE() << "no code for " << symbol;
+  }
+  // A block with a DC difference and no AC: category, bits, EOB.
+  void FlatBlock(const uint8_t* dcSpec, const uint8_t* acSpec, int diff) {
+    int size = 0;
+    while ((1 << size) <= std::abs(diff)) size++;
+    Code(dcSpec, size);
+    Put(static_cast<uint32_t>(diff >= 0 ? diff : diff + (1 << size) - 1), size);
+    Code(acSpec, 0x00);
+  }
+};
+
+// A flat grey 16 x 16 image at QFactor 0 (all quantizers 1, AC pair 4):
+// every block has DC (v - 128) x 8 and no AC. Per block row: block 0 codes
+// the DC difference, block 1 a zero difference; RST0 restarts the predictor.
+// Grey 0 puts a stuffed 0xFF in the scan, grey 5 a 0xFF completed by the
+// padding before RST0.
+// Then a block column wholly right of the image (a 1-pixel-wide image
+// sampled 2x2 leaves the second luma block of each block row empty) costs DC
+// category 0 and EOB, and leaves the predictor alone.
+TEST(EncoderScan, FlatBlocksCodedExactly) {
+  for (int v : {0, 5, 127, 128, 200, 255}) {
+    BitString ref;
+    for (int row = 0; row < 2; row++) {
+      if (row == 1) ref.Marker(0xD0);
+      ref.FlatBlock(dtsbits[6], atsL4, (v - 128) * 8);
+      ref.FlatBlock(dtsbits[6], atsL4, 0);
+    }
+    ref.Marker(0xD9);
+    const Image flat{16, 16, 1, Bytes(256, static_cast<uint8_t>(v))};
+    EXPECT_EQ(ScanData(Encode(flat, {0.0, false, false, 0, {}})), ref.out) << v;
+  }
+  BitString ref;
+  ref.FlatBlock(dtsbits[6], atsL4, (200 - 128) * 8);
+  for (int b = 0; b < 3; b++) ref.FlatBlock(dtsbits[6], atsL4, 0);  // null, real (same DC), null
+  for (int b = 0; b < 2; b++) ref.FlatBlock(dtsbits[7], atsC4, 0);  // Cb, Cr
+  ref.Marker(0xD9);
+  const Image grey{1, 16, 3, Bytes(48, 200)};  // Y 200, Cb Cr 128
+  EXPECT_EQ(ScanData(Encode(grey, {0.0, true, false, 0, {}})), ref.out);
+}
+
+// ---- misuse and failure ----------------------------------------------------------------
+
+TEST(EncoderMisuse, OpenRefusedWithMessage) {
+  // Width, height, colours, marker data length (with no marker data), message.
+  const std::tuple<int, int, int, int, const char*> cases[] = {
+      {8, 8, 0, 0, "Wrong number of colors!"}, {8, 8, 5, 0, "Wrong number of colors!"},
+      {8, 8, -1, 0, "Wrong number of colors!"}, {0, 8, 3, 0, "Columns==0"}, {0, 0, 1, 0, "Columns==0"},
+      {8, 0, 3, 0, "Rows==0"}, {-5, 8, 1, 0, "Columns=-5 out of range"},
+      {8, 65536, 1, 0, "Rows=65536 out of range"}, {8, -1, 1, 0, "Rows=-1 out of range"},
+      {8, 8, 1, 10, "Bad marker data length 10"}, {8, 8, 1, -1, "Bad marker data length -1"},
+      {10923, 8, 3, 0, "Raster line of 32769 bytes exceeds the 32767-byte limit"},
+      {2000000000, 8, 4, 0, "Raster line of 2147483647 bytes exceeds the 32767-byte limit"}};
+  for (const auto& [width, height, colors, markerLength, message] : cases) {
+    JPEGEncodeParams p = MakeParams(width, height, colors, {}, nullptr);
+    p.markerDataLength = markerLength;
+    MemSink sink;
+    gJPEGError = 0;
+    EXPECT_EQ(JPEGOpen(sink.stm(), &p), nullptr) << message;
+    EXPECT_EQ(gJPEGError, 1);
+    EXPECT_STREQ(JPEGLastErrorMessage(), message);
+    EXPECT_TRUE(sink.Contents().empty());
+  }
+  JPEGEncodeParams p = MakeParams(8, 8, 1, {}, nullptr);
+  MemSink sink;
+  EXPECT_EQ(JPEGOpen(nullptr, &p), nullptr);
+  EXPECT_EQ(JPEGOpen(sink.stm(), nullptr), nullptr);
+  JPEGClose(nullptr);  // does nothing
+}
+
+// Writes `bytes` of img (at most one more than it holds) in pieces of 192
+// into a target that fails on the flush past failAfter bytes (-1: never) or
+// has been ended before the first write, and closes. Bytes past the image
+// are refused; after a failure further writes are taken and dropped and the
+// count never wraps, however many. Returns the message reported, which must
+// be reported once: while writing or at the close, never both.
+std::string WriteAndClose(const Image& img, size_t bytes, Bytes* out, long failAfter = -1,
+                          bool endTarget = false, double quality = 0.76) {
+  MemSink sink(failAfter >= 0 ? 1 : 256, failAfter);
+  JPEGEncodeParams p = MakeParams(img.width, img.height, img.colors, {quality, false, false, 0, {}}, nullptr);
+  gJPEGError = 0;
+  Stm* s = JPEGOpen(sink.stm(), &p);
+  if (s == nullptr) return "open failed";
+  if (endTarget) sink.stm()->flsBuf(-1, sink.stm());
+  Bytes in = img.pixels;
+  in.push_back(7);
+  size_t taken = 0;
+  for (size_t at = 0; at < bytes && !s->error; at += 192)
+    taken += StmFWrite(in.data() + at, 1, static_cast<uint32_t>(std::min<size_t>(192, bytes - at)), s);
+  EXPECT_TRUE(s->error || taken == std::min(bytes, img.pixels.size())) << taken;
+  EXPECT_TRUE(bytes <= img.pixels.size() || os_fputc(9, s) == -1);
+  std::string message = gJPEGError ? JPEGLastErrorMessage() : "";
+  for (int i = 0; s->error && i < 100000; i++) os_fputc(static_cast<int16_t>(i & 0xFF), s);
+  if (s->error) StmFWrite(in.data(), 1, static_cast<uint32_t>(in.size()), s);
+  EXPECT_TRUE(!s->error || (s->count <= 0 && s->count >= -1)) << s->count;
+  gJPEGError = 0;
+  JPEGClose(s);
+  EXPECT_TRUE(message.empty() || !gJPEGError) << "reported twice";
+  *out = sink.Contents();
+  return gJPEGError ? JPEGLastErrorMessage() : message;
+}
+
+TEST(EncoderMisuse, CloseEarlyLateAndFailing) {
+  Bytes out;
+  Image dec;
+  // Twenty of forty lines: the header and two MCU rows with one RST, no EOI.
+  EXPECT_EQ(WriteAndClose(SyntheticImage(40, 40, 3), 20 * 40 * 3, &out), "Premature close before EOI");
+  EXPECT_EQ(ScanMarkers(out), std::vector<int>({0xD0}));
+  // Nothing written is no image, not one made of stale buffer bytes.
+  EXPECT_EQ(WriteAndClose(SyntheticImage(8, 1, 1), 0, &out), "Premature close before EOI");
+  EXPECT_TRUE(out.empty());
+  // Half of the last line: the close completes it with what the buffer holds.
+  EXPECT_EQ(WriteAndClose(SyntheticImage(30, 10, 3), 900 - 45, &out), "");
+  EXPECT_TRUE(testing_support::LibjpegDecode(out, &dec) && dec.height == 10);
+  // One byte more than the image holds is refused; the close is silent.
+  EXPECT_EQ(WriteAndClose(SyntheticImage(16, 16, 3), 768 + 1, &out), "");
+  EXPECT_TRUE(testing_support::LibjpegDecode(out, &dec) && dec.height == 16);
+  EXPECT_EQ(WriteAndClose(SyntheticImage(64, 64, 3), 12288, &out, 600), "Target error prevents output");
+  EXPECT_EQ(WriteAndClose(SyntheticImage(16, 32, 1), 512, &out, -1, true), "Target EOF prevents output");
+  // The flush of EOI's 0xFF fails: found and reported at the close.
+  const long eoiAt = static_cast<long>(Encode(SyntheticImage(16, 16, 1)).size()) - 2;
+  EXPECT_EQ(WriteAndClose(SyntheticImage(16, 16, 1), 256, &out, eoiAt), "Target error prevents output");
+  // At QFactor 2 the small alphabets lack the sizes a pixel checkerboard needs.
+  Image checkerboard{16, 16, 1, {}};
+  for (int i = 0; i < 256; i++) checkerboard.pixels.push_back((i % 16 + i / 16) % 2 ? 255 : 0);
+  EXPECT_EQ(WriteAndClose(checkerboard, 256, &out, -1, false, 2.0), "Event with no Huffcode in the spec");
+}
+
+// ---- memory ----------------------------------------------------------------------------
+
+// Heap bytes in use: glibc's arena statistics, or the sanitizer allocator's
+// own count when it has replaced malloc.
+size_t HeapInUse() {
+#if defined(__SANITIZE_ADDRESS__)
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+#endif
+}
+
+// Heap in use after open and at the peak while writing 300-pixel lines into
+// a target that throws the bytes away (so that the output allocates nothing).
+std::pair<long, long> HeapGrowth(int height) {
+  Stm target{};  // no buffer: every byte goes to flsBuf, which drops it
+  target.flsBuf = [](int16_t c, Stm*) { return c; };
+  const Image lines = SyntheticImage(300, 16, 3);
+  JPEGEncodeParams p = MakeParams(300, height, 3, {0.76, true, true, 0, {}}, nullptr);
+  const size_t before = HeapInUse();
+  Stm* s = JPEGOpen(&target, &p);
+  const long atOpen = static_cast<long>(HeapInUse() - before);
+  long peak = atOpen;
+  for (int y = 0; s && y < height; y++) {
+    StmFWrite(lines.Row(y % 16), 1, 900, s);
+    if (y % 97 == 0) peak = std::max(peak, static_cast<long>(HeapInUse() - before));
+  }
+  JPEGClose(s);
+  return {atOpen, peak};
+}
+
+// One strip (16 lines of luma, 9 of each chroma) plus tables, taken at open:
+// the same for 16 lines as for 20000, and far below a tenth of the image.
+TEST(EncoderMemory, DoesNotGrowWithHeight) {
+  const auto small = HeapGrowth(16), tall = HeapGrowth(20000);
+  ASSERT_GT(small.first, 0);
+  EXPECT_EQ(tall.first, small.first);
+  EXPECT_EQ(tall.second, tall.first);
+  EXPECT_LT(tall.first, 300 * 3 * 20000 / 10);
+}
+
+}  // namespace
