@@ -52,8 +52,9 @@ inline uint32_t MagnitudeBits(int32_t value, uint32_t magnitude, int32_t s) {
   return value >= 0 ? magnitude : ~magnitude & ((1u << s) - 1);
 }
 
-// Outside the dead zone -T <= G < T (unsigned arithmetic: no overflow).
-inline bool Significant(int32_t G, int32_t T) {
+// Outside the dead zone -T <= G < T (unsigned arithmetic: no overflow). The
+// SSE2 build tests four coefficients at once and does not call it.
+[[maybe_unused]] inline bool Significant(int32_t G, int32_t T) {
   const uint32_t t = static_cast<uint32_t>(T);
   return static_cast<uint32_t>(G) + t >= 2 * t;
 }
@@ -72,6 +73,7 @@ inline void CodeDC(DCTEBitSink* sink, DCTComponent* comp, const DCTEHuffDC* dc, 
   comp->lastDC = value;
   const uint32_t mag = Magnitude(diff);
   const int32_t s = Category(mag, kDCDiffLimit);
+  if (s > 11) __builtin_unreachable();  // Category refused larger ones; tells the compiler the bound
   const uint32_t bits = MagnitudeBits(diff, mag, s);
   DCTEputBits(sink, (static_cast<uint32_t>(dc->code[s]) << s) | bits, dc->length[s]);
 }

@@ -26,7 +26,7 @@ constexpr int32_t kPairTableEntries = 511;    // indexed by the sum of two sampl
 
 // 0.299, 0.587 and 0.114 in 16.16 fixed point.
 constexpr int64_t kLumaR = 19595, kLumaG = 38470, kLumaB = 7471;
-constexpr int64_t kLumaRound = 0x8000;      // 0.5 in 16.16
+constexpr int64_t kLumaRound = 0x8000;          // 0.5 in 16.16
 constexpr int64_t kInverseLumaBase = 0xFF8000;  // 255.5 in 16.16, for YCCK's 255 - luma
 
 // Chroma coefficients 0.16874, 0.33126, 0.41869 and 0.08131 scaled by
@@ -121,13 +121,14 @@ void ConvertLumaOnly(const DCTState* state, uint8_t* const* lines) {
   const ColorTables t = TablesOf(state);
   const uint8_t* p = state->lineBuffer;
   const int32_t pixels = PixelsInLine(state);
+  uint8_t *y = lines[0], *k = lines[3];
   if (state->Colors == 3) {
-    for (int32_t i = 0; i < pixels; i++, p += 3) lines[0][i] = LumaYCbCr(t, p);
+    for (int32_t i = 0; i < pixels; i++, p += 3) y[i] = LumaYCbCr(t, p);
     return;
   }
   for (int32_t i = 0; i < pixels; i++, p += 4) {
-    lines[0][i] = LumaYcck(t, p);
-    lines[3][i] = p[3];
+    y[i] = LumaYcck(t, p);
+    k[i] = p[3];
   }
 }
 
@@ -136,11 +137,12 @@ void ConvertYCbCr111(const DCTState* state, uint8_t* const* lines) {
   const ColorTables t = TablesOf(state);
   const uint8_t* p = state->lineBuffer;
   const int32_t pixels = PixelsInLine(state);
+  uint8_t *y = lines[0], *cb = lines[1], *cr = lines[2];
   for (int32_t i = 0; i < pixels; i++, p += 3) {
     const uint32_t w = Chroma(t, p);
-    lines[0][i] = LumaYCbCr(t, p);
-    lines[1][i] = Cb(w);
-    lines[2][i] = Cr(w);
+    y[i] = LumaYCbCr(t, p);
+    cb[i] = Cb(w);
+    cr[i] = Cr(w);
   }
 }
 
@@ -151,12 +153,13 @@ void ConvertYCbCr211(const DCTState* state, uint8_t* const* lines) {
   const ColorTables t = TablesOf(state);
   const uint8_t* p = state->lineBuffer;
   const int32_t pairs = state->paddedLineSamples / 6;
+  uint8_t *y = lines[0], *cb = lines[1], *cr = lines[2];
   for (int32_t i = 0; i < pairs; i++, p += 6) {
     const uint32_t w = kBlend ? PairChroma(t, p, p + 3) : Chroma(t, p);
-    lines[0][2 * i] = LumaYCbCr(t, p);
-    lines[0][2 * i + 1] = LumaYCbCr(t, p + 3);
-    lines[1][i] = Cb(w);
-    lines[2][i] = Cr(w);
+    y[2 * i] = LumaYCbCr(t, p);
+    y[2 * i + 1] = LumaYCbCr(t, p + 3);
+    cb[i] = Cb(w);
+    cr[i] = Cr(w);
   }
 }
 
@@ -165,12 +168,13 @@ void ConvertYcck1111(const DCTState* state, uint8_t* const* lines) {
   const ColorTables t = TablesOf(state);
   const uint8_t* p = state->lineBuffer;
   const int32_t pixels = PixelsInLine(state);
+  uint8_t *y = lines[0], *cb = lines[1], *cr = lines[2], *k = lines[3];
   for (int32_t i = 0; i < pixels; i++, p += 4) {
     const uint32_t w = Chroma(t, p);
-    lines[0][i] = LumaYcck(t, p);
-    lines[1][i] = Cb(w);
-    lines[2][i] = Cr(w);
-    lines[3][i] = p[3];
+    y[i] = LumaYcck(t, p);
+    cb[i] = Cb(w);
+    cr[i] = Cr(w);
+    k[i] = p[3];
   }
 }
 
@@ -180,14 +184,15 @@ void ConvertYcck2112(const DCTState* state, uint8_t* const* lines) {
   const ColorTables t = TablesOf(state);
   const uint8_t* p = state->lineBuffer;
   const int32_t pairs = state->paddedLineSamples / 8;
+  uint8_t *y = lines[0], *cb = lines[1], *cr = lines[2], *k = lines[3];
   for (int32_t i = 0; i < pairs; i++, p += 8) {
     const uint32_t w = kBlend ? PairChroma(t, p, p + 4) : Chroma(t, p);
-    lines[0][2 * i] = LumaYcck(t, p);
-    lines[0][2 * i + 1] = LumaYcck(t, p + 4);
-    lines[1][i] = Cb(w);
-    lines[2][i] = Cr(w);
-    lines[3][2 * i] = p[3];
-    lines[3][2 * i + 1] = p[7];
+    y[2 * i] = LumaYcck(t, p);
+    y[2 * i + 1] = LumaYcck(t, p + 4);
+    cb[i] = Cb(w);
+    cr[i] = Cr(w);
+    k[2 * i] = p[3];
+    k[2 * i + 1] = p[7];
   }
 }
 
@@ -227,11 +232,12 @@ template <bool kBlend>
 void DistributePairs211(const DCTState* state, uint8_t* const* lines) {
   const uint8_t* p = state->lineBuffer;
   const int32_t pairs = state->paddedLineSamples / 6;
+  uint8_t *c0 = lines[0], *c1 = lines[1], *c2 = lines[2];
   for (int32_t i = 0; i < pairs; i++, p += 6) {
-    lines[0][2 * i] = p[0];
-    lines[0][2 * i + 1] = p[3];
-    lines[1][i] = kBlend ? Mean2(p[1], p[4]) : p[1];
-    lines[2][i] = kBlend ? Mean2(p[2], p[5]) : p[2];
+    c0[2 * i] = p[0];
+    c0[2 * i + 1] = p[3];
+    c1[i] = kBlend ? Mean2(p[1], p[4]) : p[1];
+    c2[i] = kBlend ? Mean2(p[2], p[5]) : p[2];
   }
 }
 

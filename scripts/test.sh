@@ -20,4 +20,5 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 echo "== libFuzzer targets (short run)"
-bash scripts/fuzz.sh "${JPEG_FUZZ_SECONDS:-20}"
+bash scripts/fuzz.sh "${JPEG_FUZZ_SECONDS:-60}" fuzz_jpeg_decode
+bash scripts/fuzz.sh 20 fuzz_a85_decode fuzz_a85_jpeg_decode

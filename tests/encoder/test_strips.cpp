@@ -267,6 +267,22 @@ INSTANTIATE_TEST_SUITE_P(
                       FastCase{{"GeneralLumaOnlyYcck", 4, {1, 1, 1, 1}, {4, 1, 1, 4}, 1, 0, 0}, 0}),
     FastName);
 
+// Tiny images on every layout stay inside the strip memory (checked by the
+// sanitizer build) and produce one strip per 8 x Vmax lines.
+TEST_P(FastPathTest, TinyImages) {
+  for (int columns = 1; columns <= 9; columns++) {
+    for (int rows : {1, 2, 5, 9}) {
+      Layout l = GetParam().layout;
+      l.columns = columns;
+      l.rows = rows;
+      State st(l);
+      const Planes p = Feed(st.s, Random(static_cast<size_t>(columns) * rows * l.colors, 1));
+      const int strips = (rows + 8 * st.s->maxVSamples - 1) / (8 * st.s->maxVSamples);
+      EXPECT_EQ(p.plane[0].size(), static_cast<size_t>(strips) * 8 * l.v[0] * p.width[0]);
+    }
+  }
+}
+
 // ---- right-edge and bottom fills ---------------------------------------------------
 
 // The fill of a block holding k valid samples (columns or lines): which

@@ -1,0 +1,273 @@
+// jpeg_read_stream.cpp - TJPEGReadStream: the host's way to open a JPEG file
+// (or ASCII85-wrapped JPEG data). The decode filter (optionally over an
+// ASCII85 decode filter) reads from fStm, a bottom stream that refills from
+// the source host stream and keeps the decoder's 0xFF guard byte after every
+// refill. While the decoder parses the header it hands application segments
+// to the user-segment hook, which passes them to the registered stream's
+// ParseUserMarker: resolution (JFIF, "Storm", the old resource format) and the
+// host's resource data ("Imagerion 3.0" segments, concatenated).
+//
+// Host failures never unwind through the codec: the fill procedure catches
+// them and records the code in fError; the methods raise it after the codec
+// has returned. A host failure is raised in preference to the codec failure
+// it caused, since it is the reason; running out of bytes (-39) is reported
+// as the codec's failure (-25830) when the decoder could not finish.
+#include <cstdint>
+#include <cstring>
+
+#include "bn_streams.h"
+#include "host/host_internal.h"
+#include "jpeg_stream.h"
+
+TJPEGReadStream* gJPEGReadStream = nullptr;
+
+namespace {
+
+constexpr uint16_t kBottomBufferSize = 8192;
+constexpr uint8_t kGuardByte = 0xFF;
+constexpr uint16_t kAPP0 = 0xE0;
+constexpr uint16_t kAPP13 = 0xED;
+// Colour code reported for two-component images, which the decoder leaves
+// without a code.
+constexpr int16_t kTwoComponentCode = 3;
+// A colour code the decoder never reports: left in place means "no code".
+constexpr int16_t kNoColorCode = -1;
+
+// Application-segment signatures and the payload offsets read from them.
+constexpr char kJFIF[] = "JFIF";                            // with its zero: 5 bytes
+constexpr uint16_t kJFIFMinLength = 14;
+constexpr int kJFIFUnits = 7, kJFIFDensity = 8;
+constexpr char kStorm[] = "Storm";                          // with its zero: 6 bytes
+constexpr uint16_t kStormLength = 14;
+constexpr int kStormResolution = 10;
+constexpr uint32_t kStormMaxResolution = 10000;             // exclusive
+constexpr char kOrlyx[] = "Orlyx_Imagerion2.5:";            // 19 bytes, no zero
+constexpr uint16_t kOrlyxHeadLength = 27;
+constexpr int kOrlyxResolution = 19;
+constexpr uint16_t kImagerionHeadLength = sizeof kJPEGResourceSignature;  // 14
+
+constexpr int32_t kFixedOne = 65536;  // 1.0 in 16.16
+constexpr double kCentimetresPerInch = 2.54;
+constexpr double kMaxResolution = 2147483648.0;  // 2^31: 32768.0 in 16.16
+
+TJPEGReadStream* OwnerOf(Stm* s) { return static_cast<TJPEGReadStream*>(s->procData); }
+
+uint32_t BigEndian16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
+uint32_t BigEndian32(const uint8_t* p) { return (BigEndian16(p) << 16) | BigEndian16(p + 2); }
+
+// Refills fStm from the source: at most a buffer's worth, followed by the
+// guard byte. The end of the source sets fError -39; a host failure sets
+// fError to its code. Either way the stream answers -1 from then on.
+int16_t MyReadStmFilBuf(Stm* s) {
+  if (s->eof || s->error) return -1;
+  TJPEGReadStream* owner = OwnerOf(s);
+  s->ptr = s->base;
+  int64_t left = 0;
+  TryBlock block;
+  block.Try([&] { left = int64_t{owner->GetLength()} - owner->GetPosition(); });
+  if (!block.Failed() && left <= 0) {
+    owner->fError = kHostEndOfFile;
+    s->count = 0;
+    s->eof = 1;
+    return -1;
+  }
+  const int32_t n = left >= s->bufSize ? s->bufSize : static_cast<int32_t>(left);
+  if (!block.Failed()) block.Try([&] { owner->GetBytes(n, s->ptr); });
+  if (block.Catch(1)) {
+    owner->fError = block.Error();
+    s->error = 1;
+    s->count = 0;
+    return -1;
+  }
+  s->count = static_cast<int16_t>(n - 1);
+  s->base[n] = kGuardByte;
+  return *s->ptr++;
+}
+
+int16_t MyReadStmFlsBuf(int16_t, Stm* s) {
+  s->error = 1;
+  s->count = 0;
+  return -1;
+}
+
+bool IsHostError(int16_t error) { return error != kHostNoError && error != kHostEndOfFile; }
+
+}  // namespace
+
+TJPEGReadStream::TJPEGReadStream()
+    : fError(kHostNoError),
+      fResolution(0),
+      fResources(nullptr),
+      fLineBytes(0),
+      fStm{},
+      fJPEGStm(nullptr),
+      fA85Stm(nullptr) {}
+
+TJPEGReadStream::~TJPEGReadStream() {
+  CloseFilters();
+  FreeLargeHandle(fResources);
+  if (gJPEGReadStream == this) gJPEGReadStream = nullptr;
+}
+
+void TJPEGReadStream::IJPEGReadStream(TStream* source) { IReadStream(source); }
+
+void TJPEGReadStream::CloseFilters() {
+  if (fJPEGStm != nullptr) CCloseJPEGDecode(fJPEGStm);
+  fJPEGStm = nullptr;
+  if (fA85Stm != nullptr) CCloseAscii85Decode(fA85Stm);
+  fA85Stm = nullptr;
+}
+
+// Raises what made the decoder stop: a host failure first (it is the
+// reason), then a codec failure, then running out of bytes.
+void TJPEGReadStream::RaiseReadFailure() {
+  if (IsHostError(fError)) FailOSErr(fError);
+  if (gJPEGError) Failure(kHostCodecError, 0);
+  FailOSErr(fError);
+}
+
+void TJPEGReadStream::NoteMarkerFailure(int16_t error) {
+  if (fMarkerError == kHostNoError) fMarkerError = error;
+}
+
+void TJPEGReadStream::StartJPEG(JPEGReadInfo* info, unsigned char ascii85) {
+  if (info == nullptr) Failure(kHostParamError, 0);
+  CloseFilters();  // a stream may be started again for a further image
+  fResolution = 0;
+  fError = kHostNoError;
+  fMarkerError = kHostNoError;
+  gJPEGReadStream = this;
+  gJPEGError = 0;
+
+  fStm = Stm{};
+  fStm.procData = this;
+  fStm.bufSize = kBottomBufferSize;
+  fStm.ptr = fStm.base = fBuffer;
+  fStm.flsBuf = MyReadStmFlsBuf;
+  fStm.filBuf = MyReadStmFilBuf;
+
+  int16_t decodeInfo[3] = {0, 0, kNoColorCode};  // width hint in / width, height, colour code
+  TryBlock block;
+  block.Try([&] {
+    Stm* below = &fStm;
+    if (ascii85) {
+      fA85Stm = COpenAscii85Decode(&fStm, nullptr);
+      FailNIL(fA85Stm);
+      below = fA85Stm;
+    }
+    fJPEGStm = COpenJPEGDecode(below, decodeInfo);  // parses the header: ParseUserMarker runs
+    if (fJPEGStm == nullptr) RaiseReadFailure();
+    if (gJPEGError) Failure(kHostCodecError, 0);
+    FailNIL(fJPEGStm);
+    FailOSErr(fMarkerError);
+  });
+  if (block.Failed()) {
+    CloseFilters();
+    if (gJPEGReadStream == this) gJPEGReadStream = nullptr;
+  }
+  block.End();
+
+  const int16_t colors = ColorsForCode(decodeInfo[2], fJPEGStm);
+  info->width = decodeInfo[0];
+  info->height = decodeInfo[1];
+  info->colorCode = decodeInfo[2] == kNoColorCode ? kTwoComponentCode : decodeInfo[2];
+  info->colors = colors;
+  // Columns travel as 16 bits; read them unsigned so wide images keep their lines.
+  fLineBytes = int32_t{colors} * static_cast<uint16_t>(decodeInfo[0]);
+}
+
+void TJPEGReadStream::GetJPEGRaster(char* line) {
+  if (fJPEGStm == nullptr || line == nullptr) Failure(kHostParamError, 0);
+  if (fJPEGStm->filBuf(fJPEGStm) == 0) {
+    const int32_t decoded = DecodedLineBytes(fJPEGStm);
+    const int32_t n = fLineBytes < decoded ? fLineBytes : decoded;
+    if (n > 0) std::memcpy(line, fJPEGStm->base, static_cast<size_t>(n));
+  } else {
+    RaiseReadFailure();  // nothing when the image simply has no more lines
+  }
+  if (gJPEGError) Failure(kHostCodecError, 0);
+}
+
+void TJPEGReadStream::StopJPEG() {
+  CloseFilters();
+  if (gJPEGReadStream == this) gJPEGReadStream = nullptr;
+  FailOSErr(fMarkerError);
+  RaiseReadFailure();
+}
+
+// --- application segments ----------------------------------------------------------
+
+void TJPEGReadStream::ParseUserMarker(char* data, unsigned short marker, unsigned short length) {
+  if (data == nullptr) return;
+  const auto* p = reinterpret_cast<const uint8_t*>(data);
+
+  if (marker == kAPP0 && length >= kJFIFMinLength && std::memcmp(p, kJFIF, sizeof kJFIF) == 0) {
+    const uint8_t units = p[kJFIFUnits];
+    if (units == 0) return;  // an aspect ratio only
+    double resolution = double{kFixedOne} * BigEndian16(p + kJFIFDensity);
+    if (units == 2) resolution = resolution * kCentimetresPerInch + 0.5;  // from dots per centimetre
+    // 32768 dots per inch and more do not fit 16.16: such a density is ignored.
+    if (resolution < kMaxResolution) fResolution = static_cast<int32_t>(resolution);
+    return;
+  }
+  if (marker != kAPP13) return;
+
+  if (fResolution == 0 && length == kStormLength && std::memcmp(p, kStorm, sizeof kStorm) == 0) {
+    const uint32_t dpi = BigEndian16(p + kStormResolution);
+    if (dpi > 0 && dpi < kStormMaxResolution) fResolution = static_cast<int32_t>(dpi) * kFixedOne;
+    return;
+  }
+  if (fResources == nullptr && length >= kOrlyxHeadLength &&
+      std::memcmp(p, kOrlyx, sizeof kOrlyx - 1) == 0) {
+    fResolution = static_cast<int32_t>(BigEndian32(p + kOrlyxResolution));
+    if (length > kOrlyxHeadLength) {
+      fResources = NewLargeHandle(length - kOrlyxHeadLength);
+      BNMemory.blockMove(p + kOrlyxHeadLength, *fResources, length - kOrlyxHeadLength);
+    }
+    return;
+  }
+  if (length > kImagerionHeadLength &&
+      std::memcmp(p, kJPEGResourceSignature, kImagerionHeadLength) == 0) {
+    const int32_t n = length - kImagerionHeadLength;
+    const int32_t old = GetHandleSize(fResources);
+    if (fResources == nullptr) {
+      fResources = NewLargeHandle(n);
+    } else {
+      if (old > INT32_MAX - n) Failure(kHostNoMemory, 0);
+      ResizeLargeHandle(fResources, old + n);
+    }
+    BNMemory.blockMove(p + kImagerionHeadLength, *fResources + old, n);
+  }
+}
+
+// --- factories -----------------------------------------------------------------------
+
+TJPEGReadStream* MakeJPEGReadFolioprintStream(TStream* source) {
+  if (source == nullptr) Failure(kHostParamError, 0);
+  auto* stream = new TJPEGReadStream;
+  FailNIL(stream);
+  TryBlock block;
+  block.Try([&] { stream->IJPEGReadStream(source); });
+  if (block.Catch(1)) {
+    stream->Free();
+    Failure(block.Error(), block.Message());
+  }
+  return stream;
+}
+
+TJPEGReadStream* MakeJPEGReadFileStream(TFile* file) {
+  auto* fileStream = new TFileStream;
+  FailNIL(fileStream);
+  TJPEGReadStream* stream = nullptr;
+  TryBlock block;
+  block.Try([&] {
+    fileStream->IFileStream(file, TFileStream::kReadMode);
+    stream = MakeJPEGReadFolioprintStream(fileStream);
+    stream->SetOwnsSource(true);
+  });
+  if (block.Catch(1)) {
+    FreeIfObject(fileStream);
+    Failure(block.Error(), block.Message());
+  }
+  return stream;
+}

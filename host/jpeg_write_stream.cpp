@@ -1,0 +1,233 @@
+// jpeg_write_stream.cpp - TJPEGWriteStream: the host's way to save an image
+// as JPEG. The encode filter (optionally over an ASCII85 encode filter)
+// writes into fStm, a bottom stream whose procedures move the bytes into this
+// object's PutBytes and so into the target host stream. The host's resource
+// data goes ahead of the image as a run of APP13 segments.
+//
+// Host failures never unwind through the codec: the flush procedure catches
+// them, records the code in fError and marks fStm failed; StopJPEG raises the
+// recorded code once the codec is done.
+#include <cstdint>
+
+#include "bn_streams.h"
+#include "jpeg_stream.h"
+
+namespace {
+
+// Quantizer scale per quality 0..6: 0 selects the coarsest tables.
+constexpr double kQFactor[7] = {1.3, 1.0, 0.76, 0.65, 0.4, 0.25, 0.15};
+// Qualities below this one subsample chroma 2x2 and blend it.
+constexpr int32_t kFirstFullChromaQuality = 3;
+constexpr uint16_t kBottomBufferSize = 8192;
+constexpr long kHostBufferSize = 16384;
+// APP13 segment head: marker (2), length (2), signature with its zero (14).
+constexpr int32_t kSignatureBytes = sizeof kJPEGResourceSignature;
+constexpr int32_t kSegmentHeadBytes = 4 + kSignatureBytes;
+constexpr uint8_t kAPP13 = 0xED;
+
+TJPEGWriteStream* OwnerOf(Stm* s) { return static_cast<TJPEGWriteStream*>(s->procData); }
+
+// Moves the buffered bytes into the host stream. A host failure is caught
+// here (it must not unwind through the codec): its code is kept in fError and
+// the stream is marked failed; bytes buffered after that are dropped. The
+// buffer is emptied in every case.
+void MyWriteStmFlush(Stm* s) {
+  TJPEGWriteStream* owner = OwnerOf(s);
+  const int32_t n = static_cast<int32_t>(s->ptr - s->base);
+  if (n != 0 && !s->error) {
+    TryBlock block;
+    block.Try([&] { owner->PutBytes(n, s->base); });
+    if (block.Catch(1)) {
+      if (owner->fError == kHostNoError) owner->fError = block.Error();
+      s->error = 1;
+    }
+  }
+  s->ptr = s->base;
+  s->count = static_cast<int16_t>(s->bufSize);
+}
+
+int16_t MyWriteStmFlsBuf(int16_t ch, Stm* s) {
+  if (s->error || s->eof) return -1;
+  MyWriteStmFlush(s);
+  if (ch == -1) {
+    s->eof = 1;
+    s->count = 0;
+    return -1;
+  }
+  *s->ptr++ = static_cast<uint8_t>(ch);
+  s->count--;
+  return ch;
+}
+
+int16_t MyWriteStmFilBuf(Stm* s) {
+  s->error = 1;
+  s->count = 0;
+  return -1;
+}
+
+JPEGEncodeParams EncodeParams(const JPEGWriteOptions& options) {
+  JPEGEncodeParams p{};
+  p.QFactor = TJPEGWriteStream::QFactorFor(options.quality);
+  p.subsample = options.quality < kFirstFullChromaQuality ? 1 : 0;
+  p.blend = p.subsample;
+  p.ColorTransform = 1;
+  p.densityUnits = 1;  // dots per inch
+  p.xDensity = static_cast<uint16_t>(options.xResolution);
+  p.yDensity = static_cast<uint16_t>(options.yResolution);
+  p.Columns = options.width;
+  p.Rows = options.height;
+  p.Colors = options.colors;
+  p.markerMode = static_cast<int16_t>(static_cast<uint16_t>(options.markerMode));
+  return p;
+}
+
+}  // namespace
+
+double TJPEGWriteStream::QFactorFor(int32_t quality) {
+  if (quality < 0 || quality > 6) Failure(kHostParamError, 0);
+  return kQFactor[quality];
+}
+
+TJPEGWriteStream::TJPEGWriteStream()
+    : fError(kHostNoError), fUserMarkers(nullptr), fStm{}, fJPEGStm(nullptr), fA85Stm(nullptr) {}
+
+TJPEGWriteStream::~TJPEGWriteStream() { CloseFilters(); }
+
+void TJPEGWriteStream::CloseFilters() {
+  if (fJPEGStm != nullptr) CCloseJPEGEncode(fJPEGStm);
+  fJPEGStm = nullptr;
+  if (fA85Stm != nullptr) CCloseAscii85Encode(fA85Stm);
+  fA85Stm = nullptr;
+}
+
+void TJPEGWriteStream::IJPEGWriteStream(TStream* target, long bufferSize) {
+  IWriteStream(target, static_cast<int32_t>(bufferSize));
+}
+
+void TJPEGWriteStream::StartJPEG(const JPEGWriteOptions& options, unsigned char ascii85) {
+  if (fJPEGStm != nullptr || fA85Stm != nullptr) Failure(kHostParamError, 0);  // already started
+  if (options.width < 1 || options.height < 1) Failure(kHostParamError, 0);
+  JPEGEncodeParams params = EncodeParams(options);
+  LargeHandle markers = fUserMarkers ? SpoolUserMarkers() : nullptr;
+  params.markerData = markers;
+  params.markerDataLength = GetHandleSize(markers);
+  fError = kHostNoError;
+
+  TryBlock block;
+  block.Try([&] {
+    fStm = Stm{};
+    fStm.procData = this;
+    fStm.bufSize = kBottomBufferSize;
+    fStm.ptr = fStm.base = fBuffer;
+    fStm.flsBuf = MyWriteStmFlsBuf;
+    fStm.filBuf = MyWriteStmFilBuf;
+    MyWriteStmFlush(&fStm);  // nothing buffered: just sets count
+    Stm* below = &fStm;
+    if (ascii85) {
+      fA85Stm = COpenAscii85Encode(&fStm, nullptr);
+      FailNIL(fA85Stm);
+      below = fA85Stm;
+    }
+    gJPEGError = 0;
+    fJPEGStm = COpenJPEGEncode(below, &params);
+    // A refusal with a codec message (bad colours, a size it cannot code)
+    // is the codec's failure, not a lack of memory.
+    if (fJPEGStm == nullptr && gJPEGError) Failure(kHostCodecError, 0);
+    FailNIL(fJPEGStm);
+  });
+  if (block.Always()) FreeLargeHandle(markers);  // the filter copied the bytes
+  if (block.Failed()) CloseFilters();
+  block.End();
+}
+
+void TJPEGWriteStream::PutJPEGRaster(char* line, long length) {
+  if (fJPEGStm == nullptr || line == nullptr || length < 0 || length > INT32_MAX)
+    Failure(kHostParamError, 0);
+  StmFWrite(line, 1, static_cast<uint32_t>(length), fJPEGStm);
+  if (fJPEGStm->error) {
+    FailOSErr(fError);
+    FailOSErr(kHostIOError);
+  }
+}
+
+void TJPEGWriteStream::StopJPEG() {
+  bool codecFailed = false;
+  if (fJPEGStm != nullptr) {
+    codecFailed = fJPEGStm->error != 0;
+    gJPEGError = 0;
+    CCloseJPEGEncode(fJPEGStm);  // writes the rest of the image
+    fJPEGStm = nullptr;
+    // A close before every line arrived leaves the image without its end.
+    codecFailed = codecFailed || gJPEGError;
+  }
+  if (fA85Stm != nullptr) {
+    CCloseAscii85Encode(fA85Stm);  // writes the ASCII85 end mark
+    fA85Stm = nullptr;
+  }
+  if (fStm.base != nullptr) MyWriteStmFlush(&fStm);
+  FailOSErr(fError);
+  if (codecFailed) Failure(kHostCodecError, 0);
+}
+
+LargeHandle TJPEGWriteStream::SpoolUserMarkers() {
+  const int32_t size = GetHandleSize(fUserMarkers);
+  const int32_t chunks = (size + (kJPEGResourceChunk - 1)) / kJPEGResourceChunk;
+  const int64_t total = static_cast<int64_t>(size) + static_cast<int64_t>(chunks) * kSegmentHeadBytes;
+  if (total > INT32_MAX) Failure(kHostNoMemory, 0);
+  LargeHandle h = NewLargeHandle(static_cast<int32_t>(total));
+
+  TryBlock block;
+  block.Try([&] {
+    const uint8_t* source = *fUserMarkers;
+    uint8_t* dest = *h;
+    for (int32_t left = size; left > 0;) {
+      const int32_t n = left < kJPEGResourceChunk ? left : kJPEGResourceChunk;
+      const int32_t segmentLength = n + 2 + kSignatureBytes;  // counts the length bytes
+      *dest++ = 0xFF;
+      *dest++ = kAPP13;
+      *dest++ = static_cast<uint8_t>(segmentLength >> 8);
+      *dest++ = static_cast<uint8_t>(segmentLength & 0xFF);
+      BNMemory.blockMove(kJPEGResourceSignature, dest, kSignatureBytes);
+      dest += kSignatureBytes;
+      BNMemory.blockMove(source, dest, n);
+      dest += n;
+      source += n;
+      left -= n;
+    }
+  });
+  if (block.Catch(1)) {
+    FreeLargeHandle(h);
+    Failure(block.Error(), block.Message());
+  }
+  return h;
+}
+
+TJPEGWriteStream* MakeJPEGWriteFolioprintStream(TStream* target) {
+  if (target == nullptr) Failure(kHostParamError, 0);
+  auto* stream = new TJPEGWriteStream;
+  FailNIL(stream);
+  TryBlock block;
+  block.Try([&] { stream->IJPEGWriteStream(target, kHostBufferSize); });
+  if (block.Catch(1)) {
+    stream->Free();
+    Failure(block.Error(), block.Message());
+  }
+  return stream;
+}
+
+TJPEGWriteStream* MakeJPEGWriteFileStream(TFile* file) {
+  auto* fileStream = new TFileStream;
+  FailNIL(fileStream);
+  TJPEGWriteStream* stream = nullptr;
+  TryBlock block;
+  block.Try([&] {
+    fileStream->IFileStream(file, TFileStream::kWriteMode);
+    stream = MakeJPEGWriteFolioprintStream(fileStream);
+    stream->SetOwnsTarget(true);
+  });
+  if (block.Catch(1)) {
+    FreeIfObject(fileStream);
+    Failure(block.Error(), block.Message());
+  }
+  return stream;
+}

@@ -1,0 +1,120 @@
+// thumb_stream.cpp - decoding a JPEG image held in memory, line by line, for
+// thumbnails and previews (include/thumb_stream.h). No host framework is
+// involved: a bottom Stm feeds the caller's bytes to the decode filter in
+// pieces of at most 8192 bytes, each followed by the decoder's 0xFF guard
+// byte, and the caller gets decoded lines in batches.
+#include "thumb_stream.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "host/host_internal.h"
+#include "jpeg_filters.h"
+
+namespace {
+constexpr uint16_t kPieceSize = 8192;
+constexpr size_t kBufferBytes = kPieceSize + 2;  // a piece, its guard byte and one spare
+constexpr uint8_t kGuardByte = 0xFF;
+}  // namespace
+
+struct JPEGThumbContext {
+  int32_t length;    // bytes of compressed data
+  int32_t position;  // bytes already handed to the decoder
+  const char* data;  // the caller's bytes, not copied
+  Stm* jpegStm;      // the decode filter
+  Stm stm;           // bottom stream over data
+  uint8_t* buffer;   // buffer of stm
+};
+
+namespace {
+
+JPEGThumbContext* ContextOf(Stm* s) { return static_cast<JPEGThumbContext*>(s->procData); }
+
+int16_t MyReadStmFilBuf(Stm* s) {
+  if (s->eof || s->error) return -1;
+  JPEGThumbContext* context = ContextOf(s);
+  s->ptr = s->base;
+  const int32_t left = context->length - context->position;
+  if (left <= 0) {
+    s->eof = 1;
+    s->count = 0;
+    return -1;
+  }
+  const int32_t n = left >= s->bufSize ? s->bufSize : left;
+  std::memcpy(s->base, context->data + context->position, static_cast<size_t>(n));
+  s->base[n] = kGuardByte;
+  context->position += n;
+  s->count = static_cast<int16_t>(n - 1);
+  return *s->ptr++;
+}
+
+int16_t MyReadStmFlsBuf(int16_t, Stm* s) {
+  s->error = 1;
+  s->count = 0;
+  return -1;
+}
+
+// Decodes the next line into line (at most lineBytes bytes of it). A line
+// that cannot be decoded leaves line as it was.
+void GetJPEGRaster(JPEGThumbContext* context, char* line, short lineBytes) {
+  Stm* jpegStm = context->jpegStm;
+  if (jpegStm->filBuf(jpegStm) != 0) return;
+  const int32_t decoded = DecodedLineBytes(jpegStm);
+  const int32_t n = lineBytes < decoded ? lineBytes : decoded;
+  if (n > 0) std::memcpy(line, jpegStm->base, static_cast<size_t>(n));
+}
+
+void FreeContext(JPEGThumbContext* context) {
+  std::free(context->buffer);
+  std::free(context);
+}
+
+}  // namespace
+
+JPEGThumbHandle StartJPEGDecompress(const char* data, long length, short* width, short* height,
+                                    short* colors) {
+  if (width == nullptr || height == nullptr || colors == nullptr) return nullptr;
+  if (length < 0 || length > std::numeric_limits<int32_t>::max() || (data == nullptr && length > 0))
+    return nullptr;
+  auto* context = static_cast<JPEGThumbContext*>(std::calloc(1, sizeof(JPEGThumbContext)));
+  if (context == nullptr) return nullptr;
+  context->length = static_cast<int32_t>(length);
+  context->data = data;
+  context->buffer = static_cast<uint8_t*>(std::malloc(kBufferBytes));
+  if (context->buffer == nullptr) {
+    FreeContext(context);
+    return nullptr;
+  }
+  Stm& stm = context->stm;
+  stm.procData = context;
+  stm.bufSize = kPieceSize;
+  stm.ptr = stm.base = context->buffer;
+  stm.flsBuf = MyReadStmFlsBuf;
+  stm.filBuf = MyReadStmFilBuf;
+
+  int16_t colorCode = -1;  // left alone by the decoder for two components
+  context->jpegStm = JPEGDOpen(&stm, width, height, &colorCode);
+  if (context->jpegStm == nullptr) {
+    FreeContext(context);
+    return nullptr;
+  }
+  *colors = ColorsForCode(colorCode, context->jpegStm);
+  return context;
+}
+
+int GetJPEGData(JPEGThumbHandle handle, char* buffer, short lines, short lineBytes) {
+  if (handle == nullptr) return 0;
+  if (lines > 0 && (buffer == nullptr || lineBytes < 0)) return 0;
+  for (short i = 0; i < lines; i++)
+    GetJPEGRaster(handle, buffer + static_cast<std::ptrdiff_t>(i) * lineBytes, lineBytes);
+  return 1;
+}
+
+void CloseJPEG(JPEGThumbHandle handle) {
+  if (handle == nullptr) return;
+  JPEGDClose(handle->jpegStm);
+  FreeContext(handle);
+}

@@ -1,0 +1,27 @@
+// cmd_info.cpp - the info command: the segment list of a JPEG file.
+#include <cstdio>
+
+#include "cli.h"
+#include "commands.h"
+#include "file_io.h"
+#include "info_walker.h"
+#include "tool_error.h"
+
+namespace jpegtool {
+
+int RunInfo(const Args& args) {
+  static const CommandSpec kSpec{"info", {}, 1, 1};
+  const ParsedArgs parsed = ParseCommandLine(kSpec, args);
+  if (parsed.help) return PrintCommandHelp("info"), 0;
+  const std::string& path = parsed.positionals[0];
+  const Bytes bytes = ReadWholeFile(path);
+  const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
+  std::printf("%s: %zu bytes\n", path.c_str(), bytes.size());
+  std::printf("  offset  mark  name  length  details\n");
+  for (const SegmentInfo& segment : summary.segments) std::printf("%s\n", FormatSegment(segment).c_str());
+  std::fflush(stdout);
+  if (!summary.problem.empty()) Fail(path + ": " + summary.problem);
+  return 0;
+}
+
+}  // namespace jpegtool

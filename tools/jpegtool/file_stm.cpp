@@ -1,0 +1,96 @@
+// file_stm.cpp - the buffer procedures of the file-backed streams. They
+// follow the Stm contract: a refill returns the first byte and counts the
+// rest; a flush empties the buffer and takes the byte that did not fit.
+#include "file_stm.h"
+
+#include <cstring>
+
+namespace jpegtool {
+namespace {
+
+int16_t RefuseByte(int16_t, Stm* s) {
+  s->error = 1;
+  s->count = 0;
+  return -1;
+}
+
+int16_t RefuseFill(Stm* s) {
+  s->error = 1;
+  s->count = 0;
+  return -1;
+}
+
+int16_t FileFilBuf(Stm* s) {
+  FileStm* source = static_cast<FileStm*>(s->procData);
+  if (s->eof || s->error) return -1;
+  s->ptr = s->base;
+  const size_t got = std::fread(s->base, 1, s->bufSize, source->file);
+  s->base[got] = 0xFF;  // the guard byte after the valid bytes
+  if (got == 0) {
+    s->count = 0;
+    if (std::ferror(source->file))
+      s->error = 1;
+    else
+      s->eof = 1;
+    return -1;
+  }
+  s->count = static_cast<int16_t>(got - 1);
+  return *s->ptr++;
+}
+
+bool WriteBuffered(Stm* s) {
+  FileStm* sink = static_cast<FileStm*>(s->procData);
+  const size_t pending = static_cast<size_t>(s->ptr - s->base);
+  const bool written = std::fwrite(s->base, 1, pending, sink->file) == pending;
+  s->ptr = s->base;
+  s->count = static_cast<int16_t>(s->bufSize);
+  if (!written) s->error = 1;
+  return written;
+}
+
+int16_t FileFlsBuf(int16_t c, Stm* s) {
+  if (s->error || s->eof) return -1;
+  if (!WriteBuffered(s)) {
+    s->count = 0;
+    return -1;
+  }
+  if (c == -1) {
+    s->eof = 1;
+    s->count = 0;
+    return -1;
+  }
+  *s->ptr++ = static_cast<uint8_t>(c);
+  s->count--;
+  return static_cast<int16_t>(c & 0xFF);
+}
+
+void InitCommon(FileStm* f, FILE* file) {
+  std::memset(&f->stm, 0, sizeof f->stm);
+  f->file = file;
+  f->stm.procData = f;
+  f->stm.bufSize = kFileStmBufferSize;
+  f->stm.ptr = f->stm.base = f->buffer;
+}
+
+}  // namespace
+
+void InitFileSource(FileStm* source, FILE* file) {
+  InitCommon(source, file);
+  source->stm.count = 0;
+  source->stm.filBuf = FileFilBuf;
+  source->stm.flsBuf = RefuseByte;
+}
+
+void InitFileSink(FileStm* sink, FILE* file) {
+  InitCommon(sink, file);
+  sink->stm.count = static_cast<int16_t>(kFileStmBufferSize);
+  sink->stm.flsBuf = FileFlsBuf;
+  sink->stm.filBuf = RefuseFill;
+}
+
+bool FinishFileSink(FileStm* sink) {
+  if (sink->stm.error) return false;
+  return WriteBuffered(&sink->stm) && std::fflush(sink->file) == 0;
+}
+
+}  // namespace jpegtool

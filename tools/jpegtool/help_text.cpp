@@ -1,0 +1,83 @@
+// help_text.cpp - the texts printed by --help.
+#include <cstdio>
+
+#include "commands.h"
+
+namespace jpegtool {
+namespace {
+
+struct HelpEntry {
+  const char* command;
+  const char* text;
+};
+
+const HelpEntry kHelp[] = {
+    {"encode",
+     "usage: jpegtool encode [options] IN OUT\n"
+     "Encodes a binary PNM image (P5 grey, P6 RGB, P7 PAM with DEPTH 1 to 4,\n"
+     "MAXVAL 255) as a baseline JPEG file.\n"
+     "  --quality N       0 (coarsest, smallest, chroma subsampled) to 6 (finest); default 3\n"
+     "  --ascii85         write the ASCII85-wrapped form (printable text ending in ~>)\n"
+     "  --marker-mode N   0: JFIF segment and colour transform (default);\n"
+     "                    1: no JFIF segment; 2: no colour transform, no subsampling\n"
+     "  --dpi X[,Y]       resolution in dots per inch; default 72\n"
+     "  --resources FILE  embed FILE's bytes as image-resource segments\n"
+     "  --quiet           no progress line\n"},
+    {"decode",
+     "usage: jpegtool decode [options] IN OUT\n"
+     "Decodes a baseline JPEG file into PGM (grey), PPM (RGB) or PAM (2 or 4\n"
+     "components, CMYK for 4) and prints WIDTHxHEIGHT colors=N dpi=X resources=BYTES.\n"
+     "  --ascii85         the input is ASCII85-wrapped\n"
+     "  --resources FILE  save the image-resource bytes found in the file\n"
+     "  --quiet           no progress line\n"},
+    {"thumb",
+     "usage: jpegtool thumb IN OUT\n"
+     "Decodes a JPEG file held in memory through the thumbnail interface and\n"
+     "writes it as PNM, like decode.\n"},
+    {"a85encode",
+     "usage: jpegtool a85encode IN OUT\n"
+     "Writes IN's bytes as ASCII85 text (64-column lines, ending in ~>).\n"},
+    {"a85decode",
+     "usage: jpegtool a85decode IN OUT\n"
+     "Decodes ASCII85 text back into bytes; malformed text is an error.\n"},
+    {"info",
+     "usage: jpegtool info IN\n"
+     "Lists the segments of a JPEG file, one line each: offset, marker, name,\n"
+     "length and what the segment says. The scan is not decoded.\n"},
+    {"demo",
+     "usage: jpegtool demo [--runs N] [OUTDIR]\n"
+     "Encodes the built-in photograph at every quality 0 to 6, plain and\n"
+     "ASCII85, decodes it back and prints quality, QFactor, bytes, bits per\n"
+     "pixel, PSNR and timings. Writes the files, table.txt and chart.svg\n"
+     "(PSNR against bits per pixel) into OUTDIR (default ./demo-out).\n"
+     "  --runs N          time each encode and decode N times, keep the best (default 3)\n"},
+};
+
+}  // namespace
+
+const char* ToolUsage() {
+  return "usage: jpegtool COMMAND [options] ARGS...\n"
+         "A baseline JPEG codec on the command line.\n"
+         "\n"
+         "commands:\n"
+         "  encode IN.pnm OUT.jpg    encode a PNM/PAM image\n"
+         "  decode IN.jpg OUT.pnm    decode to PNM/PAM\n"
+         "  thumb IN.jpg OUT.pnm     decode through the thumbnail interface\n"
+         "  a85encode IN OUT         wrap bytes as ASCII85 text\n"
+         "  a85decode IN OUT         unwrap ASCII85 text\n"
+         "  info IN.jpg              list the segments of a JPEG file\n"
+         "  demo [OUTDIR]            quality/size/PSNR table on a built-in photograph\n"
+         "\n"
+         "'jpegtool COMMAND --help' describes a command; --version prints the version.\n";
+}
+
+const char* CommandHelp(const std::string& command) {
+  for (const HelpEntry& entry : kHelp) {
+    if (command == entry.command) return entry.text;
+  }
+  return nullptr;
+}
+
+void PrintCommandHelp(const std::string& command) { std::fputs(CommandHelp(command), stdout); }
+
+}  // namespace jpegtool

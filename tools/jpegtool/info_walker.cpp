@@ -1,0 +1,353 @@
+// info_walker.cpp - the segment walker behind `jpegtool info` (and the
+// decode command's hint for files the codec cannot read). Segment layouts
+// are those of ITU-T T.81 Annex B; the application segments this codec
+// writes and reads are described by their signatures.
+#include "info_walker.h"
+
+#include <cstdio>
+
+namespace jpegtool {
+namespace {
+
+constexpr int kSOI = 0xD8, kEOI = 0xD9, kSOS = 0xDA, kDQT = 0xDB, kDHT = 0xC4, kDRI = 0xDD;
+constexpr int kAPP0 = 0xE0, kAPP13 = 0xED, kAPP14 = 0xEE, kCOM = 0xFE, kTEM = 0x01;
+
+// A bounds-checked view of one segment's payload.
+struct Payload {
+  const uint8_t* data;
+  size_t size;
+  bool Has(size_t offset, size_t count) const { return offset + count <= size; }
+  int U8(size_t offset) const { return Has(offset, 1) ? data[offset] : 0; }
+  int U16(size_t offset) const { return U8(offset) << 8 | U8(offset + 1); }
+  bool StartsWith(const char* text, size_t count) const {
+    if (!Has(0, count)) return false;
+    for (size_t i = 0; i < count; ++i) {
+      if (data[i] != static_cast<uint8_t>(text[i])) return false;
+    }
+    return true;
+  }
+};
+
+std::string Format(const char* format, long a, long b = 0, long c = 0, long d = 0) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, a, b, c, d);
+  return text;
+}
+
+bool IsFrameMarker(int code) {
+  return code >= 0xC0 && code <= 0xCF && code != kDHT && code != 0xC8 && code != 0xCC;
+}
+bool IsStandalone(int code) {
+  return code == kSOI || code == kEOI || code == kTEM || (code >= 0xD0 && code <= 0xD7);
+}
+
+std::string MarkerName(int code) {
+  if (IsFrameMarker(code)) return "SOF" + std::to_string(code - 0xC0);
+  if (code >= 0xD0 && code <= 0xD7) return "RST" + std::to_string(code - 0xD0);
+  if (code >= 0xE0 && code <= 0xEF) return "APP" + std::to_string(code - 0xE0);
+  if (code >= 0xF0 && code <= 0xFD) return "JPG" + std::to_string(code - 0xF0);
+  switch (code) {
+    case kDHT:
+      return "DHT";
+    case 0xC8:
+      return "JPG";
+    case 0xCC:
+      return "DAC";
+    case kSOI:
+      return "SOI";
+    case kEOI:
+      return "EOI";
+    case kSOS:
+      return "SOS";
+    case kDQT:
+      return "DQT";
+    case 0xDC:
+      return "DNL";
+    case kDRI:
+      return "DRI";
+    case 0xDE:
+      return "DHP";
+    case 0xDF:
+      return "EXP";
+    case kCOM:
+      return "COM";
+    case kTEM:
+      return "TEM";
+    default:
+      return "RES";
+  }
+}
+
+// Up to 40 printable characters from the start of the payload.
+std::string PrintablePrefix(const Payload& p, size_t start = 0) {
+  std::string text;
+  for (size_t i = start; i < p.size && text.size() < 40; ++i) {
+    const int c = p.data[i];
+    if (c == 0) break;
+    text += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '.';
+  }
+  return text;
+}
+
+std::string DescribeFrame(const Payload& p, int code, JpegSummary* summary) {
+  if (!p.Has(0, 6)) return "frame header too short";
+  const int width = p.U16(3), height = p.U16(1), count = p.U8(5);
+  std::string text = FrameKind(code) +
+                     Format(", %ld-bit, %ldx%ld, %ld component", p.U8(0), width, height, count) +
+                     (count == 1 ? "" : "s");
+  for (int i = 0; i < count; ++i) {
+    const size_t at = 6 + 3 * static_cast<size_t>(i);
+    if (!p.Has(at, 3)) return text + " (truncated)";
+    text += i == 0 ? ":" : ",";
+    text += Format(" id %ld %ldx%ld q%ld", p.U8(at), p.U8(at + 1) >> 4, p.U8(at + 1) & 15, p.U8(at + 2));
+  }
+  if (summary->frameMarker == 0) {
+    summary->frameMarker = code;
+    summary->width = width;
+    summary->height = height;
+    summary->components = count;
+  }
+  return text;
+}
+
+std::string DescribeQuantization(const Payload& p) {
+  std::string text = "tables:";
+  for (size_t at = 0; at < p.size;) {
+    const int precision = p.U8(at) >> 4, number = p.U8(at) & 15;
+    const size_t tableBytes = 1 + (precision == 0 ? 64 : 128);
+    text += Format(" %ld (%ld-bit)", number, precision == 0 ? 8 : 16);
+    if (!p.Has(at, tableBytes)) return text + " (truncated)";
+    at += tableBytes;
+  }
+  return text;
+}
+
+std::string DescribeHuffman(const Payload& p) {
+  std::string text = "tables:";
+  for (size_t at = 0; at < p.size;) {
+    if (!p.Has(at, 17)) return text + " (truncated)";
+    const int classAndNumber = p.U8(at);
+    long symbols = 0;
+    for (size_t i = 1; i <= 16; ++i) symbols += p.U8(at + i);
+    text += std::string(" ") + ((classAndNumber >> 4) == 0 ? "DC" : "AC") +
+            Format("%ld (%ld codes)", classAndNumber & 15, symbols);
+    at += 17 + static_cast<size_t>(symbols);
+    if (at > p.size) return text + " (truncated)";
+  }
+  return text;
+}
+
+std::string DescribeScan(const Payload& p) {
+  const int count = p.U8(0);
+  std::string text = Format("%ld component", count) + (count == 1 ? "" : "s");
+  for (int i = 0; i < count; ++i) {
+    const size_t at = 1 + 2 * static_cast<size_t>(i);
+    if (!p.Has(at, 2)) return text + " (truncated)";
+    text += i == 0 ? ":" : ",";
+    text += Format(" id %ld (DC%ld AC%ld)", p.U8(at), p.U8(at + 1) >> 4, p.U8(at + 1) & 15);
+  }
+  const size_t tail = 1 + 2 * static_cast<size_t>(count);
+  if (!p.Has(tail, 3)) return text + " (truncated)";
+  return text + Format(", spectral %ld..%ld, approximation %ld/%ld", p.U8(tail), p.U8(tail + 1),
+                       p.U8(tail + 2) >> 4, p.U8(tail + 2) & 15);
+}
+
+std::string DescribeJfif(const Payload& p) {
+  static const char* const kUnits[] = {"no units (aspect ratio)", "dots per inch", "dots per cm"};
+  const int units = p.U8(7);
+  std::string text = Format("JFIF %ld.%02ld, density %ldx%ld ", p.U8(5), p.U8(6), p.U16(8), p.U16(10));
+  text += units <= 2 ? kUnits[units] : Format("(units %ld)", units);
+  return text + Format(", thumbnail %ldx%ld", p.U8(12), p.U8(13));
+}
+
+std::string DescribeApp13(const Payload& p) {
+  if (p.size >= 14 && p.StartsWith("Imagerion 3.0", 14)) {
+    return Format("\"Imagerion 3.0\" image resources, %ld bytes", static_cast<long>(p.size - 14));
+  }
+  if (p.size >= 27 && p.StartsWith("Orlyx_Imagerion2.5:", 19)) {
+    const uint32_t fixed = static_cast<uint32_t>(p.U16(19)) << 16 | static_cast<uint32_t>(p.U16(21));
+    char text[160];
+    std::snprintf(text, sizeof text, "\"Orlyx_Imagerion2.5:\" resolution %.2f dpi, image resources %ld bytes",
+                  fixed / 65536.0, static_cast<long>(p.size - 27));
+    return text;
+  }
+  if (p.size == 14 && p.StartsWith("Storm", 6)) return Format("\"Storm\" resolution %ld dpi", p.U16(10));
+  return "";
+}
+
+std::string DescribeApp14(const Payload& p) {
+  if (p.size < 12 || !p.StartsWith("Orlyx", 5)) return "";
+  static const char* const kTransforms[] = {"none", "YCbCr", "YCCK"};
+  const int transform = p.U8(11);
+  return Format("\"Orlyx\" colour transform %ld", transform) +
+         (transform <= 2 ? std::string(" (") + kTransforms[transform] + ")" : std::string(" (unknown)")) +
+         Format(", version %ld, flags 0x%04lX 0x%04lX", p.U16(5), p.U16(7), p.U16(9));
+}
+
+std::string DescribeGeneric(const Payload& p, int code) {
+  if (code == kCOM) return "comment \"" + PrintablePrefix(p) + "\"";
+  const std::string signature = PrintablePrefix(p);
+  if (signature.empty()) return Format("%ld bytes", static_cast<long>(p.size));
+  return "signature \"" + signature + "\"" + Format(", %ld bytes", static_cast<long>(p.size));
+}
+
+std::string DescribeSegment(int code, const Payload& p, JpegSummary* summary) {
+  if (IsFrameMarker(code)) return DescribeFrame(p, code, summary);
+  std::string text;
+  switch (code) {
+    case kDQT:
+      return DescribeQuantization(p);
+    case kDHT:
+      return DescribeHuffman(p);
+    case kSOS:
+      return DescribeScan(p);
+    case kDRI:
+      return p.Has(0, 2) ? Format("restart interval %ld MCUs", p.U16(0)) : "too short";
+    case kAPP0:
+      if (p.size >= 14 && p.StartsWith("JFIF", 5)) return DescribeJfif(p);
+      break;
+    case kAPP13:
+      text = DescribeApp13(p);
+      break;
+    case kAPP14:
+      text = DescribeApp14(p);
+      break;
+  }
+  return text.empty() ? DescribeGeneric(p, code) : text;
+}
+
+// Finds the end of entropy-coded data starting at pos: the first marker that
+// is neither a stuffed zero nor a restart marker. Returns its offset, or size.
+size_t SkipScanData(const uint8_t* data, size_t size, size_t pos, long* restarts) {
+  while (pos + 1 < size) {
+    if (data[pos] != 0xFF) {
+      ++pos;
+      continue;
+    }
+    const int next = data[pos + 1];
+    if (next == 0x00 || next == 0xFF) {
+      pos += next == 0x00 ? 2 : 1;
+    } else if (next >= 0xD0 && next <= 0xD7) {
+      ++*restarts;
+      pos += 2;
+    } else {
+      return pos;
+    }
+  }
+  return size;
+}
+
+void Add(JpegSummary* summary, size_t offset, int marker, long length, const std::string& detail) {
+  SegmentInfo segment;
+  segment.offset = offset;
+  segment.marker = marker;
+  segment.length = length;
+  segment.name = marker == 0 ? "data" : MarkerName(marker);
+  segment.detail = detail;
+  summary->segments.push_back(segment);
+}
+
+// Walks the entropy-coded data after an SOS; returns the offset after it.
+size_t WalkScanData(const uint8_t* data, size_t size, size_t pos, JpegSummary* summary) {
+  long restarts = 0;
+  const size_t end = SkipScanData(data, size, pos, &restarts);
+  Add(summary, pos, 0, -1,
+      Format("entropy-coded data, %ld bytes, %ld restart markers", static_cast<long>(end - pos), restarts));
+  if (end >= size) summary->problem = "the file ends inside the entropy-coded data";
+  return end;
+}
+
+// One step of the walk at pos; returns the next position or size to stop.
+size_t WalkOne(const uint8_t* data, size_t size, size_t pos, JpegSummary* summary) {
+  if (data[pos] != 0xFF) {
+    size_t next = pos;
+    while (next < size && data[next] != 0xFF) ++next;
+    Add(summary, pos, 0, -1,
+        Format("%ld stray bytes where a marker was expected", static_cast<long>(next - pos)));
+    return next;
+  }
+  while (pos + 1 < size && data[pos + 1] == 0xFF) ++pos;  // fill bytes before a marker
+  if (pos + 1 >= size) {
+    summary->problem = "the file ends inside a marker";
+    return size;
+  }
+  const int code = data[pos + 1];
+  if (code == 0x00) {
+    Add(summary, pos, 0, -1, "2 stray bytes (FF 00) where a marker was expected");
+    return pos + 2;
+  }
+  if (IsStandalone(code)) {
+    Add(summary, pos, code, -1, "");
+    if (code != kEOI) return pos + 2;
+    summary->sawEndOfImage = true;
+    if (pos + 2 < size)
+      Add(summary, pos + 2, 0, -1, Format("%ld bytes after EOI", static_cast<long>(size - pos - 2)));
+    return size;
+  }
+  if (pos + 4 > size) {
+    summary->problem = "the file ends inside the " + MarkerName(code) + " segment";
+    return size;
+  }
+  const long length = data[pos + 2] << 8 | data[pos + 3];
+  if (length < 2) {
+    Add(summary, pos, code, length, "length field too small");
+    summary->problem = "the " + MarkerName(code) + " segment has a length below 2";
+    return size;
+  }
+  if (pos + 2 + static_cast<size_t>(length) > size) {
+    Add(summary, pos, code, length,
+        Format("runs past the end of the file (%ld of %ld bytes present)", static_cast<long>(size - pos - 2),
+               length));
+    summary->problem = "the file ends inside the " + MarkerName(code) + " segment";
+    return size;
+  }
+  const Payload payload{data + pos + 4, static_cast<size_t>(length) - 2};
+  Add(summary, pos, code, length, DescribeSegment(code, payload, summary));
+  const size_t next = pos + 2 + static_cast<size_t>(length);
+  return code == kSOS ? WalkScanData(data, size, next, summary) : next;
+}
+
+}  // namespace
+
+std::string FrameKind(int marker) {
+  switch (marker) {
+    case 0xC0:
+      return "baseline";
+    case 0xC1:
+      return "extended sequential";
+    case 0xC2:
+      return "progressive";
+    case 0xC3:
+      return "lossless";
+    default:
+      return marker >= 0xC9 ? "arithmetic-coded" : "hierarchical";
+  }
+}
+
+JpegSummary WalkJpeg(const uint8_t* data, size_t size) {
+  JpegSummary summary;
+  if (size < 2 || data[0] != 0xFF || data[1] != kSOI) {
+    summary.problem = "not a JPEG file: no SOI marker at the start";
+    return summary;
+  }
+  Add(&summary, 0, kSOI, -1, "");
+  size_t pos = 2;
+  while (pos < size) pos = WalkOne(data, size, pos, &summary);
+  if (!summary.sawEndOfImage && summary.problem.empty())
+    summary.problem = "the file ends without an EOI marker";
+  return summary;
+}
+
+std::string FormatSegment(const SegmentInfo& segment) {
+  char head[64];
+  const std::string marker = segment.marker == 0 ? "" : Format("FF%02lX", segment.marker);
+  const std::string length = segment.length < 0 ? "" : std::to_string(segment.length);
+  std::snprintf(head, sizeof head, "%8zu  %-4s  %-5s %6s", segment.offset, marker.c_str(),
+                segment.name.c_str(), length.c_str());
+  std::string line = head;
+  if (!segment.detail.empty()) line += "  " + segment.detail;
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
+}  // namespace jpegtool

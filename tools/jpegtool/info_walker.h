@@ -1,0 +1,42 @@
+// info_walker.h - a standalone walk over the segments of a JPEG file that
+// describes each one without decoding the scan. It takes any bytes: every
+// read is bounds-checked, and a file that ends early or holds stray bytes is
+// described, not trusted.
+#ifndef JPEGTOOL_INFO_WALKER_H
+#define JPEGTOOL_INFO_WALKER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace jpegtool {
+
+struct SegmentInfo {
+  size_t offset = 0;   // of the marker's 0xFF
+  int marker = 0;      // the marker code, 0 for a run of bytes that is not a segment
+  long length = -1;    // the length field, -1 for markers without one
+  std::string name;    // "SOI", "APP0", "scan data", ...
+  std::string detail;  // what the segment says
+};
+
+struct JpegSummary {
+  std::vector<SegmentInfo> segments;
+  int frameMarker = 0;        // the first SOFn code seen, 0 if none
+  int width = 0, height = 0;  // from that frame header
+  int components = 0;
+  bool sawEndOfImage = false;
+  std::string problem;  // why the walk stopped early ("" when it ended at EOI)
+};
+
+JpegSummary WalkJpeg(const uint8_t* data, size_t size);
+
+// "baseline", "progressive", ... for an SOFn code.
+std::string FrameKind(int marker);
+
+// One printable line for a segment.
+std::string FormatSegment(const SegmentInfo& segment);
+
+}  // namespace jpegtool
+
+#endif
