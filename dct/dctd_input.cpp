@@ -24,6 +24,7 @@ constexpr int32_t kACValueLimit = 162;  // run/size symbols of an AC table
 constexpr int32_t kLookaheadBits = 7;
 constexpr uint8_t kLongCodeValue = 0x20;  // never a valid AC value
 constexpr int32_t kSearchStartBias = 15;  // lookahead length 15 + L: search from L
+constexpr int32_t kSkipPiece = 256;       // bytes dropped per block read
 
 [[noreturn]] void SourceEOFDuringMarker() { DCTStmErr0("Source EOF during marker"); }
 
@@ -132,9 +133,9 @@ bool DCTDReadSegmentBytes(DCTState* state, uint8_t* dst, int32_t n) {
 }
 
 void DCTDSkipSegmentBytes(DCTState* state, int32_t n) {
-  uint8_t scratch[256];
+  uint8_t scratch[kSkipPiece];
   while (n > 0) {
-    const int32_t piece = n < 256 ? n : 256;
+    const int32_t piece = n < kSkipPiece ? n : kSkipPiece;
     if (!ReadSegmentBlock(state, scratch, piece)) SourceEOFDuringMarker();
     n -= piece;
   }

@@ -43,6 +43,28 @@ Bytes Replace(const Bytes& jpeg, long offset, long length, const Bytes& with) {
   return out;
 }
 
+// A DHT segment with one table: class/number byte, counts per length 1..16,
+// then the values.
+Bytes OneTableDHT(uint8_t table, std::vector<int> counts, const Bytes& values) {
+  Bytes body{table};
+  counts.resize(16, 0);
+  for (int c : counts) body.push_back(static_cast<uint8_t>(c));
+  body.insert(body.end(), values.begin(), values.end());
+  return Segment(0xC4, body);
+}
+
+// The base stream with an extra DHT segment before its own tables.
+Bytes WithDHT(const Bytes& dht) {
+  const Bytes j = Base();
+  return Insert(j, FindMarker(j, 0xC4), dht);
+}
+
+Bytes Values(int n, uint8_t first, uint8_t step = 1) {
+  Bytes v;
+  for (int i = 0; i < n; i++) v.push_back(static_cast<uint8_t>(first + i * step));
+  return v;
+}
+
 enum class Fails { AtOpen, Later };
 
 struct BadCase {
@@ -154,6 +176,22 @@ const BadCase kBadCases[] = {
     {"frame_qtable_unset",
      [] { const Bytes j = Base(); return Patched(j, FindMarker(j, 0xC0) + 12, 3); },
      Fails::AtOpen, "SOF specified a QTable >= no. QTables"},
+    {"dht_163_ac_values", [] { return WithDHT(OneTableDHT(0x11, {0, 0, 0, 0, 0, 0, 0, 0, 163}, Bytes(163, 0x01))); },
+     Fails::AtOpen, "Code table over 162 entries"},
+    {"dht_13_dc_values", [] { return WithDHT(OneTableDHT(0x01, {0, 0, 0, 0, 13}, Values(13, 0))); },
+     Fails::AtOpen, "Code table over 12 entries"},
+    {"dht_over_committed", [] { return WithDHT(OneTableDHT(0x01, {2}, {0, 1})); }, Fails::AtOpen,
+     "Over-committed Huffman spec."},
+    {"dht_all_ones_code", [] { return WithDHT(OneTableDHT(0x01, {1, 1, 2}, {0, 1, 2, 3})); },
+     Fails::AtOpen, "Over-committed Huffman spec."},
+    {"dht_ac_value_0x20", [] { return WithDHT(OneTableDHT(0x11, {0, 3}, {0x00, 0x20, 0x01})); },
+     Fails::AtOpen, "AC HuffTable unusable value 32"},
+    {"dht_ac_value_size_11", [] { return WithDHT(OneTableDHT(0x11, {0, 2}, {0x00, 0x0B})); },
+     Fails::AtOpen, "AC HuffTable unusable value 11"},
+    {"dht_dc_value_12", [] { return WithDHT(OneTableDHT(0x01, {0, 2}, {11, 12})); }, Fails::AtOpen,
+     "DC HuffTable unusable mag. category >= 12"},
+    {"dht_body_past_end", [] { return Bytes{0xFF, 0xD8, 0xFF, 0xC4, 0x00, 0x20, 0x00, 1, 1}; },
+     Fails::AtOpen, "Source EOF during marker"},
     {"qtable_used_not_defined",
      [] { Bytes j = Base(); const long first = FindMarker(j, 0xDB); const long second = first + 69; j[second + 4] = 0x02; return j; },
      Fails::AtOpen, "QTable 1 used but not defined"},

@@ -106,6 +106,14 @@ TEST(ImageSizes, LargestDeclaredSizesWithTooLittleData) {
     EXPECT_FALSE(r.complete);
     EXPECT_FALSE(r.message.empty());
   }
+  // Four components all sampled 4x4 (64 blocks per MCU) over 65535 columns.
+  Bytes cmyk = LibjpegEncode(SyntheticImage(64, 64, 4, 8));
+  const long frame = FindMarker(cmyk, 0xC0);
+  cmyk[frame + 7] = cmyk[frame + 8] = 0xFF;
+  for (int c = 0; c < 4; c++) cmyk[frame + 11 + 3 * c] = 0x44;
+  const DecodeResult r = Decode(cmyk);
+  EXPECT_FALSE(r.opened);
+  EXPECT_FALSE(r.message.empty());
 }
 
 }  // namespace

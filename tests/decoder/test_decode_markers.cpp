@@ -119,6 +119,17 @@ const Variant kVariants[] = {
        Bytes dqt = Segment(0xDB, Concat({wide, rest}));
        return Concat({Part(j, 0, at), dqt, Part(j, SegmentEnd(j, at), j.size())});
      }},
+    {"unused_tables_at_their_limits", Colour,
+     [](const Bytes& j) {
+       // AC table 3 with 162 values (all 8-bit codes), DC table 2 with
+       // value 11 and the shortest codes 0 and 10.
+       Bytes ac{0x13, 0, 0, 0, 0, 0, 0, 0, 162, 0, 0, 0, 0, 0, 0, 0, 0};
+       for (int rs = 0; rs < 256; rs++) {
+         if (((rs & 15) >= 1 && (rs & 15) <= 10) || rs == 0 || rs == 0xF0) ac.push_back(static_cast<uint8_t>(rs));
+       }
+       Bytes dc{0x02, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 11, 0};
+       return Insert(j, FindMarker(j, 0xC4), Concat({Segment(0xC4, ac), Segment(0xC4, dc)}));
+     }},
     {"huffman_tables_2_and_3", Grey, [](const Bytes& j) { return RenumberedTables(j, 2, 3); }},
     {"garbage_after_scan_data", Grey,
      [](const Bytes& j) { return Insert(j, j.size() - 2, {0x12, 0x34, 0x00}); }},
