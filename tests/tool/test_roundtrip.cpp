@@ -49,6 +49,20 @@ INSTANTIATE_TEST_SUITE_P(Photos, RoundTrip,
                          ::testing::Values(Photo{"camera.pgm", 1, 33}, Photo{"coffee.ppm", 3, 30},
                                            Photo{"chelsea_cmyk.pam", 4, 28}));
 
+// Two-component PAM (DEPTH 2) in and out: two bytes a pixel on every route.
+TEST(RoundTrip, TwoComponentPam) {
+  TempDir dir;
+  const Image img = SyntheticImage(33, 17, 2);
+  WriteText(dir.File("two.pam"), "P7\nWIDTH 33\nHEIGHT 17\nDEPTH 2\nMAXVAL 255\nENDHDR\n" +
+                                     std::string(img.pixels.begin(), img.pixels.end()));
+  Ok({"encode", "--quality", "6", dir.File("two.pam"), dir.File("two.jpg")});
+  EXPECT_EQ(Ok({"decode", dir.File("two.jpg"), dir.File("back.pam")}).out,
+            "33x17 colors=2 dpi=72 resources=0\n");
+  Ok({"thumb", dir.File("two.jpg"), dir.File("thumb.pam")});
+  EXPECT_EQ(ReadText(dir.File("thumb.pam")), ReadText(dir.File("back.pam")));
+  EXPECT_GE(Psnr(img, LoadPNM(dir.File("back.pam"))), 30);
+}
+
 // Files from another encoder: a 4:2:0 photograph, and lines of more than
 // 32767 bytes, which still decode through the read stream (only the thumbnail
 // interface, with its 16-bit line sizes, refuses them).
