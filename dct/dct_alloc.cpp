@@ -111,3 +111,21 @@ void DCTfree(DCTState* state) {
   for (DCTComponent& c : state->components) c.strip = nullptr;
   state->lineBuffer = nullptr;
 }
+
+JPEGFilterContext* DCTNewFilterContext(Stm* below) {
+  auto* ctx = static_cast<JPEGFilterContext*>(std::calloc(1, sizeof(JPEGFilterContext)));
+  if (ctx == nullptr) return nullptr;
+  ctx->target = below;
+  ctx->stm.procData = ctx;
+  return ctx;
+}
+
+void DCTReleaseFilter(JPEGFilterContext* ctx) {
+  DCTState* state = ctx->state;
+  if (state != nullptr) {
+    std::free(state->markerData);
+    DCTfree(state);
+    std::free(state);
+  }
+  std::free(ctx);
+}

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include "jpeg_filters.h"
 #include "stm.h"
 
 // --- Huffman records -------------------------------------------------------
@@ -147,6 +148,11 @@ DCTState* DCTFirstInit();
 void DCTallocate(DCTState* state, int32_t lineBytes, int32_t isEncoder);
 int32_t DCTstrip_bytes(const DCTComponent* c, int32_t maxV);
 void DCTfree(DCTState* state);
+
+// A zeroed filter context over the stream below (null when memory runs out),
+// and its release with everything it owns: marker data, strip memory, state.
+JPEGFilterContext* DCTNewFilterContext(Stm* below);
+void DCTReleaseFilter(JPEGFilterContext* ctx);
 
 void DCTInitCommon(DCTState* state, int32_t isEncoder);
 void DCTreset_dc(DCTState* state);

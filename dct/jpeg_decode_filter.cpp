@@ -18,15 +18,6 @@ namespace {
 constexpr int32_t kTransformUnknown = 0x3FFF;  // until APP14 or the geometry decides
 constexpr int32_t kLargestCount = 32767;       // Stm count is a signed 16-bit field
 
-// Releases what exists of a filter: strip memory, codec state, context.
-void ReleaseFilter(JPEGFilterContext* ctx) {
-  if (ctx->state != nullptr) {
-    DCTfree(ctx->state);
-    std::free(ctx->state);
-  }
-  std::free(ctx);
-}
-
 // colorCode: 0 three components, 1 four, 2 one; two leave it alone.
 void ReportColors(int32_t colors, int16_t* colorCode) {
   if (colors == 3) *colorCode = 0;
@@ -63,16 +54,14 @@ void JPEGDecConfigure(DCTState* state, Stm* filterStm, Stm* source) {
 
 Stm* JPEGDOpen(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode) {
   if (source == nullptr) return nullptr;
-  auto* ctx = static_cast<JPEGFilterContext*>(std::calloc(1, sizeof(JPEGFilterContext)));
+  JPEGFilterContext* ctx = DCTNewFilterContext(source);
   if (ctx == nullptr) return nullptr;
-  ctx->target = source;
-  ctx->stm.procData = ctx;
   ctx->stm.filBuf = &JPEGDFilBuf;
   DCTSavedEnv saved;
   DCTSaveEnv(&saved, ctx->message);
   if (setjmp(gEnv) != 0) {
     JPEGErrorMessage(ctx->message);
-    ReleaseFilter(ctx);
+    DCTReleaseFilter(ctx);
     DCTEndTry(&saved);
     return nullptr;
   }
@@ -82,7 +71,7 @@ Stm* JPEGDOpen(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode)
   if (DCTDFilBuf(ctx->state) != 0) {
     std::strcpy(ctx->message, "Failed to understand file format");
     JPEGErrorMessage(ctx->message);
-    ReleaseFilter(ctx);
+    DCTReleaseFilter(ctx);
     DCTEndTry(&saved);
     return nullptr;
   }
@@ -119,5 +108,5 @@ int16_t JPEGDFilBuf(Stm* s) {
 
 void JPEGDClose(Stm* s) {
   if (s == nullptr || s->procData == nullptr) return;
-  ReleaseFilter(static_cast<JPEGFilterContext*>(s->procData));
+  DCTReleaseFilter(static_cast<JPEGFilterContext*>(s->procData));
 }

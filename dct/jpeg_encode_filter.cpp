@@ -24,18 +24,6 @@ constexpr int32_t kFixedOne = 65536;
 
 JPEGFilterContext* ContextOf(Stm* s) { return static_cast<JPEGFilterContext*>(s->procData); }
 
-// Frees everything the filter owns; the state may be absent or half built.
-void ReleaseFilter(JPEGFilterContext* ctx) {
-  DCTState* state = ctx->state;
-  if (state != nullptr) {
-    std::free(state->markerData);
-    state->markerData = nullptr;
-    DCTfree(state);
-    std::free(state);
-  }
-  std::free(ctx);
-}
-
 // The filter's buffer is the line buffer, one raster line long.
 void StartLineBuffer(JPEGFilterContext* ctx) {
   Stm* s = &ctx->stm;
@@ -131,16 +119,14 @@ void JPEGEncConfigure(DCTState* state, JPEGEncodeParams* params) {
 
 Stm* JPEGOpen(Stm* target, JPEGEncodeParams* params) {
   if (target == nullptr || params == nullptr) return nullptr;
-  JPEGFilterContext* ctx = static_cast<JPEGFilterContext*>(std::calloc(1, sizeof(JPEGFilterContext)));
+  JPEGFilterContext* ctx = DCTNewFilterContext(target);
   if (ctx == nullptr) return nullptr;
-  ctx->target = target;
-  ctx->stm.procData = ctx;
   ctx->stm.flsBuf = JPEGEFlsBuf;
   DCTSavedEnv saved;
   DCTSaveEnv(&saved, ctx->message);
   if (setjmp(gEnv) != 0) {
     JPEGErrorMessage(ctx->message);
-    ReleaseFilter(ctx);
+    DCTReleaseFilter(ctx);
     DCTEndTry(&saved);
     return nullptr;
   }
@@ -197,5 +183,5 @@ void JPEGClose(Stm* s) {
     if (!finished && ctx->state->phase != 2) DCTStmErr0("Premature close before EOI");
   }
   DCTEndTry(&saved);
-  ReleaseFilter(ctx);
+  DCTReleaseFilter(ctx);
 }
