@@ -69,8 +69,3 @@ TEST(ErrorPath, NestedEntriesReturnToTheirOwnEntry) {
   EXPECT_EQ(outerResult, "outer failure");
   EXPECT_STREQ(inner, "inner failure");
 }
-
-TEST(ErrorPath, HelpersForOutsideCallers) {
-  EXPECT_EQ(scd(), 0);
-  os_eprint1("ignored %d", 1);
-}

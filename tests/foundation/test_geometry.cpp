@@ -78,10 +78,8 @@ TEST(Geometry, InterleavedTwoByTwoLumaWithTransform) {
   ASSERT_EQ(Raised([&] { DCTInitCommon(s, 1); }), "");
   EXPECT_EQ(s->hFastMode, 1);
   free(s);
-}
 
-TEST(Geometry, SingleComponentIsOneBlockPerMCU) {
-  DCTState* s = MakeState({{2, 2}}, 17, 0);
+  s = MakeState({{2, 2}}, 17, 0);  // one component: one block per MCU
   ASSERT_EQ(Raised([&] { DCTInitCommon(s, 1); }), "");
   EXPECT_EQ(s->mcusPerRow, 3);
   EXPECT_EQ(s->components[0].stripWidth, 24);
@@ -223,13 +221,4 @@ TEST(HuffmanCodes, RefusesOverCommittedAndOversizedTables) {
   EXPECT_EQ(Raised([&] { EXPECT_EQ(DCTsize_codes(s, empty, sizes, codes, 12), 0); }), "");
   EXPECT_EQ(s->huffCodeCount, 0);
   free(s);
-}
-
-TEST(Zigzag, IsAPermutationPaddedWithTheDiscardSlot) {
-  bool seen[64] = {};
-  for (int k = 0; k < 64; k++) seen[DCTunzigzag[k]] = true;
-  EXPECT_TRUE(std::all_of(seen, seen + 64, [](bool b) { return b; }));
-  EXPECT_EQ(DCTunzigzag[2], 8);
-  EXPECT_EQ(DCTunzigzag[63], 63);
-  for (int k = 64; k < 80; k++) EXPECT_EQ(DCTunzigzag[k], 64);
 }

@@ -1,8 +1,6 @@
 // our_codec.cpp - see our_codec.h.
 #include "support/our_codec.h"
 
-#include <algorithm>
-
 #include "jpeg_filters.h"
 
 namespace testing_support {
@@ -37,32 +35,6 @@ OurEncodeResult OurEncode(const Image& img, const OurEncodeOptions& o) {
   if (!r.ok) r.message = JPEGLastErrorMessage();
   r.jpeg = sink.Contents();
   return r;
-}
-
-bool OurDecode(const Bytes& jpeg, Image* out, std::string* message, size_t piece) {
-  MemSource src(jpeg, piece);
-  int16_t width = 0, height = 0, colorCode = -1;  // left as it is for two components
-  gJPEGError = 0;
-  Stm* s = JPEGDOpen(src.stm(), &width, &height, &colorCode);
-  *out = Image{};
-  if (s == nullptr) {
-    if (message) *message = JPEGLastErrorMessage();
-    return false;
-  }
-  out->width = static_cast<uint16_t>(width);
-  out->height = static_cast<uint16_t>(height);
-  out->colors = colorCode == 0 ? 3 : colorCode == 1 ? 4 : colorCode == 2 ? 1 : 2;
-  bool ok = true;
-  for (int y = 0; y < out->height; y++) {
-    if (JPEGDFilBuf(s) != 0) {
-      ok = false;
-      break;
-    }
-    out->pixels.insert(out->pixels.end(), s->base, s->base + static_cast<size_t>(out->width) * out->colors);
-  }
-  JPEGDClose(s);
-  if (!ok && message) *message = JPEGLastErrorMessage();
-  return ok;
 }
 
 }  // namespace testing_support

@@ -1,5 +1,5 @@
-// our_codec.h - our own encode and decode filters driven the simplest way,
-// for tests that need a JPEG stream of ours or the pixels back from one.
+// our_codec.h - our own encode filter driven the simplest way, for tests
+// that need a JPEG stream of ours.
 #ifndef JPEG_TESTS_SUPPORT_OUR_CODEC_H
 #define JPEG_TESTS_SUPPORT_OUR_CODEC_H
 
@@ -26,10 +26,6 @@ struct OurEncodeResult {
 // Encodes img through JPEGOpen/StmFWrite/JPEGClose into memory.
 OurEncodeResult OurEncode(const Image& img, const OurEncodeOptions& options = {});
 
-// Decodes jpeg through JPEGDOpen/JPEGDFilBuf/JPEGDClose with the source
-// refilled in pieces of `piece` bytes. Returns false (and the message) on
-// failure; the lines decoded before a failure stay in *out.
-bool OurDecode(const Bytes& jpeg, Image* out, std::string* message = nullptr, size_t piece = 8192);
 
 }  // namespace testing_support
 

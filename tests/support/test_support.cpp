@@ -133,13 +133,6 @@ double Psnr(const Image& a, const Image& b) {
   return Psnr(a.pixels, b.pixels);
 }
 
-int MaxAbsDiff(const Bytes& a, const Bytes& b) {
-  int worst = a.size() == b.size() ? 0 : 256;
-  for (size_t i = 0; i < std::min(a.size(), b.size()); i++)
-    worst = std::max(worst, std::abs(static_cast<int>(a[i]) - b[i]));
-  return worst;
-}
-
 // --- MemSink -----------------------------------------------------------------
 
 MemSink::MemSink(uint16_t bufSize, long failAfter) : buffer_(bufSize), failAfter_(failAfter) {

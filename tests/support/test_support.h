@@ -39,8 +39,6 @@ Image Crop(const Image& img, int width, int height);
 // Peak signal-to-noise ratio over all samples (99 dB for identical inputs).
 double Psnr(const Bytes& a, const Bytes& b);
 double Psnr(const Image& a, const Image& b);
-// Largest absolute sample difference.
-int MaxAbsDiff(const Bytes& a, const Bytes& b);
 
 // A Stm that collects written bytes. bufSize sets the Stm buffer size; when
 // failAfter >= 0, a flush that would take the total past failAfter bytes
