@@ -41,34 +41,29 @@ Bytes Encode(const Image& img, const OurEncodeOptions& o = {}) {
   return r.jpeg;
 }
 
-// One marker segment: marker code, body (after the length field; none for
-// SOI) and the offset just past it.
-struct Segment { int marker; Bytes body; size_t end; };
-
-// The header segments up to and including SOS.
-std::vector<Segment> HeaderSegments(const Bytes& jpeg) {
-  std::vector<Segment> out;
-  for (size_t i = 0; i + 3 < jpeg.size() && jpeg[i] == 0xFF && (out.empty() || out.back().marker != 0xDA);) {
-    const size_t len = jpeg[i + 1] == 0xD8 ? 0 : static_cast<size_t>(jpeg[i + 2] << 8 | jpeg[i + 3]);
-    const long body = static_cast<long>(len ? i + 4 : i + 2), end = static_cast<long>(i + 2 + len);
-    out.push_back({jpeg[i + 1], Bytes(jpeg.begin() + body, jpeg.begin() + end), i + 2 + len});
-    i += 2 + len;
+// The header segments up to and including SOS (marker code, body after the
+// length field; none for SOI), then under marker 0 everything after them.
+std::vector<std::pair<int, Bytes>> Segments(const Bytes& jpeg) {
+  std::vector<std::pair<int, Bytes>> out;
+  size_t i = 0;
+  for (size_t len = 0; i + 3 < jpeg.size() && jpeg[i] == 0xFF && (out.empty() || out.back().first != 0xDA);
+       i += 2 + len) {
+    len = jpeg[i + 1] == 0xD8 ? 0 : static_cast<size_t>(jpeg[i + 2] << 8 | jpeg[i + 3]);
+    const size_t body = len ? i + 4 : i + 2, end = std::min(i + 2 + len, jpeg.size());
+    out.emplace_back(jpeg[i + 1], Bytes(jpeg.begin() + static_cast<long>(body), jpeg.begin() + static_cast<long>(end)));
   }
+  out.emplace_back(0, Bytes(jpeg.begin() + static_cast<long>(std::min(i, jpeg.size())), jpeg.end()));
   return out;
 }
-
-// The body of a header segment; 0xDA's end gives the entropy-coded data and
-// everything after it.
-Bytes SegmentBody(const Bytes& jpeg, int marker, bool scanData = false) {
-  for (const Segment& s : HeaderSegments(jpeg))
-    if (s.marker == marker) return scanData ? Bytes(jpeg.begin() + static_cast<long>(s.end), jpeg.end()) : s.body;
+Bytes SegmentBody(const Bytes& jpeg, int marker) {
+  for (const auto& [code, body] : Segments(jpeg))
+    if (code == marker) return body;
   return {};
 }
-Bytes ScanData(const Bytes& jpeg) { return SegmentBody(jpeg, 0xDA, true); }
 
 // Markers found in the entropy-coded data (0xFF followed by a non-zero byte).
 std::vector<int> ScanMarkers(const Bytes& jpeg) {
-  const Bytes scan = ScanData(jpeg);
+  const Bytes scan = SegmentBody(jpeg, 0);
   std::vector<int> markers;
   for (size_t i = 0; i + 1 < scan.size(); i++)
     if (scan[i] == 0xFF && scan[i + 1] != 0) markers.push_back(scan[++i]);
@@ -236,9 +231,9 @@ TEST(EncoderHeader, LayoutAndRestarts) {
     const Bytes host = !c.lead.empty() && c.lead.back() == 0xE1 ? Bytes{0xFF, 0xE1, 0, 3, 0x55} : Bytes{};
     const Bytes jpeg = Encode(SyntheticImage(17, 150, c.colors), {0.76, c.subsample != 0, false, c.markerMode, host});
     std::vector<int> order, expected = {0xD8}, restarts;
-    for (const Segment& s : HeaderSegments(jpeg)) order.push_back(s.marker);
+    for (const auto& segment : Segments(jpeg)) order.push_back(segment.first);
     expected.insert(expected.end(), c.lead.begin(), c.lead.end());
-    expected.insert(expected.end(), {0xEE, 0xDB, 0xC0, 0xC4, 0xDD, 0xDA});
+    expected.insert(expected.end(), {0xEE, 0xDB, 0xC0, 0xC4, 0xDD, 0xDA, 0});
     ASSERT_EQ(order, expected);
     EXPECT_EQ(SegmentBody(jpeg, 0xDB).size(), 65u * c.tables);
     EXPECT_EQ(SegmentBody(jpeg, 0xEE)[11], c.transform);
@@ -255,17 +250,15 @@ TEST(EncoderHeader, LayoutAndRestarts) {
 // pads with ones before a marker.
 struct BitString {
   Bytes out;
-  int byte = 0, bits = 0;
-  void Put(uint32_t v, int n) {
-    for (int i = n - 1; i >= 0; i--) {
-      byte = byte << 1 | (v >> i & 1);
-      if (++bits < 8) continue;
-      Append(&out, byte == 0xFF ? Bytes{0xFF, 0} : Bytes{static_cast<uint8_t>(byte)});
-      byte = bits = 0;
-    }
-  }
+  std::string bits;  // not yet packed
+  void Put(uint32_t v, int n) { while (n-- > 0) bits += static_cast<char>('0' + (v >> n & 1)); }
   void Marker(int code) {
-    while (bits) Put(1, 1);
+    bits.resize((bits.size() + 7) / 8 * 8, '1');
+    for (size_t i = 0; i < bits.size(); i += 8) {
+      out.push_back(static_cast<uint8_t>(std::stoi(bits.substr(i, 8), nullptr, 2)));
+      if (out.back() == 0xFF) out.push_back(0);
+    }
+    bits.clear();
     Append(&out, {0xFF, static_cast<uint8_t>(code)});
   }
   // The canonical code (ITU-T T.81 C.2) of a symbol in a DHT-style spec.
@@ -303,7 +296,7 @@ TEST(EncoderScan, FlatBlocksCodedExactly) {
     }
     ref.Marker(0xD9);
     const Image flat{16, 16, 1, Bytes(256, static_cast<uint8_t>(v))};
-    EXPECT_EQ(ScanData(Encode(flat, {0.0, false, false, 0, {}})), ref.out) << v;
+    EXPECT_EQ(SegmentBody(Encode(flat, {0.0, false, false, 0, {}}), 0), ref.out) << v;
   }
   BitString ref;
   ref.FlatBlock(dtsbits[6], atsL4, (200 - 128) * 8);
@@ -311,7 +304,7 @@ TEST(EncoderScan, FlatBlocksCodedExactly) {
   for (int b = 0; b < 2; b++) ref.FlatBlock(dtsbits[7], atsC4, 0);  // Cb, Cr
   ref.Marker(0xD9);
   const Image grey{1, 16, 3, Bytes(48, 200)};  // Y 200, Cb Cr 128
-  EXPECT_EQ(ScanData(Encode(grey, {0.0, true, false, 0, {}})), ref.out);
+  EXPECT_EQ(SegmentBody(Encode(grey, {0.0, true, false, 0, {}}), 0), ref.out);
 }
 
 // ---- misuse and failure ----------------------------------------------------------------

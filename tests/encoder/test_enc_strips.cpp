@@ -89,7 +89,7 @@ Planes Feed(DCTState* s, const Bytes& pixels) {
 Bytes Random(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
   Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng() >> 24);
+  std::generate(b.begin(), b.end(), [&] { return static_cast<uint8_t>(rng() >> 24); });
   return b;
 }
 
@@ -216,14 +216,12 @@ TEST(Fill, MirrorsRightEdgeAndBottom) {
 }
 
 // Lines of a two-component image, 8 columns: component 0 gets 100 + y,
-// component 1 base1 + step1 x y + x.
-Bytes TwoComponentLines(int rows, int base1, int step1) {
+// component 1 chroma(y) + x.
+template <class F>
+Bytes TwoComponentLines(int rows, F chroma) {
   Bytes pixels;
-  for (int y = 0; y < rows; y++)
-    for (int x = 0; x < 8; x++) {
-      pixels.push_back(static_cast<uint8_t>(100 + y));
-      pixels.push_back(static_cast<uint8_t>(base1 + step1 * y + x));
-    }
+  for (int i = 0; i < 8 * rows; i++)
+    pixels.insert(pixels.end(), {static_cast<uint8_t>(100 + i / 8), static_cast<uint8_t>(chroma(i / 8) + i % 8)});
   return pixels;
 }
 
@@ -234,7 +232,7 @@ TEST(Fill, KeepsChromaOfShortLastGroup) {
   for (int blend : {0, 1}) {
     for (int rows = 1; rows <= 4; rows++) {
       State st({"42", 2, {1, 1}, {4, 2}, 0, blend, -1, 0, 8, rows});
-      const Planes p = Feed(st.s, TwoComponentLines(rows, 100, 20));
+      const Planes p = Feed(st.s, TwoComponentLines(rows, [](int y) { return 100 + 20 * y; }));
       const int last = 100 + 20 * (rows - 1), third = std::min(last, 140);
       const int line0 = blend && rows >= 2 ? 110 : 100;
       const int line1 = blend ? (third + last + 1) >> 1 : third;
@@ -248,6 +246,7 @@ TEST(Fill, KeepsChromaOfShortLastGroup) {
 // One group of Vmax lines; component 1 holds 12, 63, 132, 243 (plus x),
 // values whose sums make most of the blends' rounding terms matter.
 TEST(Reduction, OneGroupOfEachVmaxAndV) {
+  static const int kValues[4] = {12, 63, 132, 243};
   // Vmax, V, blend, then the component's V lines.
   const int cases[][6] = {{2, 1, 0, 12},         {2, 1, 1, 38},         {3, 1, 0, 63},      {3, 1, 1, 68},
                           {3, 2, 0, 12, 132},    {3, 2, 1, 25, 115},    {4, 1, 0, 63},      {4, 1, 1, 113},
@@ -255,10 +254,7 @@ TEST(Reduction, OneGroupOfEachVmaxAndV) {
                           {4, 3, 1, 12, 98, 243}};
   for (const auto& r : cases) {
     State st({"r", 2, {1, 1}, {r[0], r[1]}, 0, r[2], -1, 0, 8, r[0]});
-    Bytes pixels = TwoComponentLines(r[0], 0, 0);
-    const int values[4] = {12, 63, 132, 243};
-    for (int i = 0; i < 8 * r[0]; i++) pixels[2 * i + 1] += values[i / 8];
-    const Planes p = Feed(st.s, pixels);
+    const Planes p = Feed(st.s, TwoComponentLines(r[0], [](int y) { return kValues[y]; }));
     for (int y = 0; y < r[1]; y++)
       for (int x = 0; x < 8; x++)
         EXPECT_EQ(p.At(1, y, x), r[3 + y] + x) << r[0] << "/" << r[1] << " blend " << r[2];
