@@ -56,11 +56,9 @@ void ExpectDecodesCloseTo(const Bytes& jpeg, const Image& want, double minPsnr) 
   EXPECT_GE(Psnr(ours.image, want), minPsnr);
 }
 
-long FindMarker(const Bytes& jpeg, uint8_t code) {  // offset of FF code, or -1
-  for (size_t i = 0; i + 1 < jpeg.size(); i++) {
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == code) return static_cast<long>(i);
-  }
-  return -1;
+long FindMarker(const Bytes& j, uint8_t code) {  // offset of the first FF code
+  const uint8_t m[] = {0xFF, code};
+  return std::search(j.begin(), j.end(), m, m + 2) - j.begin();
 }
 Bytes Insert(Bytes jpeg, long offset, const Bytes& bytes) {
   jpeg.insert(jpeg.begin() + offset, bytes.begin(), bytes.end());
@@ -70,27 +68,16 @@ Bytes Segment(uint8_t code, const Bytes& body) {  // FF code, length, body
   return Insert(body, 0, {0xFF, code, static_cast<uint8_t>((body.size() + 2) >> 8), static_cast<uint8_t>(body.size() + 2)});
 }
 
-// Rewrites every 8-bit DQT table as a 16-bit one, each quantizer times factor.
-Bytes WidenDQT(const Bytes& jpeg, int factor) {
-  Bytes out(jpeg.begin(), jpeg.begin() + 2);
-  size_t i = 2;
-  for (uint8_t code = 0; code != 0xDA && i + 4 <= jpeg.size();) {  // header segments up to SOS
-    code = jpeg[i + 1];
-    const size_t end = i + 2 + ((jpeg[i + 2] << 8) | jpeg[i + 3]);
-    Bytes body(jpeg.begin() + i + 4, jpeg.begin() + end), wide;
-    for (size_t p = 0; code == 0xDB && p < body.size(); p += 65) {  // 8-bit tables only
-      wide.push_back(static_cast<uint8_t>(0x10 | body[p]));
-      for (int k = 1; k <= 64; k++) {
-        const int q = std::min(body[p + k] * factor, 65535);
-        wide.insert(wide.end(), {static_cast<uint8_t>(q >> 8), static_cast<uint8_t>(q)});
-      }
-    }
-    const Bytes seg = Segment(code, code == 0xDB ? wide : body);
-    out.insert(out.end(), seg.begin(), seg.end());
-    i = end;
+// Rewrites each DQT segment (libjpeg and retina.jpg write one 8-bit table per
+// segment, the segments in a row) as a 16-bit table, each quantizer times factor.
+Bytes WidenDQT(Bytes j, int factor) {
+  for (long i = FindMarker(j, 0xDB); j[i + 1] == 0xDB; i += 2 + 2 + 1 + 128) {
+    Bytes wide = {0xFF, 0xDB, 0, 2 + 1 + 128, static_cast<uint8_t>(0x10 | j[i + 4])};
+    for (int k = 1; k <= 64; k++) wide.insert(wide.end(), {static_cast<uint8_t>(j[i + 4 + k] * factor >> 8), static_cast<uint8_t>(j[i + 4 + k] * factor)});
+    j.erase(j.begin() + i, j.begin() + i + 2 + 67);
+    j.insert(j.begin() + i, wide.begin(), wide.end());
   }
-  out.insert(out.end(), jpeg.begin() + i, jpeg.end());
-  return out;
+  return j;
 }
 
 // Odd-sized synthetic images when `image` is "".
@@ -196,16 +183,13 @@ TEST(BadStreams, FailWithTheirMessageAtAnyPieceSize) {
       {"cut_in_first_strip", [] { return Cut(kDataStart + 40); }, true, "Source EOF in 8x8 block no. "},
       {"cut_in_later_strip", [] { return Cut(-300); }, false, "Source EOF in 8x8 block no. "},
       {"eoi_in_later_strip", [] { return Cut(-300, kEOI); }, false, "Illegal JPEG marker 0xD9 in MCU"},
-      {"bad_huffman_code", [] { return Insert(Base(), kDataStart, {0xFF, 0, 0xFF, 0, 0xFF, 0}); }, true,
-       "Bad Huffcodes in 8x8 block no. 0"},
+      {"bad_huffman_code", [] { return Insert(Base(), kDataStart, {0xFF, 0, 0xFF, 0, 0xFF, 0}); }, true, "Bad Huffcodes in 8x8 block no. 0"},
       {"sos_length_short", [] { return Patched(0xDA, 3, -1); }, true, "218 marker segment length is too short"},
       {"dht_length_short", [] { return Patched(0xC4, 3, -1); }, true, "196 marker segment length is too short"},
-      {"rst_in_data_without_dri", [] { return Insert(Base(), Base().size() - 300, {0xFF, 0xD3}); }, false,
-       "Unexpected JPEG RST3 marker in MCU"},
+      {"rst_in_data_without_dri", [] { return Insert(Base(), Base().size() - 300, {0xFF, 0xD3}); }, false, "Unexpected JPEG RST3 marker in MCU"},
       {"rst_between_segments", [] { return Insert(Base(), FindMarker(Base(), 0xC4), {0xFF, 0xD0}); }, true,
        "Non-baseline or invalid marker code = 208"},
-      {"other_marker_where_restart_is_due", [] { return Patched(0xD0, 1, 0xFE, Base(false, false, 2)); }, true,
-       "Illegal JPEG marker 0xFE in MCU"},
+      {"other_marker_where_restart_is_due", [] { return Patched(0xD0, 1, 0xFE, Base(false, false, 2)); }, true, "Illegal JPEG marker 0xFE in MCU"},
       {"qtable_used_not_defined", [] { return Patched(0xDB, 69 + 4, 0x02); }, true, "QTable 1 used but not defined"},
       {"second_scan", [] { const Bytes j = Base(); return Cut(-2, Bytes(j.begin() + FindMarker(j, 0xDA), j.end())); }, false,
        "Streams with more than one scan are not supported"},
@@ -235,10 +219,11 @@ TEST(Corpus, SeedsDecodeAndCrashInputsEndCleanly) {
     for (const auto& e : fs::directory_iterator(seeds ? fs::path(JPEG_FUZZ_CORPUS_DIR) / "jpeg_decode" : fs::path(__FILE__).parent_path() / "crashes")) {
       const Bytes input = ReadFileBytes(e.path().string());
       const size_t p = input.at(0), step = (p >> 2) + 1;
-      const MemSource::PieceFn patterns[] = {[](size_t) -> size_t { return 4096; }, [=](size_t) { return step; },
-                                             [=](size_t k) -> size_t { return k % 2 ? step : 1; },
-                                             [=](size_t k) -> size_t { return 1 + (k * 2654435761u + p) % 97; }};
-      const DecodeResult r = Decode(Bytes(input.begin() + 1, input.end()), 0, patterns[p & 3], static_cast<int16_t>(p & 0x40 ? 100 : 0));
+      const auto pieces = [=](size_t k) -> size_t {  // the fuzz target's four refill patterns
+        const size_t sizes[] = {4096, step, k % 2 ? step : 1, 1 + (k * 2654435761u + p) % 97};
+        return sizes[p & 3];
+      };
+      const DecodeResult r = Decode(Bytes(input.begin() + 1, input.end()), 0, pieces, static_cast<int16_t>(p & 0x40 ? 100 : 0));
       EXPECT_TRUE(r.complete || (!seeds && !r.message.empty())) << e.path().filename() << ": " << r.message;
       files++;
     }
