@@ -52,8 +52,7 @@ DecodeResult Decode(const Bytes& jpeg, size_t pieceSize = 8192, MemSource::Piece
 void ExpectDecodesCloseTo(const Bytes& jpeg, const Image& want, double minPsnr) {
   const DecodeResult ours = Decode(jpeg);
   ASSERT_TRUE(ours.complete) << ours.message;
-  ASSERT_EQ(ours.image.width * ours.image.colors, want.width * want.colors);
-  EXPECT_GE(Psnr(ours.image, want), minPsnr);
+  EXPECT_GE(Psnr(ours.image, want), minPsnr);  // 0 when the geometry differs
 }
 
 long FindMarker(const Bytes& j, uint8_t code) {  // offset of the first FF code
@@ -73,7 +72,7 @@ Bytes Segment(uint8_t code, const Bytes& body) {  // FF code, length, body
 Bytes WidenDQT(Bytes j, int factor) {
   for (long i = FindMarker(j, 0xDB); j[i + 1] == 0xDB; i += 2 + 2 + 1 + 128) {
     Bytes wide = {0xFF, 0xDB, 0, 2 + 1 + 128, static_cast<uint8_t>(0x10 | j[i + 4])};
-    for (int k = 1; k <= 64; k++) wide.insert(wide.end(), {static_cast<uint8_t>(j[i + 4 + k] * factor >> 8), static_cast<uint8_t>(j[i + 4 + k] * factor)});
+    for (int k = 5; k <= 68; k++) wide.insert(wide.end(), {static_cast<uint8_t>(j[i + k] * factor >> 8), static_cast<uint8_t>(j[i + k] * factor)});
     j.erase(j.begin() + i, j.begin() + i + 2 + 67);
     j.insert(j.begin() + i, wide.begin(), wide.end());
   }
@@ -100,7 +99,7 @@ TEST(GoodStreams, OurLayoutsRoundTrip) {
 }
 
 // As written, and with 16-bit quantization tables (quantizers as written and
-// multiplied past 255). Options: quality, luma sampling, restarts in MCUs or rows, optimized.
+// multiplied past 255). Colors 0: the file itself. Options: quality, luma sampling, restarts in MCUs or rows, optimized.
 TEST(GoodStreams, LibjpegLayoutsCloseToLibjpeg) {
   const struct { const char* image; int colors; LibjpegOptions options; } cases[] = {
       {"camera.pgm", 1, {75, 1, 1}}, {"astronaut.ppm", 3, {75, 1, 1}}, {"astronaut.ppm", 3, {75, 2, 1}},
@@ -109,10 +108,9 @@ TEST(GoodStreams, LibjpegLayoutsCloseToLibjpeg) {
       {"coffee.ppm", 3, {75, 2, 2, 7}}, {"camera.pgm", 1, {75, 1, 1, 1}}, {"astronaut.ppm", 3, {75, 2, 2, 0, 1}},
       {"coffee.ppm", 3, {75, 1, 1, 0, 3}}, {"astronaut.ppm", 3, {75, 2, 2, 0, 0, true}},
       {"camera.pgm", 1, {75, 1, 1, 0, 0, true}}, {"coffee.ppm", 3, {10}}, {"coffee.ppm", 3, {50}},
-      {"coffee.ppm", 3, {90}}, {"coffee.ppm", 3, {100, 1, 1}}, {"camera.pgm", 1, {100, 1, 1}}, {"retina.jpg", 3, {}}};
+      {"coffee.ppm", 3, {90}}, {"coffee.ppm", 3, {100, 1, 1}}, {"camera.pgm", 1, {100, 1, 1}}, {"retina.jpg", 0, {}}};
   for (const auto& c : cases) {
-    const bool file = std::string(c.image).find(".jpg") != std::string::npos;
-    const Bytes jpeg = file ? ReadFileBytes(TestdataPath(c.image)) : LibjpegEncode(Load(c.image, c.colors), c.options);
+    const Bytes jpeg = c.colors ? LibjpegEncode(Load(c.image, c.colors), c.options) : ReadFileBytes(TestdataPath(c.image));
     for (int wide : {0, 1, 3}) {
       SCOPED_TRACE(std::string(c.image) + " quality " + std::to_string(c.options.quality) + " widened " + std::to_string(wide));
       const Bytes j = wide ? WidenDQT(jpeg, wide) : jpeg;
@@ -128,10 +126,8 @@ TEST(GoodStreams, LibjpegLayoutsCloseToLibjpeg) {
 // The count a fill sets is the width hint times the colours, never above the
 // line, never past what the 16-bit count holds.
 TEST(GoodStreams, AnyPieceSizeSameLinesAndHintSetsCount) {
-  LibjpegOptions restarts;
-  restarts.quality = 95, restarts.restartInterval = 3, restarts.optimize = true;
   std::mt19937 rng(5);
-  for (const LibjpegOptions& o : {LibjpegOptions{}, restarts}) {
+  for (const LibjpegOptions& o : {LibjpegOptions{}, LibjpegOptions{95, 2, 2, 3, 0, true}}) {  // restarts, optimized tables
     const Bytes jpeg = LibjpegEncode(SyntheticImage(61, 37, 3, 11), o);
     const DecodeResult whole = Decode(jpeg);
     for (size_t n : {1, 2, 3, 7, 0}) {  // 0: random sizes 1..40
@@ -151,9 +147,7 @@ TEST(GoodStreams, AnyPieceSizeSameLinesAndHintSetsCount) {
 
 Bytes Base(bool progressive = false, bool arithmetic = false, int restart = 0) {
   static const Image img = SyntheticImage(160, 128, 3, 21);
-  LibjpegOptions o;
-  o.progressive = progressive, o.arithmetic = arithmetic, o.restartInterval = restart;
-  return LibjpegEncode(img, o);
+  return LibjpegEncode(img, {75, 2, 2, restart, 0, false, progressive, arithmetic});
 }
 // j with the byte at (first marker `code`) + offset set to value, or decreased by one.
 Bytes Patched(uint8_t code, long offset, int value, Bytes j = Base()) {
@@ -168,7 +162,6 @@ Bytes Cut(long length, const Bytes& tail = {}) {
   return Insert(j, j.size(), tail);
 }
 const long kDataStart = FindMarker(Base(), 0xDA) + 14;  // after a three-component SOS
-const Bytes kEOI = {0xFF, 0xD9};
 
 // One-byte pieces make the end of data arrive on the slow path.
 TEST(BadStreams, FailWithTheirMessageAtAnyPieceSize) {
@@ -178,11 +171,11 @@ TEST(BadStreams, FailWithTheirMessageAtAnyPieceSize) {
       {"arithmetic", [] { return Base(false, true); }, true, "Non-baseline or invalid marker code = 201"},
       {"precision12", [] { return Patched(0xC0, 4, 12); }, true, "Frame spec precision not 8"},
       {"soi_eoi", [] { return Bytes{0xFF, 0xD8, 0xFF, 0xD9}; }, true, "Failed to understand file format"},
-      {"tables_then_eoi", [] { return Cut(FindMarker(Base(), 0xDA), kEOI); }, true, "Failed to understand file format"},
+      {"tables_then_eoi", [] { return Cut(FindMarker(Base(), 0xDA), {0xFF, 0xD9}); }, true, "Failed to understand file format"},
       {"cut_in_dht", [] { return Cut(FindMarker(Base(), 0xC4) + 10); }, true, "Source EOF during marker"},
       {"cut_in_first_strip", [] { return Cut(kDataStart + 40); }, true, "Source EOF in 8x8 block no. "},
       {"cut_in_later_strip", [] { return Cut(-300); }, false, "Source EOF in 8x8 block no. "},
-      {"eoi_in_later_strip", [] { return Cut(-300, kEOI); }, false, "Illegal JPEG marker 0xD9 in MCU"},
+      {"eoi_in_later_strip", [] { return Cut(-300, {0xFF, 0xD9}); }, false, "Illegal JPEG marker 0xD9 in MCU"},
       {"bad_huffman_code", [] { return Insert(Base(), kDataStart, {0xFF, 0, 0xFF, 0, 0xFF, 0}); }, true, "Bad Huffcodes in 8x8 block no. 0"},
       {"sos_length_short", [] { return Patched(0xDA, 3, -1); }, true, "218 marker segment length is too short"},
       {"dht_length_short", [] { return Patched(0xC4, 3, -1); }, true, "196 marker segment length is too short"},

@@ -18,7 +18,7 @@ using Block = std::vector<int32_t>;  // 65 entries: natural order + discard slot
 
 double C(int x, int u) { return (u == 0 ? std::sqrt(0.5) : 1.0) * std::cos((2 * x + 1) * u * M_PI / 16); }
 
-// The separable T.81 A.3.3 transform: forward on level-shifted samples, or
+// The T.81 A.3.3 transform: forward on level-shifted samples, or
 // inverse (then +128, rounded and clamped).
 void Reference(const double* in, double* out, bool inverse) {
   for (int a = 0; a < 64; ++a) {
@@ -49,8 +49,8 @@ void ExpectExtentIndependent(const Block& block, int c, int r) {
 }
 
 // Within 1 of the double reference on blocks from quantizing 8-bit samples
-// (noise, gradients, flat, flat black and white) at qualities 10..100, dequantized with
-// DCTDScaleQT multipliers the way the block decoder does it.
+// (noise, gradients, flat incl. black and white) at qualities 10..100,
+// dequantized with DCTDScaleQT multipliers the way the block decoder does it.
 TEST(InverseDCT, WithinOneOfDoubleReferenceAndExtentIndependent) {
   std::mt19937 rng(1234);
   for (int quality = 10; quality <= 100; quality += 15) {

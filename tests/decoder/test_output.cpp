@@ -16,10 +16,8 @@
 
 namespace {
 
-struct Geometry {
-  int colors, columns, transform;  // transform: colorTransform before DCTInitCommon
-  std::vector<int> h, v;
-};
+// transform: colorTransform before DCTInitCommon; h, v: each component's sampling factors.
+struct Geometry { int colors, columns, transform; std::vector<int> h, v; };
 
 struct LineState {
   explicit LineState(const Geometry& g) : st_(DCTFirstInit()) {
@@ -60,14 +58,10 @@ struct LineState {
 
 TEST(OutputColour, YCbCrAndYcckExamplesOnBothPaths) {
   const struct { std::vector<int> in; std::vector<uint8_t> out; } cases[] = {
-      {{128, 128, 128}, {128, 128, 128}}, {{255, 128, 128}, {255, 255, 255}},
-      {{0, 0, 0}, {0, 135, 0}},           // R and B negative, clamped
-      {{255, 255, 255}, {255, 121, 255}}, // R and B above 255
-      {{100, 200, 50}, {0, 131, 228}},    // only R clamped
-      {{76, 85, 255}, {254, 0, 0}},       // G and B exactly 0
-      {{128, 128, 128, 77}, {127, 127, 127, 77}}, {{255, 128, 128, 0}, {0, 0, 0, 0}},
-      {{0, 128, 128, 255}, {255, 255, 255, 255}}, {{76, 85, 255, 9}, {1, 255, 255, 9}},  // YCCK: 255 - RGB
-  };
+      {{128, 128, 128}, {128, 128, 128}}, {{255, 128, 128}, {255, 255, 255}}, {{0, 0, 0}, {0, 135, 0}},  // R, B below 0
+      {{255, 255, 255}, {255, 121, 255}}, {{100, 200, 50}, {0, 131, 228}}, {{76, 85, 255}, {254, 0, 0}},  // above 255; R only; G, B at 0
+      {{128, 128, 128, 77}, {127, 127, 127, 77}}, {{255, 128, 128, 0}, {0, 0, 0, 0}},  // YCCK: 255 - RGB, K as it is
+      {{0, 128, 128, 255}, {255, 255, 255, 255}}, {{76, 85, 255, 9}, {1, 255, 255, 9}}};
   for (const auto& c : cases) {
     const int colors = static_cast<int>(c.in.size());
     for (bool general : {false, true}) {
@@ -75,8 +69,7 @@ TEST(OutputColour, YCbCrAndYcckExamplesOnBothPaths) {
       if (general) ls.st_->hFastMode = 0;
       ls.Fill([&](int comp, int) { return c.in[comp]; });
       const auto line = ls.Lines(0);
-      EXPECT_EQ(std::vector<uint8_t>(line.begin(), line.begin() + colors), c.out)
-          << c.in[0] << "," << c.in[1] << "," << c.in[2] << (general ? " general" : " fast");
+      EXPECT_EQ(std::vector<uint8_t>(line.begin(), line.begin() + colors), c.out) << "case " << &c - cases << (general ? " general" : " fast");
     }
   }
 }
