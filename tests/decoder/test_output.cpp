@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -15,13 +16,10 @@
 
 namespace {
 
-struct Geometry {
-  int colors, columns, transform;  // transform: colorTransform before DCTInitCommon
-  std::vector<int> h, v;
-};
+// transform: colorTransform before DCTInitCommon; h, v: each component's sampling factors.
+struct Geometry { int colors, columns, transform; std::vector<int> h, v; };
 
-class LineState {
- public:
+struct LineState {
   explicit LineState(const Geometry& g) : st_(DCTFirstInit()) {
     st_->Colors = st_->outputColors = st_->frameColors = static_cast<int16_t>(g.colors);
     st_->Columns = g.columns, st_->Rows = 64, st_->colorTransform = g.transform, st_->allowOversizedMCU = 1;
@@ -38,8 +36,6 @@ class LineState {
     st_->lineBuffer = line_.data();
   }
   ~LineState() { DCTfree(st_), std::free(st_); }
-  LineState(const LineState&) = delete;
-  LineState& operator=(const LineState&) = delete;
 
   // `count` lines from line k of the strip on, in the driver's order (8 x maxV lines).
   std::vector<uint8_t> Lines(int k, int count = 1) {
@@ -50,8 +46,7 @@ class LineState {
     }
     return all;
   }
-  template <typename Fn>
-  void Fill(Fn sample) {  // sample(comp, row) -> byte, for every strip byte
+  void Fill(const std::function<int(int, int)>& sample) {  // sample(comp, row) -> byte, for every strip byte
     for (int i = 0; i < st_->Colors; ++i) {
       for (size_t k = 0; k < strips[i].size(); ++k) strips[i][k] = static_cast<uint8_t>(sample(i, k / st_->components[i].stripWidth));
     }
@@ -63,14 +58,10 @@ class LineState {
 
 TEST(OutputColour, YCbCrAndYcckExamplesOnBothPaths) {
   const struct { std::vector<int> in; std::vector<uint8_t> out; } cases[] = {
-      {{128, 128, 128}, {128, 128, 128}}, {{255, 128, 128}, {255, 255, 255}},
-      {{0, 0, 0}, {0, 135, 0}},           // R and B negative, clamped
-      {{255, 255, 255}, {255, 121, 255}}, // R and B above 255
-      {{100, 200, 50}, {0, 131, 228}},    // only R clamped
-      {{76, 85, 255}, {254, 0, 0}},       // G and B exactly 0
-      {{128, 128, 128, 77}, {127, 127, 127, 77}}, {{255, 128, 128, 0}, {0, 0, 0, 0}},
-      {{0, 128, 128, 255}, {255, 255, 255, 255}}, {{76, 85, 255, 9}, {1, 255, 255, 9}},  // YCCK: 255 - RGB
-  };
+      {{128, 128, 128}, {128, 128, 128}}, {{255, 128, 128}, {255, 255, 255}}, {{0, 0, 0}, {0, 135, 0}},  // R, B below 0
+      {{255, 255, 255}, {255, 121, 255}}, {{100, 200, 50}, {0, 131, 228}}, {{76, 85, 255}, {254, 0, 0}},  // above 255; R only; G, B at 0
+      {{128, 128, 128, 77}, {127, 127, 127, 77}}, {{255, 128, 128, 0}, {0, 0, 0, 0}},  // YCCK: 255 - RGB, K as it is
+      {{0, 128, 128, 255}, {255, 255, 255, 255}}, {{76, 85, 255, 9}, {1, 255, 255, 9}}};
   for (const auto& c : cases) {
     const int colors = static_cast<int>(c.in.size());
     for (bool general : {false, true}) {
@@ -78,21 +69,19 @@ TEST(OutputColour, YCbCrAndYcckExamplesOnBothPaths) {
       if (general) ls.st_->hFastMode = 0;
       ls.Fill([&](int comp, int) { return c.in[comp]; });
       const auto line = ls.Lines(0);
-      EXPECT_EQ(std::vector<uint8_t>(line.begin(), line.begin() + colors), c.out)
-          << c.in[0] << "," << c.in[1] << "," << c.in[2] << (general ? " general" : " fast");
+      EXPECT_EQ(std::vector<uint8_t>(line.begin(), line.begin() + colors), c.out) << "case " << &c - cases << (general ? " general" : " fast");
     }
   }
 }
 
-TEST(OutputUpsampling, ThirdsAndQuarters) {
-  LineState thirds({2, 3, 0, {3, 2}, {1, 1}});  // Hmax 3, H 2: the middle pixel is the rounded mean
-  thirds.strips[1][0] = 10, thirds.strips[1][1] = 21;
-  const auto t = thirds.Lines(0);
-  EXPECT_EQ(std::vector<int>({t[1], t[3], t[5]}), std::vector<int>({10, 16, 21}));
-  LineState quarters({2, 4, 0, {4, 3}, {1, 1}});
-  quarters.strips[1][0] = 10, quarters.strips[1][1] = 20, quarters.strips[1][2] = 30;
-  const auto q = quarters.Lines(0);
-  EXPECT_EQ(std::vector<int>({q[1], q[3], q[5], q[7]}), std::vector<int>({10, 20, 20, 30}));
+TEST(OutputUpsampling, ThirdsAndQuarters) {  // Hmax 3 over H 2: the middle pixel is the rounded mean
+  const struct { int hMax, h; std::vector<int> in, out; } cases[] = {{3, 2, {10, 21}, {10, 16, 21}}, {4, 3, {10, 20, 30}, {10, 20, 20, 30}}};
+  for (const auto& c : cases) {
+    LineState ls({2, c.hMax, 0, {c.hMax, c.h}, {1, 1}});
+    std::copy(c.in.begin(), c.in.end(), ls.strips[1].begin());
+    const auto line = ls.Lines(0);
+    for (int x = 0; x < c.hMax; ++x) EXPECT_EQ(line[2 * x + 1], c.out[x]) << c.hMax << " over " << c.h << ", x " << x;
+  }
 }
 
 // maxV 4 with only component 0 at full vertical resolution: later lines of
