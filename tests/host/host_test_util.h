@@ -1,6 +1,6 @@
 // host_test_util.h - what the host-layer tests share: marker segments to
 // splice into JPEG data, a host stream that fails on command, temporary
-// files, and whole images written or read through the JPEG streams.
+// files, and whole images written through the JPEG write stream.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@ namespace host_test {
 
 using testing_support::Bytes;
 using testing_support::Image;
+using testing_support::SyntheticImage;
 
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -102,14 +103,4 @@ inline Bytes Encode(const Image& img, int32_t quality, bool ascii85) {
   stream->Free();
   return target.Contents();
 }
-// Starts stream, reads every line and stops it; info receives the header.
-inline Image ReadImage(TJPEGReadStream* stream, bool ascii85, JPEGReadInfo* info) {
-  stream->StartJPEG(info, ascii85);
-  Image img{info->width, info->height, info->colors, Bytes(size_t{1} * info->height * stream->fLineBytes)};
-  for (int y = 0; y < img.height; y++)
-    stream->GetJPEGRaster(reinterpret_cast<char*>(img.pixels.data()) + y * stream->fLineBytes);
-  stream->StopJPEG();
-  return img;
-}
-
 }  // namespace host_test

@@ -8,16 +8,10 @@
 
 using namespace host_test;
 using testing_support::LibjpegEncode;
-using testing_support::SyntheticImage;
 
-namespace {
-
-JPEGThumbHandle Open(const Bytes& jpeg, short* w, short* h, short* c) {
-  const long length = static_cast<long>(jpeg.size());
-  return StartJPEGDecompress(reinterpret_cast<const char*>(jpeg.data()), length, w, h, c);
+static JPEGThumbHandle Open(const Bytes& jpeg, short* w, short* h, short* c) {
+  return StartJPEGDecompress(reinterpret_cast<const char*>(jpeg.data()), static_cast<long>(jpeg.size()), w, h, c);
 }
-
-}  // namespace
 
 // Data cut inside the scan gives the lines the filter gives; the rest of the
 // caller's buffer keeps its old contents.
@@ -31,11 +25,12 @@ TEST(Thumbnail, DecodesLikeTheFilterNeverPastTheLine) {
       {testing_support::ReadFileBytes(testing_support::TestdataPath("retina.jpg")), 3},
       {Bytes(rgb.begin(), rgb.begin() + static_cast<long>(rgb.size() / 2)), 3},
   };
+  short w = 0, h = 0, c = 0;
   for (const auto& [jpeg, colors] : cases) {
-    short w = 0, h = 0, c = 0;
     JPEGThumbHandle t = Open(jpeg, &w, &h, &c);
     ASSERT_TRUE(t != nullptr && c == colors) << colors;
     const int decoded = w * c, stride = decoded + 3;  // the caller's lines are longer
+    EXPECT_EQ(GetJPEGData(t, nullptr, 0, static_cast<short>(stride)), 1);  // zero lines: nothing touched
     Bytes got(size_t{1} * stride * h, 0x77), expected;
     for (int y = 0; y < h; y += 7)  // batches of 7 lines, the last one shorter
       EXPECT_EQ(GetJPEGData(t, reinterpret_cast<char*>(&got[size_t{1} * y * stride]),
@@ -53,19 +48,9 @@ TEST(Thumbnail, DecodesLikeTheFilterNeverPastTheLine) {
     expected.resize(got.size(), 0x77);
     EXPECT_TRUE(got == expected) << "colours " << colors;
   }
-}
-
-TEST(Thumbnail, NullHandleZeroLinesNoHeader) {
-  char buffer[4] = {1, 2, 3, 4};
+  char buffer[4];
   EXPECT_EQ(GetJPEGData(nullptr, buffer, 1, 4), 0);
   CloseJPEG(nullptr);
-  const Bytes jpeg = LibjpegEncode(SyntheticImage(16, 16, 3));
-  short w, h, c;
-  EXPECT_EQ(Open(Bytes(&jpeg[0], &jpeg[100]), &w, &h, &c), nullptr);  // no complete header
+  EXPECT_EQ(Open(Bytes(&rgb[0], &rgb[100]), &w, &h, &c), nullptr);  // no complete header
   EXPECT_EQ(StartJPEGDecompress(nullptr, 10, &w, &h, &c), nullptr);
-  JPEGThumbHandle t = Open(jpeg, &w, &h, &c);
-  EXPECT_EQ(GetJPEGData(t, buffer, 0, 4), 1);
-  EXPECT_EQ(GetJPEGData(t, nullptr, 0, 4), 1);
-  EXPECT_EQ(buffer[0], 1);
-  CloseJPEG(t);
 }
