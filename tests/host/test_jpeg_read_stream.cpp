@@ -11,7 +11,6 @@
 
 #include "host_test_util.h"
 
-using namespace host_test;
 
 namespace {
 
@@ -31,10 +30,8 @@ Bytes Orlyx(uint16_t dpi, const Bytes& resources) {  // dpi as 16.16, 4 reserved
 
 TEST(HostFramework, FailureCodesStreamsAndHandles) {
   // Foreign exceptions have codes too, and a failure must never read as success.
-  const std::pair<void (*)(), int16_t> cases[] = {{[] { Failure(-43, 7); }, -43},
-                                                  {[] { throw std::bad_alloc(); }, kHostNoMemory},
-                                                  {[] { throw 42; }, kHostIOError},
-                                                  {[] { Failure(0, 0); }, kHostIOError}};
+  const std::pair<void (*)(), int16_t> cases[] = {{[] { Failure(-43, 7); }, -43}, {[] { throw 42; }, kHostIOError},
+      {[] { throw std::bad_alloc(); }, kHostNoMemory}, {[] { Failure(0, 0); }, kHostIOError}};
   for (const auto& [body, code] : cases) {
     TryBlock handled, passed;
     EXPECT_TRUE(handled.Try(body).Catch(1));
@@ -47,7 +44,7 @@ TEST(HostFramework, FailureCodesStreamsAndHandles) {
   memory.GetBytes(3, buf);  // the failed read consumed nothing
   EXPECT_EQ(Bytes(buf, buf + 3), (Bytes{1, 2, 3}));
 
-  TFile folder(::testing::TempDir()), missing(TempFile("none/missing"));
+  TFile folder(::testing::TempDir()), missing(::testing::TempDir() + "none/missing");
   TFileStream a, b, c;
   EXPECT_EQ(FailureCode([&] { a.IFileStream(&missing, TFileStream::kWriteMode); }), kHostFileNotFound);
   EXPECT_EQ(FailureCode([&] { b.IFileStream(&folder, TFileStream::kReadMode); }), kHostIOError);
@@ -69,18 +66,14 @@ TEST(HostFramework, FailureCodesStreamsAndHandles) {
 TEST(ReadStream, ResolutionAndResourcesFromSegmentsNeverPastTheLine) {
   const Bytes a = ResourceBytes(32000, 1), b = ResourceBytes(1, 2), old = ResourceBytes(500, 3);
   const std::tuple<Bytes, int32_t, Bytes> cases[] = {
-      {JFIF(1, 300), 300 << 16, Bytes()},
-      {JFIF(2, 118), 19642450, {}},  // dots per cm
-      {JFIF(1, 40000), 0, {}},       // past 16.16
-      {Cat({JFIF(1, 300), Storm(150)}), 300 << 16, {}},
-      {Cat({JFIF(0, 300), Storm(150)}), 150 << 16, {}},  // JFIF units 0: aspect ratio only
+      {JFIF(1, 300), 300 << 16, Bytes()}, {JFIF(2, 118), 19642450, {}}, {JFIF(1, 40000), 0, {}},  // cm, past 16.16
+      {Cat({JFIF(1, 300), Storm(150)}), 300 << 16, {}}, {Cat({JFIF(0, 300), Storm(150)}), 150 << 16, {}},  // units 0
       {Cat({Storm(150), JFIF(1, 96)}), 96 << 16, {}},
       {Cat({Storm(10000), Storm(150, 0xED, {9, 9, 0}), Storm(150, 0xEC)}), 0, {}},  // range, length, marker
       {Cat({JFIF(1, 300), Orlyx(72, old)}), 72 << 16, old},
       {Cat({JFIF(1, 300), Piece(a), Piece(b)}), 300 << 16, Cat({a, b})},
       {Cat({Piece({}), Piece(b, 0xFE)}), 0, {}},  // empty piece, comment segment
-      {Cat({Orlyx(0, old), Piece(b)}), 0, Cat({old, b})},
-      {Cat({Piece(b), Orlyx(0, old)}), 0, b},
+      {Cat({Orlyx(0, old), Piece(b)}), 0, Cat({old, b})}, {Cat({Piece(b), Orlyx(0, old)}), 0, b},
   };
   for (const auto& [segments, resolution, resources] : cases) {
     TMemoryStream source(SmallJpeg(segments));
@@ -100,27 +93,35 @@ TEST(ReadStream, ResolutionAndResourcesFromSegmentsNeverPastTheLine) {
   }
 }
 
-TEST(ReadStream, FailuresGiveTheirCodeAndLeaveNothingBehind) {
-  const Image img = testing_support::LoadTestImage("astronaut.ppm");
-  const Bytes jpeg = Encode(img, 6, false), text = Encode(img, 6, true);
-  ASSERT_GT(jpeg.size(), 3u * 8192);  // the stream reads pieces of 8192 bytes
+// Host streams failing while writing or reading (or running out) give the
+// caller their code, whatever it is, and leave nothing behind.
+TEST(HostStreams, FailuresGiveTheirCodeBothWaysAndLeaveNothingBehind) {
+  const Image img = testing_support::LoadTestImage("astronaut.ppm");  // many writes and reads
+  TFile full("/dev/full");  // a real file on a full disk
+  for (const auto& [ascii85, failingWrite] : {std::pair{0, 1}, {1, 1}, {0, 5}, {1, 2}, {0, -1}}) {
+    const int16_t code = failingWrite < 0 ? kHostDiskFull : failingWrite == 1 ? kHostIOError : -5002;
+    FailingStream target({}, failingWrite, code);
+    TJPEGWriteStream* stream = failingWrite < 0 ? MakeJPEGWriteFileStream(&full) : MakeJPEGWriteFolioprintStream(&target);
+    EXPECT_EQ(FailureCode([&, a85 = ascii85] { WriteImage(stream, img, Options(img, 6), a85); }), code) << failingWrite;
+    EXPECT_EQ(stream->fError, code);
+    stream->Free();
+  }
+  const Bytes jpeg = Encode(img, 6, false), text = Encode(img, 6, true);  // read in pieces of 8192 bytes
   const Bytes cut(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() * 2 / 3));
   const std::tuple<Bytes, bool, int, int16_t> cases[] = {  // data, ASCII85, failing read (0 none), code
       {Bytes(), false, 0, kHostCodecError},  {cut, false, 0, kHostCodecError}, {jpeg, false, 1, -5001},
       {jpeg, false, 3, kHostIOError}, {text, true, 1, -5001},           {text, true, 2, -5001},
   };
   for (const auto& [data, ascii85, failingRead, code] : cases) {
-    SCOPED_TRACE(testing::Message() << data.size() << " bytes, read " << failingRead);
     FailingStream source(data, failingRead, code);
     TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(&source);
     JPEGReadInfo info{};
     int lines = 0;
-    EXPECT_EQ(FailureCode([&, a85 = ascii85] {
-                stream->StartJPEG(&info, a85);
-                std::vector<char> line(static_cast<size_t>(stream->fLineBytes));
-                for (; lines < info.height; lines++) stream->GetJPEGRaster(line.data());
-              }),
-              code);
+    const int16_t raised = FailureCode([&, a85 = ascii85] {
+      stream->StartJPEG(&info, a85);
+      for (std::vector<char> line(stream->fLineBytes); lines < info.height; lines++) stream->GetJPEGRaster(line.data());
+    });
+    EXPECT_EQ(raised, code) << data.size() << " bytes, read " << failingRead;
     // Running out is a codec failure with the codec's reason; -39 stays in fError.
     EXPECT_EQ(stream->fError, code == kHostCodecError ? int16_t{kHostEndOfFile} : code);
     EXPECT_TRUE(code != kHostCodecError || std::string(JPEGLastErrorMessage()).rfind("Source EOF", 0) == 0);
@@ -139,7 +140,8 @@ TEST(ReadStream, FailuresGiveTheirCodeAndLeaveNothingBehind) {
 // resources, never unwind through the codec, leak nothing, and leave a stream
 // that still works (the write stream's spooling: see the write stream tests).
 TEST(HostStreams, AllocationFailuresFailCleanly) {
-  TFile in(testing_support::TestdataPath("retina.jpg")), out(TempFile("alloc.jpg")), missing(TempFile("missing"));
+  const std::string dir = ::testing::TempDir();
+  TFile in(testing_support::TestdataPath("retina.jpg")), out(dir + "jpeg_alloc.jpg"), missing(dir + "none/missing");
   auto refused = [](int allowed, const std::function<void()>& make) {
     HostRefuseObjectAllocationAfter(allowed);
     return FailureCode(make);

@@ -6,7 +6,6 @@
 #include "host_test_util.h"
 #include "jpeg_filters.h"
 
-using namespace host_test;
 using testing_support::LibjpegEncode;
 
 static JPEGThumbHandle Open(const Bytes& jpeg, short* w, short* h, short* c) {
