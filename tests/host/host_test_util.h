@@ -82,11 +82,3 @@ inline void WriteImage(TJPEGWriteStream* stream, const Image& img, const JPEGWri
   WriteLines(stream, img, img.height);
   stream->StopJPEG();
 }
-// img written at quality through a write stream into memory.
-inline Bytes Encode(const Image& img, int32_t quality, bool ascii85) {
-  TMemoryStream target;
-  TJPEGWriteStream* stream = MakeJPEGWriteFolioprintStream(&target);
-  WriteImage(stream, img, Options(img, quality), ascii85);
-  stream->Free();
-  return target.Contents();
-}

@@ -98,15 +98,18 @@ TEST(ReadStream, ResolutionAndResourcesFromSegmentsNeverPastTheLine) {
 TEST(HostStreams, FailuresGiveTheirCodeBothWaysAndLeaveNothingBehind) {
   const Image img = testing_support::LoadTestImage("astronaut.ppm");  // many writes and reads
   TFile full("/dev/full");  // a real file on a full disk
-  for (const auto& [ascii85, failingWrite] : {std::pair{0, 1}, {1, 1}, {0, 5}, {1, 2}, {0, -1}}) {
-    const int16_t code = failingWrite < 0 ? kHostDiskFull : failingWrite == 1 ? kHostIOError : -5002;
+  Bytes written[2];  // what the writes that never fail give, plain and ASCII85
+  for (const auto& [ascii85, failingWrite] : {std::pair{0, 1}, {1, 1}, {0, 5}, {1, 2}, {0, -1}, {0, 0}, {1, 0}}) {
+    const int16_t code = failingWrite < 0 ? kHostDiskFull : failingWrite == 1 ? kHostIOError : failingWrite ? -5002 : 0;
     FailingStream target({}, failingWrite, code);
-    TJPEGWriteStream* stream = failingWrite < 0 ? MakeJPEGWriteFileStream(&full) : MakeJPEGWriteFolioprintStream(&target);
+    TJPEGWriteStream* stream =
+        failingWrite < 0 ? MakeJPEGWriteFileStream(&full) : MakeJPEGWriteFolioprintStream(&target);
     EXPECT_EQ(FailureCode([&, a85 = ascii85] { WriteImage(stream, img, Options(img, 6), a85); }), code) << failingWrite;
     EXPECT_EQ(stream->fError, code);
     stream->Free();
+    if (failingWrite == 0) written[ascii85] = target.Contents();
   }
-  const Bytes jpeg = Encode(img, 6, false), text = Encode(img, 6, true);  // read in pieces of 8192 bytes
+  const Bytes &jpeg = written[0], &text = written[1];  // read in pieces of 8192 bytes
   const Bytes cut(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() * 2 / 3));
   const std::tuple<Bytes, bool, int, int16_t> cases[] = {  // data, ASCII85, failing read (0 none), code
       {Bytes(), false, 0, kHostCodecError},  {cut, false, 0, kHostCodecError}, {jpeg, false, 1, -5001},
@@ -140,17 +143,15 @@ TEST(HostStreams, FailuresGiveTheirCodeBothWaysAndLeaveNothingBehind) {
 // resources, never unwind through the codec, leak nothing, and leave a stream
 // that still works (the write stream's spooling: see the write stream tests).
 TEST(HostStreams, AllocationFailuresFailCleanly) {
-  const std::string dir = ::testing::TempDir();
-  TFile in(testing_support::TestdataPath("retina.jpg")), out(dir + "jpeg_alloc.jpg"), missing(dir + "none/missing");
-  auto refused = [](int allowed, const std::function<void()>& make) {
+  TFile in(testing_support::TestdataPath("retina.jpg")), out(::testing::TempDir() + "jpeg_alloc.jpg");
+  for (int allowed : {0, 1}) {  // the file stream refused, then the JPEG stream (one refusal each)
     HostRefuseObjectAllocationAfter(allowed);
-    return FailureCode(make);
-  };
-  for (int allowed : {0, 1}) {  // the file stream refused, then the JPEG stream
-    EXPECT_EQ(refused(allowed, [&] { MakeJPEGReadFileStream(&in); }), kHostNoMemory);
-    EXPECT_EQ(refused(allowed, [&] { MakeJPEGWriteFileStream(&out); }), kHostNoMemory);
+    EXPECT_EQ(FailureCode([&] { MakeJPEGReadFileStream(&in); }), kHostNoMemory);
+    HostRefuseObjectAllocationAfter(allowed);
+    EXPECT_EQ(FailureCode([&] { MakeJPEGWriteFileStream(&out); }), kHostNoMemory);
   }
-  EXPECT_EQ(refused(-1, [&] { MakeJPEGReadFileStream(&missing); }), kHostFileNotFound);
+  TFile missing("/none/missing");
+  EXPECT_EQ(FailureCode([&] { MakeJPEGReadFileStream(&missing); }), kHostFileNotFound);
   EXPECT_EQ(FailureCode([] { MakeJPEGReadFolioprintStream(nullptr); }), kHostParamError);
   std::remove(out.Path().c_str());
   for (int allowed : {0, 1}) {  // the first piece, or growing for the second

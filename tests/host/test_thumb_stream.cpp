@@ -5,12 +5,9 @@
 // ends inside the scan.
 #include "host_test_util.h"
 #include "jpeg_filters.h"
+#include "support/our_codec.h"
 
 using testing_support::LibjpegEncode;
-
-static JPEGThumbHandle Open(const Bytes& jpeg, short* w, short* h, short* c) {
-  return StartJPEGDecompress(reinterpret_cast<const char*>(jpeg.data()), static_cast<long>(jpeg.size()), w, h, c);
-}
 
 // Data cut inside the scan gives the lines the filter gives; the rest of the
 // caller's buffer keeps its old contents.
@@ -19,14 +16,15 @@ TEST(Thumbnail, DecodesLikeTheFilterNeverPastTheLine) {
   const std::pair<Bytes, int> cases[] = {
       {LibjpegEncode(SyntheticImage(50, 33, 1)), 1},
       {LibjpegEncode(SyntheticImage(30, 20, 4)), 4},
-      {Encode(SyntheticImage(33, 17, 2), 4, false), 2},
+      {testing_support::OurEncode(SyntheticImage(33, 17, 2)).jpeg, 2},
       // Larger than one 8192-byte piece; then data cut inside the scan.
       {testing_support::ReadFileBytes(testing_support::TestdataPath("retina.jpg")), 3},
       {Bytes(rgb.begin(), rgb.begin() + static_cast<long>(rgb.size() / 2)), 3},
   };
   short w = 0, h = 0, c = 0;
   for (const auto& [jpeg, colors] : cases) {
-    JPEGThumbHandle t = Open(jpeg, &w, &h, &c);
+    const char* data = reinterpret_cast<const char*>(jpeg.data());
+    JPEGThumbHandle t = StartJPEGDecompress(data, static_cast<long>(jpeg.size()), &w, &h, &c);
     ASSERT_TRUE(t != nullptr && c == colors) << colors;
     const int decoded = w * c, stride = decoded + 3;  // the caller's lines are longer
     EXPECT_EQ(GetJPEGData(t, nullptr, 0, static_cast<short>(stride)), 1);  // zero lines: nothing touched
@@ -50,6 +48,6 @@ TEST(Thumbnail, DecodesLikeTheFilterNeverPastTheLine) {
   char buffer[4];
   EXPECT_EQ(GetJPEGData(nullptr, buffer, 1, 4), 0);
   CloseJPEG(nullptr);
-  EXPECT_EQ(Open(Bytes(&rgb[0], &rgb[100]), &w, &h, &c), nullptr);  // no complete header
+  EXPECT_EQ(StartJPEGDecompress(reinterpret_cast<const char*>(rgb.data()), 100, &w, &h, &c), nullptr);  // cut header
   EXPECT_EQ(StartJPEGDecompress(nullptr, 10, &w, &h, &c), nullptr);
 }
