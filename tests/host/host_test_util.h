@@ -1,22 +1,20 @@
 // host_test_util.h - what the host-layer tests share: marker segments to
-// splice into JPEG data, a host stream that fails on command, temporary
-// files, and whole images written or read through the JPEG streams.
+// splice into JPEG data, resource bytes and handles, a host stream that fails
+// on command, and whole images written through the JPEG write stream.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 
 #include "host/host_internal.h"
 #include "jpeg_stream.h"
 #include "support/test_support.h"
 #include "thumb_stream.h"
 
-namespace host_test {
-
 using testing_support::Bytes;
 using testing_support::Image;
+using testing_support::SyntheticImage;
 
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -41,21 +39,18 @@ inline Bytes Piece(const Bytes& resources, uint8_t marker = 0xED) {
 
 // Deterministic bytes standing for a host's resource data.
 inline Bytes ResourceBytes(size_t size, uint32_t seed = 7) {
-  std::mt19937 rng(seed);
   Bytes b(size);
-  for (auto& v : b) v = static_cast<uint8_t>(rng());
+  for (auto& v : b) v = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);  // an LCG
   return b;
 }
 inline Bytes HandleBytes(LargeHandle h) { return h ? Bytes(*h, *h + GetHandleSize(h)) : Bytes{}; }
 inline LargeHandle HandleWith(const Bytes& bytes) {
   LargeHandle h = NewLargeHandle(static_cast<int32_t>(bytes.size()));
-  std::copy(bytes.begin(), bytes.end(), *h);
-  return h;
+  return std::copy(bytes.begin(), bytes.end(), *h), h;
 }
 
 // The code of the HostFailure body raises, or 0 when it raises nothing.
-template <typename Body>
-int16_t FailureCode(Body&& body) {
+template <typename Body> int16_t FailureCode(Body&& body) {
   try { body(); } catch (const HostFailure& f) { return f.error; }
   return 0;
 }
@@ -63,7 +58,7 @@ int16_t FailureCode(Body&& body) {
 // A memory stream whose failingCall-th transfer (1-based; 0 never) raises code.
 class FailingStream : public TMemoryStream {
  public:
-  explicit FailingStream(Bytes contents = {}, int failingCall = 0, int16_t code = kHostIOError)
+  FailingStream(Bytes contents, int failingCall, int16_t code)
       : TMemoryStream(std::move(contents)), failingCall_(failingCall), code_(code) {}
   void GetBytes(int32_t count, void* buffer) override { Count(); TMemoryStream::GetBytes(count, buffer); }
   void PutBytes(int32_t count, const void* to) override { Count(); TMemoryStream::PutBytes(count, to); }
@@ -72,13 +67,6 @@ class FailingStream : public TMemoryStream {
   int failingCall_, calls_ = 0;
   int16_t code_;
 };
-
-// A path in the test's temporary folder, cleared of any file an earlier run left.
-inline std::string TempFile(const std::string& name) {
-  const std::string path = ::testing::TempDir() + "jpeg_host_" + name;
-  std::remove(path.c_str());
-  return path;
-}
 
 inline JPEGWriteOptions Options(const Image& img, int32_t quality, int32_t mode = 0, int16_t dpi = 300) {
   return {quality, dpi, dpi, static_cast<int16_t>(img.width), static_cast<int16_t>(img.height),
@@ -94,22 +82,3 @@ inline void WriteImage(TJPEGWriteStream* stream, const Image& img, const JPEGWri
   WriteLines(stream, img, img.height);
   stream->StopJPEG();
 }
-// img written at quality through a write stream into memory.
-inline Bytes Encode(const Image& img, int32_t quality, bool ascii85) {
-  TMemoryStream target;
-  TJPEGWriteStream* stream = MakeJPEGWriteFolioprintStream(&target);
-  WriteImage(stream, img, Options(img, quality), ascii85);
-  stream->Free();
-  return target.Contents();
-}
-// Starts stream, reads every line and stops it; info receives the header.
-inline Image ReadImage(TJPEGReadStream* stream, bool ascii85, JPEGReadInfo* info) {
-  stream->StartJPEG(info, ascii85);
-  Image img{info->width, info->height, info->colors, Bytes(size_t{1} * info->height * stream->fLineBytes)};
-  for (int y = 0; y < img.height; y++)
-    stream->GetJPEGRaster(reinterpret_cast<char*>(img.pixels.data()) + y * stream->fLineBytes);
-  stream->StopJPEG();
-  return img;
-}
-
-}  // namespace host_test

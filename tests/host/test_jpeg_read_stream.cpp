@@ -1,12 +1,16 @@
-// test_jpeg_read_stream.cpp - TJPEGReadStream: resolution and resource data
-// from the application segments (and their precedence), what the host sees
-// when its stream fails or runs out (codes, no leaks, no dangling registered
-// stream), lines never copied past the decoded line, and allocation failures
-// of both stream kinds.
+// test_jpeg_read_stream.cpp - the host framework and TJPEGReadStream: every
+// failure (foreign exceptions and code 0 too) turned into a host code, a
+// failed read that consumes nothing, file open failures, large handles keeping
+// their contents; resolution and resource data from the application segments
+// (and their precedence), lines never copied past the decoded line, what the
+// host sees when its stream fails or runs out (codes, no leaks, no dangling
+// registered stream), and refused allocations of both stream kinds. Stream
+// ownership is checked by LeakSanitizer wherever the JPEG streams free the
+// file streams they own.
+#include <new>
+
 #include "host_test_util.h"
 
-using namespace host_test;
-using testing_support::SyntheticImage;
 
 namespace {
 
@@ -24,58 +28,103 @@ Bytes Orlyx(uint16_t dpi, const Bytes& resources) {  // dpi as 16.16, 4 reserved
 
 }  // namespace
 
+TEST(HostFramework, FailureCodesStreamsAndHandles) {
+  // Foreign exceptions have codes too, and a failure must never read as success.
+  const std::pair<void (*)(), int16_t> cases[] = {{[] { Failure(-43, 7); }, -43}, {[] { throw 42; }, kHostIOError},
+      {[] { throw std::bad_alloc(); }, kHostNoMemory}, {[] { Failure(0, 0); }, kHostIOError}};
+  for (const auto& [body, code] : cases) {
+    TryBlock handled, passed;
+    EXPECT_TRUE(handled.Try(body).Catch(1));
+    EXPECT_EQ(handled.Error(), code);
+    EXPECT_EQ(FailureCode([&] { passed.Try(body).End(); }), code);  // unhandled: raised again
+  }
+  TMemoryStream memory(Bytes{1, 2, 3});
+  uint8_t buf[3];
+  EXPECT_EQ(FailureCode([&] { memory.GetBytes(4, buf); }), kHostEndOfFile);
+  memory.GetBytes(3, buf);  // the failed read consumed nothing
+  EXPECT_EQ(Bytes(buf, buf + 3), (Bytes{1, 2, 3}));
+
+  TFile folder(::testing::TempDir()), missing(::testing::TempDir() + "none/missing");
+  TFileStream a, b, c;
+  EXPECT_EQ(FailureCode([&] { a.IFileStream(&missing, TFileStream::kWriteMode); }), kHostFileNotFound);
+  EXPECT_EQ(FailureCode([&] { b.IFileStream(&folder, TFileStream::kReadMode); }), kHostIOError);
+  EXPECT_EQ(FailureCode([&] { c.IFileStream(&folder, TFileStream::kWriteMode); }), kHostPermission);
+
+  LargeHandle h = HandleWith(Str("abcde", 5));
+  ResizeLargeHandle(h, 100000);
+  ResizeLargeHandle(h, 2);
+  EXPECT_EQ(HandleBytes(h), Str("ab", 2));
+  FreeLargeHandle(h);
+}
+
 // Resolution is 16.16 dots per inch from the segments before the frame, in
 // file order: JFIF with units sets it; "Storm" only while none was found; the
 // old resource format always. Resource pieces are gathered in file order; the
-// old format's resources only while nothing is held.
-TEST(ReadStream, ResolutionAndResourcesFromSegments) {
+// old format's resources only while nothing is held. Every file is read by a
+// host that believes in longer lines: it gets no more than the decoded line,
+// and a line asked for past the last is left alone without failure.
+TEST(ReadStream, ResolutionAndResourcesFromSegmentsNeverPastTheLine) {
   const Bytes a = ResourceBytes(32000, 1), b = ResourceBytes(1, 2), old = ResourceBytes(500, 3);
   const std::tuple<Bytes, int32_t, Bytes> cases[] = {
-      {JFIF(1, 300), 300 << 16, Bytes()},
-      {JFIF(2, 118), 19642450, {}},  // dots per cm
-      {JFIF(1, 40000), 0, {}},       // past 16.16
-      {Cat({JFIF(1, 300), Storm(150)}), 300 << 16, {}},
-      {Cat({JFIF(0, 300), Storm(150)}), 150 << 16, {}},  // JFIF units 0: aspect ratio only
+      {JFIF(1, 300), 300 << 16, Bytes()}, {JFIF(2, 118), 19642450, {}}, {JFIF(1, 40000), 0, {}},  // cm, past 16.16
+      {Cat({JFIF(1, 300), Storm(150)}), 300 << 16, {}}, {Cat({JFIF(0, 300), Storm(150)}), 150 << 16, {}},  // units 0
       {Cat({Storm(150), JFIF(1, 96)}), 96 << 16, {}},
       {Cat({Storm(10000), Storm(150, 0xED, {9, 9, 0}), Storm(150, 0xEC)}), 0, {}},  // range, length, marker
       {Cat({JFIF(1, 300), Orlyx(72, old)}), 72 << 16, old},
       {Cat({JFIF(1, 300), Piece(a), Piece(b)}), 300 << 16, Cat({a, b})},
       {Cat({Piece({}), Piece(b, 0xFE)}), 0, {}},  // empty piece, comment segment
-      {Cat({Orlyx(0, old), Piece(b)}), 0, Cat({old, b})},
-      {Cat({Piece(b), Orlyx(0, old)}), 0, b},
+      {Cat({Orlyx(0, old), Piece(b)}), 0, Cat({old, b})}, {Cat({Piece(b), Orlyx(0, old)}), 0, b},
   };
   for (const auto& [segments, resolution, resources] : cases) {
     TMemoryStream source(SmallJpeg(segments));
     TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(&source);
     JPEGReadInfo info{};
-    ReadImage(stream, false, &info);
+    char unused[8];
+    EXPECT_EQ(FailureCode([&] { stream->GetJPEGRaster(unused); }), kHostParamError);  // not started
+    stream->StartJPEG(&info, 0);
+    const long decoded = stream->fLineBytes, tail = decoded * info.height;
+    stream->fLineBytes = 1 << 20;
+    std::vector<char> lines(static_cast<size_t>(tail + decoded + 64), 0x11);
+    for (int y = 0; y <= info.height; y++) stream->GetJPEGRaster(&lines[static_cast<size_t>(y * decoded)]);
+    EXPECT_EQ(std::vector<char>(lines.begin() + tail, lines.end()), std::vector<char>(decoded + 64, 0x11));
     EXPECT_EQ(stream->fResolution, resolution) << &segments - &std::get<0>(cases[0]);
     EXPECT_EQ(HandleBytes(stream->fResources), resources);
     stream->Free();
   }
 }
 
-TEST(ReadStream, FailuresGiveTheirCodeAndLeaveNothingBehind) {
-  const Image img = testing_support::LoadTestImage("astronaut.ppm");
-  const Bytes jpeg = Encode(img, 6, false), text = Encode(img, 6, true);
-  ASSERT_GT(jpeg.size(), 3u * 8192);  // the stream reads pieces of 8192 bytes
+// Host streams failing while writing or reading (or running out) give the
+// caller their code, whatever it is, and leave nothing behind.
+TEST(HostStreams, FailuresGiveTheirCodeBothWaysAndLeaveNothingBehind) {
+  const Image img = testing_support::LoadTestImage("astronaut.ppm");  // many writes and reads
+  TFile full("/dev/full");  // a real file on a full disk
+  Bytes written[2];  // what the writes that never fail give, plain and ASCII85
+  for (const auto& [ascii85, failingWrite] : {std::pair{0, 1}, {1, 1}, {0, 5}, {1, 2}, {0, -1}, {0, 0}, {1, 0}}) {
+    const int16_t code = failingWrite < 0 ? kHostDiskFull : failingWrite == 1 ? kHostIOError : failingWrite ? -5002 : 0;
+    FailingStream target({}, failingWrite, code);
+    TJPEGWriteStream* stream =
+        failingWrite < 0 ? MakeJPEGWriteFileStream(&full) : MakeJPEGWriteFolioprintStream(&target);
+    EXPECT_EQ(FailureCode([&, a85 = ascii85] { WriteImage(stream, img, Options(img, 6), a85); }), code) << failingWrite;
+    EXPECT_EQ(stream->fError, code);
+    stream->Free();
+    if (failingWrite == 0) written[ascii85] = target.Contents();
+  }
+  const Bytes &jpeg = written[0], &text = written[1];  // read in pieces of 8192 bytes
   const Bytes cut(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() * 2 / 3));
   const std::tuple<Bytes, bool, int, int16_t> cases[] = {  // data, ASCII85, failing read (0 none), code
       {Bytes(), false, 0, kHostCodecError},  {cut, false, 0, kHostCodecError}, {jpeg, false, 1, -5001},
       {jpeg, false, 3, kHostIOError}, {text, true, 1, -5001},           {text, true, 2, -5001},
   };
   for (const auto& [data, ascii85, failingRead, code] : cases) {
-    SCOPED_TRACE(testing::Message() << data.size() << " bytes, read " << failingRead);
     FailingStream source(data, failingRead, code);
     TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(&source);
     JPEGReadInfo info{};
     int lines = 0;
-    EXPECT_EQ(FailureCode([&, a85 = ascii85] {
-                stream->StartJPEG(&info, a85);
-                std::vector<char> line(static_cast<size_t>(stream->fLineBytes));
-                for (; lines < info.height; lines++) stream->GetJPEGRaster(line.data());
-              }),
-              code);
+    const int16_t raised = FailureCode([&, a85 = ascii85] {
+      stream->StartJPEG(&info, a85);
+      for (std::vector<char> line(stream->fLineBytes); lines < info.height; lines++) stream->GetJPEGRaster(line.data());
+    });
+    EXPECT_EQ(raised, code) << data.size() << " bytes, read " << failingRead;
     // Running out is a codec failure with the codec's reason; -39 stays in fError.
     EXPECT_EQ(stream->fError, code == kHostCodecError ? int16_t{kHostEndOfFile} : code);
     EXPECT_TRUE(code != kHostCodecError || std::string(JPEGLastErrorMessage()).rfind("Source EOF", 0) == 0);
@@ -90,41 +139,21 @@ TEST(ReadStream, FailuresGiveTheirCodeAndLeaveNothingBehind) {
   }
 }
 
-// A host that believes in longer lines gets no more than the decoded line,
-// and a line asked for past the last is left alone without failure.
-TEST(ReadStream, NeverCopiesPastTheDecodedLine) {
-  TMemoryStream source(SmallJpeg());
-  TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(&source);
-  JPEGReadInfo info{};
-  char unused[8];
-  EXPECT_EQ(FailureCode([&] { stream->GetJPEGRaster(unused); }), kHostParamError);  // not started
-  stream->StartJPEG(&info, 0);
-  const long decoded = stream->fLineBytes, tail = decoded * info.height;
-  stream->fLineBytes = 1 << 20;
-  std::vector<char> lines(static_cast<size_t>(tail + decoded + 64), 0x11);
-  for (int y = 0; y <= info.height; y++) stream->GetJPEGRaster(&lines[static_cast<size_t>(y * decoded)]);
-  EXPECT_EQ(std::vector<char>(lines.begin() + tail, lines.end()), std::vector<char>(decoded + 64, 0x11));
-  stream->Free();
-}
-
-// Refused allocations raise -108 from the factories and from gathering or
-// spooling resources, never unwind through the codec, leak nothing, and leave
-// a stream that still works.
+// Refused allocations raise -108 from the factories and from gathering
+// resources, never unwind through the codec, leak nothing, and leave a stream
+// that still works (the write stream's spooling: see the write stream tests).
 TEST(HostStreams, AllocationFailuresFailCleanly) {
-  TFile in(testing_support::TestdataPath("retina.jpg")), out(TempFile("alloc.jpg"));
-  TFile missing(TempFile("missing"));
-  auto refused = [](int allowed, const std::function<void()>& make) {
+  TFile in(testing_support::TestdataPath("retina.jpg")), out(::testing::TempDir() + "jpeg_alloc.jpg");
+  for (int allowed : {0, 1}) {  // the file stream refused, then the JPEG stream (one refusal each)
     HostRefuseObjectAllocationAfter(allowed);
-    return FailureCode(make);
-  };
-  for (int allowed : {0, 1}) {  // the file stream refused, then the JPEG stream
-    EXPECT_EQ(refused(allowed, [&] { MakeJPEGReadFileStream(&in); }), kHostNoMemory);
-    EXPECT_EQ(refused(allowed, [&] { MakeJPEGWriteFileStream(&out); }), kHostNoMemory);
+    EXPECT_EQ(FailureCode([&] { MakeJPEGReadFileStream(&in); }), kHostNoMemory);
+    HostRefuseObjectAllocationAfter(allowed);
+    EXPECT_EQ(FailureCode([&] { MakeJPEGWriteFileStream(&out); }), kHostNoMemory);
   }
-  EXPECT_EQ(refused(-1, [&] { MakeJPEGReadFileStream(&missing); }), kHostFileNotFound);
+  TFile missing("/none/missing");
+  EXPECT_EQ(FailureCode([&] { MakeJPEGReadFileStream(&missing); }), kHostFileNotFound);
   EXPECT_EQ(FailureCode([] { MakeJPEGReadFolioprintStream(nullptr); }), kHostParamError);
   std::remove(out.Path().c_str());
-
   for (int allowed : {0, 1}) {  // the first piece, or growing for the second
     TMemoryStream source(SmallJpeg(Cat({Piece(ResourceBytes(100)), Piece({1})})));
     TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(&source);
@@ -133,13 +162,4 @@ TEST(HostStreams, AllocationFailuresFailCleanly) {
     EXPECT_EQ(FailureCode([&] { stream->StartJPEG(&info, 0); }), kHostNoMemory);
     stream->Free();
   }
-  const Image img = SyntheticImage(16, 16, 1);
-  TMemoryStream target;
-  TJPEGWriteStream* writer = MakeJPEGWriteFolioprintStream(&target);
-  writer->fUserMarkers = HandleWith(ResourceBytes(10));
-  HostRefuseHandleAllocationAfter(0);
-  EXPECT_EQ(FailureCode([&] { writer->StartJPEG(Options(img, 3), 0); }), kHostNoMemory);
-  writer->StartJPEG(Options(img, 3), 0);  // still usable
-  FreeLargeHandle(writer->fUserMarkers);
-  writer->Free();
 }
