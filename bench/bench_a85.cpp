@@ -9,6 +9,7 @@
 
 #include "a85_filters.h"
 #include "bench/bench_common.h"
+#include "stream/stm_inline.h"
 
 namespace {
 
@@ -25,16 +26,7 @@ struct VectorSink {
 int16_t SinkFlush(int16_t c, Stm* s) {
   auto* sink = static_cast<VectorSink*>(s->procData);
   sink->out->insert(sink->out->end(), s->base, s->ptr);
-  s->ptr = s->base;
-  s->count = static_cast<int16_t>(s->bufSize);
-  if (c == -1) {
-    s->eof = 1;
-    s->count = 0;
-    return -1;
-  }
-  *s->ptr++ = static_cast<uint8_t>(c);
-  s->count--;
-  return c;
+  return StmRestartWrite(c, s);
 }
 
 void InitSink(VectorSink* sink, std::vector<uint8_t>* out) {

@@ -16,6 +16,7 @@
 #include "dct/dcte.h"
 #include "jpeg_filters.h"
 #include "stream/error_path.h"
+#include "stream/stm_inline.h"
 
 namespace {
 
@@ -156,16 +157,7 @@ int16_t JPEGEFlsBuf(int16_t c, Stm* s) {
     return -1;  // the image is complete: the byte is refused
   }
   DCTEndTry(&saved);
-  s->count = static_cast<int16_t>(s->bufSize);
-  s->ptr = s->base;
-  if (c == -1) {
-    s->eof = 1;
-    s->count = 0;
-    return -1;
-  }
-  s->count--;
-  *s->ptr++ = static_cast<uint8_t>(c);
-  return c;
+  return StmRestartWrite(c, s);
 }
 
 void JPEGClose(Stm* s) {

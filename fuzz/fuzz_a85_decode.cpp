@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "a85_filters.h"
+#include "stream/stm_inline.h"
 
 namespace {
 
@@ -96,16 +97,7 @@ struct Sink {
 int16_t SinkFlush(int16_t c, Stm* s) {
   Sink* sink = static_cast<Sink*>(s->procData);
   sink->out->insert(sink->out->end(), s->base, s->ptr);
-  s->ptr = s->base;
-  s->count = sizeof sink->buffer;
-  if (c == -1) {
-    s->eof = 1;
-    s->count = 0;
-    return -1;
-  }
-  *s->ptr++ = static_cast<uint8_t>(c);
-  s->count--;
-  return c;
+  return StmRestartWrite(c, s);  // bufSize is the sink buffer's size
 }
 
 std::vector<uint8_t> Encode(const std::vector<uint8_t>& bytes) {

@@ -34,4 +34,20 @@ static inline int16_t StmPutByte(int16_t c, Stm* s) {
   return s->flsBuf(byte, s);
 }
 
+// The second half of every flush procedure: the buffer, emptied by the
+// owner, takes c as its first byte; c = -1 instead marks the end of the data
+// (eof set, count 0). Returns c.
+static inline int16_t StmRestartWrite(int16_t c, Stm* s) {
+  s->ptr = s->base;
+  s->count = static_cast<int16_t>(s->bufSize);
+  if (c == -1) {
+    s->eof = 1;
+    s->count = 0;
+    return -1;
+  }
+  s->count--;
+  *s->ptr++ = static_cast<uint8_t>(c);
+  return c;
+}
+
 #endif

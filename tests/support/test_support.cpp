@@ -1,6 +1,8 @@
 // test_support.cpp - images, PSNR and memory streams for the tests.
 #include "support/test_support.h"
 
+#include "stream/stm_inline.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -163,14 +165,7 @@ int16_t MemSink::FlsBuf(int16_t c, Stm* s) {
     s->count = 0;
     return -1;
   }
-  if (c == -1) {
-    s->eof = 1;
-    s->count = 0;
-    return -1;
-  }
-  *s->ptr++ = static_cast<uint8_t>(c);
-  s->count--;
-  return c;
+  return StmRestartWrite(c, s);
 }
 
 int16_t MemSink::FilBuf(Stm* s) {

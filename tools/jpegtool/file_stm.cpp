@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "stream/stm_inline.h"
+
 namespace jpegtool {
 namespace {
 
@@ -54,14 +56,7 @@ int16_t FileFlsBuf(int16_t c, Stm* s) {
     s->count = 0;
     return -1;
   }
-  if (c == -1) {
-    s->eof = 1;
-    s->count = 0;
-    return -1;
-  }
-  *s->ptr++ = static_cast<uint8_t>(c);
-  s->count--;
-  return static_cast<int16_t>(c & 0xFF);
+  return StmRestartWrite(c, s);
 }
 
 void InitCommon(FileStm* f, FILE* file) {
