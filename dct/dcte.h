@@ -48,7 +48,7 @@ struct DCTEBitSink {
   Stm* target;
 };
 
-[[noreturn]] void DCTEmissingCode();  // raises "Event with no Huffcode in the spec"
+[[noreturn]] void DCTEmissingCode();  // raises the missing-Huffman-code failure
 
 static inline void DCTEputByte(Stm* target, uint32_t byte) {
   StmPutByte(static_cast<int16_t>(byte), target);
