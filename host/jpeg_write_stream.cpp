@@ -11,6 +11,7 @@
 
 #include "bn_streams.h"
 #include "jpeg_stream.h"
+#include "stream/stm_inline.h"
 
 namespace {
 
@@ -49,14 +50,7 @@ void MyWriteStmFlush(Stm* s) {
 int16_t MyWriteStmFlsBuf(int16_t ch, Stm* s) {
   if (s->error || s->eof) return -1;
   MyWriteStmFlush(s);
-  if (ch == -1) {
-    s->eof = 1;
-    s->count = 0;
-    return -1;
-  }
-  *s->ptr++ = static_cast<uint8_t>(ch);
-  s->count--;
-  return ch;
+  return StmRestartWrite(ch, s);
 }
 
 int16_t MyWriteStmFilBuf(Stm* s) {
