@@ -18,6 +18,12 @@
 #include "jpeg_filters.h"
 #include "stm.h"
 
+// The decoder's user-segment hook: called with the hook's own data for every
+// application and comment segment the parser does not consume itself, with a
+// copy of the segment body (length bytes) that the parser frees afterwards.
+// The client that opens the decode filter supplies it (JPEGDOpenHooked).
+typedef void (*DCTUserMarkerProc)(void* hookData, char* data, uint16_t marker, uint16_t length);
+
 // --- Huffman records -------------------------------------------------------
 
 // Encoder code table of one DC Huffman table. Index of an event: the
@@ -140,6 +146,8 @@ struct DCTState {
   int32_t* qThreshold[4]; // enc: dead-zone thresholds, in the strip memory
   uint8_t* stripMemory;   // start of the strip memory block (null when released)
   int32_t stripMemoryBytes; // its size in bytes
+  DCTUserMarkerProc userMarkerHook; // dec: where user segments go; null = dropped
+  void* userMarkerHookData;         // dec: the hook's own data
 };
 
 // --- Shared procedures (dct_alloc.cpp, dct_geometry.cpp) -----------------------
@@ -148,6 +156,11 @@ DCTState* DCTFirstInit();
 void DCTallocate(DCTState* state, int32_t lineBytes, int32_t isEncoder);
 int32_t DCTstrip_bytes(const DCTComponent* c, int32_t maxV);
 void DCTfree(DCTState* state);
+
+// The filters' codec-state set-up from their open parameters (internal to
+// jpeg_encode_filter.cpp and jpeg_decode_filter.cpp).
+void JPEGEncConfigure(DCTState* state, JPEGEncodeParams* params);
+void JPEGDecConfigure(DCTState* state, Stm* filterStm, Stm* source);
 
 // A zeroed filter context over the stream below (null when memory runs out),
 // and its release with everything it owns: marker data, strip memory, state.

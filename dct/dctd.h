@@ -60,9 +60,11 @@ void DCTDCCOvfFixProc0(int32_t r, int32_t g, int32_t b, uint8_t* pixelEnd);
 int32_t DCTDFilBuf(DCTState* state);
 void DCTDdecode_image(DCTState* state);
 
-// The user-segment hook, supplied by the host read stream (host/): called
-// for every APPn (but the colour-transform APP14) and COM segment with a
-// copy of its body, which the parser frees after the call.
-void DCTDusermarker(char* data, uint16_t marker, uint16_t length);
+// --- the decode filter (jpeg_decode_filter.cpp) ----------------------------------
+// JPEGDOpen with a user-segment hook for this filter alone: every APPn (but
+// the colour-transform APP14) and COM segment goes to hook(hookData, ...).
+// JPEGDOpen itself passes none, and such segments are dropped.
+Stm* JPEGDOpenHooked(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode,
+                     DCTUserMarkerProc hook, void* hookData);
 
 #endif

@@ -6,8 +6,8 @@
 // block decoder decode a strip when the previous one is used up, and hands
 // the strip out line by line through the output stage. Segment layouts are
 // those of ITU-T T.81 Annex B; the colour-transform APP14 segment is the one
-// the encoder writes. Every other APPn and COM segment goes to the host's
-// hook DCTDusermarker.
+// the encoder writes. Every other APPn and COM segment goes to the filter's
+// user-segment hook, when its client gave one.
 #include <cstdlib>
 #include <cstring>
 
@@ -61,8 +61,9 @@ void PassToHook(DCTState* state, int32_t code, int32_t n, const uint8_t* prefix,
     std::free(body);
     DCTStmErr0("Source EOF during marker");
   }
-  DCTDusermarker(reinterpret_cast<char*>(body), static_cast<uint16_t>(code),
-                 static_cast<uint16_t>(n));
+  if (state->userMarkerHook != nullptr)
+    state->userMarkerHook(state->userMarkerHookData, reinterpret_cast<char*>(body),
+                          static_cast<uint16_t>(code), static_cast<uint16_t>(n));
   std::free(body);
 }
 

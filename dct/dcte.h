@@ -24,7 +24,7 @@ extern const uint8_t tkroma1[64];
 extern const uint8_t dtsbits[8][28]; // DC specifications: BITS[16] + HUFFVAL[12]
 extern const uint8_t atsL0[], atsC0[], atsL1[], atsC1[], atsL2[], atsC2[], atsL3[], atsC3[],
     atsL4[], atsC4[];              // AC specifications: BITS[16] + HUFFVAL
-extern const uint8_t* atsptrs[10]; // filled by DCTEncodeOpen
+extern const uint8_t* const atsptrs[10]; // the ten above, in table-set order
 extern const int32_t atsLen[10];   // 16 + symbol count of each
 
 // --- bit output and Huffman code tables (dcte_huff.cpp) ------------------------

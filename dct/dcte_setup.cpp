@@ -86,16 +86,9 @@ void BuildQuantTables(DCTState* state) {
   }
 }
 
-void FillACSpecPointers() {
-  const uint8_t* const specs[10] = {atsL0, atsC0, atsL1, atsC1, atsL2,
-                                    atsC2, atsL3, atsC3, atsL4, atsC4};
-  for (int32_t i = 0; i < 10; i++) atsptrs[i] = specs[i];
-}
-
 }  // namespace
 
 void DCTEncodeOpen(DCTState* state) {
-  FillACSpecPointers();
   state->frameColors = static_cast<int16_t>(state->Colors);
   ValidateSize(state);
   state->inputLineBytes = state->Columns * state->Colors;

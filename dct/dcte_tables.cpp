@@ -271,9 +271,9 @@ const uint8_t atsC4[178] = {
     0xC9, 0xD9, 0xE9, 0xF9, 0x2A, 0x3A, 0x4A, 0x5A, 0x6A, 0x7A, 0x8A, 0x9A,
     0xAA, 0xBA, 0xCA, 0xDA, 0xEA, 0xFA,
 };
-// Filled by every encoder open (DCTEncodeOpen); process-wide like the rest of
-// the library's global state, so one encoder may run at a time.
-const uint8_t* atsptrs[10];
+// The AC specifications by table set, luminance then chrominance of each.
+const uint8_t* const atsptrs[10] = {atsL0, atsC0, atsL1, atsC1, atsL2,
+                                    atsC2, atsL3, atsC3, atsL4, atsC4};
 
 // 16 + number of symbols of each AC specification, in atsptrs order.
 const int32_t atsLen[10] = {114, 107, 130, 127, 178, 178, 178, 178, 178, 178};

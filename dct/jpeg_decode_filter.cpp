@@ -53,6 +53,11 @@ void JPEGDecConfigure(DCTState* state, Stm* filterStm, Stm* source) {
 }
 
 Stm* JPEGDOpen(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode) {
+  return JPEGDOpenHooked(source, width, height, colorCode, nullptr, nullptr);
+}
+
+Stm* JPEGDOpenHooked(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode,
+                     DCTUserMarkerProc hook, void* hookData) {
   if (source == nullptr) return nullptr;
   JPEGFilterContext* ctx = DCTNewFilterContext(source);
   if (ctx == nullptr) return nullptr;
@@ -68,6 +73,8 @@ Stm* JPEGDOpen(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode)
   ctx->state = DCTFirstInit();
   JPEGDecConfigure(ctx->state, &ctx->stm, source);
   ctx->state->allowOversizedMCU = 1;
+  ctx->state->userMarkerHook = hook;
+  ctx->state->userMarkerHookData = hookData;
   if (DCTDFilBuf(ctx->state) != 0) {
     std::strcpy(ctx->message, "Failed to understand file format");
     JPEGErrorMessage(ctx->message);

@@ -53,8 +53,9 @@ void TryBlock::End() {
 namespace {
 
 // Allocations still allowed before one is refused (a test hook); -1 = no limit.
-int gObjectAllocationsLeft = -1;
-int gHandleAllocationsLeft = -1;
+// Per thread: a test refuses the allocations of the thread it runs on.
+thread_local int gObjectAllocationsLeft = -1;
+thread_local int gHandleAllocationsLeft = -1;
 
 // Counts an allocation against *left; false when this one is to be refused.
 bool AllocationAllowed(int* left) {

@@ -1,6 +1,7 @@
 // host_internal.h - what the host layer shares between its own files (and
 // its tests) but does not export: a test hook for refused object
-// allocations and what an open decode filter knows about its lines.
+// allocations, the read stream's user-segment hook and what an open decode
+// filter knows about its lines.
 #ifndef JPEG_HOST_HOST_INTERNAL_H
 #define JPEG_HOST_HOST_INTERNAL_H
 
@@ -8,8 +9,9 @@
 
 #include "stm.h"
 
-// Lets `allowed` more TObject allocations succeed, then refuses one (its
-// operator new answers null) and goes back to normal. -1 cancels.
+// Lets `allowed` more TObject allocations of the calling thread succeed, then
+// refuses one (its operator new answers null) and goes back to normal. -1
+// cancels.
 void HostRefuseObjectAllocationAfter(int allowed);
 // The same for large-handle allocations and growth (NewLargeHandle and
 // ResizeLargeHandle then raise kHostNoMemory).
@@ -20,6 +22,10 @@ void HostRefuseHandleAllocationAfter(int allowed);
 int32_t DecodedLineBytes(const Stm* jpegStm);
 // Components per pixel of those lines (0 when unknown).
 int32_t DecodedColors(const Stm* jpegStm);
+
+// The read stream's user-segment hook (user_marker_hook.cpp): passes one
+// segment to ParseUserMarker of the TJPEGReadStream that stream points at.
+void DCTDusermarker(void* stream, char* data, uint16_t marker, uint16_t length);
 
 // Components per pixel for a decode filter's colour code: 0 three, 1 four,
 // 2 one; any other value (the filter leaves the code alone for two

@@ -3,7 +3,7 @@
 // ASCII85 decode filter) reads from fStm, a bottom stream that refills from
 // the source host stream and keeps the decoder's 0xFF guard byte after every
 // refill. While the decoder parses the header it hands application segments
-// to the user-segment hook, which passes them to the registered stream's
+// to the stream's own user-segment hook, which passes them to its
 // ParseUserMarker: resolution (JFIF, "Storm", the old resource format) and the
 // host's resource data ("Imagerion 3.0" segments, concatenated).
 //
@@ -16,9 +16,13 @@
 #include <cstring>
 
 #include "bn_streams.h"
+#include "dct/dctd.h"
 #include "host/host_internal.h"
 #include "jpeg_stream.h"
+#include "stream/error_path.h"
 
+// Kept for binary compatibility only: segments go to the stream that owns
+// each decode, so nothing registers a stream here any more.
 TJPEGReadStream* gJPEGReadStream = nullptr;
 
 namespace {
@@ -92,6 +96,13 @@ int16_t MyReadStmFlsBuf(int16_t, Stm* s) {
 
 bool IsHostError(int16_t error) { return error != kHostNoError && error != kHostEndOfFile; }
 
+// Whether the open decode filter behind jpegStm has failed: a raise leaves
+// its message in the filter's own buffer, which is empty until then. Other
+// filters on this thread or others do not touch it.
+bool DecoderFailed(const Stm* jpegStm) {
+  return static_cast<const JPEGFilterContext*>(jpegStm->procData)->message[0] != '\0';
+}
+
 }  // namespace
 
 TJPEGReadStream::TJPEGReadStream()
@@ -106,7 +117,6 @@ TJPEGReadStream::TJPEGReadStream()
 TJPEGReadStream::~TJPEGReadStream() {
   CloseFilters();
   FreeLargeHandle(fResources);
-  if (gJPEGReadStream == this) gJPEGReadStream = nullptr;
 }
 
 void TJPEGReadStream::IJPEGReadStream(TStream* source) { IReadStream(source); }
@@ -119,10 +129,11 @@ void TJPEGReadStream::CloseFilters() {
 }
 
 // Raises what made the decoder stop: a host failure first (it is the
-// reason), then a codec failure, then running out of bytes.
+// reason), then a codec failure (of the open decoder; with none open, one on
+// this thread since StartJPEG), then running out of bytes.
 void TJPEGReadStream::RaiseReadFailure() {
   if (IsHostError(fError)) FailOSErr(fError);
-  if (gJPEGError) Failure(kHostCodecError, 0);
+  if (fJPEGStm != nullptr ? DecoderFailed(fJPEGStm) : DCTThreadFailed()) Failure(kHostCodecError, 0);
   FailOSErr(fError);
 }
 
@@ -136,8 +147,7 @@ void TJPEGReadStream::StartJPEG(JPEGReadInfo* info, unsigned char ascii85) {
   fResolution = 0;
   fError = kHostNoError;
   fMarkerError = kHostNoError;
-  gJPEGReadStream = this;
-  gJPEGError = 0;
+  DCTClearFailure();
 
   fStm = Stm{};
   fStm.procData = this;
@@ -155,16 +165,14 @@ void TJPEGReadStream::StartJPEG(JPEGReadInfo* info, unsigned char ascii85) {
       FailNIL(fA85Stm);
       below = fA85Stm;
     }
-    fJPEGStm = COpenJPEGDecode(below, decodeInfo);  // parses the header: ParseUserMarker runs
+    // Parses the header: ParseUserMarker runs through the hook.
+    fJPEGStm = JPEGDOpenHooked(below, &decodeInfo[0], &decodeInfo[1], &decodeInfo[2],
+                               DCTDusermarker, this);
     if (fJPEGStm == nullptr) RaiseReadFailure();
-    if (gJPEGError) Failure(kHostCodecError, 0);
     FailNIL(fJPEGStm);
     FailOSErr(fMarkerError);
   });
-  if (block.Failed()) {
-    CloseFilters();
-    if (gJPEGReadStream == this) gJPEGReadStream = nullptr;
-  }
+  if (block.Failed()) CloseFilters();
   block.End();
 
   const int16_t colors = ColorsForCode(decodeInfo[2], fJPEGStm);
@@ -185,14 +193,16 @@ void TJPEGReadStream::GetJPEGRaster(char* line) {
   } else {
     RaiseReadFailure();  // nothing when the image simply has no more lines
   }
-  if (gJPEGError) Failure(kHostCodecError, 0);
 }
 
 void TJPEGReadStream::StopJPEG() {
+  TryBlock block;  // the failure is judged while the decoder is still open
+  block.Try([&] {
+    FailOSErr(fMarkerError);
+    RaiseReadFailure();
+  });
   CloseFilters();
-  if (gJPEGReadStream == this) gJPEGReadStream = nullptr;
-  FailOSErr(fMarkerError);
-  RaiseReadFailure();
+  block.End();
 }
 
 // --- application segments ----------------------------------------------------------

@@ -11,6 +11,7 @@
 
 #include "bn_streams.h"
 #include "jpeg_stream.h"
+#include "stream/error_path.h"
 #include "stream/stm_inline.h"
 
 namespace {
@@ -122,11 +123,11 @@ void TJPEGWriteStream::StartJPEG(const JPEGWriteOptions& options, unsigned char 
       FailNIL(fA85Stm);
       below = fA85Stm;
     }
-    gJPEGError = 0;
+    DCTClearFailure();
     fJPEGStm = COpenJPEGEncode(below, &params);
     // A refusal with a codec message (bad colours, a size it cannot code)
     // is the codec's failure, not a lack of memory.
-    if (fJPEGStm == nullptr && gJPEGError) Failure(kHostCodecError, 0);
+    if (fJPEGStm == nullptr && DCTThreadFailed()) Failure(kHostCodecError, 0);
     FailNIL(fJPEGStm);
   });
   if (block.Always()) FreeLargeHandle(markers);  // the filter copied the bytes
@@ -148,11 +149,11 @@ void TJPEGWriteStream::StopJPEG() {
   bool codecFailed = false;
   if (fJPEGStm != nullptr) {
     codecFailed = fJPEGStm->error != 0;
-    gJPEGError = 0;
+    DCTClearFailure();
     CCloseJPEGEncode(fJPEGStm);  // writes the rest of the image
     fJPEGStm = nullptr;
     // A close before every line arrived leaves the image without its end.
-    codecFailed = codecFailed || gJPEGError;
+    codecFailed = codecFailed || DCTThreadFailed();
   }
   if (fA85Stm != nullptr) {
     CCloseAscii85Encode(fA85Stm);  // writes the ASCII85 end mark

@@ -13,7 +13,9 @@
  * next raster line available at the stream's base (answer 0) or reports the
  * end of the image or a failure (answer -1). JPEGDClose frees the filter.
  *
- * Only one JPEG filter entry may run at a time in the process. */
+ * Any number of filters may be open at once, on any threads; each filter is
+ * used by one thread at a time. The threading rules of the error path and of
+ * gJPEGError are in stm.h. */
 #ifndef JPEG_FILTERS_H
 #define JPEG_FILTERS_H
 
@@ -51,13 +53,11 @@ typedef struct JPEGEncodeParams {
 JPEG_API Stm* JPEGOpen(Stm* target, JPEGEncodeParams* params);
 JPEG_API int16_t JPEGEFlsBuf(int16_t c, Stm* s);
 JPEG_API void JPEGClose(Stm* s);
-JPEG_API void JPEGEncConfigure(DCTState* state, JPEGEncodeParams* params);
 
 /* colorCode: 0 three components, 1 four, 2 one (unchanged for two). */
 JPEG_API Stm* JPEGDOpen(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode);
 JPEG_API int16_t JPEGDFilBuf(Stm* s);
 JPEG_API void JPEGDClose(Stm* s);
-JPEG_API void JPEGDecConfigure(DCTState* state, Stm* filterStm, Stm* source);
 
 JPEG_EXTERN_C_END
 

@@ -17,7 +17,9 @@
 // in stm.h says why). Host failures are caught where the codec calls the
 // host and raised again only after the codec has returned.
 //
-// One JPEG stream or filter may be working at a time in the process.
+// Any number of streams may work at once, on one thread or on several; each
+// stream is used by one thread at a time. A read stream receives the
+// application segments of its own file only.
 #ifndef JPEG_JPEG_STREAM_H
 #define JPEG_JPEG_STREAM_H
 
@@ -118,9 +120,8 @@ class JPEG_API TJPEGReadStream : public TReadStream {
 JPEG_API TJPEGReadStream* MakeJPEGReadFileStream(TFile* file);
 JPEG_API TJPEGReadStream* MakeJPEGReadFolioprintStream(TStream* source);
 
-// The read stream that receives the application segments the decoder meets
-// (null when none). Set by StartJPEG; cleared by StopJPEG, by a failed
-// StartJPEG and when the stream is freed.
+// No longer used, always null: each read stream now receives the segments of
+// its own decoder. Kept so that hosts built against it still load.
 JPEG_API extern TJPEGReadStream* gJPEGReadStream;
 
 #endif

@@ -56,7 +56,12 @@ JPEG_API int16_t StmUnGetc(int16_t c, Stm* s);
 
 /* The error path. A JPEG filter entry arms the jump; code below it raises
  * with one of these, which format the message into the 256-byte buffer of the
- * filter and jump back to the entry. They never return. */
+ * filter and jump back to the entry. They never return.
+ *
+ * Threads: any number of filters and host streams may work at once, one per
+ * thread or several interleaved on one thread. The jump, the message pointer
+ * and the last message are per thread; a failure lands only in the entry of
+ * its own filter. */
 #if defined(__cplusplus)
 #define JPEG_NORETURN [[noreturn]]
 #elif defined(__GNUC__)
@@ -69,12 +74,21 @@ JPEG_NORETURN JPEG_API void DCTStmErr1(const char* fmt, int32_t a);
 JPEG_NORETURN JPEG_API void DCTStmErr2(const char* fmt, int32_t a, int32_t b);
 
 /* Called by a filter entry when an error has landed at its armed point:
- * sets gJPEGError and keeps a copy of the message (JPEGLastErrorMessage). */
+ * sets gJPEGError and keeps a copy of the message for the calling thread
+ * (JPEGLastErrorMessage). */
 JPEG_API void JPEGErrorMessage(const char* msg);
-/* 1 once a codec failure was reported; hosts clear and test it. */
+/* A process-wide, sticky flag: set to 1 by a codec failure on any thread and
+ * cleared only by hosts (and by the host streams of jpeg_stream.h when they
+ * start). A single-threaded host may clear it before a call and test it after.
+ * It cannot say which thread or filter failed, so threaded hosts must not
+ * decide by it: they use each call's own result (a null open, -1 from a fill,
+ * the stream's error flag, a HostFailure) and JPEGLastErrorMessage(). The
+ * library stores it atomically; a host that reads it while other threads use
+ * the library should read it atomically too (__atomic_load_n). */
 JPEG_API extern uint8_t gJPEGError;
-/* The most recent codec message passed to JPEGErrorMessage ("" if none). The
- * text stays valid until the next failure. */
+/* The most recent codec message passed to JPEGErrorMessage on the calling
+ * thread ("" if none there yet). The text stays valid until the thread's
+ * next failure; other threads' failures never change it. */
 JPEG_API const char* JPEGLastErrorMessage(void);
 
 JPEG_API int32_t scd(void);

@@ -1,7 +1,8 @@
 // error_path.cpp - raising an error inside the codec and landing at the
 // armed filter entry (see error_path.h for the mechanism and why it is a
-// longjmp), the library-wide failure flag, and the copy of the most recent
-// message that hosts read to tell a person why a file failed.
+// longjmp), the failure flags, and the copy of the most recent message that
+// hosts read to tell a person why a file failed. All of it is per thread but
+// the process-wide flag gJPEGError, which is only ever stored atomically.
 #include "stream/error_path.h"
 
 #include <cstdarg>
@@ -10,19 +11,25 @@
 #include <cstring>
 
 extern "C" {
-jmp_buf gEnv;
-char* gErrorMsg = nullptr;
+thread_local jmp_buf gEnv;
+thread_local char* gErrorMsg = nullptr;
 JPEG_API uint8_t gJPEGError = 0;
 }
 
 namespace {
 
 // Non-zero while some entry has armed gEnv (saved and restored with it).
-int gEnvArmed = 0;
+thread_local int gEnvArmed = 0;
 // Where a raise formats its text when no filter buffer is registered.
-char gFallbackMessage[kDCTMessageSize];
-// The most recent message passed to JPEGErrorMessage.
-char gLastMessage[kDCTMessageSize];
+thread_local char gFallbackMessage[kDCTMessageSize];
+// The most recent message passed to JPEGErrorMessage on this thread.
+thread_local char gLastMessage[kDCTMessageSize];
+// Set with gJPEGError by JPEGErrorMessage on this thread.
+thread_local bool gThreadFailed = false;
+
+// gJPEGError stays a plain exported byte (hosts read and clear it); the
+// library's own stores are atomic so that threads failing at once do not race.
+void StoreProcessFlag(uint8_t value) { __atomic_store_n(&gJPEGError, value, __ATOMIC_RELAXED); }
 
 [[noreturn]] void Land() {
   if (!gEnvArmed) {
@@ -63,6 +70,13 @@ void DCTEndTry(const DCTSavedEnv* saved) {
   gEnvArmed = saved->armed;
 }
 
+void DCTClearFailure() {
+  gThreadFailed = false;
+  StoreProcessFlag(0);
+}
+
+bool DCTThreadFailed() { return gThreadFailed; }
+
 extern "C" {
 
 void DCTStmErr0(const char* msg) {
@@ -91,7 +105,8 @@ void DCTStmErr2(const char* fmt, int32_t a, int32_t b) {
 }
 
 void JPEGErrorMessage(const char* msg) {
-  gJPEGError = 1;
+  gThreadFailed = true;
+  StoreProcessFlag(1);
   if (msg != nullptr && msg != gLastMessage) {
     std::snprintf(gLastMessage, sizeof gLastMessage, "%s", msg);
   }

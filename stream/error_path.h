@@ -31,6 +31,12 @@
 //   DCTEndTry(&saved);
 //
 // (setjmp stands alone in the if: the language allows it nowhere else.)
+//
+// Threads: the jump buffer, the message pointer and everything else of the
+// error path belong to the thread that runs the entry, so filters work on
+// any number of threads at once. gJPEGError (stm.h) is the one process-wide
+// flag left; the library writes it atomically and never decides anything by
+// it: its own adapters test DCTThreadFailed or their filter's own result.
 #ifndef JPEG_STREAM_ERROR_PATH_H
 #define JPEG_STREAM_ERROR_PATH_H
 
@@ -39,8 +45,8 @@
 #include "stm.h"
 
 extern "C" {
-extern jmp_buf gEnv;
-extern char* gErrorMsg;
+extern thread_local jmp_buf gEnv;
+extern thread_local char* gErrorMsg;
 }
 
 // What an entry saves of the entry it interrupts.
@@ -55,6 +61,12 @@ struct DCTSavedEnv {
 void DCTSaveEnv(DCTSavedEnv* saved, char* message);
 // Restores what DCTSaveEnv saved.
 void DCTEndTry(const DCTSavedEnv* saved);
+
+// This thread's failure flag: set by JPEGErrorMessage (with gJPEGError),
+// cleared by DCTClearFailure, which also clears gJPEGError for hosts that
+// read it around a single-threaded call.
+void DCTClearFailure();
+bool DCTThreadFailed();
 
 // Size of every filter's message buffer, terminator included.
 constexpr int kDCTMessageSize = 256;

@@ -1,0 +1,385 @@
+// test_stress.cpp - the library used from many threads at once: eight
+// threads run a shuffled mix of jobs (encode and decode filters through the
+// filter table, the host's JPEG write and read streams over memory streams
+// with resource data, the thumbnail interface, ASCII85 both ways, several
+// filters interleaved on one thread) on good and damaged inputs. Every
+// outcome (output bytes, resolution, resources, failure code and the
+// thread's own last codec message) must equal what the same job gives when
+// run alone on the main thread. Built with -DJPEG_TSAN=ON it is also the
+// ThreadSanitizer check of the library (scripts/test.sh).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "a85_filters.h"
+#include "bn_streams.h"
+#include "host/host_test_util.h"
+#include "jpeg_filters.h"
+
+namespace {
+
+using testing_support::MemSink;
+using testing_support::MemSource;
+
+constexpr int kThreads = 8;
+constexpr int kRounds = 3;  // each thread runs every job this many times, shuffled
+
+// What one job produced; equal outcomes mean byte-identical work.
+struct Outcome {
+  bool ok = false;          // the job's calls all succeeded
+  Bytes output;             // compressed bytes, decoded lines or text
+  int16_t hostError = 0;    // the HostFailure code a host stream raised
+  int32_t resolution = 0;   // read stream: fResolution
+  Bytes resources;          // read stream: fResources
+  std::string message;      // the thread's last codec message after a failure
+  bool operator==(const Outcome& o) const {
+    return ok == o.ok && output == o.output && hostError == o.hostError &&
+           resolution == o.resolution && resources == o.resources && message == o.message;
+  }
+};
+
+std::string Describe(const Outcome& o) {
+  std::ostringstream s;
+  s << "ok " << o.ok << ", " << o.output.size() << " bytes, error " << o.hostError << ", resolution "
+    << o.resolution << ", " << o.resources.size() << " resource bytes, message \"" << o.message << "\"";
+  return s.str();
+}
+
+void Append(Bytes* out, const uint8_t* p, size_t n) { out->insert(out->end(), p, p + n); }
+
+// Bytes of one decoded line for the size and colour code a decode open reported.
+size_t LineBytes(const int16_t info[3]) {
+  const int colors = info[2] == 0 ? 3 : info[2] == 1 ? 4 : info[2] == 2 ? 1 : 2;
+  return static_cast<size_t>(info[0]) * colors;
+}
+
+// --- the inputs, made once on the main thread and only read afterwards ---------------
+
+struct Inputs {
+  Image rgb = SyntheticImage(96, 64, 3, 11);
+  Image grey = SyntheticImage(72, 40, 1, 12);
+  Image cmyk = SyntheticImage(40, 24, 4, 13);
+  Bytes resources = ResourceBytes(40000, 5);  // two resource segments
+  Bytes jpegRGB;         // our encode of rgb, 4:2:0
+  Bytes jpegWithRes;     // the write stream's file of rgb with resources, 300 dpi
+  Bytes textJPEG;        // jpegRGB as ASCII85 text
+  Bytes corruptScan;     // jpegRGB with its scan data damaged after a few rows
+  Bytes corruptHeader;   // jpegRGB with an impossible frame
+  Bytes corruptWithRes;  // jpegWithRes cut inside the scan
+  Bytes randomBytes = ResourceBytes(5000, 9);
+  Bytes text;            // randomBytes as ASCII85 text
+  Bytes badText;         // text with a character outside the alphabet part way in
+};
+
+// --- jobs -------------------------------------------------------------------------
+
+JPEGEncodeParams EncodeParams(const Image& img, double q, bool subsample) {
+  JPEGEncodeParams p{};
+  p.QFactor = q;
+  p.subsample = subsample ? 1 : 0;
+  p.densityUnits = 1;
+  p.xDensity = p.yDensity = 150;
+  p.Columns = img.width;
+  p.Rows = img.height;
+  p.Colors = static_cast<int16_t>(img.colors);
+  return p;
+}
+
+// The encode filter from the table, optionally over the ASCII85 encode filter.
+Outcome EncodeFilter(const Image& img, double q, bool subsample, bool ascii85) {
+  Outcome r;
+  MemSink sink(512);
+  Stm* below = sink.stm();
+  if (ascii85) below = reinterpret_cast<BNOpenProc>(BNStreams[kBNOpenAscii85Encode])(below, nullptr);
+  JPEGEncodeParams p = EncodeParams(img, q, subsample);
+  Stm* s = reinterpret_cast<BNOpenJPEGEncodeProc>(BNStreams[kBNOpenJPEGEncode])(below, &p);
+  if (s != nullptr) {
+    // Odd pieces, so lines end inside writes.
+    for (size_t at = 0; at < img.pixels.size(); at += 77)
+      StmFWrite(img.pixels.data() + at, 1, static_cast<uint32_t>(std::min<size_t>(77, img.pixels.size() - at)), s);
+    r.ok = !s->error;
+    reinterpret_cast<BNCloseProc>(BNStreams[kBNCloseJPEGEncode])(s);
+  }
+  if (ascii85) reinterpret_cast<BNCloseIntProc>(BNStreams[kBNCloseAscii85Encode])(below);
+  if (!r.ok) r.message = JPEGLastErrorMessage();
+  r.output = sink.Contents();
+  return r;
+}
+
+// The decode filter from the table over data in odd pieces, optionally
+// ASCII85 text; every line it hands out.
+Outcome DecodeFilter(const Bytes& data, bool ascii85) {
+  Outcome r;
+  MemSource source(data, 1000);
+  Stm* below = source.stm();
+  if (ascii85) below = reinterpret_cast<BNOpenProc>(BNStreams[kBNOpenAscii85Decode])(below, nullptr);
+  int16_t info[3] = {0, 0, -1};
+  Stm* s = reinterpret_cast<BNOpenJPEGDecodeProc>(BNStreams[kBNOpenJPEGDecode])(below, info);
+  int lines = 0;
+  if (s != nullptr) {
+    while (lines < info[1] && JPEGDFilBuf(s) == 0) {
+      Append(&r.output, s->base, LineBytes(info));
+      lines++;
+    }
+    reinterpret_cast<BNCloseProc>(BNStreams[kBNCloseJPEGDecode])(s);
+  }
+  r.ok = s != nullptr && lines == info[1];
+  if (ascii85) reinterpret_cast<BNCloseProc>(BNStreams[kBNCloseAscii85Decode])(below);
+  if (!r.ok) r.message = JPEGLastErrorMessage();
+  return r;
+}
+
+Outcome WriteStream(const Image& img, int32_t quality, const Bytes& resources, bool ascii85) {
+  Outcome r;
+  TMemoryStream target;
+  TJPEGWriteStream* stream = MakeJPEGWriteFolioprintStream(&target);
+  if (!resources.empty()) stream->fUserMarkers = HandleWith(resources);
+  r.hostError = FailureCode([&] { WriteImage(stream, img, Options(img, quality), ascii85); });
+  r.ok = r.hostError == 0;
+  if (!r.ok) r.message = JPEGLastErrorMessage();
+  FreeLargeHandle(stream->fUserMarkers);
+  stream->Free();
+  r.output = target.Contents();
+  return r;
+}
+
+Outcome ReadStream(const Bytes& data, bool ascii85) {
+  Outcome r;
+  TMemoryStream source(data);
+  TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(&source);
+  r.hostError = FailureCode([&] {
+    JPEGReadInfo info{};
+    stream->StartJPEG(&info, ascii85);
+    std::vector<char> line(static_cast<size_t>(info.width) * info.colors);
+    for (int y = 0; y < info.height; y++) {
+      stream->GetJPEGRaster(line.data());
+      Append(&r.output, reinterpret_cast<const uint8_t*>(line.data()), line.size());
+    }
+    stream->StopJPEG();
+  });
+  r.ok = r.hostError == 0;
+  if (!r.ok) r.message = JPEGLastErrorMessage();
+  r.resolution = stream->fResolution;
+  r.resources = HandleBytes(stream->fResources);
+  stream->Free();
+  return r;
+}
+
+// A damaged scan may cost lines without the interface saying so; its
+// message is then taken all the same.
+Outcome Thumbnail(const Bytes& data, bool damaged) {
+  Outcome r;
+  short width = 0, height = 0, colors = 0;
+  JPEGThumbHandle h = StartJPEGDecompress(reinterpret_cast<const char*>(data.data()),
+                                          static_cast<long>(data.size()), &width, &height, &colors);
+  r.ok = h != nullptr;
+  if (h != nullptr) {
+    const short lineBytes = static_cast<short>(width * colors);
+    std::vector<char> lines(static_cast<size_t>(lineBytes) * 4, 0);
+    for (short y = 0; y < height; y += 4) {
+      const short n = static_cast<short>(std::min(4, height - y));
+      r.ok = GetJPEGData(h, lines.data(), n, lineBytes) == 1 && r.ok;
+      Append(&r.output, reinterpret_cast<const uint8_t*>(lines.data()), static_cast<size_t>(n) * lineBytes);
+    }
+    CloseJPEG(h);
+  }
+  if (!r.ok || damaged) r.message = JPEGLastErrorMessage();
+  return r;
+}
+
+Outcome Ascii85Encode(const Bytes& data) {
+  Outcome r;
+  MemSink sink(300);
+  Stm* s = A85EOpen(sink.stm(), nullptr);
+  r.ok = StmFWrite(data.data(), 1, static_cast<uint32_t>(data.size()), s) == data.size();
+  r.resolution = A85EClose(s);  // line feeds written
+  r.output = sink.Contents();
+  return r;
+}
+
+Outcome Ascii85Decode(const Bytes& text) {
+  Outcome r;
+  MemSource source(text, 333);
+  Stm* s = A85DOpen(source.stm(), nullptr);
+  for (int16_t c; (c = os_fgetc(s)) >= 0;) r.output.push_back(static_cast<uint8_t>(c));
+  r.ok = !s->error;
+  A85DClose(s);
+  return r;
+}
+
+// Two decode filters (one on damaged data), an encode filter and a read
+// stream open at once on one thread, each advanced by one line in turn; the
+// damaged decoder's failure must land in its own entry and leave the others
+// working, and the read stream must get only its own file's segments.
+Outcome Interleaved(const Inputs& in) {
+  Outcome r;
+  MemSource goodSource(in.jpegRGB, 700), badSource(in.corruptScan, 900);
+  int16_t good[3] = {0, 0, -1}, bad[3] = {0, 0, -1};
+  Stm* a = COpenJPEGDecode(goodSource.stm(), good);
+  Stm* b = COpenJPEGDecode(badSource.stm(), bad);
+  MemSink sink(256);
+  JPEGEncodeParams p = EncodeParams(in.grey, 0.4, false);
+  Stm* e = JPEGOpen(sink.stm(), &p);
+  TMemoryStream readSource(in.jpegWithRes);
+  TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(&readSource);
+  JPEGReadInfo info{};
+  r.hostError = FailureCode([&] { stream->StartJPEG(&info, 0); });
+  Bytes decodedA, decodedB, read;
+  std::vector<char> line(static_cast<size_t>(info.width) * info.colors);
+  bool bOpen = b != nullptr;
+  const int rows = std::max({int{good[1]}, int{info.height}, in.grey.height});
+  for (int y = 0; y < rows; y++) {
+    if (a != nullptr && y < good[1] && JPEGDFilBuf(a) == 0) Append(&decodedA, a->base, LineBytes(good));
+    if (bOpen && y < bad[1]) {
+      if (JPEGDFilBuf(b) == 0) {
+        Append(&decodedB, b->base, LineBytes(bad));
+      } else {
+        bOpen = false;
+        r.message = JPEGLastErrorMessage();
+      }
+    }
+    if (e != nullptr && y < in.grey.height) StmFWrite(in.grey.Row(y), 1, in.grey.width, e);
+    if (r.hostError == 0 && y < info.height) {
+      r.hostError = FailureCode([&] { stream->GetJPEGRaster(line.data()); });
+      Append(&read, reinterpret_cast<const uint8_t*>(line.data()), line.size());
+    }
+  }
+  r.ok = a != nullptr && e != nullptr && !e->error && r.hostError == 0;
+  JPEGDClose(a);
+  JPEGDClose(b);
+  JPEGClose(e);
+  if (r.hostError == 0) r.hostError = FailureCode([&] { stream->StopJPEG(); });
+  r.resolution = stream->fResolution;
+  r.resources = HandleBytes(stream->fResources);
+  stream->Free();
+  r.output = Cat({decodedA, decodedB, sink.Contents(), read});
+  return r;
+}
+
+// What a job must do when run alone.
+enum class Verdict { kWorks, kFails, kEither };
+
+struct Job {
+  const char* name;
+  Verdict verdict;
+  std::function<Outcome()> run;
+};
+
+std::vector<Job> MakeJobs(const Inputs& in) {
+  return {
+      {"encode filter 4:2:0", Verdict::kWorks, [&] { return EncodeFilter(in.rgb, 0.76, true, false); }},
+      {"encode filter grey to ASCII85", Verdict::kWorks, [&] { return EncodeFilter(in.grey, 0.25, false, true); }},
+      {"encode filter CMYK", Verdict::kWorks, [&] { return EncodeFilter(in.cmyk, 1.0, false, false); }},
+      {"encode filter refuses an empty image", Verdict::kFails, [&] {
+         Image none = in.grey;
+         none.width = 0;
+         return EncodeFilter(none, 0.5, false, false);
+       }},
+      {"decode filter", Verdict::kWorks, [&] { return DecodeFilter(in.jpegRGB, false); }},
+      {"decode filter under ASCII85", Verdict::kWorks, [&] { return DecodeFilter(in.textJPEG, true); }},
+      {"decode filter damaged scan", Verdict::kFails, [&] { return DecodeFilter(in.corruptScan, false); }},
+      {"decode filter damaged header", Verdict::kFails, [&] { return DecodeFilter(in.corruptHeader, false); }},
+      {"write stream with resources", Verdict::kWorks, [&] { return WriteStream(in.rgb, 4, in.resources, false); }},
+      {"write stream CMYK to ASCII85", Verdict::kWorks, [&] { return WriteStream(in.cmyk, 2, {}, true); }},
+      {"read stream with resources", Verdict::kWorks, [&] { return ReadStream(in.jpegWithRes, false); }},
+      {"read stream of ASCII85", Verdict::kWorks, [&] { return ReadStream(in.textJPEG, true); }},
+      {"read stream cut short", Verdict::kFails, [&] { return ReadStream(in.corruptWithRes, false); }},
+      {"read stream damaged header", Verdict::kFails, [&] { return ReadStream(in.corruptHeader, false); }},
+      {"thumbnail with resource segments", Verdict::kWorks, [&] { return Thumbnail(in.jpegWithRes, false); }},
+      {"thumbnail damaged header", Verdict::kFails, [&] { return Thumbnail(in.corruptHeader, true); }},
+      {"thumbnail damaged scan", Verdict::kEither, [&] { return Thumbnail(in.corruptScan, true); }},
+      {"ASCII85 encode", Verdict::kWorks, [&] { return Ascii85Encode(in.randomBytes); }},
+      {"ASCII85 decode", Verdict::kWorks, [&] { return Ascii85Decode(in.text); }},
+      {"ASCII85 decode bad text", Verdict::kFails, [&] { return Ascii85Decode(in.badText); }},
+      {"interleaved filters and streams", Verdict::kWorks, [&] { return Interleaved(in); }},
+  };
+}
+
+Inputs MakeInputs() {
+  Inputs in;
+  in.jpegRGB = EncodeFilter(in.rgb, 0.76, true, false).output;
+  in.textJPEG = EncodeFilter(in.rgb, 0.76, true, true).output;
+  in.jpegWithRes = WriteStream(in.rgb, 5, in.resources, false).output;
+  in.text = Ascii85Encode(in.randomBytes).output;
+  in.badText = in.text;
+  in.badText[in.badText.size() / 2] = 'x';
+
+  // Damage the entropy-coded data two thirds of the way into the scan: the
+  // decoder meets a marker where it needs bits, after the open.
+  const uint8_t sos[] = {0xFF, 0xDA};
+  const size_t scan = std::search(in.jpegRGB.begin(), in.jpegRGB.end(), sos, sos + 2) - in.jpegRGB.begin();
+  in.corruptScan = in.jpegRGB;
+  const size_t hit = scan + (in.jpegRGB.size() - scan) * 2 / 3;
+  for (size_t i = hit; i < hit + 40; i += 2) in.corruptScan[i] = 0xFF, in.corruptScan[i + 1] = 0xC8;
+
+  // A frame of five components.
+  const uint8_t sof[] = {0xFF, 0xC0};
+  in.corruptHeader = in.jpegRGB;
+  const size_t frame = std::search(in.jpegRGB.begin(), in.jpegRGB.end(), sof, sof + 2) - in.jpegRGB.begin();
+  in.corruptHeader[frame + 9] = 5;
+
+  in.corruptWithRes = Bytes(in.jpegWithRes.begin(), in.jpegWithRes.end() - 300);  // inside the scan
+  return in;
+}
+
+// Runs `order` on this thread, checking each outcome against `reference` and
+// the thread's last codec message against that of its own last failure.
+std::vector<std::string> RunJobs(const std::vector<Job>& jobs, const std::vector<Outcome>& reference,
+                                 const std::vector<size_t>& order) {
+  std::vector<std::string> problems;
+  std::string lastMessage = JPEGLastErrorMessage();  // this thread's own: "" when new
+  for (size_t k : order) {
+    const Outcome got = jobs[k].run();
+    if (!(got == reference[k]))
+      problems.push_back(std::string(jobs[k].name) + ": " + Describe(got) + "; alone: " + Describe(reference[k]));
+    if (!got.message.empty()) lastMessage = got.message;
+    if (lastMessage != JPEGLastErrorMessage())
+      problems.push_back(std::string(jobs[k].name) + ": last message \"" + JPEGLastErrorMessage() +
+                         "\", expected \"" + lastMessage + "\"");
+  }
+  return problems;
+}
+
+}  // namespace
+
+TEST(Stress, EightThreadsMatchTheSingleThreadedRun) {
+  const Inputs in = MakeInputs();
+  const std::vector<Job> jobs = MakeJobs(in);
+
+  std::vector<Outcome> reference;
+  for (const Job& job : jobs) reference.push_back(job.run());
+  // The damaged inputs fail (with the codec's reason, but for the ASCII85
+  // filters, which have none) and the good ones work.
+  for (size_t k = 0; k < jobs.size(); k++) {
+    if (jobs[k].verdict == Verdict::kEither) continue;
+    const bool fails = jobs[k].verdict == Verdict::kFails;
+    EXPECT_EQ(reference[k].ok, !fails) << jobs[k].name << ": " << Describe(reference[k]);
+    if (fails && std::string(jobs[k].name).find("ASCII85") == std::string::npos) {
+      EXPECT_NE(reference[k].message, "") << jobs[k].name;
+    }
+  }
+  EXPECT_NE(reference.back().message, "") << "the interleaved damaged decoder failed";
+  EXPECT_EQ(reference.back().resources, in.resources) << "the read stream got its own segments";
+
+  std::vector<std::vector<std::string>> problems(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; t++) {
+    std::vector<size_t> order;
+    for (int round = 0; round < kRounds; round++)
+      for (size_t k = 0; k < jobs.size(); k++) order.push_back(k);
+    std::shuffle(order.begin(), order.end(), std::mt19937(static_cast<uint32_t>(t + 1)));
+    threads.emplace_back([&, t, order] { problems[t] = RunJobs(jobs, reference, order); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; t++) {
+    EXPECT_TRUE(problems[t].empty()) << "thread " << t << ": " << problems[t].size() << " problems, first: "
+                                     << (problems[t].empty() ? "" : problems[t].front());
+  }
+}
