@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and passes every test: the plain Release build (warnings
 # are errors), the same suite under AddressSanitizer + UndefinedBehaviorSanitizer,
-# and a short run of every libFuzzer target on its seed corpus.
+# the multi-threaded stress test under ThreadSanitizer, and a short run of
+# every libFuzzer target on its seed corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -18,6 +19,13 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJPEG_SANIT
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== ThreadSanitizer: the library and the multi-threaded stress test"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJPEG_TSAN=ON \
+      -DJPEG_BUILD_BENCH=OFF -DJPEG_BUILD_TOOLS=OFF >/dev/null
+cmake --build build-tsan -j "$jobs" --target test_stress
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan -R '^Stress\.' --output-on-failure
 
 echo "== libFuzzer targets (short run)"
 bash scripts/fuzz.sh "${JPEG_FUZZ_SECONDS:-60}" fuzz_jpeg_decode

@@ -1,6 +1,7 @@
-// raster_header.cpp - the 18-byte raster header that the library exports for
-// callers outside it: the header layout of an uncompressed TGA image,
+// dct_raster_header.cpp - the 18-byte raster header that the library exports
+// for callers outside it: the header layout of an uncompressed TGA image,
 // little-endian (type 3 for grey, 2 for colour; width, height, bits per pixel).
+// It lives with the codec because reading it fills a codec state.
 #include "dct/dct_state.h"
 #include "stream/stm_inline.h"
 

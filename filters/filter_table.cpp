@@ -1,6 +1,9 @@
 // filter_table.cpp - BNStreams, the exported table of the four filters'
 // open/close entries, and the thin COpen*/CClose* functions it holds.
 //
+// It sits in its own layer above the filters it lists (dct/, a85/) and
+// below the host adapters that use it; the stream layer knows no filter.
+//
 // A client (the host stream adapters, or a host application that only has
 // the table) opens and closes filters through these entries without linking
 // to the filter entry points by name. Every entry forwards its arguments to
