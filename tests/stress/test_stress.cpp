@@ -69,6 +69,7 @@ struct Inputs {
   Bytes resources = ResourceBytes(40000, 5);  // two resource segments
   Bytes jpegRGB;         // our encode of rgb, 4:2:0
   Bytes jpegWithRes;     // the write stream's file of rgb with resources, 300 dpi
+  Bytes greyWithRes;     // the same for grey, with other resources
   Bytes textJPEG;        // jpegRGB as ASCII85 text
   Bytes corruptScan;     // jpegRGB with its scan data damaged after a few rows
   Bytes corruptHeader;   // jpegRGB with an impossible frame
@@ -214,10 +215,10 @@ Outcome Ascii85Decode(const Bytes& text) {
   return r;
 }
 
-// Two decode filters (one on damaged data), an encode filter and a read
-// stream open at once on one thread, each advanced by one line in turn; the
+// Two decode filters (one on damaged data), an encode filter and two read
+// streams open at once on one thread, each advanced by one line in turn; the
 // damaged decoder's failure must land in its own entry and leave the others
-// working, and the read stream must get only its own file's segments.
+// working, and each read stream must get only its own file's segments.
 Outcome Interleaved(const Inputs& in) {
   Outcome r;
   MemSource goodSource(in.jpegRGB, 700), badSource(in.corruptScan, 900);
@@ -227,14 +228,17 @@ Outcome Interleaved(const Inputs& in) {
   MemSink sink(256);
   JPEGEncodeParams p = EncodeParams(in.grey, 0.4, false);
   Stm* e = JPEGOpen(sink.stm(), &p);
-  TMemoryStream readSource(in.jpegWithRes);
+  TMemoryStream readSource(in.jpegWithRes), otherSource(in.greyWithRes);
   TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(&readSource);
-  JPEGReadInfo info{};
+  TJPEGReadStream* other = MakeJPEGReadFolioprintStream(&otherSource);
+  JPEGReadInfo info{}, otherInfo{};
   r.hostError = FailureCode([&] { stream->StartJPEG(&info, 0); });
+  if (r.hostError == 0) r.hostError = FailureCode([&] { other->StartJPEG(&otherInfo, 0); });
   Bytes decodedA, decodedB, read;
+  std::vector<char> otherLine(static_cast<size_t>(otherInfo.width) * otherInfo.colors);
   std::vector<char> line(static_cast<size_t>(info.width) * info.colors);
   bool bOpen = b != nullptr;
-  const int rows = std::max({int{good[1]}, int{info.height}, in.grey.height});
+  const int rows = std::max({int{good[1]}, int{info.height}, int{otherInfo.height}, in.grey.height});
   for (int y = 0; y < rows; y++) {
     if (a != nullptr && y < good[1] && JPEGDFilBuf(a) == 0) Append(&decodedA, a->base, LineBytes(good));
     if (bOpen && y < bad[1]) {
@@ -250,15 +254,21 @@ Outcome Interleaved(const Inputs& in) {
       r.hostError = FailureCode([&] { stream->GetJPEGRaster(line.data()); });
       Append(&read, reinterpret_cast<const uint8_t*>(line.data()), line.size());
     }
+    if (r.hostError == 0 && y < otherInfo.height) {
+      r.hostError = FailureCode([&] { other->GetJPEGRaster(otherLine.data()); });
+      Append(&read, reinterpret_cast<const uint8_t*>(otherLine.data()), otherLine.size());
+    }
   }
   r.ok = a != nullptr && e != nullptr && !e->error && r.hostError == 0;
   JPEGDClose(a);
   JPEGDClose(b);
   JPEGClose(e);
   if (r.hostError == 0) r.hostError = FailureCode([&] { stream->StopJPEG(); });
+  if (r.hostError == 0) r.hostError = FailureCode([&] { other->StopJPEG(); });
   r.resolution = stream->fResolution;
-  r.resources = HandleBytes(stream->fResources);
+  r.resources = Cat({HandleBytes(stream->fResources), HandleBytes(other->fResources)});
   stream->Free();
+  other->Free();
   r.output = Cat({decodedA, decodedB, sink.Contents(), read});
   return r;
 }
@@ -307,6 +317,7 @@ Inputs MakeInputs() {
   in.jpegRGB = EncodeFilter(in.rgb, 0.76, true, false).output;
   in.textJPEG = EncodeFilter(in.rgb, 0.76, true, true).output;
   in.jpegWithRes = WriteStream(in.rgb, 5, in.resources, false).output;
+  in.greyWithRes = WriteStream(in.grey, 1, ResourceBytes(3000, 6), false).output;
   in.text = Ascii85Encode(in.randomBytes).output;
   in.badText = in.text;
   in.badText[in.badText.size() / 2] = 'x';
@@ -366,7 +377,8 @@ TEST(Stress, EightThreadsMatchTheSingleThreadedRun) {
     }
   }
   EXPECT_NE(reference.back().message, "") << "the interleaved damaged decoder failed";
-  EXPECT_EQ(reference.back().resources, in.resources) << "the read stream got its own segments";
+  EXPECT_EQ(reference.back().resources, Cat({in.resources, ResourceBytes(3000, 6)}))
+      << "each read stream got its own segments";
 
   std::vector<std::vector<std::string>> problems(kThreads);
   std::vector<std::thread> threads;
