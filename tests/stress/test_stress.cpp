@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <sstream>
@@ -29,7 +29,12 @@ using testing_support::MemSink;
 using testing_support::MemSource;
 
 constexpr int kThreads = 8;
-constexpr int kRounds = 3;  // each thread runs every job this many times, shuffled
+// Each thread runs every job this many times, shuffled; JPEG_STRESS_ROUNDS
+// asks for a longer soak.
+int Rounds() {
+  const char* rounds = std::getenv("JPEG_STRESS_ROUNDS");
+  return rounds != nullptr && std::atoi(rounds) > 0 ? std::atoi(rounds) : 3;
+}
 
 // What one job produced; equal outcomes mean byte-identical work.
 struct Outcome {
@@ -384,7 +389,7 @@ TEST(Stress, EightThreadsMatchTheSingleThreadedRun) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; t++) {
     std::vector<size_t> order;
-    for (int round = 0; round < kRounds; round++)
+    for (int round = 0; round < Rounds(); round++)
       for (size_t k = 0; k < jobs.size(); k++) order.push_back(k);
     std::shuffle(order.begin(), order.end(), std::mt19937(static_cast<uint32_t>(t + 1)));
     threads.emplace_back([&, t, order] { problems[t] = RunJobs(jobs, reference, order); });
