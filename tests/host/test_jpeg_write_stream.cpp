@@ -144,3 +144,26 @@ TEST(WriteStream, WrongLinesAreCodecFailures) {
     }
   }
 }
+
+// An ASCII85 file cut at any point before the end of its end mark does not
+// read back as a complete image: starting, a line or the stop fails (a cut
+// after the JPEG data shows only at the stop). The uncut file reads cleanly.
+TEST(WriteStream, Ascii85FileCutAnywhereFailsToRead) {
+  const Image img = SyntheticImage(19, 11, 3);
+  TMemoryStream target;
+  TJPEGWriteStream* out = MakeJPEGWriteFolioprintStream(&target);
+  WriteImage(out, img, Options(img, 3), 1);
+  out->Free();
+  const Bytes text = target.Contents();
+  for (size_t cut = 0; cut <= text.size(); cut++) {
+    TMemoryStream source(Bytes(text.begin(), text.begin() + static_cast<long>(cut)));
+    TJPEGReadStream* in = MakeJPEGReadFolioprintStream(&source);
+    JPEGReadInfo info{};
+    int16_t code = FailureCode([&] { in->StartJPEG(&info, 1); });
+    std::vector<char> line(static_cast<size_t>(img.width * img.colors));
+    for (int y = 0; code == 0 && y < info.height; y++) code = FailureCode([&] { in->GetJPEGRaster(line.data()); });
+    if (code == 0) code = FailureCode([&] { in->StopJPEG(); });
+    in->Free();
+    EXPECT_EQ(code != 0, cut < text.size()) << "cut " << cut << " of " << text.size();
+  }
+}
