@@ -152,14 +152,14 @@ Bytes ExpectedQuantizers(const uint8_t* base, const uint8_t* cap, double quality
 
 // DQT and DHT bodies of a three-component image: luma and chroma tables;
 // the chroma base is the subsampled one when luma is sampled 2x2. AC pair k
-// comes with DC entries min(2k, 6) and the next.
+// comes with DC entries min(2k, 6) and the next, or those of DC pair dc.
 Bytes ExpectedDQT(double quality, bool sub) {
   return Concat({{0}, ExpectedQuantizers(qluma1, tluma1, quality), {1},
                  ExpectedQuantizers(sub ? qkroma2 : qkroma1, tkroma1, quality)});
 }
-Bytes ExpectedDHT(int k) {
+Bytes ExpectedDHT(int k, int dcPair = -1) {
   const uint8_t* const ac[10] = {atsL0, atsC0, atsL1, atsC1, atsL2, atsC2, atsL3, atsC3, atsL4, atsC4};
-  const int dc = std::min(2 * k, 6);
+  const int dc = dcPair >= 0 ? 2 * dcPair : std::min(2 * k, 6);
   return Concat({{0}, Spec(dtsbits[dc], 28), {1}, Spec(dtsbits[dc + 1], 28), {0x10},
                  Spec(ac[2 * k], atsLen[2 * k]), {0x11}, Spec(ac[2 * k + 1], atsLen[2 * k + 1])});
 }
@@ -185,17 +185,65 @@ TEST(EncoderHeader, ThreeComponentsByteExact) {
 // bound of the 16.16 factor where the table pair changes and of each maxQ
 // step, far above the useful range (the fixed-point factor once overflowed
 // there) and negative (taken as 0). The peer matrix decodes each pair's codes.
+// From 95232/65536 on the DC pair is 0, but the AC pair stays 1: pair 0
+// lacks size 7, which steps capped at 12 let a sharp edge reach.
 TEST(EncoderHeader, TablesByQualityFactor) {
   const double kUnit = 1 / 65536.0;  // of the 16.16 factor
-  const std::pair<double, int> cases[] = {
-      {-3.0, 4}, {0.0, 4}, {2047 * kUnit, 4}, {2048 * kUnit, 3}, {8191 * kUnit, 3}, {0.125, 2}, {0.5, 2},
-      {49151 * kUnit, 2}, {0.75, 1}, {1.0, 1}, {1.01, 1}, {1.02, 1}, {1.31, 1}, {1.32, 1}, {95231 * kUnit, 1},
-      {95232 * kUnit, 0}, {2.0, 0}, {5.0, 0}, {318.0, 0}, {1e6, 0}, {1e300, 0}};
+  const std::tuple<double, int, int> cases[] = {
+      {-3.0, 4, -1}, {0.0, 4, -1}, {2047 * kUnit, 4, -1}, {2048 * kUnit, 3, -1}, {8191 * kUnit, 3, -1},
+      {0.125, 2, -1}, {0.5, 2, -1}, {49151 * kUnit, 2, -1}, {0.75, 1, -1}, {1.0, 1, -1}, {1.01, 1, -1},
+      {1.02, 1, -1}, {1.31, 1, -1}, {1.32, 1, -1}, {95231 * kUnit, 1, -1}, {95232 * kUnit, 1, 0},
+      {2.0, 1, 0}, {5.0, 1, 0}, {318.0, 1, 0}, {1e6, 1, 0}, {1e300, 1, 0}};
   for (size_t i = 0; i < std::size(cases); i++) {
-    const auto [quality, acPair] = cases[i];
+    const auto [quality, acPair, dcPair] = cases[i];
     const Bytes jpeg = Encode(SyntheticImage(16, 16, 3), {quality, i % 2 == 1, false, 0, {}});
     EXPECT_EQ(SegmentBody(jpeg, 0xDB), ExpectedDQT(quality, i % 2 == 1)) << quality;
-    EXPECT_EQ(SegmentBody(jpeg, 0xC4), ExpectedDHT(acPair)) << quality;
+    EXPECT_EQ(SegmentBody(jpeg, 0xC4), ExpectedDHT(acPair, dcPair)) << quality;
+  }
+}
+
+// Blocks that drive every AC coefficient to its extreme (samples 0 and 255
+// along the signs of its basis function), a pixel checkerboard, and bars
+// that swing the blue-difference chroma fully at position 16 of the zigzag
+// order (its largest step, 14, lets that reach size 7 after a run of 15
+// zeros, an event the set-1 chroma table lacks): every quality factor,
+// subsampled or not, codes them all, and the peer decodes them (closely up
+// to the largest factor the host uses).
+TEST(EncoderScan, SharpestBlocksAtEveryQualityFactor) {
+  Image extremes{8 * 63, 8, 3, {}}, checkerboard{16, 16, 1, {}}, bars{16, 16, 3, {}};
+  for (int y = 0; y < 8; y++)
+    for (int i = 1; i < 64; i++)
+      for (int x = 0; x < 8; x++) {
+        const double w = std::cos((2 * x + 1) * (i % 8) * M_PI / 16) * std::cos((2 * y + 1) * (i / 8) * M_PI / 16);
+        const uint8_t v = w > 0 ? 255 : 0;
+        extremes.pixels.insert(extremes.pixels.end(), {v, static_cast<uint8_t>(255 - v), v});
+      }
+  for (int y = 0; y < 16; y++)
+    for (int x = 0; x < 16; x++) {
+      checkerboard.pixels.push_back((x + y) % 2 ? 255 : 0);
+      // Row frequency 1, column frequency 4, in every 8 x 8 block; per pixel
+      // 2 x 2 so that subsampled chroma sees the same bars: blue or yellow.
+      const int bx = x / 2 % 8 % 4, by = y / 2 % 8;
+      const bool blue = ((bx == 0 || bx == 3) == (by < 4));
+      bars.pixels.insert(bars.pixels.end(), {blue ? uint8_t{0} : uint8_t{255}, blue ? uint8_t{0} : uint8_t{255},
+                                             blue ? uint8_t{255} : uint8_t{0}});
+    }
+  for (double quality : {0.0, 0.05, 0.3, 0.76, 1.0, 1.3, 1.45, 1.46, 2.0, 5.0, 50.0, 318.0, 1e6}) {
+    for (bool subsample : {false, true}) {
+      for (const Image* img : {&extremes, &checkerboard, &bars}) {
+        SCOPED_TRACE(testing::Message() << "quality " << quality << ", subsample " << subsample << ", "
+                                        << img->width << "x" << img->height);
+        const auto r = testing_support::OurEncode(*img, {quality, subsample, true, 0, {}});
+        ASSERT_TRUE(r.ok) << r.message;
+        Image out;
+        std::string msg;
+        ASSERT_TRUE(testing_support::LibjpegDecode(r.jpeg, &out, false, &msg)) << msg;
+        // Chroma sampled 2 x 2 loses the pixel-sized colour patterns.
+        if (quality <= 1.3 && (!subsample || img == &bars)) {
+          EXPECT_GT(testing_support::Psnr(out, *img), 30.0);
+        }
+      }
+    }
   }
 }
 
@@ -371,10 +419,6 @@ TEST(EncoderMisuse, CloseEarlyLateAndFailing) {
   // The flush of EOI's 0xFF fails: found and reported at the close.
   const long eoiAt = static_cast<long>(Encode(SyntheticImage(16, 16, 1)).size()) - 2;
   EXPECT_EQ(WriteAndClose(SyntheticImage(16, 16, 1), 256, &out, eoiAt), "Target error prevents output");
-  // At QFactor 2 the small alphabets lack the sizes a pixel checkerboard needs.
-  Image checkerboard{16, 16, 1, {}};
-  for (int i = 0; i < 256; i++) checkerboard.pixels.push_back((i % 16 + i / 16) % 2 ? 255 : 0);
-  EXPECT_EQ(WriteAndClose(checkerboard, 256, &out, -1, false, 2.0), "Event with no Huffcode in the spec");
 }
 
 // Raster data that does not fill exactly Rows lines, written in pieces of
