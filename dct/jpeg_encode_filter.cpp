@@ -7,7 +7,9 @@
 // raster line, the line buffer in the strip memory: when the first byte of
 // the next line arrives (or at close) JPEGEFlsBuf hands the complete line to
 // DCTEFlush, which writes the header on the first line, codes strips as they
-// complete and writes EOI after the last line. Every entry arms the error
+// complete and writes EOI after the last line. The data must fill exactly
+// Rows lines: a byte past the last line fails the write, a close before the
+// last line is complete fails the close. Every entry arms the error
 // jump (stream/error_path.h) before calling into the codec; a failure makes
 // the open return null or sets the stream's error flag.
 #include <cstdlib>
