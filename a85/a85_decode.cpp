@@ -9,8 +9,9 @@
 // the same bytes, so where the source's buffers end never changes the data.
 // After every fill a 0xFF byte stands right after the decoded bytes (the JPEG
 // decoder's bit reader relies on it). The filter raises no errors: malformed
-// text ends the data, the bytes decoded so far are delivered, and the next
-// fill reports the end with the error flag set.
+// text, or text that ends without the end mark "~>" (so may have been cut
+// short), ends the data, the bytes decoded so far are delivered, and the
+// next fill reports the end with the error flag set.
 #include <cstdlib>
 #include <cstring>
 
@@ -112,7 +113,7 @@ uint8_t* DecodeSlowGroup(A85FilterContext* ctx, uint8_t* out) {
   PendingGroup group = {{0, 0, 0, 0, 0}, 0};
   for (;;) {
     const int16_t c = StmGetByte(source);
-    if (c < 0) return EndData(ctx, group, false, out);
+    if (c < 0) return EndData(ctx, group, true, out);  // no end mark: the text was cut short
     const uint8_t cls = t->cls[c];
     if (cls < kA85DigitCount) {
       group.digits[group.count++] = cls;

@@ -90,6 +90,7 @@ void DCTEncodeOpen(DCTState* state);
 
 // --- forward DCT (dcte_fdct.cpp) --------------------------------------------------
 extern const uint32_t DCTEQScale[64];  // AAN output scale factors, natural order
+extern const uint16_t DCTEACPeak[64];  // largest |AC coefficient| of 8-bit blocks, natural order
 void DCTEScaleQT(DCTState* state);
 void DCTTransform(DCTState* state, int32_t* coef, const uint8_t* samples, const DCTComponent* comp);
 

@@ -169,6 +169,38 @@ inline uint64_t ToZigzagOrder(uint64_t natural) {
   return z;
 }
 
+// Codes the coefficient at zigzag position k (magnitude category s, bits
+// `bits`) after the zeros from `first` on, when the table has no code for
+// that run with that size. The default tables lack only a few such events
+// (the chrominance table of set 1: runs 13 to 15 with size 7), and always
+// have the same size after shorter runs and size 1 after any run. So one
+// zero of the run is coded as +-1 (the sign of its coefficient), splitting
+// the run into two the table codes. Of the zeros that allow it, the one
+// whose coefficient lies nearest its dead-zone edge is chosen: coding it as
+// one step adds the least error, (step - |G|) / scale at the transform's
+// own scale.
+void CodeSplitRun(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
+                  int32_t first, int32_t k, int32_t s, uint32_t bits) {
+  int32_t best = -1;
+  int64_t bestExcess = 0, bestScale = 1;
+  for (int32_t j = first; j < k; j++) {
+    if (ac->length[16 + (j - first)] == 0 || ac->length[s * 16 + (k - 1 - j)] == 0) continue;
+    const int64_t scale = DCTEQScale[DCTunzigzag[j]];
+    const int64_t excess = int64_t{D[j]} - Magnitude(coef[DCTunzigzag[j]]);
+    if (best < 0 || excess * bestScale < bestExcess * scale) {
+      best = j;
+      bestExcess = excess;
+      bestScale = scale;
+    }
+  }
+  if (best < 0) DCTEmissingCode();
+  const int32_t index = 16 + (best - first);  // size 1 after the zeros before `best`
+  const uint32_t sign = coef[DCTunzigzag[best]] >= 0 ? 1 : 0;
+  DCTEputBits(sink, (static_cast<uint32_t>(ac->code[index]) << 1) | sign, ac->length[index]);
+  const int32_t rest = s * 16 + (k - 1 - best);
+  DCTEputBits(sink, (static_cast<uint32_t>(ac->code[rest]) << s) | bits, ac->length[rest]);
+}
+
 // The AC coefficients outside the dead zone, in zigzag order, with zero runs
 // (ZRL for every 16) and EOB unless position 63 was the last one written.
 // Coding only these is the same as stopping at the last one: every position
@@ -188,7 +220,10 @@ void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const 
     int32_t run = k - p;
     for (; run >= 16; run -= 16) DCTEputBits(sink, ac->code[kZRL], ac->length[kZRL]);
     const int32_t index = s * 16 + run;
-    DCTEputBits(sink, (static_cast<uint32_t>(ac->code[index]) << s) | bits, ac->length[index]);
+    if (ac->length[index] != 0)
+      DCTEputBits(sink, (static_cast<uint32_t>(ac->code[index]) << s) | bits, ac->length[index]);
+    else
+      CodeSplitRun(sink, ac, coef, D, k - run, k, s, bits);
     p = k + 1;
   }
   if (p != 64) DCTEputBits(sink, ac->code[kEOB], ac->length[kEOB]);

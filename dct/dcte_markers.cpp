@@ -76,7 +76,8 @@ int32_t DCTEcount_huff(const uint8_t bits[16]) {
 }
 
 // The DC and AC table sets for a quality factor: coarser quantization gets
-// the AC tables with the smaller alphabets.
+// the AC tables with the smaller alphabets (WideEnoughACSet then makes sure
+// they hold every coefficient size the quantizers allow).
 void PickTableSets(int32_t qFactorFixed, int32_t* dcSet, int32_t* acSet) {
   if (qFactorFixed < 8192) {
     *dcSet = 3;
@@ -108,6 +109,45 @@ void WriteACTable(DCTState* state, int32_t i) {
   DCTEmake_huffenc(state, copy, t->code, t->length, 1);
 }
 
+// Largest magnitude category the block coder can meet with quantization
+// table k: at each AC position the largest coefficient 8-bit samples give
+// (plus a little for the integer transform's rounding) over the step,
+// rounded as the coder rounds.
+int32_t ACCategoryBound(const DCTState* state, int32_t k) {
+  constexpr int32_t kTransformSlack = 3;  // peak + slack stays below 1023.5: category <= 10
+  int32_t bound = 0;
+  for (int32_t j = 1; j < 64; j++) {
+    const int32_t q = state->qTable[k][j];  // unscaled: the header is written before scaling
+    const int32_t peak = DCTEACPeak[DCTunzigzag[j]] + kTransformSlack;
+    const int32_t m = (2 * peak + q) / (2 * q);
+    int32_t category = 0;
+    while ((1 << category) <= m) category++;
+    if (category > bound) bound = category;
+  }
+  return bound;
+}
+
+int32_t LargestACSize(const uint8_t* spec, int32_t specBytes) {
+  int32_t largest = 0;
+  for (int32_t i = 16; i < specBytes; i++)
+    if ((spec[i] & 15) > largest) largest = spec[i] & 15;
+  return largest;
+}
+
+// The AC set for table slot i (whose components use quantization table i):
+// the quality factor's set, or the next wider one as long as that lacks a
+// size the quantizers allow. Sets with higher numbers have the wider
+// alphabets; the last ones code every baseline event. (The coarsest set
+// codes sizes up to 6 only, while the capped steps, 12 at most at the high
+// frequencies, let a sharp edge reach size 7; such factors get set 1.)
+int32_t WideEnoughACSet(const DCTState* state, int32_t set, int32_t slot) {
+  constexpr int32_t kACSets = 5;
+  const int32_t bound = ACCategoryBound(state, slot);
+  while (set < kACSets - 1 && LargestACSize(atsptrs[2 * set + slot], atsLen[2 * set + slot]) < bound)
+    set++;
+  return set;
+}
+
 void DCTEgenDHT(DCTState* state) {
   int32_t d, a;
   PickTableSets(state->qFactorFixed, &d, &a);
@@ -120,8 +160,9 @@ void DCTEgenDHT(DCTState* state) {
   }
   for (int32_t i = 0; i < state->acTableCount; i++) {
     DCTEHuffAC* t = &state->acHuffTable[i];
-    const int32_t n = atsLen[2 * a + i];
-    for (int32_t b = 0; b < n; b++) t->spec[b] = atsptrs[2 * a + i][b];
+    const int32_t set = WideEnoughACSet(state, a, i);
+    const int32_t n = atsLen[2 * set + i];
+    for (int32_t b = 0; b < n; b++) t->spec[b] = atsptrs[2 * set + i][b];
     for (int32_t b = n; b < kACSpecBytes; b++) t->spec[b] = 0;
     t->count = DCTEcount_huff(t->spec);
     length += 17 + t->count;

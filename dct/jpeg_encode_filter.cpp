@@ -7,7 +7,9 @@
 // raster line, the line buffer in the strip memory: when the first byte of
 // the next line arrives (or at close) JPEGEFlsBuf hands the complete line to
 // DCTEFlush, which writes the header on the first line, codes strips as they
-// complete and writes EOI after the last line. Every entry arms the error
+// complete and writes EOI after the last line. The data must fill exactly
+// Rows lines: a byte past the last line fails the write, a close before the
+// last line is complete fails the close. Every entry arms the error
 // jump (stream/error_path.h) before calling into the codec; a failure makes
 // the open return null or sets the stream's error flag.
 #include <cstdlib>
@@ -22,6 +24,7 @@ namespace {
 
 constexpr int32_t kAPP0Bytes = 18;  // JFIF APP0 segment, marker included
 constexpr int32_t kFixedOne = 65536;
+constexpr int32_t kPhaseDone = 2;  // DCTState::phase once EOI is written
 
 JPEGFilterContext* ContextOf(Stm* s) { return static_cast<JPEGFilterContext*>(s->procData); }
 
@@ -74,6 +77,24 @@ void BuildMarkerData(DCTState* state, const JPEGEncodeParams* params, bool withA
   if (withAPP0) WriteAPP0(data, params);
   if (haveExtra) std::memcpy(data + app0, *params->markerData, static_cast<size_t>(extra));
   state->markerDataLength = app0 + extra;
+}
+
+// A byte arrives while the buffer holds a complete line. If that line is
+// the image's last one (or the image is already complete), the byte is raster
+// data the image has no room for: a line too long, or more lines than Rows.
+// The last line is then left uncoded, so no complete-looking image is made.
+void CheckRoomForMoreData(const DCTState* state) {
+  if (state->phase == kPhaseDone || state->linesDone + 1 >= state->Rows)
+    DCTStmErr1("Raster data past the end of the image's %ld lines", state->Rows);
+}
+
+// At close: the buffer must hold nothing or exactly one complete line.
+void CheckNoPartialLine(const JPEGFilterContext* ctx) {
+  const Stm* s = &ctx->stm;
+  const int32_t written = static_cast<int32_t>(s->ptr - s->base);
+  if (written == 0 || written == s->bufSize) return;
+  DCTStmErr2("Premature close before EOI: line %ld has only %ld bytes", ctx->state->linesDone + 1,
+             written);
 }
 
 void SetSampling(DCTState* state, int32_t s) {
@@ -152,9 +173,12 @@ int16_t JPEGEFlsBuf(int16_t c, Stm* s) {
   if (setjmp(gEnv) != 0) {
     JPEGErrorMessage(ctx->message);
     s->error = 1;
-  } else if (DCTEFlush(ctx->state) < 0) {
-    DCTEndTry(&saved);
-    return -1;  // the image is complete: the byte is refused
+  } else {
+    if (c != -1) CheckRoomForMoreData(ctx->state);
+    if (DCTEFlush(ctx->state) < 0) {
+      DCTEndTry(&saved);
+      return -1;  // the image is complete and the end was signalled
+    }
   }
   DCTEndTry(&saved);
   return StmRestartWrite(c, s);
@@ -168,11 +192,13 @@ void JPEGClose(Stm* s) {
   if (setjmp(gEnv) != 0) {
     JPEGErrorMessage(ctx->message);
   } else if (!s->error) {
-    // A line that was begun is completed with what the buffer holds; an
-    // untouched buffer (nothing written since the last line) is no line.
-    const bool lineBegun = s->ptr != s->base;
-    const bool finished = lineBegun && DCTEFlush(ctx->state) < 0;
-    if (!finished && ctx->state->phase != 2) DCTStmErr0("Premature close before EOI");
+    // A complete line still in the buffer is coded now; a line that was
+    // begun but not completed is missing data, never made up from stale
+    // buffer bytes; an untouched buffer holds no line.
+    CheckNoPartialLine(ctx);
+    const bool lineWaiting = s->ptr != s->base;
+    const bool finished = lineWaiting && DCTEFlush(ctx->state) < 0;
+    if (!finished && ctx->state->phase != kPhaseDone) DCTStmErr0("Premature close before EOI");
   }
   DCTEndTry(&saved);
   DCTReleaseFilter(ctx);

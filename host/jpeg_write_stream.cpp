@@ -8,6 +8,7 @@
 // them, records the code in fError and marks fStm failed; StopJPEG raises the
 // recorded code once the codec is done.
 #include <cstdint>
+#include <cstdio>
 
 #include "bn_streams.h"
 #include "jpeg_stream.h"
@@ -58,6 +59,19 @@ int16_t MyWriteStmFilBuf(Stm* s) {
   s->error = 1;
   s->count = 0;
   return -1;
+}
+
+// A line of the wrong length: the encode filter's buffer is exactly one
+// raster line, so its size is the length every line must have. The failure
+// is reported as the codec's own (message, gJPEGError, the filter stream's
+// error flag), so the filter takes nothing more and its close writes no end
+// of image: the partial stream is never taken for a finished one.
+void RefuseLine(Stm* jpeg, long length) {
+  char message[96];
+  std::snprintf(message, sizeof message, "Raster line of %ld bytes; the image's lines have %ld",
+                length, static_cast<long>(jpeg->bufSize));
+  JPEGErrorMessage(message);
+  jpeg->error = 1;
 }
 
 JPEGEncodeParams EncodeParams(const JPEGWriteOptions& options) {
@@ -138,7 +152,12 @@ void TJPEGWriteStream::StartJPEG(const JPEGWriteOptions& options, unsigned char 
 void TJPEGWriteStream::PutJPEGRaster(char* line, long length) {
   if (fJPEGStm == nullptr || line == nullptr || length < 0 || length > INT32_MAX)
     Failure(kHostParamError, 0);
-  StmFWrite(line, 1, static_cast<uint32_t>(length), fJPEGStm);
+  if (!fJPEGStm->error) {
+    if (length == fJPEGStm->bufSize)
+      StmFWrite(line, 1, static_cast<uint32_t>(length), fJPEGStm);
+    else
+      RefuseLine(fJPEGStm, length);
+  }
   if (fJPEGStm->error) {
     FailOSErr(fError);
     FailOSErr(kHostIOError);

@@ -172,12 +172,12 @@ TEST(A85Decode, ReadsBackHoweverTheSourceIsCut) {
   }
 }
 
-// Other writers: no end marker, other line lengths and ends, groups cut by
-// line ends, white space (backspace to carriage return, space) anywhere.
+// Other writers: other line lengths and ends, groups cut by line ends,
+// white space (backspace to carriage return, space) anywhere.
 TEST(A85Decode, ReadsOtherLayouts) {
   const Bytes data = TestBytes(5000, true);
   std::string flat = RefEncode(data, 1 << 30), wrap72, wrap76, spaced = "\b ";
-  flat.resize(flat.size() - 2);  // one line without the end marker
+  flat.resize(flat.size() - 2);  // one line, end mark apart
   for (size_t i = 0; i < flat.size(); i += 72) wrap72 += flat.substr(i, 72) + "\r\n";
   for (size_t i = 0; i < flat.size(); i += 76) wrap76 += flat.substr(i, 76) + "\n";
   std::mt19937 rng(11);
@@ -185,10 +185,37 @@ TEST(A85Decode, ReadsOtherLayouts) {
     spaced += c;
     while (c != '~' && rng() % 3 == 0) spaced += " \b\t\n\v\f\r"[rng() % 7];
   }
-  for (const std::string& text : {flat, spaced, wrap72 + "~>\r\n", wrap76}) {
+  for (const std::string& text : {flat + "~>", spaced, wrap72 + "~>\r\n", wrap76 + "~>"}) {
     for (size_t piece : {8192, 3, 1}) {
       const Decoded d = Decode(text, piece);
       EXPECT_TRUE(d.data == data && d.clean) << text.substr(0, 80) << " piece " << piece;
+    }
+  }
+}
+
+// Text cut anywhere before the end of its end mark "~>" may have lost its
+// tail: the bytes of the groups before the cut are delivered (a cut group
+// gives at most one byte fewer than its digits, those of the longer value
+// rounded up), then the end with the error flag.
+TEST(A85Decode, TextCutBeforeTheEndMarkIsAnError) {
+  const Bytes data = TestBytes(230, true);
+  const std::string text = RefEncode(data, 40);
+  for (size_t cut = 0; cut <= text.size(); cut++) {
+    for (size_t piece : {1, 7, 4096}) {
+      const Decoded d = Decode(text.substr(0, cut), piece);
+      const bool whole = cut == text.size();
+      EXPECT_EQ(d.clean, whole) << "cut " << cut << " piece " << piece;
+      // Complete groups before the cut: digits (white space apart) / 5, "z" as one.
+      size_t groups = 0, digits = 0;
+      for (size_t i = 0; i < cut && text[i] != '~'; i++) {
+        if (text[i] == 'z') groups++;
+        if (text[i] >= '!' && text[i] <= 'u' && ++digits == 5) groups++, digits = 0;
+      }
+      const size_t complete = std::min(4 * groups, data.size());
+      ASSERT_GE(d.data.size(), complete) << "cut " << cut;
+      EXPECT_LE(d.data.size(), std::min(complete + (digits ? digits - 1 : 0), data.size()));
+      EXPECT_TRUE(std::equal(data.begin(), data.begin() + static_cast<long>(complete), d.data.begin()))
+          << "cut " << cut;
     }
   }
 }
@@ -210,11 +237,14 @@ TEST(A85Decode, EndsMalformedTextWithTheBytesSoFar) {
       {man + "~ >", kMan, true},
       {man + "9", kMan, true},  // a final single digit
       {man + "9~>", kMan, true},
-      {man + "z", {'M', 'a', 'n', ' ', 0, 0, 0, 0}, false},
+      {man + "z~>", {'M', 'a', 'n', ' ', 0, 0, 0, 0}, false},
       {man + "9jqo~>", {'M', 'a', 'n', ' ', 'M', 'a', 'n'}, false},
+      {man + "9jqo", {'M', 'a', 'n', ' ', 'M', 'a', 'n'}, true},  // no end mark
       {man + "~>" + man + "v", kMan, false},  // after the end: unread
-      {"  \b\t", {}, false},
-      {"s8W-\"uuuuu", {0, 0, 0, 0, 0x08, 0x78, 0x0E, 0xC4}, false},  // over 2^32: wraps
+      {"  \b\t~>", {}, false},
+      {"  \b\t", {}, true},
+      {"", {}, true},
+      {"s8W-\"uuuuu~>", {0, 0, 0, 0, 0x08, 0x78, 0x0E, 0xC4}, false},  // over 2^32: wraps
   };
   for (const auto& c : cases) {
     for (size_t piece : {1, 2, 100}) {

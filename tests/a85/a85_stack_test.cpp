@@ -83,3 +83,38 @@ TEST(BNStreamsTable, JpegOverAscii85GivesTheSameImage) {
 }
 
 }  // namespace
+
+namespace {
+
+// ASCII85-wrapped JPEG cut at every point before the end of its end mark.
+// A cut inside the JPEG data fails the decoder (and the ASCII85 stream ends
+// with its error flag); a cut after the JPEG's last byte leaves a complete
+// image, and the ASCII85 stream, read on to its end, reports the missing end
+// mark. Only the uncut text is clean on both counts.
+TEST(BNStreamsTable, CutTextUnderTheJpegDecoderIsReported) {
+  const Image img = testing_support::SyntheticImage(19, 11, 3, 2);
+  MemSink textSink(997);
+  Stm* a85 = Entry<BNOpenProc>(kBNOpenAscii85Encode)(textSink.stm(), nullptr);
+  EncodeThroughTable(img, a85);
+  Entry<BNCloseIntProc>(kBNCloseAscii85Encode)(a85);
+  const auto text = textSink.Contents();
+  for (size_t cut = 0; cut <= text.size(); cut++) {
+    MemSource source(testing_support::Bytes(text.begin(), text.begin() + static_cast<long>(cut)), 61);
+    Stm* a85d = Entry<BNOpenProc>(kBNOpenAscii85Decode)(source.stm(), nullptr);
+    int16_t info[3] = {0, 0, -1};
+    gJPEGError = 0;
+    Stm* jpeg = Entry<BNOpenJPEGDecodeProc>(kBNOpenJPEGDecode)(a85d, info);
+    int lines = 0;
+    while (jpeg != nullptr && jpeg->filBuf(jpeg) == 0) lines++;
+    const bool jpegFailed = jpeg == nullptr || gJPEGError != 0;
+    if (jpeg != nullptr) Entry<BNCloseProc>(kBNCloseJPEGDecode)(jpeg);
+    while (os_fgetc(a85d) >= 0) {
+    }
+    EXPECT_TRUE(a85d->eof);
+    EXPECT_EQ(a85d->error != 0, cut < text.size()) << "cut " << cut;
+    EXPECT_EQ(jpegFailed, lines < img.height) << "cut " << cut;
+    Entry<BNCloseProc>(kBNCloseAscii85Decode)(a85d);
+  }
+}
+
+}  // namespace

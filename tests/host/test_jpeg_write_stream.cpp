@@ -4,6 +4,7 @@
 // resource segments), bad calls and a refused allocation.
 #include <numeric>
 
+#include "a85_filters.h"
 #include "host_test_util.h"
 
 
@@ -83,4 +84,86 @@ TEST(WriteStream, BadCallsAreRefusedWithTheCodecsReason) {
   WriteLines(stream, img, 10);
   FreeLargeHandle(stream->fUserMarkers);
   stream->Free();  // without StopJPEG: LeakSanitizer checks the encoder and ASCII85 memory go
+}
+
+// The bytes ASCII85 text stands for.
+Bytes Unwrap(const Bytes& text) {
+  testing_support::MemSource source(text);
+  Stm* s = A85DOpen(source.stm(), nullptr);
+  Bytes out;
+  for (int16_t c; (c = os_fgetc(s)) >= 0;) out.push_back(static_cast<uint8_t>(c));
+  A85DClose(s);
+  return out;
+}
+
+// A line of the wrong length, or a line more than the image has, fails the
+// PutJPEGRaster that passes it with the codec's reason (-36: no host error
+// was recorded), every later line fails too, StopJPEG reports the codec
+// failure, and the target never gets an end of image. Plain and ASCII85.
+TEST(WriteStream, WrongLinesAreCodecFailures) {
+  const Image img = SyntheticImage(24, 20, 3);  // lines of 72 bytes
+  const long kLine = 72;
+  const struct {
+    const char* what;
+    int goodLines;  // written before the bad one
+    long badLength;
+    const char* message;
+  } cases[] = {
+      {"first line one byte short", 0, kLine - 1, "Raster line of 71 bytes; the image's lines have 72"},
+      {"middle line one byte long", 9, kLine + 1, "Raster line of 73 bytes; the image's lines have 72"},
+      {"empty last line", 19, 0, "Raster line of 0 bytes; the image's lines have 72"},
+      {"one line too many", 20, kLine, "Raster data past the end of the image's 20 lines"},
+  };
+  Bytes line(static_cast<size_t>(kLine + 1), 0x40);
+  for (const auto& c : cases) {
+    for (unsigned char ascii85 : {0, 1}) {
+      SCOPED_TRACE(testing::Message() << c.what << (ascii85 ? ", ASCII85" : ""));
+      TMemoryStream target;
+      TJPEGWriteStream* stream = MakeJPEGWriteFolioprintStream(&target);
+      stream->StartJPEG(Options(img, 3), ascii85);
+      WriteLines(stream, img, c.goodLines);
+      gJPEGError = 0;
+      char* bad = reinterpret_cast<char*>(line.data());
+      EXPECT_EQ(FailureCode([&] { stream->PutJPEGRaster(bad, c.badLength); }), kHostIOError);
+      EXPECT_STREQ(JPEGLastErrorMessage(), c.message);
+      EXPECT_EQ(gJPEGError, 1);
+      EXPECT_EQ(FailureCode([&] { stream->PutJPEGRaster(bad, kLine); }), kHostIOError);
+      EXPECT_EQ(FailureCode([&] { stream->StopJPEG(); }), kHostCodecError);
+      stream->Free();  // passes on what the host stream buffered
+      Bytes out = target.Contents();
+      if (ascii85) {
+        ASSERT_GE(out.size(), 2u);
+        EXPECT_EQ(Bytes(out.end() - 2, out.end()), Str("~>", 2));
+        out = Unwrap(out);
+      }
+      // The header goes out with the first line, so a bad first line leaves nothing.
+      ASSERT_EQ(out.empty(), c.goodLines == 0);
+      if (out.empty()) continue;
+      EXPECT_EQ(Bytes(out.begin(), out.begin() + 2), Bytes({0xFF, 0xD8}));
+      EXPECT_FALSE(out[out.size() - 2] == 0xFF && out.back() == 0xD9);
+    }
+  }
+}
+
+// An ASCII85 file cut at any point before the end of its end mark does not
+// read back as a complete image: starting, a line or the stop fails (a cut
+// after the JPEG data shows only at the stop). The uncut file reads cleanly.
+TEST(WriteStream, Ascii85FileCutAnywhereFailsToRead) {
+  const Image img = SyntheticImage(19, 11, 3);
+  TMemoryStream target;
+  TJPEGWriteStream* out = MakeJPEGWriteFolioprintStream(&target);
+  WriteImage(out, img, Options(img, 3), 1);
+  out->Free();
+  const Bytes text = target.Contents();
+  for (size_t cut = 0; cut <= text.size(); cut++) {
+    TMemoryStream source(Bytes(text.begin(), text.begin() + static_cast<long>(cut)));
+    TJPEGReadStream* in = MakeJPEGReadFolioprintStream(&source);
+    JPEGReadInfo info{};
+    int16_t code = FailureCode([&] { in->StartJPEG(&info, 1); });
+    std::vector<char> line(static_cast<size_t>(img.width * img.colors));
+    for (int y = 0; code == 0 && y < info.height; y++) code = FailureCode([&] { in->GetJPEGRaster(line.data()); });
+    if (code == 0) code = FailureCode([&] { in->StopJPEG(); });
+    in->Free();
+    EXPECT_EQ(code != 0, cut < text.size()) << "cut " << cut << " of " << text.size();
+  }
 }
