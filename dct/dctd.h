@@ -50,6 +50,28 @@ void DCTdecodeResync(DCTState* state);
 void DCTdecode_color(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
                      uint8_t* rowPointers[4]);
 
+// --- whole-image coefficients of multi-scan images (dctd_coefs.cpp) -------------
+// Creates the store after the first scan of a multi-scan image has set the
+// frame's geometry and strip memory; nothing of the grid is allocated yet.
+void DCTDBeginCoefImage(DCTState* state);
+// Checks the layout of the scan just read (state->scan) against what earlier
+// scans coded, latches the quantizers of newly coded components, and resets
+// the DC predictors and the restart count.
+void DCTDBeginCoefScan(DCTState* state);
+// Decodes every MCU of the current scan into the store.
+void DCTDdecodeCoefScan(DCTState* state);
+// True when every frame component has been coded.
+bool DCTDCoefImageComplete(const DCTState* state);
+// The error for an EOI that came before every frame component was coded.
+[[noreturn]] void DCTDFailUncoded(const DCTState* state);
+// Dequantizes and inverse-transforms the store's blocks of the strip that
+// begins at line linesEmitted into the component strips.
+void DCTDCoefsToStrip(DCTState* state);
+// Entropy-decodes `count` blocks of one component into consecutive
+// 64-coefficient slots from `coefs` (natural order, not dequantized); the
+// slots hold zeros on entry (dctd_blocks.cpp).
+void DCTDdecodeCoefBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count);
+
 // --- output strips (dctd_output.cpp) --------------------------------------------
 void DCTDInitCT(DCTState* state);
 int32_t DCTPointStrip(int32_t blockLine, int32_t subLine, int32_t maxV, int32_t v);

@@ -226,6 +226,51 @@ void DecodeBlocks(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTCompon
 
 }  // namespace
 
+namespace {
+
+// A coefficient as the store keeps it: 16 bits, wrapped (valid streams stay
+// far inside; hostile ones only get a wrong picture, never undefined values).
+inline int16_t StoreCoef(int32_t v) {
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v)));
+}
+
+// The AC coefficients of one block into `coefs` (natural order, as coded).
+// A run past the last coefficient ends the block the way DecodeACs does.
+inline void DecodeRawACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                         int16_t* coefs) {
+  for (int32_t k = 0; k < kLastZigzag;) {
+    const int32_t rs = DecodeAC(state, r, table);
+    const int32_t size = rs & 15;
+    if (size == 0) {
+      if (rs == 0) return;  // end of block
+      k += 16;              // sixteen zeros
+      continue;
+    }
+    k += (rs >> 4) + 1;
+    const int32_t v = ReceiveExtend(state, r, size);
+    if (k > kLastZigzag) return;  // overrun: the value is dropped
+    coefs[DCTunzigzag[k]] = StoreCoef(v);
+  }
+}
+
+}  // namespace
+
+void DCTDdecodeCoefBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count) {
+  BitReader r = LoadReader(state);
+  const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
+  const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
+  int32_t lastDC = comp->lastDC;
+  for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
+    const int32_t s = DecodeDC(state, r, dcTable);
+    if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
+    coefs[0] = StoreCoef(lastDC);
+    DecodeRawACs(state, r, acTable, coefs);
+    state->blockNumber++;
+  }
+  comp->lastDC = lastDC;
+  StoreReader(state, r);
+}
+
 void DCTdecode_color(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
                      uint8_t* rowPointers[4]) {
   alignas(16) int32_t block[kCoefficientSlots] = {};
