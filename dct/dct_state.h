@@ -164,6 +164,9 @@ struct DCTState {
   DCTDScanInfo scan;             // the scan header being decoded
   DCTDCoefStore* coefStore;      // whole-image coefficients; null on the one-scan path
   void (*releaseWork)(DCTState* state); // frees memory outside the strip block; DCTfree calls it
+  int32_t progressive;           // dec: the frame is SOF2 (spectral selection, successive approximation)
+  int32_t eobRun;                // dec: blocks left in the current end-of-band run
+  int32_t eoiRead;               // dec: EOI was read before the lines were made (progressive)
 };
 
 // --- Shared procedures (dct_alloc.cpp, dct_geometry.cpp) -----------------------

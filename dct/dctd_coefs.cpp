@@ -26,14 +26,15 @@
 // The quantizers of a component are latched when its first scan starts, so
 // a DQT segment between scans applies to the components coded after it.
 //
-// Room for progressive scans: a later decoder of spectral-selection and
-// successive-approximation scans works on this same store. Its scans carry
-// Ss, Se, Ah and Al in state->scan (already read and kept), decode into the
-// same blocks (a DC or AC band at a time, refinement bits OR-ed in), and
-// replace the per-component `coded` mask below by a per-component record of
-// which coefficient bands and bits have arrived; the two passes, the lazy
-// rows and the output step stay as they are. A fully interleaved one-scan
-// image never comes here: it keeps the streaming path of dctd_blocks.cpp.
+// Progressive images (T.81 Annex G) use the same store and passes: their
+// scans (state->scan: Ss, Se, Ah, Al) code a band of coefficients of one
+// component, or the DC of several, first at reduced precision and then one
+// bit more per refinement scan (dctd_blocks.cpp). Each component keeps, per
+// coefficient, the Al of the last scan that coded it, which checks every
+// scan against the ones before. Refinement scans are optional, so a
+// progressive image is complete at EOI, once every component's DC has begun.
+// A fully interleaved one-scan sequential image never comes here: it keeps
+// the streaming path of dctd_blocks.cpp.
 #include <cstdlib>
 #include <cstring>
 
@@ -47,17 +48,21 @@ struct DCTDCoefComponent {
   int32_t codedHigh;   // block rows that hold samples
   int16_t** rows;      // per block row: blocksWide x 64 coefficients, null until touched
   int32_t quant[64];   // natural order, scaled for the inverse DCT, latched at the first scan
+  int8_t bits[64];     // progressive: by zigzag position, Al of the last scan that coded it; -1 none
+  bool latched;        // quant holds this component's quantizers
 };
 
 struct DCTDCoefStore {
   DCTDCoefComponent comp[4];
   int32_t mcuRows;  // MCU rows of the image
-  uint32_t coded;   // bit f: frame component f has been coded
+  uint32_t coded;   // bit f: frame component f has been coded (progressive: its DC begun)
 };
 
 namespace {
 
 constexpr int32_t kBlockSize = 64;
+constexpr int32_t kLastZigzag = 63;
+constexpr int32_t kLargestAl = 13;  // a coefficient of 8-bit samples has at most 14 bits
 constexpr uint8_t kZeroBlockSample = 128;  // what an all-zero block transforms to
 
 int32_t CeilDiv(int32_t a, int32_t b) { return static_cast<int32_t>((static_cast<int64_t>(a) + b - 1) / b); }
@@ -103,7 +108,15 @@ void LatchQuantizers(DCTState* state, int32_t q, int32_t* natural) {
   for (int32_t k = 0; k < kBlockSize; k++) natural[DCTunzigzag[k]] = zigzag[k];
 }
 
-// One MCU-less run of a non-interleaved scan: every block is an MCU.
+// The restart step before an MCU; a restart also ends an end-of-band run.
+// (The countdown equals the interval right after a marker, and before the
+// scan's first MCU, when the run is 0 anyway.)
+void Resync(DCTState* state) {
+  DCTdecodeResync(state);
+  if (state->restartCountdown == state->restartInterval) state->eobRun = 0;
+}
+
+// A non-interleaved scan: every block is an MCU, rows of blocks in order.
 void DecodeSingleComponentScan(DCTState* state, DCTDCoefStore* store, int32_t f) {
   DCTComponent* comp = &state->components[f];
   const DCTDCoefComponent& cc = store->comp[f];
@@ -112,7 +125,7 @@ void DecodeSingleComponentScan(DCTState* state, DCTDCoefStore* store, int32_t f)
     for (int32_t bx = 0; bx < cc.codedWide;) {
       int32_t run = cc.codedWide - bx;
       if (state->restartInterval != 0) {
-        DCTdecodeResync(state);
+        Resync(state);
         if (state->restartCountdown < run) run = state->restartCountdown;
         state->restartCountdown -= run - 1;
       }
@@ -134,7 +147,7 @@ void DecodeInterleavedScan(DCTState* state, DCTDCoefStore* store) {
       for (int32_t i = 0; i < v; i++) rows[j][i] = TouchRow(store, f, mcuRow * v + i);
     }
     for (int32_t mcu = 0; mcu < state->mcusPerRow; mcu++) {
-      if (state->restartInterval != 0) DCTdecodeResync(state);
+      if (state->restartInterval != 0) Resync(state);
       for (int32_t j = 0; j < scan.count; j++) {
         DCTComponent* comp = &state->components[scan.frameIndex[j]];
         const size_t first = static_cast<size_t>(mcu) * comp->hSamples * kBlockSize;
@@ -181,23 +194,64 @@ void DCTDBeginCoefImage(DCTState* state) {
     cc.codedWide = CeilDiv(width, 8);
     cc.codedHigh = CeilDiv(height, 8);
     cc.rows = static_cast<int16_t**>(AllocateOrFail(static_cast<size_t>(cc.blocksHigh), sizeof(int16_t*)));
+    std::memset(cc.bits, -1, sizeof cc.bits);
   }
 }
+
+namespace {
+
+[[noreturn]] void BadApproximation(const DCTDScanInfo& scan) {
+  DCTStmErr2("Bad successive approximation Ah=%ld Al=%ld", scan.ah, scan.al);
+}
+
+// The band and bit positions of a progressive scan (T.81 G.1.1.1): a DC
+// scan codes only Ss = Se = 0, an AC scan one component's band within
+// 1..63; a refinement adds exactly one bit below the previous scan's.
+void CheckProgressiveScan(const DCTDScanInfo& scan) {
+  const bool dc = scan.ss == 0;
+  if ((dc && scan.se != 0) || (!dc && (scan.se < scan.ss || scan.se > kLastZigzag))) {
+    DCTStmErr2("Bad progressive scan Ss=%ld Se=%ld", scan.ss, scan.se);
+  }
+  if (!dc && scan.count != 1) DCTStmErr1("Progressive AC scan of %ld components", scan.count);
+  if (scan.al > kLargestAl || (scan.ah != 0 && scan.al != scan.ah - 1)) BadApproximation(scan);
+}
+
+// Records which bits of the band the scan codes for component cc; a first
+// scan of coefficients already coded, or a refinement of bits not coded
+// yet, is refused.
+void RecordBits(DCTDCoefComponent* cc, const DCTDScanInfo& scan) {
+  for (int32_t k = scan.ss; k <= scan.se; k++) {
+    const int32_t before = cc->bits[k];
+    if (scan.ah == 0 ? before >= 0 : before != scan.ah) BadApproximation(scan);
+    cc->bits[k] = static_cast<int8_t>(scan.al);
+  }
+}
+
+}  // namespace
 
 void DCTDBeginCoefScan(DCTState* state) {
   DCTDCoefStore* store = state->coefStore;
   const DCTDScanInfo& scan = state->scan;
+  if (state->progressive != 0) CheckProgressiveScan(scan);
   for (int32_t j = 0; j < scan.count; j++) {
     const int32_t f = scan.frameIndex[j];
     DCTComponent* comp = &state->components[f];
-    if ((store->coded & (1u << f)) != 0) {
-      DCTStmErr1("Component %ld coded in more than one scan", comp->componentId);
+    DCTDCoefComponent* cc = &store->comp[f];
+    if (state->progressive != 0) {
+      RecordBits(cc, scan);
+      if (scan.ss == 0) store->coded |= 1u << f;
+    } else {
+      if ((store->coded & (1u << f)) != 0) {
+        DCTStmErr1("Component %ld coded in more than one scan", comp->componentId);
+      }
+      store->coded |= 1u << f;
     }
-    store->coded |= 1u << f;
-    LatchQuantizers(state, comp->qTableSel, store->comp[f].quant);
+    if (!cc->latched) LatchQuantizers(state, comp->qTableSel, cc->quant);
+    cc->latched = true;
   }
   state->restartCountdown = state->restartInterval + 1;
   state->restartMarkerNumber = 0;
+  state->eobRun = 0;
   DCTreset_dc(state);
 }
 

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int32_t kSOF0 = 0xC0, kSOF1 = 0xC1, kDHT = 0xC4, kSOI = 0xD8, kEOI = 0xD9;
+constexpr int32_t kSOF0 = 0xC0, kSOF1 = 0xC1, kSOF2 = 0xC2, kDHT = 0xC4, kSOI = 0xD8, kEOI = 0xD9;
 constexpr int32_t kSOS = 0xDA, kDQT = 0xDB, kDRI = 0xDD, kAPP0 = 0xE0, kAPP13 = 0xED;
 constexpr int32_t kAPP14 = 0xEE, kAPP15 = 0xEF, kCOM = 0xFE;
 constexpr int32_t kPhaseFresh = 0, kPhaseMarkers = 1, kPhaseEnd = 2, kPhaseScans = 3,
@@ -237,7 +237,7 @@ void StartScan(DCTState* state, const QuantStore* store) {
     return;
   }
   // The colour count comes from the frame: a one-scan image codes it all.
-  const bool wholeFrame = state->scan.count == state->frameColors;
+  const bool wholeFrame = state->scan.count == state->frameColors && state->progressive == 0;
   state->Colors = state->outputColors = state->frameColors;
   DCTInitCommon(state, 0);
   DCTDSkipSegmentBytes(state, leftover);
@@ -255,14 +255,18 @@ void StartScan(DCTState* state, const QuantStore* store) {
 }
 
 // Decodes the scans of a multi-scan image into the coefficient store, the
-// marker segments between them included, until every component is coded;
-// then the strips are made from the store.
+// marker segments between them included, until every component is coded
+// (a sequential image) or EOI (a progressive one, whose later scans only
+// refine); then the strips are made from the store.
 void DecodeAllScans(DCTState* state) {
   for (;;) {
     DCTDdecodeCoefScan(state);
-    if (DCTDCoefImageComplete(state)) break;
+    if (state->progressive == 0 && DCTDCoefImageComplete(state)) break;
     DCTDdecode_image(state);
-    if (state->phase == kPhaseEnd) DCTDFailUncoded(state);
+    if (state->phase != kPhaseEnd) continue;
+    if (state->progressive == 0 || !DCTDCoefImageComplete(state)) DCTDFailUncoded(state);
+    state->eoiRead = 1;
+    break;
   }
   state->phase = kPhaseStrip;
 }
@@ -288,6 +292,9 @@ void DCTDdecode_image(DCTState* state) {
         state->phase = kPhaseMarkers;
         ResetRestart(state, 0);
         break;
+      case kSOF2:
+        state->progressive = 1;
+        [[fallthrough]];
       case kSOF1:
         state->allowOversizedMCU = 1;
         [[fallthrough]];
@@ -334,7 +341,11 @@ int32_t DCTDFilBuf(DCTState* state) {
     DCTDdecode_image(state);
   } else if (state->phase == kPhaseMarkers) {
     DCTfree(state);
-    DCTDdecode_image(state);
+    if (state->eoiRead != 0) {
+      state->phase = kPhaseEnd;  // a progressive image's EOI came before its lines
+    } else {
+      DCTDdecode_image(state);
+    }
   }
   if (state->phase == kPhaseEnd) return 1;
   if (state->phase == kPhaseScans) DecodeAllScans(state);
