@@ -1,10 +1,10 @@
-// test_scans.cpp - sequential images coded in several scans (one component
-// per scan, mixed layouts, scans in another order than the frame's), made
-// at test time by libjpeg's transcoder with a scan script (what jpegtran
-// -scans does; the coefficients stay those of the one-scan file). They must
-// decode close to libjpeg's own decode and to exactly the pixels of their
-// one-scan twin, at any piece size; impossible layouts and cut data fail
-// with their message.
+// test_scans.cpp - images coded in several scans: sequential ones (one
+// component per scan, mixed layouts, scans in another order than the
+// frame's), made at test time by libjpeg's transcoder with a scan script
+// (what jpegtran -scans does; the coefficients stay those of the one-scan
+// file), and progressive ones written by libjpeg. They must decode close to
+// libjpeg's own decode and to exactly the pixels of their one-scan twin, at
+// any piece size; impossible layouts and cut data fail with their message.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -252,6 +252,80 @@ TEST(MultiScan, HugeFrameWithLittleDataFailsCleanly) {
   EXPECT_FALSE(r.opened);
   EXPECT_FALSE(r.message.empty());
   EXPECT_EQ(r.message.find("allocate"), std::string::npos) << r.message;
+}
+
+// Progressive files as libjpeg writes them (DC first and refinement scans
+// interleaved, AC bands per component, end-of-band runs), with and without
+// restarts: >= 40 dB against libjpeg, and the pixels of the baseline file
+// of the same coefficients.
+TEST(Progressive, LayoutsMatchLibjpegAndTheBaselineTwin) {
+  const struct { const char* name; int colors, hSamp0, vSamp0; } layouts[] = {
+      {"grey", 1, 1, 1}, {"rgb444", 3, 1, 1}, {"rgb420", 3, 2, 2}, {"rgb422", 3, 2, 1}, {"cmyk", 4, 1, 1}};
+  for (const auto& l : layouts) {
+    for (const bool photo : {true, false}) {
+      const Image img = Source({l.name, l.colors, l.hSamp0, l.vSamp0, {}}, photo);
+      const DecodeResult twin = Decode(LibjpegEncode(img, {85, l.hSamp0, l.vSamp0}));
+      ASSERT_TRUE(twin.complete) << twin.message;
+      for (const int restart : {0, 3}) {
+        SCOPED_TRACE(std::string(l.name) + (photo ? " photo" : " synthetic") + " restart " + std::to_string(restart));
+        const Bytes prog = LibjpegEncode(img, {85, l.hSamp0, l.vSamp0, restart, 0, false, true});
+        ASSERT_GT(Markers(prog, 0xDA).size(), 2u);
+        Image reference;
+        ASSERT_TRUE(LibjpegDecode(prog, &reference, false));
+        const DecodeResult ours = Decode(prog);
+        ASSERT_TRUE(ours.complete) << ours.message;
+        EXPECT_EQ(ours.colorCode, twin.colorCode);
+        EXPECT_GE(Psnr(ours.image, reference), 40);
+        EXPECT_EQ(ours.image.pixels, twin.image.pixels);
+      }
+    }
+  }
+}
+
+TEST(Progressive, AnyPieceSizeSameLines) {
+  std::mt19937 rng(3);
+  const Bytes prog = LibjpegEncode(SyntheticImage(45, 29, 3, 6), {90, 2, 2, 2, 0, false, true});
+  const DecodeResult whole = Decode(prog);
+  ASSERT_TRUE(whole.complete) << whole.message;
+  for (size_t n : {1, 3, 0}) {  // 0: random sizes 1..40
+    const DecodeResult split = Decode(prog, [&](size_t) -> size_t { return n ? n : 1 + rng() % 40; });
+    ASSERT_TRUE(split.complete) << n << ": " << split.message;
+    EXPECT_EQ(split.image.pixels, whole.image.pixels) << "pieces " << n;
+  }
+}
+
+// Scans whose band or bits do not fit the ones before, and cut data. s[k]
+// is the k-th SOS of libjpeg's progression for YCbCr: DC Al 1; Y 1..5 Al 2;
+// Cr, Cb 1..63 Al 1; Y 6..63 Al 2; Y 1..63 Ah 2 Al 1; DC Ah 1 Al 0; ...
+TEST(Progressive, BadScansAndCutDataFail) {
+  const Bytes j = LibjpegEncode(SyntheticImage(128, 96, 3, 8), {75, 2, 2, 0, 0, false, true});
+  const std::vector<long> s = Markers(j, 0xDA);
+  ASSERT_EQ(s.size(), 10u);
+  const long end = static_cast<long>(j.size());
+  const auto patched = [&](long at, uint8_t value) { Bytes p = j; p[at] = value; return p; };
+  const long firstSs = s[0] + 2 + 2 + 1 + 2 * 3;  // FF DA, Ls, Ns, three components
+  const Bytes eoi = {0xFF, 0xD9};
+  const std::vector<long> dht = Markers(j, 0xC4);
+  const long tablesOfScan1 = *std::find_if(dht.begin(), dht.end(), [&](long at) { return at > s[0]; });
+  const struct { const char* name; Bytes jpeg; const char* message; } cases[] = {
+      {"DC scan with Se 1", patched(firstSs + 1, 1), "Bad progressive scan Ss=0 Se=1"},
+      {"AC band past 63", patched(s[1] + 2 + 2 + 1 + 2 + 1, 64), "Bad progressive scan Ss=1 Se=64"},
+      {"first scan refines", patched(firstSs + 2, 0x21), "Bad successive approximation Ah=2 Al=1"},
+      {"Al above 13", patched(firstSs + 2, 0x0E), "Bad successive approximation Ah=0 Al=14"},
+      {"band coded twice", Join({Slice(j, 0, s[2]), Slice(j, s[1], end)}), "Bad successive approximation Ah=0 Al=2"},
+      {"refinement before its first scan", Join({Slice(j, 0, s[1]), Slice(j, s[5], end)}), "Bad successive approximation Ah=2 Al=1"},
+      {"no DC scan", Join({Slice(j, 0, s[0]), Slice(j, tablesOfScan1, s[2]), eoi}), "Component 1 not coded before EOI"},
+      {"cut inside a scan", Slice(j, 0, s[4] + 60), "Source EOF in 8x8 block no. "},
+      {"EOI inside a scan", Join({Slice(j, 0, s[4] + 60), eoi}), "Illegal JPEG marker 0xD9 in MCU"},
+  };
+  for (const auto& c : cases) {
+    for (const size_t piece : {8192, 1}) {
+      const DecodeResult r = Decode(c.jpeg, [piece](size_t) { return piece; });
+      const std::string want = c.message;
+      EXPECT_FALSE(r.opened) << c.name << " piece " << piece;
+      EXPECT_EQ(want.back() == ' ' ? r.message.substr(0, want.size()) : r.message, want) << c.name << " piece " << piece;
+    }
+  }
 }
 
 }  // namespace
