@@ -42,7 +42,7 @@
 #include "dct/dctd.h"
 
 struct DCTDCoefComponent {
-  int32_t blocksWide;  // grid width in blocks: mcusPerRow x H
+  int32_t blocksWide;  // grid width in blocks: mcusPerRow x H (a lone component: its blocks)
   int32_t blocksHigh;  // grid height in blocks: MCU rows x V
   int32_t codedWide;   // blocks across that hold samples: ceil(component width / 8)
   int32_t codedHigh;   // block rows that hold samples
@@ -186,7 +186,7 @@ void DCTDBeginCoefImage(DCTState* state) {
   for (int32_t f = 0; f < state->frameColors; f++) {
     const DCTComponent& comp = state->components[f];
     DCTDCoefComponent& cc = store->comp[f];
-    cc.blocksWide = state->mcusPerRow * comp.hSamples;
+    cc.blocksWide = comp.stripWidth / 8;  // mcusPerRow x H; a lone component's H does not widen it
     cc.blocksHigh = store->mcuRows * comp.vSamples;
     // Component size in samples (T.81 A.1.1): ceil(X x H / Hmax), likewise Y.
     const int32_t width = CeilDiv(state->Columns * comp.hSamples, state->maxHSamples);

@@ -282,6 +282,16 @@ TEST(Progressive, LayoutsMatchLibjpegAndTheBaselineTwin) {
   }
 }
 
+// A lone component's sampling factors do not change its block grid.
+TEST(Progressive, GreySamplingFactorsIgnored) {
+  const Bytes plain = LibjpegEncode(SyntheticImage(45, 29, 1, 6), {90, 1, 1, 0, 0, false, true});
+  Bytes sampled = plain;
+  sampled.at(Markers(plain, 0xC2).at(0) + 2 + 2 + 1 + 4 + 1 + 1) = 0x22;  // H = V = 2
+  const DecodeResult want = Decode(plain), got = Decode(sampled);
+  ASSERT_TRUE(got.complete) << got.message;
+  EXPECT_EQ(got.image.pixels, want.image.pixels);
+}
+
 TEST(Progressive, AnyPieceSizeSameLines) {
   std::mt19937 rng(3);
   const Bytes prog = LibjpegEncode(SyntheticImage(45, 29, 3, 6), {90, 2, 2, 2, 0, false, true});
