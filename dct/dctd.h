@@ -5,7 +5,10 @@
 // has the block decoder (dctd_blocks.cpp) decode one strip of MCUs through
 // the entropy input (dctd_input.cpp) and the inverse DCT (dctd_idct.cpp),
 // and hands the strip out line by line through the output stage
-// (dctd_output.cpp).
+// (dctd_output.cpp). Images coded in several scans (sequential ones whose
+// first scan leaves components out, and progressive ones) are first decoded
+// whole into a coefficient store (dctd_coefs.cpp), from which the strips are
+// then made.
 #ifndef JPEG_DCT_DCTD_H
 #define JPEG_DCT_DCTD_H
 
