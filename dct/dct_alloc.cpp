@@ -105,6 +105,7 @@ void DCTallocate(DCTState* state, int32_t lineBytes, int32_t isEncoder) {
 }
 
 void DCTfree(DCTState* state) {
+  if (state->releaseWork != nullptr) state->releaseWork(state);
   if (state->stripMemory == nullptr) return;
   std::free(state->stripMemory);
   state->stripMemory = nullptr;

@@ -77,6 +77,25 @@ struct DCTComponent {
   int32_t fullRes;     // 1 when H = maxHSamples and V = maxVSamples
 };
 
+// --- Decoder scan bookkeeping ------------------------------------------------
+
+// The quantizers read from DQT segments, by table number, in DQT (zigzag)
+// order, and which table numbers have been defined.
+struct DCTDQuantStore {
+  uint16_t table[4][64];
+  uint32_t defined;
+};
+
+// One scan header (T.81 B.2.3): the frame components it codes, in frame
+// order, and its spectral selection and successive approximation fields.
+struct DCTDScanInfo {
+  int32_t count;          // Ns
+  int32_t frameIndex[4];  // frame component of scan component j
+  int32_t ss, se, ah, al; // as read; a sequential scan has 0, 63, 0, 0
+};
+
+struct DCTDCoefStore;  // dctd_coefs.cpp
+
 // --- Codec state -----------------------------------------------------------
 
 struct DCTState {
@@ -148,6 +167,14 @@ struct DCTState {
   int32_t stripMemoryBytes; // its size in bytes
   DCTUserMarkerProc userMarkerHook; // dec: where user segments go; null = dropped
   void* userMarkerHookData;         // dec: the hook's own data
+  // --- dec: multi-scan images (dctd_coefs.cpp) ---
+  DCTDQuantStore quantStore;     // quantizers of every DQT so far, kept across scans
+  DCTDScanInfo scan;             // the scan header being decoded
+  DCTDCoefStore* coefStore;      // whole-image coefficients; null on the one-scan path
+  void (*releaseWork)(DCTState* state); // frees memory outside the strip block; DCTfree calls it
+  int32_t progressive;           // dec: the frame is SOF2 (spectral selection, successive approximation)
+  int32_t eobRun;                // dec: blocks left in the current end-of-band run
+  int32_t eoiRead;               // dec: EOI was read before the lines were made (progressive)
 };
 
 // --- Shared procedures (dct_alloc.cpp, dct_geometry.cpp) -----------------------

@@ -5,7 +5,10 @@
 // has the block decoder (dctd_blocks.cpp) decode one strip of MCUs through
 // the entropy input (dctd_input.cpp) and the inverse DCT (dctd_idct.cpp),
 // and hands the strip out line by line through the output stage
-// (dctd_output.cpp).
+// (dctd_output.cpp). Images coded in several scans (sequential ones whose
+// first scan leaves components out, and progressive ones) are first decoded
+// whole into a coefficient store (dctd_coefs.cpp), from which the strips are
+// then made.
 #ifndef JPEG_DCT_DCTD_H
 #define JPEG_DCT_DCTD_H
 
@@ -49,6 +52,28 @@ void DCTDInitStrip(uint8_t* rowPointers[4], const DCTComponent* comp);
 void DCTdecodeResync(DCTState* state);
 void DCTdecode_color(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
                      uint8_t* rowPointers[4]);
+
+// --- whole-image coefficients of multi-scan images (dctd_coefs.cpp) -------------
+// Creates the store after the first scan of a multi-scan image has set the
+// frame's geometry and strip memory; nothing of the grid is allocated yet.
+void DCTDBeginCoefImage(DCTState* state);
+// Checks the layout of the scan just read (state->scan) against what earlier
+// scans coded, latches the quantizers of newly coded components, and resets
+// the DC predictors and the restart count.
+void DCTDBeginCoefScan(DCTState* state);
+// Decodes every MCU of the current scan into the store.
+void DCTDdecodeCoefScan(DCTState* state);
+// True when every frame component has been coded.
+bool DCTDCoefImageComplete(const DCTState* state);
+// The error for an EOI that came before every frame component was coded.
+[[noreturn]] void DCTDFailUncoded(const DCTState* state);
+// Dequantizes and inverse-transforms the store's blocks of the strip that
+// begins at line linesEmitted into the component strips.
+void DCTDCoefsToStrip(DCTState* state);
+// Entropy-decodes `count` blocks of one component into consecutive
+// 64-coefficient slots from `coefs` (natural order, not dequantized); the
+// slots hold zeros on entry (dctd_blocks.cpp).
+void DCTDdecodeCoefBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count);
 
 // --- output strips (dctd_output.cpp) --------------------------------------------
 void DCTDInitCT(DCTState* state);

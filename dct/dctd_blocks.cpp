@@ -226,6 +226,155 @@ void DecodeBlocks(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTCompon
 
 }  // namespace
 
+namespace {
+
+// A coefficient as the store keeps it: 16 bits, wrapped (valid streams stay
+// far inside; hostile ones only get a wrong picture, never undefined values).
+inline int16_t StoreCoef(int32_t v) {
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v)));
+}
+
+// The AC coefficients of one block into `coefs` (natural order, as coded).
+// A run past the last coefficient ends the block the way DecodeACs does.
+inline void DecodeRawACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                         int16_t* coefs) {
+  for (int32_t k = 0; k < kLastZigzag;) {
+    const int32_t rs = DecodeAC(state, r, table);
+    const int32_t size = rs & 15;
+    if (size == 0) {
+      if (rs == 0) return;  // end of block
+      k += 16;              // sixteen zeros
+      continue;
+    }
+    k += (rs >> 4) + 1;
+    const int32_t v = ReceiveExtend(state, r, size);
+    if (k > kLastZigzag) return;  // overrun: the value is dropped
+    coefs[DCTunzigzag[k]] = StoreCoef(v);
+  }
+}
+
+// n (1..15) raw bits of the data.
+inline int32_t GetBits(DCTState* state, BitReader& r, int32_t n) {
+  r.bits -= n;
+  if (r.bits < 0) {
+    AppendByte(state, r, r.bits);  // negative slack: no byte is the truncation error
+    const bool second = AppendByte(state, r, r.bits + 8);
+    r.bits += second ? 16 : 8;
+  }
+  return static_cast<int32_t>((r.buffer >> r.bits) & ((1u << n) - 1));
+}
+
+// --- progressive scans (T.81 G.1.2) ----------------------------------------------
+
+struct Band {
+  int32_t ss, se, al;  // first and last zigzag position, point transform
+};
+
+// One block of a first AC scan: values of the band, shifted up by Al, or
+// one block of an end-of-band run.
+inline void DecodeACFirst(DCTState* state, BitReader& r, const DCTDHuffTable* table, Band band,
+                          int16_t* coefs) {
+  if (state->eobRun > 0) {
+    state->eobRun--;
+    return;
+  }
+  for (int32_t k = band.ss; k <= band.se;) {
+    const int32_t rs = DecodeAC(state, r, table);
+    const int32_t run = rs >> 4, size = rs & 15;
+    if (size != 0) {
+      k += run;
+      const int32_t v = ReceiveExtend(state, r, size);
+      if (k > band.se) return;  // past the band: the value is dropped
+      coefs[DCTunzigzag[k++]] = StoreCoef(ShiftLeft(v, band.al));
+    } else if (run == 15) {
+      k += 16;  // sixteen zeros
+    } else {    // EOBn: this block and 2^n - 1 + (n bits) more end here
+      state->eobRun = (1 << run) - 1;
+      if (run != 0) state->eobRun += GetBits(state, r, run);
+      return;
+    }
+  }
+}
+
+// A correction bit for a coefficient already non-zero: 1 raises its
+// magnitude by the bit of weight 2^Al.
+inline void Refine(DCTState* state, BitReader& r, int16_t* coef, int32_t bit) {
+  if (GetBits(state, r, 1) == 0 || (*coef & bit) != 0) return;
+  *coef = StoreCoef(*coef >= 0 ? *coef + bit : *coef - bit);
+}
+
+// One block of an AC refinement scan: correction bits for the non-zero
+// coefficients of the band, and coefficients that become +-2^Al.
+inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* table, Band band,
+                           int16_t* coefs) {
+  const int32_t bit = 1 << band.al;
+  int32_t k = band.ss;
+  if (state->eobRun == 0) {
+    for (; k <= band.se; k++) {
+      const int32_t rs = DecodeAC(state, r, table);
+      int32_t run = rs >> 4;
+      int32_t value = 0;
+      if ((rs & 15) != 0) {
+        value = GetBits(state, r, 1) != 0 ? bit : -bit;
+      } else if (run != 15) {
+        state->eobRun = 1 << run;
+        if (run != 0) state->eobRun += GetBits(state, r, run);
+        break;
+      }
+      // Skip `run` zero coefficients, refining the non-zero ones passed.
+      for (; k <= band.se; k++) {
+        int16_t* coef = &coefs[DCTunzigzag[k]];
+        if (*coef != 0) {
+          Refine(state, r, coef, bit);
+        } else if (--run < 0) {
+          break;
+        }
+      }
+      if (value != 0 && k <= band.se) coefs[DCTunzigzag[k]] = StoreCoef(value);
+    }
+  }
+  if (state->eobRun > 0) {  // inside an end-of-band run: refine the rest
+    for (; k <= band.se; k++) {
+      int16_t* coef = &coefs[DCTunzigzag[k]];
+      if (*coef != 0) Refine(state, r, coef, bit);
+    }
+    state->eobRun--;
+  }
+}
+
+}  // namespace
+
+void DCTDdecodeCoefBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count) {
+  BitReader r = LoadReader(state);
+  const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
+  const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
+  const DCTDScanInfo& scan = state->scan;
+  const Band band = {scan.ss, scan.se, scan.al};
+  const bool dcScan = scan.ss == 0, refine = scan.ah != 0;
+  int32_t lastDC = comp->lastDC;
+  for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
+    if (state->progressive == 0) {
+      const int32_t s = DecodeDC(state, r, dcTable);
+      if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
+      coefs[0] = StoreCoef(lastDC);
+      DecodeRawACs(state, r, acTable, coefs);
+    } else if (dcScan && !refine) {
+      const int32_t s = DecodeDC(state, r, dcTable);
+      if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
+      coefs[0] = StoreCoef(ShiftLeft(lastDC, band.al));
+    } else if (dcScan) {
+      if (GetBits(state, r, 1) != 0) coefs[0] = StoreCoef(coefs[0] | (1 << band.al));
+    } else if (!refine) {
+      DecodeACFirst(state, r, acTable, band, coefs);
+    } else {
+      DecodeACRefine(state, r, acTable, band, coefs);
+    }
+    state->blockNumber++;
+  }
+  comp->lastDC = lastDC;
+  StoreReader(state, r);
+}
+
 void DCTdecode_color(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
                      uint8_t* rowPointers[4]) {
   alignas(16) int32_t block[kCoefficientSlots] = {};

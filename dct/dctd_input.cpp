@@ -35,11 +35,13 @@ bool UsableACValue(uint8_t v) {
   return (size >= 1 && size <= 10) || v == 0x00 || v == 0xF0;
 }
 
-void CheckValues(const DCTDHuffTable* table, int32_t count, int32_t isAC) {
+// Progressive AC tables also code end-of-band runs: size 0 with any run.
+void CheckValues(const DCTDHuffTable* table, int32_t count, int32_t isAC, bool progressive) {
   for (int32_t k = 0; k < count; k++) {
     const uint8_t v = table->values[k];
     if (isAC) {
-      if (!UsableACValue(v)) DCTStmErr1("AC HuffTable unusable value %ld", v);
+      const bool bandRun = progressive && (v & 15) == 0;
+      if (!UsableACValue(v) && !bandRun) DCTStmErr1("AC HuffTable unusable value %ld", v);
     } else if (v >= kDCValueLimit) {
       DCTStmErr1("DC HuffTable unusable mag. category >= %ld", kDCValueLimit);
     }
@@ -204,7 +206,7 @@ void DCTDmake_huffdec(DCTState* state, DCTDHuffTable* table, int32_t isAC) {
   DCTsize_codes(state, table->bits, sizes, codes, limit);
   const int32_t count = state->huffCodeCount;
   if (!ReadSegmentBlock(state, table->values, count)) SourceEOFDuringMarker();
-  CheckValues(table, count, isAC);
+  CheckValues(table, count, isAC, state->progressive != 0);
   BuildCodeLimits(table, codes);
   if (isAC) BuildLookahead(table, sizes, codes, count);
 }

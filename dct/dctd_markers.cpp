@@ -15,11 +15,11 @@
 
 namespace {
 
-constexpr int32_t kSOF0 = 0xC0, kSOF1 = 0xC1, kDHT = 0xC4, kSOI = 0xD8, kEOI = 0xD9;
+constexpr int32_t kSOF0 = 0xC0, kSOF1 = 0xC1, kSOF2 = 0xC2, kDHT = 0xC4, kSOI = 0xD8, kEOI = 0xD9;
 constexpr int32_t kSOS = 0xDA, kDQT = 0xDB, kDRI = 0xDD, kAPP0 = 0xE0, kAPP13 = 0xED;
 constexpr int32_t kAPP14 = 0xEE, kAPP15 = 0xEF, kCOM = 0xFE;
-constexpr int32_t kPhaseFresh = 0, kPhaseMarkers = 1, kPhaseEnd = 2, kPhaseStrip = 4,
-                  kPhaseLines = 5;
+constexpr int32_t kPhaseFresh = 0, kPhaseMarkers = 1, kPhaseEnd = 2, kPhaseScans = 3,
+                  kPhaseStrip = 4, kPhaseLines = 5;
 constexpr int32_t kMaxTables = 4;
 constexpr int32_t kACTableBase = 16;  // DHT Tc/Th byte of AC table 0
 constexpr int32_t kTableBytes8 = 65, kTableBytes16 = 129;  // Pq/Tq byte + 64 quantizers
@@ -28,12 +28,7 @@ constexpr char kTransformSignature[] = "Orlyx";
 constexpr int32_t kSignatureBytes = 5;
 constexpr int32_t kTransformSegmentBody = 12;  // signature, three words, transform byte
 
-// The quantizers of one header parse, by table number, in DQT (zigzag)
-// order, and which tables a DQT segment defined.
-struct QuantStore {
-  uint16_t table[kMaxTables][64];
-  uint32_t defined;
-};
+using QuantStore = DCTDQuantStore;  // kept in the state: later scans use earlier tables
 
 [[noreturn]] void TooShort(int32_t code) { DCTStmErr1("%ld marker segment length is too short", code); }
 
@@ -176,46 +171,55 @@ int32_t DCTDgetDRI(DCTState* state) {
   return length - 4;
 }
 
-// Scan header (T.81 B.2.3). Scan components must name frame components in
-// frame order; component record j keeps the sampling of frame component j.
+// Scan header (T.81 B.2.3) into state->scan. Scan components must name frame
+// components in frame order; each one's tables go into the record of the
+// frame component it names (which keeps that component's sampling). When
+// the scan codes every frame component, record j is scan component j.
 int32_t DCTDgetScanParms(DCTState* state, uint32_t definedTables) {
+  DCTDScanInfo* scan = &state->scan;
   const int32_t length = DCTDsget16(state);
   const int32_t count = DCTDsget8(state);
-  state->Colors = state->outputColors = count;
+  scan->count = count;
   if (count == 0) DCTStmErr0("No. scan components=0");
   if (count > state->frameColors) DCTStmErr0("No. scan components > no. frame comp.");
   const int32_t leftover = length - 6 - 2 * count;
   if (leftover < 0) return leftover;
   int32_t frameIndex = 0;
   for (int32_t j = 0; j < count; j++) {
-    DCTComponent* c = &state->components[j];
-    c->scanComponentId = static_cast<uint8_t>(DCTDsget8(state));
+    const int32_t id = DCTDsget8(state);
     const int32_t tables = DCTDsget8(state);
-    c->dcTableSel = static_cast<uint8_t>(tables >> 4);
-    c->acTableSel = static_cast<uint8_t>(tables & 15);
-    if (c->dcTableSel >= kMaxTables || c->acTableSel >= kMaxTables) {
-      DCTStmErr0("Scan Huffman table no. >= 4");
-    }
-    c->dcHuffPtr = &state->huffDecDC[c->dcTableSel];
-    c->acHuffPtr = &state->huffDecAC[c->acTableSel];
-    while (frameIndex < state->frameColors &&
-           state->components[frameIndex].componentId != c->scanComponentId) {
+    const int32_t dcTable = tables >> 4, acTable = tables & 15;
+    if (dcTable >= kMaxTables || acTable >= kMaxTables) DCTStmErr0("Scan Huffman table no. >= 4");
+    while (frameIndex < state->frameColors && state->components[frameIndex].componentId != id) {
       frameIndex++;
     }
     if (frameIndex >= state->frameColors) {
       DCTStmErr0("No frame comp. ID equal to a scan component ID");
     }
-    const int32_t q = state->components[frameIndex++].frameQTableSel;
+    DCTComponent* c = &state->components[frameIndex];
+    c->scanComponentId = static_cast<uint8_t>(id);
+    c->dcTableSel = static_cast<uint8_t>(dcTable);
+    c->acTableSel = static_cast<uint8_t>(acTable);
+    c->dcHuffPtr = &state->huffDecDC[dcTable];
+    c->acHuffPtr = &state->huffDecAC[acTable];
+    const int32_t q = c->frameQTableSel;
     if (q >= state->qTableCount) DCTStmErr0("SOF specified a QTable >= no. QTables");
     if ((definedTables & (1u << q)) == 0) DCTStmErr1("QTable %ld used but not defined", q);
     c->qTableSel = static_cast<uint8_t>(q);
+    scan->frameIndex[j] = frameIndex++;
   }
-  DCTDsget8(state);   // Ss
-  DCTDsget16(state);  // Se, Ah/Al
+  scan->ss = DCTDsget8(state);
+  const int32_t seA = DCTDsget16(state);
+  scan->se = seA >> 8;
+  scan->ah = (seA >> 4) & 15;
+  scan->al = seA & 15;
   return leftover;
 }
 
-// The set-up of a scan after its header: geometry, strip memory, tables.
+// The set-up of a scan after its header. The first scan of an image sets
+// the geometry, strip memory and tables. When it codes every frame
+// component the strips are decoded straight from the data (phase 4);
+// otherwise every scan goes into the coefficient store first (phase 3).
 void StartScan(DCTState* state, const QuantStore* store) {
   if (state->Rows > 0 && state->linesEmitted >= state->Rows) {
     // The image is complete; a further scan would be a second image or a
@@ -227,6 +231,15 @@ void StartScan(DCTState* state, const QuantStore* store) {
   }
   const int32_t leftover = DCTDgetScanParms(state, store->defined);
   if (leftover < 0) TooShort(kSOS);
+  if (state->coefStore != nullptr) {  // a later scan of a multi-scan image
+    DCTDSkipSegmentBytes(state, leftover);
+    DCTDBeginCoefScan(state);
+    state->phase = kPhaseScans;
+    return;
+  }
+  // The colour count comes from the frame: a one-scan image codes it all.
+  const bool wholeFrame = state->scan.count == state->frameColors && state->progressive == 0;
+  state->Colors = state->outputColors = state->frameColors;
   DCTInitCommon(state, 0);
   DCTDSkipSegmentBytes(state, leftover);
   DCTallocate(state, state->outputLineBytes, 0);
@@ -234,6 +247,28 @@ void StartScan(DCTState* state, const QuantStore* store) {
   if (state->colorTransform != 0) DCTDInitCT(state);
   state->linesEmitted = 0;
   DCTreset_dc(state);
+  state->phase = kPhaseStrip;
+  if (!wholeFrame) {
+    DCTDBeginCoefImage(state);
+    DCTDBeginCoefScan(state);
+    state->phase = kPhaseScans;
+  }
+}
+
+// Decodes the scans of a multi-scan image into the coefficient store, the
+// marker segments between them included, until every component is coded
+// (a sequential image) or EOI (a progressive one, whose later scans only
+// refine); then the strips are made from the store.
+void DecodeAllScans(DCTState* state) {
+  for (;;) {
+    DCTDdecodeCoefScan(state);
+    if (state->progressive == 0 && DCTDCoefImageComplete(state)) break;
+    DCTDdecode_image(state);
+    if (state->phase != kPhaseEnd) continue;
+    if (state->progressive == 0 || !DCTDCoefImageComplete(state)) DCTDFailUncoded(state);
+    state->eoiRead = 1;
+    break;
+  }
   state->phase = kPhaseStrip;
 }
 
@@ -250,8 +285,7 @@ void EmitLine(DCTState* state) {
 }  // namespace
 
 void DCTDdecode_image(DCTState* state) {
-  QuantStore store;
-  std::memset(&store, 0, sizeof store);
+  QuantStore& store = state->quantStore;
   for (;;) {
     const int32_t code = DCTDsgetmarker(state);
     switch (code) {
@@ -259,6 +293,9 @@ void DCTDdecode_image(DCTState* state) {
         state->phase = kPhaseMarkers;
         ResetRestart(state, 0);
         break;
+      case kSOF2:
+        state->progressive = 1;
+        [[fallthrough]];
       case kSOF1:
         state->allowOversizedMCU = 1;
         [[fallthrough]];
@@ -305,11 +342,20 @@ int32_t DCTDFilBuf(DCTState* state) {
     DCTDdecode_image(state);
   } else if (state->phase == kPhaseMarkers) {
     DCTfree(state);
-    DCTDdecode_image(state);
+    if (state->eoiRead != 0) {
+      state->phase = kPhaseEnd;  // a progressive image's EOI came before its lines
+    } else {
+      DCTDdecode_image(state);
+    }
   }
   if (state->phase == kPhaseEnd) return 1;
+  if (state->phase == kPhaseScans) DecodeAllScans(state);
   if (state->phase == kPhaseStrip) {
-    DCTDdecodeStrip(state);
+    if (state->coefStore != nullptr) {
+      DCTDCoefsToStrip(state);
+    } else {
+      DCTDdecodeStrip(state);
+    }
     state->stripBlockLine = 0;
     state->stripSubLine = 0;
     state->phase = kPhaseLines;

@@ -167,7 +167,7 @@ const long kDataStart = FindMarker(Base(), 0xDA) + 14;  // after a three-compone
 TEST(BadStreams, FailWithTheirMessageAtAnyPieceSize) {
   const struct { const char* name; std::function<Bytes()> make; bool atOpen; const char* message; } cases[] = {
       // message: the whole message, or its start when it ends in "no. "
-      {"progressive", [] { return Base(true); }, true, "Non-baseline or invalid marker code = 194"},
+      {"lossless", [] { return Patched(0xC0, 1, 0xC3); }, true, "Non-baseline or invalid marker code = 195"},
       {"arithmetic", [] { return Base(false, true); }, true, "Non-baseline or invalid marker code = 201"},
       {"precision12", [] { return Patched(0xC0, 4, 12); }, true, "Frame spec precision not 8"},
       {"soi_eoi", [] { return Bytes{0xFF, 0xD8, 0xFF, 0xD9}; }, true, "Failed to understand file format"},

@@ -17,8 +17,8 @@ std::string Replace(std::string text, const std::string& from, const std::string
 }
 
 const std::string kJpeg = Text(LibjpegEncode(Crop(LoadTestImage("coffee.ppm"), 96, 64)));
-const std::string kProgressive = Text(
-    LibjpegEncode(SyntheticImage(64, 48, 3), LibjpegOptions{75, 2, 2, 0, 0, false, /*progressive=*/true}));
+const std::string kArithmetic = Text(
+    LibjpegEncode(SyntheticImage(64, 48, 3), LibjpegOptions{75, 2, 2, 0, 0, false, false, /*arithmetic=*/true}));
 const std::string kWideGrey = Text(LibjpegEncode(SyntheticImage(40000, 2, 1)));
 const std::string kWideRgb = Text(LibjpegEncode(SyntheticImage(12000, 2, 3)));
 const std::string kX(40000, 'x');
@@ -103,8 +103,8 @@ const Failure kCases[] = {
     {"ThumbTruncated", "thumb IN OUT", kJpeg.substr(0, 900), 1, "thumb failed: Source EOF in 8x8 block"},
     {"BadHuffmanTable", "decode IN OUT", kBadHuffmanTable, 1, "decode failed: Bad DHT segment table no."},
     {"CorruptScan", "decode IN OUT", CorruptScan(), 1, "decode failed: AC HuffTable unusable value"},
-    {"Progressive", "decode IN OUT", kProgressive, 1, "invalid marker code = 194 (a progressive JPEG:"},
-    {"ThumbProgressive", "thumb IN OUT", kProgressive, 1, "thumb failed: Non-baseline or invalid marker"},
+    {"Arithmetic", "decode IN OUT", kArithmetic, 1, "invalid marker code = 201 (a arithmetic-coded JPEG:"},
+    {"ThumbArithmetic", "thumb IN OUT", kArithmetic, 1, "thumb failed: Non-baseline or invalid marker"},
     {"TooWide", "decode IN OUT", kWideGrey, 1, "decode failed: the image is too large for the codec"},
     {"ThumbTooWide", "thumb IN OUT", kWideRgb, 1, "thumb failed: the image is too large for the thumbnail"},
     {"Ascii85Garbage", "decode --ascii85 IN OUT", "not ascii85 {}", 1, "decode failed: Source EOF"},

@@ -1,0 +1,331 @@
+// test_scans.cpp - images coded in several scans: sequential ones (one
+// component per scan, mixed layouts, scans in another order than the
+// frame's), made at test time by libjpeg's transcoder with a scan script
+// (what jpegtran -scans does; the coefficients stay those of the one-scan
+// file), and progressive ones written by libjpeg. They must decode close to
+// libjpeg's own decode and to exactly the pixels of their one-scan twin, at
+// any piece size; impossible layouts and cut data fail with their message.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <random>
+
+#include <jpeglib.h>
+
+#include "jpeg_filters.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace testing_support;
+using Script = std::vector<std::vector<int>>;  // per scan: the frame component indices
+
+struct TranscodeError {
+  jpeg_error_mgr mgr;
+  jmp_buf env;
+};
+
+void TranscodeErrorExit(j_common_ptr cinfo) { longjmp(reinterpret_cast<TranscodeError*>(cinfo->err)->env, 1); }
+
+// libjpeg's transcoder (what jpegtran runs): jpeg's coefficients written
+// again as the given scans, with a restart interval in MCUs. Plain data only
+// here, for the error jump. The result is malloc'ed; null on failure.
+unsigned char* Transcode(const Bytes& jpeg, const jpeg_scan_info* scans, int count, int restart,
+                         unsigned long* size) {
+  jpeg_decompress_struct in;
+  jpeg_compress_struct out;
+  TranscodeError err;
+  in.err = out.err = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = TranscodeErrorExit;
+  unsigned char* buffer = nullptr;
+  if (setjmp(err.env)) {
+    jpeg_destroy_compress(&out);
+    jpeg_destroy_decompress(&in);
+    std::free(buffer);
+    return nullptr;
+  }
+  jpeg_create_decompress(&in);
+  jpeg_create_compress(&out);
+  jpeg_mem_src(&in, jpeg.data(), jpeg.size());
+  jpeg_read_header(&in, TRUE);
+  jvirt_barray_ptr* coefs = jpeg_read_coefficients(&in);
+  jpeg_copy_critical_parameters(&in, &out);
+  out.scan_info = scans;
+  out.num_scans = count;
+  out.restart_interval = static_cast<unsigned>(restart);
+  jpeg_mem_dest(&out, &buffer, size);
+  jpeg_write_coefficients(&out, coefs);
+  jpeg_finish_compress(&out);
+  jpeg_finish_decompress(&in);
+  jpeg_destroy_compress(&out);
+  jpeg_destroy_decompress(&in);
+  return buffer;
+}
+
+// jpeg rewritten as sequential scans (all coefficients, no approximation) per script.
+Bytes Rescan(const Bytes& jpeg, const Script& script, int restart = 0) {
+  std::vector<jpeg_scan_info> scans(script.size());
+  for (size_t s = 0; s < script.size(); s++) {
+    scans[s] = {static_cast<int>(script[s].size()), {}, 0, 63, 0, 0};
+    std::copy(script[s].begin(), script[s].end(), scans[s].component_index);
+  }
+  unsigned long size = 0;
+  unsigned char* buffer = Transcode(jpeg, scans.data(), static_cast<int>(scans.size()), restart, &size);
+  if (buffer == nullptr) {
+    ADD_FAILURE() << "libjpeg could not rewrite the scans";
+    return {};
+  }
+  Bytes result(buffer, buffer + size);
+  std::free(buffer);
+  return result;
+}
+
+struct DecodeResult {
+  bool opened = false, complete = false;  // complete: every line, then the end, no failure
+  int colorCode = -1;
+  std::string message;
+  Image image;
+};
+
+DecodeResult Decode(const Bytes& jpeg, MemSource::PieceFn pieces = [](size_t) { return 8192; }) {
+  DecodeResult r;
+  MemSource source(jpeg, pieces);
+  gJPEGError = 0;
+  int16_t width = 0, height = 0, colorCode = -1;
+  Stm* s = JPEGDOpen(source.stm(), &width, &height, &colorCode);
+  if ((r.opened = s != nullptr)) {
+    Image& img = r.image;
+    r.colorCode = colorCode;
+    img.width = width, img.height = height;
+    img.colors = colorCode == 0 ? 3 : colorCode == 1 ? 4 : 1;
+    int lines = 0;
+    while (lines < img.height && JPEGDFilBuf(s) == 0) {
+      lines++;
+      img.pixels.insert(img.pixels.end(), s->base, s->base + static_cast<size_t>(img.width) * img.colors);
+    }
+    r.complete = lines == img.height && JPEGDFilBuf(s) == -1 && s->error && !gJPEGError;
+  }
+  if (gJPEGError) r.message = JPEGLastErrorMessage();
+  JPEGDClose(s);
+  return r;
+}
+
+// Offsets of every marker `code` in j (entropy-coded data never holds FF
+// followed by a marker code other than RSTn).
+std::vector<long> Markers(const Bytes& j, uint8_t code) {
+  std::vector<long> at;
+  for (size_t i = 0; i + 1 < j.size(); i++) {
+    if (j[i] == 0xFF && j[i + 1] == code) at.push_back(static_cast<long>(i));
+  }
+  return at;
+}
+Bytes Slice(const Bytes& j, long from, long to) { return Bytes(j.begin() + from, j.begin() + to); }
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+struct Layout {
+  const char* name;
+  int colors;
+  int hSamp0, vSamp0;  // luma sampling of three-component images
+  Script script;
+};
+
+const Layout kLayouts[] = {
+    {"grey", 1, 1, 1, {{0}}},
+    {"rgb444 0;1;2", 3, 1, 1, {{0}, {1}, {2}}},
+    {"rgb444 2;0;1", 3, 1, 1, {{2}, {0}, {1}}},
+    {"rgb444 0 1;2", 3, 1, 1, {{0, 1}, {2}}},
+    {"rgb420 0;1;2", 3, 2, 2, {{0}, {1}, {2}}},
+    {"rgb420 1 2;0", 3, 2, 2, {{1, 2}, {0}}},
+    {"rgb420 0;2;1", 3, 2, 2, {{0}, {2}, {1}}},
+    {"rgb422 0 2;1", 3, 2, 1, {{0, 2}, {1}}},
+    {"cmyk 0;1;2;3", 4, 1, 1, {{0}, {1}, {2}, {3}}},
+    {"cmyk 3;2;1;0", 4, 1, 1, {{3}, {2}, {1}, {0}}},
+    {"cmyk 0 1;2 3", 4, 1, 1, {{0, 1}, {2, 3}}},
+};
+
+Image Source(const Layout& l, bool photo) {
+  if (!photo) return SyntheticImage(61, 37, l.colors, 9);  // partial MCUs and blocks at both edges
+  return LoadTestImage(l.colors == 1 ? "camera.pgm" : l.colors == 3 ? "coffee.ppm" : "chelsea_cmyk.pam");
+}
+
+// Every layout, photo and odd-sized synthetic, with and without restarts:
+// >= 40 dB against libjpeg's decode of the multi-scan file, the same pixels
+// as our decode of the one-scan original, the colour code of the frame.
+TEST(MultiScan, LayoutsMatchLibjpegAndTheOneScanTwin) {
+  for (const Layout& l : kLayouts) {
+    for (const bool photo : {true, false}) {
+      const Bytes single = LibjpegEncode(Source(l, photo), {85, l.hSamp0, l.vSamp0});
+      const DecodeResult twin = Decode(single);
+      ASSERT_TRUE(twin.complete) << twin.message;
+      for (const int restart : {0, 3}) {
+        SCOPED_TRACE(std::string(l.name) + (photo ? " photo" : " synthetic") + " restart " + std::to_string(restart));
+        const Bytes multi = Rescan(single, l.script, restart);
+        ASSERT_EQ(Markers(multi, 0xDA).size(), l.script.size());
+        Image reference;
+        ASSERT_TRUE(LibjpegDecode(multi, &reference, false));
+        const DecodeResult ours = Decode(multi);
+        ASSERT_TRUE(ours.complete) << ours.message;
+        EXPECT_EQ(ours.colorCode, twin.colorCode);
+        EXPECT_GE(Psnr(ours.image, reference), 40);
+        EXPECT_EQ(ours.image.pixels, twin.image.pixels);
+      }
+    }
+  }
+}
+
+// The whole image is decoded into the store before the first line, across
+// every scan boundary, restart marker and end-of-band run; any refill size
+// gives the same lines.
+TEST(MultiScan, AnyPieceSizeSameLines) {
+  std::mt19937 rng(7);
+  const Image img = SyntheticImage(45, 29, 3, 4);
+  for (const Bytes& jpeg : {Rescan(LibjpegEncode(img), {{2}, {0, 1}}), Rescan(LibjpegEncode(img), {{1, 2}, {0}}, 2),
+                            LibjpegEncode(img, {90, 2, 2, 2, 0, false, true})}) {
+    const DecodeResult whole = Decode(jpeg);
+    ASSERT_TRUE(whole.complete) << whole.message;
+    for (size_t n : {1, 2, 3, 7, 0}) {  // 0: random sizes 1..40
+      const DecodeResult split = Decode(jpeg, [&](size_t) -> size_t { return n ? n : 1 + rng() % 40; });
+      ASSERT_TRUE(split.complete) << n << ": " << split.message;
+      EXPECT_EQ(split.image.pixels, whole.image.pixels) << "pieces " << n;
+    }
+  }
+}
+
+// A DQT segment between scans serves the components coded after it.
+TEST(MultiScan, QuantizersDefinedBetweenScans) {
+  const Bytes single = LibjpegEncode(SyntheticImage(40, 24, 3, 2), {80, 2, 2});
+  const Bytes multi = Rescan(single, {{0}, {1}, {2}});
+  const std::vector<long> dqt = Markers(multi, 0xDB), sos = Markers(multi, 0xDA);
+  ASSERT_EQ(dqt.size(), 2u);  // table 0 (luma), table 1 (chroma), one segment each
+  const long dqt1End = dqt[1] + 2 + 2 + 65;
+  const Bytes moved = Join({Slice(multi, 0, dqt[1]), Slice(multi, dqt1End, sos[1]), Slice(multi, dqt[1], dqt1End),
+                            Slice(multi, sos[1], static_cast<long>(multi.size()))});
+  const DecodeResult ours = Decode(moved), twin = Decode(single);
+  ASSERT_TRUE(ours.complete) << ours.message;
+  EXPECT_EQ(ours.image.pixels, twin.image.pixels);
+}
+
+// Layouts the decoder cannot serve, and cut data, fail with their message,
+// never with a wrong image. Scans of "0;1;2": s[k] is the k-th SOS.
+TEST(MultiScan, BadLayoutsAndCutDataFail) {
+  const Bytes j = Rescan(LibjpegEncode(SyntheticImage(128, 96, 3, 3), {75, 2, 2}), {{0}, {1}, {2}});
+  const std::vector<long> s = Markers(j, 0xDA);
+  ASSERT_EQ(s.size(), 3u);
+  const long end = static_cast<long>(j.size());
+  const Bytes eoi = {0xFF, 0xD9};
+  const struct { const char* name; Bytes jpeg; bool opens; const char* message; } cases[] = {
+      {"first component coded twice", Join({Slice(j, 0, s[1]), Slice(j, s[0], end)}), false,
+       "Component 1 coded in more than one scan"},
+      {"two-component scan repeats one", Join({Slice(j, 0, s[2]), Slice(j, s[1], s[2]), Slice(j, s[2], end)}), false,
+       "Component 2 coded in more than one scan"},
+      {"last component never coded", Join({Slice(j, 0, s[2]), eoi}), false, "Component 3 not coded before EOI"},
+      {"scan after the image is complete", Join({Slice(j, 0, end - 2), Slice(j, s[2], end)}), true,
+       "Streams with more than one scan are not supported"},
+      {"cut inside the second scan", Slice(j, 0, s[1] + 40), false, "Source EOF in 8x8 block no. "},
+      {"EOI inside the second scan", Join({Slice(j, 0, s[1] + 40), eoi}), false, "Illegal JPEG marker 0xD9 in MCU"},
+      {"next scan inside the first", Join({Slice(j, 0, s[0] + 40), Slice(j, s[1], end)}), false, "Illegal JPEG marker 0xDA in MCU"},
+  };
+  for (const auto& c : cases) {
+    for (const size_t piece : {8192, 1}) {
+      const DecodeResult r = Decode(c.jpeg, [piece](size_t) { return piece; });
+      const std::string want = c.message;
+      EXPECT_EQ(r.opened, c.opens) << c.name << " piece " << piece;
+      EXPECT_FALSE(r.complete) << c.name;
+      EXPECT_EQ(want.back() == ' ' ? r.message.substr(0, want.size()) : r.message, want) << c.name << " piece " << piece;
+    }
+  }
+}
+
+// The frame header alone allocates nothing big: a frame of 65535 x 65535
+// with the data of a small image fails on that data, quickly.
+TEST(MultiScan, HugeFrameWithLittleDataFailsCleanly) {
+  Bytes j = Rescan(LibjpegEncode(SyntheticImage(32, 16, 3, 5), {75, 2, 2}), {{0}, {1}, {2}});
+  const long sof = Markers(j, 0xC0).at(0);
+  for (int i = 5; i <= 8; i++) j[sof + i] = 0xFF;  // Y and X
+  const DecodeResult r = Decode(j);
+  EXPECT_FALSE(r.opened);
+  EXPECT_FALSE(r.message.empty());
+  EXPECT_EQ(r.message.find("allocate"), std::string::npos) << r.message;
+}
+
+// Progressive files as libjpeg writes them (DC first and refinement scans
+// interleaved, AC bands per component, end-of-band runs), with and without
+// restarts: >= 40 dB against libjpeg, and the pixels of the baseline file
+// of the same coefficients.
+TEST(Progressive, LayoutsMatchLibjpegAndTheBaselineTwin) {
+  const struct { const char* name; int colors, hSamp0, vSamp0; } layouts[] = {
+      {"grey", 1, 1, 1}, {"rgb444", 3, 1, 1}, {"rgb420", 3, 2, 2}, {"rgb422", 3, 2, 1}, {"cmyk", 4, 1, 1}};
+  for (const auto& l : layouts) {
+    for (const bool photo : {true, false}) {
+      const Image img = Source({l.name, l.colors, l.hSamp0, l.vSamp0, {}}, photo);
+      const DecodeResult twin = Decode(LibjpegEncode(img, {85, l.hSamp0, l.vSamp0}));
+      ASSERT_TRUE(twin.complete) << twin.message;
+      for (const int restart : {0, 3}) {
+        SCOPED_TRACE(std::string(l.name) + (photo ? " photo" : " synthetic") + " restart " + std::to_string(restart));
+        const Bytes prog = LibjpegEncode(img, {85, l.hSamp0, l.vSamp0, restart, 0, false, true});
+        ASSERT_GT(Markers(prog, 0xDA).size(), 2u);
+        Image reference;
+        ASSERT_TRUE(LibjpegDecode(prog, &reference, false));
+        const DecodeResult ours = Decode(prog);
+        ASSERT_TRUE(ours.complete) << ours.message;
+        EXPECT_EQ(ours.colorCode, twin.colorCode);
+        EXPECT_GE(Psnr(ours.image, reference), 40);
+        EXPECT_EQ(ours.image.pixels, twin.image.pixels);
+      }
+    }
+  }
+}
+
+// A lone component's sampling factors do not change its block grid.
+TEST(Progressive, GreySamplingFactorsIgnored) {
+  const Bytes plain = LibjpegEncode(SyntheticImage(45, 29, 1, 6), {90, 1, 1, 0, 0, false, true});
+  Bytes sampled = plain;
+  sampled.at(Markers(plain, 0xC2).at(0) + 2 + 2 + 1 + 4 + 1 + 1) = 0x22;  // H = V = 2
+  const DecodeResult want = Decode(plain), got = Decode(sampled);
+  ASSERT_TRUE(got.complete) << got.message;
+  EXPECT_EQ(got.image.pixels, want.image.pixels);
+}
+
+// Scans whose band or bits do not fit the ones before, and cut data. s[k]
+// is the k-th SOS of libjpeg's progression for YCbCr: DC Al 1; Y 1..5 Al 2;
+// Cr, Cb 1..63 Al 1; Y 6..63 Al 2; Y 1..63 Ah 2 Al 1; DC Ah 1 Al 0; ...
+TEST(Progressive, BadScansAndCutDataFail) {
+  const Bytes j = LibjpegEncode(SyntheticImage(128, 96, 3, 8), {75, 2, 2, 0, 0, false, true});
+  const std::vector<long> s = Markers(j, 0xDA);
+  ASSERT_EQ(s.size(), 10u);
+  const long end = static_cast<long>(j.size());
+  const auto patched = [&](long at, uint8_t value) { Bytes p = j; p[at] = value; return p; };
+  const long firstSs = s[0] + 2 + 2 + 1 + 2 * 3;  // FF DA, Ls, Ns, three components
+  const Bytes eoi = {0xFF, 0xD9};
+  const std::vector<long> dht = Markers(j, 0xC4);
+  const long tablesOfScan1 = *std::find_if(dht.begin(), dht.end(), [&](long at) { return at > s[0]; });
+  const struct { const char* name; Bytes jpeg; const char* message; } cases[] = {
+      {"DC scan with Se 1", patched(firstSs + 1, 1), "Bad progressive scan Ss=0 Se=1"},
+      {"AC band past 63", patched(s[1] + 2 + 2 + 1 + 2 + 1, 64), "Bad progressive scan Ss=1 Se=64"},
+      {"first scan refines", patched(firstSs + 2, 0x21), "Bad successive approximation Ah=2 Al=1"},
+      {"Al above 13", patched(firstSs + 2, 0x0E), "Bad successive approximation Ah=0 Al=14"},
+      {"band coded twice", Join({Slice(j, 0, s[2]), Slice(j, s[1], end)}), "Bad successive approximation Ah=0 Al=2"},
+      {"refinement before its first scan", Join({Slice(j, 0, s[1]), Slice(j, s[5], end)}), "Bad successive approximation Ah=2 Al=1"},
+      {"no DC scan", Join({Slice(j, 0, s[0]), Slice(j, tablesOfScan1, s[2]), eoi}), "Component 1 not coded before EOI"},
+      {"cut inside a scan", Slice(j, 0, s[4] + 60), "Source EOF in 8x8 block no. "},
+      {"EOI inside a scan", Join({Slice(j, 0, s[4] + 60), eoi}), "Illegal JPEG marker 0xD9 in MCU"},
+  };
+  for (const auto& c : cases) {
+    for (const size_t piece : {8192, 1}) {
+      const DecodeResult r = Decode(c.jpeg, [piece](size_t) { return piece; });
+      const std::string want = c.message;
+      EXPECT_FALSE(r.opened) << c.name << " piece " << piece;
+      EXPECT_EQ(want.back() == ' ' ? r.message.substr(0, want.size()) : r.message, want) << c.name << " piece " << piece;
+    }
+  }
+}
+
+}  // namespace
