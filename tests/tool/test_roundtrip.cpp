@@ -105,7 +105,7 @@ TEST(Encode, ResolutionResourcesAndMarkerModeComeBack) {
   Ok({"encode", "--dpi", "300,150", "--resources", dir.File("res.bin"), TestdataPath("camera.pgm"),
       dir.File("a.jpg")});
   EXPECT_EQ(Ok({"decode", "--resources", dir.File("back.bin"), dir.File("a.jpg"), dir.File("a.pgm")}).out,
-            "512x512 colors=1 dpi=300 resources=40000\n");
+            "512x512 colors=1 dpi=300,150 resources=40000\n");
   EXPECT_EQ(ReadText(dir.File("back.bin")), resources);
   const std::string info = Ok({"info", dir.File("a.jpg")}).out;
   for (const char* text : {"density 300x150 dots per inch", "\"Imagerion 3.0\" image resources, 32000 bytes",

@@ -57,13 +57,6 @@ double BestMilliseconds(int runs, Work work) {
 
 size_t FileSize(const std::string& path) { return ReadWholeFile(path).size(); }
 
-void EncodeTo(const Image& photo, EncodeSettings settings, const std::string& path) {
-  AtomicOutput output(path);
-  output.CloseFile();
-  EncodeImageToFile(photo, settings, output.TemporaryPath());
-  output.Commit();
-}
-
 DemoRow RunQuality(const Image& photo, int quality, const std::string& directory, int runs) {
   DemoRow row;
   row.quality = quality;
@@ -71,19 +64,19 @@ DemoRow RunQuality(const Image& photo, int quality, const std::string& directory
   settings.quality = quality;
   settings.quiet = true;
   const std::string base = directory + "/coffee-q" + std::to_string(quality);
-  row.encodeMs = BestMilliseconds(runs, [&] { EncodeTo(photo, settings, base + ".jpg"); });
+  row.encodeMs = BestMilliseconds(runs, [&] { EncodeImageToFile(photo, settings, base + ".jpg"); });
   settings.ascii85 = true;
-  EncodeTo(photo, settings, base + ".a85");
-  DecodedImage plain;
-  row.decodeMs = BestMilliseconds(runs, [&] { plain = DecodeJpegFile(base + ".jpg", false, true); });
-  const DecodedImage wrapped = DecodeJpegFile(base + ".a85", true, true);
-  if (wrapped.image.pixels != plain.image.pixels) {
+  EncodeImageToFile(photo, settings, base + ".a85");
+  Image plain;
+  row.decodeMs = BestMilliseconds(runs, [&] { plain = DecodeJpegFile(base + ".jpg", false); });
+  const Image wrapped = DecodeJpegFile(base + ".a85", true);
+  if (wrapped.pixels != plain.pixels) {
     Fail("demo failed: the ASCII85 file of quality " + std::to_string(quality) + " decodes differently");
   }
   row.bytes = FileSize(base + ".jpg");
   row.ascii85Bytes = FileSize(base + ".a85");
   row.bitsPerPixel = 8.0 * row.bytes / (static_cast<double>(photo.width) * photo.height);
-  row.psnr = Psnr(photo, plain.image);
+  row.psnr = Psnr(photo, plain);
   return row;
 }
 
