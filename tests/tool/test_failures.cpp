@@ -25,6 +25,8 @@ const std::string kX(40000, 'x');
 const std::string kPixel = "P5 1 1 255\nx";
 
 std::string Patch(std::string s, size_t at, const std::string& by) { return s.replace(at, by.size(), by); }
+// The frame header marked arithmetic-coded (SOF9).
+const std::string kArithmetic = Patch(kJpeg, kJpeg.find("\xFF\xC0") + 1, "\xC9");
 // The first DHT's table-class byte set to a value no table may have.
 const std::string kBadHuffmanTable = Patch(kJpeg, kJpeg.find("\xFF\xC4") + 4, "\x55");
 
@@ -115,6 +117,7 @@ const Failure kCases[] = {
     {"BadHuffmanTable", "decode IN OUT", kBadHuffmanTable, 1, "decode failed: Bad DHT segment table no."},
     {"CorruptScan", "decode IN OUT", CorruptScan(), 1, "decode failed: AC HuffTable unusable value"},
     {"Progressive", "decode IN OUT", kProgressive, 1, "invalid marker code = 194 (a progressive JPEG:"},
+    {"Arithmetic", "decode IN OUT", kArithmetic, 1, "(an arithmetic-coded JPEG: only baseline and extended"},
     {"ThumbProgressive", "thumb IN OUT", kProgressive, 1, "thumb failed: Non-baseline or invalid marker"},
     {"TooWide", "decode IN OUT", kWideGrey, 1, "decode failed: the image is too large for the codec"},
     {"ThumbTooWide", "thumb IN OUT", kWideRgb, 1, "thumb failed: the image is too large for the thumbnail"},
