@@ -8,6 +8,7 @@ namespace tool_test {
 namespace {
 
 struct Photo {
+  const char* name;
   const char* file;
   int colors;
   double minPsnr;  // at the default quality
@@ -46,8 +47,9 @@ TEST_P(RoundTrip, EveryRouteGivesTheSamePixels) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Photos, RoundTrip,
-                         ::testing::Values(Photo{"camera.pgm", 1, 33}, Photo{"coffee.ppm", 3, 30},
-                                           Photo{"chelsea_cmyk.pam", 4, 28}));
+                         ::testing::Values(Photo{"Grey", "camera.pgm", 1, 33}, Photo{"Rgb", "coffee.ppm", 3, 30},
+                                           Photo{"Cmyk", "chelsea_cmyk.pam", 4, 28}),
+                         [](const ::testing::TestParamInfo<Photo>& info) { return std::string(info.param.name); });
 
 // Two-component PAM (DEPTH 2) in and out: two bytes a pixel on every route.
 TEST(RoundTrip, TwoComponentPam) {
