@@ -109,6 +109,10 @@ TEST(Encode, ResolutionResourcesAndMarkerModeComeBack) {
   EXPECT_EQ(Ok({"decode", "--resources", dir.File("back.bin"), dir.File("a.jpg"), dir.File("a.pgm")}).out,
             "512x512 colors=1 dpi=300,150 resources=40000\n");
   EXPECT_EQ(ReadText(dir.File("back.bin")), resources);
+  // The ASCII85 form reports both densities too.
+  Ok({"encode", "--ascii85", "--dpi", "300,150", TestdataPath("camera.pgm"), dir.File("a.a85")});
+  EXPECT_EQ(Ok({"decode", "--ascii85", dir.File("a.a85"), dir.File("a.pgm")}).out,
+            "512x512 colors=1 dpi=300,150 resources=0\n");
   const std::string info = Ok({"info", dir.File("a.jpg")}).out;
   for (const char* text : {"density 300x150 dots per inch", "\"Imagerion 3.0\" image resources, 32000 bytes",
                            "\"Imagerion 3.0\" image resources, 8000 bytes"}) {

@@ -16,8 +16,9 @@ namespace {
 
 // Large enough that a read() call is rare next to the work done per byte.
 constexpr size_t kBufferBytes = 256 * 1024;
-// Enough for the header segments the decode command looks at again.
-constexpr size_t kHeadBytes = 64 * 1024;
+// Enough for the header segments the decode command looks at again (the
+// failure hint, the JFIF densities) even after large application segments.
+constexpr size_t kHeadBytes = 256 * 1024;
 
 }  // namespace
 

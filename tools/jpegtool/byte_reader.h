@@ -37,7 +37,7 @@ class ByteReader {
   size_t Available() { return next_ < end_ || Refill() ? static_cast<size_t>(end_ - next_) : 0; }
   // Fails with "cannot read NAME: reason" when a read failed.
   void CheckError() const;
-  // The first bytes of the input (up to 64 KiB), kept as they pass by.
+  // The first bytes of the input (up to 256 KiB), kept as they pass by.
   const std::vector<uint8_t>& Head() const { return head_; }
 
  private:

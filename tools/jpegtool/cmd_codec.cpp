@@ -21,8 +21,6 @@ namespace {
 
 // JFIF densities are 16-bit; the host passes them as signed 16-bit numbers.
 constexpr int kLargestDpi = 32767;
-// Enough of a file to reach its frame header, for the failure hint.
-constexpr size_t kHintBytes = 1 << 20;
 constexpr int kJfifDotsPerInch = 1;
 
 void ParseDpi(const std::string& text, EncodeSettings* settings) {
@@ -47,10 +45,10 @@ EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
 }
 
 // When the codec cannot read a file, the segment walker can often say why
-// in terms a user knows: not a JPEG at all, or a progressive one.
-std::string DecodeHint(const std::string& path) {
-  if (path == "-") return "";  // already consumed
-  const Bytes bytes = ReadFileHead(path, kHintBytes);
+// in terms a user knows: not a JPEG at all, or a progressive one. It walks
+// the bytes already read (the input may be a pipe), which hold the frame
+// header of any file whose header segments are not huge.
+std::string DecodeHint(const Bytes& bytes) {
   const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
   if (summary.segments.empty()) return " (" + summary.problem + ")";
   if (summary.frameMarker != 0 && summary.frameMarker != 0xC0 && summary.frameMarker != 0xC1) {
@@ -173,9 +171,8 @@ int RunDecode(const Args& args) {
   static const CommandSpec kSpec{"decode", {{"ascii85", false}, {"resources", true}}, 2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("decode"), 0;
-  const std::string& path = parsed.positionals[0];
   const bool ascii85 = parsed.Has("ascii85");
-  ByteReader input(path);
+  ByteReader input(parsed.positionals[0]);
   OutputFile image(parsed.positionals[1]);
   std::unique_ptr<OutputFile> resources;
   if (parsed.Has("resources")) resources.reset(new OutputFile(parsed.Value("resources")));
@@ -185,7 +182,7 @@ int RunDecode(const Args& args) {
     result = DecodeJpeg(&input, ascii85, parsed.quiet, &target);
   } catch (const ToolError& error) {
     if (ascii85 || !IsCodecFailure(error, "decode")) throw;
-    Fail(error.what() + DecodeHint(path));
+    Fail(error.what() + DecodeHint(input.Head()));
   }
   std::vector<OutputFile*> outputs{&image};
   if (resources) {
@@ -207,14 +204,13 @@ int RunThumb(const Args& args) {
   static const CommandSpec kSpec{"thumb", {}, 2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("thumb"), 0;
-  const std::string& path = parsed.positionals[0];
-  const Bytes data = ReadWholeFile(path);
+  const Bytes data = ReadWholeFile(parsed.positionals[0]);
   OutputFile output(parsed.positionals[1]);
   Image image;
   try {
     image = DecodeThumbnail(data);
   } catch (const ToolError& error) {
-    Fail(error.what() + DecodeHint(path));
+    Fail(error.what() + DecodeHint(data));
   }
   PnmWriter writer(&output, image);
   for (int y = 0; y < image.height; ++y) writer.WriteLine(image.Line(y));

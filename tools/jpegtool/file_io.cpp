@@ -60,18 +60,6 @@ Bytes ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
-Bytes ReadFileHead(const std::string& path, size_t limit) {
-  if (path == "-") return Bytes();
-  try {
-    ByteReader reader(path);
-    Bytes bytes(limit);
-    bytes.resize(reader.Read(bytes.data(), limit));
-    return bytes;
-  } catch (const ToolError&) {
-    return Bytes();
-  }
-}
-
 OutputFile::OutputFile(const std::string& path) : name_(path), buffer_(kOutputBufferBytes) {
   if (path == "-") {
     name_ = "standard output";

@@ -30,9 +30,6 @@ using Bytes = std::vector<uint8_t>;
 // The whole input ("-": standard input); a ToolError names the file and the
 // system's reason.
 Bytes ReadWholeFile(const std::string& path);
-// At most limit bytes from the start of a named file ("" for "-" or when it
-// cannot be read): for hints after a failure.
-Bytes ReadFileHead(const std::string& path, size_t limit);
 
 class OutputFile {
  public:
