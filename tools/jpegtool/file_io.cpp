@@ -106,6 +106,7 @@ void OutputFile::OpenTemporary(const std::string& path, mode_t mode) {
 }
 
 void OutputFile::FailWrite(int error) {
+  writeErrno_ = error;
   writeError_ = "cannot write " + name_ + ": " + std::strerror(error);
   Fail(writeError_);
 }

@@ -50,6 +50,7 @@ class OutputFile {
   // Why the last write failed ("" if none), for callers whose writes pass
   // through code that only reports failure codes.
   const std::string& WriteError() const { return writeError_; }
+  int WriteErrno() const { return writeErrno_; }  // 0 if none
 
  private:
   void OpenInPlace(const std::string& path);
@@ -68,6 +69,7 @@ class OutputFile {
   std::vector<uint8_t> buffer_;
   size_t buffered_ = 0;
   std::string writeError_;
+  int writeErrno_ = 0;
 };
 
 // Finishes every output, then renames them all into place: either all are

@@ -166,13 +166,11 @@ void EncodeLines(LineSource* source, const EncodeSettings& settings, OutputFile*
 void ImageTarget::Begin(const ImageShape& shape) {
   static_cast<ImageShape&>(image) = shape;
   image.pixels.clear();
-  next_ = 0;
 }
 
 void ImageTarget::PutLine(const uint8_t* line) {
   // Grown line by line: a file that ends early costs only what it held.
   image.pixels.insert(image.pixels.end(), line, line + image.LineBytes());
-  ++next_;
 }
 
 DecodeResult DecodeJpeg(ByteReader* input, bool ascii85, bool quiet, DecodeTarget* target) {

@@ -51,9 +51,6 @@ class ImageTarget : public DecodeTarget {
   void Begin(const ImageShape& shape) override;
   void PutLine(const uint8_t* line) override;
   Image image;
-
- private:
-  int next_ = 0;
 };
 
 struct DecodeResult {

@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 
 #include "tool_error.h"
 
@@ -26,9 +25,7 @@ void OutputStream::PutBytes(int32_t count, const void* buffer) {
   try {
     output_->Write(buffer, static_cast<size_t>(count));
   } catch (const ToolError&) {
-    Failure(output_->WriteError().find(std::strerror(ENOSPC)) != std::string::npos ? kHostDiskFull
-                                                                                     : kHostIOError,
-            0);
+    Failure(output_->WriteErrno() == ENOSPC ? kHostDiskFull : kHostIOError, 0);
   }
 }
 
