@@ -128,6 +128,7 @@ void OutputFile::WriteOut(const uint8_t* data, size_t size) {
 void OutputFile::Write(const void* data, size_t size) {
   if (finished_) Fail("cannot write " + name_ + ": already closed");
   if (!writeError_.empty()) Fail(writeError_);
+  if (size == 0) return;  // data may be null then
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   if (buffered_ + size > buffer_.size()) {
     WriteOut(buffer_.data(), buffered_);
