@@ -25,8 +25,6 @@ const std::string kX(40000, 'x');
 const std::string kPixel = "P5 1 1 255\nx";
 
 std::string Patch(std::string s, size_t at, const std::string& by) { return s.replace(at, by.size(), by); }
-// The frame header marked arithmetic-coded (SOF9).
-const std::string kArithmetic = Patch(kJpeg, kJpeg.find("\xFF\xC0") + 1, "\xC9");
 // The first DHT's table-class byte set to a value no table may have.
 const std::string kBadHuffmanTable = Patch(kJpeg, kJpeg.find("\xFF\xC4") + 4, "\x55");
 

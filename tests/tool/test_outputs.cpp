@@ -185,11 +185,12 @@ TEST(StandardStreams, DashReadsStdinAndWritesStdout) {
   const ToolResult back = RunShell("JPEGTOOL a85encode - - <" + dir.File("in.jpg") + " | JPEGTOOL a85decode - -");
   EXPECT_TRUE(back.out == kJpeg);
   // A file the decoder refuses is described from the bytes already read.
-  WriteFileBytes(dir.File("progressive.jpg"),
-                 LibjpegEncode(SyntheticImage(32, 16, 3), LibjpegOptions{75, 2, 2, 0, 0, false, /*progressive=*/true}));
-  const ToolResult refused = RunShell("cat " + dir.File("progressive.jpg") + " | JPEGTOOL decode - " + dir.File("o"));
+  WriteFileBytes(dir.File("arithmetic.jpg"),
+                 LibjpegEncode(SyntheticImage(32, 16, 3),
+                               LibjpegOptions{75, 2, 2, 0, 0, false, false, /*arithmetic=*/true}));
+  const ToolResult refused = RunShell("cat " + dir.File("arithmetic.jpg") + " | JPEGTOOL decode - " + dir.File("o"));
   EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.err.find("(a progressive JPEG: only baseline"), npos) << refused.err;
+  EXPECT_NE(refused.err.find("(an arithmetic-coded JPEG: only baseline"), npos) << refused.err;
 }
 
 // The resource output failing leaves the image untouched, and the image
