@@ -140,6 +140,8 @@ struct DCTState {
   int32_t* qThreshold[4]; // enc: dead-zone thresholds, in the strip memory
   uint8_t* stripMemory;   // start of the strip memory block (null when released)
   int32_t stripMemoryBytes; // its size in bytes
+  int32_t invertInks;     // dec: 1 when the coded CMYK holds ink inverted (255 = no ink), as
+                          // peers write it; output lines are turned back to 0 = no ink
 };
 
 // --- Shared procedures (dct_alloc.cpp, dct_geometry.cpp) -----------------------

@@ -27,6 +27,22 @@ constexpr int32_t kHuffCountBytes = 17;                    // Tc/Th byte + 16 co
 constexpr char kTransformSignature[] = "Orlyx";
 constexpr int32_t kSignatureBytes = 5;
 constexpr int32_t kTransformSegmentBody = 12;  // signature, three words, transform byte
+constexpr int32_t kTransformByte = 11;         // offset of the transform byte in that body
+constexpr char kJFIFSignature[] = "JFIF";      // with its terminating zero: 5 bytes
+constexpr int32_t kJFIFMinBody = 14;
+constexpr int32_t kTransformUnknown = 0x3FFF;  // no APP14 colour-transform segment seen
+constexpr uint8_t kFirstPrintable = 0x20, kLastPrintable = 0x7E;
+
+// Where the colour coding of the frame was learnt during one header parse.
+// Other encoders write the colour-transform APP14 segment with the same
+// layout as ours under their own identifier; their CMYK is stored with ink
+// inverted (255 = no ink), and for three components a JFIF segment or the
+// component identifiers decide when no segment does.
+enum TransformSource { kNoSegment, kOwnSegment, kPeerSegment };
+struct ColourHints {
+  TransformSource source;
+  bool jfif;  // a JFIF APP0 segment was seen
+};
 
 // The quantizers of one header parse, by table number, in DQT (zigzag)
 // order, and which tables a DQT segment defined.
@@ -48,9 +64,13 @@ void SettleLeftover(DCTState* state, int32_t code, int32_t leftover) {
   DCTDSkipSegmentBytes(state, leftover);
 }
 
+bool IsJFIF(int32_t code, const uint8_t* body, int32_t n) {
+  return code == kAPP0 && n >= kJFIFMinBody && std::memcmp(body, kJFIFSignature, sizeof kJFIFSignature) == 0;
+}
+
 // A body of n bytes for the hook; `prefix` bytes of it were read already.
 void PassToHook(DCTState* state, int32_t code, int32_t n, const uint8_t* prefix,
-                int32_t prefixBytes) {
+                int32_t prefixBytes, ColourHints* hints) {
   auto* body = static_cast<uint8_t*>(std::malloc(n > 0 ? n : 1));
   if (body == nullptr) {
     DCTDSkipSegmentBytes(state, n - prefixBytes);
@@ -61,6 +81,7 @@ void PassToHook(DCTState* state, int32_t code, int32_t n, const uint8_t* prefix,
     std::free(body);
     DCTStmErr0("Source EOF during marker");
   }
+  if (IsJFIF(code, body, n)) hints->jfif = true;
   DCTDusermarker(reinterpret_cast<char*>(body), static_cast<uint16_t>(code),
                  static_cast<uint16_t>(n));
   std::free(body);
@@ -72,27 +93,69 @@ int32_t ReadSegmentLength(DCTState* state, int32_t code) {
   return length;
 }
 
-void ReadUserSegment(DCTState* state, int32_t code) {
-  PassToHook(state, code, ReadSegmentLength(state, code) - 2, nullptr, 0);
+void ReadUserSegment(DCTState* state, int32_t code, ColourHints* hints) {
+  PassToHook(state, code, ReadSegmentLength(state, code) - 2, nullptr, 0, hints);
 }
 
-void ReadAPP14(DCTState* state) {
+// The colour-transform layout: a five-character identifier, the version and
+// two flag words, the transform byte. Ours is recognised by its identifier;
+// any other whose identifier is printable text is another encoder's.
+bool IsPrintableIdentifier(const uint8_t* id) {
+  for (int32_t i = 0; i < kSignatureBytes; i++) {
+    if (id[i] < kFirstPrintable || id[i] > kLastPrintable) return false;
+  }
+  return true;
+}
+
+void StoreTransformFields(DCTState* state, const uint8_t* body) {
+  state->app14Version = static_cast<uint16_t>((body[5] << 8) | body[6]);
+  state->app14Flags0 = static_cast<uint16_t>((body[7] << 8) | body[8]);
+  state->app14Flags1 = static_cast<uint16_t>((body[9] << 8) | body[10]);
+}
+
+// Our own segment sets the transform as read and is not passed on. Another
+// encoder's is honoured the way the common decoders read it (0 none, any
+// other value YCbCr for three components and YCCK for four, which the
+// geometry resolves from 1) and still goes to the hook like any segment.
+void ReadAPP14(DCTState* state, ColourHints* hints) {
   const int32_t n = ReadSegmentLength(state, kAPP14) - 2;
   if (n < kTransformSegmentBody) {
-    PassToHook(state, kAPP14, n, nullptr, 0);
+    PassToHook(state, kAPP14, n, nullptr, 0, hints);
     return;
   }
-  uint8_t signature[kSignatureBytes];
-  for (uint8_t& b : signature) b = static_cast<uint8_t>(DCTDsget8(state));
-  if (std::memcmp(signature, kTransformSignature, kSignatureBytes) != 0) {
-    PassToHook(state, kAPP14, n, signature, kSignatureBytes);
+  uint8_t body[kTransformSegmentBody];
+  for (uint8_t& b : body) b = static_cast<uint8_t>(DCTDsget8(state));
+  if (std::memcmp(body, kTransformSignature, kSignatureBytes) == 0) {
+    StoreTransformFields(state, body);
+    state->colorTransform = body[kTransformByte];
+    hints->source = kOwnSegment;
+    DCTDSkipSegmentBytes(state, n - kTransformSegmentBody);
     return;
   }
-  state->app14Version = static_cast<uint16_t>(DCTDsget16(state));
-  state->app14Flags0 = static_cast<uint16_t>(DCTDsget16(state));
-  state->app14Flags1 = static_cast<uint16_t>(DCTDsget16(state));
-  state->colorTransform = DCTDsget8(state);
-  DCTDSkipSegmentBytes(state, n - kTransformSegmentBody);
+  if (IsPrintableIdentifier(body)) {
+    StoreTransformFields(state, body);
+    state->colorTransform = body[kTransformByte] == 0 ? 0 : 1;
+    hints->source = kPeerSegment;
+  }
+  PassToHook(state, kAPP14, n, body, kTransformSegmentBody, hints);
+}
+
+// Settles at the scan header what the segments implied for the colours,
+// the way the common decoders read other encoders' files: a JFIF segment
+// means YCbCr for three components even against another encoder's APP14;
+// without any APP14 the component identifiers 'R', 'G', 'B' mean RGB coded
+// as it is; another encoder's CMYK holds inverted ink. Files with our own
+// segment are left as they are.
+void SettleColourHints(DCTState* state, const ColourHints* hints) {
+  const DCTComponent* c = state->components;
+  if (state->frameColors == 3) {
+    if (hints->source == kPeerSegment && hints->jfif) state->colorTransform = 1;
+    if (hints->source == kNoSegment && !hints->jfif && c[0].componentId == 'R' &&
+        c[1].componentId == 'G' && c[2].componentId == 'B') {
+      state->colorTransform = 0;
+    }
+  }
+  state->invertInks = hints->source == kPeerSegment && state->frameColors == 4 ? 1 : 0;
 }
 
 void ResetRestart(DCTState* state, int32_t interval) {
@@ -251,6 +314,7 @@ void EmitLine(DCTState* state) {
 void DCTDdecode_image(DCTState* state) {
   QuantStore store;
   std::memset(&store, 0, sizeof store);
+  ColourHints hints = {state->colorTransform == kTransformUnknown ? kNoSegment : kOwnSegment, false};
   for (;;) {
     const int32_t code = DCTDsgetmarker(state);
     switch (code) {
@@ -278,6 +342,7 @@ void DCTDdecode_image(DCTState* state) {
         break;
       case kSOS:
         RequireSOI(state);
+        SettleColourHints(state, &hints);
         StartScan(state, &store);
         return;
       case kEOI:
@@ -285,11 +350,11 @@ void DCTDdecode_image(DCTState* state) {
         state->phase = kPhaseEnd;
         return;
       case kAPP14:
-        ReadAPP14(state);
+        ReadAPP14(state, &hints);
         break;
       default:
         if ((code >= kAPP0 && code <= kAPP13) || code == kAPP15 || code == kCOM) {
-          ReadUserSegment(state, code);
+          ReadUserSegment(state, code, &hints);
           break;
         }
         DCTStmErr1("Non-baseline or invalid marker code = %ld", code);
