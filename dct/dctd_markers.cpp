@@ -291,6 +291,9 @@ void StartScan(DCTState* state, const QuantStore* store) {
   if (leftover < 0) TooShort(kSOS);
   DCTInitCommon(state, 0);
   DCTDSkipSegmentBytes(state, leftover);
+  // The strip memory only once scan data is at hand: a header alone never
+  // makes the decoder allocate it.
+  if (state->nextByte == -1) DCTDTruncateError(state, -1);
   DCTallocate(state, state->outputLineBytes, 0);
   LoadQuantTables(state, store);
   if (state->colorTransform != 0) DCTDInitCT(state);
@@ -309,7 +312,27 @@ void EmitLine(DCTState* state) {
   if (++state->linesEmitted == state->Rows) state->phase = kPhaseMarkers;
 }
 
+// After the last line: a complete image whose data simply ends where EOI
+// should stand is accepted (as the common decoders accept it), but data that
+// ended inside the image's last code is missing data.
+bool EndsWithoutEOI(DCTState* state) {
+  if (!DCTDEveryLineEmitted(state)) return false;
+  if (state->bitCount < 0 && state->nextByte == -1) {
+    state->blockNumber--;  // the last block, whose code was cut
+    DCTDTruncateError(state, -1);
+  }
+  if (!DCTDEndOfDataAhead(state)) return false;
+  state->phase = kPhaseEnd;
+  return true;
+}
+
 }  // namespace
+
+bool DCTDImageEnded(const DCTState* state) { return state->phase == kPhaseEnd; }
+
+bool DCTDEveryLineEmitted(const DCTState* state) {
+  return state->Rows > 0 && state->linesEmitted >= state->Rows;
+}
 
 void DCTDdecode_image(DCTState* state) {
   QuantStore store;
@@ -369,7 +392,7 @@ int32_t DCTDFilBuf(DCTState* state) {
     DCTDdecode_image(state);
   } else if (state->phase == kPhaseMarkers) {
     DCTfree(state);
-    DCTDdecode_image(state);
+    if (!EndsWithoutEOI(state)) DCTDdecode_image(state);
   }
   if (state->phase == kPhaseEnd) return 1;
   if (state->phase == kPhaseStrip) {

@@ -11,7 +11,10 @@
 // them and records the code in fError; the methods raise it after the codec
 // has returned. A host failure is raised in preference to the codec failure
 // it caused, since it is the reason; running out of bytes (-39) is reported
-// as the codec's failure (-25830) when the decoder could not finish.
+// as the codec's failure (-25830) when the decoder could not finish, and not
+// at all when it could (a complete image whose EOI is missing). The last line
+// also reads on to the end of the image, so that data damaged after it fails
+// here exactly as it fails the decode filter and the thumbnail interface.
 #include <cstdint>
 #include <cstring>
 
@@ -119,11 +122,12 @@ void TJPEGReadStream::CloseFilters() {
 }
 
 // Raises what made the decoder stop: a host failure first (it is the
-// reason), then a codec failure, then running out of bytes.
+// reason), then a codec failure. Running out of bytes alone is none: where
+// the decoder needed them it failed with its own reason, and a complete image
+// whose data ends where EOI should stand is sound.
 void TJPEGReadStream::RaiseReadFailure() {
   if (IsHostError(fError)) FailOSErr(fError);
   if (gJPEGError) Failure(kHostCodecError, 0);
-  FailOSErr(fError);
 }
 
 void TJPEGReadStream::NoteMarkerFailure(int16_t error) {
@@ -182,6 +186,12 @@ void TJPEGReadStream::GetJPEGRaster(char* line) {
     const int32_t decoded = DecodedLineBytes(fJPEGStm);
     const int32_t n = fLineBytes < decoded ? fLineBytes : decoded;
     if (n > 0) std::memcpy(line, fJPEGStm->base, static_cast<size_t>(n));
+    // The image's last line also settles the image: the data after it must
+    // end cleanly, as the decode filter and the thumbnail interface require.
+    if (DecodedEveryLine(fJPEGStm) && !FinishDecodedImage(fJPEGStm)) {
+      RaiseReadFailure();
+      Failure(kHostCodecError, 0);
+    }
   } else {
     RaiseReadFailure();  // nothing when the image simply has no more lines
   }

@@ -228,6 +228,7 @@ TEST(BadStreams, FailWithTheirMessageAtAnyPieceSize) {
       {"tables_then_eoi", [] { return Cut(FindMarker(Base(), 0xDA), {0xFF, 0xD9}); }, true, "Failed to understand file format"},
       {"cut_in_dht", [] { return Cut(FindMarker(Base(), 0xC4) + 10); }, true, "Source EOF during marker"},
       {"cut_in_first_strip", [] { return Cut(kDataStart + 40); }, true, "Source EOF in 8x8 block no. "},
+      {"no_scan_data", [] { return Cut(kDataStart); }, true, "Source EOF in 8x8 block no. 0"},
       {"cut_in_later_strip", [] { return Cut(-300); }, false, "Source EOF in 8x8 block no. "},
       {"eoi_in_later_strip", [] { return Cut(-300, {0xFF, 0xD9}); }, false, "Illegal JPEG marker 0xD9 in MCU"},
       {"bad_huffman_code", [] { return Insert(Base(), kDataStart, {0xFF, 0, 0xFF, 0, 0xFF, 0}); }, true, "Bad Huffcodes in 8x8 block no. 0"},
@@ -252,6 +253,27 @@ TEST(BadStreams, FailWithTheirMessageAtAnyPieceSize) {
       const std::string want = c.message;
       EXPECT_EQ(r.opened, !c.atOpen) << c.name << " piece " << piece;
       EXPECT_EQ(want.back() == ' ' ? r.message.substr(0, want.size()) : r.message, want) << c.name << " piece " << piece;
+    }
+  }
+}
+
+// A complete image whose data ends where EOI should stand (EOI missing or
+// cut in half, garbage or fill bytes instead) decodes completely, to the
+// same lines, at any piece size; what is not EOI or the end still fails.
+TEST(EndOfImage, MissingEOIIsNoFailureButOtherTrailersAre) {
+  const DecodeResult whole = Decode(Base());
+  ASSERT_TRUE(whole.complete);
+  const struct { const char* name; Bytes jpeg; const char* message; } cases[] = {
+      {"no EOI", Cut(-2), ""}, {"half an EOI", Cut(-1), ""}, {"garbage instead", Cut(-2, {1, 2, 3}), ""},
+      {"fill bytes only", Cut(-2, {0xFF, 0xFF}), ""}, {"garbage then EOI", Cut(-2, {7, 0xFF, 0xFF, 0xD9}), ""},
+      {"cut segment after the image", Cut(-2, {0xFF, 0xFE, 0, 9, 'x'}), "Source EOF during marker"},
+      {"invalid marker after the image", Cut(-2, {0xFF, 0xC2}), "Non-baseline or invalid marker code = 194"}};
+  for (const auto& c : cases) {
+    for (size_t piece : {8192, 1}) {
+      const DecodeResult r = Decode(c.jpeg, piece);
+      EXPECT_EQ(r.complete, c.message[0] == 0) << c.name << " piece " << piece;
+      EXPECT_EQ(r.message, c.message) << c.name;
+      EXPECT_EQ(r.image.pixels, whole.image.pixels) << c.name;  // every line was delivered either way
     }
   }
 }
