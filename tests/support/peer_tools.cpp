@@ -62,6 +62,12 @@ Bytes PeerEncode(PeerWriter writer, const Image& img) {
   return ReadFileBytes(out);
 }
 
+Bytes PeerFileFromShell(const std::string& command) {
+  ScratchDir dir;
+  Run("cd " + Quoted(dir.path) + " && " + command);
+  return ReadFileBytes(dir.File("out.jpg"));
+}
+
 Image DjpegDecode(const Bytes& jpeg) {
   ScratchDir dir;
   WriteFileBytes(dir.File("in.jpg"), jpeg);

@@ -119,6 +119,9 @@ Image InkToRgb(const Image& cmyk);
 // Every sample turned to 255 minus itself (between the two ink polarities).
 Image InvertedInks(Image img);
 void WritePNM(const std::string& path, const Image& img);  // P5 or P6
+// Runs a shell command in a fresh scratch directory and returns the file
+// out.jpg it wrote there (for peer files too large to hold as an Image).
+Bytes PeerFileFromShell(const std::string& command);
 
 }  // namespace testing_support
 
