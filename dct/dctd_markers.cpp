@@ -5,9 +5,11 @@
 // segment readers below fill the codec state and set up the scan), has the
 // block decoder decode a strip when the previous one is used up, and hands
 // the strip out line by line through the output stage. Segment layouts are
-// those of ITU-T T.81 Annex B; the colour-transform APP14 segment is the one
-// the encoder writes. Every other APPn and COM segment goes to the host's
-// hook DCTDusermarker.
+// those of ITU-T T.81 Annex B; the colour-transform APP14 segment is laid out
+// as the encoder writes it, and is recognised by that layout under other
+// encoders' identifiers too. Every other APPn and COM segment (and other
+// encoders' APP14) goes to the host's hook DCTDusermarker. After the last
+// line the data may end where EOI should stand.
 #include <cstdlib>
 #include <cstring>
 
@@ -20,6 +22,7 @@ constexpr int32_t kSOS = 0xDA, kDQT = 0xDB, kDRI = 0xDD, kAPP0 = 0xE0, kAPP13 = 
 constexpr int32_t kAPP14 = 0xEE, kAPP15 = 0xEF, kCOM = 0xFE;
 constexpr int32_t kPhaseFresh = 0, kPhaseMarkers = 1, kPhaseEnd = 2, kPhaseStrip = 4,
                   kPhaseLines = 5;
+constexpr int32_t kEndOfData = -1;  // nextByte once the source has no more bytes
 constexpr int32_t kMaxTables = 4;
 constexpr int32_t kACTableBase = 16;  // DHT Tc/Th byte of AC table 0
 constexpr int32_t kTableBytes8 = 65, kTableBytes16 = 129;  // Pq/Tq byte + 64 quantizers
@@ -293,7 +296,7 @@ void StartScan(DCTState* state, const QuantStore* store) {
   DCTDSkipSegmentBytes(state, leftover);
   // The strip memory only once scan data is at hand: a header alone never
   // makes the decoder allocate it.
-  if (state->nextByte == -1) DCTDTruncateError(state, -1);
+  if (state->nextByte == kEndOfData) DCTDTruncateError(state, kEndOfData);
   DCTallocate(state, state->outputLineBytes, 0);
   LoadQuantTables(state, store);
   if (state->colorTransform != 0) DCTDInitCT(state);
@@ -317,9 +320,9 @@ void EmitLine(DCTState* state) {
 // ended inside the image's last code is missing data.
 bool EndsWithoutEOI(DCTState* state) {
   if (!DCTDEveryLineEmitted(state)) return false;
-  if (state->bitCount < 0 && state->nextByte == -1) {
+  if (state->bitCount < 0 && state->nextByte == kEndOfData) {
     state->blockNumber--;  // the last block, whose code was cut
-    DCTDTruncateError(state, -1);
+    DCTDTruncateError(state, kEndOfData);
   }
   if (!DCTDEndOfDataAhead(state)) return false;
   state->phase = kPhaseEnd;
