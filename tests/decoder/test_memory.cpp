@@ -20,10 +20,7 @@
 #include <functional>
 #include <string>
 
-#include "jpeg_filters.h"
-#include "jpeg_stream.h"
-#include "support/test_support.h"
-#include "thumb_stream.h"
+#include "support/decode_paths.h"
 
 namespace {
 
@@ -31,12 +28,6 @@ using namespace testing_support;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitized = true;  // the sanitizer's own memory makes the figures meaningless
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 #else
 constexpr bool kSanitized = false;
 #endif
@@ -53,18 +44,19 @@ long StatusKiB(const char* field) {  // a field of /proc/self/status, in KiB
 
 struct Growth {
   long residentBytes = -1, addressBytes = -1;
+  bool decoded = false;  // the decode succeeded
 };
 
 // Runs decode in a child process and measures what it added.
-Growth InChild(const std::function<void()>& decode) {
+Growth InChild(const std::function<bool()>& decode) {
   int fds[2];
   if (pipe(fds) != 0) return {};
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
     const long rss = StatusKiB("VmRSS:"), peak = StatusKiB("VmPeak:");
-    decode();
-    const Growth g{(StatusKiB("VmHWM:") - rss) * 1024, (StatusKiB("VmPeak:") - peak) * 1024};
+    const bool decoded = decode();
+    const Growth g{(StatusKiB("VmHWM:") - rss) * 1024, (StatusKiB("VmPeak:") - peak) * 1024, decoded};
     if (write(fds[1], &g, sizeof g) != sizeof g) _exit(1);
     _exit(0);
   }
@@ -77,44 +69,7 @@ Growth InChild(const std::function<void()>& decode) {
   return g;
 }
 
-void ThroughFilter(const Bytes& jpeg) {
-  MemSource source(jpeg);
-  int16_t width = 0, height = 0, code = 0;
-  Stm* s = JPEGDOpen(source.stm(), &width, &height, &code);
-  if (s != nullptr) {
-    while (JPEGDFilBuf(s) == 0) {
-    }
-  }
-  JPEGDClose(s);
-}
-
-void ThroughReadStream(const Bytes& jpeg) {
-  TMemoryStream source(jpeg);
-  TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(&source);
-  try {
-    JPEGReadInfo info{};
-    stream->StartJPEG(&info, 0);
-    std::vector<char> line(static_cast<size_t>(stream->fLineBytes));
-    for (int y = 0; y < static_cast<uint16_t>(info.height); y++) stream->GetJPEGRaster(line.data());
-    stream->StopJPEG();
-  } catch (const HostFailure&) {
-  }
-  stream->Free();
-}
-
-void ThroughThumbnail(const Bytes& jpeg) {
-  short w = 0, h = 0, c = 0;
-  JPEGThumbHandle t = StartJPEGDecompress(reinterpret_cast<const char*>(jpeg.data()), static_cast<long>(jpeg.size()), &w, &h, &c);
-  if (t != nullptr) {
-    std::vector<char> line(static_cast<uint16_t>(w) * static_cast<size_t>(c));
-    for (int y = 0; y < static_cast<uint16_t>(h) && GetJPEGData(t, line.data(), 1, static_cast<short>(line.size())) == 1; y++) {
-    }
-  }
-  CloseJPEG(t);
-}
-
-const struct { const char* name; void (*decode)(const Bytes&); } kPaths[] = {
-    {"decode filter", ThroughFilter}, {"read stream", ThroughReadStream}, {"thumbnail", ThroughThumbnail}};
+constexpr DecodePath kPaths[] = {DecodePath::kFilter, DecodePath::kReadStream, DecodePath::kThumbnail};
 
 // A small reference file whose frame header claims width x height (and, when
 // allSampled4x4, every component sampled 4x4), keeping dataBytes bytes of
@@ -145,13 +100,14 @@ TEST(Memory, AHeaderAloneCostsAtMostOneStrip) {
       // The largest strip any header can ask for: 4 x 65536 x 32 bytes.
       {"65535x65535 4x4, 541 bytes of data", HugeHeader(65535, 65535, 4, true, 541), 12 * kMiB}};
   for (const auto& f : files) {
-    for (const auto& p : kPaths) {
-      const Growth g = InChild([&] { p.decode(f.jpeg); });
-      ASSERT_GE(g.addressBytes, 0) << f.name << ", " << p.name;
-      std::printf("%s, %s: peak resident +%ld KiB, peak address space +%ld KiB\n", f.name, p.name,
+    for (DecodePath p : kPaths) {
+      const Growth g = InChild([&] { return DecodeThrough(p, f.jpeg, false).ok; });
+      EXPECT_FALSE(g.decoded) << f.name << ", " << PathName(p);  // the data ends early
+      ASSERT_GE(g.addressBytes, 0) << f.name << ", " << PathName(p);
+      std::printf("%s, %s: peak resident +%ld KiB, peak address space +%ld KiB\n", f.name, PathName(p),
                   g.residentBytes / 1024, g.addressBytes / 1024);
-      EXPECT_LE(g.addressBytes, f.bound) << f.name << ", " << p.name;
-      EXPECT_LE(g.residentBytes, kResidentBound) << f.name << ", " << p.name;
+      EXPECT_LE(g.addressBytes, f.bound) << f.name << ", " << PathName(p);
+      EXPECT_LE(g.residentBytes, kResidentBound) << f.name << ", " << PathName(p);
     }
   }
 }
@@ -164,12 +120,13 @@ TEST(Memory, DISABLED_RealLargeImageFigures) {
       "/usr/bin/python3 -c \"import sys; from PIL import Image; "
       "Image.open(sys.argv[1]).resize((12000, 8200), Image.BICUBIC).save('big.ppm')\" " +
       TestdataPath("coffee.ppm") + " && cjpeg -outfile out.jpg big.ppm");
-  for (const auto& p : kPaths) {
-    const Growth g = InChild([&] { p.decode(jpeg); });
-    std::printf("12000x8200 (%zu bytes), %s: peak resident +%.1f MiB, peak address space +%.1f MiB\n", jpeg.size(), p.name,
-                static_cast<double>(g.residentBytes) / kMiB, static_cast<double>(g.addressBytes) / kMiB);
+  for (DecodePath p : kPaths) {
+    const Growth g = InChild([&] { return DecodeThrough(p, jpeg, false).ok; });
+    EXPECT_TRUE(g.decoded) << PathName(p);
+    std::printf("12000x8200 (%zu bytes), %s: peak resident +%.1f MiB, peak address space +%.1f MiB\n", jpeg.size(),
+                PathName(p), static_cast<double>(g.residentBytes) / kMiB, static_cast<double>(g.addressBytes) / kMiB);
     if (!kSanitized) {
-      EXPECT_LE(g.residentBytes, 16 * kMiB) << p.name;
+      EXPECT_LE(g.residentBytes, 16 * kMiB) << PathName(p);
     }
   }
 }

@@ -9,9 +9,14 @@
 // decoder's message when scan data is missing.
 #include "host_test_util.h"
 #include "jpeg_filters.h"
+#include "support/decode_paths.h"
 #include "support/our_codec.h"
 
+using testing_support::DecodePath;
+using testing_support::DecodeThrough;
 using testing_support::LibjpegEncode;
+using testing_support::PathName;
+using testing_support::PathVerdict;
 
 namespace {
 
@@ -81,73 +86,6 @@ TEST(Thumbnail, DecodesLikeTheFilterNeverPastTheLine) {
 
 namespace {
 
-// What one path made of the data: success, the message after a failure, and
-// the lines it delivered (all of them on success).
-struct Verdict {
-  bool ok = false;
-  std::string message;
-  Bytes lines;
-};
-
-Verdict Failed() {
-  Verdict v;
-  v.message = gJPEGError ? JPEGLastErrorMessage() : "(no codec message)";
-  return v;
-}
-
-// The decode filter, filled to the end: every line, then -1 without a failure.
-Verdict ThroughFilter(const Bytes& jpeg) {
-  testing_support::MemSource source(jpeg);
-  gJPEGError = 0;
-  int16_t width = 0, height = 0, code = -1;
-  Stm* s = JPEGDOpen(source.stm(), &width, &height, &code);
-  if (s == nullptr) return Failed();
-  Verdict v;
-  const int colors = code == 0 ? 3 : code == 1 ? 4 : 1;
-  int y = 0;
-  for (; y < height && s->filBuf(s) == 0; y++) v.lines.insert(v.lines.end(), s->base, s->base + width * colors);
-  v.ok = y == height && s->filBuf(s) == -1 && !gJPEGError;
-  JPEGDClose(s);
-  return v.ok ? v : Failed();
-}
-
-Verdict ThroughReadStream(const Bytes& jpeg) {
-  TMemoryStream source(jpeg);
-  TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(&source);
-  Verdict v;
-  const int16_t raised = FailureCode([&] {
-    JPEGReadInfo info{};
-    stream->StartJPEG(&info, 0);
-    std::vector<char> line(static_cast<size_t>(stream->fLineBytes));
-    for (int y = 0; y < info.height; y++) {
-      stream->GetJPEGRaster(line.data());
-      v.lines.insert(v.lines.end(), line.begin(), line.end());
-    }
-    stream->StopJPEG();
-  });
-  stream->Free();
-  if (raised != 0) {
-    EXPECT_EQ(raised, kHostCodecError);
-    return Failed();
-  }
-  v.ok = !gJPEGError;
-  return v;
-}
-
-Verdict ThroughThumbnail(const Bytes& jpeg) {
-  short w = 0, h = 0, c = 0;
-  gJPEGError = 0;
-  JPEGThumbHandle t = StartJPEGDecompress(reinterpret_cast<const char*>(jpeg.data()), static_cast<long>(jpeg.size()), &w, &h, &c);
-  if (t == nullptr) return Failed();
-  Verdict v;
-  v.lines.assign(size_t{1} * w * h * c, 0);
-  const int result = GetJPEGData(t, reinterpret_cast<char*>(v.lines.data()), h, static_cast<short>(w * c));
-  CloseJPEG(t);
-  v.ok = result == 1;
-  EXPECT_EQ(v.ok, !gJPEGError);  // a failure always carries the decoder's message
-  return v.ok ? v : Failed();
-}
-
 // Offsets to cut at: every segment start, 40 points spread over the scan
 // data, and each of the last 6 bytes.
 std::vector<size_t> CutPoints(const Bytes& jpeg) {
@@ -176,25 +114,23 @@ TEST(DamagedData, EveryPathGivesTheSameVerdictAtEveryCut) {
       {"reference grey, restarts", LibjpegEncode(SyntheticImage(77, 41, 1), {75, 1, 1, 3})},
       {"peer CMYK", testing_support::PeerEncode(testing_support::PeerWriter::kMagickCmyk, photo)}};
   for (const auto& f : files) {
-    const Verdict whole = ThroughFilter(f.jpeg);
+    const PathVerdict whole = DecodeThrough(DecodePath::kFilter, f.jpeg);
     ASSERT_TRUE(whole.ok) << f.name << ": " << whole.message;
     for (size_t cut : CutPoints(f.jpeg)) {
       SCOPED_TRACE(std::string(f.name) + " cut at " + std::to_string(cut) + " of " + std::to_string(f.jpeg.size()));
       const Bytes jpeg(f.jpeg.begin(), f.jpeg.begin() + static_cast<long>(cut));
-      const Verdict filter = ThroughFilter(jpeg), stream = ThroughReadStream(jpeg), thumb = ThroughThumbnail(jpeg);
-      EXPECT_EQ(stream.ok, filter.ok);
-      EXPECT_EQ(thumb.ok, filter.ok);
-      EXPECT_EQ(stream.message, filter.message);
-      EXPECT_EQ(thumb.message, filter.message);
+      const PathVerdict filter = DecodeThrough(DecodePath::kFilter, jpeg);
+      for (DecodePath path : {DecodePath::kReadStream, DecodePath::kThumbnail}) {
+        const PathVerdict other = DecodeThrough(path, jpeg);
+        EXPECT_EQ(other.ok, filter.ok) << PathName(path);
+        EXPECT_EQ(other.message, filter.message) << PathName(path);
+        EXPECT_EQ(other.lines, filter.lines) << PathName(path);
+      }
       if (cut >= f.jpeg.size() - 2) {
         EXPECT_TRUE(filter.ok) << filter.message;  // only EOI missing
+        EXPECT_EQ(filter.lines, whole.lines);
       } else if (cut < f.jpeg.size() - 4) {
         EXPECT_FALSE(filter.ok);
-      }
-      if (filter.ok) {
-        EXPECT_EQ(filter.lines, whole.lines);
-        EXPECT_EQ(stream.lines, whole.lines);
-        EXPECT_EQ(thumb.lines, whole.lines);
       }
     }
   }
