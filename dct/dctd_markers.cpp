@@ -41,7 +41,9 @@ constexpr uint8_t kFirstPrintable = 0x20, kLastPrintable = 0x7E;
 // layout as ours under their own identifier; their CMYK is stored with ink
 // inverted (255 = no ink), and for three components a JFIF segment or the
 // component identifiers decide when no segment does.
-enum TransformSource { kNoSegment, kOwnSegment, kPeerSegment };
+// kEarlierHeader: the colours were settled by an earlier header parse of
+// this stream (a later scan's), and no segment of this one changes them.
+enum TransformSource { kNoSegment, kOwnSegment, kPeerSegment, kEarlierHeader };
 struct ColourHints {
   TransformSource source;
   bool jfif;  // a JFIF APP0 segment was seen
@@ -150,6 +152,7 @@ void ReadAPP14(DCTState* state, ColourHints* hints) {
 // as it is; another encoder's CMYK holds inverted ink. Files with our own
 // segment are left as they are.
 void SettleColourHints(DCTState* state, const ColourHints* hints) {
+  if (hints->source == kEarlierHeader) return;
   const DCTComponent* c = state->components;
   if (state->frameColors == 3) {
     if (hints->source == kPeerSegment && hints->jfif) state->colorTransform = 1;
@@ -340,7 +343,7 @@ bool DCTDEveryLineEmitted(const DCTState* state) {
 void DCTDdecode_image(DCTState* state) {
   QuantStore store;
   std::memset(&store, 0, sizeof store);
-  ColourHints hints = {state->colorTransform == kTransformUnknown ? kNoSegment : kOwnSegment, false};
+  ColourHints hints = {state->colorTransform == kTransformUnknown ? kNoSegment : kEarlierHeader, false};
   for (;;) {
     const int32_t code = DCTDsgetmarker(state);
     switch (code) {
