@@ -30,7 +30,7 @@
 namespace {
 
 constexpr size_t kMaxInput = 16 * 1024;
-constexpr int64_t kMaxSamples = 1 << 16;  // bytes written per run at most
+constexpr int64_t kMaxSamples = 1 << 14;  // bytes written per run at most
 constexpr int32_t kOddSizes[] = {0,     -1,    -8,        7,         8,     9,
                                  8191,  8192,  10923,     16384,     32767, 32768,
                                  65535, 65536, 1 << 24,   INT32_MAX, INT32_MIN};

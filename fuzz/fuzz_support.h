@@ -160,13 +160,20 @@ inline void DrainSink(MemorySink* sink) {
   sink->stm.ptr = sink->stm.base;
 }
 
-// Stops the run loudly when an expectation about the library fails.
-#define FUZZ_CHECK(cond)                                                              \
-  do {                                                                                \
-    if (!(cond)) {                                                                    \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      std::abort();                                                                   \
-    }                                                                                 \
+// Stops the run loudly when an expectation about the library fails. The
+// replay test defines FUZZ_FAIL to turn the failure into a test failure.
+#ifndef FUZZ_FAIL
+#define FUZZ_FAIL(what)                        \
+  do {                                         \
+    std::fprintf(stderr, "%s\n", what);        \
+    std::abort();                              \
+  } while (0)
+#endif
+#define FUZZ_STRINGIFY2(x) #x
+#define FUZZ_STRINGIFY(x) FUZZ_STRINGIFY2(x)
+#define FUZZ_CHECK(cond)                                                                      \
+  do {                                                                                        \
+    if (!(cond)) FUZZ_FAIL(__FILE__ ":" FUZZ_STRINGIFY(__LINE__) ": check failed: " #cond); \
   } while (0)
 
 }  // namespace fuzz
