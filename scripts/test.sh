@@ -22,3 +22,4 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== libFuzzer targets (short run)"
 bash scripts/fuzz.sh "${JPEG_FUZZ_SECONDS:-60}" fuzz_jpeg_decode
 bash scripts/fuzz.sh 20 fuzz_a85_decode fuzz_a85_jpeg_decode
+bash scripts/fuzz.sh 15 fuzz_thumb fuzz_read_stream fuzz_encode fuzz_write_stream
