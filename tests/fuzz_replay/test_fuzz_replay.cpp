@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -26,6 +27,8 @@ struct Target {
   const char* name;  // the corpus folder's name: fuzz/corpus/<name>, crashes/<name>
   int (*entry)(const uint8_t* data, size_t size);
 };
+
+void PrintTo(const Target& target, std::ostream* os) { *os << target.name; }
 
 class FuzzReplay : public testing::TestWithParam<Target> {};
 
