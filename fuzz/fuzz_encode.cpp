@@ -12,11 +12,11 @@
 // sizes are never written past it.
 //
 // Checks: a refused open reports a message; bytes past the image are
-// refused; a close after every byte reports nothing and a close before
-// reports a failure; a finished image decodes (through the ASCII85 decode
-// filter when wrapped) to the declared size with every line; a second run
-// with the same input writes the same bytes.
-#include <cmath>
+// refused; a close before the last line reports a failure; a complete image
+// fails only for want of a Huffman code (the reduced tables of coarse
+// QFactors) and otherwise decodes (through the ASCII85 decode filter when
+// wrapped) to the declared size with every line; a second run with the same
+// input writes the same bytes and reports the same.
 #include <cstddef>
 #include <cstdint>
 #include <limits>
