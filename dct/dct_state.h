@@ -15,14 +15,9 @@
 
 #include <cstdint>
 
-#include "jpeg_filters.h"
+#include "dct/jpeg_decode_query.h"  // DCTUserMarkerProc, the hook the decoder keeps
+#include "jpeg_filters.h"             // JPEGFilterContext and JPEGEncodeParams, below
 #include "stm.h"
-
-// The decoder's user-segment hook: called with the hook's own data for every
-// application and comment segment the parser does not consume itself, with a
-// copy of the segment body (length bytes) that the parser frees afterwards.
-// The client that opens the decode filter supplies it (JPEGDOpenHooked).
-typedef void (*DCTUserMarkerProc)(void* hookData, char* data, uint16_t marker, uint16_t length);
 
 // --- Huffman records -------------------------------------------------------
 

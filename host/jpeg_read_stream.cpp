@@ -19,7 +19,7 @@
 #include <cstring>
 
 #include "bn_streams.h"
-#include "dct/dctd.h"
+#include "dct/jpeg_decode_query.h"
 #include "dct/jpeg_markers.h"
 #include "host/host_internal.h"
 #include "jpeg_stream.h"
@@ -82,13 +82,6 @@ int16_t MyReadStmFilBuf(Stm* s) {
 
 bool IsHostError(int16_t error) { return error != kHostNoError && error != kHostEndOfFile; }
 
-// Whether the open decode filter behind jpegStm has failed: a raise leaves
-// its message in the filter's own buffer, which is empty until then. Other
-// filters on this thread or others do not touch it.
-bool DecoderFailed(const Stm* jpegStm) {
-  return static_cast<const JPEGFilterContext*>(jpegStm->procData)->message[0] != '\0';
-}
-
 // ASCII85 text cut after the image's last byte but before its end mark
 // reads like a complete image: the decoder stops at EOI, and only the text
 // filter, read through to its end, can tell the text was cut.
@@ -130,7 +123,7 @@ void TJPEGReadStream::CloseFilters() {
 // whose data ends where EOI should stand is sound.
 void TJPEGReadStream::RaiseReadFailure() {
   if (IsHostError(fError)) FailOSErr(fError);
-  if (fJPEGStm != nullptr ? DecoderFailed(fJPEGStm) : DCTThreadFailed()) Failure(kHostCodecError, 0);
+  if (fJPEGStm != nullptr ? JPEGDFilterFailed(fJPEGStm) : DCTThreadFailed()) Failure(kHostCodecError, 0);
 }
 
 void TJPEGReadStream::NoteMarkerFailure(int16_t error) {
@@ -183,12 +176,12 @@ void TJPEGReadStream::StartJPEG(JPEGReadInfo* info, unsigned char ascii85) {
 void TJPEGReadStream::GetJPEGRaster(char* line) {
   if (fJPEGStm == nullptr || line == nullptr) Failure(kHostParamError, 0);
   if (fJPEGStm->filBuf(fJPEGStm) == 0) {
-    const int32_t decoded = DecodedLineBytes(fJPEGStm);
+    const int32_t decoded = JPEGDLineBytes(fJPEGStm);
     const int32_t n = fLineBytes < decoded ? fLineBytes : decoded;
     if (n > 0) std::memcpy(line, fJPEGStm->base, static_cast<size_t>(n));
     // The image's last line also settles the image: the data after it must
     // end cleanly, as the decode filter and the thumbnail interface require.
-    if (DecodedEveryLine(fJPEGStm) && !FinishDecodedImage(fJPEGStm)) {
+    if (JPEGDEveryLineHandedOut(fJPEGStm) && !JPEGDFinishImage(fJPEGStm)) {
       RaiseReadFailure();
       Failure(kHostCodecError, 0);
     }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 
+#include "dct/jpeg_decode_query.h"
 #include "host/host_internal.h"
 #include "jpeg_filters.h"
 #include "stream/stm_procs.h"
@@ -49,7 +50,7 @@ int16_t MyReadStmFilBuf(Stm* s) {
 bool GetJPEGRaster(JPEGThumbContext* context, char* line, short lineBytes) {
   Stm* jpegStm = context->jpegStm;
   if (jpegStm->filBuf(jpegStm) != 0) return false;
-  const int32_t decoded = DecodedLineBytes(jpegStm);
+  const int32_t decoded = JPEGDLineBytes(jpegStm);
   const int32_t n = lineBytes < decoded ? lineBytes : decoded;
   if (n > 0) std::memcpy(line, jpegStm->base, static_cast<size_t>(n));
   return true;
@@ -104,7 +105,7 @@ int GetJPEGData(JPEGThumbHandle handle, char* buffer, short lines, short lineByt
     }
     // The image's last line also settles the image: the data after it must
     // end cleanly, as the decode filter and the read stream require.
-    if (DecodedEveryLine(jpegStm) && !FinishDecodedImage(jpegStm)) return kThumbFailed;
+    if (JPEGDEveryLineHandedOut(jpegStm) && !JPEGDFinishImage(jpegStm)) return kThumbFailed;
   }
   return kThumbDone;
 }
