@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "dct/dct_state.h"
+#include "stream/stm_procs.h"
 
 namespace {
 
@@ -118,6 +119,10 @@ JPEGFilterContext* DCTNewFilterContext(Stm* below) {
   if (ctx == nullptr) return nullptr;
   ctx->target = below;
   ctx->stm.procData = ctx;
+  // Each filter runs one way; the open sets its own direction's procedure,
+  // and the other one refuses instead of being a null call.
+  ctx->stm.flsBuf = &StmRefuseFlush;
+  ctx->stm.filBuf = &StmRefuseFill;
   return ctx;
 }
 
