@@ -17,6 +17,7 @@
 
 #include "a85/a85_internal.h"
 #include "stream/stm_inline.h"
+#include "stream/stm_procs.h"
 
 namespace {
 
@@ -206,7 +207,7 @@ Stm* A85DOpen(Stm* source, void* /*params*/) {
   s->ptr = s->base = ctx->buffer;
   s->procData = ctx;
   s->filBuf = &Asc85DFilBuf;
-  s->flsBuf = nullptr;
+  s->flsBuf = &StmRefuseFlush;  // a read-only stream
   return s;
 }
 

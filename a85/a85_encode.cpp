@@ -17,6 +17,7 @@
 
 #include "a85/a85_internal.h"
 #include "stream/stm_inline.h"
+#include "stream/stm_procs.h"
 
 namespace {
 
@@ -146,7 +147,7 @@ Stm* A85EOpen(Stm* target, void* /*params*/) {
   s->ptr = s->base = ctx->buffer;
   s->procData = ctx;
   s->flsBuf = &Asc85EFlsBuf;
-  s->filBuf = nullptr;
+  s->filBuf = &StmRefuseFill;  // a write-only stream
   return s;
 }
 

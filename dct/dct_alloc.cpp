@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "dct/dct_state.h"
+#include "stream/stm_procs.h"
 
 namespace {
 
@@ -29,17 +30,17 @@ constexpr int64_t kLargestBlock = 0x7FFFFFFF;
 // The encoder's chroma tables are indexed by the sum of two samples when
 // chroma is blended from pixel pairs on a fast horizontal path.
 bool UsesPairTables(const DCTState* state) {
-  return state->blend != 0 && state->hFastMode != 0 && state->maxHSamples >= 2;
+  return state->blend != 0 && state->hFastMode != kHFastGeneral && state->maxHSamples >= 2;
 }
 
 int64_t ColorTableBytes(const DCTState* state, bool isEncoder) {
-  if (state->colorTransform == 0) return 0;
+  if (state->colorTransform == kTransformNone) return 0;
   if (!isEncoder) return 2 * kColorTableBytes;
   return 3 * kColorTableBytes + 3 * (UsesPairTables(state) ? kPairColorTableBytes : kColorTableBytes);
 }
 
 void LayOutColorTables(DCTState* state, uint8_t* p, bool isEncoder) {
-  if (state->colorTransform == 0) return;
+  if (state->colorTransform == kTransformNone) return;
   if (!isEncoder) {
     state->decCTTable[0] = reinterpret_cast<uint32_t*>(p);
     state->decCTTable[1] = reinterpret_cast<uint32_t*>(p + kColorTableBytes);
@@ -118,6 +119,10 @@ JPEGFilterContext* DCTNewFilterContext(Stm* below) {
   if (ctx == nullptr) return nullptr;
   ctx->target = below;
   ctx->stm.procData = ctx;
+  // Each filter runs one way; the open sets its own direction's procedure,
+  // and the other one refuses instead of being a null call.
+  ctx->stm.flsBuf = &StmRefuseFlush;
+  ctx->stm.filBuf = &StmRefuseFill;
   return ctx;
 }
 

@@ -22,7 +22,6 @@ const uint8_t DCTunzigzag[80] = {
 
 namespace {
 
-constexpr int32_t kTransformUnknown = 0x3FFF;  // decoder: no APP14 seen yet
 constexpr int32_t kMaxBlocksPerMCU = 10;       // ITU-T T.81 B.2.3 limit for interleaved scans
 
 int32_t CeilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
@@ -49,38 +48,42 @@ void CheckSampling(DCTState* state) {
 
 int32_t ResolveTransform(const DCTState* state) {
   const int32_t t = state->colorTransform;
-  if (t == 0) return 0;
-  if (t == kTransformUnknown) return state->Colors == 3 && state->frameColors == 3 ? 1 : 0;
-  if (t == 1) return state->Colors == 4 ? 2 : state->Colors == 3 ? 1 : 0;
-  if (t == 2 && state->Colors == 4) return 2;
+  if (t == kTransformNone) return kTransformNone;
+  if (t == kTransformUnknown) {
+    return state->Colors == 3 && state->frameColors == 3 ? kTransformYCbCr : kTransformNone;
+  }
+  if (t == kTransformYCbCr) {
+    return state->Colors == 4 ? kTransformYCCK : state->Colors == 3 ? kTransformYCbCr : kTransformNone;
+  }
+  if (t == kTransformYCCK && state->Colors == 4) return kTransformYCCK;
   DCTStmErr1("Unusable ColorTransform=%ld", t);
 }
 
 int32_t HorizontalFastMode(const DCTState* state) {
   const DCTComponent* c = state->components;
-  if (c[1].hSamples != 1 || c[2].hSamples != 1) return 0;
-  const bool on = state->colorTransform != 0;
+  if (c[1].hSamples != 1 || c[2].hSamples != 1) return kHFastGeneral;
+  const bool on = state->colorTransform != kTransformNone;
   const int32_t h0 = c[0].hSamples;
   if (state->Colors == 3) {
-    if (h0 == 2 && !on) return 1;
-    if (h0 == 1 && on) return 2;
-    if (h0 == 2 && on) return 3;
+    if (h0 == 2 && !on) return kHFastPlain211;
+    if (h0 == 1 && on) return kHFastYCbCr111;
+    if (h0 == 2 && on) return kHFastYCbCr211;
   } else if (state->Colors == 4 && on) {
-    if (h0 == 1 && c[3].hSamples == 1) return 4;
-    if (h0 == 2 && c[3].hSamples == 2) return 5;
+    if (h0 == 1 && c[3].hSamples == 1) return kHFastYCCK1111;
+    if (h0 == 2 && c[3].hSamples == 2) return kHFastYCCK2112;
   }
-  return 0;
+  return kHFastGeneral;
 }
 
 // Lines whose chroma rows do not change (Vmax 4, chroma sampled once per
 // four lines) can be produced from component 0 alone.
 int32_t VerticalFastMode(const DCTState* state) {
   const DCTComponent* c = state->components;
-  if (state->maxVSamples != 4 || !c[0].fullRes || c[1].vSamples != 1) return 0;
-  if (state->Colors == 2) return 1;
-  if (c[2].vSamples != 1) return 0;
-  if (state->Colors == 3) return 1;
-  return state->colorTransform != 0 && c[3].fullRes ? 1 : 0;
+  if (state->maxVSamples != 4 || !c[0].fullRes || c[1].vSamples != 1) return kVFastOff;
+  if (state->Colors == 2) return kVFastLumaOnly;
+  if (c[2].vSamples != 1) return kVFastOff;
+  if (state->Colors == 3) return kVFastLumaOnly;
+  return state->colorTransform != kTransformNone && c[3].fullRes ? kVFastLumaOnly : kVFastOff;
 }
 
 void SetWidths(DCTState* state) {

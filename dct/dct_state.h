@@ -15,14 +15,9 @@
 
 #include <cstdint>
 
-#include "jpeg_filters.h"
+#include "dct/jpeg_decode_query.h"  // DCTUserMarkerProc, the hook the decoder keeps
+#include "jpeg_filters.h"             // JPEGFilterContext and JPEGEncodeParams, below
 #include "stm.h"
-
-// The decoder's user-segment hook: called with the hook's own data for every
-// application and comment segment the parser does not consume itself, with a
-// copy of the segment body (length bytes) that the parser frees afterwards.
-// The client that opens the decode filter supplies it (JPEGDOpenHooked).
-typedef void (*DCTUserMarkerProc)(void* hookData, char* data, uint16_t marker, uint16_t length);
 
 // --- Huffman records -------------------------------------------------------
 
@@ -96,22 +91,68 @@ struct DCTDScanInfo {
 
 struct DCTDCoefStore;  // dctd_coefs.cpp
 
+// --- Meanings of the state's mode fields ---------------------------------------
+
+// DCTState::phase of an encoder (dcte_markers.cpp).
+enum DCTEncodePhase : int32_t {
+  kEncPhaseHeader = 0,  // nothing written yet
+  kEncPhaseCoding = 1,  // header out, strips being coded
+  kEncPhaseDone = 2,    // EOI written, strip memory released
+};
+
+// DCTState::phase of a decoder (dctd_markers.cpp).
+enum DCTDecodePhase : int32_t {
+  kDecPhaseFresh = 0,    // nothing read yet
+  kDecPhaseMarkers = 1,  // between images or scans: marker segments are due
+  kDecPhaseEnd = 2,      // the image has ended (EOI, or its data ended cleanly)
+  kDecPhaseScans = 3,    // a multi-scan image: its scans go into the coefficient store
+  kDecPhaseStrip = 4,    // the next strip of MCUs is to be decoded
+  kDecPhaseLines = 5,    // lines of the decoded strip are being handed out
+};
+
+// DCTState::colorTransform: what the encoder applied or the decoder undoes
+// (0..2 also in the colour-transform APP14 segment and JPEGEncodeParams).
+enum DCTColorTransform : int32_t {
+  kTransformNone = 0,
+  kTransformYCbCr = 1,  // three components; for four, resolved to YCCK by the geometry
+  kTransformYCCK = 2,
+  kTransformUnknown = 0x3FFF,  // decoder: no colour-transform segment seen yet
+};
+
+// DCTState::hFastMode: the specialised line paths by component count, the
+// horizontal sampling factors H of the components and the transform
+// (dct_geometry.cpp); everything else goes the general way.
+enum DCTHFastMode : int32_t {
+  kHFastGeneral = 0,
+  kHFastPlain211 = 1,     // 3 components, H 2,1,1, no transform
+  kHFastYCbCr111 = 2,     // 3 components, H 1,1,1, YCbCr
+  kHFastYCbCr211 = 3,     // 3 components, H 2,1,1, YCbCr
+  kHFastYCCK1111 = 4,     // 4 components, H 1,1,1,1, YCCK
+  kHFastYCCK2112 = 5,     // 4 components, H 2,1,1,2, YCCK
+};
+
+// DCTState::vFastMode: whether lines whose chroma rows repeat (Vmax 4,
+// chroma sampled once per four lines) are made from component 0 (and K) alone.
+enum DCTVFastMode : int32_t {
+  kVFastOff = 0,
+  kVFastLumaOnly = 1,
+};
+
 // --- Codec state -----------------------------------------------------------
 
 struct DCTState {
   uint8_t* markerData;      // enc: marker bytes written right after SOI
   int32_t markerDataLength; // enc
   Stm* filterStm;           // the filter's own stream
-  int32_t phase;            // enc: 0 nothing written, 1 coding, 2 done;
-                            // dec: 0 fresh, 1 markers, 2 EOI, 4 decode a strip, 5 emit lines
+  int32_t phase;            // DCTEncodePhase or DCTDecodePhase
   uint8_t* lineBuffer;      // one raster line inside the strip memory
   int32_t stripBlockLine;   // 0..7
   int32_t stripSubLine;     // 0..maxVSamples-1
   int32_t linesDone;        // enc: raster lines consumed
   int32_t linesEmitted;     // dec: raster lines produced
   int32_t stripFirstLine;   // enc: first raster line of the strip being assembled
-  int32_t hFastMode;        // 0..5
-  int32_t vFastMode;        // 0 or 1
+  int32_t hFastMode;        // DCTHFastMode
+  int32_t vFastMode;        // DCTVFastMode
   int32_t maxHSamples;
   int32_t maxVSamples;
   int32_t mcusPerRow;
@@ -125,7 +166,7 @@ struct DCTState {
   int32_t Rows;
   int32_t inputLineBytes;  // enc: Columns * Colors
   int32_t outputLineBytes; // dec: Columns * outputColors
-  int32_t colorTransform;  // 0 none, 1 YCbCr, 2 YCCK; dec starts at 0x3FFF (unknown)
+  int32_t colorTransform;  // DCTColorTransform; dec starts at kTransformUnknown
   int32_t blend;           // enc
   int32_t allowOversizedMCU; // dec
   Stm* targetStm;          // enc: receives bytes; dec: supplies them

@@ -94,11 +94,7 @@ bool DCTDImageEnded(const DCTState* state);
 // True when every line of the image has been handed out.
 bool DCTDEveryLineEmitted(const DCTState* state);
 
-// --- the decode filter (jpeg_decode_filter.cpp) ----------------------------------
-// JPEGDOpen with a user-segment hook for this filter alone: every APPn (but
-// the colour-transform APP14) and COM segment goes to hook(hookData, ...).
-// JPEGDOpen itself passes none, and such segments are dropped.
-Stm* JPEGDOpenHooked(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode,
-                     DCTUserMarkerProc hook, void* hookData);
+// The decode filter's open with a hook, JPEGDOpenHooked, and its queries for
+// the layers above: dct/jpeg_decode_query.h.
 
 #endif

@@ -15,13 +15,11 @@
 
 #include "dct/dct_arith.h"
 #include "dct/dctd.h"
+#include "dct/jpeg_markers.h"
 #include "stream/stm_inline.h"
 
 namespace {
 
-constexpr int32_t kMarkerPrefix = 0xFF;
-constexpr int32_t kFirstRST = 0xD0;
-constexpr int32_t kLastRST = 0xD7;
 constexpr int32_t kBlockSize = 64;
 constexpr int32_t kCoefficientSlots = kBlockSize + 4;  // the discard slot, padded for alignment
 constexpr int32_t kLastZigzag = 63;
@@ -388,7 +386,7 @@ void DCTdecodeResync(DCTState* state) {
   const int32_t code = DCTDsgetmarker(state);  // drops the interval's unread bits
   // Only the marker's kind is checked, not its number: a wrong RSTn is
   // accepted. Any other marker means the scan's data ended early.
-  if (code < kFirstRST || code > kLastRST) DCTDTruncateError(state, code);
+  if (!JPEGIsRST(code)) DCTDTruncateError(state, code);
   state->restartMarkerNumber = (state->restartMarkerNumber + 1) & 7;
 }
 

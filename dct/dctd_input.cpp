@@ -10,15 +10,12 @@
 #include <cstring>
 
 #include "dct/dctd.h"
+#include "dct/jpeg_markers.h"
 #include "stream/stm_inline.h"
 
 namespace {
 
 constexpr int32_t kEndOfData = -1;
-constexpr int32_t kMarkerPrefix = 0xFF;
-constexpr int32_t kEOI = 0xD9;
-constexpr int32_t kFirstRST = 0xD0;
-constexpr int32_t kLastRST = 0xD7;
 constexpr int32_t kDCValueLimit = 12;   // magnitude categories 0..11
 constexpr int32_t kACValueLimit = 162;  // run/size symbols of an AC table
 constexpr int32_t kLookaheadBits = 7;
@@ -108,7 +105,7 @@ bool ReadSegmentBlock(DCTState* state, uint8_t* dst, int32_t n) {
 }  // namespace
 
 void DCTDTruncateError(DCTState* state, int32_t m) {
-  if (m >= kFirstRST && m <= kLastRST) DCTStmErr1("Unexpected JPEG RST%d marker in MCU", m & 7);
+  if (JPEGIsRST(m)) DCTStmErr1("Unexpected JPEG RST%d marker in MCU", m & 7);
   if (m == kEndOfData) DCTStmErr1("Source EOF in 8x8 block no. %ld", state->blockNumber);
   DCTStmErr1("Illegal JPEG marker 0x%2X in MCU", m);
 }

@@ -15,26 +15,15 @@
 #include <cstring>
 
 #include "dct/dctd.h"
+#include "dct/jpeg_markers.h"
 
 namespace {
 
-constexpr int32_t kSOF0 = 0xC0, kSOF1 = 0xC1, kSOF2 = 0xC2, kDHT = 0xC4, kSOI = 0xD8, kEOI = 0xD9;
-constexpr int32_t kSOS = 0xDA, kDQT = 0xDB, kDRI = 0xDD, kAPP0 = 0xE0, kAPP13 = 0xED;
-constexpr int32_t kAPP14 = 0xEE, kAPP15 = 0xEF, kCOM = 0xFE;
-constexpr int32_t kPhaseFresh = 0, kPhaseMarkers = 1, kPhaseEnd = 2, kPhaseScans = 3,
-                  kPhaseStrip = 4, kPhaseLines = 5;
 constexpr int32_t kEndOfData = -1;  // nextByte once the source has no more bytes
 constexpr int32_t kMaxTables = 4;
 constexpr int32_t kACTableBase = 16;  // DHT Tc/Th byte of AC table 0
 constexpr int32_t kTableBytes8 = 65, kTableBytes16 = 129;  // Pq/Tq byte + 64 quantizers
 constexpr int32_t kHuffCountBytes = 17;                    // Tc/Th byte + 16 counts
-constexpr char kTransformSignature[] = "Orlyx";
-constexpr int32_t kSignatureBytes = 5;
-constexpr int32_t kTransformSegmentBody = 12;  // signature, three words, transform byte
-constexpr int32_t kTransformByte = 11;         // offset of the transform byte in that body
-constexpr char kJFIFSignature[] = "JFIF";      // with its terminating zero: 5 bytes
-constexpr int32_t kJFIFMinBody = 14;
-constexpr int32_t kTransformUnknown = 0x3FFF;  // no APP14 colour-transform segment seen
 constexpr uint8_t kFirstPrintable = 0x20, kLastPrintable = 0x7E;
 
 // Where the colour coding of the frame was learnt during one header parse.
@@ -55,7 +44,7 @@ using QuantStore = DCTDQuantStore;  // kept in the state: later scans use earlie
 [[noreturn]] void TooShort(int32_t code) { DCTStmErr1("%ld marker segment length is too short", code); }
 
 void RequireSOI(const DCTState* state) {
-  if (state->phase == kPhaseFresh) DCTStmErr0("SOS, DHT, DQT, or EOI marker before SOI marker");
+  if (state->phase == kDecPhaseFresh) DCTStmErr0("SOS, DHT, DQT, or EOI marker before SOI marker");
 }
 
 // What a segment reader left of its declared length: dropped, or an error
@@ -66,7 +55,8 @@ void SettleLeftover(DCTState* state, int32_t code, int32_t leftover) {
 }
 
 bool IsJFIF(int32_t code, const uint8_t* body, int32_t n) {
-  return code == kAPP0 && n >= kJFIFMinBody && std::memcmp(body, kJFIFSignature, sizeof kJFIFSignature) == 0;
+  return code == kAPP0 && n >= kJFIFBodyBytes &&
+         std::memcmp(body, kJFIFIdentifier, kJFIFIdentifierBytes) == 0;
 }
 
 // A body of n bytes for the hook; `prefix` bytes of it were read already.
@@ -103,16 +93,18 @@ void ReadUserSegment(DCTState* state, int32_t code, ColourHints* hints) {
 // two flag words, the transform byte. Ours is recognised by its identifier;
 // any other whose identifier is printable text is another encoder's.
 bool IsPrintableIdentifier(const uint8_t* id) {
-  for (int32_t i = 0; i < kSignatureBytes; i++) {
+  for (int32_t i = 0; i < kColourSegmentIdentifierBytes; i++) {
     if (id[i] < kFirstPrintable || id[i] > kLastPrintable) return false;
   }
   return true;
 }
 
+uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+
 void StoreTransformFields(DCTState* state, const uint8_t* body) {
-  state->app14Version = static_cast<uint16_t>((body[5] << 8) | body[6]);
-  state->app14Flags0 = static_cast<uint16_t>((body[7] << 8) | body[8]);
-  state->app14Flags1 = static_cast<uint16_t>((body[9] << 8) | body[10]);
+  state->app14Version = BigEndian16(body + kColourSegmentVersionAt);
+  state->app14Flags0 = BigEndian16(body + kColourSegmentFlags0At);
+  state->app14Flags1 = BigEndian16(body + kColourSegmentFlags1At);
 }
 
 // Our own segment sets the transform as read and is not passed on. Another
@@ -121,25 +113,26 @@ void StoreTransformFields(DCTState* state, const uint8_t* body) {
 // geometry resolves from 1) and still goes to the hook like any segment.
 void ReadAPP14(DCTState* state, ColourHints* hints) {
   const int32_t n = ReadSegmentLength(state, kAPP14) - 2;
-  if (n < kTransformSegmentBody) {
+  if (n < kColourSegmentBodyBytes) {
     PassToHook(state, kAPP14, n, nullptr, 0, hints);
     return;
   }
-  uint8_t body[kTransformSegmentBody];
+  uint8_t body[kColourSegmentBodyBytes];
   for (uint8_t& b : body) b = static_cast<uint8_t>(DCTDsget8(state));
-  if (std::memcmp(body, kTransformSignature, kSignatureBytes) == 0) {
+  if (std::memcmp(body, kColourSegmentIdentifier, kColourSegmentIdentifierBytes) == 0) {
     StoreTransformFields(state, body);
-    state->colorTransform = body[kTransformByte];
+    state->colorTransform = body[kColourSegmentTransformAt];
     hints->source = kOwnSegment;
-    DCTDSkipSegmentBytes(state, n - kTransformSegmentBody);
+    DCTDSkipSegmentBytes(state, n - kColourSegmentBodyBytes);
     return;
   }
   if (IsPrintableIdentifier(body)) {
     StoreTransformFields(state, body);
-    state->colorTransform = body[kTransformByte] == 0 ? 0 : 1;
+    state->colorTransform =
+        body[kColourSegmentTransformAt] == kTransformNone ? kTransformNone : kTransformYCbCr;
     hints->source = kPeerSegment;
   }
-  PassToHook(state, kAPP14, n, body, kTransformSegmentBody, hints);
+  PassToHook(state, kAPP14, n, body, kColourSegmentBodyBytes, hints);
 }
 
 // Settles at the scan header what the segments implied for the colours,
@@ -152,10 +145,10 @@ void SettleColourHints(DCTState* state, const ColourHints* hints) {
   if (hints->source == kEarlierHeader) return;
   const DCTComponent* c = state->components;
   if (state->frameColors == 3) {
-    if (hints->source == kPeerSegment && hints->jfif) state->colorTransform = 1;
+    if (hints->source == kPeerSegment && hints->jfif) state->colorTransform = kTransformYCbCr;
     if (hints->source == kNoSegment && !hints->jfif && c[0].componentId == 'R' &&
         c[1].componentId == 'G' && c[2].componentId == 'B') {
-      state->colorTransform = 0;
+      state->colorTransform = kTransformNone;
     }
   }
   state->invertInks = hints->source == kPeerSegment && state->frameColors == 4 ? 1 : 0;
@@ -288,8 +281,8 @@ int32_t DCTDgetScanParms(DCTState* state, uint32_t definedTables) {
 
 // The set-up of a scan after its header. The first scan of an image sets
 // the geometry, strip memory and tables. When it codes every frame
-// component the strips are decoded straight from the data (phase 4);
-// otherwise every scan goes into the coefficient store first (phase 3).
+// component the strips are decoded straight from the data (kDecPhaseStrip);
+// otherwise every scan goes into the coefficient store first (kDecPhaseScans).
 void StartScan(DCTState* state, const QuantStore* store) {
   if (state->Rows > 0 && state->linesEmitted >= state->Rows) {
     // The image is complete; a further scan would be a second image or a
@@ -304,7 +297,7 @@ void StartScan(DCTState* state, const QuantStore* store) {
   if (state->coefStore != nullptr) {  // a later scan of a multi-scan image
     DCTDSkipSegmentBytes(state, leftover);
     DCTDBeginCoefScan(state);
-    state->phase = kPhaseScans;
+    state->phase = kDecPhaseScans;
     return;
   }
   // The colour count comes from the frame: a one-scan image codes it all.
@@ -317,14 +310,14 @@ void StartScan(DCTState* state, const QuantStore* store) {
   if (state->nextByte == kEndOfData) DCTDTruncateError(state, kEndOfData);
   DCTallocate(state, state->outputLineBytes, 0);
   LoadQuantTables(state, store);
-  if (state->colorTransform != 0) DCTDInitCT(state);
+  if (state->colorTransform != kTransformNone) DCTDInitCT(state);
   state->linesEmitted = 0;
   DCTreset_dc(state);
-  state->phase = kPhaseStrip;
+  state->phase = kDecPhaseStrip;
   if (!wholeFrame) {
     DCTDBeginCoefImage(state);
     DCTDBeginCoefScan(state);
-    state->phase = kPhaseScans;
+    state->phase = kDecPhaseScans;
   }
 }
 
@@ -337,12 +330,12 @@ void DecodeAllScans(DCTState* state) {
     DCTDdecodeCoefScan(state);
     if (state->progressive == 0 && DCTDCoefImageComplete(state)) break;
     DCTDdecode_image(state);
-    if (state->phase != kPhaseEnd) continue;
+    if (state->phase != kDecPhaseEnd) continue;
     if (state->progressive == 0 || !DCTDCoefImageComplete(state)) DCTDFailUncoded(state);
     state->eoiRead = 1;
     break;
   }
-  state->phase = kPhaseStrip;
+  state->phase = kDecPhaseStrip;
 }
 
 // One raster line of the decoded strip into the line buffer.
@@ -350,9 +343,9 @@ void EmitLine(DCTState* state) {
   DCTPutNCLine(state, state->stripBlockLine, state->stripSubLine);
   if (++state->stripSubLine == state->maxVSamples) {
     state->stripSubLine = 0;
-    if (++state->stripBlockLine == 8) state->phase = kPhaseStrip;
+    if (++state->stripBlockLine == 8) state->phase = kDecPhaseStrip;
   }
-  if (++state->linesEmitted == state->Rows) state->phase = kPhaseMarkers;
+  if (++state->linesEmitted == state->Rows) state->phase = kDecPhaseMarkers;
 }
 
 // After the last line: a complete image whose data simply ends where EOI
@@ -365,13 +358,13 @@ bool EndsWithoutEOI(DCTState* state) {
     DCTDTruncateError(state, kEndOfData);
   }
   if (!DCTDEndOfDataAhead(state)) return false;
-  state->phase = kPhaseEnd;
+  state->phase = kDecPhaseEnd;
   return true;
 }
 
 }  // namespace
 
-bool DCTDImageEnded(const DCTState* state) { return state->phase == kPhaseEnd; }
+bool DCTDImageEnded(const DCTState* state) { return state->phase == kDecPhaseEnd; }
 
 bool DCTDEveryLineEmitted(const DCTState* state) {
   return state->Rows > 0 && state->linesEmitted >= state->Rows;
@@ -384,7 +377,7 @@ void DCTDdecode_image(DCTState* state) {
     const int32_t code = DCTDsgetmarker(state);
     switch (code) {
       case kSOI:
-        state->phase = kPhaseMarkers;
+        state->phase = kDecPhaseMarkers;
         ResetRestart(state, 0);
         break;
       case kSOF2:
@@ -415,13 +408,13 @@ void DCTDdecode_image(DCTState* state) {
         return;
       case kEOI:
         RequireSOI(state);
-        state->phase = kPhaseEnd;
+        state->phase = kDecPhaseEnd;
         return;
       case kAPP14:
         ReadAPP14(state, &hints);
         break;
       default:
-        if ((code >= kAPP0 && code <= kAPP13) || code == kAPP15 || code == kCOM) {
+        if ((JPEGIsAPP(code) && code != kAPP14) || code == kCOM) {
           ReadUserSegment(state, code, &hints);
           break;
         }
@@ -431,21 +424,21 @@ void DCTDdecode_image(DCTState* state) {
 }
 
 int32_t DCTDFilBuf(DCTState* state) {
-  if (state->phase == kPhaseFresh) {
+  if (state->phase == kDecPhaseFresh) {
     DCTDinit_sgetv(state);
     DCTDInitHuffTables(state);
     DCTDdecode_image(state);
-  } else if (state->phase == kPhaseMarkers) {
+  } else if (state->phase == kDecPhaseMarkers) {
     DCTfree(state);
     if (state->eoiRead != 0) {
-      state->phase = kPhaseEnd;  // a progressive image's EOI came before its lines
+      state->phase = kDecPhaseEnd;  // a progressive image's EOI came before its lines
     } else {
       if (!EndsWithoutEOI(state)) DCTDdecode_image(state);
     }
   }
-  if (state->phase == kPhaseEnd) return 1;
-  if (state->phase == kPhaseScans) DecodeAllScans(state);
-  if (state->phase == kPhaseStrip) {
+  if (state->phase == kDecPhaseEnd) return 1;
+  if (state->phase == kDecPhaseScans) DecodeAllScans(state);
+  if (state->phase == kDecPhaseStrip) {
     if (state->coefStore != nullptr) {
       DCTDCoefsToStrip(state);
     } else {
@@ -453,7 +446,7 @@ int32_t DCTDFilBuf(DCTState* state) {
     }
     state->stripBlockLine = 0;
     state->stripSubLine = 0;
-    state->phase = kPhaseLines;
+    state->phase = kDecPhaseLines;
   }
   EmitLine(state);
   return 0;

@@ -237,13 +237,13 @@ void Interleave(const DCTState* st, const uint8_t* const* c, uint8_t* out, int32
 void ConvertLine(const DCTState* st, Tables t, uint8_t* px, int32_t pixels) {
   const uint32_t* const cbT = t.cb;  // local copies: the byte stores below
   const uint32_t* const crT = t.cr;  // cannot make them be reloaded
-  if (st->colorTransform == 1) {
+  if (st->colorTransform == kTransformYCbCr) {
     for (int32_t x = 0; x < pixels; ++x, px += 3) {
       const uint32_t cbWord = cbT[px[1]];
       const uint32_t crWord = crT[px[2]];
       RgbPixel(px[0], cbWord, crWord, GreenShare(cbWord, crWord), px);
     }
-  } else if (st->colorTransform == 2) {
+  } else if (st->colorTransform == kTransformYCCK) {
     for (int32_t x = 0; x < pixels; ++x, px += 4) {
       const uint32_t cbWord = cbT[px[1]];
       const uint32_t crWord = crT[px[2]];
@@ -266,7 +266,7 @@ void GeneralLine(const DCTState* st, const uint8_t* const* c, Tables t, uint8_t*
     return;
   }
   Interleave(st, c, out, pixels);
-  if (st->colorTransform != 0) ConvertLine(st, t, out, pixels);
+  if (st->colorTransform != kTransformNone) ConvertLine(st, t, out, pixels);
 }
 
 // Turns a line of ink values between the two polarities (0 = no ink and
@@ -281,7 +281,7 @@ void DCTDInitCT(DCTState* state) {
   uint32_t* cbTable = state->decCTTable[0];
   uint32_t* crTable = state->decCTTable[1];
   if (cbTable == nullptr || crTable == nullptr) return;  // no transform, no tables
-  const bool cmy = state->colorTransform != 1;
+  const bool cmy = state->colorTransform != kTransformYCbCr;
   const int32_t gBias = cmy ? kGreenBias + kCmyBiasG : kGreenBias;
   const int32_t rbBias = cmy ? kHalf - kCmyBiasRB : kHalf;
   for (int32_t i = 0; i < 256; ++i) {
@@ -322,17 +322,18 @@ void DCTPutNCLine(DCTState* state, int32_t blockLine, int32_t subLine) {
   }
   uint8_t* out = state->lineBuffer;
   const int32_t pixels = colors > 0 ? state->paddedLineSamples / colors : 0;
-  if (subLine > 0 && state->vFastMode == 1 && state->colorTransform == 0 && colors >= 2 &&
+  if (subLine > 0 && state->vFastMode == kVFastLumaOnly && state->colorTransform == kTransformNone &&
+      colors >= 2 &&
       colors <= 3) {
     VerticalUpdate(state, c[0], out, pixels);
   } else {
     const Tables t = {state->decCTTable[0], state->decCTTable[1]};
     switch (state->hFastMode) {
-      case 1: Mode1(c, out, pixels / 2); break;
-      case 2: Mode2(c, t, out, pixels); break;
-      case 3: Mode3(c, t, out, pixels / 2); break;
-      case 4: Mode4(c, t, out, pixels); break;
-      case 5: Mode5(c, t, out, pixels / 2); break;
+      case kHFastPlain211: Mode1(c, out, pixels / 2); break;
+      case kHFastYCbCr111: Mode2(c, t, out, pixels); break;
+      case kHFastYCbCr211: Mode3(c, t, out, pixels / 2); break;
+      case kHFastYCCK1111: Mode4(c, t, out, pixels); break;
+      case kHFastYCCK2112: Mode5(c, t, out, pixels / 2); break;
       default: GeneralLine(state, c, t, out, pixels); break;
     }
   }

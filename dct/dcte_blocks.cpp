@@ -12,6 +12,7 @@
 // Blocks wholly right of the image skip the transform and cost a DC
 // category 0 and an EOB.
 #include "dct/dcte.h"
+#include "dct/jpeg_markers.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -285,8 +286,8 @@ void DCTEcodeResync(DCTState* state, DCTEBitSink* sink) {
   state->restartCountdown = state->restartInterval;
   DCTreset_dc(state);
   if (sink->free < 8) DCTEputBits(sink, (1u << sink->free) - 1, sink->free);
-  DCTEputByte(sink->target, 0xFF);
-  DCTEputByte(sink->target, 0xD0 + static_cast<uint32_t>(state->restartMarkerNumber));
+  DCTEputByte(sink->target, kMarkerPrefix);
+  DCTEputByte(sink->target, kRST0 + static_cast<uint32_t>(state->restartMarkerNumber));
   state->restartMarkerNumber = (state->restartMarkerNumber + 1) & 7;
 }
 

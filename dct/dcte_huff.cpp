@@ -8,6 +8,7 @@
 // (size-major), with EOB at 0 and ZRL at 1. The block coder (dcte_blocks.cpp)
 // then writes each event, code and magnitude bits, with one call.
 #include "dct/dcte.h"
+#include "dct/jpeg_markers.h"
 
 namespace {
 
@@ -65,10 +66,10 @@ void DCTEsput16(DCTState* state, int32_t value) {
 void DCTEsputmarker(DCTState* state, int32_t code) {
   const int32_t f = state->bitsFree;
   if (f < 8) DCTEmdusputv(state, (1u << f) - 1, f);
-  DCTEsput16(state, 0xFF00 + code);
+  DCTEsput16(state, (kMarkerPrefix << 8) + code);
 }
 
-void DCTEclose_sput(DCTState* state) { DCTEsputmarker(state, 0xD9); }  // EOI
+void DCTEclose_sput(DCTState* state) { DCTEsputmarker(state, kEOI); }
 
 void DCTEmake_huffenc(DCTState* state, const uint8_t* spec, uint16_t* code, uint8_t* length,
                       int32_t isAC) {

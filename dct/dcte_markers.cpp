@@ -12,13 +12,9 @@
 // empty, so nothing in them is padded or stuffed. Multi-byte fields are
 // big-endian (ITU-T T.81 B.1.1.4).
 #include "dct/dcte.h"
+#include "dct/jpeg_markers.h"
 
 namespace {
-
-// Encoder phases (DCTState::phase).
-constexpr int32_t kPhaseHeader = 0;  // nothing written yet
-constexpr int32_t kPhaseCoding = 1;  // header out, strips being coded
-constexpr int32_t kPhaseDone = 2;    // EOI written, strip memory released
 
 constexpr int32_t kAPP14Version = 100;
 constexpr int32_t kDCSpecBytes = 28;   // BITS[16] + 12 DC categories
@@ -32,12 +28,12 @@ void DCTEgenMarkers(DCTState* state) {
   PutBlock(state, state->markerData, static_cast<uint32_t>(state->markerDataLength));
 }
 
-// APP14: "Orlyx", version, the two flag words and the colour transform.
+// APP14: our identifier, version, the two flag words and the colour transform.
 void DCTEgenFOSeg(DCTState* state) {
-  static const uint8_t kSignature[5] = {'O', 'r', 'l', 'y', 'x'};
-  DCTEsputmarker(state, 0xEE);
-  DCTEsput16(state, 14);
-  PutBlock(state, kSignature, sizeof kSignature);
+  DCTEsputmarker(state, kAPP14);
+  DCTEsput16(state, 2 + kColourSegmentBodyBytes);
+  PutBlock(state, reinterpret_cast<const uint8_t*>(kColourSegmentIdentifier),
+           kColourSegmentIdentifierBytes);
   DCTEsput16(state, kAPP14Version);
   DCTEsput16(state, state->app14Flags0);
   DCTEsput16(state, state->app14Flags1);
@@ -46,7 +42,7 @@ void DCTEgenFOSeg(DCTState* state) {
 
 // One DQT holding every table, 8-bit entries in zigzag order.
 void DCTEgenDQT(DCTState* state, int32_t firstTable) {
-  DCTEsputmarker(state, 0xDB);
+  DCTEsputmarker(state, kDQT);
   DCTEsput16(state, 65 * state->qTableCount + 2);
   for (int32_t k = firstTable; k < state->qTableCount; k++) {
     DCTEsput8(state, k);  // Pq = 0 (8-bit), Tq = k
@@ -167,20 +163,20 @@ void DCTEgenDHT(DCTState* state) {
     t->count = DCTEcount_huff(t->spec);
     length += 17 + t->count;
   }
-  DCTEsputmarker(state, 0xC4);
+  DCTEsputmarker(state, kDHT);
   DCTEsput16(state, length);
   for (int32_t i = 0; i < state->dcTableCount; i++) WriteDCTable(state, i);
   for (int32_t i = 0; i < state->acTableCount; i++) WriteACTable(state, i);
 }
 
 void DCTEgenResync(DCTState* state) {
-  DCTEsputmarker(state, 0xDD);
+  DCTEsputmarker(state, kDRI);
   DCTEsput16(state, 4);
   DCTEsput16(state, state->restartInterval);
 }
 
 void DCTEgenSOS(DCTState* state) {
-  DCTEsputmarker(state, 0xDA);
+  DCTEsputmarker(state, kSOS);
   DCTEsput16(state, 2 * state->Colors + 6);
   DCTEsput8(state, state->Colors);
   for (int32_t i = 0; i < state->Colors; i++) {
@@ -193,11 +189,11 @@ void DCTEgenSOS(DCTState* state) {
 }
 
 void DCTEgenHeader(DCTState* state) {
-  DCTEsputmarker(state, 0xD8);  // SOI
+  DCTEsputmarker(state, kSOI);
   DCTEgenMarkers(state);
   DCTEgenFOSeg(state);
   DCTEgenDQT(state, 0);
-  DCTEgenSOF(state, 8, 0xC0);
+  DCTEgenSOF(state, 8, kSOF0);
   DCTEgenDHT(state);
   if (state->restartInterval != 0) DCTEgenResync(state);
   DCTEgenSOS(state);
@@ -213,7 +209,7 @@ void StartImage(DCTState* state) {
   DCTEScaleQT(state);
   state->stripBlockLine = 0;
   state->stripSubLine = 0;
-  state->phase = kPhaseCoding;
+  state->phase = kEncPhaseCoding;
   state->stripFirstLine = state->linesDone;
 }
 
@@ -230,7 +226,7 @@ void FinishStrip(DCTState* state) {
   DCTEcodeStrip(state, state->stripFirstLine);
   state->stripBlockLine = 0;
   CheckTarget(state);
-  if (state->phase == kPhaseDone) {
+  if (state->phase == kEncPhaseDone) {
     DCTEclose_sput(state);
     CheckTarget(state);
     DCTfree(state);
@@ -241,18 +237,18 @@ void FinishStrip(DCTState* state) {
 }  // namespace
 
 int32_t DCTEFlush(DCTState* state) {
-  if (state->phase == kPhaseHeader)
+  if (state->phase == kEncPhaseHeader)
     StartImage(state);
-  else if (state->phase != kPhaseCoding)
+  else if (state->phase != kEncPhaseCoding)
     return -1;
   DCTEGetNCLine(state);
   if (++state->linesDone == state->Rows) {
     DCTEget_ovflines(state);
-    state->phase = kPhaseDone;
+    state->phase = kEncPhaseDone;
   }
   if (++state->stripSubLine == state->maxVSamples) {
     state->stripSubLine = 0;
     if (++state->stripBlockLine == 8) FinishStrip(state);
   }
-  return state->phase < kPhaseDone ? 0 : -1;
+  return state->phase < kEncPhaseDone ? 0 : -1;
 }

@@ -42,7 +42,7 @@ int32_t RealWidth(const DCTState* state, const DCTComponent* c) {
 
 bool IsChroma(const DCTState* state, int32_t i) {
   const DCTComponent* c = &state->components[i];
-  if (state->colorTransform != 0) return i == 1 || i == 2;
+  if (state->colorTransform != kTransformNone) return i == 1 || i == 2;
   return c->hSamples < state->maxHSamples || c->vSamples < state->maxVSamples;
 }
 
@@ -104,5 +104,5 @@ void DCTEncodeOpen(DCTState* state) {
     c->acHuffPtr = &state->acHuffTable[c->acTableSel];
     c->dcHuffPtr = &state->dcHuffTable[c->dcTableSel];
   }
-  if (state->colorTransform != 0) DCTEInitCT(state);
+  if (state->colorTransform != kTransformNone) DCTEInitCT(state);
 }

@@ -53,7 +53,7 @@ constexpr int64_t kYcckHalfLow = 32767, kYcckHalfHigh = 0x7FFF0000;
 constexpr uint8_t kMirrorSource[8] = {0, 0, 1, 0, 3, 2, 1, 0};
 
 bool UsesPairTables(const DCTState* state) {
-  return state->blend != 0 && state->hFastMode != 0 && state->maxHSamples >= 2;
+  return state->blend != 0 && state->hFastMode != kHFastGeneral && state->maxHSamples >= 2;
 }
 
 uint32_t Table(int64_t value) { return static_cast<uint32_t>(value); }
@@ -293,7 +293,7 @@ void DistributeGeneral(const DCTState* state, uint8_t* const* lines) {
 void DistributeLine(const DCTState* state, uint8_t* const* lines, bool lumaOnly) {
   if (lumaOnly) {
     DistributeLumaOnly(state, lines);
-  } else if (state->hFastMode != 0) {
+  } else if (state->hFastMode != kHFastGeneral) {
     if (state->blend != 0) {
       DistributePairs211<true>(state, lines);
     } else {
@@ -305,7 +305,7 @@ void DistributeLine(const DCTState* state, uint8_t* const* lines, bool lumaOnly)
 }
 
 void ConvertLine(DCTState* state, uint8_t* const* lines, bool lumaOnly) {
-  if (state->hFastMode == 0 && state->linesDone >= state->Rows) {
+  if (state->hFastMode == kHFastGeneral && state->linesDone >= state->Rows) {
     // The last line repeated to complete its group: the buffer already holds
     // converted samples. A four-component luma-only copy would lose K.
     DistributeLine(state, lines, lumaOnly && state->Colors != 4);
@@ -316,23 +316,23 @@ void ConvertLine(DCTState* state, uint8_t* const* lines, bool lumaOnly) {
     return;
   }
   switch (state->hFastMode) {
-    case 2: ConvertYCbCr111(state, lines); break;
-    case 3:
+    case kHFastYCbCr111: ConvertYCbCr111(state, lines); break;
+    case kHFastYCbCr211:
       if (state->blend != 0) {
         ConvertYCbCr211<true>(state, lines);
       } else {
         ConvertYCbCr211<false>(state, lines);
       }
       break;
-    case 4: ConvertYcck1111(state, lines); break;
-    case 5:
+    case kHFastYCCK1111: ConvertYcck1111(state, lines); break;
+    case kHFastYCCK2112:
       if (state->blend != 0) {
         ConvertYcck2112<true>(state, lines);
       } else {
         ConvertYcck2112<false>(state, lines);
       }
       break;
-    case 0:
+    case kHFastGeneral:
       if (state->Colors == 4) {
         ConvertInPlace<4>(state);
       } else {
@@ -349,10 +349,10 @@ void ConvertLine(DCTState* state, uint8_t* const* lines, bool lumaOnly) {
 // (and K). The general path converts the last image line in full because it
 // is re-run from the converted buffer to complete the last group.
 bool IsLumaOnlyLine(const DCTState* state) {
-  if (state->vFastMode == 0 || state->blend != 0) return false;
+  if (state->vFastMode == kVFastOff || state->blend != 0) return false;
   const int32_t sub = state->stripSubLine, vmax = state->maxVSamples;
   if ((vmax == 2 && sub == 0) || (vmax >= 3 && sub == 1)) return false;
-  return !(state->hFastMode == 0 && state->linesDone == state->Rows - 1);
+  return !(state->hFastMode == kHFastGeneral && state->linesDone == state->Rows - 1);
 }
 
 // Copies the last pixel three times after the line, so group-wise reads at
@@ -468,7 +468,7 @@ void DCTEInitCT(DCTState* state) {
   const bool pairs = UsesPairTables(state);
   const int32_t n = pairs ? kPairTableEntries : kSingleTableEntries;
   const ChromaConstants& c = pairs ? kPairChroma : kSingleChroma;
-  if (state->colorTransform == 2) {
+  if (state->colorTransform == kTransformYCCK) {
     BuildYcckTables(state->encCTTable, n, c);
   } else {
     BuildYCbCrTables(state->encCTTable, n, c);
@@ -486,7 +486,7 @@ void DCTEGetNCLine(DCTState* state) {
     lines[c] = DCTEPointStrip(&state->components[c], state->stripSubLine, state->stripBlockLine);
   }
   const bool lumaOnly = IsLumaOnlyLine(state);
-  if (state->colorTransform != 0) {
+  if (state->colorTransform != kTransformNone) {
     ConvertLine(state, lines, lumaOnly);
   } else {
     DistributeLine(state, lines, lumaOnly);

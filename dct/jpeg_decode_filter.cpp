@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr int32_t kTransformUnknown = 0x3FFF;  // until APP14 or the geometry decides
 constexpr int32_t kLargestCount = 32767;       // Stm count is a signed 16-bit field
 
 // colorCode: 0 three components, 1 four, 2 one; two leave it alone.

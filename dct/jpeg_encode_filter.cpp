@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "dct/dcte.h"
+#include "dct/jpeg_markers.h"
 #include "jpeg_filters.h"
 #include "stream/error_path.h"
 #include "stream/stm_inline.h"
@@ -24,7 +25,6 @@ namespace {
 
 constexpr int32_t kAPP0Bytes = 18;  // JFIF APP0 segment, marker included
 constexpr int32_t kFixedOne = 65536;
-constexpr int32_t kPhaseDone = 2;  // DCTState::phase once EOI is written
 
 JPEGFilterContext* ContextOf(Stm* s) { return static_cast<JPEGFilterContext*>(s->procData); }
 
@@ -54,7 +54,7 @@ int32_t MaxQuantValue(double q) {
 
 void WriteAPP0(uint8_t* p, const JPEGEncodeParams* params) {
   const uint8_t app0[kAPP0Bytes] = {
-      0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 2,
+      kMarkerPrefix, kAPP0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 2,
       static_cast<uint8_t>(params->densityUnits & 0xFF),
       static_cast<uint8_t>(params->xDensity >> 8), static_cast<uint8_t>(params->xDensity & 0xFF),
       static_cast<uint8_t>(params->yDensity >> 8), static_cast<uint8_t>(params->yDensity & 0xFF),
@@ -84,7 +84,7 @@ void BuildMarkerData(DCTState* state, const JPEGEncodeParams* params, bool withA
 // data the image has no room for: a line too long, or more lines than Rows.
 // The last line is then left uncoded, so no complete-looking image is made.
 void CheckRoomForMoreData(const DCTState* state) {
-  if (state->phase == kPhaseDone || state->linesDone + 1 >= state->Rows)
+  if (state->phase == kEncPhaseDone || state->linesDone + 1 >= state->Rows)
     DCTStmErr1("Raster data past the end of the image's %ld lines", state->Rows);
 }
 
@@ -111,13 +111,13 @@ void JPEGEncConfigure(DCTState* state, JPEGEncodeParams* params) {
   if (!(params->QFactor >= 0.0)) params->QFactor = 0.0;  // negative (or NaN)
   bool withAPP0 = true;
   if (params->markerMode == 1) {
-    params->ColorTransform = 1;
+    params->ColorTransform = kTransformYCbCr;
     withAPP0 = false;
   } else if (params->markerMode == 2) {
     params->subsample = 0;
-    params->ColorTransform = 0;
+    params->ColorTransform = kTransformNone;
   } else {
-    params->ColorTransform = 1;
+    params->ColorTransform = kTransformYCbCr;
   }
   state->markerData = nullptr;
   state->markerDataLength = 0;
@@ -198,7 +198,7 @@ void JPEGClose(Stm* s) {
     CheckNoPartialLine(ctx);
     const bool lineWaiting = s->ptr != s->base;
     const bool finished = lineWaiting && DCTEFlush(ctx->state) < 0;
-    if (!finished && ctx->state->phase != kPhaseDone) DCTStmErr0("Premature close before EOI");
+    if (!finished && ctx->state->phase != kEncPhaseDone) DCTStmErr0("Premature close before EOI");
   }
   DCTEndTry(&saved);
   DCTReleaseFilter(ctx);

@@ -19,10 +19,12 @@
 #include <cstring>
 
 #include "bn_streams.h"
-#include "dct/dctd.h"
+#include "dct/jpeg_decode_query.h"
+#include "dct/jpeg_markers.h"
 #include "host/host_internal.h"
 #include "jpeg_stream.h"
 #include "stream/error_path.h"
+#include "stream/stm_procs.h"
 
 // Kept for binary compatibility only: segments go to the stream that owns
 // each decode, so nothing registers a stream here any more.
@@ -31,9 +33,6 @@ TJPEGReadStream* gJPEGReadStream = nullptr;
 namespace {
 
 constexpr uint16_t kBottomBufferSize = 8192;
-constexpr uint8_t kGuardByte = 0xFF;
-constexpr uint16_t kAPP0 = 0xE0;
-constexpr uint16_t kAPP13 = 0xED;
 // Colour code reported for two-component images, which the decoder leaves
 // without a code.
 constexpr int16_t kTwoComponentCode = 3;
@@ -41,16 +40,10 @@ constexpr int16_t kTwoComponentCode = 3;
 constexpr int16_t kNoColorCode = -1;
 
 // Application-segment signatures and the payload offsets read from them.
-constexpr char kJFIF[] = "JFIF";                            // with its zero: 5 bytes
-constexpr uint16_t kJFIFMinLength = 14;
+// (The identifiers and their layouts: dct/jpeg_markers.h.)
 constexpr int kJFIFUnits = 7, kJFIFDensity = 8;
-constexpr char kStorm[] = "Storm";                          // with its zero: 6 bytes
-constexpr uint16_t kStormLength = 14;
-constexpr int kStormResolution = 10;
 constexpr uint32_t kStormMaxResolution = 10000;             // exclusive
-constexpr char kOrlyx[] = "Orlyx_Imagerion2.5:";            // 19 bytes, no zero
-constexpr uint16_t kOrlyxHeadLength = 27;
-constexpr int kOrlyxResolution = 19;
+constexpr int kOldResourceResolutionAt = kOldResourceIdentifierBytes;  // right after the identifier
 constexpr uint16_t kImagerionHeadLength = sizeof kJPEGResourceSignature;  // 14
 
 constexpr int32_t kFixedOne = 65536;  // 1.0 in 16.16
@@ -74,9 +67,7 @@ int16_t MyReadStmFilBuf(Stm* s) {
   block.Try([&] { left = int64_t{owner->GetLength()} - owner->GetPosition(); });
   if (!block.Failed() && left <= 0) {
     owner->fError = kHostEndOfFile;
-    s->count = 0;
-    s->eof = 1;
-    return -1;
+    return StmRefillWithGuard(s, 0);  // the end of the data
   }
   const int32_t n = left >= s->bufSize ? s->bufSize : static_cast<int32_t>(left);
   if (!block.Failed()) block.Try([&] { owner->GetBytes(n, s->ptr); });
@@ -86,25 +77,10 @@ int16_t MyReadStmFilBuf(Stm* s) {
     s->count = 0;
     return -1;
   }
-  s->count = static_cast<int16_t>(n - 1);
-  s->base[n] = kGuardByte;
-  return *s->ptr++;
-}
-
-int16_t MyReadStmFlsBuf(int16_t, Stm* s) {
-  s->error = 1;
-  s->count = 0;
-  return -1;
+  return StmRefillWithGuard(s, static_cast<size_t>(n));
 }
 
 bool IsHostError(int16_t error) { return error != kHostNoError && error != kHostEndOfFile; }
-
-// Whether the open decode filter behind jpegStm has failed: a raise leaves
-// its message in the filter's own buffer, which is empty until then. Other
-// filters on this thread or others do not touch it.
-bool DecoderFailed(const Stm* jpegStm) {
-  return static_cast<const JPEGFilterContext*>(jpegStm->procData)->message[0] != '\0';
-}
 
 // ASCII85 text cut after the image's last byte but before its end mark
 // reads like a complete image: the decoder stops at EOI, and only the text
@@ -147,7 +123,7 @@ void TJPEGReadStream::CloseFilters() {
 // whose data ends where EOI should stand is sound.
 void TJPEGReadStream::RaiseReadFailure() {
   if (IsHostError(fError)) FailOSErr(fError);
-  if (fJPEGStm != nullptr ? DecoderFailed(fJPEGStm) : DCTThreadFailed()) Failure(kHostCodecError, 0);
+  if (fJPEGStm != nullptr ? JPEGDFilterFailed(fJPEGStm) : DCTThreadFailed()) Failure(kHostCodecError, 0);
 }
 
 void TJPEGReadStream::NoteMarkerFailure(int16_t error) {
@@ -166,7 +142,7 @@ void TJPEGReadStream::StartJPEG(JPEGReadInfo* info, unsigned char ascii85) {
   fStm.procData = this;
   fStm.bufSize = kBottomBufferSize;
   fStm.ptr = fStm.base = fBuffer;
-  fStm.flsBuf = MyReadStmFlsBuf;
+  fStm.flsBuf = StmRefuseFlush;
   fStm.filBuf = MyReadStmFilBuf;
 
   int16_t decodeInfo[3] = {0, 0, kNoColorCode};  // width hint in / width, height, colour code
@@ -200,12 +176,12 @@ void TJPEGReadStream::StartJPEG(JPEGReadInfo* info, unsigned char ascii85) {
 void TJPEGReadStream::GetJPEGRaster(char* line) {
   if (fJPEGStm == nullptr || line == nullptr) Failure(kHostParamError, 0);
   if (fJPEGStm->filBuf(fJPEGStm) == 0) {
-    const int32_t decoded = DecodedLineBytes(fJPEGStm);
+    const int32_t decoded = JPEGDLineBytes(fJPEGStm);
     const int32_t n = fLineBytes < decoded ? fLineBytes : decoded;
     if (n > 0) std::memcpy(line, fJPEGStm->base, static_cast<size_t>(n));
     // The image's last line also settles the image: the data after it must
     // end cleanly, as the decode filter and the thumbnail interface require.
-    if (DecodedEveryLine(fJPEGStm) && !FinishDecodedImage(fJPEGStm)) {
+    if (JPEGDEveryLineHandedOut(fJPEGStm) && !JPEGDFinishImage(fJPEGStm)) {
       RaiseReadFailure();
       Failure(kHostCodecError, 0);
     }
@@ -234,7 +210,8 @@ void TJPEGReadStream::ParseUserMarker(char* data, unsigned short marker, unsigne
   if (data == nullptr) return;
   const auto* p = reinterpret_cast<const uint8_t*>(data);
 
-  if (marker == kAPP0 && length >= kJFIFMinLength && std::memcmp(p, kJFIF, sizeof kJFIF) == 0) {
+  if (marker == kAPP0 && length >= kJFIFBodyBytes &&
+      std::memcmp(p, kJFIFIdentifier, kJFIFIdentifierBytes) == 0) {
     const uint8_t units = p[kJFIFUnits];
     if (units == 0) return;  // an aspect ratio only
     double resolution = double{kFixedOne} * BigEndian16(p + kJFIFDensity);
@@ -245,17 +222,18 @@ void TJPEGReadStream::ParseUserMarker(char* data, unsigned short marker, unsigne
   }
   if (marker != kAPP13) return;
 
-  if (fResolution == 0 && length == kStormLength && std::memcmp(p, kStorm, sizeof kStorm) == 0) {
-    const uint32_t dpi = BigEndian16(p + kStormResolution);
+  if (fResolution == 0 && length == kResolutionBodyBytes &&
+      std::memcmp(p, kResolutionIdentifier, kResolutionIdentifierBytes) == 0) {
+    const uint32_t dpi = BigEndian16(p + kResolutionAt);
     if (dpi > 0 && dpi < kStormMaxResolution) fResolution = static_cast<int32_t>(dpi) * kFixedOne;
     return;
   }
-  if (fResources == nullptr && length >= kOrlyxHeadLength &&
-      std::memcmp(p, kOrlyx, sizeof kOrlyx - 1) == 0) {
-    fResolution = static_cast<int32_t>(BigEndian32(p + kOrlyxResolution));
-    if (length > kOrlyxHeadLength) {
-      fResources = NewLargeHandle(length - kOrlyxHeadLength);
-      BNMemory.blockMove(p + kOrlyxHeadLength, *fResources, length - kOrlyxHeadLength);
+  if (fResources == nullptr && length >= kOldResourceHeadBytes &&
+      std::memcmp(p, kOldResourceIdentifier, kOldResourceIdentifierBytes) == 0) {
+    fResolution = static_cast<int32_t>(BigEndian32(p + kOldResourceResolutionAt));
+    if (length > kOldResourceHeadBytes) {
+      fResources = NewLargeHandle(length - kOldResourceHeadBytes);
+      BNMemory.blockMove(p + kOldResourceHeadBytes, *fResources, length - kOldResourceHeadBytes);
     }
     return;
   }

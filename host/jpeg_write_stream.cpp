@@ -11,9 +11,11 @@
 #include <cstdio>
 
 #include "bn_streams.h"
+#include "dct/jpeg_markers.h"
 #include "jpeg_stream.h"
 #include "stream/error_path.h"
 #include "stream/stm_inline.h"
+#include "stream/stm_procs.h"
 
 namespace {
 
@@ -26,7 +28,6 @@ constexpr long kHostBufferSize = 16384;
 // APP13 segment head: marker (2), length (2), signature with its zero (14).
 constexpr int32_t kSignatureBytes = sizeof kJPEGResourceSignature;
 constexpr int32_t kSegmentHeadBytes = 4 + kSignatureBytes;
-constexpr uint8_t kAPP13 = 0xED;
 
 TJPEGWriteStream* OwnerOf(Stm* s) { return static_cast<TJPEGWriteStream*>(s->procData); }
 
@@ -53,12 +54,6 @@ int16_t MyWriteStmFlsBuf(int16_t ch, Stm* s) {
   if (s->error || s->eof) return -1;
   MyWriteStmFlush(s);
   return StmRestartWrite(ch, s);
-}
-
-int16_t MyWriteStmFilBuf(Stm* s) {
-  s->error = 1;
-  s->count = 0;
-  return -1;
 }
 
 // A line of the wrong length: the encode filter's buffer is exactly one
@@ -129,7 +124,7 @@ void TJPEGWriteStream::StartJPEG(const JPEGWriteOptions& options, unsigned char 
     fStm.bufSize = kBottomBufferSize;
     fStm.ptr = fStm.base = fBuffer;
     fStm.flsBuf = MyWriteStmFlsBuf;
-    fStm.filBuf = MyWriteStmFilBuf;
+    fStm.filBuf = StmRefuseFill;
     MyWriteStmFlush(&fStm);  // nothing buffered: just sets count
     Stm* below = &fStm;
     if (ascii85) {
@@ -197,7 +192,7 @@ LargeHandle TJPEGWriteStream::SpoolUserMarkers() {
     for (int32_t left = size; left > 0;) {
       const int32_t n = left < kJPEGResourceChunk ? left : kJPEGResourceChunk;
       const int32_t segmentLength = n + 2 + kSignatureBytes;  // counts the length bytes
-      *dest++ = 0xFF;
+      *dest++ = kMarkerPrefix;
       *dest++ = kAPP13;
       *dest++ = static_cast<uint8_t>(segmentLength >> 8);
       *dest++ = static_cast<uint8_t>(segmentLength & 0xFF);

@@ -11,13 +11,14 @@
 #include <cstring>
 #include <limits>
 
+#include "dct/jpeg_decode_query.h"
 #include "host/host_internal.h"
 #include "jpeg_filters.h"
+#include "stream/stm_procs.h"
 
 namespace {
 constexpr uint16_t kPieceSize = 8192;
 constexpr size_t kBufferBytes = kPieceSize + 2;  // a piece, its guard byte and one spare
-constexpr uint8_t kGuardByte = 0xFF;
 constexpr int kThumbDone = 1, kThumbFailed = 0;  // GetJPEGData's results (thumb_stream.h)
 }  // namespace
 
@@ -37,25 +38,11 @@ JPEGThumbContext* ContextOf(Stm* s) { return static_cast<JPEGThumbContext*>(s->p
 int16_t MyReadStmFilBuf(Stm* s) {
   if (s->eof || s->error) return -1;
   JPEGThumbContext* context = ContextOf(s);
-  s->ptr = s->base;
   const int32_t left = context->length - context->position;
-  if (left <= 0) {
-    s->eof = 1;
-    s->count = 0;
-    return -1;
-  }
-  const int32_t n = left >= s->bufSize ? s->bufSize : left;
-  std::memcpy(s->base, context->data + context->position, static_cast<size_t>(n));
-  s->base[n] = kGuardByte;
+  const int32_t n = left <= 0 ? 0 : left >= s->bufSize ? s->bufSize : left;
+  if (n > 0) std::memcpy(s->base, context->data + context->position, static_cast<size_t>(n));
   context->position += n;
-  s->count = static_cast<int16_t>(n - 1);
-  return *s->ptr++;
-}
-
-int16_t MyReadStmFlsBuf(int16_t, Stm* s) {
-  s->error = 1;
-  s->count = 0;
-  return -1;
+  return StmRefillWithGuard(s, static_cast<size_t>(n));  // n == 0: the end of the data
 }
 
 // Decodes the next line into line (at most lineBytes bytes of it); false
@@ -63,7 +50,7 @@ int16_t MyReadStmFlsBuf(int16_t, Stm* s) {
 bool GetJPEGRaster(JPEGThumbContext* context, char* line, short lineBytes) {
   Stm* jpegStm = context->jpegStm;
   if (jpegStm->filBuf(jpegStm) != 0) return false;
-  const int32_t decoded = DecodedLineBytes(jpegStm);
+  const int32_t decoded = JPEGDLineBytes(jpegStm);
   const int32_t n = lineBytes < decoded ? lineBytes : decoded;
   if (n > 0) std::memcpy(line, jpegStm->base, static_cast<size_t>(n));
   return true;
@@ -94,7 +81,7 @@ JPEGThumbHandle StartJPEGDecompress(const char* data, long length, short* width,
   stm.procData = context;
   stm.bufSize = kPieceSize;
   stm.ptr = stm.base = context->buffer;
-  stm.flsBuf = MyReadStmFlsBuf;
+  stm.flsBuf = StmRefuseFlush;
   stm.filBuf = MyReadStmFilBuf;
 
   int16_t colorCode = -1;  // left alone by the decoder for two components
@@ -118,7 +105,7 @@ int GetJPEGData(JPEGThumbHandle handle, char* buffer, short lines, short lineByt
     }
     // The image's last line also settles the image: the data after it must
     // end cleanly, as the decode filter and the read stream require.
-    if (DecodedEveryLine(jpegStm) && !FinishDecodedImage(jpegStm)) return kThumbFailed;
+    if (JPEGDEveryLineHandedOut(jpegStm) && !JPEGDFinishImage(jpegStm)) return kThumbFailed;
   }
   return kThumbDone;
 }

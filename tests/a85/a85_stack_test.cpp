@@ -118,3 +118,45 @@ TEST(BNStreamsTable, CutTextUnderTheJpegDecoderIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every filter runs one way: the other direction's procedure refuses (the
+// stream fails, -1) instead of calling through a null pointer.
+TEST(FilterDirections, TheOtherDirectionIsRefused) {
+  const testing_support::Bytes jpeg = [] {
+    MemSink sink;
+    EncodeThroughTable(testing_support::SyntheticImage(16, 16, 3), sink.stm());
+    return sink.Contents();
+  }();
+  MemSink sink;
+  MemSource source(jpeg);
+  JPEGEncodeParams p{};
+  p.QFactor = 0.5;
+  p.Columns = p.Rows = 8;
+  p.Colors = 1;
+  int16_t info[3] = {0, 0, 0};
+  struct Case {
+    const char* name;
+    Stm* filter;
+    bool writes;  // the filter's own direction
+    int close;
+  } cases[] = {
+      {"JPEG encode", Entry<BNOpenJPEGEncodeProc>(kBNOpenJPEGEncode)(sink.stm(), &p), true, kBNCloseJPEGEncode},
+      {"JPEG decode", Entry<BNOpenJPEGDecodeProc>(kBNOpenJPEGDecode)(source.stm(), info), false,
+       kBNCloseJPEGDecode},
+      {"ASCII85 encode", Entry<BNOpenProc>(kBNOpenAscii85Encode)(sink.stm(), nullptr), true,
+       kBNCloseAscii85Encode},
+      {"ASCII85 decode", Entry<BNOpenProc>(kBNOpenAscii85Decode)(source.stm(), nullptr), false,
+       kBNCloseAscii85Decode},
+  };
+  for (const Case& c : cases) {
+    ASSERT_NE(c.filter, nullptr) << c.name;
+    const int16_t answer = c.writes ? c.filter->filBuf(c.filter) : c.filter->flsBuf('x', c.filter);
+    EXPECT_EQ(answer, -1) << c.name;
+    EXPECT_TRUE(c.filter->error) << c.name;
+  }
+  for (auto it = std::rbegin(cases); it != std::rend(cases); ++it) Entry<BNCloseProc>(it->close)(it->filter);
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 #include "support/test_support.h"
 
 #include "stream/stm_inline.h"
+#include "stream/stm_procs.h"
 
 #include <algorithm>
 #include <cctype>
@@ -143,7 +144,7 @@ MemSink::MemSink(uint16_t bufSize, long failAfter) : buffer_(bufSize), failAfter
   stm_.count = static_cast<int16_t>(bufSize);
   stm_.ptr = stm_.base = buffer_.data();
   stm_.flsBuf = &MemSink::FlsBuf;
-  stm_.filBuf = &MemSink::FilBuf;
+  stm_.filBuf = &StmRefuseFill;
 }
 
 void MemSink::Flush() {
@@ -168,12 +169,6 @@ int16_t MemSink::FlsBuf(int16_t c, Stm* s) {
   return StmRestartWrite(c, s);
 }
 
-int16_t MemSink::FilBuf(Stm* s) {
-  s->error = 1;
-  s->count = 0;
-  return -1;
-}
-
 Bytes MemSink::Contents() const {
   Bytes all = flushed_;
   if (!stm_.error) all.insert(all.end(), stm_.base, stm_.ptr);
@@ -192,7 +187,7 @@ MemSource::MemSource(Bytes data, PieceFn pieceSize)
   stm_.count = 0;
   stm_.ptr = stm_.base = buffer_.data();
   stm_.filBuf = &MemSource::FilBuf;
-  stm_.flsBuf = &MemSource::FlsBuf;
+  stm_.flsBuf = &StmRefuseFlush;
 }
 
 int16_t MemSource::FilBuf(Stm* s) {
@@ -206,18 +201,9 @@ int16_t MemSource::FilBuf(Stm* s) {
   }
   size_t n = std::clamp<size_t>(self->pieceSize_(self->pieces_++), 1, 32767);
   n = std::min(n, left);
-  s->ptr = s->base;
   std::memcpy(s->base, &self->data_[self->position_], n);
-  s->base[n] = 0xFF;  // the guard byte the decoder's bit reader relies on
   self->position_ += n;
-  s->count = static_cast<int16_t>(n - 1);
-  return *s->ptr++;
-}
-
-int16_t MemSource::FlsBuf(int16_t, Stm* s) {
-  s->error = 1;
-  s->count = 0;
-  return -1;
+  return StmRefillWithGuard(s, n);
 }
 
 }  // namespace testing_support

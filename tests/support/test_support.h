@@ -54,7 +54,6 @@ class MemSink {
 
  private:
   static int16_t FlsBuf(int16_t c, Stm* s);
-  static int16_t FilBuf(Stm* s);
   void Flush();
   Stm stm_{};
   Bytes buffer_;
@@ -76,7 +75,6 @@ class MemSource {
 
  private:
   static int16_t FilBuf(Stm* s);
-  static int16_t FlsBuf(int16_t c, Stm* s);
   Stm stm_{};
   Bytes data_;
   Bytes buffer_;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "bn_streams.h"
+#include "dct/jpeg_markers.h"
 #include "cli.h"
 #include "commands.h"
 #include "file_io.h"
@@ -51,8 +52,8 @@ EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
 std::string DecodeHint(const Bytes& bytes) {
   const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
   if (summary.segments.empty()) return " (" + summary.problem + ")";
-  if (summary.frameMarker != 0 && summary.frameMarker != 0xC0 && summary.frameMarker != 0xC1 &&
-      summary.frameMarker != 0xC2) {
+  if (summary.frameMarker != 0 && summary.frameMarker != kSOF0 && summary.frameMarker != kSOF1 &&
+      summary.frameMarker != kSOF2) {
     return " (" + WithArticle(FrameKind(summary.frameMarker)) +
            " JPEG: only baseline, extended sequential and progressive Huffman files can be decoded)";
   }

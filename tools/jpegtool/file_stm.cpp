@@ -7,35 +7,18 @@
 #include <exception>
 
 #include "stream/stm_inline.h"
+#include "stream/stm_procs.h"
 
 namespace jpegtool {
 namespace {
 
-int16_t RefuseByte(int16_t, Stm* s) {
-  s->error = 1;
-  s->count = 0;
-  return -1;
-}
-
-int16_t RefuseFill(Stm* s) {
-  s->error = 1;
-  s->count = 0;
-  return -1;
-}
-
 int16_t FileFilBuf(Stm* s) {
   FileStm* source = static_cast<FileStm*>(s->procData);
   if (s->eof || s->error) return -1;
-  s->ptr = s->base;
   const size_t got = source->input->Read(s->base, s->bufSize);
-  s->base[got] = 0xFF;  // the guard byte after the valid bytes
-  if (got == 0) {
-    s->count = 0;
-    s->eof = 1;  // a read error too: the command asks the reader afterwards
-    return -1;
-  }
-  s->count = static_cast<int16_t>(got - 1);
-  return *s->ptr++;
+  // Nothing read sets eof, after a read error too: the command asks the
+  // reader afterwards.
+  return StmRefillWithGuard(s, got);
 }
 
 bool WriteBuffered(Stm* s) {
@@ -78,7 +61,7 @@ void InitFileSource(FileStm* source, ByteReader* input) {
   source->input = input;
   source->stm.count = 0;
   source->stm.filBuf = FileFilBuf;
-  source->stm.flsBuf = RefuseByte;
+  source->stm.flsBuf = StmRefuseFlush;
 }
 
 void InitFileSink(FileStm* sink, OutputFile* output) {
@@ -86,7 +69,7 @@ void InitFileSink(FileStm* sink, OutputFile* output) {
   sink->output = output;
   sink->stm.count = static_cast<int16_t>(kFileStmBufferSize);
   sink->stm.flsBuf = FileFlsBuf;
-  sink->stm.filBuf = RefuseFill;
+  sink->stm.filBuf = StmRefuseFill;
 }
 
 bool FinishFileSink(FileStm* sink) {

@@ -6,11 +6,13 @@
 
 #include <cstdio>
 
+#include "dct/jpeg_markers.h"
+#include "jpeg_stream.h"
+
 namespace jpegtool {
 namespace {
 
-constexpr int kSOI = 0xD8, kEOI = 0xD9, kSOS = 0xDA, kDQT = 0xDB, kDHT = 0xC4, kDRI = 0xDD;
-constexpr int kAPP0 = 0xE0, kAPP13 = 0xED, kAPP14 = 0xEE, kCOM = 0xFE, kTEM = 0x01;
+constexpr size_t kResourceIdentifierBytes = sizeof kJPEGResourceSignature;  // with its zero
 
 // A bounds-checked view of one segment's payload.
 struct Payload {
@@ -34,24 +36,22 @@ std::string Format(const char* format, long a, long b = 0, long c = 0, long d = 
   return text;
 }
 
-bool IsFrameMarker(int code) {
-  return code >= 0xC0 && code <= 0xCF && code != kDHT && code != 0xC8 && code != 0xCC;
-}
+bool IsFrameMarker(int code) { return JPEGIsSOF(code); }
 bool IsStandalone(int code) {
-  return code == kSOI || code == kEOI || code == kTEM || (code >= 0xD0 && code <= 0xD7);
+  return code == kSOI || code == kEOI || code == kTEM || JPEGIsRST(code);
 }
 
 std::string MarkerName(int code) {
-  if (IsFrameMarker(code)) return "SOF" + std::to_string(code - 0xC0);
-  if (code >= 0xD0 && code <= 0xD7) return "RST" + std::to_string(code - 0xD0);
-  if (code >= 0xE0 && code <= 0xEF) return "APP" + std::to_string(code - 0xE0);
-  if (code >= 0xF0 && code <= 0xFD) return "JPG" + std::to_string(code - 0xF0);
+  if (IsFrameMarker(code)) return "SOF" + std::to_string(code - kSOF0);
+  if (JPEGIsRST(code)) return "RST" + std::to_string(code - kRST0);
+  if (JPEGIsAPP(code)) return "APP" + std::to_string(code - kAPP0);
+  if (code >= kJPG0 && code <= kJPG13) return "JPG" + std::to_string(code - kJPG0);
   switch (code) {
     case kDHT:
       return "DHT";
-    case 0xC8:
+    case kJPG:
       return "JPG";
-    case 0xCC:
+    case kDAC:
       return "DAC";
     case kSOI:
       return "SOI";
@@ -61,13 +61,13 @@ std::string MarkerName(int code) {
       return "SOS";
     case kDQT:
       return "DQT";
-    case 0xDC:
+    case kDNL:
       return "DNL";
     case kDRI:
       return "DRI";
-    case 0xDE:
+    case kDHP:
       return "DHP";
-    case 0xDF:
+    case kEXP:
       return "EXP";
     case kCOM:
       return "COM";
@@ -161,27 +161,35 @@ std::string DescribeJfif(const Payload& p) {
 }
 
 std::string DescribeApp13(const Payload& p) {
-  if (p.size >= 14 && p.StartsWith("Imagerion 3.0", 14)) {
-    return Format("\"Imagerion 3.0\" image resources, %ld bytes", static_cast<long>(p.size - 14));
+  if (p.size >= kResourceIdentifierBytes && p.StartsWith(kJPEGResourceSignature, kResourceIdentifierBytes)) {
+    return "\"" + std::string(kJPEGResourceSignature) + "\"" +
+           Format(" image resources, %ld bytes", static_cast<long>(p.size - kResourceIdentifierBytes));
   }
-  if (p.size >= 27 && p.StartsWith("Orlyx_Imagerion2.5:", 19)) {
-    const uint32_t fixed = static_cast<uint32_t>(p.U16(19)) << 16 | static_cast<uint32_t>(p.U16(21));
+  if (p.size >= kOldResourceHeadBytes && p.StartsWith(kOldResourceIdentifier, kOldResourceIdentifierBytes)) {
+    const size_t at = kOldResourceIdentifierBytes;  // the 16.16 resolution follows the identifier
+    const uint32_t fixed = static_cast<uint32_t>(p.U16(at)) << 16 | static_cast<uint32_t>(p.U16(at + 2));
     char text[160];
-    std::snprintf(text, sizeof text, "\"Orlyx_Imagerion2.5:\" resolution %.2f dpi, image resources %ld bytes",
-                  fixed / 65536.0, static_cast<long>(p.size - 27));
+    std::snprintf(text, sizeof text, "\"%s\" resolution %.2f dpi, image resources %ld bytes",
+                  kOldResourceIdentifier, fixed / 65536.0, static_cast<long>(p.size - kOldResourceHeadBytes));
     return text;
   }
-  if (p.size == 14 && p.StartsWith("Storm", 6)) return Format("\"Storm\" resolution %ld dpi", p.U16(10));
+  if (p.size == kResolutionBodyBytes && p.StartsWith(kResolutionIdentifier, kResolutionIdentifierBytes)) {
+    return "\"" + std::string(kResolutionIdentifier) + "\"" + Format(" resolution %ld dpi", p.U16(kResolutionAt));
+  }
   return "";
 }
 
 std::string DescribeApp14(const Payload& p) {
-  if (p.size < 12 || !p.StartsWith("Orlyx", 5)) return "";
+  if (p.size < kColourSegmentBodyBytes ||
+      !p.StartsWith(kColourSegmentIdentifier, kColourSegmentIdentifierBytes)) {
+    return "";
+  }
   static const char* const kTransforms[] = {"none", "YCbCr", "YCCK"};
-  const int transform = p.U8(11);
-  return Format("\"Orlyx\" colour transform %ld", transform) +
+  const int transform = p.U8(kColourSegmentTransformAt);
+  return "\"" + std::string(kColourSegmentIdentifier) + "\"" + Format(" colour transform %ld", transform) +
          (transform <= 2 ? std::string(" (") + kTransforms[transform] + ")" : std::string(" (unknown)")) +
-         Format(", version %ld, flags 0x%04lX 0x%04lX", p.U16(5), p.U16(7), p.U16(9));
+         Format(", version %ld, flags 0x%04lX 0x%04lX", p.U16(kColourSegmentVersionAt),
+                p.U16(kColourSegmentFlags0At), p.U16(kColourSegmentFlags1At));
 }
 
 std::string DescribeGeneric(const Payload& p, int code) {
@@ -204,7 +212,7 @@ std::string DescribeSegment(int code, const Payload& p, JpegSummary* summary) {
     case kDRI:
       return p.Has(0, 2) ? Format("restart interval %ld MCUs", p.U16(0)) : "too short";
     case kAPP0:
-      if (p.size >= 14 && p.StartsWith("JFIF", 5)) return DescribeJfif(p);
+      if (p.size >= kJFIFBodyBytes && p.StartsWith(kJFIFIdentifier, kJFIFIdentifierBytes)) return DescribeJfif(p);
       break;
     case kAPP13:
       text = DescribeApp13(p);
@@ -220,14 +228,14 @@ std::string DescribeSegment(int code, const Payload& p, JpegSummary* summary) {
 // is neither a stuffed zero nor a restart marker. Returns its offset, or size.
 size_t SkipScanData(const uint8_t* data, size_t size, size_t pos, long* restarts) {
   while (pos + 1 < size) {
-    if (data[pos] != 0xFF) {
+    if (data[pos] != kMarkerPrefix) {
       ++pos;
       continue;
     }
     const int next = data[pos + 1];
-    if (next == 0x00 || next == 0xFF) {
+    if (next == 0x00 || next == kMarkerPrefix) {
       pos += next == 0x00 ? 2 : 1;
-    } else if (next >= 0xD0 && next <= 0xD7) {
+    } else if (JPEGIsRST(next)) {
       ++*restarts;
       pos += 2;
     } else {
@@ -259,14 +267,14 @@ size_t WalkScanData(const uint8_t* data, size_t size, size_t pos, JpegSummary* s
 
 // One step of the walk at pos; returns the next position or size to stop.
 size_t WalkOne(const uint8_t* data, size_t size, size_t pos, JpegSummary* summary) {
-  if (data[pos] != 0xFF) {
+  if (data[pos] != kMarkerPrefix) {
     size_t next = pos;
-    while (next < size && data[next] != 0xFF) ++next;
+    while (next < size && data[next] != kMarkerPrefix) ++next;
     Add(summary, pos, 0, -1,
         Format("%ld stray bytes where a marker was expected", static_cast<long>(next - pos)));
     return next;
   }
-  while (pos + 1 < size && data[pos + 1] == 0xFF) ++pos;  // fill bytes before a marker
+  while (pos + 1 < size && data[pos + 1] == kMarkerPrefix) ++pos;  // fill bytes before a marker
   if (pos + 1 >= size) {
     summary->problem = "the file ends inside a marker";
     return size;
@@ -311,22 +319,22 @@ size_t WalkOne(const uint8_t* data, size_t size, size_t pos, JpegSummary* summar
 
 std::string FrameKind(int marker) {
   switch (marker) {
-    case 0xC0:
+    case kSOF0:
       return "baseline";
-    case 0xC1:
+    case kSOF1:
       return "extended sequential";
-    case 0xC2:
+    case kSOF2:
       return "progressive";
-    case 0xC3:
+    case kSOF3:
       return "lossless";
     default:
-      return marker >= 0xC9 ? "arithmetic-coded" : "hierarchical";
+      return marker >= kSOF9 ? "arithmetic-coded" : "hierarchical";
   }
 }
 
 JpegSummary WalkJpeg(const uint8_t* data, size_t size) {
   JpegSummary summary;
-  if (size < 2 || data[0] != 0xFF || data[1] != kSOI) {
+  if (size < 2 || data[0] != kMarkerPrefix || data[1] != kSOI) {
     summary.problem = "not a JPEG file: no SOI marker at the start";
     return summary;
   }
@@ -360,17 +368,17 @@ JfifDensity FindJfifDensity(const uint8_t* data, size_t size) {
   // JFIF APP0 payload: "JFIF\0", version (2), units (1), X (2), Y (2), ...
   constexpr size_t kUnits = 7, kX = 8, kY = 10, kLeast = 12;
   size_t at = 2;  // after SOI
-  if (size < 2 || data[0] != 0xFF || data[1] != kSOI) return density;
-  while (at + 4 <= size && data[at] == 0xFF) {
+  if (size < 2 || data[0] != kMarkerPrefix || data[1] != kSOI) return density;
+  while (at + 4 <= size && data[at] == kMarkerPrefix) {
     const int code = data[at + 1];
-    if (code == 0xFF) {  // a fill byte before the marker
+    if (code == kMarkerPrefix) {  // a fill byte before the marker
       ++at;
       continue;
     }
     if (IsFrameMarker(code) || code == kSOS || IsStandalone(code)) break;
     const size_t length = size_t{data[at + 2]} << 8 | data[at + 3];
     const Payload payload{data + at + 4, length >= 2 && at + 2 + length <= size ? length - 2 : 0};
-    if (code == kAPP0 && payload.Has(0, kLeast) && payload.StartsWith("JFIF", 5)) {
+    if (code == kAPP0 && payload.Has(0, kLeast) && payload.StartsWith(kJFIFIdentifier, kJFIFIdentifierBytes)) {
       density.found = true;
       density.units = payload.U8(kUnits);
       density.x = payload.U16(kX);

@@ -1,0 +1,46 @@
+// jpeg_decode_query.cpp - the decode filter's answers to the layers above
+// it (jpeg_decode_query.h), read from the filter context and codec state
+// behind its stream.
+#include "dct/jpeg_decode_query.h"
+
+#include "dct/dctd.h"
+#include "jpeg_filters.h"
+
+namespace {
+
+const JPEGFilterContext* ContextOf(const Stm* jpegStm) {
+  return jpegStm != nullptr ? static_cast<const JPEGFilterContext*>(jpegStm->procData) : nullptr;
+}
+
+const DCTState* StateOf(const Stm* jpegStm) {
+  const JPEGFilterContext* context = ContextOf(jpegStm);
+  return context != nullptr ? context->state : nullptr;
+}
+
+}  // namespace
+
+int32_t JPEGDLineBytes(const Stm* jpegStm) {
+  const DCTState* state = StateOf(jpegStm);
+  return state != nullptr && state->lineBuffer != nullptr ? state->outputLineBytes : 0;
+}
+
+int32_t JPEGDColors(const Stm* jpegStm) {
+  const DCTState* state = StateOf(jpegStm);
+  return state != nullptr ? state->outputColors : 0;
+}
+
+bool JPEGDEveryLineHandedOut(const Stm* jpegStm) {
+  const DCTState* state = StateOf(jpegStm);
+  return state != nullptr && DCTDEveryLineEmitted(state);
+}
+
+bool JPEGDFinishImage(Stm* jpegStm) {
+  const DCTState* state = StateOf(jpegStm);
+  if (state == nullptr || jpegStm->filBuf(jpegStm) == 0) return false;  // a line past the last
+  return DCTDImageEnded(state);
+}
+
+bool JPEGDFilterFailed(const Stm* jpegStm) {
+  const JPEGFilterContext* context = ContextOf(jpegStm);
+  return context != nullptr && context->message[0] != '\0';
+}
