@@ -20,8 +20,9 @@
 //      upsampling), so the pixels equal those of the one-scan path.
 //
 // Memory follows the data: a block row of the grid is allocated when a scan
-// first writes into it, and freed once its strip has been transformed; only
-// the table of row pointers is sized from the frame header.
+// first writes into it (blocks an end-of-band run passes over write
+// nothing), and freed once its strip has been transformed; only the table
+// of row pointers is sized from the frame header.
 //
 // The quantizers of a component are latched when its first scan starts, so
 // a DQT segment between scans applies to the components coded after it.
@@ -116,12 +117,22 @@ void Resync(DCTState* state) {
   if (state->restartCountdown == state->restartInterval) state->eobRun = 0;
 }
 
+// How many of the next `run` blocks of a block row never touched lie in the
+// current end-of-band run of an AC scan. Such blocks take no bits and
+// change nothing: a first scan leaves them zero, and a refinement only
+// corrects coefficients already non-zero, which an untouched row has none
+// of. They are passed over without allocating the row, so that a few bytes
+// of end-of-band runs cannot make the store grow ahead of the data.
+int32_t BlocksPassedOver(const DCTState* state, const int16_t* row, int32_t run) {
+  if (state->progressive == 0 || state->scan.ss == 0 || row != nullptr) return 0;
+  return state->eobRun < run ? state->eobRun : run;
+}
+
 // A non-interleaved scan: every block is an MCU, rows of blocks in order.
 void DecodeSingleComponentScan(DCTState* state, DCTDCoefStore* store, int32_t f) {
   DCTComponent* comp = &state->components[f];
   const DCTDCoefComponent& cc = store->comp[f];
   for (int32_t by = 0; by < cc.codedHigh; by++) {
-    int16_t* row = TouchRow(store, f, by);
     for (int32_t bx = 0; bx < cc.codedWide;) {
       int32_t run = cc.codedWide - bx;
       if (state->restartInterval != 0) {
@@ -129,7 +140,13 @@ void DecodeSingleComponentScan(DCTState* state, DCTDCoefStore* store, int32_t f)
         if (state->restartCountdown < run) run = state->restartCountdown;
         state->restartCountdown -= run - 1;
       }
-      DCTDdecodeCoefBlocks(state, comp, row + static_cast<size_t>(bx) * kBlockSize, run);
+      const int32_t passed = BlocksPassedOver(state, cc.rows[by], run);
+      state->eobRun -= passed;
+      state->blockNumber += passed;
+      if (run > passed) {
+        int16_t* row = TouchRow(store, f, by);
+        DCTDdecodeCoefBlocks(state, comp, row + static_cast<size_t>(bx + passed) * kBlockSize, run - passed);
+      }
       bx += run;
     }
   }
@@ -252,6 +269,10 @@ void DCTDBeginCoefScan(DCTState* state) {
   state->restartCountdown = state->restartInterval + 1;
   state->restartMarkerNumber = 0;
   state->eobRun = 0;
+  // Block numbers (in messages) count within the scan: one scan holds at
+  // most 4 x 8192 x 8192 blocks, so the count stays far from overflowing
+  // however many scans an image has.
+  state->blockNumber = 0;
   DCTreset_dc(state);
 }
 
