@@ -20,9 +20,12 @@
 //      upsampling), so the pixels equal those of the one-scan path.
 //
 // Memory follows the data: a block row of the grid is allocated when a scan
-// first writes into it (blocks an end-of-band run passes over write
-// nothing), and freed once its strip has been transformed; only the table
-// of row pointers is sized from the frame header.
+// first writes into it, and freed once its strip has been transformed; only
+// the table of row pointers is sized from the frame header. Every block of
+// a scan that allocates costs at least one bit of data: a progressive
+// component's AC scans, whose end-of-band runs pass over thousands of
+// blocks for a few bits, must follow its DC scan, which has allocated every
+// block row already.
 //
 // The quantizers of a component are latched when its first scan starts, so
 // a DQT segment between scans applies to the components coded after it.
@@ -117,17 +120,6 @@ void Resync(DCTState* state) {
   if (state->restartCountdown == state->restartInterval) state->eobRun = 0;
 }
 
-// How many of the next `run` blocks of a block row never touched lie in the
-// current end-of-band run of an AC scan. Such blocks take no bits and
-// change nothing: a first scan leaves them zero, and a refinement only
-// corrects coefficients already non-zero, which an untouched row has none
-// of. They are passed over without allocating the row, so that a few bytes
-// of end-of-band runs cannot make the store grow ahead of the data.
-int32_t BlocksPassedOver(const DCTState* state, const int16_t* row, int32_t run) {
-  if (state->progressive == 0 || state->scan.ss == 0 || row != nullptr) return 0;
-  return state->eobRun < run ? state->eobRun : run;
-}
-
 // A non-interleaved scan: every block is an MCU, rows of blocks in order.
 void DecodeSingleComponentScan(DCTState* state, DCTDCoefStore* store, int32_t f) {
   DCTComponent* comp = &state->components[f];
@@ -140,13 +132,7 @@ void DecodeSingleComponentScan(DCTState* state, DCTDCoefStore* store, int32_t f)
         if (state->restartCountdown < run) run = state->restartCountdown;
         state->restartCountdown -= run - 1;
       }
-      const int32_t passed = BlocksPassedOver(state, cc.rows[by], run);
-      state->eobRun -= passed;
-      state->blockNumber += passed;
-      if (run > passed) {
-        int16_t* row = TouchRow(store, f, by);
-        DCTDdecodeCoefBlocks(state, comp, row + static_cast<size_t>(bx + passed) * kBlockSize, run - passed);
-      }
+      DCTDdecodeCoefBlocks(state, comp, TouchRow(store, f, by) + static_cast<size_t>(bx) * kBlockSize, run);
       bx += run;
     }
   }
@@ -235,8 +221,12 @@ void CheckProgressiveScan(const DCTDScanInfo& scan) {
 
 // Records which bits of the band the scan codes for component cc; a first
 // scan of coefficients already coded, or a refinement of bits not coded
-// yet, is refused.
-void RecordBits(DCTDCoefComponent* cc, const DCTDScanInfo& scan) {
+// yet, is refused, and so is an AC scan before the component's first DC
+// scan (T.81 G.1.1.1.1).
+void RecordBits(DCTDCoefComponent* cc, const DCTDScanInfo& scan, const DCTComponent* comp) {
+  if (scan.ss != 0 && cc->bits[0] < 0) {
+    DCTStmErr1("Progressive AC scan before the DC scan of component %ld", comp->componentId);
+  }
   for (int32_t k = scan.ss; k <= scan.se; k++) {
     const int32_t before = cc->bits[k];
     if (scan.ah == 0 ? before >= 0 : before != scan.ah) BadApproximation(scan);
@@ -255,7 +245,7 @@ void DCTDBeginCoefScan(DCTState* state) {
     DCTComponent* comp = &state->components[f];
     DCTDCoefComponent* cc = &store->comp[f];
     if (state->progressive != 0) {
-      RecordBits(cc, scan);
+      RecordBits(cc, scan, comp);
       if (scan.ss == 0) store->coded |= 1u << f;
     } else {
       if ((store->coded & (1u << f)) != 0) {
