@@ -27,6 +27,10 @@ int32_t DCTDpremdusget(DCTState* state, int32_t slack);
 // the entropy-coded data where bits were needed.
 [[noreturn]] void DCTDTruncateError(DCTState* state, int32_t code);
 void DCTDmake_huffdec(DCTState* state, DCTDHuffTable* table, int32_t isAC);
+// The check of an AC table's values for a sequential scan that uses it: a
+// table read before the frame header may hold end-of-band runs, which only
+// progressive scans code.
+void DCTDCheckSequentialACTable(const DCTDHuffTable* table);
 // Internal to the decoder. Segment bodies as blocks: false (read) or the
 // "Source EOF during marker" error (skip) at end of data.
 bool DCTDReadSegmentBytes(DCTState* state, uint8_t* dst, int32_t n);

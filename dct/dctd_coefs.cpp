@@ -21,7 +21,11 @@
 //
 // Memory follows the data: a block row of the grid is allocated when a scan
 // first writes into it, and freed once its strip has been transformed; only
-// the table of row pointers is sized from the frame header.
+// the table of row pointers is sized from the frame header. Every block of
+// a scan that allocates costs at least one bit of data: a progressive
+// component's AC scans, whose end-of-band runs pass over thousands of
+// blocks for a few bits, must follow its DC scan, which has allocated every
+// block row already.
 //
 // The quantizers of a component are latched when its first scan starts, so
 // a DQT segment between scans applies to the components coded after it.
@@ -121,7 +125,6 @@ void DecodeSingleComponentScan(DCTState* state, DCTDCoefStore* store, int32_t f)
   DCTComponent* comp = &state->components[f];
   const DCTDCoefComponent& cc = store->comp[f];
   for (int32_t by = 0; by < cc.codedHigh; by++) {
-    int16_t* row = TouchRow(store, f, by);
     for (int32_t bx = 0; bx < cc.codedWide;) {
       int32_t run = cc.codedWide - bx;
       if (state->restartInterval != 0) {
@@ -129,7 +132,7 @@ void DecodeSingleComponentScan(DCTState* state, DCTDCoefStore* store, int32_t f)
         if (state->restartCountdown < run) run = state->restartCountdown;
         state->restartCountdown -= run - 1;
       }
-      DCTDdecodeCoefBlocks(state, comp, row + static_cast<size_t>(bx) * kBlockSize, run);
+      DCTDdecodeCoefBlocks(state, comp, TouchRow(store, f, by) + static_cast<size_t>(bx) * kBlockSize, run);
       bx += run;
     }
   }
@@ -218,8 +221,12 @@ void CheckProgressiveScan(const DCTDScanInfo& scan) {
 
 // Records which bits of the band the scan codes for component cc; a first
 // scan of coefficients already coded, or a refinement of bits not coded
-// yet, is refused.
-void RecordBits(DCTDCoefComponent* cc, const DCTDScanInfo& scan) {
+// yet, is refused, and so is an AC scan before the component's first DC
+// scan (T.81 G.1.1.1.1).
+void RecordBits(DCTDCoefComponent* cc, const DCTDScanInfo& scan, const DCTComponent* comp) {
+  if (scan.ss != 0 && cc->bits[0] < 0) {
+    DCTStmErr1("Progressive AC scan before the DC scan of component %ld", comp->componentId);
+  }
   for (int32_t k = scan.ss; k <= scan.se; k++) {
     const int32_t before = cc->bits[k];
     if (scan.ah == 0 ? before >= 0 : before != scan.ah) BadApproximation(scan);
@@ -238,7 +245,7 @@ void DCTDBeginCoefScan(DCTState* state) {
     DCTComponent* comp = &state->components[f];
     DCTDCoefComponent* cc = &store->comp[f];
     if (state->progressive != 0) {
-      RecordBits(cc, scan);
+      RecordBits(cc, scan, comp);
       if (scan.ss == 0) store->coded |= 1u << f;
     } else {
       if ((store->coded & (1u << f)) != 0) {
@@ -252,6 +259,10 @@ void DCTDBeginCoefScan(DCTState* state) {
   state->restartCountdown = state->restartInterval + 1;
   state->restartMarkerNumber = 0;
   state->eobRun = 0;
+  // Block numbers (in messages) count within the scan: one scan holds at
+  // most 4 x 8192 x 8192 blocks, so the count stays far from overflowing
+  // however many scans an image has.
+  state->blockNumber = 0;
   DCTreset_dc(state);
 }
 

@@ -32,13 +32,18 @@ bool UsableACValue(uint8_t v) {
   return (size >= 1 && size <= 10) || v == 0x00 || v == 0xF0;
 }
 
+[[noreturn]] void UnusableACValue(uint8_t v) { DCTStmErr1("AC HuffTable unusable value %ld", v); }
+
 // Progressive AC tables also code end-of-band runs: size 0 with any run.
-void CheckValues(const DCTDHuffTable* table, int32_t count, int32_t isAC, bool progressive) {
+// A table defined before the frame header may serve either kind of frame,
+// so band runs are let through then and checked when a sequential scan
+// uses the table (DCTDCheckSequentialACTable).
+void CheckValues(const DCTDHuffTable* table, int32_t count, int32_t isAC, bool bandRunsAllowed) {
   for (int32_t k = 0; k < count; k++) {
     const uint8_t v = table->values[k];
     if (isAC) {
-      const bool bandRun = progressive && (v & 15) == 0;
-      if (!UsableACValue(v) && !bandRun) DCTStmErr1("AC HuffTable unusable value %ld", v);
+      const bool bandRun = bandRunsAllowed && (v & 15) == 0;
+      if (!UsableACValue(v) && !bandRun) UnusableACValue(v);
     } else if (v >= kDCValueLimit) {
       DCTStmErr1("DC HuffTable unusable mag. category >= %ld", kDCValueLimit);
     }
@@ -220,7 +225,17 @@ void DCTDmake_huffdec(DCTState* state, DCTDHuffTable* table, int32_t isAC) {
   DCTsize_codes(state, table->bits, sizes, codes, limit);
   const int32_t count = state->huffCodeCount;
   if (!ReadSegmentBlock(state, table->values, count)) SourceEOFDuringMarker();
-  CheckValues(table, count, isAC, state->progressive != 0);
+  const bool frameKindOpen = state->frameColors == 0;  // no frame header read yet
+  CheckValues(table, count, isAC, state->progressive != 0 || frameKindOpen);
   BuildCodeLimits(table, codes);
   if (isAC) BuildLookahead(table, sizes, codes, count);
+}
+
+void DCTDCheckSequentialACTable(const DCTDHuffTable* table) {
+  int32_t count = 0;
+  for (const uint8_t n : table->bits) count += n;  // checked against the limit when read
+  if (count > kACValueLimit) count = kACValueLimit;
+  for (int32_t k = 0; k < count; k++) {
+    if (!UsableACValue(table->values[k])) UnusableACValue(table->values[k]);
+  }
 }

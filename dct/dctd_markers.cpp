@@ -265,6 +265,7 @@ int32_t DCTDgetScanParms(DCTState* state, uint32_t definedTables) {
     c->acTableSel = static_cast<uint8_t>(acTable);
     c->dcHuffPtr = &state->huffDecDC[dcTable];
     c->acHuffPtr = &state->huffDecAC[acTable];
+    if (state->progressive == 0) DCTDCheckSequentialACTable(&state->huffDecAC[acTable]);
     const int32_t q = c->frameQTableSel;
     if (q >= state->qTableCount) DCTStmErr0("SOF specified a QTable >= no. QTables");
     if ((definedTables & (1u << q)) == 0) DCTStmErr1("QTable %ld used but not defined", q);

@@ -74,9 +74,12 @@ constexpr DecodePath kPaths[] = {DecodePath::kFilter, DecodePath::kReadStream, D
 // A small reference file whose frame header claims width x height (and, when
 // allSampled4x4, every component sampled 4x4), keeping dataBytes bytes of
 // its scan data and no EOI.
-Bytes HugeHeader(uint16_t width, uint16_t height, int colors, bool allSampled4x4, size_t dataBytes) {
-  Bytes j = LibjpegEncode(SyntheticImage(64, 64, colors, 3));
-  const uint8_t sof[] = {0xFF, 0xC0}, sos[] = {0xFF, 0xDA};
+Bytes HugeHeader(uint16_t width, uint16_t height, int colors, bool allSampled4x4, size_t dataBytes,
+                 bool progressive = false) {
+  LibjpegOptions options;
+  options.progressive = progressive;
+  Bytes j = LibjpegEncode(SyntheticImage(64, 64, colors, 3), options);
+  const uint8_t sof[] = {0xFF, static_cast<uint8_t>(progressive ? 0xC2 : 0xC0)}, sos[] = {0xFF, 0xDA};
   const size_t f = static_cast<size_t>(std::search(j.begin(), j.end(), sof, sof + 2) - j.begin());
   j[f + 5] = static_cast<uint8_t>(height >> 8), j[f + 6] = static_cast<uint8_t>(height);
   j[f + 7] = static_cast<uint8_t>(width >> 8), j[f + 8] = static_cast<uint8_t>(width);
@@ -108,6 +111,66 @@ TEST(Memory, AHeaderAloneCostsAtMostOneStrip) {
                   g.residentBytes / 1024, g.addressBytes / 1024);
       EXPECT_LE(g.addressBytes, f.bound) << f.name << ", " << PathName(p);
       EXPECT_LE(g.residentBytes, kResidentBound) << f.name << ", " << PathName(p);
+    }
+  }
+}
+
+// A progressive grey frame of 65535 x 65535 whose one scan is an AC scan of
+// nothing but end-of-band runs: 15 bits (a one-bit code for EOB14, 14 bits
+// of run length) pass over 32767 blocks, so 4 KB of data would cover all
+// 8192 x 8192 blocks of the frame. Then EOI. (An AC scan must follow the
+// component's DC scan, which costs at least a bit per block.)
+Bytes EndOfBandRunsOverAHugeFrame() {
+  Bytes j = {0xFF, 0xD8, 0xFF, 0xDB, 0, 67, 0};  // SOI; DQT: table 0, all quantizers 1
+  j.insert(j.end(), 64, 1);
+  const Bytes headers = {0xFF, 0xC2, 0, 11, 8, 0xFF, 0xFF, 0xFF, 0xFF, 1, 1, 0x11, 0,  // SOF2, one component
+                         0xFF, 0xC4, 0, 20, 0x10, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE0,  // AC 0: "0" = EOB14
+                         0xFF, 0xDA, 0, 8, 1, 1, 0x00, 1, 63, 0x00};  // SOS: band 1..63, Al 0
+  j.insert(j.end(), headers.begin(), headers.end());
+  constexpr int kRuns = 2049;  // 2049 x 32767 >= 8192 x 8192
+  uint32_t bits = 0;
+  int count = 0;
+  for (int r = 0; r <= kRuns; r++) {
+    const uint32_t code = r < kRuns ? 0x3FFF : 0xFFFF;  // "0" + 14 ones; at the end, ones to pad
+    bits = (bits << 15) | code, count += 15;
+    while (count >= 8) {
+      count -= 8;
+      j.push_back(static_cast<uint8_t>(bits >> count));
+      if (j.back() == 0xFF) j.push_back(0);  // stuffed
+    }
+  }
+  j.insert(j.end(), {0xFF, 0xD9});
+  return j;
+}
+
+// A progressive image is decoded whole into a coefficient store before its
+// first line; the store grows with the scan data, never with the header: a
+// header alone allocates nothing, a little data at most one strip and one
+// MCU row of the store, and end-of-band runs, which cost no bits per block,
+// nothing.
+TEST(Memory, ProgressiveStoreFollowsTheData) {
+  if (kSanitized) GTEST_SKIP() << "memory figures are meaningless under the sanitizer";
+  constexpr long kResidentBound = 4 * kMiB;
+  const struct { const char* name; Bytes jpeg; long bound; const char* message; } files[] = {
+      {"progressive 65535x65535 4x4, no data", HugeHeader(65535, 65535, 4, true, 0, true), kMiB / 4, "Source EOF"},
+      // One strip (4 x 65536 x 32 bytes) and one MCU row of the store (4 components x 4 block rows x
+      // 8192 blocks x 128 bytes), of which only the blocks the data reaches are touched.
+      {"progressive 65535x65535 4x4, 60 bytes of data", HugeHeader(65535, 65535, 4, true, 60, true), 26 * kMiB,
+       "Source EOF"},
+      {"progressive 65535x65535 grey, end-of-band runs only", EndOfBandRunsOverAHugeFrame(), 2 * kMiB,
+       "Progressive AC scan before the DC scan of component 1"}};
+  for (const auto& f : files) {
+    for (DecodePath p : kPaths) {
+      const std::string where = std::string(f.name) + ", " + PathName(p);
+      const std::string message = DecodeThrough(p, f.jpeg, false).message;
+      EXPECT_EQ(message.rfind(f.message, 0), 0u) << where << ": " << message;
+      const Growth g = InChild([&] { return DecodeThrough(p, f.jpeg, false).ok; });
+      EXPECT_FALSE(g.decoded) << where;
+      ASSERT_GE(g.addressBytes, 0) << where;
+      std::printf("%s: peak resident +%ld KiB, peak address space +%ld KiB\n", where.c_str(), g.residentBytes / 1024,
+                  g.addressBytes / 1024);
+      EXPECT_LE(g.addressBytes, f.bound) << where;
+      EXPECT_LE(g.residentBytes, kResidentBound) << where;
     }
   }
 }

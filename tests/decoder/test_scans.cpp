@@ -316,7 +316,8 @@ TEST(Progressive, BadScansAndCutDataFail) {
       {"Al above 13", patched(firstSs + 2, 0x0E), "Bad successive approximation Ah=0 Al=14"},
       {"band coded twice", Join({Slice(j, 0, s[2]), Slice(j, s[1], end)}), "Bad successive approximation Ah=0 Al=2"},
       {"refinement before its first scan", Join({Slice(j, 0, s[1]), Slice(j, s[5], end)}), "Bad successive approximation Ah=2 Al=1"},
-      {"no DC scan", Join({Slice(j, 0, s[0]), Slice(j, tablesOfScan1, s[2]), eoi}), "Component 1 not coded before EOI"},
+      {"no DC scan", Join({Slice(j, 0, s[0]), Slice(j, tablesOfScan1, s[2]), eoi}),
+       "Progressive AC scan before the DC scan of component 1"},
       {"cut inside a scan", Slice(j, 0, s[4] + 60), "Source EOF in 8x8 block no. "},
       {"EOI inside a scan", Join({Slice(j, 0, s[4] + 60), eoi}), "Illegal JPEG marker 0xD9 in MCU"},
   };
@@ -327,6 +328,49 @@ TEST(Progressive, BadScansAndCutDataFail) {
       EXPECT_FALSE(r.opened) << c.name << " piece " << piece;
       EXPECT_EQ(want.back() == ' ' ? r.message.substr(0, want.size()) : r.message, want) << c.name << " piece " << piece;
     }
+  }
+}
+
+// A DHT segment's length, its AC table's values, and whether they hold an
+// end-of-band run (size 0, run 1..14), which only progressive scans code.
+long SegmentEnd(const Bytes& j, long at) { return at + 2 + (j[at + 2] << 8) + j[at + 3]; }
+long ValuesAt(long dht) { return dht + 4 + 1 + 16; }  // FF C4, length, Tc/Th, 16 counts
+bool HoldsBandRuns(const Bytes& j, long dht) {
+  for (long v = ValuesAt(dht); v < SegmentEnd(j, dht); v++) {
+    if ((j[v] & 15) == 0 && j[v] != 0x00 && j[v] != 0xF0) return true;
+  }
+  return false;
+}
+
+// Tables may come before the frame header: a progressive file whose first
+// AC table (end-of-band runs among its values) is moved before SOF2
+// decodes as before; in a sequential file such a value fails with the same
+// message wherever its table stands.
+TEST(Progressive, HuffmanTablesBeforeTheFrameHeader) {
+  const Bytes j = LibjpegEncode(LoadTestImage("coffee.ppm"), {75, 2, 2, 0, 0, false, true});
+  const std::vector<long> s = Markers(j, 0xDA), dht = Markers(j, 0xC4);
+  const long sof = Markers(j, 0xC2).at(0), end = static_cast<long>(j.size());
+  const long table = *std::find_if(dht.begin(), dht.end(), [&](long at) { return at > s[0]; });
+  ASSERT_LT(table, s[1]);  // the table of the first AC scan, and no other between
+  ASSERT_EQ(j[table + 4] >> 4, 1);
+  ASSERT_TRUE(HoldsBandRuns(j, table));
+  const Bytes moved = Join({Slice(j, 0, sof), Slice(j, table, SegmentEnd(j, table)), Slice(j, sof, table),
+                            Slice(j, SegmentEnd(j, table), end)});
+  const DecodeResult want = Decode(j), got = Decode(moved);
+  ASSERT_TRUE(got.complete) << got.message;
+  EXPECT_EQ(got.image.pixels, want.image.pixels);
+
+  Bytes seq = LibjpegEncode(SyntheticImage(64, 48, 1, 3), {75, 1, 1});
+  const std::vector<long> seqDHT = Markers(seq, 0xC4);
+  const long ac = *std::find_if(seqDHT.begin(), seqDHT.end(), [&](long at) { return seq[at + 4] == 0x10; });
+  seq[ValuesAt(ac)] = 0x20;  // run 2, size 0
+  const long seqSOF = Markers(seq, 0xC0).at(0), seqEnd = static_cast<long>(seq.size());
+  const Bytes seqMoved = Join({Slice(seq, 0, seqSOF), Slice(seq, ac, SegmentEnd(seq, ac)), Slice(seq, seqSOF, ac),
+                               Slice(seq, SegmentEnd(seq, ac), seqEnd)});
+  for (const Bytes& bad : {seq, seqMoved}) {
+    const DecodeResult r = Decode(bad);
+    EXPECT_FALSE(r.opened);
+    EXPECT_EQ(r.message, "AC HuffTable unusable value 32");
   }
 }
 
