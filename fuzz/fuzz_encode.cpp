@@ -25,7 +25,7 @@
 
 #include "bn_streams.h"
 #include "fuzz_support.h"
-#include "host/host_internal.h"
+#include "dct/jpeg_decode_query.h"
 
 namespace {
 
@@ -228,7 +228,7 @@ void CheckDecodes(const Settings& st, const Run& run) {
   Stm* s = reinterpret_cast<BNOpenJPEGDecodeProc>(BNStreams[kBNOpenJPEGDecode])(below, info);
   FUZZ_CHECK(s != nullptr);
   FUZZ_CHECK(static_cast<uint16_t>(info[0]) == p.Columns && static_cast<uint16_t>(info[1]) == p.Rows);
-  FUZZ_CHECK(DecodedLineBytes(s) == p.Columns * p.Colors);
+  FUZZ_CHECK(JPEGDLineBytes(s) == p.Columns * p.Colors);
   for (int32_t y = 0; y < p.Rows; y++) {
     FUZZ_CHECK(JPEGDFilBuf(s) == 0);
     fuzz::Touch(s->base, static_cast<size_t>(p.Columns * p.Colors));

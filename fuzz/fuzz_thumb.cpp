@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "host/host_internal.h"
+#include "dct/jpeg_decode_query.h"
 #include "jpeg_filters.h"
 #include "thumb_stream.h"
 
@@ -52,8 +52,8 @@ Decoded DecodeDirectly(const uint8_t* data, size_t size) {
   Stm* s = JPEGDOpen(&src.stm, &d.width, &d.height, &colorCode);
   if (s == nullptr) return d;
   d.opened = true;
-  d.lineBytes = DecodedLineBytes(s);
-  d.colors = DecodedColors(s);
+  d.lineBytes = JPEGDLineBytes(s);
+  d.colors = JPEGDColors(s);
   const int64_t rows = RowsToFetch(d.height, d.lineBytes);
   for (int64_t y = 0; y < rows && JPEGDFilBuf(s) == 0; y++)
     d.lines.emplace_back(s->base, s->base + d.lineBytes);
