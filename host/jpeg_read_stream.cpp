@@ -12,7 +12,9 @@
 // has returned. A host failure is raised in preference to the codec failure
 // it caused, since it is the reason; running out of bytes (-39) is reported
 // as the codec's failure (-25830) when the decoder could not finish, and not
-// at all when it could (a complete image whose EOI is missing). The last line
+// at all when it could (a complete image whose EOI is missing). A line of
+// more than 32767 bytes leaves the decode filter in pieces, one per fill;
+// GetJPEGRaster gathers them, so the host always gets whole lines. The last line
 // also reads on to the end of the image, so that data damaged after it fails
 // here exactly as it fails the decode filter and the thumbnail interface.
 #include <cstdint>
@@ -98,6 +100,21 @@ int16_t MyReadStmFlsBuf(int16_t, Stm* s) {
 }
 
 bool IsHostError(int16_t error) { return error != kHostNoError && error != kHostEndOfFile; }
+
+const DCTState* DecoderOf(const Stm* jpegStm) {
+  return static_cast<const JPEGFilterContext*>(jpegStm->procData)->state;
+}
+
+// Copies the piece of a line the last fill handed out to its place in line
+// (of lineBytes bytes); true when it was the line's last piece.
+bool TakePiece(const Stm* jpegStm, char* line, int32_t lineBytes) {
+  const DCTState* state = DecoderOf(jpegStm);
+  const int32_t start = state->linePieceStart, end = start + state->linePieceBytes;
+  const int32_t decoded = DecodedLineBytes(jpegStm);
+  const int32_t stop = end < lineBytes ? end : lineBytes;
+  if (stop > start) std::memcpy(line + start, jpegStm->base, static_cast<size_t>(stop - start));
+  return end >= decoded;
+}
 
 // Whether the open decode filter behind jpegStm has failed: a raise leaves
 // its message in the filter's own buffer, which is empty until then. Other
@@ -199,18 +216,19 @@ void TJPEGReadStream::StartJPEG(JPEGReadInfo* info, unsigned char ascii85) {
 
 void TJPEGReadStream::GetJPEGRaster(char* line) {
   if (fJPEGStm == nullptr || line == nullptr) Failure(kHostParamError, 0);
-  if (fJPEGStm->filBuf(fJPEGStm) == 0) {
-    const int32_t decoded = DecodedLineBytes(fJPEGStm);
-    const int32_t n = fLineBytes < decoded ? fLineBytes : decoded;
-    if (n > 0) std::memcpy(line, fJPEGStm->base, static_cast<size_t>(n));
-    // The image's last line also settles the image: the data after it must
-    // end cleanly, as the decode filter and the thumbnail interface require.
-    if (DecodedEveryLine(fJPEGStm) && !FinishDecodedImage(fJPEGStm)) {
-      RaiseReadFailure();
-      Failure(kHostCodecError, 0);
-    }
-  } else {
+  if (fJPEGStm->filBuf(fJPEGStm) != 0) {
     RaiseReadFailure();  // nothing when the image simply has no more lines
+    return;
+  }
+  while (!TakePiece(fJPEGStm, line, fLineBytes)) {
+    // A line's later pieces are decoded already: their fills cannot fail.
+    if (fJPEGStm->filBuf(fJPEGStm) != 0) Failure(kHostCodecError, 0);
+  }
+  // The image's last line also settles the image: the data after it must
+  // end cleanly, as the decode filter and the thumbnail interface require.
+  if (DecodedEveryLine(fJPEGStm) && !FinishDecodedImage(fJPEGStm)) {
+    RaiseReadFailure();
+    Failure(kHostCodecError, 0);
   }
 }
 
