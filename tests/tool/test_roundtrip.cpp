@@ -98,8 +98,8 @@ TEST(RoundTrip, WideLinesEncodeAndDecode) {
   WritePNM(dir.File("rgb.ppm"), rgb);
   WriteText(dir.File("cmyk.pam"), "P7\nWIDTH 16384\nHEIGHT 5\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n" +
                                       std::string(cmyk.pixels.begin(), cmyk.pixels.end()));
-  const struct { const char* in; const Image* source; const char* size; } cases[] = {
-      {"rgb.ppm", &rgb, "40000x6 colors=3"}, {"cmyk.pam", &cmyk, "16384x5 colors=4"}};
+  const struct { const char* in; const Image* source; const char* size; double minPsnr; } cases[] = {
+      {"rgb.ppm", &rgb, "40000x6 colors=3", 40}, {"cmyk.pam", &cmyk, "16384x5 colors=4", 38}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
     Ok({"encode", "--quality", "6", dir.File(c.in), dir.File("plain.jpg")});
@@ -111,7 +111,7 @@ TEST(RoundTrip, WideLinesEncodeAndDecode) {
     const Image back = LoadPNM(dir.File("plain.pnm"));
     const double psnr = Psnr(*c.source, back);
     std::printf("%s: %.2f dB against the source\n", c.in, psnr);
-    EXPECT_GE(psnr, 40.0);
+    EXPECT_GE(psnr, c.minPsnr);
     if (c.source->colors == 3) {
       const double peer = Psnr(DjpegDecode(ReadFileBytes(dir.File("plain.jpg"))), back);
       std::printf("%s: djpeg %.2f dB against ours\n", c.in, peer);
