@@ -48,6 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PeerFile{"Grey65500", 65500, 5, 1, {90}},
                       PeerFile{"Rgb65500Subsampled", 65500, 4, 3, {90}},
                       PeerFile{"Rgb65500FullChromaRestarts", 65500, 3, 3, {90, 1, 1, 0, 1}},
+                      PeerFile{"Rgb40000Progressive", 40000, 4, 3, {90, 2, 2, 0, 0, false, true}},
                       PeerFile{"Rgb10923", 10923, 17, 3, {90, 2, 1}}),  // the narrowest two-piece RGB line
     [](const ::testing::TestParamInfo<PeerFile>& info) { return std::string(info.param.name); });
 
