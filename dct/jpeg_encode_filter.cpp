@@ -9,11 +9,11 @@
 // DCTEFlush, which writes the header on the first line, codes strips as they
 // complete and writes EOI after the last line. A line of more than 32767
 // bytes does not fit the Stm's 16-bit count: the buffer is then one piece of
-// the line buffer at a time, and a flush that finds a piece full but the line
-// not yet complete just moves the buffer on to the next piece, so the line is
-// whole in the line buffer before it goes to DCTEFlush. The data must fill exactly
-// Rows lines: a byte past the last line fails the write, a close before the
-// last line is complete fails the close. Every entry arms the error
+// the line buffer at a time, and a flush that finds a piece full but the
+// line not yet complete just moves the buffer on to the next piece, so the
+// line is whole in the line buffer before it goes to DCTEFlush. The data
+// must fill exactly Rows lines: a byte past the last line fails the write,
+// a close before the last line is complete fails the close. Every entry arms the error
 // jump (stream/error_path.h) before calling into the codec; a failure makes
 // the open return null or sets the stream's error flag.
 #include <cstdlib>
@@ -57,12 +57,18 @@ bool PieceEndsLine(const DCTState* state) {
 }
 
 // The buffer holds a piece of a wide line and the line goes on: c becomes
-// the first byte of the next piece, or (c = -1) the data ends inside the
-// line, which the close reports.
+// the first byte of the next piece. c = -1 ends the data inside the line:
+// the buffer stays where it is, so the close reports the line's bytes.
 int16_t ContinueLine(int16_t c, JPEGFilterContext* ctx) {
+  Stm* s = &ctx->stm;
+  if (c == -1) {
+    s->eof = 1;
+    s->count = 0;
+    return -1;
+  }
   const DCTState* state = ctx->state;
   PointAtPiece(ctx, state->linePieceStart + state->linePieceBytes);
-  return StmRestartWrite(c, &ctx->stm);
+  return StmRestartWrite(c, s);
 }
 
 // 16.16 fixed point of a factor already known to be >= 0, truncated; factors
