@@ -36,7 +36,7 @@ DecodeResult Decode(const Bytes& jpeg, size_t pieceSize = 8192, MemSource::Piece
   Stm* s = JPEGDOpen(source.stm(), &width, &height, &colorCode);
   if ((r.opened = s != nullptr)) {
     Image& img = r.image;
-    img.width = width, img.height = height;
+    img.width = static_cast<uint16_t>(width), img.height = static_cast<uint16_t>(height);  // 16-bit, unsigned
     img.colors = colorCode == 0 ? 3 : colorCode == 1 ? 4 : colorCode == 2 ? 1 : 2;  // 3: two components
     const size_t lineBytes = static_cast<size_t>(img.width) * img.colors;
     Bytes line(lineBytes);
