@@ -17,8 +17,8 @@ void HostRefuseObjectAllocationAfter(int allowed);
 // ResizeLargeHandle then raise kHostNoMemory).
 void HostRefuseHandleAllocationAfter(int allowed);
 
-// Bytes of one raster line the open decode filter behind jpegStm writes at
-// its base (0 when it has none).
+// Bytes of one raster line the open decode filter behind jpegStm decodes (0
+// when it has none); a line of more than 32767 bytes is at its base in pieces.
 int32_t DecodedLineBytes(const Stm* jpegStm);
 // Components per pixel of those lines (0 when unknown).
 int32_t DecodedColors(const Stm* jpegStm);
