@@ -13,6 +13,8 @@
 //
 // The line area is ceil4(L + 3 x Colors + 8) bytes for a raster line of L
 // bytes, so the line routines may touch a few samples past the line end.
+// It always holds the whole line, however wide: a filter whose 16-bit Stm
+// count cannot span it moves the line through it in pieces (DCTLinePieceBytes).
 // The block is zero-filled, so nothing a routine reads is ever undefined.
 #include <cstdlib>
 
@@ -26,6 +28,7 @@ constexpr int32_t kDecoderTableBytes = 256;   // qTable only
 constexpr int32_t kColorTableBytes = 1024;    // 256 x u32
 constexpr int32_t kPairColorTableBytes = 2044;  // 511 x u32: indexed by the sum of two samples
 constexpr int64_t kLargestBlock = 0x7FFFFFFF;
+constexpr int32_t kLargestPiece = 32767;  // what a Stm's signed 16-bit count holds
 
 // The encoder's chroma tables are indexed by the sum of two samples when
 // chroma is blended from pixel pairs on a fast horizontal path.
@@ -54,6 +57,13 @@ void LayOutColorTables(DCTState* state, uint8_t* p, bool isEncoder) {
 }
 
 }  // namespace
+
+int32_t DCTLinePieceBytes(int32_t lineBytes, int32_t colors, int32_t start) {
+  const int32_t left = lineBytes - start;
+  if (lineBytes <= kLargestPiece) return left;  // the line fits: one piece
+  const int32_t piece = JPEG_LINE_PIECE_BYTES(colors > 0 ? colors : 1);
+  return left < piece ? left : piece;
+}
 
 DCTState* DCTFirstInit() {
   auto* state = static_cast<DCTState*>(std::calloc(1, sizeof(DCTState)));

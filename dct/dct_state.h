@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "dct/jpeg_decode_query.h"  // DCTUserMarkerProc, the hook the decoder keeps
+#include "dct/jpeg_filter_query.h"  // DCTUserMarkerProc, the hook the decoder keeps
 #include "jpeg_filters.h"             // JPEGFilterContext and JPEGEncodeParams, below
 #include "stm.h"
 
@@ -218,6 +218,13 @@ struct DCTState {
   int32_t eoiRead;               // dec: EOI was read before the lines were made (progressive)
   int32_t invertInks;     // dec: 1 when the coded CMYK holds ink inverted (255 = no ink), as
                           // peers write it; output lines are turned back to 0 = no ink
+  // The filter's buffer holds one piece of the raster line: a line of more
+  // than 32767 bytes does not fit the Stm's 16-bit count, so it travels in
+  // consecutive pieces of JPEG_LINE_PIECE_BYTES (jpeg_filters.h), the last
+  // holding the rest; a line that fits is one piece. The whole line lives in
+  // lineBuffer either way.
+  int32_t linePieceStart; // offset in the line of the piece the filter's buffer holds
+  int32_t linePieceBytes; // bytes of that piece
 };
 
 // --- Shared procedures (dct_alloc.cpp, dct_geometry.cpp) -----------------------
@@ -231,6 +238,10 @@ void DCTfree(DCTState* state);
 // jpeg_encode_filter.cpp and jpeg_decode_filter.cpp).
 void JPEGEncConfigure(DCTState* state, JPEGEncodeParams* params);
 void JPEGDecConfigure(DCTState* state, Stm* filterStm, Stm* source);
+
+// Bytes of the piece of a raster line of lineBytes bytes (pixels of
+// `colors` samples) that starts at offset `start`.
+int32_t DCTLinePieceBytes(int32_t lineBytes, int32_t colors, int32_t start);
 
 // A zeroed filter context over the stream below (null when memory runs out),
 // and its release with everything it owns: marker data, strip memory, state.

@@ -99,6 +99,6 @@ bool DCTDImageEnded(const DCTState* state);
 bool DCTDEveryLineEmitted(const DCTState* state);
 
 // The decode filter's open with a hook, JPEGDOpenHooked, and its queries for
-// the layers above: dct/jpeg_decode_query.h.
+// the layers above: dct/jpeg_filter_query.h.
 
 #endif

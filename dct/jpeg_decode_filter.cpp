@@ -2,7 +2,11 @@
 // JPEGDFilBuf, JPEGDClose and the codec-state set-up JPEGDecConfigure.
 //
 // The filter wraps one decoder codec state in a JPEGFilterContext whose Stm
-// hands out one raster line per fill. All decoding is DCTDFilBuf's work
+// hands out one raster line per fill. A line of more than 32767 bytes, which
+// the Stm's 16-bit count cannot span, is handed out in pieces instead, one
+// per fill, each at base (DCTLinePieceBytes): a fill decodes the next line
+// only once the last piece of the current one has been handed out, so the
+// pieces read in order are the line. All decoding is DCTDFilBuf's work
 // (dctd_markers.cpp); each entry here arms the error jump (error_path.h),
 // points gErrorMsg at the context's own message buffer, and turns a landed
 // error into the Stm conventions: a null open, or -1 with the error flag.
@@ -30,11 +34,20 @@ uint16_t HintBytes(int16_t widthHint, int32_t colors) {
   return static_cast<uint16_t>(bytes < kLargestCount ? bytes : kLargestCount);
 }
 
-// Points the stream at the decoded line.
-void HandOutLine(Stm* s, const DCTState* state) {
-  s->ptr = s->base = state->lineBuffer;
-  const int32_t bytes = state->outputLineBytes < s->bufSize ? state->outputLineBytes : s->bufSize;
-  s->count = static_cast<int16_t>(bytes < kLargestCount ? bytes : kLargestCount);
+// Points the stream at the piece of the decoded line that starts `start`
+// bytes into it (the whole line when it fits the 16-bit count); count is
+// that piece's length, lowered to the width hint's bufSize.
+void HandOutPiece(Stm* s, DCTState* state, int32_t start) {
+  const int32_t bytes = DCTLinePieceBytes(state->outputLineBytes, state->outputColors, start);
+  state->linePieceStart = start;
+  state->linePieceBytes = bytes;
+  s->ptr = s->base = state->lineBuffer + start;
+  s->count = static_cast<int16_t>(bytes < s->bufSize ? bytes : s->bufSize);
+}
+
+// Whether the piece handed out last leaves more of its line to hand out.
+bool LineGoesOn(const Stm* s, const DCTState* state) {
+  return s->base != nullptr && state->linePieceStart + state->linePieceBytes < state->outputLineBytes;
 }
 
 void FailFill(Stm* s) {
@@ -94,6 +107,10 @@ Stm* JPEGDOpenHooked(Stm* source, int16_t* width, int16_t* height, int16_t* colo
 int16_t JPEGDFilBuf(Stm* s) {
   if (s->error) return -1;
   auto* ctx = static_cast<JPEGFilterContext*>(s->procData);
+  if (LineGoesOn(s, ctx->state)) {  // nothing to decode: the next piece is ready
+    HandOutPiece(s, ctx->state, ctx->state->linePieceStart + ctx->state->linePieceBytes);
+    return 0;
+  }
   DCTSavedEnv saved;
   DCTSaveEnv(&saved, ctx->message);
   if (setjmp(gEnv) != 0) {
@@ -102,12 +119,13 @@ int16_t JPEGDFilBuf(Stm* s) {
     DCTEndTry(&saved);
     return -1;
   }
-  if (s->base != nullptr && DCTDFilBuf(ctx->state) != 0) {
+  DCTState* state = ctx->state;
+  if (s->base != nullptr && DCTDFilBuf(state) != 0) {
     FailFill(s);
     DCTEndTry(&saved);
     return -1;
   }
-  HandOutLine(s, ctx->state);
+  HandOutPiece(s, state, 0);
   DCTEndTry(&saved);
   return 0;
 }

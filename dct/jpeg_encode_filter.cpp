@@ -7,9 +7,13 @@
 // raster line, the line buffer in the strip memory: when the first byte of
 // the next line arrives (or at close) JPEGEFlsBuf hands the complete line to
 // DCTEFlush, which writes the header on the first line, codes strips as they
-// complete and writes EOI after the last line. The data must fill exactly
-// Rows lines: a byte past the last line fails the write, a close before the
-// last line is complete fails the close. Every entry arms the error
+// complete and writes EOI after the last line. A line of more than 32767
+// bytes does not fit the Stm's 16-bit count: the buffer is then one piece of
+// the line buffer at a time, and a flush that finds a piece full but the
+// line not yet complete just moves the buffer on to the next piece, so the
+// line is whole in the line buffer before it goes to DCTEFlush. The data
+// must fill exactly Rows lines: a byte past the last line fails the write,
+// a close before the last line is complete fails the close. Every entry arms the error
 // jump (stream/error_path.h) before calling into the codec; a failure makes
 // the open return null or sets the stream's error flag.
 #include <cstdlib>
@@ -28,13 +32,43 @@ constexpr int32_t kFixedOne = 65536;
 
 JPEGFilterContext* ContextOf(Stm* s) { return static_cast<JPEGFilterContext*>(s->procData); }
 
-// The filter's buffer is the line buffer, one raster line long.
-void StartLineBuffer(JPEGFilterContext* ctx) {
+// Points the filter's buffer, empty, at the piece of the line buffer that
+// starts `start` bytes into the line: the whole line when it fits the 16-bit
+// count (start 0), else at most JPEG_LINE_PIECE_BYTES of it.
+void PointAtPiece(JPEGFilterContext* ctx, int32_t start) {
   Stm* s = &ctx->stm;
+  DCTState* state = ctx->state;
+  const int32_t bytes = DCTLinePieceBytes(state->inputLineBytes, state->Colors, start);
+  state->linePieceStart = start;
+  state->linePieceBytes = bytes;
+  s->bufSize = static_cast<uint16_t>(bytes);
+  s->count = static_cast<int16_t>(bytes);
+  s->ptr = s->base = state->lineBuffer + start;
+}
+
+// Bytes of the current line written so far.
+int32_t LineBytesWritten(const JPEGFilterContext* ctx) {
+  const Stm* s = &ctx->stm;
+  return ctx->state->linePieceStart + static_cast<int32_t>(s->ptr - s->base);
+}
+
+bool PieceEndsLine(const DCTState* state) {
+  return state->linePieceStart + state->linePieceBytes >= state->inputLineBytes;
+}
+
+// The buffer holds a piece of a wide line and the line goes on: c becomes
+// the first byte of the next piece. c = -1 ends the data inside the line:
+// the buffer stays where it is, so the close reports the line's bytes.
+int16_t ContinueLine(int16_t c, JPEGFilterContext* ctx) {
+  Stm* s = &ctx->stm;
+  if (c == -1) {
+    s->eof = 1;
+    s->count = 0;
+    return -1;
+  }
   const DCTState* state = ctx->state;
-  s->bufSize = static_cast<uint16_t>(state->inputLineBytes);
-  s->count = static_cast<int16_t>(state->inputLineBytes);
-  s->ptr = s->base = state->lineBuffer;
+  PointAtPiece(ctx, state->linePieceStart + state->linePieceBytes);
+  return StmRestartWrite(c, s);
 }
 
 // 16.16 fixed point of a factor already known to be >= 0, truncated; factors
@@ -90,9 +124,8 @@ void CheckRoomForMoreData(const DCTState* state) {
 
 // At close: the buffer must hold nothing or exactly one complete line.
 void CheckNoPartialLine(const JPEGFilterContext* ctx) {
-  const Stm* s = &ctx->stm;
-  const int32_t written = static_cast<int32_t>(s->ptr - s->base);
-  if (written == 0 || written == s->bufSize) return;
+  const int32_t written = LineBytesWritten(ctx);
+  if (written == 0 || written == ctx->state->inputLineBytes) return;
   DCTStmErr2("Premature close before EOI: line %ld has only %ld bytes", ctx->state->linesDone + 1,
              written);
 }
@@ -157,7 +190,7 @@ Stm* JPEGOpen(Stm* target, JPEGEncodeParams* params) {
   ctx->state->targetStm = target;
   JPEGEncConfigure(ctx->state, params);
   DCTEncodeOpen(ctx->state);
-  StartLineBuffer(ctx);
+  PointAtPiece(ctx, 0);
   DCTEndTry(&saved);
   return &ctx->stm;
 }
@@ -168,6 +201,7 @@ int16_t JPEGEFlsBuf(int16_t c, Stm* s) {
     return c;
   }
   JPEGFilterContext* ctx = ContextOf(s);
+  if (!PieceEndsLine(ctx->state)) return ContinueLine(c, ctx);
   DCTSavedEnv saved;
   DCTSaveEnv(&saved, ctx->message);
   if (setjmp(gEnv) != 0) {
@@ -181,6 +215,7 @@ int16_t JPEGEFlsBuf(int16_t c, Stm* s) {
     }
   }
   DCTEndTry(&saved);
+  PointAtPiece(ctx, 0);
   return StmRestartWrite(c, s);
 }
 
@@ -196,7 +231,7 @@ void JPEGClose(Stm* s) {
     // begun but not completed is missing data, never made up from stale
     // buffer bytes; an untouched buffer holds no line.
     CheckNoPartialLine(ctx);
-    const bool lineWaiting = s->ptr != s->base;
+    const bool lineWaiting = LineBytesWritten(ctx) != 0;
     const bool finished = lineWaiting && DCTEFlush(ctx->state) < 0;
     if (!finished && ctx->state->phase != kEncPhaseDone) DCTStmErr0("Premature close before EOI");
   }

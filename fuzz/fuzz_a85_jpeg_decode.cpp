@@ -84,10 +84,17 @@ void DecodeLines(Stm* jpeg, int16_t width, int16_t height, int16_t colorCode) {
   const long lineBytes = static_cast<long>(static_cast<uint16_t>(width)) * ColorsOf(colorCode);
   long samples = 0;
   volatile uint8_t sink = 0;
+  // A line of more than 32767 bytes comes in pieces, one per fill.
+  const long piece = lineBytes <= 32767 ? lineBytes : JPEG_LINE_PIECE_BYTES(ColorsOf(colorCode));
   for (int y = 0; y < height && samples < kMaxSamples; y++) {
-    if (jpeg->filBuf(jpeg) != 0) return;
     uint8_t sum = 0;
-    for (long i = 0; i < lineBytes; i++) sum = static_cast<uint8_t>(sum + jpeg->base[i]);
+    long at = 0;
+    do {
+      if (jpeg->filBuf(jpeg) != 0) return;
+      const long n = lineBytes - at < piece ? lineBytes - at : piece;
+      for (long i = 0; i < n; i++) sum = static_cast<uint8_t>(sum + jpeg->base[i]);
+      at += n;
+    } while (at < lineBytes);
     sink = sum;
     samples += lineBytes > 0 ? lineBytes : 1;
   }

@@ -79,8 +79,16 @@ inline void DecodeEveryLine(FuzzSource* src, int16_t widthHint, int64_t maxSampl
   const int64_t colors = colorCode == 0 ? 3 : colorCode == 1 ? 4 : colorCode == 2 ? 1 : 2;
   unsigned sum = 0;
   if (columns * rows * colors <= maxSamples) {
-    for (int64_t y = 0; y < rows && JPEGDFilBuf(s) == 0; y++) {
-      for (int64_t x = 0; x < columns * colors; x++) sum += s->base[x];
+    // A line of more than 32767 bytes comes in pieces, one per fill.
+    const int64_t lineBytes = columns * colors;
+    const int64_t piece = lineBytes <= 32767 ? lineBytes : JPEG_LINE_PIECE_BYTES(colors);
+    bool filled = true;
+    for (int64_t y = 0; filled && y < rows; y++) {
+      for (int64_t at = 0; filled && at < lineBytes; at += piece) {
+        filled = JPEGDFilBuf(s) == 0;
+        const int64_t n = lineBytes - at < piece ? lineBytes - at : piece;
+        for (int64_t x = 0; filled && x < n; x++) sum += s->base[x];
+      }
     }
     JPEGDFilBuf(s);
   }

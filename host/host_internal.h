@@ -2,7 +2,7 @@
 // its tests) but does not export: a test hook for refused object
 // allocations, the read stream's user-segment hook and the colour count of a
 // decode filter's colour code. (What an open decode filter knows about its
-// lines it answers itself: dct/jpeg_decode_query.h.)
+// lines it answers itself: dct/jpeg_filter_query.h.)
 #ifndef JPEG_HOST_HOST_INTERNAL_H
 #define JPEG_HOST_HOST_INTERNAL_H
 

@@ -12,14 +12,16 @@
 // has returned. A host failure is raised in preference to the codec failure
 // it caused, since it is the reason; running out of bytes (-39) is reported
 // as the codec's failure (-25830) when the decoder could not finish, and not
-// at all when it could (a complete image whose EOI is missing). The last line
+// at all when it could (a complete image whose EOI is missing). A line of
+// more than 32767 bytes leaves the decode filter in pieces, one per fill;
+// GetJPEGRaster gathers them, so the host always gets whole lines. The last line
 // also reads on to the end of the image, so that data damaged after it fails
 // here exactly as it fails the decode filter and the thumbnail interface.
 #include <cstdint>
 #include <cstring>
 
 #include "bn_streams.h"
-#include "dct/jpeg_decode_query.h"
+#include "dct/jpeg_filter_query.h"
 #include "dct/jpeg_markers.h"
 #include "host/host_internal.h"
 #include "jpeg_stream.h"
@@ -81,6 +83,17 @@ int16_t MyReadStmFilBuf(Stm* s) {
 }
 
 bool IsHostError(int16_t error) { return error != kHostNoError && error != kHostEndOfFile; }
+
+// Copies the piece of a line the last fill handed out to its place in line
+// (of lineBytes bytes); true when it was the line's last piece.
+bool TakePiece(const Stm* jpegStm, char* line, int32_t lineBytes) {
+  int32_t start = 0, bytes = 0;
+  JPEGDLinePiece(jpegStm, &start, &bytes);
+  const int32_t end = start + bytes;
+  const int32_t stop = end < lineBytes ? end : lineBytes;
+  if (stop > start) std::memcpy(line + start, jpegStm->base, static_cast<size_t>(stop - start));
+  return end >= JPEGDLineBytes(jpegStm);
+}
 
 // ASCII85 text cut after the image's last byte but before its end mark
 // reads like a complete image: the decoder stops at EOI, and only the text
@@ -175,18 +188,19 @@ void TJPEGReadStream::StartJPEG(JPEGReadInfo* info, unsigned char ascii85) {
 
 void TJPEGReadStream::GetJPEGRaster(char* line) {
   if (fJPEGStm == nullptr || line == nullptr) Failure(kHostParamError, 0);
-  if (fJPEGStm->filBuf(fJPEGStm) == 0) {
-    const int32_t decoded = JPEGDLineBytes(fJPEGStm);
-    const int32_t n = fLineBytes < decoded ? fLineBytes : decoded;
-    if (n > 0) std::memcpy(line, fJPEGStm->base, static_cast<size_t>(n));
-    // The image's last line also settles the image: the data after it must
-    // end cleanly, as the decode filter and the thumbnail interface require.
-    if (JPEGDEveryLineHandedOut(fJPEGStm) && !JPEGDFinishImage(fJPEGStm)) {
-      RaiseReadFailure();
-      Failure(kHostCodecError, 0);
-    }
-  } else {
+  if (fJPEGStm->filBuf(fJPEGStm) != 0) {
     RaiseReadFailure();  // nothing when the image simply has no more lines
+    return;
+  }
+  while (!TakePiece(fJPEGStm, line, fLineBytes)) {
+    // A line's later pieces are decoded already: their fills cannot fail.
+    if (fJPEGStm->filBuf(fJPEGStm) != 0) Failure(kHostCodecError, 0);
+  }
+  // The image's last line also settles the image: the data after it must
+  // end cleanly, as the decode filter and the thumbnail interface require.
+  if (JPEGDEveryLineHandedOut(fJPEGStm) && !JPEGDFinishImage(fJPEGStm)) {
+    RaiseReadFailure();
+    Failure(kHostCodecError, 0);
   }
 }
 

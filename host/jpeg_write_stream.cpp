@@ -4,6 +4,11 @@
 // object's PutBytes and so into the target host stream. The host's resource
 // data goes ahead of the image as a run of APP13 segments.
 //
+// Widths travel in the options' 16-bit field read unsigned (up to 65535
+// pixels, the frame's limit). A line of any width is passed whole to
+// PutJPEGRaster; StmFWrite moves it into the encode filter, which takes a
+// line of more than 32767 bytes piece by piece (jpeg_filters.h).
+//
 // Host failures never unwind through the codec: the flush procedure catches
 // them, records the code in fError and marks fStm failed; StopJPEG raises the
 // recorded code once the codec is done.
@@ -11,6 +16,7 @@
 #include <cstdio>
 
 #include "bn_streams.h"
+#include "dct/jpeg_filter_query.h"
 #include "dct/jpeg_markers.h"
 #include "jpeg_stream.h"
 #include "stream/error_path.h"
@@ -56,15 +62,14 @@ int16_t MyWriteStmFlsBuf(int16_t ch, Stm* s) {
   return StmRestartWrite(ch, s);
 }
 
-// A line of the wrong length: the encode filter's buffer is exactly one
-// raster line, so its size is the length every line must have. The failure
-// is reported as the codec's own (message, gJPEGError, the filter stream's
-// error flag), so the filter takes nothing more and its close writes no end
-// of image: the partial stream is never taken for a finished one.
+// A line of the wrong length. The failure is reported as the codec's own
+// (message, gJPEGError, the filter stream's error flag), so the filter takes
+// nothing more and its close writes no end of image: the partial stream is
+// never taken for a finished one.
 void RefuseLine(Stm* jpeg, long length) {
   char message[96];
   std::snprintf(message, sizeof message, "Raster line of %ld bytes; the image's lines have %ld",
-                length, static_cast<long>(jpeg->bufSize));
+                length, static_cast<long>(JPEGELineBytes(jpeg)));
   JPEGErrorMessage(message);
   jpeg->error = 1;
 }
@@ -78,7 +83,7 @@ JPEGEncodeParams EncodeParams(const JPEGWriteOptions& options) {
   p.densityUnits = 1;  // dots per inch
   p.xDensity = static_cast<uint16_t>(options.xResolution);
   p.yDensity = static_cast<uint16_t>(options.yResolution);
-  p.Columns = options.width;
+  p.Columns = static_cast<uint16_t>(options.width);
   p.Rows = options.height;
   p.Colors = options.colors;
   p.markerMode = static_cast<int16_t>(static_cast<uint16_t>(options.markerMode));
@@ -110,7 +115,7 @@ void TJPEGWriteStream::IJPEGWriteStream(TStream* target, long bufferSize) {
 
 void TJPEGWriteStream::StartJPEG(const JPEGWriteOptions& options, unsigned char ascii85) {
   if (fJPEGStm != nullptr || fA85Stm != nullptr) Failure(kHostParamError, 0);  // already started
-  if (options.width < 1 || options.height < 1) Failure(kHostParamError, 0);
+  if (options.width == 0 || options.height < 1) Failure(kHostParamError, 0);
   JPEGEncodeParams params = EncodeParams(options);
   LargeHandle markers = fUserMarkers ? SpoolUserMarkers() : nullptr;
   params.markerData = markers;
@@ -148,7 +153,7 @@ void TJPEGWriteStream::PutJPEGRaster(char* line, long length) {
   if (fJPEGStm == nullptr || line == nullptr || length < 0 || length > INT32_MAX)
     Failure(kHostParamError, 0);
   if (!fJPEGStm->error) {
-    if (length == fJPEGStm->bufSize)
+    if (length == JPEGELineBytes(fJPEGStm))
       StmFWrite(line, 1, static_cast<uint32_t>(length), fJPEGStm);
     else
       RefuseLine(fJPEGStm, length);

@@ -2,16 +2,19 @@
 // thumbnails and previews (include/thumb_stream.h). No host framework is
 // involved: a bottom Stm feeds the caller's bytes to the decode filter in
 // pieces of at most 8192 bytes, each followed by the decoder's 0xFF guard
-// byte, and the caller gets decoded lines in batches.
+// byte, and the caller gets decoded lines in batches. Its line length is a
+// 16-bit number, so images whose lines are wider than 32767 bytes are refused
+// at the start, with a message saying so, rather than handed out cut.
 #include "thumb_stream.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
-#include "dct/jpeg_decode_query.h"
+#include "dct/jpeg_filter_query.h"
 #include "host/host_internal.h"
 #include "jpeg_filters.h"
 #include "stream/stm_procs.h"
@@ -20,6 +23,7 @@ namespace {
 constexpr uint16_t kPieceSize = 8192;
 constexpr size_t kBufferBytes = kPieceSize + 2;  // a piece, its guard byte and one spare
 constexpr int kThumbDone = 1, kThumbFailed = 0;  // GetJPEGData's results (thumb_stream.h)
+constexpr int32_t kLargestLineBytes = 32767;     // what GetJPEGData's `short lineBytes` holds
 }  // namespace
 
 struct JPEGThumbContext {
@@ -88,6 +92,16 @@ JPEGThumbHandle StartJPEGDecompress(const char* data, long length, short* width,
   context->jpegStm = JPEGDOpen(&stm, width, height, &colorCode);
   if (context->jpegStm == nullptr) {
     FreeContext(context);
+    return nullptr;
+  }
+  if (JPEGDLineBytes(context->jpegStm) > kLargestLineBytes) {
+    char message[96];
+    std::snprintf(message, sizeof message,
+                  "Raster line of %ld bytes exceeds the thumbnail interface's 32767-byte limit",
+                  static_cast<long>(JPEGDLineBytes(context->jpegStm)));
+    JPEGDClose(context->jpegStm);
+    FreeContext(context);
+    JPEGErrorMessage(message);
     return nullptr;
   }
   *colors = ColorsForCode(colorCode, context->jpegStm);

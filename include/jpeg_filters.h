@@ -1,17 +1,32 @@
 /* jpeg_filters.h - the JPEG encode and decode filters.
  *
+ * Raster lines and the 16-bit count: a Stm's count and bufSize cannot hold
+ * more than 32767 bytes, so a line of more than 32767 bytes (8192 CMYK or
+ * 10923 RGB pixels and wider) passes through a filter's buffer in
+ * consecutive pieces: every piece but the last holds JPEG_LINE_PIECE_BYTES
+ * (whole pixels: 32767, 32766, 32766 or 32764 bytes for 1..4 samples per
+ * pixel), the last one the rest. A line that fits is one piece, the whole
+ * line. Images are at most 65535 pixels wide.
+ *
  * Encode filter: JPEGOpen(target, params) returns a Stm into which the caller
  * writes exactly Rows raster lines of Columns x Colors interleaved 8-bit
  * samples (StmFWrite, os_fputc); the filter writes a complete baseline JPEG
  * stream into target. JPEGClose finishes it. The filter's buffer is one
- * raster line; a line is coded when the first byte of the next one arrives
- * (or at close). Failures: a null open, the stream's error flag, gJPEGError,
- * and the text in the context's message buffer.
+ * raster line, or for a wider line one piece of it: the filter gathers the
+ * pieces into a whole line of its own, so a writer sees only a byte stream.
+ * A line is coded when the first byte of the next one arrives (or at close).
+ * Failures: a null open, the stream's error flag, gJPEGError, and the text in
+ * the context's message buffer.
  *
  * Decode filter: JPEGDOpen(source, &width, &height, &colorCode) parses the
- * header and decodes the first line; every JPEGDFilBuf call then makes the
- * next raster line available at the stream's base (answer 0) or reports the
- * end of the image or a failure (answer -1). JPEGDClose frees the filter.
+ * header and decodes the first line (width and height come back as 16-bit
+ * numbers to be read unsigned: up to 65535); every JPEGDFilBuf call then
+ * makes the next raster line available at the stream's base (answer 0) or
+ * reports the end of the image or a failure (answer -1). A line of more
+ * than 32767 bytes comes in consecutive pieces instead, one per call, each
+ * at base: the pieces of a line, taken in order, are the line. count is the
+ * smaller of bufSize (the width hint given to the open times the colours, at
+ * most 32767) and the bytes at base. JPEGDClose frees the filter.
  *
  * Any number of filters may be open at once, on any threads; each filter is
  * used by one thread at a time. The threading rules of the error path and of
@@ -49,6 +64,10 @@ typedef struct JPEGEncodeParams {
   uint8_t** markerData;     /* ready-made marker segments written right after SOI (and APP0) */
   int32_t markerDataLength; /* bytes of *markerData; 0 = none */
 } JPEGEncodeParams;
+
+/* Bytes of every piece but the last of a raster line of more than 32767
+ * bytes, for pixels of `colors` samples: the most whole pixels that fit. */
+#define JPEG_LINE_PIECE_BYTES(colors) (32767 - 32767 % (colors))
 
 JPEG_API Stm* JPEGOpen(Stm* target, JPEGEncodeParams* params);
 JPEG_API int16_t JPEGEFlsBuf(int16_t c, Stm* s);

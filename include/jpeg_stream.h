@@ -32,15 +32,15 @@ struct JPEGWriteOptions {
   int32_t quality;      // 0..6; 0 the largest quantizers (smallest files), 6 the finest
   int16_t xResolution;  // dots per inch, written to the JFIF segment
   int16_t yResolution;
-  int16_t width;        // pixels
-  int16_t height;       // lines
+  int16_t width;        // pixels, read unsigned: 1..65535
+  int16_t height;       // lines, 1..32767
   int16_t colors;       // components per pixel, 1..4
   int32_t markerMode;   // 1: no JFIF segment; 2: JFIF, no colour transform, no subsampling;
                         // other: JFIF and colour transform
 };
 
 struct JPEGReadInfo {
-  int16_t width;
+  int16_t width;      // pixels, to be read unsigned (up to 65535)
   int16_t height;
   int16_t colors;     // components per pixel delivered: 1, 2, 3 or 4
   int32_t colorCode;  // 0 three components, 1 four, 2 one, 3 two
@@ -61,7 +61,8 @@ class JPEG_API TJPEGWriteStream : public TWriteStream {
   // ASCII85 text). Raises kHostParamError for a quality outside 0..6 or a
   // size below 1, kHostCodecError when the encoder refuses the image.
   void StartJPEG(const JPEGWriteOptions& options, unsigned char ascii85);
-  // Passes one raster line to the encoder.
+  // Passes one raster line, whole, to the encoder (length: width x colors
+  // bytes, any width; lines wider than 32767 bytes travel on in pieces).
   void PutJPEGRaster(char* line, long length);
   // Finishes the image and raises any failure met while writing it.
   void StopJPEG();
@@ -93,7 +94,8 @@ class JPEG_API TJPEGReadStream : public TReadStream {
   // Parses the header (ascii85 non-zero: the data is ASCII85 text) and
   // reports the image; resolution and resources are gathered meanwhile.
   void StartJPEG(JPEGReadInfo* info, unsigned char ascii85);
-  // Copies the next decoded line (at most fLineBytes bytes) to line.
+  // Copies the next decoded line (at most fLineBytes bytes) to line, whole
+  // at any width (the decoder's pieces of a wide line gathered).
   void GetJPEGRaster(char* line);
   // Closes the decoder and raises any failure met while reading.
   void StopJPEG();

@@ -17,6 +17,13 @@
  *    return -1; return -1 if the bytes cannot be taken.
  *  - A stream that supplies compressed bytes to the JPEG decoder stores one
  *    0xFF guard byte right after the valid bytes of its buffer on every refill.
+ *  - The JPEG decode filter's filBuf is the one exception: its clients call it
+ *    directly, and it answers 0 with the next raster line at base (or, for a
+ *    line of more than 32767 bytes, the next piece of it: jpeg_filters.h),
+ *    consuming nothing, or -1 at the end of the image or on failure.
+ *
+ * count and bufSize are 16-bit, so a buffer holds at most 32767 bytes; the
+ * JPEG filters pass wider raster lines through in pieces (jpeg_filters.h).
  *
  * The record layout is part of the library's binary interface: a C program
  * with its own copy of this record works with jpeg.so. */

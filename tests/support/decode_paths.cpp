@@ -1,6 +1,6 @@
 // decode_paths.cpp - the three host decode paths driven to the end of an
-// image (decode_paths.h). Lines longer than the thumbnail interface's 16-bit
-// line length are taken in part there.
+// image (decode_paths.h). The thumbnail interface, with its 16-bit line
+// length, refuses lines longer than 32767 bytes.
 #include "support/decode_paths.h"
 
 #include <gtest/gtest.h>
@@ -34,9 +34,12 @@ PathVerdict ThroughFilter(const Bytes& jpeg, bool keepLines) {
   Stm* s = JPEGDOpen(source.stm(), &width, &height, &code);
   if (s == nullptr) return Failed();
   PathVerdict v;
-  const size_t bytes = static_cast<uint16_t>(width) * size_t{code == 0 ? 3u : code == 1 ? 4u : code == 2 ? 1u : 2u};
+  const int colors = code == 0 ? 3 : code == 1 ? 4 : code == 2 ? 1 : 2;
+  const size_t bytes = static_cast<uint16_t>(width) * size_t{static_cast<unsigned>(colors)};
+  Bytes line(bytes);
   int y = 0;
-  for (; y < static_cast<uint16_t>(height) && s->filBuf(s) == 0; y++) Keep(&v, keepLines, s->base, bytes);
+  for (; y < static_cast<uint16_t>(height) && FillDecodedLine(s, bytes, colors, line.data()); y++)
+    Keep(&v, keepLines, line.data(), bytes);
   v.ok = y == static_cast<uint16_t>(height) && s->filBuf(s) == -1 && !gJPEGError;
   JPEGDClose(s);
   return v.ok ? v : Failed();

@@ -1,6 +1,7 @@
 // test_support.cpp - images, PSNR and memory streams for the tests.
 #include "support/test_support.h"
 
+#include "jpeg_filters.h"
 #include "stream/stm_inline.h"
 #include "stream/stm_procs.h"
 
@@ -107,6 +108,18 @@ Image SyntheticImage(int width, int height, int colors, uint32_t seed) {
   return img;
 }
 
+Image Tiled(const Image& tile, int width, int height) {
+  const size_t pixel = static_cast<size_t>(tile.colors);
+  Image img{width, height, tile.colors, Bytes(size_t{1} * width * height * pixel)};
+  for (int y = 0; y < height; y++) {
+    for (int x = 0; x < width; x++) {
+      const uint8_t* p = tile.Row(y % tile.height) + (x % tile.width) * pixel;
+      std::copy(p, p + pixel, &img.pixels[(size_t{1} * y * width + x) * pixel]);
+    }
+  }
+  return img;
+}
+
 Image Crop(const Image& img, int width, int height) {
   Image out;
   out.width = std::min(width, img.width);
@@ -204,6 +217,19 @@ int16_t MemSource::FilBuf(Stm* s) {
   std::memcpy(s->base, &self->data_[self->position_], n);
   self->position_ += n;
   return StmRefillWithGuard(s, n);
+}
+
+bool FillDecodedLine(Stm* jpeg, size_t lineBytes, int colors, uint8_t* line, int* firstCount) {
+  const size_t piece = lineBytes <= 32767 ? lineBytes : JPEG_LINE_PIECE_BYTES(colors);
+  size_t at = 0;
+  do {
+    if (jpeg->filBuf(jpeg) != 0) return false;
+    if (at == 0 && firstCount != nullptr) *firstCount = jpeg->count;
+    const size_t n = std::min(piece, lineBytes - at);
+    std::memcpy(line + at, jpeg->base, n);
+    at += n;
+  } while (at < lineBytes);
+  return true;
 }
 
 }  // namespace testing_support

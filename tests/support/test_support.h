@@ -35,6 +35,9 @@ Image LoadTestImage(const std::string& name);  // from testdata/
 Image SyntheticImage(int width, int height, int colors, uint32_t seed = 1);
 // The top-left width x height part of img (clamped to its size).
 Image Crop(const Image& img, int width, int height);
+// tile repeated across and down to width x height (wide images with real
+// picture content).
+Image Tiled(const Image& tile, int width, int height);
 
 // Peak signal-to-noise ratio over all samples (99 dB for identical inputs).
 double Psnr(const Bytes& a, const Bytes& b);
@@ -82,6 +85,13 @@ class MemSource {
   size_t position_ = 0;
   size_t pieces_ = 0;
 };
+
+// Takes the next raster line (lineBytes bytes of pixels of `colors` samples)
+// from an open JPEG decode filter into line: one fill for a line that fits
+// the 16-bit count, consecutive fills of JPEG_LINE_PIECE_BYTES pieces for a
+// wider one. False when a fill answers -1. firstCount, when given, gets the
+// count the line's first fill set.
+bool FillDecodedLine(Stm* jpeg, size_t lineBytes, int colors, uint8_t* line, int* firstCount = nullptr);
 
 // libjpeg-turbo as a reference peer.
 struct LibjpegOptions {

@@ -25,7 +25,7 @@ const HelpEntry kHelp[] = {
      "  --dpi X[,Y]       resolution in dots per inch; default 72\n"
      "  --resources FILE  embed FILE's bytes as image-resource segments\n"
      "  --quiet           no progress line\n"
-     "Lines of at most 32767 bytes (width x components), at most 32767 lines.\n"},
+     "At most 65535 pixels wide and 32767 lines high.\n"},
     {"decode",
      "usage: jpegtool decode [options] IN OUT\n"
      "Decodes a baseline JPEG file into PGM (grey), PPM (RGB) or PAM (2 or 4\n"

@@ -21,10 +21,15 @@ const double kQFactorByQuality[kQualityLevels] = {1.3, 1.0, 0.76, 0.65, 0.4, 0.2
 
 namespace {
 
-// The codec keeps a raster line in a buffer whose count is a signed 16-bit
-// field, and the host options carry width and height as 16-bit numbers.
-constexpr long kLargestLineBytes = 32767;
-constexpr long kLargestDimension = 32767;
+// The host options carry the width as a 16-bit number read unsigned (the
+// frame's limit too) and the height as a signed one. Lines of any width
+// pass: the codec moves those wider than its 16-bit count in pieces.
+constexpr long kLargestWidth = 65535;
+constexpr long kLargestHeight = 32767;
+
+// Widths travel in the host records' 16-bit fields, read unsigned.
+int16_t WidthField(int width) { return static_cast<int16_t>(static_cast<uint16_t>(width)); }
+int WidthOf(int16_t field) { return static_cast<uint16_t>(field); }
 
 std::string DescribeHostCode(int code) {
   switch (code) {
@@ -80,7 +85,7 @@ JPEGWriteOptions MakeWriteOptions(const ImageShape& shape, const EncodeSettings&
   options.quality = settings.quality;
   options.xResolution = static_cast<int16_t>(settings.xDpi);
   options.yResolution = static_cast<int16_t>(settings.yDpi);
-  options.width = static_cast<int16_t>(shape.width);
+  options.width = WidthField(shape.width);
   options.height = static_cast<int16_t>(shape.height);
   options.colors = static_cast<int16_t>(shape.colors);
   options.markerMode = settings.markerMode;
@@ -115,7 +120,7 @@ Bytes CopyHandle(uint8_t** handle) {
 }
 
 void CheckDecodable(const JPEGReadInfo& info) {
-  if (info.width <= 0 || info.height <= 0 || info.colors < 1 || info.colors > 4) {
+  if (WidthOf(info.width) == 0 || info.height <= 0 || info.colors < 1 || info.colors > 4) {
     Fail("decode failed: the image is too large for the codec (its size does not fit 16-bit fields)");
   }
 }
@@ -131,15 +136,13 @@ std::unique_ptr<Stream, FreeObject> MakeAdapter(Inner* inner) {
 }  // namespace
 
 void CheckEncodable(const ImageShape& shape) {
-  const long lineBytes = static_cast<long>(shape.LineBytes());
-  if (shape.width > kLargestDimension || lineBytes > kLargestLineBytes) {
-    Fail("image too wide for the codec: " + std::to_string(shape.width) + " pixels x " +
-         std::to_string(shape.colors) + " samples = " + std::to_string(lineBytes) +
-         " bytes per line (at most " + std::to_string(kLargestLineBytes) + ")");
+  if (shape.width > kLargestWidth) {
+    Fail("image too wide for the codec: " + std::to_string(shape.width) + " pixels (at most " +
+         std::to_string(kLargestWidth) + ")");
   }
-  if (shape.height > kLargestDimension) {
+  if (shape.height > kLargestHeight) {
     Fail("image too tall for the codec: " + std::to_string(shape.height) + " lines (at most " +
-         std::to_string(kLargestDimension) + ")");
+         std::to_string(kLargestHeight) + ")");
   }
 }
 
@@ -184,7 +187,7 @@ DecodeResult DecodeJpeg(ByteReader* input, bool ascii85, bool quiet, DecodeTarge
     stream->StartJPEG(&info, ascii85 ? 1 : 0);
     CheckDecodable(info);
     ImageShape shape;
-    shape.width = info.width;
+    shape.width = WidthOf(info.width);
     shape.height = info.height;
     shape.colors = info.colors;
     target->Begin(shape);

@@ -30,8 +30,8 @@ struct EncodeSettings {
   bool quiet = false;  // no progress line
 };
 
-// Refuses images the codec cannot take (lines over 32767 bytes, sizes
-// beyond its 16-bit fields) with a message that says so.
+// Refuses images the codec cannot take (wider than 65535 pixels, taller
+// than the host options' 32767 lines) with a message that says so.
 void CheckEncodable(const ImageShape& shape);
 
 // Encodes every line of source into output (not committed).

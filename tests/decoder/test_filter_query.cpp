@@ -1,9 +1,9 @@
-// test_decode_query.cpp - what an open decode filter tells the layers above
+// test_filter_query.cpp - what an open decode filter tells the layers above
 // it by its stream alone: line bytes and colours, every line handed out, the
 // end of the image, and whether this filter (and no other) has failed.
 #include <gtest/gtest.h>
 
-#include "dct/jpeg_decode_query.h"
+#include "dct/jpeg_filter_query.h"
 #include "jpeg_filters.h"
 #include "support/our_codec.h"
 

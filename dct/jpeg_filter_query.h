@@ -1,14 +1,16 @@
-// jpeg_decode_query.h - what layers above the codec (host/) may ask of an
-// open decode filter, by its stream alone, without seeing the codec state:
-// the lines it hands out, its colours, whether every line is out, the end of
-// the image, and whether the filter has failed. Also the decode filter's
-// open with a user-segment hook, which the host's read stream uses.
+// jpeg_filter_query.h - what layers above the codec (host/) may ask of an
+// open JPEG filter, by its stream alone, without seeing the codec state: of
+// a decode filter, the lines it hands out (and which piece of a wide line
+// stands at its base), its colours, whether every line is out, the end of
+// the image, and whether the filter has failed; of an encode filter, the
+// length of the image's lines. Also the decode filter's open with a
+// user-segment hook, which the host's read stream uses.
 //
 // Every query takes the Stm that JPEGDOpen or JPEGDOpenHooked returned (a
 // null stream answers 0 or false where noted). Implemented in
-// jpeg_decode_query.cpp and jpeg_decode_filter.cpp; internal to the library.
-#ifndef JPEG_DCT_JPEG_DECODE_QUERY_H
-#define JPEG_DCT_JPEG_DECODE_QUERY_H
+// jpeg_filter_query.cpp and jpeg_decode_filter.cpp; internal to the library.
+#ifndef JPEG_DCT_JPEG_FILTER_QUERY_H
+#define JPEG_DCT_JPEG_FILTER_QUERY_H
 
 #include <cstdint>
 
@@ -29,6 +31,11 @@ Stm* JPEGDOpenHooked(Stm* source, int16_t* width, int16_t* height, int16_t* colo
 // has no line buffer, or for a null stream). Copies out of the line never go
 // past this, whatever the caller believes the line's size to be.
 int32_t JPEGDLineBytes(const Stm* jpegStm);
+// Where in the line the bytes at the stream's base stand since the last
+// fill: a line of more than 32767 bytes is handed out in consecutive pieces
+// (jpeg_filters.h), one per fill; a shorter line is one piece at offset 0.
+// Both 0 for a null stream or one without a line buffer.
+void JPEGDLinePiece(const Stm* jpegStm, int32_t* start, int32_t* bytes);
 // Components per pixel of those lines (0 when unknown, or for a null stream).
 int32_t JPEGDColors(const Stm* jpegStm);
 // True when the filter has handed out every line of its image.
@@ -43,5 +50,10 @@ bool JPEGDFinishImage(Stm* jpegStm);
 // until then, holds the reason. Other filters, on this thread or others,
 // never change the answer.
 bool JPEGDFilterFailed(const Stm* jpegStm);
+
+// Bytes of one raster line of the image an open encode filter codes (its
+// buffer holds only a piece of a line wider than 32767 bytes); 0 for a null
+// stream.
+int32_t JPEGELineBytes(const Stm* jpegStm);
 
 #endif

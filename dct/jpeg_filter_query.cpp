@@ -1,7 +1,7 @@
-// jpeg_decode_query.cpp - the decode filter's answers to the layers above
-// it (jpeg_decode_query.h), read from the filter context and codec state
-// behind its stream.
-#include "dct/jpeg_decode_query.h"
+// jpeg_filter_query.cpp - the JPEG filters' answers to the layers above
+// them (jpeg_filter_query.h), read from the filter context and codec state
+// behind their streams.
+#include "dct/jpeg_filter_query.h"
 
 #include "dct/dctd.h"
 #include "jpeg_filters.h"
@@ -24,6 +24,13 @@ int32_t JPEGDLineBytes(const Stm* jpegStm) {
   return state != nullptr && state->lineBuffer != nullptr ? state->outputLineBytes : 0;
 }
 
+void JPEGDLinePiece(const Stm* jpegStm, int32_t* start, int32_t* bytes) {
+  const DCTState* state = StateOf(jpegStm);
+  const bool lines = state != nullptr && state->lineBuffer != nullptr;
+  *start = lines ? state->linePieceStart : 0;
+  *bytes = lines ? state->linePieceBytes : 0;
+}
+
 int32_t JPEGDColors(const Stm* jpegStm) {
   const DCTState* state = StateOf(jpegStm);
   return state != nullptr ? state->outputColors : 0;
@@ -43,4 +50,9 @@ bool JPEGDFinishImage(Stm* jpegStm) {
 bool JPEGDFilterFailed(const Stm* jpegStm) {
   const JPEGFilterContext* context = ContextOf(jpegStm);
   return context != nullptr && context->message[0] != '\0';
+}
+
+int32_t JPEGELineBytes(const Stm* jpegStm) {
+  const DCTState* state = StateOf(jpegStm);
+  return state != nullptr ? state->inputLineBytes : 0;
 }
