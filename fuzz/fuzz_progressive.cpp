@@ -3,7 +3,7 @@
 // approximation, end-of-band runs and restarts across scans.
 //
 // Input: one pattern byte (how the source cuts the data into refill
-// pieces, fuzz_memory_source.h), then a JPEG file. The harness walks the
+// pieces, fuzz_support.h), then a JPEG file. The harness walks the
 // marker segments the way the decoder's marker reader does up to the first
 // frame header and forces it to a progressive one (SOF2), so every input
 // that gets that far exercises the progressive path whatever the mutations
@@ -12,7 +12,7 @@
 // size, not the input size, sets the time of one run.
 #include <vector>
 
-#include "fuzz_memory_source.h"
+#include "fuzz_support.h"
 
 namespace {
 
@@ -62,8 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const long frame = FindFrameHeader(jpeg);
   if (frame < 0 || !FrameSmallEnough(jpeg, frame)) return 0;
   jpeg[static_cast<size_t>(frame)] = kSOF2;
-  fuzz_source::FuzzSource src{};
-  fuzz_source::InitSource(&src, jpeg.data(), jpeg.size(), data[0]);
-  fuzz_source::DecodeEveryLine(&src, 0, kMaxFrameSamples);
+  fuzz::DecodeEveryLine(jpeg.data(), jpeg.size(), data[0], 0, kMaxFrameSamples);
   return 0;
 }

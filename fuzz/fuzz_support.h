@@ -1,8 +1,10 @@
 // fuzz_support.h - what the libFuzzer targets share: taking parameters from
-// the front of the input, a memory source that stores the decoder's 0xFF
-// guard byte after every refill, a memory sink, and reading every byte of
-// an output so the sanitizers see it. Everything is deterministic: the same
-// input always takes the same path.
+// the front of the input, a memory source that cuts its data into refill
+// pieces and stores the decoder's 0xFF guard byte after every refill, a
+// memory sink, ASCII85 text made by the library's own encoder, reading
+// every line of a decoded image, a host stream that fails on one transfer,
+// and reading every byte of an output so the sanitizers see it. Everything
+// is deterministic: the same input always takes the same path.
 #ifndef JPEG_FUZZ_SUPPORT_H
 #define JPEG_FUZZ_SUPPORT_H
 
@@ -11,11 +13,33 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <utility>
 #include <vector>
 
+#include "a85_filters.h"
+#include "dct/jpeg_filter_query.h"
+#include "jpeg_filters.h"
+#include "jpeg_stream.h"
 #include "stm.h"
 
 namespace fuzz {
+
+// Stops the run loudly when an expectation about the library fails. The
+// replay test defines FUZZ_FAIL to turn the failure into a test failure.
+#ifndef FUZZ_FAIL
+#define FUZZ_FAIL(what)                 \
+  do {                                  \
+    std::fprintf(stderr, "%s\n", what); \
+    std::abort();                       \
+  } while (0)
+#endif
+#define FUZZ_STRINGIFY2(x) #x
+#define FUZZ_STRINGIFY(x) FUZZ_STRINGIFY2(x)
+#define FUZZ_CHECK(cond)                                                                      \
+  do {                                                                                        \
+    if (!(cond)) FUZZ_FAIL(__FILE__ ":" FUZZ_STRINGIFY(__LINE__) ": check failed: " #cond); \
+  } while (0)
 
 // Takes parameters byte by byte from the front of the input; an exhausted
 // input answers zeros.
@@ -35,18 +59,16 @@ class Params {
     const uint32_t high = U16();
     return high << 16 | U16();
   }
-  // A number in 0 .. n-1 (n > 0).
-  uint32_t Below(uint32_t n) { return U16() % n; }
-  // Up to n bytes of the input (fewer when it runs out).
-  std::vector<uint8_t> Bytes(size_t n) {
+  // One entry of a table.
+  template <typename T, size_t N> T Pick(const T (&table)[N]) { return table[U16() % N]; }
+  // Up to n bytes of the input (fewer when it runs out); the rest with n = -1.
+  std::vector<uint8_t> Bytes(size_t n = SIZE_MAX) {
     if (n > size_) n = size_;
     std::vector<uint8_t> out(data_, data_ + n);
     data_ += n;
     size_ -= n;
     return out;
   }
-  const uint8_t* Rest() const { return data_; }
-  size_t Left() const { return size_; }
 
  private:
   const uint8_t* data_;
@@ -70,15 +92,30 @@ inline void Touch(const uint8_t* p, size_t n) {
   (void)sink;
 }
 
-// A source handing out bytes in pieces of `piece` bytes, each followed by
-// the guard byte the decoder relies on.
+// A source handing out its data in refill pieces, each followed by the guard
+// byte the decoder relies on. `pattern` cuts the pieces (by its low two
+// bits): whole buffers, a fixed size of 1..64, that size alternating with
+// single bytes, or scattered sizes of 1..97. The decoders
+// must give the same result for any cut.
 struct MemorySource {
   Stm stm;
   const uint8_t* data;
   size_t size;
   size_t position;
+  size_t pieces;
+  uint8_t pattern;
   std::vector<uint8_t> buffer;
 };
+
+inline size_t PieceSize(MemorySource* src) {
+  const size_t k = src->pieces++, p = src->pattern;
+  switch (p & 3) {
+    case 0: return src->stm.bufSize;
+    case 1: return (p >> 2) + 1;
+    case 2: return k % 2 ? (p >> 2) + 1 : 1;
+    default: return 1 + (k * 2654435761u + p) % 97;
+  }
+}
 
 inline int16_t MemorySourceFill(Stm* s) {
   auto* src = static_cast<MemorySource*>(s->procData);
@@ -88,7 +125,8 @@ inline int16_t MemorySourceFill(Stm* s) {
     s->count = 0;
     return -1;
   }
-  size_t n = s->bufSize;
+  size_t n = PieceSize(src);
+  if (n > s->bufSize) n = s->bufSize;
   if (n > src->size - src->position) n = src->size - src->position;
   std::memcpy(src->buffer.data(), src->data + src->position, n);
   src->buffer[n] = 0xFF;
@@ -98,14 +136,16 @@ inline int16_t MemorySourceFill(Stm* s) {
   return *s->ptr++;
 }
 
-inline void InitSource(MemorySource* src, const uint8_t* data, size_t size, uint16_t piece) {
+inline void InitSource(MemorySource* src, const uint8_t* data, size_t size, uint16_t bufSize,
+                       uint8_t pattern = 0) {
   std::memset(&src->stm, 0, sizeof src->stm);
   src->data = data;
   src->size = size;
-  src->position = 0;
-  src->buffer.assign(size_t{piece} + 1, 0);
+  src->position = src->pieces = 0;
+  src->pattern = pattern;
+  src->buffer.assign(size_t{bufSize} + 1, 0);
   src->stm.procData = src;
-  src->stm.bufSize = piece;
+  src->stm.bufSize = bufSize;
   src->stm.ptr = src->stm.base = src->buffer.data();
   src->stm.filBuf = &MemorySourceFill;
 }
@@ -160,21 +200,91 @@ inline void DrainSink(MemorySink* sink) {
   sink->stm.ptr = sink->stm.base;
 }
 
-// Stops the run loudly when an expectation about the library fails. The
-// replay test defines FUZZ_FAIL to turn the failure into a test failure.
-#ifndef FUZZ_FAIL
-#define FUZZ_FAIL(what)                        \
-  do {                                         \
-    std::fprintf(stderr, "%s\n", what);        \
-    std::abort();                              \
-  } while (0)
-#endif
-#define FUZZ_STRINGIFY2(x) #x
-#define FUZZ_STRINGIFY(x) FUZZ_STRINGIFY2(x)
-#define FUZZ_CHECK(cond)                                                                      \
-  do {                                                                                        \
-    if (!(cond)) FUZZ_FAIL(__FILE__ ":" FUZZ_STRINGIFY(__LINE__) ": check failed: " #cond); \
-  } while (0)
+// The bytes as ASCII85 text, written by the library's own encode filter
+// through a sink of `piece` bytes (small pieces make groups straddle flushes).
+inline std::vector<uint8_t> A85Text(const uint8_t* data, size_t size, uint16_t piece = 4096) {
+  MemorySink sink;
+  InitSink(&sink, piece, 0);
+  Stm* a85 = A85EOpen(&sink.stm, nullptr);
+  FUZZ_CHECK(a85 != nullptr);
+  if (size != 0) FUZZ_CHECK(StmFWrite(data, 1, static_cast<uint32_t>(size), a85) == size);
+  FUZZ_CHECK(!a85->error);
+  A85EClose(a85);
+  DrainSink(&sink);
+  return sink.out;
+}
+
+// `rows` lines of `lineBytes`, cut down to `maxSamples` bytes (at least one line).
+inline int64_t AffordableRows(int64_t rows, int64_t lineBytes, int64_t maxSamples) {
+  const int64_t affordable = maxSamples / (lineBytes > 0 ? lineBytes : 1);
+  return rows < affordable ? rows : (affordable > 0 ? affordable : 1);
+}
+
+// Reads up to `rows` lines of `lineBytes` from a decode filter's stream,
+// stopping after `maxSamples`, and reads every byte of each (a line of more
+// than 32767 bytes comes in pieces, one per fill); keeps the lines in `kept`
+// when given. Answers the lines read.
+inline int64_t ReadLines(Stm* s, int64_t rows, int64_t lineBytes, int64_t maxSamples,
+                         std::vector<std::vector<uint8_t>>* kept = nullptr) {
+  rows = AffordableRows(rows, lineBytes, maxSamples);
+  std::vector<uint8_t> line(static_cast<size_t>(lineBytes > 0 ? lineBytes : 0));
+  for (int64_t y = 0; y < rows; y++) {
+    for (int64_t at = 0; at < lineBytes;) {
+      if (s->filBuf(s) != 0) return y;
+      int32_t start = 0, bytes = 0;
+      JPEGDLinePiece(s, &start, &bytes);
+      FUZZ_CHECK(start == at && bytes > 0 && start + bytes <= lineBytes);
+      Touch(s->base, static_cast<size_t>(bytes));
+      std::memcpy(line.data() + start, s->base, static_cast<size_t>(bytes));
+      at += bytes;
+    }
+    if (lineBytes <= 0 && s->filBuf(s) != 0) return y;
+    if (kept != nullptr) kept->push_back(line);
+  }
+  return rows;
+}
+
+// Decodes `data` through the decode filter from a memory source cut by
+// `pattern` (fed in refills of at most 4096 bytes), reading every byte of
+// every line of an image of at most maxSamples samples, then the end.
+inline void DecodeEveryLine(const uint8_t* data, size_t size, uint8_t pattern, int16_t widthHint,
+                            int64_t maxSamples) {
+  MemorySource src;
+  InitSource(&src, data, size, 4096, pattern);
+  int16_t width = widthHint, height = 0, colorCode = -1;
+  Stm* s = JPEGDOpen(&src.stm, &width, &height, &colorCode);
+  if (s == nullptr) return;
+  const int64_t rows = static_cast<uint16_t>(height);
+  if (ReadLines(s, rows, JPEGDLineBytes(s), maxSamples) == rows) JPEGDFilBuf(s);
+  JPEGDClose(s);
+}
+
+// Runs a host call; answers false when it raised HostFailure.
+template <typename Body> bool Succeeds(Body&& body) {
+  try {
+    body();
+  } catch (const HostFailure&) {
+    return false;
+  }
+  return true;
+}
+
+// A memory stream whose failingCall-th transfer (1-based; 0 never) raises code.
+class FailingStream : public TMemoryStream {
+ public:
+  FailingStream(std::vector<uint8_t> contents, int failingCall, int16_t code)
+      : TMemoryStream(std::move(contents)), failingCall_(failingCall), code_(code) {}
+  int32_t GetLength() override { return Count(), TMemoryStream::GetLength(); }
+  void GetBytes(int32_t count, void* buffer) override { Count(), TMemoryStream::GetBytes(count, buffer); }
+  void PutBytes(int32_t count, const void* buffer) override { Count(), TMemoryStream::PutBytes(count, buffer); }
+
+ private:
+  void Count() {
+    if (++calls_ == failingCall_) Failure(code_, 0);
+  }
+  int failingCall_, calls_ = 0;
+  int16_t code_;
+};
 
 }  // namespace fuzz
 

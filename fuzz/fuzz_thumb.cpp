@@ -32,16 +32,9 @@ constexpr uint8_t kUntouched = 0xA5;      // what the caller's buffer holds befo
 struct Decoded {
   bool opened = false;
   int16_t width = 0, height = 0;
-  int32_t lineBytes = 0;
-  int32_t colors = 0;
+  int32_t lineBytes = 0, colors = 0;
   std::vector<std::vector<uint8_t>> lines;  // the lines delivered, in order
 };
-
-int64_t RowsToFetch(int16_t height, int32_t lineBytes) {
-  const int64_t rows = static_cast<uint16_t>(height);
-  const int64_t affordable = kMaxSamples / (lineBytes > 0 ? lineBytes : 1);
-  return rows < affordable ? rows : (affordable > 0 ? affordable : 1);
-}
 
 // The decode filter's view of the same bytes.
 Decoded DecodeDirectly(const uint8_t* data, size_t size) {
@@ -54,9 +47,7 @@ Decoded DecodeDirectly(const uint8_t* data, size_t size) {
   d.opened = true;
   d.lineBytes = JPEGDLineBytes(s);
   d.colors = JPEGDColors(s);
-  const int64_t rows = RowsToFetch(d.height, d.lineBytes);
-  for (int64_t y = 0; y < rows && JPEGDFilBuf(s) == 0; y++)
-    d.lines.emplace_back(s->base, s->base + d.lineBytes);
+  fuzz::ReadLines(s, static_cast<uint16_t>(d.height), d.lineBytes, kMaxSamples, &d.lines);
   JPEGDClose(s);
   return d;
 }
@@ -97,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const int32_t lineBytes = CallerLineBytes(exact, options);
   const short batch = static_cast<short>(1 + ((options >> 1) & 3));
-  const int64_t rows = RowsToFetch(height, exact);
+  const int64_t rows = fuzz::AffordableRows(static_cast<uint16_t>(height), exact, kMaxSamples);
   std::vector<uint8_t> buffer(static_cast<size_t>(batch) * lineBytes + 1);
   const size_t compared = static_cast<size_t>(lineBytes < exact ? lineBytes : exact);
   for (int64_t y = 0; y < rows + batch; y += batch) {  // one batch past the image's end

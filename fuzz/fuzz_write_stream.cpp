@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <utility>
+#include <iterator>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -28,36 +28,20 @@ constexpr int32_t kMarkerModes[] = {0, 1, 2, 3, -1, 0x10001, 0x20000};
 constexpr char kNoHuffcode[] = "Event with no Huffcode in the spec";
 constexpr int16_t kHostCodes[4] = {kHostIOError, kHostDiskFull, kHostNoMemory, kHostParamError};
 
-// A memory stream whose failingCall-th write (1-based; 0 never) raises code.
-class FailingStream : public TMemoryStream {
- public:
-  FailingStream(int failingCall, int16_t code) : failingCall_(failingCall), code_(code) {}
-  void PutBytes(int32_t count, const void* buffer) override {
-    if (++calls_ == failingCall_) Failure(code_, 0);
-    TMemoryStream::PutBytes(count, buffer);
-  }
-
- private:
-  int failingCall_, calls_ = 0;
-  int16_t code_;
-};
-
 struct Settings {
   JPEGWriteOptions options{};
   unsigned char ascii85 = 0;
-  std::vector<uint8_t> resources;
-  bool withResources = false;
+  bool withResources = false, earlyStop = false;
+  bool oddLines = false;  // some lines are not width x colors bytes long
   int failingCall = 0;
   int16_t failCode = 0;
-  bool earlyStop = false;
-  bool oddLines = false;  // some lines are not width x colors bytes long
   uint32_t seed = 0;
-  std::vector<uint8_t> samples;
+  std::vector<uint8_t> resources, samples;
 };
 
 int16_t Size(fuzz::Params& in) {
   const uint8_t v = in.Byte();
-  if (v & 0x80) return kOddSizes[v % (sizeof kOddSizes / sizeof kOddSizes[0])];
+  if (v & 0x80) return kOddSizes[v % std::size(kOddSizes)];
   return static_cast<int16_t>(1 + v);
 }
 
@@ -67,7 +51,7 @@ Settings ReadSettings(fuzz::Params& in) {
   JPEGWriteOptions& o = s.options;
   o.quality = (a & 7) == 7 ? (a >> 3) % 3 * 9 - 1 : a & 7;  // 0..6, sometimes -1, 8 or 17
   o.colors = static_cast<int16_t>(b & 7) - 1 < 0 ? 0 : static_cast<int16_t>((b & 7) - 1);  // 0..6
-  o.markerMode = kMarkerModes[(b >> 3) % (sizeof kMarkerModes / sizeof kMarkerModes[0])];
+  o.markerMode = kMarkerModes[(b >> 3) % std::size(kMarkerModes)];
   s.ascii85 = (a >> 3) & 1;
   s.earlyStop = (a >> 4) & 1;
   s.oddLines = (a >> 5) & 1;
@@ -79,7 +63,7 @@ Settings ReadSettings(fuzz::Params& in) {
   o.yResolution = static_cast<int16_t>(in.U16());
   if (s.withResources) {
     const uint8_t r = in.Byte();
-    const size_t size = r & 0x80 ? kResourceSizes[r % (sizeof kResourceSizes / sizeof kResourceSizes[0])] : r;
+    const size_t size = r & 0x80 ? kResourceSizes[r % std::size(kResourceSizes)] : r;
     fuzz::Lcg lcg{r * 2654435761u};
     s.resources.resize(size);
     for (auto& v : s.resources) v = static_cast<uint8_t>(lcg.Next());
@@ -90,18 +74,9 @@ Settings ReadSettings(fuzz::Params& in) {
     s.failCode = kHostCodes[f >> 6];
   }
   s.seed = in.U32();
-  s.samples = in.Bytes(in.Left());
+  s.samples = in.Bytes();
   if (s.samples.empty()) s.samples.push_back(0x40);
   return s;
-}
-
-template <typename Body> bool Succeeds(Body&& body) {
-  try {
-    body();
-  } catch (const HostFailure&) {
-    return false;
-  }
-  return true;
 }
 
 struct Written {
@@ -111,7 +86,7 @@ struct Written {
 // Writes the image; answers how far it got.
 Written Write(TJPEGWriteStream* stream, const Settings& st) {
   Written w;
-  w.started = Succeeds([&] { stream->StartJPEG(st.options, st.ascii85); });
+  w.started = fuzz::Succeeds([&] { stream->StartJPEG(st.options, st.ascii85); });
   if (!w.started) return w;
   const int64_t lineBytes = int64_t{st.options.width} * st.options.colors;
   const int64_t height = st.options.height;
@@ -126,11 +101,11 @@ Written Write(TJPEGWriteStream* stream, const Settings& st) {
     if (st.oddLines && lcg.Next() % 3 == 0) n = lcg.Next() % (2 * lineBytes + 2);
     line.resize(static_cast<size_t>(n) + 1);
     for (int64_t i = 0; i < n; i++) line[i] = st.samples[(passed + i) % st.samples.size()];
-    ok = Succeeds([&] { stream->PutJPEGRaster(reinterpret_cast<char*>(line.data()), static_cast<long>(n)); });
+    ok = fuzz::Succeeds([&] { stream->PutJPEGRaster(reinterpret_cast<char*>(line.data()), static_cast<long>(n)); });
     passed += n;
   }
   w.allLines = ok && y == height;
-  w.stopped = Succeeds([&] { stream->StopJPEG(); });
+  w.stopped = fuzz::Succeeds([&] { stream->StopJPEG(); });
   return w;
 }
 
@@ -140,7 +115,7 @@ void CheckReadsBack(const Settings& st, const std::vector<uint8_t>& file) {
   TMemoryStream source(file);
   TJPEGReadStream* reader = MakeJPEGReadFolioprintStream(&source);
   JPEGReadInfo info{};
-  const bool started = Succeeds([&] { reader->StartJPEG(&info, st.ascii85); });
+  const bool started = fuzz::Succeeds([&] { reader->StartJPEG(&info, st.ascii85); });
   if (!started && o.colors == 2) {  // a reader may turn away two-component images
     reader->Free();
     return;
@@ -155,8 +130,8 @@ void CheckReadsBack(const Settings& st, const std::vector<uint8_t>& file) {
                                   reader->fResources ? *reader->fResources + size : nullptr) ==
              st.resources);
   std::vector<char> line(static_cast<size_t>(reader->fLineBytes) + 1);
-  for (int y = 0; y < info.height; y++) FUZZ_CHECK(Succeeds([&] { reader->GetJPEGRaster(line.data()); }));
-  FUZZ_CHECK(Succeeds([&] { reader->StopJPEG(); }));
+  for (int y = 0; y < info.height; y++) FUZZ_CHECK(fuzz::Succeeds([&] { reader->GetJPEGRaster(line.data()); }));
+  FUZZ_CHECK(fuzz::Succeeds([&] { reader->StopJPEG(); }));
   reader->Free();
 }
 
@@ -166,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kMaxInput) return 0;
   fuzz::Params in(data, size);
   const Settings st = ReadSettings(in);
-  FailingStream target(st.failingCall, st.failCode);
+  fuzz::FailingStream target({}, st.failingCall, st.failCode);
   TJPEGWriteStream* stream = MakeJPEGWriteFolioprintStream(&target);
   LargeHandle resources = nullptr;
   if (st.withResources) {

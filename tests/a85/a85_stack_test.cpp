@@ -82,10 +82,6 @@ TEST(BNStreamsTable, JpegOverAscii85GivesTheSameImage) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // ASCII85-wrapped JPEG cut at every point before the end of its end mark.
 // A cut inside the JPEG data fails the decoder (and the ASCII85 stream ends
 // with its error flag); a cut after the JPEG's last byte leaves a complete

@@ -86,16 +86,9 @@ struct Inputs {
 
 // --- jobs -------------------------------------------------------------------------
 
+// 150 dpi, no host data.
 JPEGEncodeParams EncodeParams(const Image& img, double q, bool subsample) {
-  JPEGEncodeParams p{};
-  p.QFactor = q;
-  p.subsample = subsample ? 1 : 0;
-  p.densityUnits = 1;
-  p.xDensity = p.yDensity = 150;
-  p.Columns = img.width;
-  p.Rows = img.height;
-  p.Colors = static_cast<int16_t>(img.colors);
-  return p;
+  return {q, subsample, 0, 0, 0, 1, 150, 150, img.width, img.height, static_cast<int16_t>(img.colors), 0, nullptr, 0};
 }
 
 // The encode filter from the table, optionally over the ASCII85 encode filter.
