@@ -227,7 +227,7 @@ inline int64_t AffordableRows(int64_t rows, int64_t lineBytes, int64_t maxSample
 inline int64_t ReadLines(Stm* s, int64_t rows, int64_t lineBytes, int64_t maxSamples,
                          std::vector<std::vector<uint8_t>>* kept = nullptr) {
   rows = AffordableRows(rows, lineBytes, maxSamples);
-  std::vector<uint8_t> line(static_cast<size_t>(lineBytes > 0 ? lineBytes : 0));
+  std::vector<uint8_t> line(kept != nullptr && lineBytes > 0 ? static_cast<size_t>(lineBytes) : 0);
   for (int64_t y = 0; y < rows; y++) {
     for (int64_t at = 0; at < lineBytes;) {
       if (s->filBuf(s) != 0) return y;
@@ -235,7 +235,7 @@ inline int64_t ReadLines(Stm* s, int64_t rows, int64_t lineBytes, int64_t maxSam
       JPEGDLinePiece(s, &start, &bytes);
       FUZZ_CHECK(start == at && bytes > 0 && start + bytes <= lineBytes);
       Touch(s->base, static_cast<size_t>(bytes));
-      std::memcpy(line.data() + start, s->base, static_cast<size_t>(bytes));
+      if (kept != nullptr) std::memcpy(line.data() + start, s->base, static_cast<size_t>(bytes));
       at += bytes;
     }
     if (lineBytes <= 0 && s->filBuf(s) != 0) return y;
