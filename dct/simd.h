@@ -1,0 +1,46 @@
+// simd.h - the table of hot inner kernels the codec runs through, chosen once
+// per process for the CPU it runs on.
+//
+// Every kernel exists as the portable scalar code (the reference, in the
+// file that uses it) and as vector code built for SSE2 (simd_sse2.cpp) and
+// AVX2 (simd_avx2.cpp, compiled for AVX2 alone and only entered when the CPU
+// reports it). All versions compute exactly the same bits. The level in use
+// is the best the CPU runs, unless the environment variable JPEG_SIMD
+// (scalar, sse2 or avx2, read once) asks for a lower one. Other architectures
+// build the scalar level only.
+#ifndef JPEG_DCT_SIMD_H
+#define JPEG_DCT_SIMD_H
+
+#include <cstdint>
+
+enum DCTSimdLevel : int32_t { kDCTSimdScalar = 0, kDCTSimdSSE2 = 1, kDCTSimdAVX2 = 2 };
+constexpr int32_t kDCTSimdLevels = 3;
+
+struct DCTKernels {
+  // Forward DCT of the 8x8 samples at `samples` (`stride` bytes apart) into
+  // 64 coefficients at the transform's scale, DC without the level shift
+  // (see dcte_fdct.cpp).
+  void (*forwardDCT)(int32_t* coef, const uint8_t* samples, int32_t stride);
+  // Inverse DCT of a dequantized block whose DC already carries the level
+  // shift and rounding, written as clamped samples (see dctd_idct.cpp).
+  // Coefficients right of lastCol are zero. The block is left modified.
+  void (*inverseDCT)(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol);
+};
+
+// The kernels of the level in use (chosen on first call, thread-safely).
+const DCTKernels& DCTActiveKernels();
+DCTSimdLevel DCTActiveSimdLevel();
+// The kernels of one level, or nullptr when this CPU or build cannot run it
+// (tests compare every level against the scalar one).
+const DCTKernels* DCTKernelsAt(int32_t level);
+const char* DCTSimdLevelName(int32_t level);
+
+// The scalar references (dcte_fdct.cpp, dctd_idct.cpp).
+void DCTForwardDCTScalar(int32_t* coef, const uint8_t* samples, int32_t stride);
+void DCTInverseDCTScalar(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol);
+
+// The vector tables (simd_sse2.cpp, simd_avx2.cpp); x86-64 only.
+extern const DCTKernels DCTKernelsSSE2;
+extern const DCTKernels DCTKernelsAVX2;
+
+#endif

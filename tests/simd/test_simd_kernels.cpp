@@ -1,0 +1,180 @@
+// test_simd_kernels.cpp - every kernel level this CPU runs computes exactly
+// the scalar reference's bits: forward and inverse DCT on random, extreme
+// and photographic blocks, then whole files (jpegtool run with JPEG_SIMD
+// forcing each level) byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dct/simd.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::Bytes;
+using testing_support::Image;
+
+std::vector<int32_t> RunnableVectorLevels() {
+  std::vector<int32_t> levels;
+  for (int32_t level = kDCTSimdScalar + 1; level < kDCTSimdLevels; level++)
+    if (DCTKernelsAt(level) != nullptr) levels.push_back(level);
+  return levels;
+}
+
+// 8x8 sample blocks: noise, flat extremes, stripes and tiles of a photograph.
+std::vector<Bytes> SampleBlocks() {
+  std::vector<Bytes> blocks;
+  std::mt19937 rng(7);
+  for (int i = 0; i < 2000; i++) {
+    Bytes b(64);
+    for (auto& s : b) s = static_cast<uint8_t>(rng());
+    blocks.push_back(b);
+  }
+  for (int v : {0, 255}) blocks.push_back(Bytes(64, static_cast<uint8_t>(v)));
+  Bytes stripes(64);
+  for (int i = 0; i < 64; i++) stripes[i] = ((i ^ (i >> 3)) & 1) ? 255 : 0;
+  blocks.push_back(stripes);
+  const Image photo = testing_support::LoadTestImage("astronaut.ppm");
+  for (int y = 0; y + 8 <= photo.height; y += 40)
+    for (int x = 0; x + 8 <= photo.width; x += 24) {
+      Bytes b(64);
+      for (int r = 0; r < 8; r++)
+        for (int c = 0; c < 8; c++) b[8 * r + c] = photo.Row(y + r)[(x + c) * 3 + 1];
+      blocks.push_back(b);
+    }
+  return blocks;
+}
+
+TEST(SimdKernels, ForwardDCTMatchesScalar) {
+  const std::vector<Bytes> blocks = SampleBlocks();
+  for (int32_t level : RunnableVectorLevels()) {
+    const DCTKernels* k = DCTKernelsAt(level);
+    for (size_t i = 0; i < blocks.size(); i++) {
+      // The block sits at stride 13 inside a larger buffer, as in a strip.
+      Bytes strip(8 * 13 + 8, 0x5A);
+      for (int r = 0; r < 8; r++) std::memcpy(&strip[r * 13], &blocks[i][8 * r], 8);
+      int32_t want[64], got[64];
+      DCTForwardDCTScalar(want, strip.data(), 13);
+      k->forwardDCT(got, strip.data(), 13);
+      ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << DCTSimdLevelName(level) << " block " << i;
+    }
+  }
+}
+
+// Dequantized blocks as the decoder may meet them: typical magnitudes,
+// extreme ones from hostile quantizers (any 32-bit value, wrapping), and
+// sparse blocks with only the first columns used.
+std::vector<std::vector<int32_t>> CoefficientBlocks() {
+  std::vector<std::vector<int32_t>> blocks;
+  std::mt19937 rng(11);
+  for (int i = 0; i < 3000; i++) {
+    std::vector<int32_t> b(64, 0);
+    const int kind = i % 4;
+    const int columns = kind == 3 ? 1 + static_cast<int>(rng() % 4) : 8;
+    for (int n = 0; n < 64; n++) {
+      if ((n & 7) >= columns) continue;
+      if (kind == 0) b[n] = static_cast<int32_t>(rng() % 4001) * 3000 - 6000000;   // typical
+      if (kind == 1) b[n] = static_cast<int32_t>(rng());                            // hostile
+      if (kind >= 2) b[n] = rng() % 3 == 0 ? static_cast<int32_t>(rng() % 200001) * 500 - 50000000 : 0;
+    }
+    b[0] = static_cast<int32_t>(static_cast<uint32_t>(b[0]) + (128u << 18) + (1u << 17));
+    blocks.push_back(b);
+  }
+  return blocks;
+}
+
+int32_t LastColumn(const std::vector<int32_t>& b) {
+  int32_t last = 0;
+  for (int n = 0; n < 64; n++)
+    if (b[n] != 0 && (n & 7) > last) last = n & 7;
+  return last;
+}
+
+TEST(SimdKernels, InverseDCTMatchesScalar) {
+  const auto blocks = CoefficientBlocks();
+  for (int32_t level : RunnableVectorLevels()) {
+    const DCTKernels* k = DCTKernelsAt(level);
+    for (size_t i = 0; i < blocks.size(); i++) {
+      std::vector<int32_t> a = blocks[i], b = blocks[i];
+      const int32_t lastCol = LastColumn(blocks[i]);
+      Bytes want(8 * 21, 0x33), got(8 * 21, 0x33);  // stride 21: bytes between rows stay untouched
+      DCTInverseDCTScalar(a.data(), want.data(), 21, lastCol);
+      k->inverseDCT(b.data(), got.data(), 21, lastCol);
+      ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " block " << i;
+    }
+  }
+}
+
+TEST(SimdKernels, ForcedLevelIsHonouredOrLowered) {
+  const char* forced = std::getenv("JPEG_SIMD");
+  const int32_t active = DCTActiveSimdLevel();
+  EXPECT_NE(nullptr, DCTKernelsAt(active));
+  const std::string request = forced != nullptr ? forced : "";
+  if (request == "scalar") {
+    EXPECT_EQ(kDCTSimdScalar, active);
+  } else if (request == "sse2") {
+    EXPECT_LE(active, kDCTSimdSSE2);
+  }
+  EXPECT_EQ(nullptr, DCTKernelsAt(kDCTSimdLevels));
+}
+
+// --- whole files -------------------------------------------------------------
+
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "simd_" + name;
+}
+
+// Runs jpegtool with the kernel level forced; true when it succeeded.
+bool RunTool(const std::string& level, const std::string& args) {
+  const std::string command = "JPEG_SIMD=" + level + " '" JPEGTOOL_PATH "' " + args + " --quiet > /dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+struct FileCase {
+  const char* input;    // in testdata/
+  const char* options;  // encoder options
+};
+
+const FileCase kFileCases[] = {
+    {"astronaut.ppm", "--quality 0"},   // subsampled, blended chroma
+    {"astronaut.ppm", "--quality 6"},
+    {"coffee.ppm", "--quality 3"},
+    {"camera.pgm", "--quality 4"},
+    {"chelsea_cmyk.pam", "--quality 2"},
+    {"chelsea_cmyk.pam", "--marker-mode 2"},
+};
+
+TEST(SimdKernels, WholeFilesAreIdenticalAtEveryLevel) {
+  int n = 0;
+  for (const FileCase& c : kFileCases) {
+    const std::string in = testing_support::TestdataPath(c.input);
+    const std::string stem = TempPath(std::to_string(n++));
+    ASSERT_TRUE(RunTool("scalar", std::string("encode ") + c.options + " '" + in + "' '" + stem + ".scalar.jpg'"));
+    ASSERT_TRUE(RunTool("scalar", "decode '" + stem + ".scalar.jpg' '" + stem + ".scalar.pnm'"));
+    const Bytes jpeg = testing_support::ReadFileBytes(stem + ".scalar.jpg");
+    const Bytes decoded = testing_support::ReadFileBytes(stem + ".scalar.pnm");
+    for (int32_t level : RunnableVectorLevels()) {
+      const std::string name = DCTSimdLevelName(level);
+      ASSERT_TRUE(RunTool(name, std::string("encode ") + c.options + " '" + in + "' '" + stem + "." + name + ".jpg'"));
+      ASSERT_TRUE(RunTool(name, "decode '" + stem + ".scalar.jpg' '" + stem + "." + name + ".pnm'"));
+      EXPECT_EQ(jpeg, testing_support::ReadFileBytes(stem + "." + name + ".jpg")) << c.input << " " << name;
+      EXPECT_EQ(decoded, testing_support::ReadFileBytes(stem + "." + name + ".pnm")) << c.input << " " << name;
+    }
+  }
+  // A peer's file (4:2:0, its own tables) decodes to the same samples too.
+  const std::string peer = testing_support::TestdataPath("retina.jpg");
+  ASSERT_TRUE(RunTool("scalar", "decode '" + peer + "' '" + TempPath("peer.scalar.pnm") + "'"));
+  for (int32_t level : RunnableVectorLevels()) {
+    const std::string name = DCTSimdLevelName(level);
+    ASSERT_TRUE(RunTool(name, "decode '" + peer + "' '" + TempPath("peer." + name + ".pnm") + "'"));
+    EXPECT_EQ(testing_support::ReadFileBytes(TempPath("peer.scalar.pnm")),
+              testing_support::ReadFileBytes(TempPath("peer." + name + ".pnm"))) << name;
+  }
+}
+
+}  // namespace
