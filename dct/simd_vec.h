@@ -15,6 +15,10 @@
 
 #include "dct/simd.h"
 
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
+
 // The helpers below pass 32-byte vectors by value; they are always inlined
 // and internal, so the calling convention GCC warns about never applies.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -32,9 +36,14 @@ typedef uint8_t Bytes8 __attribute__((vector_size(8)));
 JPEG_VEC_INLINE VecU Sra(const VecU& x, int n) { return reinterpret_cast<VecU>(reinterpret_cast<const VecS&>(x) >> n); }
 
 JPEG_VEC_INLINE void LoadBytes(VecU& v, const uint8_t* p) {
+#if defined(__AVX2__)
+  // The generic widening below compiles to byte-by-byte inserts.
+  v = (VecU)_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+#else
   Bytes8 b;
   __builtin_memcpy(&b, p, 8);
   v = __builtin_convertvector(b, VecU);
+#endif
 }
 
 JPEG_VEC_INLINE void LoadLanes(VecU& v, const int32_t* p) { __builtin_memcpy(&v, p, sizeof v); }
@@ -170,10 +179,28 @@ void VecInverseDCT(int32_t* block, uint8_t* out, int32_t stride, int32_t /*lastC
   Transpose8(v);  // v[j]: column j, lane r
   IdctPass(v);    // the row pass: v[n] holds output column n, lane r
   Transpose8(v);  // v[r]: output row r
+#if defined(__AVX2__)
+  // Descale, then saturate to 16 bits (the descaled values fit) and to
+  // unsigned bytes: the same clamp to 0..255 as ToSamples. The packs work
+  // per 128-bit half, so a final permutation puts each row's bytes together.
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  for (int r = 0; r < 8; r += 4) {
+    const __m256i a = _mm256_srai_epi32((__m256i)v[r], 18), b = _mm256_srai_epi32((__m256i)v[r + 1], 18);
+    const __m256i c = _mm256_srai_epi32((__m256i)v[r + 2], 18), d = _mm256_srai_epi32((__m256i)v[r + 3], 18);
+    const __m256i bytes = _mm256_permutevar8x32_epi32(
+        _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d)), order);
+    const __m128i lo = _mm256_castsi256_si128(bytes), hi = _mm256_extracti128_si256(bytes, 1);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * stride), lo);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (r + 1) * stride), _mm_unpackhi_epi64(lo, lo));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (r + 2) * stride), hi);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (r + 3) * stride), _mm_unpackhi_epi64(hi, hi));
+  }
+#else
   for (int r = 0; r < 8; r++) {
     const Bytes8 bytes = ToSamples(v[r]);
     __builtin_memcpy(out + r * stride, &bytes, 8);
   }
+#endif
 }
 
 }  // namespace
