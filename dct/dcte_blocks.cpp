@@ -284,7 +284,7 @@ void DCTEcodeResync(DCTState* state, DCTEBitSink* sink) {
   if (--state->restartCountdown > 0) return;
   state->restartCountdown = state->restartInterval;
   DCTreset_dc(state);
-  if (sink->free < 8) DCTEputBits(sink, (1u << sink->free) - 1, sink->free);
+  DCTEpadToByte(sink);
   DCTEputByte(sink->target, 0xFF);
   DCTEputByte(sink->target, 0xD0 + static_cast<uint32_t>(state->restartMarkerNumber));
   state->restartMarkerNumber = (state->restartMarkerNumber + 1) & 7;
@@ -327,7 +327,7 @@ void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, const DeadZone
 }  // namespace
 
 void DCTEcodeStrip(DCTState* state, int32_t firstLine) {
-  DCTEBitSink sink{state->bitBuffer, state->bitsFree, state->targetStm};
+  DCTEBitSink sink = DCTELoadSink(state);
   DeadZone zones[kMaxEncoderQTables];
   for (int32_t k = 0; k < state->qTableCount && k < kMaxEncoderQTables; k++)
     PrepareDeadZone(&zones[k], state->qThreshold[k], state->qTable[k]);
@@ -335,6 +335,5 @@ void DCTEcodeStrip(DCTState* state, int32_t firstLine) {
     CodeInterleavedStrip(state, &sink, zones);
   else
     CodeSingleComponentStrip(state, &sink, zones, firstLine);
-  state->bitBuffer = sink.buffer;
-  state->bitsFree = sink.free;
+  DCTEStoreSink(state, &sink);
 }
