@@ -25,6 +25,15 @@ struct DCTKernels {
   // shift and rounding, written as clamped samples (see dctd_idct.cpp).
   // Coefficients right of lastCol are zero. The block is left modified.
   void (*inverseDCT)(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol);
+  // Encoder colour conversion of `count` RGB pixels into Y, Cb and Cr lines
+  // through the YCbCr colour tables (dcte_strips.cpp); the vector forms
+  // compute the tables' sums directly.
+  void (*rgbToYCbCr)(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y, uint8_t* cb,
+                     uint8_t* cr, int32_t count);
+  // The same for `count` pixel pairs sampled 2, 1, 1 with blended chroma:
+  // two Y each, Cb and Cr of the pair's mean (the pair tables).
+  void (*rgbPairsToYCbCr)(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
+                          uint8_t* cb, uint8_t* cr, int32_t count);
 };
 
 // The kernels of the level in use (chosen on first call, thread-safely).
@@ -35,9 +44,13 @@ DCTSimdLevel DCTActiveSimdLevel();
 const DCTKernels* DCTKernelsAt(int32_t level);
 const char* DCTSimdLevelName(int32_t level);
 
-// The scalar references (dcte_fdct.cpp, dctd_idct.cpp).
+// The scalar references (dcte_fdct.cpp, dctd_idct.cpp, dcte_strips.cpp).
 void DCTForwardDCTScalar(int32_t* coef, const uint8_t* samples, int32_t stride);
 void DCTInverseDCTScalar(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol);
+void DCTERGBToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
+                          uint8_t* cb, uint8_t* cr, int32_t count);
+void DCTERGBPairsToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
+                               uint8_t* cb, uint8_t* cr, int32_t count);
 
 // The vector tables (simd_sse2.cpp, simd_avx2.cpp); x86-64 only.
 extern const DCTKernels DCTKernelsSSE2;

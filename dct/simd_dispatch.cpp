@@ -14,7 +14,8 @@
 
 namespace {
 
-const DCTKernels kScalarKernels = {&DCTForwardDCTScalar, &DCTInverseDCTScalar};
+const DCTKernels kScalarKernels = {&DCTForwardDCTScalar, &DCTInverseDCTScalar,
+                                   &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar};
 
 constexpr const char* kLevelNames[kDCTSimdLevels] = {"scalar", "sse2", "avx2"};
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dct/dcte.h"
 #include "dct/simd.h"
 #include "support/test_support.h"
 
@@ -106,6 +107,51 @@ TEST(SimdKernels, InverseDCTMatchesScalar) {
       DCTInverseDCTScalar(a.data(), want.data(), 21, lastCol);
       k->inverseDCT(b.data(), got.data(), 21, lastCol);
       ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " block " << i;
+    }
+  }
+}
+
+// The encoder's YCbCr colour tables, single-pixel or pair form, built by the
+// encoder's own set-up.
+struct ColorTableSet {
+  std::vector<uint32_t> storage = std::vector<uint32_t>(6 * 512);
+  uint32_t* tables[6];
+  explicit ColorTableSet(bool pairs) {
+    DCTState state{};
+    for (int i = 0; i < 6; i++) tables[i] = state.encCTTable[i] = &storage[512 * i];
+    state.colorTransform = 1;
+    state.blend = pairs ? 1 : 0;
+    state.hFastMode = pairs ? 3 : 2;
+    state.maxHSamples = pairs ? 2 : 1;
+    DCTEInitCT(&state);
+  }
+};
+
+// Random pixels plus the extremes (the tables' corner values), in lines of
+// every length around the vector widths.
+Bytes ColourLine(std::mt19937& rng, int pixels) {
+  Bytes line(static_cast<size_t>(pixels) * 3 + 6);
+  for (auto& v : line) v = static_cast<uint8_t>(rng());
+  for (int i = 0; i < pixels && i < 8; i++) line[3 * i + (i % 3)] = (i & 1) ? 255 : 0;
+  return line;
+}
+
+TEST(SimdKernels, ColourConversionMatchesScalar) {
+  const ColorTableSet single(false), pairs(true);
+  std::mt19937 rng(5);
+  for (int32_t level : RunnableVectorLevels()) {
+    const DCTKernels* k = DCTKernelsAt(level);
+    for (int pixels = 1; pixels < 80; pixels++) {
+      for (int round = 0; round < 20; round++) {
+        const Bytes line = ColourLine(rng, 2 * pixels);
+        Bytes want(5 * pixels, 0x11), got(5 * pixels, 0x11);
+        DCTERGBToYCbCrScalar(single.tables, line.data(), &want[0], &want[2 * pixels], &want[3 * pixels], pixels);
+        k->rgbToYCbCr(single.tables, line.data(), &got[0], &got[2 * pixels], &got[3 * pixels], pixels);
+        ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " single, " << pixels << " pixels";
+        DCTERGBPairsToYCbCrScalar(pairs.tables, line.data(), &want[0], &want[2 * pixels], &want[3 * pixels], pixels);
+        k->rgbPairsToYCbCr(pairs.tables, line.data(), &got[0], &got[2 * pixels], &got[3 * pixels], pixels);
+        ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " pairs, " << pixels << " pairs";
+      }
     }
   }
 }
