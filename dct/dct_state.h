@@ -175,6 +175,8 @@ struct DCTState {
   int32_t progressive;           // dec: the frame is SOF2 (spectral selection, successive approximation)
   int32_t eobRun;                // dec: blocks left in the current end-of-band run
   int32_t eoiRead;               // dec: EOI was read before the lines were made (progressive)
+  int32_t invertInks;     // dec: 1 when the coded CMYK holds ink inverted (255 = no ink), as
+                          // peers write it; output lines are turned back to 0 = no ink
 };
 
 // --- Shared procedures (dct_alloc.cpp, dct_geometry.cpp) -----------------------

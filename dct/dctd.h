@@ -36,6 +36,10 @@ void DCTDSkipSegmentBytes(DCTState* state, int32_t n);
 // or end of data. Returns the byte to append, or -1 when a marker or the end
 // of data stands there (raising the truncation error when slack < 0).
 int32_t DCTDFetchByteSlow(DCTState* state, int32_t slack);
+// After an image: skips what DCTDsgetmarker would skip silently and tells
+// whether the data ends before any marker code (true), leaving the marker
+// for DCTDsgetmarker otherwise.
+bool DCTDEndOfDataAhead(DCTState* state);
 // Makes every Huffman table of the state decode as a bad code until a DHT
 // segment defines it.
 void DCTDInitHuffTables(DCTState* state);
@@ -84,6 +88,11 @@ void DCTDCCOvfFixProc0(int32_t r, int32_t g, int32_t b, uint8_t* pixelEnd);
 // --- marker parser and the per-line driver (dctd_markers.cpp) -------------------
 int32_t DCTDFilBuf(DCTState* state);
 void DCTDdecode_image(DCTState* state);
+// True once DCTDFilBuf has reached the end of the image cleanly (EOI, or the
+// end of the data right after a complete image).
+bool DCTDImageEnded(const DCTState* state);
+// True when every line of the image has been handed out.
+bool DCTDEveryLineEmitted(const DCTState* state);
 
 // --- the decode filter (jpeg_decode_filter.cpp) ----------------------------------
 // JPEGDOpen with a user-segment hook for this filter alone: every APPn (but

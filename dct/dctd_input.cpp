@@ -156,6 +156,23 @@ int32_t DCTDsgetmarker(DCTState* state) {
   }
 }
 
+bool DCTDEndOfDataAhead(DCTState* state) {
+  state->bitCount = 0;
+  while (state->nextByte != kEndOfData && state->nextByte != kMarkerPrefix) DCTDsget8(state);
+  if (state->nextByte == kEndOfData) return true;
+  // nextByte is 0xFF: look at what follows it (and its fill bytes) and put
+  // a marker code back for the marker reader.
+  Stm* source = state->targetStm;
+  for (;;) {
+    const int32_t after = StmGetByte(source);
+    if (after == kEndOfData) return true;  // the last byte is a lone 0xFF: EOI cut in half
+    if (after != kMarkerPrefix) {
+      StmUnGetc(static_cast<int16_t>(after), source);
+      return false;
+    }
+  }
+}
+
 int32_t DCTDpremdusget(DCTState* state, int32_t slack) {
   Stm* source = state->targetStm;
   for (;;) {

@@ -5,9 +5,12 @@
 // segment readers below fill the codec state and set up the scan), has the
 // block decoder decode a strip when the previous one is used up, and hands
 // the strip out line by line through the output stage. Segment layouts are
-// those of ITU-T T.81 Annex B; the colour-transform APP14 segment is the one
-// the encoder writes. Every other APPn and COM segment goes to the filter's
-// user-segment hook, when its client gave one.
+// those of ITU-T T.81 Annex B; the colour-transform APP14 segment is laid out
+// as the encoder writes it, and is recognised by that layout under other
+// encoders' identifiers too. Every other APPn and COM segment (and other
+// encoders' APP14) goes to the filter's
+// user-segment hook, when its client gave one. After the last
+// line the data may end where EOI should stand.
 #include <cstdlib>
 #include <cstring>
 
@@ -20,6 +23,7 @@ constexpr int32_t kSOS = 0xDA, kDQT = 0xDB, kDRI = 0xDD, kAPP0 = 0xE0, kAPP13 = 
 constexpr int32_t kAPP14 = 0xEE, kAPP15 = 0xEF, kCOM = 0xFE;
 constexpr int32_t kPhaseFresh = 0, kPhaseMarkers = 1, kPhaseEnd = 2, kPhaseScans = 3,
                   kPhaseStrip = 4, kPhaseLines = 5;
+constexpr int32_t kEndOfData = -1;  // nextByte once the source has no more bytes
 constexpr int32_t kMaxTables = 4;
 constexpr int32_t kACTableBase = 16;  // DHT Tc/Th byte of AC table 0
 constexpr int32_t kTableBytes8 = 65, kTableBytes16 = 129;  // Pq/Tq byte + 64 quantizers
@@ -27,6 +31,24 @@ constexpr int32_t kHuffCountBytes = 17;                    // Tc/Th byte + 16 co
 constexpr char kTransformSignature[] = "Orlyx";
 constexpr int32_t kSignatureBytes = 5;
 constexpr int32_t kTransformSegmentBody = 12;  // signature, three words, transform byte
+constexpr int32_t kTransformByte = 11;         // offset of the transform byte in that body
+constexpr char kJFIFSignature[] = "JFIF";      // with its terminating zero: 5 bytes
+constexpr int32_t kJFIFMinBody = 14;
+constexpr int32_t kTransformUnknown = 0x3FFF;  // no APP14 colour-transform segment seen
+constexpr uint8_t kFirstPrintable = 0x20, kLastPrintable = 0x7E;
+
+// Where the colour coding of the frame was learnt during one header parse.
+// Other encoders write the colour-transform APP14 segment with the same
+// layout as ours under their own identifier; their CMYK is stored with ink
+// inverted (255 = no ink), and for three components a JFIF segment or the
+// component identifiers decide when no segment does.
+// kEarlierHeader: the colours were settled by an earlier header parse of
+// this stream (a later scan's), and no segment of this one changes them.
+enum TransformSource { kNoSegment, kOwnSegment, kPeerSegment, kEarlierHeader };
+struct ColourHints {
+  TransformSource source;
+  bool jfif;  // a JFIF APP0 segment was seen
+};
 
 using QuantStore = DCTDQuantStore;  // kept in the state: later scans use earlier tables
 
@@ -43,9 +65,13 @@ void SettleLeftover(DCTState* state, int32_t code, int32_t leftover) {
   DCTDSkipSegmentBytes(state, leftover);
 }
 
+bool IsJFIF(int32_t code, const uint8_t* body, int32_t n) {
+  return code == kAPP0 && n >= kJFIFMinBody && std::memcmp(body, kJFIFSignature, sizeof kJFIFSignature) == 0;
+}
+
 // A body of n bytes for the hook; `prefix` bytes of it were read already.
 void PassToHook(DCTState* state, int32_t code, int32_t n, const uint8_t* prefix,
-                int32_t prefixBytes) {
+                int32_t prefixBytes, ColourHints* hints) {
   auto* body = static_cast<uint8_t*>(std::malloc(n > 0 ? n : 1));
   if (body == nullptr) {
     DCTDSkipSegmentBytes(state, n - prefixBytes);
@@ -56,6 +82,7 @@ void PassToHook(DCTState* state, int32_t code, int32_t n, const uint8_t* prefix,
     std::free(body);
     DCTStmErr0("Source EOF during marker");
   }
+  if (IsJFIF(code, body, n)) hints->jfif = true;
   if (state->userMarkerHook != nullptr)
     state->userMarkerHook(state->userMarkerHookData, reinterpret_cast<char*>(body),
                           static_cast<uint16_t>(code), static_cast<uint16_t>(n));
@@ -68,27 +95,70 @@ int32_t ReadSegmentLength(DCTState* state, int32_t code) {
   return length;
 }
 
-void ReadUserSegment(DCTState* state, int32_t code) {
-  PassToHook(state, code, ReadSegmentLength(state, code) - 2, nullptr, 0);
+void ReadUserSegment(DCTState* state, int32_t code, ColourHints* hints) {
+  PassToHook(state, code, ReadSegmentLength(state, code) - 2, nullptr, 0, hints);
 }
 
-void ReadAPP14(DCTState* state) {
+// The colour-transform layout: a five-character identifier, the version and
+// two flag words, the transform byte. Ours is recognised by its identifier;
+// any other whose identifier is printable text is another encoder's.
+bool IsPrintableIdentifier(const uint8_t* id) {
+  for (int32_t i = 0; i < kSignatureBytes; i++) {
+    if (id[i] < kFirstPrintable || id[i] > kLastPrintable) return false;
+  }
+  return true;
+}
+
+void StoreTransformFields(DCTState* state, const uint8_t* body) {
+  state->app14Version = static_cast<uint16_t>((body[5] << 8) | body[6]);
+  state->app14Flags0 = static_cast<uint16_t>((body[7] << 8) | body[8]);
+  state->app14Flags1 = static_cast<uint16_t>((body[9] << 8) | body[10]);
+}
+
+// Our own segment sets the transform as read and is not passed on. Another
+// encoder's is honoured the way the common decoders read it (0 none, any
+// other value YCbCr for three components and YCCK for four, which the
+// geometry resolves from 1) and still goes to the hook like any segment.
+void ReadAPP14(DCTState* state, ColourHints* hints) {
   const int32_t n = ReadSegmentLength(state, kAPP14) - 2;
   if (n < kTransformSegmentBody) {
-    PassToHook(state, kAPP14, n, nullptr, 0);
+    PassToHook(state, kAPP14, n, nullptr, 0, hints);
     return;
   }
-  uint8_t signature[kSignatureBytes];
-  for (uint8_t& b : signature) b = static_cast<uint8_t>(DCTDsget8(state));
-  if (std::memcmp(signature, kTransformSignature, kSignatureBytes) != 0) {
-    PassToHook(state, kAPP14, n, signature, kSignatureBytes);
+  uint8_t body[kTransformSegmentBody];
+  for (uint8_t& b : body) b = static_cast<uint8_t>(DCTDsget8(state));
+  if (std::memcmp(body, kTransformSignature, kSignatureBytes) == 0) {
+    StoreTransformFields(state, body);
+    state->colorTransform = body[kTransformByte];
+    hints->source = kOwnSegment;
+    DCTDSkipSegmentBytes(state, n - kTransformSegmentBody);
     return;
   }
-  state->app14Version = static_cast<uint16_t>(DCTDsget16(state));
-  state->app14Flags0 = static_cast<uint16_t>(DCTDsget16(state));
-  state->app14Flags1 = static_cast<uint16_t>(DCTDsget16(state));
-  state->colorTransform = DCTDsget8(state);
-  DCTDSkipSegmentBytes(state, n - kTransformSegmentBody);
+  if (IsPrintableIdentifier(body)) {
+    StoreTransformFields(state, body);
+    state->colorTransform = body[kTransformByte] == 0 ? 0 : 1;
+    hints->source = kPeerSegment;
+  }
+  PassToHook(state, kAPP14, n, body, kTransformSegmentBody, hints);
+}
+
+// Settles at the scan header what the segments implied for the colours,
+// the way the common decoders read other encoders' files: a JFIF segment
+// means YCbCr for three components even against another encoder's APP14;
+// without any APP14 the component identifiers 'R', 'G', 'B' mean RGB coded
+// as it is; another encoder's CMYK holds inverted ink. Files with our own
+// segment are left as they are.
+void SettleColourHints(DCTState* state, const ColourHints* hints) {
+  if (hints->source == kEarlierHeader) return;
+  const DCTComponent* c = state->components;
+  if (state->frameColors == 3) {
+    if (hints->source == kPeerSegment && hints->jfif) state->colorTransform = 1;
+    if (hints->source == kNoSegment && !hints->jfif && c[0].componentId == 'R' &&
+        c[1].componentId == 'G' && c[2].componentId == 'B') {
+      state->colorTransform = 0;
+    }
+  }
+  state->invertInks = hints->source == kPeerSegment && state->frameColors == 4 ? 1 : 0;
 }
 
 void ResetRestart(DCTState* state, int32_t interval) {
@@ -242,6 +312,9 @@ void StartScan(DCTState* state, const QuantStore* store) {
   state->Colors = state->outputColors = state->frameColors;
   DCTInitCommon(state, 0);
   DCTDSkipSegmentBytes(state, leftover);
+  // The strip memory only once scan data is at hand: a header alone never
+  // makes the decoder allocate it.
+  if (state->nextByte == kEndOfData) DCTDTruncateError(state, kEndOfData);
   DCTallocate(state, state->outputLineBytes, 0);
   LoadQuantTables(state, store);
   if (state->colorTransform != 0) DCTDInitCT(state);
@@ -282,10 +355,31 @@ void EmitLine(DCTState* state) {
   if (++state->linesEmitted == state->Rows) state->phase = kPhaseMarkers;
 }
 
+// After the last line: a complete image whose data simply ends where EOI
+// should stand is accepted (as the common decoders accept it), but data that
+// ended inside the image's last code is missing data.
+bool EndsWithoutEOI(DCTState* state) {
+  if (!DCTDEveryLineEmitted(state)) return false;
+  if (state->bitCount < 0 && state->nextByte == kEndOfData) {
+    state->blockNumber--;  // the last block, whose code was cut
+    DCTDTruncateError(state, kEndOfData);
+  }
+  if (!DCTDEndOfDataAhead(state)) return false;
+  state->phase = kPhaseEnd;
+  return true;
+}
+
 }  // namespace
+
+bool DCTDImageEnded(const DCTState* state) { return state->phase == kPhaseEnd; }
+
+bool DCTDEveryLineEmitted(const DCTState* state) {
+  return state->Rows > 0 && state->linesEmitted >= state->Rows;
+}
 
 void DCTDdecode_image(DCTState* state) {
   QuantStore& store = state->quantStore;
+  ColourHints hints = {state->colorTransform == kTransformUnknown ? kNoSegment : kEarlierHeader, false};
   for (;;) {
     const int32_t code = DCTDsgetmarker(state);
     switch (code) {
@@ -316,6 +410,7 @@ void DCTDdecode_image(DCTState* state) {
         break;
       case kSOS:
         RequireSOI(state);
+        SettleColourHints(state, &hints);
         StartScan(state, &store);
         return;
       case kEOI:
@@ -323,11 +418,11 @@ void DCTDdecode_image(DCTState* state) {
         state->phase = kPhaseEnd;
         return;
       case kAPP14:
-        ReadAPP14(state);
+        ReadAPP14(state, &hints);
         break;
       default:
         if ((code >= kAPP0 && code <= kAPP13) || code == kAPP15 || code == kCOM) {
-          ReadUserSegment(state, code);
+          ReadUserSegment(state, code, &hints);
           break;
         }
         DCTStmErr1("Non-baseline or invalid marker code = %ld", code);
@@ -345,7 +440,7 @@ int32_t DCTDFilBuf(DCTState* state) {
     if (state->eoiRead != 0) {
       state->phase = kPhaseEnd;  // a progressive image's EOI came before its lines
     } else {
-      DCTDdecode_image(state);
+      if (!EndsWithoutEOI(state)) DCTDdecode_image(state);
     }
   }
   if (state->phase == kPhaseEnd) return 1;

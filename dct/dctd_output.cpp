@@ -8,9 +8,11 @@
 // subsampled ones (horizontal upsampling), and converts YCbCr to RGB or YCCK
 // to CMYK through two packed lookup tables (DCTDInitCT). The common layouts
 // (hFastMode 1..5) run in one pass; everything else goes through a general
-// interleaver and an in-place conversion pass. With vFastMode, the lines of
-// a block line after its first only change by component 0 and are updated
-// from the previous line still held in lineBuffer.
+// interleaver and an in-place conversion pass. With vFastMode and no
+// conversion, the lines of a block line after its first only change by
+// component 0 and are updated from the previous line still held in
+// lineBuffer. CMYK that another encoder stored with inverted ink is turned
+// back (0 = no ink) as the line's last step.
 //
 // Bounds: every loop works in whole groups of maxHSamples pixels and stops
 // at paddedLineSamples (a whole number of such groups), so nothing is written
@@ -82,35 +84,14 @@ struct Tables {
 
 // --- vertical fast path -------------------------------------------------------
 
-// Lines after the first of a block line when only component 0 changes:
-// `c0` is its row for this line, `prev` its row for the previous line.
-void VerticalUpdate(const DCTState* st, const uint8_t* const* c, uint8_t* out, int32_t pixels) {
-  const uint8_t* c0 = c[0];
-  const uint8_t* prev = c0 - st->components[0].stripWidth;
-  switch (st->Colors) {
-    case 2:
-      for (int32_t x = 0; x < pixels; ++x) out[2 * x] = c0[x];
-      return;
-    case 3:
-      if (st->colorTransform == 0) {
-        for (int32_t x = 0; x < pixels; ++x) out[3 * x] = c0[x];
-        return;
-      }
-      for (int32_t x = 0; x < pixels; ++x, out += 3) {
-        const uint32_t delta = static_cast<uint32_t>(c0[x]) - prev[x];
-        StoreThree(out[0] + delta, out[1] + delta, out[2] + delta, out);
-      }
-      return;
-    default: {  // 4: stored values are CMY = 255 - RGB, so the delta flips sign
-      const uint8_t* c3 = c[3];
-      for (int32_t x = 0; x < pixels; ++x, out += 4) {
-        const uint32_t delta = static_cast<uint32_t>(prev[x]) - c0[x];
-        StoreThree(out[0] + delta, out[1] + delta, out[2] + delta, out);
-        out[3] = c3[x];
-      }
-      return;
-    }
-  }
+// Lines after the first of a block line when only component 0 changes and
+// nothing is converted: component 0's samples are stored over the previous
+// line, the other components' bytes stay. (Converted lines are recomputed in
+// full: updating stored results by the change of component 0 would carry a
+// clamped value's error into every following line.)
+void VerticalUpdate(const DCTState* st, const uint8_t* c0, uint8_t* out, int32_t pixels) {
+  const int32_t step = st->Colors;
+  for (int32_t x = 0; x < pixels; ++x) out[step * x] = c0[x];
 }
 
 // --- horizontal fast modes ------------------------------------------------------
@@ -288,6 +269,12 @@ void GeneralLine(const DCTState* st, const uint8_t* const* c, Tables t, uint8_t*
   if (st->colorTransform != 0) ConvertLine(st, t, out, pixels);
 }
 
+// Turns a line of ink values between the two polarities (0 = no ink and
+// 255 = no ink): every sample becomes 255 minus itself.
+void InvertSamples(uint8_t* line, int32_t bytes) {
+  for (int32_t i = 0; i < bytes; ++i) line[i] = static_cast<uint8_t>(~line[i]);
+}
+
 }  // namespace
 
 void DCTDInitCT(DCTState* state) {
@@ -335,17 +322,19 @@ void DCTPutNCLine(DCTState* state, int32_t blockLine, int32_t subLine) {
   }
   uint8_t* out = state->lineBuffer;
   const int32_t pixels = colors > 0 ? state->paddedLineSamples / colors : 0;
-  if (subLine > 0 && state->vFastMode == 1 && colors >= 2) {
-    VerticalUpdate(state, c, out, pixels);
-    return;
+  if (subLine > 0 && state->vFastMode == 1 && state->colorTransform == 0 && colors >= 2 &&
+      colors <= 3) {
+    VerticalUpdate(state, c[0], out, pixels);
+  } else {
+    const Tables t = {state->decCTTable[0], state->decCTTable[1]};
+    switch (state->hFastMode) {
+      case 1: Mode1(c, out, pixels / 2); break;
+      case 2: Mode2(c, t, out, pixels); break;
+      case 3: Mode3(c, t, out, pixels / 2); break;
+      case 4: Mode4(c, t, out, pixels); break;
+      case 5: Mode5(c, t, out, pixels / 2); break;
+      default: GeneralLine(state, c, t, out, pixels); break;
+    }
   }
-  const Tables t = {state->decCTTable[0], state->decCTTable[1]};
-  switch (state->hFastMode) {
-    case 1: Mode1(c, out, pixels / 2); break;
-    case 2: Mode2(c, t, out, pixels); break;
-    case 3: Mode3(c, t, out, pixels / 2); break;
-    case 4: Mode4(c, t, out, pixels); break;
-    case 5: Mode5(c, t, out, pixels / 2); break;
-    default: GeneralLine(state, c, t, out, pixels); break;
-  }
+  if (state->invertInks) InvertSamples(out, state->paddedLineSamples);
 }

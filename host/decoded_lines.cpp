@@ -1,7 +1,8 @@
 // decoded_lines.cpp - what the host layer asks an open decode filter about
 // the lines it delivers, so that copies out of the filter's line buffer never
-// run past the decoded line, whatever the caller believes its size to be.
-#include "dct/dct_state.h"
+// run past the decoded line, whatever the caller believes its size to be;
+// and the end of an image, which every host path checks the same way.
+#include "dct/dctd.h"
 #include "host/host_internal.h"
 #include "jpeg_filters.h"
 
@@ -32,4 +33,15 @@ int16_t ColorsForCode(int16_t colorCode, const Stm* jpegStm) {
     case 2: return 1;
     default: return static_cast<int16_t>(DecodedColors(jpegStm));
   }
+}
+
+bool DecodedEveryLine(const Stm* jpegStm) {
+  const DCTState* state = StateOf(jpegStm);
+  return state != nullptr && DCTDEveryLineEmitted(state);
+}
+
+bool FinishDecodedImage(Stm* jpegStm) {
+  const DCTState* state = StateOf(jpegStm);
+  if (state == nullptr || jpegStm->filBuf(jpegStm) == 0) return false;  // a line past the last
+  return DCTDImageEnded(state);
 }

@@ -26,6 +26,14 @@ int32_t DecodedColors(const Stm* jpegStm);
 // The read stream's user-segment hook (user_marker_hook.cpp): passes one
 // segment to ParseUserMarker of the TJPEGReadStream that stream points at.
 void DCTDusermarker(void* stream, char* data, uint16_t marker, uint16_t length);
+// True when the decode filter behind jpegStm has handed out every line of
+// its image.
+bool DecodedEveryLine(const Stm* jpegStm);
+// After the last line: reads on to the end of the image (the filter's line
+// buffer is released, so the last line must have been copied out). True when
+// the data ends there cleanly, with EOI or simply at its end; false when what
+// follows is a failure (gJPEGError set, the codec's message recorded).
+bool FinishDecodedImage(Stm* jpegStm);
 
 // Components per pixel for a decode filter's colour code: 0 three, 1 four,
 // 2 one; any other value (the filter leaves the code alone for two

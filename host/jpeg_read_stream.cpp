@@ -11,7 +11,10 @@
 // them and records the code in fError; the methods raise it after the codec
 // has returned. A host failure is raised in preference to the codec failure
 // it caused, since it is the reason; running out of bytes (-39) is reported
-// as the codec's failure (-25830) when the decoder could not finish.
+// as the codec's failure (-25830) when the decoder could not finish, and not
+// at all when it could (a complete image whose EOI is missing). The last line
+// also reads on to the end of the image, so that data damaged after it fails
+// here exactly as it fails the decode filter and the thumbnail interface.
 #include <cstdint>
 #include <cstring>
 
@@ -103,6 +106,16 @@ bool DecoderFailed(const Stm* jpegStm) {
   return static_cast<const JPEGFilterContext*>(jpegStm->procData)->message[0] != '\0';
 }
 
+// ASCII85 text cut after the image's last byte but before its end mark
+// reads like a complete image: the decoder stops at EOI, and only the text
+// filter, read through to its end, can tell the text was cut.
+bool TextEndsWithItsMark(Stm* a85) {
+  uint8_t rest[256];
+  while (StmFRead(rest, 1, sizeof rest, a85) > 0) {
+  }
+  return a85->error == 0;
+}
+
 }  // namespace
 
 TJPEGReadStream::TJPEGReadStream()
@@ -129,12 +142,12 @@ void TJPEGReadStream::CloseFilters() {
 }
 
 // Raises what made the decoder stop: a host failure first (it is the
-// reason), then a codec failure (of the open decoder; with none open, one on
-// this thread since StartJPEG), then running out of bytes.
+// reason), then a codec failure. Running out of bytes alone is none: where
+// the decoder needed them it failed with its own reason, and a complete image
+// whose data ends where EOI should stand is sound.
 void TJPEGReadStream::RaiseReadFailure() {
   if (IsHostError(fError)) FailOSErr(fError);
   if (fJPEGStm != nullptr ? DecoderFailed(fJPEGStm) : DCTThreadFailed()) Failure(kHostCodecError, 0);
-  FailOSErr(fError);
 }
 
 void TJPEGReadStream::NoteMarkerFailure(int16_t error) {
@@ -190,6 +203,12 @@ void TJPEGReadStream::GetJPEGRaster(char* line) {
     const int32_t decoded = DecodedLineBytes(fJPEGStm);
     const int32_t n = fLineBytes < decoded ? fLineBytes : decoded;
     if (n > 0) std::memcpy(line, fJPEGStm->base, static_cast<size_t>(n));
+    // The image's last line also settles the image: the data after it must
+    // end cleanly, as the decode filter and the thumbnail interface require.
+    if (DecodedEveryLine(fJPEGStm) && !FinishDecodedImage(fJPEGStm)) {
+      RaiseReadFailure();
+      Failure(kHostCodecError, 0);
+    }
   } else {
     RaiseReadFailure();  // nothing when the image simply has no more lines
   }
@@ -200,6 +219,10 @@ void TJPEGReadStream::StopJPEG() {
   block.Try([&] {
     FailOSErr(fMarkerError);
     RaiseReadFailure();
+    if (fA85Stm != nullptr && !TextEndsWithItsMark(fA85Stm)) {
+      FailOSErr(fError);
+      FailOSErr(kHostEndOfFile);
+    }
   });
   CloseFilters();
   block.End();

@@ -18,6 +18,7 @@ namespace {
 constexpr uint16_t kPieceSize = 8192;
 constexpr size_t kBufferBytes = kPieceSize + 2;  // a piece, its guard byte and one spare
 constexpr uint8_t kGuardByte = 0xFF;
+constexpr int kThumbDone = 1, kThumbFailed = 0;  // GetJPEGData's results (thumb_stream.h)
 }  // namespace
 
 struct JPEGThumbContext {
@@ -57,14 +58,15 @@ int16_t MyReadStmFlsBuf(int16_t, Stm* s) {
   return -1;
 }
 
-// Decodes the next line into line (at most lineBytes bytes of it). A line
-// that cannot be decoded leaves line as it was.
-void GetJPEGRaster(JPEGThumbContext* context, char* line, short lineBytes) {
+// Decodes the next line into line (at most lineBytes bytes of it); false
+// when no line could be decoded, leaving line as it was.
+bool GetJPEGRaster(JPEGThumbContext* context, char* line, short lineBytes) {
   Stm* jpegStm = context->jpegStm;
-  if (jpegStm->filBuf(jpegStm) != 0) return;
+  if (jpegStm->filBuf(jpegStm) != 0) return false;
   const int32_t decoded = DecodedLineBytes(jpegStm);
   const int32_t n = lineBytes < decoded ? lineBytes : decoded;
   if (n > 0) std::memcpy(line, jpegStm->base, static_cast<size_t>(n));
+  return true;
 }
 
 void FreeContext(JPEGThumbContext* context) {
@@ -106,11 +108,19 @@ JPEGThumbHandle StartJPEGDecompress(const char* data, long length, short* width,
 }
 
 int GetJPEGData(JPEGThumbHandle handle, char* buffer, short lines, short lineBytes) {
-  if (handle == nullptr) return 0;
-  if (lines > 0 && (buffer == nullptr || lineBytes < 0)) return 0;
-  for (short i = 0; i < lines; i++)
-    GetJPEGRaster(handle, buffer + static_cast<std::ptrdiff_t>(i) * lineBytes, lineBytes);
-  return 1;
+  if (handle == nullptr) return kThumbFailed;
+  if (lines < 1) return kThumbDone;
+  if (buffer == nullptr || lineBytes < 0) return kThumbFailed;
+  Stm* jpegStm = handle->jpegStm;
+  for (short i = 0; i < lines; i++) {
+    if (!GetJPEGRaster(handle, buffer + static_cast<std::ptrdiff_t>(i) * lineBytes, lineBytes)) {
+      return kThumbFailed;
+    }
+    // The image's last line also settles the image: the data after it must
+    // end cleanly, as the decode filter and the read stream require.
+    if (DecodedEveryLine(jpegStm) && !FinishDecodedImage(jpegStm)) return kThumbFailed;
+  }
+  return kThumbDone;
 }
 
 void CloseJPEG(JPEGThumbHandle handle) {

@@ -2,8 +2,22 @@
  *
  * StartJPEGDecompress opens a decoder on the caller's bytes (not copied: they
  * must stay valid until CloseJPEG) and reports the size and the number of
- * colours (3, 4 or 1; 2 for a two-component image). GetJPEGData decodes the
- * next lines into the caller's buffer; CloseJPEG releases the handle. */
+ * colours (3, 4 or 1; 2 for a two-component image). It returns null when the
+ * header cannot be read or the first lines cannot be decoded.
+ *
+ * GetJPEGData decodes the next `lines` lines into buffer, line i at
+ * buffer + i * lineBytes (lineBytes bytes of each, at most the decoded line).
+ * It returns
+ *   1  every line asked for was decoded; when they include the image's last
+ *      line, the data after it also ended cleanly (with EOI, or simply at its
+ *      end: a complete image whose EOI is missing is accepted). Also 1 when
+ *      `lines` is below 1: nothing is decoded.
+ *   0  otherwise: a null handle or buffer, a negative lineBytes, lines asked
+ *      for past the image's last one, or data that is damaged or missing
+ *      (the lines from the failing one on are left as they were; gJPEGError
+ *      is set and JPEGLastErrorMessage() gives the decoder's reason). A
+ *      handle that answered 0 for damaged data answers 0 from then on.
+ * CloseJPEG releases the handle (null is ignored). */
 #ifndef JPEG_THUMB_STREAM_H
 #define JPEG_THUMB_STREAM_H
 

@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
-# Installs what building, testing and fuzzing need, with apt-get, when any of
-# it is missing. Safe to run again.
+# Installs, with apt-get, what a purpose needs when any of it is missing.
+# Safe to run again.
+# Usage: scripts/install-deps.sh [build|test]   (default: test, which includes build)
+#   build  compiler and build tools: enough to build the library and jpegtool
+#   test   + GoogleTest, clang and libFuzzer, the system libjpeg-turbo and its
+#          programs (the reference peer), pkg-config for the install test
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-          libjpeg62-turbo-dev libjpeg-turbo-progs)
+build_packages=(cmake ninja-build g++)
+test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libjpeg62-turbo-dev
+               libjpeg-turbo-progs pkg-config)
+case "${1:-test}" in
+  build) packages=("${build_packages[@]}") ;;
+  test) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [build|test]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

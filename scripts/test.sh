@@ -3,9 +3,46 @@
 # are errors), the same suite under AddressSanitizer + UndefinedBehaviorSanitizer,
 # the multi-threaded stress test under ThreadSanitizer, and a short run of
 # every libFuzzer target on its seed corpus.
+# The last line is the sum over every ctest run: "N passed, M failed"; the
+# exit status is non-zero when any test or any step failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+
+# --- summary -----------------------------------------------------------------
+# Every `ctest` below runs through this function: it shows ctest's output,
+# adds the counts of its "N% tests passed, F tests failed out of T" line to
+# the totals and lets the script go on, so one failing suite does not hide
+# the next. The EXIT trap prints the totals as the last line.
+tests_passed=0
+tests_failed=0
+ctest_status=0
+ctest() {
+  local log status=0
+  log=$(mktemp)
+  command ctest "$@" 2>&1 | tee "$log" || status=$?
+  local counts
+  counts=$(grep -Eo '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
+  if [[ $counts =~ ^([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+)$ ]]; then
+    tests_failed=$((tests_failed + BASH_REMATCH[1]))
+    tests_passed=$((tests_passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+  fi
+  rm -f "$log"
+  [ "$status" -eq 0 ] || ctest_status=$status
+  return 0
+}
+print_summary() {
+  local status=$?
+  [ "$status" -eq 0 ] || echo "test.sh: a step failed (exit status $status)"
+  echo "${tests_passed} passed, ${tests_failed} failed"
+  if [ "$status" -eq 0 ] && { [ "$tests_failed" -ne 0 ] || [ "$ctest_status" -ne 0 ]; }; then
+    exit 1
+  fi
+  exit "$status"
+}
+trap print_summary EXIT
+# --- end of summary ------------------------------------------------------------
+
+bash scripts/install-deps.sh test
 jobs=$(nproc)
 
 echo "== Release build and tests"
@@ -30,3 +67,5 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 echo "== libFuzzer targets (short run)"
 bash scripts/fuzz.sh "${JPEG_FUZZ_SECONDS:-60}" fuzz_jpeg_decode
 bash scripts/fuzz.sh 20 fuzz_a85_decode fuzz_a85_jpeg_decode
+# jpegtool's own parsers: the PNM reader and the segment walker.
+bash scripts/fuzz.sh 15 fuzz_pnm_read fuzz_info

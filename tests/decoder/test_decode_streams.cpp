@@ -116,8 +116,62 @@ TEST(GoodStreams, LibjpegLayoutsCloseToLibjpeg) {
       const Bytes j = wide ? WidenDQT(jpeg, wide) : jpeg;
       Image reference;
       ASSERT_TRUE(LibjpegDecode(j, &reference, false));
-      ExpectDecodesCloseTo(j, reference, 40);
+      // libjpeg writes CMYK as YCCK with inverted ink, which we turn back.
+      ExpectDecodesCloseTo(j, reference.colors == 4 ? InvertedInks(reference) : reference, 40);
     }
+  }
+}
+
+Bytes WithoutSegment(Bytes j, uint8_t code) {  // the first segment with that marker removed
+  const long at = FindMarker(j, code);
+  j.erase(j.begin() + at, j.begin() + at + 2 + (j[at + 2] << 8) + j[at + 3]);
+  return j;
+}
+Bytes WithJFIF(const Bytes& j) {  // a JFIF APP0 segment right after SOI
+  return Insert(j, 2, Segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 2, 0, 0, 1, 0, 1, 0, 0}));
+}
+Bytes WithIdentifier(Bytes j, const char* id) {  // the APP14 identifier replaced
+  std::copy(id, id + 5, j.begin() + FindMarker(j, 0xEE) + 4);
+  return j;
+}
+
+// Files other programs write: RGB coded without transform, CMYK as YCCK
+// (also with luma and black sampled 1x4, which takes the vertical path) and
+// as plain CMYK, all with inverted ink. Each decodes to what djpeg shows
+// (CMYK turned to RGB the way djpeg does) and, byte for byte, to libjpeg's
+// own decode (CMYK with its ink turned back). Then layouts derived from
+// them, against libjpeg: no APP14 (the component identifiers 'R', 'G', 'B'
+// decide), a JFIF segment (YCbCr, even against APP14), another identifier.
+TEST(PeerFiles, ColoursMatchTheReferenceDecoder) {
+  const Image coffee = LoadTestImage("coffee.ppm");
+  const struct { const char* name; PeerWriter writer; } peers[] = {
+      {"cjpeg -rgb", PeerWriter::kCjpegRgb}, {"convert CMYK", PeerWriter::kMagickCmyk},
+      {"convert CMYK 1x4", PeerWriter::kMagickCmykSubsampled}, {"Pillow CMYK", PeerWriter::kPillowCmyk}};
+  for (const auto& p : peers) {
+    SCOPED_TRACE(p.name);
+    const Bytes jpeg = PeerEncode(p.writer, coffee);
+    const DecodeResult ours = Decode(jpeg);
+    ASSERT_TRUE(ours.complete) << ours.message;
+    const Image shown = ours.image.colors == 4 ? InkToRgb(ours.image) : ours.image;
+    EXPECT_GE(Psnr(shown, DjpegDecode(jpeg)), 40);
+    Image reference;
+    ASSERT_TRUE(LibjpegDecode(jpeg, &reference, false));
+    EXPECT_GE(Psnr(ours.image, reference.colors == 4 ? InvertedInks(reference) : reference), 40);
+  }
+  const Bytes rgb = PeerEncode(PeerWriter::kCjpegRgb, Crop(coffee, 160, 96));
+  const Bytes cmyk = PeerEncode(PeerWriter::kMagickCmyk, Crop(coffee, 160, 96));
+  // Reference: libjpeg's decode of `as` (the file itself when empty); libjpeg
+  // knows APP14 under one identifier only, so renamed files take the original.
+  const struct { const char* name; Bytes jpeg, as; } layouts[] = {
+      {"rgb without APP14", WithoutSegment(rgb, 0xEE), {}}, {"rgb with JFIF", WithJFIF(rgb), {}},
+      {"rgb with JFIF, no APP14", WithJFIF(WithoutSegment(rgb, 0xEE)), {}},
+      {"rgb, other identifier", WithIdentifier(rgb, "Peer9"), rgb}, {"cmyk, other identifier", WithIdentifier(cmyk, "Zz_01"), cmyk}};
+  for (const auto& l : layouts) {
+    SCOPED_TRACE(l.name);
+    Image reference;
+    ASSERT_TRUE(LibjpegDecode(l.as.empty() ? l.jpeg : l.as, &reference, false));
+    if (reference.colors == 4) reference = InvertedInks(reference);
+    ExpectDecodesCloseTo(l.jpeg, reference, 40);
   }
 }
 
@@ -174,6 +228,7 @@ TEST(BadStreams, FailWithTheirMessageAtAnyPieceSize) {
       {"tables_then_eoi", [] { return Cut(FindMarker(Base(), 0xDA), {0xFF, 0xD9}); }, true, "Failed to understand file format"},
       {"cut_in_dht", [] { return Cut(FindMarker(Base(), 0xC4) + 10); }, true, "Source EOF during marker"},
       {"cut_in_first_strip", [] { return Cut(kDataStart + 40); }, true, "Source EOF in 8x8 block no. "},
+      {"no_scan_data", [] { return Cut(kDataStart); }, true, "Source EOF in 8x8 block no. 0"},
       {"cut_in_later_strip", [] { return Cut(-300); }, false, "Source EOF in 8x8 block no. "},
       {"eoi_in_later_strip", [] { return Cut(-300, {0xFF, 0xD9}); }, false, "Illegal JPEG marker 0xD9 in MCU"},
       {"bad_huffman_code", [] { return Insert(Base(), kDataStart, {0xFF, 0, 0xFF, 0, 0xFF, 0}); }, true, "Bad Huffcodes in 8x8 block no. 0"},
@@ -198,6 +253,27 @@ TEST(BadStreams, FailWithTheirMessageAtAnyPieceSize) {
       const std::string want = c.message;
       EXPECT_EQ(r.opened, !c.atOpen) << c.name << " piece " << piece;
       EXPECT_EQ(want.back() == ' ' ? r.message.substr(0, want.size()) : r.message, want) << c.name << " piece " << piece;
+    }
+  }
+}
+
+// A complete image whose data ends where EOI should stand (EOI missing or
+// cut in half, garbage or fill bytes instead) decodes completely, to the
+// same lines, at any piece size; what is not EOI or the end still fails.
+TEST(EndOfImage, MissingEOIIsNoFailureButOtherTrailersAre) {
+  const DecodeResult whole = Decode(Base());
+  ASSERT_TRUE(whole.complete);
+  const struct { const char* name; Bytes jpeg; const char* message; } cases[] = {
+      {"no EOI", Cut(-2), ""}, {"half an EOI", Cut(-1), ""}, {"garbage instead", Cut(-2, {1, 2, 3}), ""},
+      {"fill bytes only", Cut(-2, {0xFF, 0xFF}), ""}, {"garbage then EOI", Cut(-2, {7, 0xFF, 0xFF, 0xD9}), ""},
+      {"cut segment after the image", Cut(-2, {0xFF, 0xFE, 0, 9, 'x'}), "Source EOF during marker"},
+      {"invalid marker after the image", Cut(-2, {0xFF, 0xC3}), "Non-baseline or invalid marker code = 195"}};
+  for (const auto& c : cases) {
+    for (size_t piece : {8192, 1}) {
+      const DecodeResult r = Decode(c.jpeg, piece);
+      EXPECT_EQ(r.complete, c.message[0] == 0) << c.name << " piece " << piece;
+      EXPECT_EQ(r.message, c.message) << c.name;
+      EXPECT_EQ(r.image.pixels, whole.image.pixels) << c.name;  // every line was delivered either way
     }
   }
 }

@@ -1,6 +1,6 @@
 // test_output.cpp - the decoder's output stage on hand-built states:
 // colour conversion examples (YCbCr and YCCK, on the fast and the general
-// path), horizontal upsampling, the vertical fast path carrying the clamp,
+// path), horizontal upsampling, the vertical fast path leaving no clamp error,
 // and every fast mode agreeing with the general interleave plus conversion
 // pass on a sampled sweep of geometries. The strips and the line buffer are
 // heap blocks of exactly the size the output stage may touch, so the
@@ -84,16 +84,21 @@ TEST(OutputUpsampling, ThirdsAndQuarters) {  // Hmax 3 over H 2: the middle pixe
   }
 }
 
-// maxV 4 with only component 0 at full vertical resolution: later lines of
-// a block line are updated from the stored previous line, clamp error included.
-TEST(OutputVerticalFastPath, CarriesTheClamp) {
-  LineState ls({3, 8, 1, {1, 1, 1}, {4, 1, 1}});
-  ASSERT_EQ(ls.st_->vFastMode, 1);
-  ls.Fill([](int comp, int r) { return comp == 0 ? (r == 0 ? 255 : 245) : 255; });
-  EXPECT_EQ(ls.Lines(0)[0], 255);  // R = 255 + 178, clamped
-  const auto second = ls.Lines(1);
-  EXPECT_EQ(second[0], 245);  // 255 - 10: the clamp error carries over
-  EXPECT_EQ(second[2], 245);  // B was clamped too
+// maxV 4 with only component 0 at full vertical resolution: converted
+// lines are recomputed, so a value clamped on one line does not carry its
+// clamp error into the next (YCbCr and YCCK); unconverted lines are updated
+// from component 0 alone.
+TEST(OutputVerticalFastPath, ConvertedLinesCarryNoClampError) {
+  const struct { int colors, transform; std::vector<uint8_t> second; } cases[] = {
+      {3, 1, {255, 111, 255}}, {4, 2, {0, 144, 0, 245}}, {3, 0, {245, 255, 255}}};  // R, B clamped; was 245
+  for (const auto& c : cases) {
+    LineState ls({c.colors, 8, c.transform, std::vector<int>(c.colors, 1), {4, 1, 1, 4}});
+    ASSERT_EQ(ls.st_->vFastMode, 1) << c.colors;
+    ls.Fill([](int comp, int r) { return comp % 3 == 0 ? (r == 0 ? 255 : 245) : 255; });
+    ls.Lines(0);
+    const auto second = ls.Lines(1);
+    EXPECT_EQ(std::vector<uint8_t>(second.begin(), second.begin() + c.colors), c.second) << c.colors;
+  }
 }
 
 // Sampled geometries (H of each component 1..4, vertical factors all 1,

@@ -95,6 +95,9 @@ Bytes Random(size_t n, uint32_t seed) {
 
 // ---- conversion and horizontal reduction --------------------------------------
 
+// Test names and failure messages show the layout by its name.
+void PrintTo(const Layout& layout, std::ostream* out) { *out << layout.name; }
+
 class LinePathTest : public ::testing::TestWithParam<Layout> {};
 
 // One line of random pixels with red, white and black in front (four pixels

@@ -97,7 +97,7 @@ bool LibjpegDecode(const Bytes& jpeg, Image* out, bool fancyUpsampling, std::str
   jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
   jpeg_read_header(&cinfo, TRUE);
   cinfo.do_fancy_upsampling = fancyUpsampling ? TRUE : FALSE;
-  if (rawComponents || cinfo.num_components == 4 || cinfo.num_components == 2) {
+  if (rawComponents || cinfo.num_components == 2) {
     cinfo.jpeg_color_space = JCS_UNKNOWN;  // hand back the components as coded
     cinfo.out_color_space = JCS_UNKNOWN;
   }

@@ -97,11 +97,31 @@ struct LibjpegOptions {
 };
 Bytes LibjpegEncode(const Image& img, const LibjpegOptions& options = {});
 // Decodes with libjpeg. fancyUpsampling off gives plain replication, the way
-// our decoder upsamples. For four-component files the raw components are
-// returned (no colour conversion). Returns false (and a message) on failure
+// our decoder upsamples. Four-component files come back as libjpeg's CMYK
+// (a YCCK file converted; ink as stored), two-component files and, with
+// rawComponents, every file as the raw components (no colour conversion). Returns false (and a message) on failure
 // or when libjpeg warned about the data.
 bool LibjpegDecode(const Bytes& jpeg, Image* out, bool fancyUpsampling = false,
                    std::string* message = nullptr, bool rawComponents = false);
+
+// Other programs as peers, run at test time (peer_tools.cpp). PeerEncode
+// writes img (1 or 3 colours) as a JPEG file the way the named program does:
+// RGB coded without transform, or CMYK (YCCK, or plain CMYK for Pillow)
+// converted from RGB, with the ink inverted the way those programs store it.
+enum class PeerWriter { kCjpegRgb, kMagickCmyk, kMagickCmykSubsampled, kPillowCmyk };
+Bytes PeerEncode(PeerWriter writer, const Image& img);
+// What the reference djpeg shows for a file (-pnm -nosmooth): grey or RGB;
+// a CMYK file comes out as RGB, computed on the assumption of inverted ink.
+Image DjpegDecode(const Bytes& jpeg);
+// CMYK with 0 = no ink (as our decoder delivers it) to RGB the way djpeg
+// shows a CMYK file.
+Image InkToRgb(const Image& cmyk);
+// Every sample turned to 255 minus itself (between the two ink polarities).
+Image InvertedInks(Image img);
+void WritePNM(const std::string& path, const Image& img);  // P5 or P6
+// Runs a shell command in a fresh scratch directory and returns the file
+// out.jpg it wrote there (for peer files too large to hold as an Image).
+Bytes PeerFileFromShell(const std::string& command);
 
 }  // namespace testing_support
 

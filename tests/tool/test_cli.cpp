@@ -14,9 +14,25 @@ TEST(Cli, HelpAndVersion) {
     EXPECT_NE(help.find(command), npos) << command;
     EXPECT_EQ(Ok({command, "--help"}).out.rfind(std::string("usage: jpegtool ") + command, 0), 0u) << command;
   }
+  EXPECT_NE(Ok({"encode", "--help"}).out.find("Qualities 0, 1 and 2 subsample chroma 2x2; 3 to 6 keep full"), npos);
   const ToolResult bare = RunTool({});
   EXPECT_EQ(bare.status, 2);
   EXPECT_EQ(bare.err.rfind("usage: jpegtool", 0), 0u) << bare.err;
+}
+
+// --quiet leaves standard output and standard error empty for every
+// command that reports something.
+TEST(Cli, QuietSilencesEveryStatsLine) {
+  TempDir dir;
+  const std::string photo = TestdataPath("coffee.ppm");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"encode", "--quiet", photo, dir.File("a.jpg")},
+        {"decode", "--quiet", dir.File("a.jpg"), dir.File("a.ppm")},
+        {"decode", "--quiet", "--resources", dir.File("r.bin"), dir.File("a.jpg"), dir.File("b.ppm")},
+        {"thumb", "--quiet", dir.File("a.jpg"), dir.File("t.ppm")}}) {
+    EXPECT_EQ(Ok(args).out, "") << args[0];
+  }
+  EXPECT_EQ(RunShell("JPEGTOOL decode --quiet " + dir.File("a.jpg") + " - >/dev/null").err, "");
 }
 
 TEST(Info, ListsAForeignFile) {
@@ -67,8 +83,20 @@ TEST(Demo, WritesTableFilesAndChart) {
   ASSERT_EQ(psnr.size(), 7u) << table;
   EXPECT_GT(psnr.front(), 25);
   EXPECT_LT(psnr.front(), psnr.back());
-  EXPECT_EQ(ReadText(out + "/chart.svg").rfind("<svg", 0), 0u);
-  EXPECT_NE(ReadText(out + "/table.txt").find("QFactor"), npos);
+  const std::string chart = ReadText(out + "/chart.svg");
+  EXPECT_EQ(chart.rfind("<svg", 0), 0u);
+  for (const char* text : {">PSNR against bits per pixel (built-in photograph)<", ">bits per pixel<", ">PSNR (dB)<",
+                           "q0-q2: 2x2 chroma | q3-q6: full chroma", "stroke-dasharray"}) {
+    EXPECT_NE(chart.find(text), npos) << text;
+  }
+  // The system's cjpeg/djpeg (installed with the tests) appear at matching sizes.
+  const std::string tableFile = ReadText(out + "/table.txt");
+  EXPECT_NE(tableFile.find("QFactor"), npos);
+  EXPECT_NE(tableFile.find("cjpeg/djpeg at matching sizes"), npos);
+  EXPECT_NE(chart.find(">cjpeg/djpeg at matching sizes<"), npos);
+  // --quiet: the files, and nothing printed.
+  EXPECT_EQ(Ok({"demo", "--quiet", "--runs", "1", dir.File("quiet")}).out, "");
+  EXPECT_EQ(ReadText(dir.File("quiet") + "/table.txt").size(), tableFile.size());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ namespace tool_test {
 namespace {
 
 struct Photo {
+  const char* name;
   const char* file;
   int colors;
   double minPsnr;  // at the default quality
@@ -46,8 +47,9 @@ TEST_P(RoundTrip, EveryRouteGivesTheSamePixels) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Photos, RoundTrip,
-                         ::testing::Values(Photo{"camera.pgm", 1, 33}, Photo{"coffee.ppm", 3, 30},
-                                           Photo{"chelsea_cmyk.pam", 4, 28}));
+                         ::testing::Values(Photo{"Grey", "camera.pgm", 1, 33}, Photo{"Rgb", "coffee.ppm", 3, 30},
+                                           Photo{"Cmyk", "chelsea_cmyk.pam", 4, 28}),
+                         [](const ::testing::TestParamInfo<Photo>& info) { return std::string(info.param.name); });
 
 // Two-component PAM (DEPTH 2) in and out: two bytes a pixel on every route.
 TEST(RoundTrip, TwoComponentPam) {
@@ -105,8 +107,12 @@ TEST(Encode, ResolutionResourcesAndMarkerModeComeBack) {
   Ok({"encode", "--dpi", "300,150", "--resources", dir.File("res.bin"), TestdataPath("camera.pgm"),
       dir.File("a.jpg")});
   EXPECT_EQ(Ok({"decode", "--resources", dir.File("back.bin"), dir.File("a.jpg"), dir.File("a.pgm")}).out,
-            "512x512 colors=1 dpi=300 resources=40000\n");
+            "512x512 colors=1 dpi=300,150 resources=40000\n");
   EXPECT_EQ(ReadText(dir.File("back.bin")), resources);
+  // The ASCII85 form reports both densities too.
+  Ok({"encode", "--ascii85", "--dpi", "300,150", TestdataPath("camera.pgm"), dir.File("a.a85")});
+  EXPECT_EQ(Ok({"decode", "--ascii85", dir.File("a.a85"), dir.File("a.pgm")}).out,
+            "512x512 colors=1 dpi=300,150 resources=0\n");
   const std::string info = Ok({"info", dir.File("a.jpg")}).out;
   for (const char* text : {"density 300x150 dots per inch", "\"Imagerion 3.0\" image resources, 32000 bytes",
                            "\"Imagerion 3.0\" image resources, 8000 bytes"}) {

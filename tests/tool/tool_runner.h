@@ -58,6 +58,19 @@ inline ToolResult RunTool(const std::vector<std::string>& args) {
           ReadText(capture.File("err"))};
 }
 
+// Runs a shell command line in which JPEGTOOL stands for the tool; the
+// command's own redirections apply (stdout and stderr are captured unless it
+// redirects them).
+inline ToolResult RunShell(std::string command) {
+  TempDir capture;
+  for (size_t at = command.find("JPEGTOOL"); at != npos; at = command.find("JPEGTOOL", at))
+    command.replace(at, 8, "'" JPEGTOOL_PATH "'");
+  const int wait =
+      system(("{ " + command + " ; } >" + capture.File("out") + " 2>" + capture.File("err")).c_str());
+  return {WIFEXITED(wait) ? WEXITSTATUS(wait) : -1, ReadText(capture.File("out")),
+          ReadText(capture.File("err"))};
+}
+
 // Runs jpegtool and expects it to succeed silently on stderr.
 inline ToolResult Ok(const std::vector<std::string>& args) {
   ToolResult result = RunTool(args);

@@ -1,12 +1,14 @@
 // cmd_codec.cpp - the encode, decode and thumb commands: PNM in, JPEG out
 // through the host write stream; JPEG in, PNM out through the host read
-// stream or the thumbnail interface.
+// stream (line by line) or the thumbnail interface (in memory).
 #include <cstdio>
 #include <memory>
 
+#include "bn_streams.h"
 #include "cli.h"
 #include "commands.h"
 #include "file_io.h"
+#include "file_stm.h"
 #include "host_codec.h"
 #include "info_walker.h"
 #include "pnm_io.h"
@@ -19,6 +21,7 @@ namespace {
 
 // JFIF densities are 16-bit; the host passes them as signed 16-bit numbers.
 constexpr int kLargestDpi = 32767;
+constexpr int kJfifDotsPerInch = 1;
 
 void ParseDpi(const std::string& text, EncodeSettings* settings) {
   const size_t comma = text.find(',');
@@ -42,16 +45,34 @@ EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
 }
 
 // When the codec cannot read a file, the segment walker can often say why
-// in terms a user knows: not a JPEG at all, or a progressive one.
-std::string DecodeHint(const std::string& path) {
-  const Bytes bytes = ReadWholeFile(path);
+// in terms a user knows: not a JPEG at all, or one coded in a way it does not decode. It walks
+// the bytes already read (the input may be a pipe), which hold the frame
+// header of any file whose header segments are not huge.
+std::string DecodeHint(const Bytes& bytes) {
   const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
   if (summary.segments.empty()) return " (" + summary.problem + ")";
-  if (summary.frameMarker != 0 && summary.frameMarker != 0xC0 && summary.frameMarker != 0xC1) {
-    return " (a " + FrameKind(summary.frameMarker) +
-           " JPEG: only baseline and extended sequential Huffman files can be decoded)";
+  if (summary.frameMarker != 0 && summary.frameMarker != 0xC0 && summary.frameMarker != 0xC1 &&
+      summary.frameMarker != 0xC2) {
+    return " (" + WithArticle(FrameKind(summary.frameMarker)) +
+           " JPEG: only baseline, extended sequential and progressive Huffman files can be decoded)";
   }
   return "";
+}
+
+// The bytes an ASCII85 text starts with (as many as its head holds).
+Bytes UnwrapAscii85(const Bytes& text) {
+  Bytes bytes;
+  ByteReader input(text.data(), text.size(), "");
+  std::unique_ptr<FileStm> source(new FileStm);
+  InitFileSource(source.get(), &input);
+  Stm* filter = reinterpret_cast<BNOpenProc>(BNStreams[kBNOpenAscii85Decode])(&source->stm, nullptr);
+  if (filter == nullptr) return bytes;
+  uint8_t chunk[4096];
+  for (uint32_t got; (got = StmFRead(chunk, 1, sizeof chunk, filter)) > 0;) {
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  }
+  reinterpret_cast<BNCloseProc>(BNStreams[kBNCloseAscii85Decode])(filter);
+  return bytes;
 }
 
 std::string FormatDpi(double dpi) {
@@ -63,12 +84,34 @@ std::string FormatDpi(double dpi) {
   return text;
 }
 
-void WritePnmOutput(const std::string& path, const Image& image) {
-  AtomicOutput output(path);
-  const Bytes bytes = FormatPnm(image);
-  output.Write(bytes.data(), bytes.size());
-  output.Commit();
+// "X", or "X,Y" when the JFIF segment states two different densities in
+// dots per inch (the host's resolution keeps only one).
+std::string DpiText(const Bytes& head, double dpi) {
+  const JfifDensity density = FindJfifDensity(head.data(), head.size());
+  if (density.found && density.units == kJfifDotsPerInch && density.x != density.y) {
+    return std::to_string(density.x) + "," + std::to_string(density.y);
+  }
+  return FormatDpi(dpi);
 }
+
+// Statistics go to stdout, or to stderr when an image is written there.
+FILE* StatsStream(bool imageOnStdout) { return imageOnStdout ? stderr : stdout; }
+
+class PnmTarget : public DecodeTarget {
+ public:
+  explicit PnmTarget(OutputFile* output) : output_(output) {}
+  void Begin(const ImageShape& shape) override {
+    shape_ = shape;
+    writer_.reset(new PnmWriter(output_, shape));
+  }
+  void PutLine(const uint8_t* line) override { writer_->WriteLine(line); }
+  const ImageShape& Shape() const { return shape_; }
+
+ private:
+  OutputFile* output_;
+  ImageShape shape_;
+  std::unique_ptr<PnmWriter> writer_;
+};
 
 struct CloseThumb {
   void operator()(JPEGThumbContext* handle) const { CloseJPEG(handle); }
@@ -101,6 +144,10 @@ Image DecodeThumbnail(const Bytes& data) {
   return image;
 }
 
+bool IsCodecFailure(const ToolError& error, const char* verb) {
+  return std::string(error.what()).rfind(std::string(verb) + " failed: ", 0) == 0;
+}
+
 }  // namespace
 
 int RunEncode(const Args& args) {
@@ -112,11 +159,11 @@ int RunEncode(const Args& args) {
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("encode"), 0;
   const EncodeSettings settings = ParseEncodeSettings(parsed);
-  const Image image = ReadPnmFile(parsed.positionals[0]);
-  CheckEncodable(image);
-  AtomicOutput output(parsed.positionals[1]);
-  output.CloseFile();  // the host file stream opens the temporary file itself
-  EncodeImageToFile(image, settings, output.TemporaryPath());
+  ByteReader input(parsed.positionals[0]);
+  PnmReader reader(&input);
+  CheckEncodable(reader.Shape());
+  OutputFile output(parsed.positionals[1]);
+  EncodeLines(&reader, settings, &output);
   output.Commit();
   return 0;
 }
@@ -125,21 +172,32 @@ int RunDecode(const Args& args) {
   static const CommandSpec kSpec{"decode", {{"ascii85", false}, {"resources", true}}, 2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("decode"), 0;
-  const std::string& input = parsed.positionals[0];
-  CheckReadableFile(input);
   const bool ascii85 = parsed.Has("ascii85");
-  DecodedImage decoded;
+  ByteReader input(parsed.positionals[0]);
+  OutputFile image(parsed.positionals[1]);
+  std::unique_ptr<OutputFile> resources;
+  if (parsed.Has("resources")) resources.reset(new OutputFile(parsed.Value("resources")));
+  PnmTarget target(&image);
+  DecodeResult result;
   try {
-    decoded = DecodeJpegFile(input, ascii85, parsed.quiet);
+    result = DecodeJpeg(&input, ascii85, parsed.quiet, &target);
   } catch (const ToolError& error) {
-    Fail(error.what() + (ascii85 ? std::string() : DecodeHint(input)));
+    if (ascii85 || !IsCodecFailure(error, "decode")) throw;
+    Fail(error.what() + DecodeHint(input.Head()));
   }
-  WritePnmOutput(parsed.positionals[1], decoded.image);
-  if (parsed.Has("resources")) {
-    WriteWholeFile(parsed.Value("resources"), decoded.resources.data(), decoded.resources.size());
+  std::vector<OutputFile*> outputs{&image};
+  if (resources) {
+    resources->Write(result.resources.data(), result.resources.size());
+    outputs.push_back(resources.get());
   }
-  std::printf("%dx%d colors=%d dpi=%s resources=%zu\n", decoded.image.width, decoded.image.height,
-              decoded.image.colors, FormatDpi(decoded.dpi).c_str(), decoded.resources.size());
+  CommitAll(outputs);
+  if (!parsed.quiet) {
+    const Bytes head = ascii85 ? UnwrapAscii85(input.Head()) : input.Head();
+    const bool onStdout = image.IsStandardOutput() || (resources && resources->IsStandardOutput());
+    std::fprintf(StatsStream(onStdout), "%dx%d colors=%d dpi=%s resources=%zu\n", target.Shape().width,
+                 target.Shape().height, target.Shape().colors, DpiText(head, result.dpi).c_str(),
+                 result.resources.size());
+  }
   return 0;
 }
 
@@ -147,16 +205,21 @@ int RunThumb(const Args& args) {
   static const CommandSpec kSpec{"thumb", {}, 2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("thumb"), 0;
-  const std::string& input = parsed.positionals[0];
-  const Bytes data = ReadWholeFile(input);
+  const Bytes data = ReadWholeFile(parsed.positionals[0]);
+  OutputFile output(parsed.positionals[1]);
   Image image;
   try {
     image = DecodeThumbnail(data);
   } catch (const ToolError& error) {
-    Fail(error.what() + DecodeHint(input));
+    Fail(error.what() + DecodeHint(data));
   }
-  WritePnmOutput(parsed.positionals[1], image);
-  std::printf("%dx%d colors=%d\n", image.width, image.height, image.colors);
+  PnmWriter writer(&output, image);
+  for (int y = 0; y < image.height; ++y) writer.WriteLine(image.Line(y));
+  output.Commit();
+  if (!parsed.quiet) {
+    std::fprintf(StatsStream(output.IsStandardOutput()), "%dx%d colors=%d\n", image.width, image.height,
+                 image.colors);
+  }
   return 0;
 }
 

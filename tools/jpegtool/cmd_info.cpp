@@ -1,5 +1,7 @@
 // cmd_info.cpp - the info command: the segment list of a JPEG file.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "cli.h"
 #include "commands.h"
@@ -16,11 +18,14 @@ int RunInfo(const Args& args) {
   const std::string& path = parsed.positionals[0];
   const Bytes bytes = ReadWholeFile(path);
   const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
-  std::printf("%s: %zu bytes\n", path.c_str(), bytes.size());
+  const std::string name = path == "-" ? "standard input" : path;
+  std::printf("%s: %zu bytes\n", name.c_str(), bytes.size());
   std::printf("  offset  mark  name  length  details\n");
   for (const SegmentInfo& segment : summary.segments) std::printf("%s\n", FormatSegment(segment).c_str());
-  std::fflush(stdout);
-  if (!summary.problem.empty()) Fail(path + ": " + summary.problem);
+  // The listing is the output: a failed write is the command's failure.
+  if (std::fflush(stdout) != 0) Fail(std::string("cannot write standard output: ") + std::strerror(errno));
+  if (std::ferror(stdout)) Fail("cannot write standard output: write error");
+  if (!summary.problem.empty()) Fail(name + ": " + summary.problem);
   return 0;
 }
 

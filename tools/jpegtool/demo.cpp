@@ -1,9 +1,12 @@
 // demo.cpp - the demo command: the built-in photograph through every
 // quality, plain and ASCII85, with a table of size, quality and speed and an
-// SVG chart of PSNR against bits per pixel.
+// SVG chart of PSNR against bits per pixel. When the system's cjpeg and
+// djpeg are installed, the chart and a second table show what they make of
+// the same photograph at matching file sizes.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "cli.h"
 #include "commands.h"
@@ -57,13 +60,6 @@ double BestMilliseconds(int runs, Work work) {
 
 size_t FileSize(const std::string& path) { return ReadWholeFile(path).size(); }
 
-void EncodeTo(const Image& photo, EncodeSettings settings, const std::string& path) {
-  AtomicOutput output(path);
-  output.CloseFile();
-  EncodeImageToFile(photo, settings, output.TemporaryPath());
-  output.Commit();
-}
-
 DemoRow RunQuality(const Image& photo, int quality, const std::string& directory, int runs) {
   DemoRow row;
   row.quality = quality;
@@ -71,19 +67,19 @@ DemoRow RunQuality(const Image& photo, int quality, const std::string& directory
   settings.quality = quality;
   settings.quiet = true;
   const std::string base = directory + "/coffee-q" + std::to_string(quality);
-  row.encodeMs = BestMilliseconds(runs, [&] { EncodeTo(photo, settings, base + ".jpg"); });
+  row.encodeMs = BestMilliseconds(runs, [&] { EncodeImageToFile(photo, settings, base + ".jpg"); });
   settings.ascii85 = true;
-  EncodeTo(photo, settings, base + ".a85");
-  DecodedImage plain;
-  row.decodeMs = BestMilliseconds(runs, [&] { plain = DecodeJpegFile(base + ".jpg", false, true); });
-  const DecodedImage wrapped = DecodeJpegFile(base + ".a85", true, true);
-  if (wrapped.image.pixels != plain.image.pixels) {
+  EncodeImageToFile(photo, settings, base + ".a85");
+  Image plain;
+  row.decodeMs = BestMilliseconds(runs, [&] { plain = DecodeJpegFile(base + ".jpg", false); });
+  const Image wrapped = DecodeJpegFile(base + ".a85", true);
+  if (wrapped.pixels != plain.pixels) {
     Fail("demo failed: the ASCII85 file of quality " + std::to_string(quality) + " decodes differently");
   }
   row.bytes = FileSize(base + ".jpg");
   row.ascii85Bytes = FileSize(base + ".a85");
   row.bitsPerPixel = 8.0 * row.bytes / (static_cast<double>(photo.width) * photo.height);
-  row.psnr = Psnr(photo, plain.image);
+  row.psnr = Psnr(photo, plain);
   return row;
 }
 
@@ -102,17 +98,81 @@ std::string FormatTable(const Image& photo, const std::vector<DemoRow>& rows) {
   return table;
 }
 
-std::string MakeChart(const std::vector<DemoRow>& rows) {
-  std::vector<ChartPoint> points;
-  for (const DemoRow& row : rows) {
-    ChartPoint point;
-    point.x = row.bitsPerPixel;
-    point.y = row.psnr;
-    point.label = "q" + std::to_string(row.quality);
-    points.push_back(point);
+// --- the peer at matching sizes ----------------------------------------------
+
+struct PeerRow {
+  int quality = 0;  // cjpeg -quality
+  size_t bytes = 0;
+  double bitsPerPixel = 0, psnr = 0;
+};
+
+bool HavePeer() { return std::system("command -v cjpeg >/dev/null 2>&1 && command -v djpeg >/dev/null 2>&1") == 0; }
+
+// cjpeg at one quality on the photograph; the file's size in bytes.
+size_t PeerEncode(const std::string& directory, int quality) {
+  const std::string command = "cjpeg -quality " + std::to_string(quality) + " -outfile '" + directory +
+                              "/peer.jpg' '" + directory + "/coffee.ppm'";
+  if (std::system(command.c_str()) != 0) Fail("demo failed: cjpeg did not run");
+  return ReadWholeFile(directory + "/peer.jpg").size();
+}
+
+// cjpeg's quality (1..100) whose file is closest in size to bytes; sizes
+// grow with the quality.
+PeerRow PeerAtSize(const Image& photo, const std::string& directory, size_t bytes) {
+  int low = 1, high = 100;
+  while (low < high) {
+    const int middle = (low + high) / 2;
+    if (PeerEncode(directory, middle) < bytes) low = middle + 1;
+    else high = middle;
   }
-  return RenderLineChartSvg(
-      points, ChartText{"Built-in photograph: quality against size", "bits per pixel", "PSNR (dB)"});
+  PeerRow row;
+  row.quality = low;
+  row.bytes = PeerEncode(directory, low);
+  if (low > 1) {
+    const size_t below = PeerEncode(directory, low - 1);
+    if (bytes - below < row.bytes - bytes) row = PeerRow{low - 1, below};
+    PeerEncode(directory, row.quality);
+  }
+  const std::string decode = "djpeg -pnm -outfile '" + directory + "/peer.ppm' '" + directory + "/peer.jpg'";
+  if (std::system(decode.c_str()) != 0) Fail("demo failed: djpeg did not run");
+  const Bytes decoded = ReadWholeFile(directory + "/peer.ppm");
+  row.psnr = Psnr(photo, ParsePnm(decoded.data(), decoded.size(), "djpeg output"));
+  row.bitsPerPixel = 8.0 * row.bytes / (static_cast<double>(photo.width) * photo.height);
+  std::remove((directory + "/peer.jpg").c_str());
+  std::remove((directory + "/peer.ppm").c_str());
+  return row;
+}
+
+std::string FormatPeerTable(const std::vector<DemoRow>& rows, const std::vector<PeerRow>& peer) {
+  std::string table = "cjpeg/djpeg at matching sizes:\n";
+  table += "ours q  cjpeg -quality    bytes     bpp  PSNR dB\n";
+  char line[160];
+  for (size_t i = 0; i < peer.size(); ++i) {
+    std::snprintf(line, sizeof line, "cjpeg %d  %14d  %7zu  %6.3f  %7.2f\n", rows[i].quality, peer[i].quality,
+                  peer[i].bytes, peer[i].bitsPerPixel, peer[i].psnr);
+    table += line;
+  }
+  return table;
+}
+
+// --- the chart ------------------------------------------------------------------
+
+std::string MakeChart(const std::vector<DemoRow>& rows, const std::vector<PeerRow>& peer) {
+  ChartSeries ours{"this codec (quality 0..6)", "#1f6fb4", {}};
+  for (const DemoRow& row : rows) ours.points.push_back({row.bitsPerPixel, row.psnr, "q" + std::to_string(row.quality)});
+  std::vector<ChartSeries> series{ours};
+  if (!peer.empty()) {
+    ChartSeries theirs{"cjpeg/djpeg at matching sizes", "#d9541e", {}};
+    for (const PeerRow& row : peer) theirs.points.push_back({row.bitsPerPixel, row.psnr, ""});
+    series.push_back(theirs);
+  }
+  // Subsampling stops between the last subsampled quality and the next.
+  std::vector<ChartMarker> markers;
+  const double edge = (rows[kFirstFullChromaQuality - 1].bitsPerPixel + rows[kFirstFullChromaQuality].bitsPerPixel) / 2;
+  markers.push_back({edge, "q0-q" + std::to_string(kFirstFullChromaQuality - 1) + ": 2x2 chroma | q" +
+                               std::to_string(kFirstFullChromaQuality) + "-q6: full chroma"});
+  return RenderLineChartSvg(series, markers,
+                            ChartText{"PSNR against bits per pixel (built-in photograph)", "bits per pixel", "PSNR (dB)"});
 }
 
 }  // namespace
@@ -130,11 +190,18 @@ int RunDemo(const Args& args) {
   std::vector<DemoRow> rows;
   for (int quality = 0; quality < kQualityLevels; ++quality)
     rows.push_back(RunQuality(photo, quality, directory, runs));
-  const std::string table = FormatTable(photo, rows);
-  std::fputs(table.c_str(), stdout);
+  std::vector<PeerRow> peer;
+  if (HavePeer()) {
+    for (const DemoRow& row : rows) peer.push_back(PeerAtSize(photo, directory, row.bytes));
+  }
+  std::string table = FormatTable(photo, rows);
+  if (!peer.empty()) table += FormatPeerTable(rows, peer);
   WriteWholeFile(directory + "/table.txt", table.data(), table.size());
-  const std::string chart = MakeChart(rows);
+  const std::string chart = MakeChart(rows, peer);
   WriteWholeFile(directory + "/chart.svg", chart.data(), chart.size());
+  if (parsed.quiet) return 0;
+  std::fputs(table.c_str(), stdout);
+  if (peer.empty()) std::printf("cjpeg/djpeg not found: the chart shows this codec alone\n");
   std::printf("times are the best of %d run%s\n", runs, runs == 1 ? "" : "s");
   std::printf("wrote %s/: coffee.ppm, coffee-q0..6.jpg and .a85, table.txt, chart.svg\n", directory.c_str());
   return 0;

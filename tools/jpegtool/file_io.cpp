@@ -1,5 +1,5 @@
-// file_io.cpp - reading input files and writing outputs through a
-// temporary file that is renamed into place on success.
+// file_io.cpp - reading whole inputs and writing outputs safely (see
+// file_io.h for which outputs are replaced and which are written through).
 #include "file_io.h"
 
 #include <fcntl.h>
@@ -9,10 +9,16 @@
 #include <cerrno>
 #include <cstring>
 
+#include "byte_reader.h"
 #include "tool_error.h"
 
 namespace jpegtool {
 namespace {
+
+// Output buffer: few write() calls for an image of any size.
+constexpr size_t kOutputBufferBytes = 256 * 1024;
+constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
+constexpr mode_t kPermissionBits = 07777;
 
 std::string SystemReason() { return std::strerror(errno); }
 
@@ -30,82 +36,137 @@ mode_t DefaultFileMode() {
   return 0666 & ~mask;
 }
 
+// Whether the user may write the existing file at path (following links).
+bool MayWrite(const std::string& path) {
+  if (access(path.c_str(), W_OK) != 0) return errno == ENOENT;  // a dangling link makes a new file
+  struct stat target;
+  if (geteuid() == 0 && stat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode)) {
+    return (target.st_mode & kAnyWriteBit) != 0;
+  }
+  return true;
+}
+
 }  // namespace
 
 Bytes ReadWholeFile(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) Fail("cannot open " + path + ": " + SystemReason());
+  ByteReader reader(path);
   Bytes bytes;
-  uint8_t chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-    bytes.insert(bytes.end(), chunk, chunk + got);
+  while (const size_t available = reader.Available()) {
+    const size_t at = bytes.size();
+    bytes.resize(at + available);
+    reader.Read(bytes.data() + at, available);
   }
-  const bool failed = std::ferror(file) != 0;
-  const std::string reason = SystemReason();
-  std::fclose(file);
-  if (failed) Fail("cannot read " + path + ": " + reason);
+  reader.CheckError();
   return bytes;
 }
 
-void CheckReadableFile(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) Fail("cannot open " + path + ": " + SystemReason());
+OutputFile::OutputFile(const std::string& path) : name_(path), buffer_(kOutputBufferBytes) {
+  if (path == "-") {
+    name_ = "standard output";
+    fd_ = STDOUT_FILENO;
+    standardOutput_ = true;
+    return;
+  }
   struct stat info;
-  const bool directory = fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
-  std::fclose(file);
-  if (directory) Fail("cannot read " + path + ": " + std::strerror(EISDIR));
+  if (lstat(path.c_str(), &info) != 0) {
+    OpenTemporary(path, DefaultFileMode());
+    return;
+  }
+  if (S_ISDIR(info.st_mode)) Fail("cannot write " + path + ": it is a directory");
+  if (!MayWrite(path)) Fail("cannot write " + path + ": " + std::strerror(EACCES));
+  if (S_ISREG(info.st_mode)) {
+    OpenTemporary(path, info.st_mode & kPermissionBits);
+  } else {
+    OpenInPlace(path);
+  }
 }
 
-AtomicOutput::AtomicOutput(const std::string& destination) : destination_(destination) {
-  struct stat info;
-  if (stat(destination.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    Fail("cannot write " + destination + ": it is a directory");
-  }
-  std::string pattern = DirectoryOf(destination) + "/.jpegtool-XXXXXX";
+OutputFile::~OutputFile() {
+  if (ownsFd_ && fd_ >= 0) close(fd_);
+  if (!temporaryPath_.empty() && !committed_) unlink(temporaryPath_.c_str());
+}
+
+void OutputFile::OpenInPlace(const std::string& path) {
+  fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, DefaultFileMode());
+  if (fd_ < 0) Fail("cannot write " + path + ": " + SystemReason());
+  ownsFd_ = true;
+  struct stat target;
+  truncateOnFirstWrite_ = fstat(fd_, &target) == 0 && S_ISREG(target.st_mode);
+}
+
+void OutputFile::OpenTemporary(const std::string& path, mode_t mode) {
+  std::string pattern = DirectoryOf(path) + "/.jpegtool-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  if (fd < 0) Fail("cannot create a file beside " + destination + ": " + SystemReason());
+  fd_ = mkstemp(name.data());
+  if (fd_ < 0) Fail("cannot create a file beside " + path + ": " + SystemReason());
+  ownsFd_ = true;
   temporaryPath_ = name.data();
-  fchmod(fd, DefaultFileMode());
-  file_ = fdopen(fd, "wb");
-  if (file_ == nullptr) {
-    close(fd);
-    unlink(temporaryPath_.c_str());
-    Fail("cannot write " + temporaryPath_ + ": " + SystemReason());
+  fchmod(fd_, mode);
+}
+
+void OutputFile::FailWrite(int error) {
+  writeErrno_ = error;
+  writeError_ = "cannot write " + name_ + ": " + std::strerror(error);
+  Fail(writeError_);
+}
+
+void OutputFile::WriteOut(const uint8_t* data, size_t size) {
+  if (truncateOnFirstWrite_) {
+    truncateOnFirstWrite_ = false;
+    if (ftruncate(fd_, 0) != 0) FailWrite(errno);
+  }
+  while (size > 0) {
+    const ssize_t wrote = write(fd_, data, size);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) FailWrite(wrote < 0 ? errno : EIO);
+    data += wrote;
+    size -= static_cast<size_t>(wrote);
   }
 }
 
-AtomicOutput::~AtomicOutput() {
-  if (file_ != nullptr) std::fclose(file_);
-  if (!committed_) unlink(temporaryPath_.c_str());
+void OutputFile::Write(const void* data, size_t size) {
+  if (finished_) Fail("cannot write " + name_ + ": already closed");
+  if (!writeError_.empty()) Fail(writeError_);
+  if (size == 0) return;  // data may be null then
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  if (buffered_ + size > buffer_.size()) {
+    WriteOut(buffer_.data(), buffered_);
+    buffered_ = 0;
+    if (size >= buffer_.size()) return WriteOut(bytes, size);
+  }
+  std::memcpy(buffer_.data() + buffered_, bytes, size);
+  buffered_ += size;
 }
 
-void AtomicOutput::Write(const void* data, size_t size) {
-  if (file_ == nullptr || std::fwrite(data, 1, size, file_) != size) {
-    Fail("cannot write " + destination_ + ": " + SystemReason());
+void OutputFile::Finish() {
+  if (finished_) return;
+  if (!writeError_.empty()) Fail(writeError_);
+  if (buffered_ > 0 || truncateOnFirstWrite_) WriteOut(buffer_.data(), buffered_);
+  buffered_ = 0;
+  finished_ = true;
+  if (ownsFd_) {
+    const int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) FailWrite(errno);
   }
 }
 
-void AtomicOutput::CloseFile() {
-  if (file_ == nullptr) return;
-  const bool failed = std::ferror(file_) != 0;
-  const int closed = std::fclose(file_);
-  file_ = nullptr;
-  if (failed || closed != 0) Fail("cannot write " + destination_ + ": " + SystemReason());
-}
-
-void AtomicOutput::Commit() {
-  CloseFile();
-  if (std::rename(temporaryPath_.c_str(), destination_.c_str()) != 0) {
-    Fail("cannot write " + destination_ + ": " + SystemReason());
+void OutputFile::Commit() {
+  Finish();
+  if (!temporaryPath_.empty() && !committed_ && std::rename(temporaryPath_.c_str(), name_.c_str()) != 0) {
+    Fail("cannot write " + name_ + ": " + SystemReason());
   }
   committed_ = true;
 }
 
+void CommitAll(const std::vector<OutputFile*>& outputs) {
+  for (OutputFile* output : outputs) output->Finish();
+  for (OutputFile* output : outputs) output->Commit();
+}
+
 void WriteWholeFile(const std::string& path, const void* data, size_t size) {
-  AtomicOutput output(path);
+  OutputFile output(path);
   output.Write(data, size);
   output.Commit();
 }

@@ -4,6 +4,7 @@
 #include "file_stm.h"
 
 #include <cstring>
+#include <exception>
 
 #include "stream/stm_inline.h"
 
@@ -26,14 +27,11 @@ int16_t FileFilBuf(Stm* s) {
   FileStm* source = static_cast<FileStm*>(s->procData);
   if (s->eof || s->error) return -1;
   s->ptr = s->base;
-  const size_t got = std::fread(s->base, 1, s->bufSize, source->file);
+  const size_t got = source->input->Read(s->base, s->bufSize);
   s->base[got] = 0xFF;  // the guard byte after the valid bytes
   if (got == 0) {
     s->count = 0;
-    if (std::ferror(source->file))
-      s->error = 1;
-    else
-      s->eof = 1;
+    s->eof = 1;  // a read error too: the command asks the reader afterwards
     return -1;
   }
   s->count = static_cast<int16_t>(got - 1);
@@ -43,7 +41,12 @@ int16_t FileFilBuf(Stm* s) {
 bool WriteBuffered(Stm* s) {
   FileStm* sink = static_cast<FileStm*>(s->procData);
   const size_t pending = static_cast<size_t>(s->ptr - s->base);
-  const bool written = std::fwrite(s->base, 1, pending, sink->file) == pending;
+  bool written = true;
+  try {
+    sink->output->Write(s->base, pending);
+  } catch (const std::exception&) {
+    written = false;  // the output keeps the reason
+  }
   s->ptr = s->base;
   s->count = static_cast<int16_t>(s->bufSize);
   if (!written) s->error = 1;
@@ -59,9 +62,10 @@ int16_t FileFlsBuf(int16_t c, Stm* s) {
   return StmRestartWrite(c, s);
 }
 
-void InitCommon(FileStm* f, FILE* file) {
+void InitCommon(FileStm* f) {
   std::memset(&f->stm, 0, sizeof f->stm);
-  f->file = file;
+  f->input = nullptr;
+  f->output = nullptr;
   f->stm.procData = f;
   f->stm.bufSize = kFileStmBufferSize;
   f->stm.ptr = f->stm.base = f->buffer;
@@ -69,15 +73,17 @@ void InitCommon(FileStm* f, FILE* file) {
 
 }  // namespace
 
-void InitFileSource(FileStm* source, FILE* file) {
-  InitCommon(source, file);
+void InitFileSource(FileStm* source, ByteReader* input) {
+  InitCommon(source);
+  source->input = input;
   source->stm.count = 0;
   source->stm.filBuf = FileFilBuf;
   source->stm.flsBuf = RefuseByte;
 }
 
-void InitFileSink(FileStm* sink, FILE* file) {
-  InitCommon(sink, file);
+void InitFileSink(FileStm* sink, OutputFile* output) {
+  InitCommon(sink);
+  sink->output = output;
   sink->stm.count = static_cast<int16_t>(kFileStmBufferSize);
   sink->stm.flsBuf = FileFlsBuf;
   sink->stm.filBuf = RefuseFill;
@@ -85,7 +91,7 @@ void InitFileSink(FileStm* sink, FILE* file) {
 
 bool FinishFileSink(FileStm* sink) {
   if (sink->stm.error) return false;
-  return WriteBuffered(&sink->stm) && std::fflush(sink->file) == 0;
+  return WriteBuffered(&sink->stm);
 }
 
 }  // namespace jpegtool

@@ -1,11 +1,11 @@
-// file_stm.h - Stm streams over stdio files, the bottom of the filter stacks
-// the a85encode and a85decode commands build. A source stores the 0xFF
+// file_stm.h - Stm streams over the tool's reader and output, the bottom of
+// the filter stacks the a85encode and a85decode commands build. A source stores the 0xFF
 // guard byte after every refill, as every compressed-data source must.
 #ifndef JPEGTOOL_FILE_STM_H
 #define JPEGTOOL_FILE_STM_H
 
-#include <cstdio>
-
+#include "byte_reader.h"
+#include "file_io.h"
 #include "stm.h"
 
 namespace jpegtool {
@@ -14,14 +14,15 @@ constexpr uint16_t kFileStmBufferSize = 8192;
 
 struct FileStm {
   Stm stm;
-  FILE* file;
+  ByteReader* input;    // of a source
+  OutputFile* output;  // of a sink
   uint8_t buffer[kFileStmBufferSize + 1];  // + the guard byte of a source
 };
 
-// A source reading file from its current position.
-void InitFileSource(FileStm* source, FILE* file);
-// A sink writing to file; FinishFileSink writes what is still buffered.
-void InitFileSink(FileStm* sink, FILE* file);
+// A source reading input from where it stands.
+void InitFileSource(FileStm* source, ByteReader* input);
+// A sink writing to output; FinishFileSink writes what is still buffered.
+void InitFileSink(FileStm* sink, OutputFile* output);
 // false when any write failed.
 bool FinishFileSink(FileStm* sink);
 

@@ -14,26 +14,32 @@ struct HelpEntry {
 const HelpEntry kHelp[] = {
     {"encode",
      "usage: jpegtool encode [options] IN OUT\n"
-     "Encodes a binary PNM image (P5 grey, P6 RGB, P7 PAM with DEPTH 1 to 4,\n"
-     "MAXVAL 255) as a baseline JPEG file.\n"
-     "  --quality N       0 (coarsest, smallest, chroma subsampled) to 6 (finest); default 3\n"
+     "Encodes a PNM image (P2/P5 grey, P3/P6 RGB, P7 PAM with DEPTH 1 to 4;\n"
+     "any MAXVAL up to 65535, scaled to 8 bits) as a baseline JPEG file.\n"
+     "IN or OUT '-' is standard input or output.\n"
+     "  --quality N       0 (coarsest, smallest) to 6 (finest); default 3.\n"
+     "                    Qualities 0, 1 and 2 subsample chroma 2x2; 3 to 6 keep full chroma\n"
      "  --ascii85         write the ASCII85-wrapped form (printable text ending in ~>)\n"
      "  --marker-mode N   0: JFIF segment and colour transform (default);\n"
      "                    1: no JFIF segment; 2: no colour transform, no subsampling\n"
      "  --dpi X[,Y]       resolution in dots per inch; default 72\n"
      "  --resources FILE  embed FILE's bytes as image-resource segments\n"
-     "  --quiet           no progress line\n"},
+     "  --quiet           no progress line\n"
+     "Lines of at most 32767 bytes (width x components), at most 32767 lines.\n"},
     {"decode",
      "usage: jpegtool decode [options] IN OUT\n"
      "Decodes a baseline JPEG file into PGM (grey), PPM (RGB) or PAM (2 or 4\n"
-     "components, CMYK for 4) and prints WIDTHxHEIGHT colors=N dpi=X resources=BYTES.\n"
+     "components, CMYK for 4) and prints WIDTHxHEIGHT colors=N dpi=X[,Y] resources=BYTES\n"
+     "(on stderr when an output is standard output). '-' is standard input or output.\n"
      "  --ascii85         the input is ASCII85-wrapped\n"
-     "  --resources FILE  save the image-resource bytes found in the file\n"
-     "  --quiet           no progress line\n"},
+     "  --resources FILE  save the image-resource bytes found in the file (the image\n"
+     "                    and FILE are both written, or neither)\n"
+     "  --quiet           no progress line, no statistics line\n"},
     {"thumb",
      "usage: jpegtool thumb IN OUT\n"
      "Decodes a JPEG file held in memory through the thumbnail interface and\n"
-     "writes it as PNM, like decode.\n"},
+     "writes it as PNM, like decode.\n"
+     "  --quiet           no statistics line\n"},
     {"a85encode",
      "usage: jpegtool a85encode IN OUT\n"
      "Writes IN's bytes as ASCII85 text (64-column lines, ending in ~>).\n"},
@@ -49,8 +55,10 @@ const HelpEntry kHelp[] = {
      "Encodes the built-in photograph at every quality 0 to 6, plain and\n"
      "ASCII85, decodes it back and prints quality, QFactor, bytes, bits per\n"
      "pixel, PSNR and timings. Writes the files, table.txt and chart.svg\n"
-     "(PSNR against bits per pixel) into OUTDIR (default ./demo-out).\n"
-     "  --runs N          time each encode and decode N times, keep the best (default 3)\n"},
+     "(PSNR against bits per pixel) into OUTDIR (default ./demo-out). With the\n"
+     "system's cjpeg and djpeg installed, they are shown at matching file sizes.\n"
+     "  --runs N          time each encode and decode N times, keep the best (default 3)\n"
+     "  --quiet           write the files only, print nothing\n"},
 };
 
 }  // namespace
@@ -68,6 +76,9 @@ const char* ToolUsage() {
          "  info IN.jpg              list the segments of a JPEG file\n"
          "  demo [OUTDIR]            quality/size/PSNR table on a built-in photograph\n"
          "\n"
+         "\n"
+         "'-' is standard input or output. Outputs replace a file only when the command\n"
+         "succeeds; links, devices and FIFOs are written through.\n"
          "'jpegtool COMMAND --help' describes a command; --version prints the version.\n";
 }
 

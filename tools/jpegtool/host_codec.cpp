@@ -5,8 +5,11 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
+#include <vector>
 
 #include "host_framework.h"
+#include "host_io.h"
 #include "jpeg_stream.h"
 #include "progress.h"
 #include "stm.h"
@@ -44,11 +47,6 @@ std::string DescribeHostCode(int code) {
   }
 }
 
-// Closing the file reports errors its last writes met.
-void CloseTargetFile(TJPEGWriteStream* stream) {
-  if (TFileStream* file = dynamic_cast<TFileStream*>(stream->Target())) file->Close();
-}
-
 [[noreturn]] void FailFromHost(const std::string& verb, const HostFailure& failure) {
   const char* codecMessage = JPEGLastErrorMessage();
   if (gJPEGError != 0 && codecMessage != nullptr && codecMessage[0] != '\0') {
@@ -77,33 +75,35 @@ HandleOwner MakeResourceHandle(const Bytes& resources) {
   return handle;
 }
 
-JPEGWriteOptions MakeWriteOptions(const Image& image, const EncodeSettings& settings) {
+JPEGWriteOptions MakeWriteOptions(const ImageShape& shape, const EncodeSettings& settings) {
   JPEGWriteOptions options{};
   options.quality = settings.quality;
   options.xResolution = static_cast<int16_t>(settings.xDpi);
   options.yResolution = static_cast<int16_t>(settings.yDpi);
-  options.width = static_cast<int16_t>(image.width);
-  options.height = static_cast<int16_t>(image.height);
-  options.colors = static_cast<int16_t>(image.colors);
+  options.width = static_cast<int16_t>(shape.width);
+  options.height = static_cast<int16_t>(shape.height);
+  options.colors = static_cast<int16_t>(shape.colors);
   options.markerMode = settings.markerMode;
   return options;
 }
 
-void WriteLines(TJPEGWriteStream* stream, const Image& image, bool quiet) {
-  Progress progress("encoding", image.height, static_cast<long long>(image.width) * image.height, quiet);
-  std::vector<char> line(image.LineBytes());
-  for (int y = 0; y < image.height; ++y) {
-    // PutJPEGRaster takes a non-const line; hand it a copy.
-    std::memcpy(line.data(), image.Line(y), line.size());
-    stream->PutJPEGRaster(line.data(), static_cast<long>(line.size()));
+void WriteLines(TJPEGWriteStream* stream, LineSource* source, bool quiet) {
+  const ImageShape& shape = source->Shape();
+  Progress progress("encoding", shape.height, static_cast<long long>(shape.width) * shape.height, quiet);
+  std::vector<uint8_t> line(shape.LineBytes());
+  for (int y = 0; y < shape.height; ++y) {
+    source->ReadLine(line.data());
+    stream->PutJPEGRaster(reinterpret_cast<char*>(line.data()), static_cast<long>(line.size()));
     progress.Update(y + 1);
   }
 }
 
-void ReadLines(TJPEGReadStream* stream, Image* image, bool quiet) {
-  Progress progress("decoding", image->height, static_cast<long long>(image->width) * image->height, quiet);
-  for (int y = 0; y < image->height; ++y) {
-    stream->GetJPEGRaster(reinterpret_cast<char*>(image->Line(y)));
+void ReadLines(TJPEGReadStream* stream, const ImageShape& shape, DecodeTarget* target, bool quiet) {
+  Progress progress("decoding", shape.height, static_cast<long long>(shape.width) * shape.height, quiet);
+  std::vector<uint8_t> line(shape.LineBytes());
+  for (int y = 0; y < shape.height; ++y) {
+    stream->GetJPEGRaster(reinterpret_cast<char*>(line.data()));
+    target->PutLine(line.data());
     progress.Update(y + 1);
   }
 }
@@ -120,63 +120,100 @@ void CheckDecodable(const JPEGReadInfo& info) {
   }
 }
 
+// The host stream adapters are host objects: made with new, freed with Free().
+template <typename Stream, typename Inner>
+std::unique_ptr<Stream, FreeObject> MakeAdapter(Inner* inner) {
+  std::unique_ptr<Stream, FreeObject> stream(new Stream(inner));
+  if (!stream) throw std::bad_alloc();
+  return stream;
+}
+
 }  // namespace
 
-void CheckEncodable(const Image& image) {
-  const long lineBytes = static_cast<long>(image.LineBytes());
-  if (image.width > kLargestDimension || lineBytes > kLargestLineBytes) {
-    Fail("image too wide for the codec: " + std::to_string(image.width) + " pixels x " +
-         std::to_string(image.colors) + " samples = " + std::to_string(lineBytes) +
+void CheckEncodable(const ImageShape& shape) {
+  const long lineBytes = static_cast<long>(shape.LineBytes());
+  if (shape.width > kLargestDimension || lineBytes > kLargestLineBytes) {
+    Fail("image too wide for the codec: " + std::to_string(shape.width) + " pixels x " +
+         std::to_string(shape.colors) + " samples = " + std::to_string(lineBytes) +
          " bytes per line (at most " + std::to_string(kLargestLineBytes) + ")");
   }
-  if (image.height > kLargestDimension) {
-    Fail("image too tall for the codec: " + std::to_string(image.height) + " lines (at most " +
+  if (shape.height > kLargestDimension) {
+    Fail("image too tall for the codec: " + std::to_string(shape.height) + " lines (at most " +
          std::to_string(kLargestDimension) + ")");
   }
 }
 
-void EncodeImageToFile(const Image& image, const EncodeSettings& settings, const std::string& path) {
-  CheckEncodable(image);
+void EncodeLines(LineSource* source, const EncodeSettings& settings, OutputFile* output) {
+  CheckEncodable(source->Shape());
   gJPEGError = 0;
   try {
     HandleOwner resources = MakeResourceHandle(settings.resources);
-    TFile file(path);
-    std::unique_ptr<TJPEGWriteStream, FreeObject> stream(MakeJPEGWriteFileStream(&file));
+    auto target = MakeAdapter<OutputStream>(output);
+    std::unique_ptr<TJPEGWriteStream, FreeObject> stream(MakeJPEGWriteFolioprintStream(target.get()));
     if (!stream) Fail("encode failed: cannot create the output stream");
     stream->fUserMarkers = resources.get();
-    stream->StartJPEG(MakeWriteOptions(image, settings), settings.ascii85 ? 1 : 0);
-    WriteLines(stream.get(), image, settings.quiet);
+    stream->StartJPEG(MakeWriteOptions(source->Shape(), settings), settings.ascii85 ? 1 : 0);
+    WriteLines(stream.get(), source, settings.quiet);
     stream->StopJPEG();
-    CloseTargetFile(stream.get());
-    if (gJPEGError != 0) Fail(std::string("encode failed: ") + JPEGLastErrorMessage());
   } catch (const HostFailure& failure) {
+    if (!output->WriteError().empty()) Fail(output->WriteError());
     FailFromHost("encode", failure);
   }
+  if (!output->WriteError().empty()) Fail(output->WriteError());
+  if (gJPEGError != 0) Fail(std::string("encode failed: ") + JPEGLastErrorMessage());
 }
 
-DecodedImage DecodeJpegFile(const std::string& path, bool ascii85, bool quiet) {
+void ImageTarget::Begin(const ImageShape& shape) {
+  static_cast<ImageShape&>(image) = shape;
+  image.pixels.clear();
+}
+
+void ImageTarget::PutLine(const uint8_t* line) {
+  // Grown line by line: a file that ends early costs only what it held.
+  image.pixels.insert(image.pixels.end(), line, line + image.LineBytes());
+}
+
+DecodeResult DecodeJpeg(ByteReader* input, bool ascii85, bool quiet, DecodeTarget* target) {
   gJPEGError = 0;
-  DecodedImage decoded;
+  DecodeResult result;
   try {
-    TFile file(path);
-    std::unique_ptr<TJPEGReadStream, FreeObject> stream(MakeJPEGReadFileStream(&file));
+    auto source = MakeAdapter<ReaderStream>(input);
+    std::unique_ptr<TJPEGReadStream, FreeObject> stream(MakeJPEGReadFolioprintStream(source.get()));
     if (!stream) Fail("decode failed: cannot open the input stream");
     JPEGReadInfo info{};
     stream->StartJPEG(&info, ascii85 ? 1 : 0);
     CheckDecodable(info);
-    decoded.image.width = info.width;
-    decoded.image.height = info.height;
-    decoded.image.colors = info.colors;
-    decoded.image.pixels.resize(decoded.image.LineBytes() * decoded.image.height);
-    ReadLines(stream.get(), &decoded.image, quiet);
+    ImageShape shape;
+    shape.width = info.width;
+    shape.height = info.height;
+    shape.colors = info.colors;
+    target->Begin(shape);
+    ReadLines(stream.get(), shape, target, quiet);
     stream->StopJPEG();
-    decoded.dpi = stream->fResolution / 65536.0;
-    decoded.resources = CopyHandle(stream->fResources);
+    result.dpi = stream->fResolution / 65536.0;
+    result.resources = CopyHandle(stream->fResources);
   } catch (const HostFailure& failure) {
+    input->CheckError();
     FailFromHost("decode", failure);
   }
+  input->CheckError();
   if (gJPEGError != 0) Fail(std::string("decode failed: ") + JPEGLastErrorMessage());
-  return decoded;
+  return result;
+}
+
+void EncodeImageToFile(const Image& image, const EncodeSettings& settings, const std::string& path) {
+  OutputFile output(path);
+  ImageLines lines(image);
+  EncodeLines(&lines, settings, &output);
+  output.Commit();
+}
+
+Image DecodeJpegFile(const std::string& path, bool ascii85, DecodeResult* result) {
+  ByteReader input(path);
+  ImageTarget target;
+  const DecodeResult decoded = DecodeJpeg(&input, ascii85, true, &target);
+  if (result != nullptr) *result = decoded;
+  return std::move(target.image);
 }
 
 }  // namespace jpegtool

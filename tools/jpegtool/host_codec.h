@@ -1,12 +1,15 @@
-// host_codec.h - encoding and decoding whole images through the host
-// stream classes (TJPEGWriteStream, TJPEGReadStream), the way the host
-// application saves and opens files. Failures come back as ToolError with
-// the codec's own message.
+// host_codec.h - encoding and decoding through the host stream classes
+// (TJPEGWriteStream, TJPEGReadStream), the way the host application saves
+// and opens files, one line at a time: lines come from a LineSource and go
+// to a DecodeTarget, so memory does not grow with the image height. The
+// bytes go through host streams over the tool's own reader and output
+// (host_io.h). Failures come back as ToolError with the codec's own message.
 #ifndef JPEGTOOL_HOST_CODEC_H
 #define JPEGTOOL_HOST_CODEC_H
 
 #include <string>
 
+#include "byte_reader.h"
 #include "file_io.h"
 #include "pnm_io.h"
 
@@ -15,6 +18,8 @@ namespace jpegtool {
 // The QFactor each quality index selects (index 0 coarsest).
 constexpr int kQualityLevels = 7;
 extern const double kQFactorByQuality[kQualityLevels];
+// Qualities below this one subsample chroma 2x2.
+constexpr int kFirstFullChromaQuality = 3;
 
 struct EncodeSettings {
   int quality = 3;       // 0..6
@@ -27,18 +32,38 @@ struct EncodeSettings {
 
 // Refuses images the codec cannot take (lines over 32767 bytes, sizes
 // beyond its 16-bit fields) with a message that says so.
-void CheckEncodable(const Image& image);
+void CheckEncodable(const ImageShape& shape);
 
-// Encodes image into the file at path (created or truncated).
-void EncodeImageToFile(const Image& image, const EncodeSettings& settings, const std::string& path);
+// Encodes every line of source into output (not committed).
+void EncodeLines(LineSource* source, const EncodeSettings& settings, OutputFile* output);
 
-struct DecodedImage {
+// Receives a decoded image: its shape first, then its lines in order.
+class DecodeTarget {
+ public:
+  virtual ~DecodeTarget() = default;
+  virtual void Begin(const ImageShape& shape) = 0;
+  virtual void PutLine(const uint8_t* line) = 0;
+};
+
+// An Image in memory as a DecodeTarget.
+class ImageTarget : public DecodeTarget {
+ public:
+  void Begin(const ImageShape& shape) override;
+  void PutLine(const uint8_t* line) override;
   Image image;
+};
+
+struct DecodeResult {
   double dpi = 0;   // 0 when the file states none
   Bytes resources;  // gathered from the resource segments
 };
 
-DecodedImage DecodeJpegFile(const std::string& path, bool ascii85, bool quiet);
+DecodeResult DecodeJpeg(ByteReader* input, bool ascii85, bool quiet, DecodeTarget* target);
+
+// Encodes image into the file at path, replacing it only on success.
+void EncodeImageToFile(const Image& image, const EncodeSettings& settings, const std::string& path);
+// Decodes the file at path into memory.
+Image DecodeJpegFile(const std::string& path, bool ascii85, DecodeResult* result = nullptr);
 
 }  // namespace jpegtool
 

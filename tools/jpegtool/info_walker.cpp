@@ -350,4 +350,37 @@ std::string FormatSegment(const SegmentInfo& segment) {
   return line;
 }
 
+std::string WithArticle(const std::string& kind) {
+  const bool vowel = !kind.empty() && std::string("aeiou").find(kind[0]) != std::string::npos;
+  return (vowel ? "an " : "a ") + kind;
+}
+
+JfifDensity FindJfifDensity(const uint8_t* data, size_t size) {
+  JfifDensity density;
+  // JFIF APP0 payload: "JFIF\0", version (2), units (1), X (2), Y (2), ...
+  constexpr size_t kUnits = 7, kX = 8, kY = 10, kLeast = 12;
+  size_t at = 2;  // after SOI
+  if (size < 2 || data[0] != 0xFF || data[1] != kSOI) return density;
+  while (at + 4 <= size && data[at] == 0xFF) {
+    const int code = data[at + 1];
+    if (code == 0xFF) {  // a fill byte before the marker
+      ++at;
+      continue;
+    }
+    if (IsFrameMarker(code) || code == kSOS || IsStandalone(code)) break;
+    const size_t length = size_t{data[at + 2]} << 8 | data[at + 3];
+    const Payload payload{data + at + 4, length >= 2 && at + 2 + length <= size ? length - 2 : 0};
+    if (code == kAPP0 && payload.Has(0, kLeast) && payload.StartsWith("JFIF", 5)) {
+      density.found = true;
+      density.units = payload.U8(kUnits);
+      density.x = payload.U16(kX);
+      density.y = payload.U16(kY);
+      return density;
+    }
+    if (length < 2) break;
+    at += 2 + length;
+  }
+  return density;
+}
+
 }  // namespace jpegtool

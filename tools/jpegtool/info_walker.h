@@ -34,6 +34,17 @@ JpegSummary WalkJpeg(const uint8_t* data, size_t size);
 // "baseline", "progressive", ... for an SOFn code.
 std::string FrameKind(int marker);
 
+// "a baseline", "an arithmetic-coded ...": the kind with its article.
+std::string WithArticle(const std::string& kind);
+
+// The densities of the JFIF segment among the header segments at data.
+struct JfifDensity {
+  bool found = false;
+  int units = 0;  // 0 aspect ratio only, 1 dots per inch, 2 dots per centimetre
+  int x = 0, y = 0;
+};
+JfifDensity FindJfifDensity(const uint8_t* data, size_t size);
+
 // One printable line for a segment.
 std::string FormatSegment(const SegmentInfo& segment);
 

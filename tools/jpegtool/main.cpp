@@ -63,13 +63,16 @@ int Dispatch(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     const int status = Dispatch(argc, argv);
-    if (std::fflush(stdout) != 0) {
-      std::fprintf(stderr, "jpegtool: cannot write to standard output: %s\n", std::strerror(errno));
+    const bool flushFailed = std::fflush(stdout) != 0;
+    if (flushFailed || std::ferror(stdout)) {
+      std::fprintf(stderr, "jpegtool: cannot write standard output: %s\n",
+                   flushFailed ? std::strerror(errno) : "write error");
       return jpegtool::kExitFailure;
     }
     return status;
   } catch (const jpegtool::ToolError& error) {
     std::fflush(stdout);
+    std::clearerr(stdout);
     std::fprintf(stderr, "jpegtool: %s\n", error.what());
     return error.exitStatus();
   } catch (const HostFailure& failure) {

@@ -1,5 +1,6 @@
 // svg_chart.cpp - renders the demo chart: axes with round tick values, a
-// grid, the line through the points and a label at each point.
+// grid, a line through the points of each series with a label at each point,
+// a legend, and dashed vertical markers.
 #include "svg_chart.h"
 
 #include <algorithm>
@@ -88,31 +89,54 @@ std::string GridAndTicks(const Plot& plot) {
   return svg;
 }
 
-std::string Series(const Plot& plot, const std::vector<ChartPoint>& points) {
-  std::string path = "<polyline fill=\"none\" stroke=\"#1f6fb4\" stroke-width=\"2\" points=\"";
+std::string Series(const Plot& plot, const ChartSeries& series) {
+  const char* color = series.color.c_str();
+  std::string path = "<polyline fill=\"none\" stroke=\"" + series.color + "\" stroke-width=\"2\" points=\"";
   std::string marks;
-  char text[96];
-  for (const ChartPoint& p : points) {
+  char text[160];
+  for (const ChartPoint& p : series.points) {
     std::snprintf(text, sizeof text, "%.1f,%.1f ", plot.PixelX(p.x), plot.PixelY(p.y));
     path += text;
-    std::snprintf(text, sizeof text, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"#1f6fb4\"/>\n",
-                  plot.PixelX(p.x), plot.PixelY(p.y));
+    std::snprintf(text, sizeof text, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4\" fill=\"%s\"/>\n",
+                  plot.PixelX(p.x), plot.PixelY(p.y), color);
     marks += text;
-    marks += TextAt(plot.PixelX(p.x) + 7, plot.PixelY(p.y) - 7, p.label);
+    if (!p.label.empty()) marks += TextAt(plot.PixelX(p.x) + 7, plot.PixelY(p.y) - 7, p.label);
   }
   return path + "\"/>\n" + marks;
 }
 
+std::string Marker(const Plot& plot, const ChartMarker& marker) {
+  const double x = plot.PixelX(marker.x);
+  return Line(x, kTop, x, kHeight - kBottom, "stroke=\"#888\" stroke-dasharray=\"5,4\"") +
+         TextAt(x + 4, kTop + 12, marker.label, "fill=\"#555\" font-size=\"11\"");
+}
+
+// One line per series at the bottom right of the plot.
+std::string Legend(const std::vector<ChartSeries>& series) {
+  std::string svg;
+  double y = kHeight - kBottom - 12.0 * series.size();
+  for (const ChartSeries& s : series) {
+    const double x = kWidth - kRight - 190;
+    svg += Line(x, y - 4, x + 20, y - 4, ("stroke=\"" + s.color + "\" stroke-width=\"2\"").c_str());
+    svg += TextAt(x + 26, y, s.name);
+    y += 12;
+  }
+  return svg;
+}
+
 }  // namespace
 
-std::string RenderLineChartSvg(const std::vector<ChartPoint>& points, const ChartText& text) {
+std::string RenderLineChartSvg(const std::vector<ChartSeries>& series, const std::vector<ChartMarker>& markers,
+                               const ChartText& text) {
   double xMax = 0, yMin = 1e9, yMax = -1e9;
-  for (const ChartPoint& p : points) {
-    xMax = std::max(xMax, p.x);
-    yMin = std::min(yMin, p.y);
-    yMax = std::max(yMax, p.y);
+  for (const ChartSeries& s : series) {
+    for (const ChartPoint& p : s.points) {
+      xMax = std::max(xMax, p.x);
+      yMin = std::min(yMin, p.y);
+      yMax = std::max(yMax, p.y);
+    }
   }
-  if (points.empty()) yMin = 0, yMax = 1;
+  if (yMin > yMax) yMin = 0, yMax = 1;
   const Plot plot{NiceAxis(0, xMax), NiceAxis(yMin - 1, yMax + 1)};
   char head[256];
   std::snprintf(head, sizeof head,
@@ -128,7 +152,9 @@ std::string RenderLineChartSvg(const std::vector<ChartPoint>& points, const Char
   std::snprintf(rotate, sizeof rotate, "text-anchor=\"middle\" transform=\"rotate(-90 18 %.1f)\"",
                 (kTop + kHeight - kBottom) / 2);
   svg += TextAt(18, (kTop + kHeight - kBottom) / 2, text.yLabel, rotate);
-  svg += Series(plot, points);
+  for (const ChartMarker& marker : markers) svg += Marker(plot, marker);
+  for (const ChartSeries& s : series) svg += Series(plot, s);
+  svg += Legend(series);
   return svg + "</svg>\n";
 }
 

@@ -1,0 +1,134 @@
+// test_memory.cpp - what the decoder's memory follows: the data, never the
+// header. A header announcing a huge image (30000 x 10000, or 65535 x 65535
+// with four components sampled 4x4, the largest strip a header can ask for)
+// with no or little scan data behind it costs each path (decode filter, read
+// stream, thumbnail) at most one strip, and nothing before scan data
+// arrives; a real ~98-megapixel image decodes in memory proportional to one
+// strip (run on demand: it prints the figures).
+//
+// Each decode runs in a forked child, which reports the growth of its peak
+// resident size (VmHWM) and of its peak address space (VmPeak, which counts
+// memory allocated but never touched) over what it inherited.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "support/decode_paths.h"
+
+namespace {
+
+using namespace testing_support;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;  // the sanitizer's own memory makes the figures meaningless
+#else
+constexpr bool kSanitized = false;
+#endif
+
+constexpr long kMiB = 1024 * 1024;
+
+long StatusKiB(const char* field) {  // a field of /proc/self/status, in KiB
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::strlen(field) + 1));
+  }
+  return -1;
+}
+
+struct Growth {
+  long residentBytes = -1, addressBytes = -1;
+  bool decoded = false;  // the decode succeeded
+};
+
+// Runs decode in a child process and measures what it added.
+Growth InChild(const std::function<bool()>& decode) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    const long rss = StatusKiB("VmRSS:"), peak = StatusKiB("VmPeak:");
+    const bool decoded = decode();
+    const Growth g{(StatusKiB("VmHWM:") - rss) * 1024, (StatusKiB("VmPeak:") - peak) * 1024, decoded};
+    if (write(fds[1], &g, sizeof g) != sizeof g) _exit(1);
+    _exit(0);
+  }
+  close(fds[1]);
+  Growth g;
+  if (read(fds[0], &g, sizeof g) != sizeof g) g = {};
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return g;
+}
+
+constexpr DecodePath kPaths[] = {DecodePath::kFilter, DecodePath::kReadStream, DecodePath::kThumbnail};
+
+// A small reference file whose frame header claims width x height (and, when
+// allSampled4x4, every component sampled 4x4), keeping dataBytes bytes of
+// its scan data and no EOI.
+Bytes HugeHeader(uint16_t width, uint16_t height, int colors, bool allSampled4x4, size_t dataBytes) {
+  Bytes j = LibjpegEncode(SyntheticImage(64, 64, colors, 3));
+  const uint8_t sof[] = {0xFF, 0xC0}, sos[] = {0xFF, 0xDA};
+  const size_t f = static_cast<size_t>(std::search(j.begin(), j.end(), sof, sof + 2) - j.begin());
+  j[f + 5] = static_cast<uint8_t>(height >> 8), j[f + 6] = static_cast<uint8_t>(height);
+  j[f + 7] = static_cast<uint8_t>(width >> 8), j[f + 8] = static_cast<uint8_t>(width);
+  for (int i = 0; allSampled4x4 && i < colors; i++) j[f + 11 + 3 * i] = 0x44;
+  const size_t s = static_cast<size_t>(std::search(j.begin(), j.end(), sos, sos + 2) - j.begin());
+  j.resize(std::min(j.size() - 2, s + 2 + (j[s + 2] << 8) + j[s + 3] + dataBytes));
+  return j;
+}
+
+TEST(Memory, AHeaderAloneCostsAtMostOneStrip) {
+  if (kSanitized) GTEST_SKIP() << "memory figures are meaningless under the sanitizer";
+  // bound: of the address space allocated; pages actually touched stay
+  // within kResidentBound whatever the header says.
+  constexpr long kResidentBound = 4 * kMiB;
+  const struct { const char* name; Bytes jpeg; long bound; } files[] = {
+      // No scan data: nothing of the strip memory is allocated.
+      {"30000x10000, no data", HugeHeader(30000, 10000, 3, false, 0), kMiB / 4},
+      {"65535x65535 4x4, no data", HugeHeader(65535, 65535, 4, true, 0), kMiB / 4},
+      // Some data (the 1,164-byte file): one strip, then the data ends.
+      {"30000x10000, 541 bytes of data", HugeHeader(30000, 10000, 3, false, 541), 2 * kMiB},
+      // The largest strip any header can ask for: 4 x 65536 x 32 bytes.
+      {"65535x65535 4x4, 541 bytes of data", HugeHeader(65535, 65535, 4, true, 541), 12 * kMiB}};
+  for (const auto& f : files) {
+    for (DecodePath p : kPaths) {
+      const Growth g = InChild([&] { return DecodeThrough(p, f.jpeg, false).ok; });
+      EXPECT_FALSE(g.decoded) << f.name << ", " << PathName(p);  // the data ends early
+      ASSERT_GE(g.addressBytes, 0) << f.name << ", " << PathName(p);
+      std::printf("%s, %s: peak resident +%ld KiB, peak address space +%ld KiB\n", f.name, PathName(p),
+                  g.residentBytes / 1024, g.addressBytes / 1024);
+      EXPECT_LE(g.addressBytes, f.bound) << f.name << ", " << PathName(p);
+      EXPECT_LE(g.residentBytes, kResidentBound) << f.name << ", " << PathName(p);
+    }
+  }
+}
+
+// On demand (--gtest_also_run_disabled_tests): a 12000 x 8200 photograph
+// (coffee.ppm enlarged by Pillow) written by cjpeg, decoded completely on
+// every path.
+TEST(Memory, DISABLED_RealLargeImageFigures) {
+  const Bytes jpeg = PeerFileFromShell(
+      "/usr/bin/python3 -c \"import sys; from PIL import Image; "
+      "Image.open(sys.argv[1]).resize((12000, 8200), Image.BICUBIC).save('big.ppm')\" " +
+      TestdataPath("coffee.ppm") + " && cjpeg -outfile out.jpg big.ppm");
+  for (DecodePath p : kPaths) {
+    const Growth g = InChild([&] { return DecodeThrough(p, jpeg, false).ok; });
+    EXPECT_TRUE(g.decoded) << PathName(p);
+    std::printf("12000x8200 (%zu bytes), %s: peak resident +%.1f MiB, peak address space +%.1f MiB\n", jpeg.size(),
+                PathName(p), static_cast<double>(g.residentBytes) / kMiB, static_cast<double>(g.addressBytes) / kMiB);
+    if (!kSanitized) {
+      EXPECT_LE(g.residentBytes, 16 * kMiB) << PathName(p);
+    }
+  }
+}
+
+}  // namespace

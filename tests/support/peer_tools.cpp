@@ -1,0 +1,107 @@
+// peer_tools.cpp - files written by other programs at test time (the
+// reference library's cjpeg, ImageMagick's convert, Pillow through the
+// system python) and the reference djpeg's reading of them, so decoder
+// tests compare against what other programs write and show, never against
+// stored copies.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+#include "support/test_support.h"
+
+namespace testing_support {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh directory for one peer run, removed with everything in it.
+struct ScratchDir {
+  std::string path;
+  ScratchDir() : path((fs::temp_directory_path() / "jpeg-peer-XXXXXX").string()) {
+    if (mkdtemp(path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  }
+  ~ScratchDir() { fs::remove_all(path); }
+  std::string File(const char* name) const { return path + "/" + name; }
+};
+
+void Run(const std::string& command) {
+  const int status = std::system((command + " 2>/dev/null").c_str());
+  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    throw std::runtime_error("peer command failed: " + command);
+  }
+}
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+}  // namespace
+
+Bytes PeerEncode(PeerWriter writer, const Image& img) {
+  ScratchDir dir;
+  const std::string in = dir.File(img.colors == 1 ? "in.pgm" : "in.ppm"), out = dir.File("out.jpg");
+  WritePNM(in, img);
+  switch (writer) {
+    case PeerWriter::kCjpegRgb:
+      Run("cjpeg -rgb -outfile " + Quoted(out) + " " + Quoted(in));
+      break;
+    case PeerWriter::kMagickCmyk:
+      Run("convert " + Quoted(in) + " -colorspace CMYK " + Quoted(out));
+      break;
+    case PeerWriter::kMagickCmykSubsampled:  // luma and black sampled 1x4, chroma 1x1
+      Run("convert " + Quoted(in) + " -colorspace CMYK -sampling-factor 1x4,1x1,1x1,1x4 " + Quoted(out));
+      break;
+    case PeerWriter::kPillowCmyk:
+      Run("/usr/bin/python3 -c \"import sys; from PIL import Image; "
+          "Image.open(sys.argv[1]).convert('CMYK').save(sys.argv[2], quality=90)\" " +
+          Quoted(in) + " " + Quoted(out));
+      break;
+  }
+  return ReadFileBytes(out);
+}
+
+Bytes PeerFileFromShell(const std::string& command) {
+  ScratchDir dir;
+  Run("cd " + Quoted(dir.path) + " && " + command);
+  return ReadFileBytes(dir.File("out.jpg"));
+}
+
+Image DjpegDecode(const Bytes& jpeg) {
+  ScratchDir dir;
+  WriteFileBytes(dir.File("in.jpg"), jpeg);
+  Run("djpeg -pnm -nosmooth -outfile " + Quoted(dir.File("out.pnm")) + " " + Quoted(dir.File("in.jpg")));
+  return LoadPNM(dir.File("out.pnm"));
+}
+
+Image InkToRgb(const Image& cmyk) {
+  Image rgb;
+  rgb.width = cmyk.width;
+  rgb.height = cmyk.height;
+  rgb.colors = 3;
+  for (size_t i = 0; i + 3 < cmyk.pixels.size(); i += 4) {
+    const double white = 255.0 - cmyk.pixels[i + 3];
+    for (int c = 0; c < 3; c++) {
+      rgb.pixels.push_back(static_cast<uint8_t>((255.0 - cmyk.pixels[i + c]) * white / 255.0 + 0.5));
+    }
+  }
+  return rgb;
+}
+
+Image InvertedInks(Image img) {
+  for (uint8_t& v : img.pixels) v = static_cast<uint8_t>(255 - v);
+  return img;
+}
+
+void WritePNM(const std::string& path, const Image& img) {
+  const char* magic = img.colors == 1 ? "P5" : "P6";
+  if (img.colors != 1 && img.colors != 3) throw std::runtime_error("PNM holds 1 or 3 colours");
+  const std::string header =
+      std::string(magic) + "\n" + std::to_string(img.width) + " " + std::to_string(img.height) + "\n255\n";
+  Bytes bytes(header.begin(), header.end());
+  bytes.insert(bytes.end(), img.pixels.begin(), img.pixels.end());
+  WriteFileBytes(path, bytes);
+}
+
+}  // namespace testing_support

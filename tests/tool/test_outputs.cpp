@@ -1,0 +1,267 @@
+// test_outputs.cpp - where outputs go: every command against a device
+// (/dev/null, /dev/full), a FIFO, a symbolic link and a read-only file; "-"
+// for standard input and output; decode's two outputs written both or
+// neither; and memory that does not grow with the image height.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "jpeg_stream.h"
+#include "tool_runner.h"
+
+namespace tool_test {
+namespace {
+
+std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::string SmallPpm() {
+  const Image img = Crop(LoadTestImage("coffee.ppm"), 40, 24);
+  return "P6\n40 24\n255\n" + Text(img.pixels);
+}
+
+const std::string kJpeg = Text(LibjpegEncode(Crop(LoadTestImage("coffee.ppm"), 40, 24)));
+
+// kJpeg with one resource segment (APP13: signature, its zero, the bytes).
+std::string WithResources(const std::string& jpeg, const std::string& resources) {
+  const std::string payload = std::string(kJPEGResourceSignature, sizeof kJPEGResourceSignature) + resources;
+  const size_t length = payload.size() + 2;
+  return jpeg.substr(0, 2) + "\xFF\xED" + static_cast<char>(length >> 8) + static_cast<char>(length & 0xFF) +
+         payload + jpeg.substr(2);
+}
+const std::string kJpegWithResources = WithResources(kJpeg, "resource bytes");
+
+struct Command {
+  const char* name;
+  const char* args;  // IN for the input file, OUT for the output under test
+  std::string input;
+};
+
+const Command kCommands[] = {
+    {"Encode", "encode IN OUT", SmallPpm()},
+    {"Decode", "decode --quiet IN OUT", kJpeg},
+    {"DecodeResources", "decode --quiet --resources OUT IN DIR/image.ppm", kJpegWithResources},
+    {"Thumb", "thumb --quiet IN OUT", kJpeg},
+    {"A85Encode", "a85encode IN OUT", "some bytes to wrap"},
+    {"A85Decode", "a85decode IN OUT", "87cURD]i,\"Ebo80~>"},
+};
+// info writes its listing to standard output, which the shell opens.
+const Command kInfo{"Info", "info IN >OUT", kJpeg};
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+ToolResult RunWith(const Command& command, const TempDir& dir, const std::string& out) {
+  WriteText(dir.File("in"), command.input);
+  const std::string args =
+      Replace(Replace(Replace(command.args, "IN", dir.File("in")), "OUT", out), "DIR", dir.path);
+  return RunShell("JPEGTOOL " + args);
+}
+
+// What the command writes to a plain new file in dir.
+std::string ExpectedOutput(const Command& command, const TempDir& dir) {
+  const ToolResult result = RunWith(command, dir, dir.File("expected"));
+  EXPECT_EQ(result.status, 0) << result.err;
+  return ReadText(dir.File("expected"));
+}
+
+void PrintTo(const Command& command, std::ostream* out) { *out << command.name; }
+
+// Devices, FIFOs and links (every command, info included).
+class SpecialOutputs : public ::testing::TestWithParam<Command> {};
+// Regular files the tool opens itself.
+class FileOutputs : public ::testing::TestWithParam<Command> {};
+
+TEST_P(SpecialOutputs, NullDeviceTakesEverythingAndStaysADevice) {
+  struct stat before, after;
+  // Another program on the machine may have replaced it; that is no test of ours.
+  if (stat("/dev/null", &before) != 0 || !S_ISCHR(before.st_mode)) GTEST_SKIP() << "/dev/null is no device here";
+  TempDir dir;
+  const ToolResult result = RunWith(GetParam(), dir, "/dev/null");
+  EXPECT_EQ(result.status, 0) << result.err;
+  ASSERT_EQ(stat("/dev/null", &after), 0);
+  EXPECT_TRUE(S_ISCHR(after.st_mode) && after.st_ino == before.st_ino && after.st_rdev == before.st_rdev);
+}
+
+TEST_P(SpecialOutputs, FullDeviceIsAFailureWithItsReason) {
+  TempDir dir;
+  WriteText(dir.File("image.ppm"), "precious");
+  const ToolResult result = RunWith(GetParam(), dir, "/dev/full");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("No space left on device"), npos) << result.err;
+  EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+  // decode --resources: the image is not replaced when the resources fail.
+  EXPECT_EQ(ReadText(dir.File("image.ppm")), "precious");
+}
+
+TEST_P(SpecialOutputs, FifoIsWrittenThroughAndKept) {
+  TempDir dir;
+  const std::string fifo = dir.File("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = ReadText(fifo); });
+  const ToolResult result = RunWith(GetParam(), dir, fifo);
+  reader.join();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(received, ExpectedOutput(GetParam(), dir));
+  struct stat info;
+  ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+TEST_P(SpecialOutputs, SymlinkIsWrittenThroughAndKept) {
+  TempDir dir;
+  WriteText(dir.File("target"), std::string(100000, 'x'));  // longer than any output: truncated first
+  ASSERT_EQ(symlink(dir.File("target").c_str(), dir.File("link").c_str()), 0);
+  const ToolResult result = RunWith(GetParam(), dir, dir.File("link"));
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadText(dir.File("target")), ExpectedOutput(GetParam(), dir));
+  struct stat info;
+  ASSERT_EQ(lstat(dir.File("link").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+}
+
+// Also as the superuser: a file without any write bit is never replaced.
+TEST_P(FileOutputs, ReadOnlyFileIsNeverReplaced) {
+  TempDir dir;
+  WriteText(dir.File("locked"), "precious");
+  ASSERT_EQ(chmod(dir.File("locked").c_str(), 0444), 0);
+  const ToolResult result = RunWith(GetParam(), dir, dir.File("locked"));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("cannot write " + dir.File("locked") + ": Permission denied"), npos) << result.err;
+  EXPECT_EQ(ReadText(dir.File("locked")), "precious");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 2) << "a file left behind";
+}
+
+TEST_P(FileOutputs, ReplacedFileKeepsItsPermissions) {
+  TempDir dir;
+  WriteText(dir.File("out"), "old");
+  ASSERT_EQ(chmod(dir.File("out").c_str(), 0640), 0);
+  EXPECT_EQ(RunWith(GetParam(), dir, dir.File("out")).status, 0);
+  EXPECT_EQ(ReadText(dir.File("out")), ExpectedOutput(GetParam(), dir));
+  struct stat info;
+  ASSERT_EQ(stat(dir.File("out").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+std::string CommandName(const ::testing::TestParamInfo<Command>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Commands, FileOutputs, ::testing::ValuesIn(kCommands), CommandName);
+INSTANTIATE_TEST_SUITE_P(Commands, SpecialOutputs, ::testing::ValuesIn(kCommands), CommandName);
+INSTANTIATE_TEST_SUITE_P(Listing, SpecialOutputs, ::testing::Values(kInfo), CommandName);
+
+// "-" is standard input and standard output for every command; decode's
+// statistics line then goes to stderr, out of the image's way.
+TEST(StandardStreams, DashReadsStdinAndWritesStdout) {
+  TempDir dir;
+  WriteText(dir.File("in.ppm"), SmallPpm());
+  WriteText(dir.File("in.jpg"), kJpeg);
+  struct Case {
+    const char* piped;  // the command with "-" for both files
+    const char* named;  // the same command on named files, writing DIR/named
+    const char* input;
+  };
+  const Case kCases[] = {
+      {"encode - -", "encode IN DIR/named", "in.ppm"},
+      {"decode - -", "decode --quiet IN DIR/named", "in.jpg"},
+      {"thumb - -", "thumb --quiet IN DIR/named", "in.jpg"},
+      {"a85encode - -", "a85encode IN DIR/named", "in.jpg"},
+  };
+  for (const Case& test : kCases) {
+    SCOPED_TRACE(test.piped);
+    const ToolResult piped = RunShell("JPEGTOOL " + std::string(test.piped) + " <" + dir.File(test.input));
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    const std::string named = Replace(Replace(test.named, "IN", dir.File(test.input)), "DIR", dir.path);
+    ASSERT_EQ(RunShell("JPEGTOOL " + named).status, 0);
+    EXPECT_TRUE(piped.out == ReadText(dir.File("named")));
+  }
+  EXPECT_EQ(RunShell("JPEGTOOL decode - - <" + dir.File("in.jpg")).err, "40x24 colors=3 dpi=0 resources=0\n");
+  const ToolResult info = RunShell("JPEGTOOL info - <" + dir.File("in.jpg"));
+  EXPECT_EQ(info.out.rfind("standard input: " + std::to_string(kJpeg.size()) + " bytes\n", 0), 0u) << info.out;
+  const ToolResult back = RunShell("JPEGTOOL a85encode - - <" + dir.File("in.jpg") + " | JPEGTOOL a85decode - -");
+  EXPECT_TRUE(back.out == kJpeg);
+  // A file the decoder refuses is described from the bytes already read.
+  WriteFileBytes(dir.File("arithmetic.jpg"),
+                 LibjpegEncode(SyntheticImage(32, 16, 3),
+                               LibjpegOptions{75, 2, 2, 0, 0, false, false, /*arithmetic=*/true}));
+  const ToolResult refused = RunShell("cat " + dir.File("arithmetic.jpg") + " | JPEGTOOL decode - " + dir.File("o"));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("(an arithmetic-coded JPEG: only baseline"), npos) << refused.err;
+}
+
+// The resource output failing leaves the image untouched, and the image
+// output failing leaves the resources untouched: both or neither.
+TEST(DecodeResources, BothOrNeither) {
+  TempDir dir;
+  WriteText(dir.File("in.jpg"), kJpeg);
+  WriteText(dir.File("image.ppm"), "old image");
+  WriteText(dir.File("res.bin"), "old resources");
+  ASSERT_EQ(chmod(dir.File("res.bin").c_str(), 0444), 0);
+  EXPECT_EQ(RunTool({"decode", "--resources", dir.File("res.bin"), dir.File("in.jpg"), dir.File("image.ppm")})
+                .status,
+            1);
+  EXPECT_EQ(ReadText(dir.File("image.ppm")), "old image");
+  ASSERT_EQ(chmod(dir.File("res.bin").c_str(), 0644), 0);
+  ASSERT_EQ(chmod(dir.File("image.ppm").c_str(), 0444), 0);
+  EXPECT_EQ(RunTool({"decode", "--resources", dir.File("res.bin"), dir.File("in.jpg"), dir.File("image.ppm")})
+                .status,
+            1);
+  EXPECT_EQ(ReadText(dir.File("res.bin")), "old resources");
+}
+
+// Peak memory of the children run so far, in KiB.
+long ChildrenPeakKiB() {
+  struct rusage usage;
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return usage.ru_maxrss;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long kPeakBudgetKiB = 160 * 1024;  // the sanitizer's own shadow memory and quarantine
+#else
+constexpr long kPeakBudgetKiB = 24 * 1024;
+#endif
+
+// A 96 MB image passes through in a few megabytes: lines are streamed.
+TEST(Memory, EncodeAndDecodeStreamLines) {
+  TempDir dir;
+  const int width = 8000, height = 4000;
+  {
+    std::ofstream out(dir.File("big.ppm"), std::ios::binary);
+    out << "P6\n" << width << " " << height << "\n255\n";
+    std::string line(width * 3, '\0');
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width * 3; ++x) line[x] = static_cast<char>((x / 3 + y) ^ (x % 3 * 85));
+      out << line;
+    }
+  }
+  Ok({"encode", "--quiet", dir.File("big.ppm"), dir.File("big.jpg")});
+  Ok({"decode", "--quiet", dir.File("big.jpg"), dir.File("back.ppm")});
+  EXPECT_EQ(fs::file_size(dir.File("back.ppm")), fs::file_size(dir.File("big.ppm")));
+  EXPECT_LT(ChildrenPeakKiB(), kPeakBudgetKiB);
+}
+
+// A header announcing 30000x10000 with no data fails at the first line
+// without allocating the image.
+TEST(Memory, HeaderOnlyFileAllocatesNothingAhead) {
+  std::string jpeg = Text(LibjpegEncode(SyntheticImage(16, 16, 1)));
+  const size_t sof = jpeg.find("\xFF\xC0");
+  jpeg[sof + 5] = static_cast<char>(10000 >> 8), jpeg[sof + 6] = static_cast<char>(10000 & 0xFF);
+  jpeg[sof + 7] = static_cast<char>(30000 >> 8), jpeg[sof + 8] = static_cast<char>(30000 & 0xFF);
+  const size_t sos = jpeg.find("\xFF\xDA");
+  jpeg.resize(sos + 2 + (static_cast<uint8_t>(jpeg[sos + 2]) << 8 | static_cast<uint8_t>(jpeg[sos + 3])));
+  TempDir dir;
+  WriteText(dir.File("header.jpg"), jpeg);
+  const ToolResult result = RunTool({"decode", dir.File("header.jpg"), dir.File("out.pgm")});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("decode failed: "), npos) << result.err;
+  EXPECT_FALSE(fs::exists(dir.File("out.pgm")));
+  EXPECT_LT(ChildrenPeakKiB(), kPeakBudgetKiB);
+}
+
+}  // namespace
+}  // namespace tool_test
