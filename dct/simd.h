@@ -34,6 +34,14 @@ struct DCTKernels {
   // two Y each, Cb and Cr of the pair's mean (the pair tables).
   void (*rgbPairsToYCbCr)(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
                           uint8_t* cb, uint8_t* cr, int32_t count);
+  // Decoder colour conversion of `count` YCbCr pixels (Y, Cb, Cr lines) into
+  // interleaved RGB through the packed decoder tables, with their clamp
+  // (dctd_output.cpp) ...
+  void (*yccToRGB)(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                   const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
+  // ... and of `count` pixel pairs whose chroma is sampled once per pair.
+  void (*yccPairsToRGB)(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                        const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
 };
 
 // The kernels of the level in use (chosen on first call, thread-safely).
@@ -44,13 +52,18 @@ DCTSimdLevel DCTActiveSimdLevel();
 const DCTKernels* DCTKernelsAt(int32_t level);
 const char* DCTSimdLevelName(int32_t level);
 
-// The scalar references (dcte_fdct.cpp, dctd_idct.cpp, dcte_strips.cpp).
+// The scalar references (dcte_fdct.cpp, dctd_idct.cpp, dcte_strips.cpp,
+// dctd_output.cpp).
 void DCTForwardDCTScalar(int32_t* coef, const uint8_t* samples, int32_t stride);
 void DCTInverseDCTScalar(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol);
 void DCTERGBToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
                           uint8_t* cb, uint8_t* cr, int32_t count);
 void DCTERGBPairsToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
                                uint8_t* cb, uint8_t* cr, int32_t count);
+void DCTDYCbCrToRGBScalar(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                          const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
+void DCTDYCbCrPairsToRGBScalar(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                               const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
 
 // The vector tables (simd_sse2.cpp, simd_avx2.cpp); x86-64 only.
 extern const DCTKernels DCTKernelsSSE2;

@@ -1,5 +1,5 @@
 // simd_avx2.cpp - the AVX2 kernel table: the transforms of simd_vec.h and
-// the encoder's colour conversion, compiled with AVX2 (the build gives this
+// the colour conversions of encoder and decoder, compiled with AVX2 (the build gives this
 // file alone -mavx2). It includes nothing that defines functions with
 // external linkage, so no AVX2 code can leak into paths that run before the
 // CPU check in simd_dispatch.cpp.
@@ -111,8 +111,71 @@ void AvxRGBPairsToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint8
   DCTERGBPairsToYCbCrScalar(tables, rgb + 6 * i, y + 2 * i, cb + i, cr + i, count - i);
 }
 
+// --- decoder colour conversion -------------------------------------------------
+//
+// Per pixel, with the packed table words W_b = cbTable[Cb], W_r = crTable[Cr]:
+//   R = Y + W_r,  G = Y - ((int32)(W_b + W_r) >> 20),  B = Y + W_b
+// (32-bit sums), each stored as its low byte unless bits 8..10 are set:
+// then 0 if bit 10 is set, else 255. The words are gathered from the very
+// tables the scalar code reads, and the clamp is the same bit test.
+
+inline __m256i ClampLikeTables(const __m256i& v) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i out = _mm256_cmpeq_epi32(_mm256_and_si256(v, _mm256_set1_epi32(0x700)), zero);  // in range
+  const __m256i neg = _mm256_cmpeq_epi32(_mm256_and_si256(v, _mm256_set1_epi32(0x400)), zero);  // not negative
+  const __m256i clamped = _mm256_and_si256(neg, _mm256_set1_epi32(255));
+  return _mm256_blendv_epi8(clamped, _mm256_and_si256(v, _mm256_set1_epi32(255)), out);
+}
+
+// Eight pixels: Y in lanes, the chroma words in lanes; writes 24 bytes of
+// RGB and may write 4 bytes past them (the caller leaves room).
+inline void StoreRGB8(const __m256i& y, const __m256i& wb, const __m256i& wr, uint8_t* out) {
+  const __m256i share = _mm256_srai_epi32(_mm256_add_epi32(wb, wr), 20);
+  const __m256i r = ClampLikeTables(_mm256_add_epi32(y, wr));
+  const __m256i g = ClampLikeTables(_mm256_sub_epi32(y, share));
+  const __m256i b = ClampLikeTables(_mm256_add_epi32(y, wb));
+  const __m256i rgb0 = _mm256_or_si256(r, _mm256_or_si256(_mm256_slli_epi32(g, 8), _mm256_slli_epi32(b, 16)));
+  const char z = -1;
+  const __m256i packed = _mm256_shuffle_epi8(rgb0, _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, z, z, z, z,
+                                                                    0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, z, z, z, z));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(packed, 1));
+}
+
+inline __m256i Widen8(const uint8_t* p) {
+  return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+inline __m256i Gather(const uint32_t* table, const __m256i& index) {
+  return _mm256_i32gather_epi32(reinterpret_cast<const int*>(table), index, 4);
+}
+
+void AvxYCbCrToRGB(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                   const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count) {
+  int32_t i = 0;
+  for (; i + 10 <= count; i += 8) {  // two pixels of room for the 4-byte overrun
+    StoreRGB8(Widen8(y + i), Gather(cbTable, Widen8(cb + i)), Gather(crTable, Widen8(cr + i)), rgb + 3 * i);
+  }
+  DCTDYCbCrToRGBScalar(cbTable, crTable, y + i, cb + i, cr + i, rgb + 3 * i, count - i);
+}
+
+void AvxYCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                        const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count) {
+  int32_t k = 0;
+  const __m256i low = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+  const __m256i high = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
+  for (; k + 9 <= count; k += 8) {  // sixteen pixels, one pair of room
+    const __m256i wb = Gather(cbTable, Widen8(cb + k)), wr = Gather(crTable, Widen8(cr + k));
+    StoreRGB8(Widen8(y + 2 * k), _mm256_permutevar8x32_epi32(wb, low), _mm256_permutevar8x32_epi32(wr, low),
+              rgb + 6 * k);
+    StoreRGB8(Widen8(y + 2 * k + 8), _mm256_permutevar8x32_epi32(wb, high),
+              _mm256_permutevar8x32_epi32(wr, high), rgb + 6 * k + 24);
+  }
+  DCTDYCbCrPairsToRGBScalar(cbTable, crTable, y + 2 * k, cb + k, cr + k, rgb + 6 * k, count - k);
+}
+
 }  // namespace
 
 const DCTKernels DCTKernelsAVX2 = {&VecForwardDCT, &VecInverseDCT, &AvxRGBToYCbCr,
-                                   &AvxRGBPairsToYCbCr};
+                                   &AvxRGBPairsToYCbCr, &AvxYCbCrToRGB, &AvxYCbCrPairsToRGB};
 #endif

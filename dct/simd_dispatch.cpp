@@ -15,7 +15,8 @@
 namespace {
 
 const DCTKernels kScalarKernels = {&DCTForwardDCTScalar, &DCTInverseDCTScalar,
-                                   &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar};
+                                   &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar,
+                                   &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar};
 
 constexpr const char* kLevelNames[kDCTSimdLevels] = {"scalar", "sse2", "avx2"};
 

@@ -7,5 +7,6 @@
 
 #if defined(__x86_64__)
 const DCTKernels DCTKernelsSSE2 = {&DCTForwardDCTScalar, &DCTInverseDCTScalar,
-                                   &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar};
+                                   &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar,
+                                   &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar};
 #endif

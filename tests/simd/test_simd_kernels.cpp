@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dct/dctd.h"
 #include "dct/dcte.h"
 #include "dct/simd.h"
 #include "support/test_support.h"
@@ -151,6 +152,48 @@ TEST(SimdKernels, ColourConversionMatchesScalar) {
         DCTERGBPairsToYCbCrScalar(pairs.tables, line.data(), &want[0], &want[2 * pixels], &want[3 * pixels], pixels);
         k->rgbPairsToYCbCr(pairs.tables, line.data(), &got[0], &got[2 * pixels], &got[3 * pixels], pixels);
         ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " pairs, " << pixels << " pairs";
+      }
+    }
+  }
+}
+
+// The decoder's packed colour tables for YCbCr (transform 1) or YCCK (2);
+// the YCCK words push most results out of range, so the clamp is exercised
+// on every path.
+struct DecoderTableSet {
+  std::vector<uint32_t> cb = std::vector<uint32_t>(256), cr = std::vector<uint32_t>(256);
+  explicit DecoderTableSet(int32_t transform) {
+    DCTState state{};
+    state.decCTTable[0] = cb.data();
+    state.decCTTable[1] = cr.data();
+    state.colorTransform = transform;
+    DCTDInitCT(&state);
+  }
+};
+
+TEST(SimdKernels, DecoderColourConversionMatchesScalar) {
+  std::mt19937 rng(9);
+  for (int32_t transform : {1, 2}) {
+    const DecoderTableSet t(transform);
+    for (int32_t level : RunnableVectorLevels()) {
+      const DCTKernels* k = DCTKernelsAt(level);
+      for (int pixels = 1; pixels < 70; pixels++) {
+        for (int round = 0; round < 20; round++) {
+          Bytes planes(4 * pixels);
+          for (auto& v : planes) v = static_cast<uint8_t>(rng());
+          for (int i = 0; i < pixels && i < 6; i++) planes[i] = (i & 1) ? 255 : 0;
+          const uint8_t *y = &planes[0], *cb = &planes[2 * pixels], *cr = &planes[3 * pixels];
+          Bytes want(3 * pixels + 8, 0x77), got(3 * pixels + 8, 0x77);
+          DCTDYCbCrToRGBScalar(t.cb.data(), t.cr.data(), y, cb, cr, want.data(), pixels);
+          k->yccToRGB(t.cb.data(), t.cr.data(), y, cb, cr, got.data(), pixels);
+          ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " " << pixels << " pixels";
+          const int pairs = pixels / 2;
+          want.assign(want.size(), 0x77);
+          got.assign(got.size(), 0x77);
+          DCTDYCbCrPairsToRGBScalar(t.cb.data(), t.cr.data(), y, cb, cr, want.data(), pairs);
+          k->yccPairsToRGB(t.cb.data(), t.cr.data(), y, cb, cr, got.data(), pairs);
+          ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " " << pairs << " pairs";
+        }
       }
     }
   }
