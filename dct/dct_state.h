@@ -52,7 +52,7 @@ struct DCTDHuffTable {
   int32_t valueOffset[16]; // values[valueOffset[L-1] + code] is the value of a code of length L
   uint8_t bits[16];        // code counts per length, as read
   uint8_t values[162];     // HUFFVAL in the order read (12 used by a DC table)
-  uint8_t lookahead[128][2]; // AC only: (length, value) per 7-bit prefix; length >= 16 = search start
+  uint8_t lookahead[128][2]; // (length, value) per 7-bit prefix; length >= 16 = search start
 };
 
 // --- Components ------------------------------------------------------------

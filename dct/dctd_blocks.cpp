@@ -119,12 +119,9 @@ inline int32_t DecodeLong(DCTState* state, BitReader& r, const DCTDHuffTable* ta
   return table->values[table->valueOffset[length - 1] + code];
 }
 
-inline int32_t DecodeDC(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
-  FillForSymbol(state, r);
-  return DecodeLong(state, r, table, 1);
-}
-
-inline int32_t DecodeAC(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
+// One Huffman symbol: codes of up to 7 bits by one look-up, longer ones by
+// the search from the length the look-up names.
+inline int32_t DecodeSymbol(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
   FillForSymbol(state, r);
   const uint32_t prefix = Window16(r) >> (kWindowBits - 7);
   const int32_t length = table->lookahead[prefix][0];
@@ -142,7 +139,7 @@ inline void DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                       const int32_t* quant, int32_t* block, int32_t* lastCol, int32_t* highest) {
   int32_t col = 0, high = 0;
   for (int32_t k = 0;;) {
-    const int32_t rs = DecodeAC(state, r, table);
+    const int32_t rs = DecodeSymbol(state, r, table);
     const int32_t size = rs & 15;
     if (size == 0) {
       if (rs == 0) break;  // end of block
@@ -209,7 +206,7 @@ void DecodeBlocks(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTCompon
   int32_t lastDC = comp->lastDC;
   for (int32_t row = 0; row < rows; row++) {
     for (int32_t b = 0; b < blocksPerRow; b++) {
-      const int32_t s = DecodeDC(state, r, dcTable);
+      const int32_t s = DecodeSymbol(state, r, dcTable);
       if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
       block[0] = WrapMul(lastDC, quant[0]);
       int32_t lastCol, highest;
@@ -239,7 +236,7 @@ inline int16_t StoreCoef(int32_t v) {
 inline void DecodeRawACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                          int16_t* coefs) {
   for (int32_t k = 0; k < kLastZigzag;) {
-    const int32_t rs = DecodeAC(state, r, table);
+    const int32_t rs = DecodeSymbol(state, r, table);
     const int32_t size = rs & 15;
     if (size == 0) {
       if (rs == 0) return;  // end of block
@@ -279,7 +276,7 @@ inline void DecodeACFirst(DCTState* state, BitReader& r, const DCTDHuffTable* ta
     return;
   }
   for (int32_t k = band.ss; k <= band.se;) {
-    const int32_t rs = DecodeAC(state, r, table);
+    const int32_t rs = DecodeSymbol(state, r, table);
     const int32_t run = rs >> 4, size = rs & 15;
     if (size != 0) {
       k += run;
@@ -311,7 +308,7 @@ inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* t
   int32_t k = band.ss;
   if (state->eobRun == 0) {
     for (; k <= band.se; k++) {
-      const int32_t rs = DecodeAC(state, r, table);
+      const int32_t rs = DecodeSymbol(state, r, table);
       int32_t run = rs >> 4;
       int32_t value = 0;
       if ((rs & 15) != 0) {
@@ -354,12 +351,12 @@ void DCTDdecodeCoefBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, i
   int32_t lastDC = comp->lastDC;
   for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
     if (state->progressive == 0) {
-      const int32_t s = DecodeDC(state, r, dcTable);
+      const int32_t s = DecodeSymbol(state, r, dcTable);
       if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
       coefs[0] = StoreCoef(lastDC);
       DecodeRawACs(state, r, acTable, coefs);
     } else if (dcScan && !refine) {
-      const int32_t s = DecodeDC(state, r, dcTable);
+      const int32_t s = DecodeSymbol(state, r, dcTable);
       if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
       coefs[0] = StoreCoef(ShiftLeft(lastDC, band.al));
     } else if (dcScan) {

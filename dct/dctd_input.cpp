@@ -225,5 +225,5 @@ void DCTDmake_huffdec(DCTState* state, DCTDHuffTable* table, int32_t isAC) {
   if (!ReadSegmentBlock(state, table->values, count)) SourceEOFDuringMarker();
   CheckValues(table, count, isAC, state->progressive != 0);
   BuildCodeLimits(table, codes);
-  if (isAC) BuildLookahead(table, sizes, codes, count);
+  BuildLookahead(table, sizes, codes, count);
 }
