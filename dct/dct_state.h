@@ -129,7 +129,7 @@ struct DCTState {
   int32_t blend;           // enc
   int32_t allowOversizedMCU; // dec
   Stm* targetStm;          // enc: receives bytes; dec: supplies them
-  uint32_t bitBuffer;
+  uint64_t bitBuffer;       // enc: the partial byte; dec: bits read ahead (low end)
   int32_t nextByte;        // dec: one-byte lookahead, -1 = end
   union {
     int32_t bitsFree;      // enc: free bit positions of the partial byte, 1..8
