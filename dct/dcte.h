@@ -128,6 +128,9 @@ void DCTEget_ovflines(DCTState* state);
 void DCTEncodeOpen(DCTState* state);
 
 // --- forward DCT (dcte_fdct.cpp) --------------------------------------------------
+// 128 x 64 x 65536: the sum of the 128 sample offsets of a block at the
+// output scale of coefficient 0, taken off the DC after the transform.
+constexpr int32_t DCTELevelShift = 0x20000000;
 extern const uint32_t DCTEQScale[64];  // AAN output scale factors, natural order
 extern const uint16_t DCTEACPeak[64];  // largest |AC coefficient| of 8-bit blocks, natural order
 void DCTEScaleQT(DCTState* state);

@@ -46,10 +46,9 @@ const uint16_t DCTEACPeak[64] = {
 
 namespace {
 
-// 128 x 64 x 65536: the sum of the 128 sample offsets of a block at the
-// output scale of coefficient 0. The samples are never level-shifted; the
-// offset is removed from the DC coefficient alone, after the transform.
-constexpr int32_t kLevelShift = 0x20000000;
+// The samples are never level-shifted; the offset is removed from the DC
+// coefficient alone, after the transform.
+constexpr int32_t kLevelShift = DCTELevelShift;
 
 // Row pass: samples 0..255 in, 16.16 out. The multipliers are 0.7071,
 // 0.3827, 0.5412 and 1.3066 in 16.16 fixed point. Intermediates stay below

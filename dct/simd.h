@@ -21,6 +21,12 @@ struct DCTKernels {
   // 64 coefficients at the transform's scale, DC without the level shift
   // (see dcte_fdct.cpp).
   void (*forwardDCT)(int32_t* coef, const uint8_t* samples, int32_t stride);
+  // The encoder's transform with the level shift taken off the DC (as
+  // DCTTransform), then the dead-zone test of every coefficient G against
+  // its threshold T (natural order): bit n of the result is set when G lies
+  // outside -T <= G < T. twoTFlipped[n] is 2T with its top bit flipped.
+  uint64_t (*forwardDCTMask)(int32_t* coef, const uint8_t* samples, int32_t stride,
+                             const uint32_t* t, const uint32_t* twoTFlipped);
   // Inverse DCT of a dequantized block whose DC already carries the level
   // shift and rounding, written as clamped samples (see dctd_idct.cpp).
   // Coefficients right of lastCol are zero. The block is left modified.
@@ -52,10 +58,12 @@ DCTSimdLevel DCTActiveSimdLevel();
 const DCTKernels* DCTKernelsAt(int32_t level);
 const char* DCTSimdLevelName(int32_t level);
 
-// The scalar references (dcte_fdct.cpp, dctd_idct.cpp, dcte_strips.cpp,
+// The scalar references (dcte_fdct.cpp, dcte_blocks.cpp, dctd_idct.cpp, dcte_strips.cpp,
 // dctd_output.cpp).
 void DCTForwardDCTScalar(int32_t* coef, const uint8_t* samples, int32_t stride);
 void DCTInverseDCTScalar(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol);
+uint64_t DCTEForwardDCTMaskScalar(int32_t* coef, const uint8_t* samples, int32_t stride,
+                                  const uint32_t* t, const uint32_t* twoTFlipped);
 void DCTERGBToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
                           uint8_t* cb, uint8_t* cr, int32_t count);
 void DCTERGBPairsToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,

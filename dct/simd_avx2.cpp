@@ -12,6 +12,30 @@
 
 namespace {
 
+// --- forward DCT with the dead-zone test ---------------------------------------
+
+uint64_t AvxForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride,
+                           const uint32_t* t, const uint32_t* twoTFlipped) {
+  VecU v[8];
+  VecForwardDCTRows(v, samples, stride);
+  const VecU levelShift = {static_cast<uint32_t>(0x20000000), 0, 0, 0, 0, 0, 0, 0};
+  v[0] -= levelShift;
+  // Inside the dead zone: G + T < 2T unsigned, tested signed with both sides'
+  // top bits flipped.
+  const __m256i flip = _mm256_set1_epi32(static_cast<int32_t>(0x80000000u));
+  uint64_t mask = 0;
+  for (int r = 0; r < 8; r++) {
+    StoreLanes(coef + 8 * r, v[r]);
+    const __m256i g = (__m256i)v[r];
+    const __m256i tr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + 8 * r));
+    const __m256i t2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(twoTFlipped + 8 * r));
+    const __m256i inside = _mm256_cmpgt_epi32(t2, _mm256_xor_si256(_mm256_add_epi32(g, tr), flip));
+    const uint32_t bits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(inside))) ^ 0xFFu;
+    mask |= static_cast<uint64_t>(bits) << (8 * r);
+  }
+  return mask;
+}
+
 // --- encoder colour conversion ----------------------------------------------
 //
 // The colour tables (dcte_strips.cpp) hold linear terms, each rounded down
@@ -176,6 +200,6 @@ void AvxYCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const 
 
 }  // namespace
 
-const DCTKernels DCTKernelsAVX2 = {&VecForwardDCT, &VecInverseDCT, &AvxRGBToYCbCr,
+const DCTKernels DCTKernelsAVX2 = {&VecForwardDCT, &AvxForwardDCTMask, &VecInverseDCT, &AvxRGBToYCbCr,
                                    &AvxRGBPairsToYCbCr, &AvxYCbCrToRGB, &AvxYCbCrPairsToRGB};
 #endif

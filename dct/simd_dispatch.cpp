@@ -14,7 +14,7 @@
 
 namespace {
 
-const DCTKernels kScalarKernels = {&DCTForwardDCTScalar, &DCTInverseDCTScalar,
+const DCTKernels kScalarKernels = {&DCTForwardDCTScalar, &DCTEForwardDCTMaskScalar, &DCTInverseDCTScalar,
                                    &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar,
                                    &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar};
 

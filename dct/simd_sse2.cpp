@@ -6,7 +6,7 @@
 #include "dct/simd.h"
 
 #if defined(__x86_64__)
-const DCTKernels DCTKernelsSSE2 = {&DCTForwardDCTScalar, &DCTInverseDCTScalar,
+const DCTKernels DCTKernelsSSE2 = {&DCTForwardDCTScalar, &DCTEForwardDCTMaskScalar, &DCTInverseDCTScalar,
                                    &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar,
                                    &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar};
 #endif

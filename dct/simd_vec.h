@@ -128,13 +128,18 @@ JPEG_VEC_INLINE void FdctButterfly(VecU* v) {
   v[7] = z11 - z4;
 }
 
-void VecForwardDCT(int32_t* coef, const uint8_t* samples, int32_t stride) {
-  VecU v[8];
+// The transform into v[r] (row r of the coefficients, lane u).
+JPEG_VEC_INLINE void VecForwardDCTRows(VecU* v, const uint8_t* samples, int32_t stride) {
   for (int r = 0; r < 8; r++) LoadBytes(v[r], samples + r * stride);
   Transpose8(v);  // v[x]: column x of the samples, lane r
   FdctButterfly<FdctRowOps>(v);
   Transpose8(v);  // v[r]: row r of the row pass, lane u
   FdctButterfly<FdctColumnOps>(v);
+}
+
+void VecForwardDCT(int32_t* coef, const uint8_t* samples, int32_t stride) {
+  VecU v[8];
+  VecForwardDCTRows(v, samples, stride);
   for (int r = 0; r < 8; r++) StoreLanes(coef + 8 * r, v[r]);
 }
 

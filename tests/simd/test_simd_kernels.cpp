@@ -68,6 +68,29 @@ TEST(SimdKernels, ForwardDCTMatchesScalar) {
   }
 }
 
+// Dead-zone thresholds as the encoder scales them (quantizer x AAN scale),
+// from the finest to the coarsest, and one set with every bit pattern.
+TEST(SimdKernels, ForwardDCTWithDeadZoneMatchesScalar) {
+  const std::vector<Bytes> blocks = SampleBlocks();
+  std::mt19937 rng(3);
+  for (int32_t level : RunnableVectorLevels()) {
+    const DCTKernels* k = DCTKernelsAt(level);
+    for (size_t i = 0; i < blocks.size(); i++) {
+      uint32_t t[64], twoTFlipped[64];
+      const uint32_t quantizer = 1 + static_cast<uint32_t>(i % 255);
+      for (int n = 0; n < 64; n++) {
+        t[n] = i % 7 == 6 ? static_cast<uint32_t>(rng()) : quantizer * DCTEQScale[n];
+        twoTFlipped[n] = (2 * t[n]) ^ 0x80000000u;
+      }
+      int32_t want[64], got[64];
+      const uint64_t wantMask = DCTEForwardDCTMaskScalar(want, blocks[i].data(), 8, t, twoTFlipped);
+      const uint64_t gotMask = k->forwardDCTMask(got, blocks[i].data(), 8, t, twoTFlipped);
+      ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << DCTSimdLevelName(level) << " block " << i;
+      ASSERT_EQ(wantMask, gotMask) << DCTSimdLevelName(level) << " block " << i;
+    }
+  }
+}
+
 // Dequantized blocks as the decoder may meet them: typical magnitudes,
 // extreme ones from hostile quantizers (any 32-bit value, wrapping), and
 // sparse blocks with only the first columns used.
