@@ -144,11 +144,11 @@ inline int32_t DecodeLong(DCTState* state, BitReader& r, const DCTDHuffTable* ta
   return table->values[table->valueOffset[length - 1] + code];
 }
 
-// One Huffman symbol: codes of up to 7 bits by one look-up, longer ones by
+// One Huffman symbol: short codes by one look-up, longer ones by
 // the search from the length the look-up names.
 inline int32_t DecodeSymbol(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
   FillForSymbol(state, r);
-  const uint32_t prefix = Window16(r) >> (kWindowBits - 7);
+  const uint32_t prefix = Window16(r) >> (kWindowBits - kDCTDLookaheadBits);
   const int32_t length = table->lookahead[prefix][0];
   if (length < kLongCodeMark) {
     r.bits -= length;

@@ -21,7 +21,7 @@ constexpr int32_t kFirstRST = 0xD0;
 constexpr int32_t kLastRST = 0xD7;
 constexpr int32_t kDCValueLimit = 12;   // magnitude categories 0..11
 constexpr int32_t kACValueLimit = 162;  // run/size symbols of an AC table
-constexpr int32_t kLookaheadBits = 7;
+constexpr int32_t kLookaheadBits = kDCTDLookaheadBits;
 constexpr uint8_t kLongCodeValue = 0x20;  // never a valid AC value
 constexpr int32_t kSearchStartBias = 15;  // lookahead length 15 + L: search from L
 constexpr int32_t kSkipPiece = 256;       // bytes dropped per block read
@@ -66,8 +66,9 @@ void BuildCodeLimits(DCTDHuffTable* table, const uint16_t* codes) {
   }
 }
 
-// The 7-bit AC lookahead: entries of codes up to 7 bits give (length,
-// value); every other prefix names the length to start the search from.
+// The prefix lookahead (DC and AC): entries of codes up to kLookaheadBits
+// bits give (length, value); every other prefix names the length to start
+// the search from.
 void BuildLookahead(DCTDHuffTable* table, const uint8_t* sizes, const uint16_t* codes,
                     int32_t count) {
   constexpr int32_t entries = 1 << kLookaheadBits;
