@@ -76,3 +76,5 @@ bash scripts/fuzz.sh "${JPEG_FUZZ_SECONDS:-60}" fuzz_jpeg_decode
 bash scripts/fuzz.sh 20 fuzz_a85_decode fuzz_a85_jpeg_decode
 # jpegtool's own parsers: the PNM reader and the segment walker.
 bash scripts/fuzz.sh 15 fuzz_pnm_read fuzz_info
+# The library's other entries: thumbnail, read stream, encode filter, write stream.
+bash scripts/fuzz.sh 15 fuzz_thumb fuzz_read_stream fuzz_encode fuzz_write_stream
