@@ -162,9 +162,13 @@ int RegisterSuite(const char* name, SuiteFn fn) {
 int main(int argc, char** argv) {
   const auto& suites = bench::Suites();
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "--list") == 0)) {
-    std::printf("usage: jpegbench [SUITE...]\nsuites:");
+    std::printf("usage: jpegbench [SUITE...]  (table: the headline ratios)\nsuites:");
     for (const auto& s : suites) std::printf(" %s", s.first.c_str());
     std::printf("\n");
+    return 0;
+  }
+  if (argc > 1 && std::strcmp(argv[1], "--peer-times") == 0) {
+    bench::PrintPeerTimes();
     return 0;
   }
   const char* simd = std::getenv("JSIMD_FORCENONE");

@@ -40,6 +40,18 @@ double BestSeconds(const std::function<void()>& fn, int minRuns = 3, double minS
 void PrintRate(const std::string& label, double units, const char* unitName, double seconds);
 void PrintRatio(const std::string& label, double ours, double theirs);
 
+// Our codec and libjpeg-turbo on one case each (bench_encode.cpp,
+// bench_decode.cpp); the table suite (bench_table.cpp) times them side by side.
+// EncodeOurs: 4:2:0 is the 2x2 blended layout at QFactor 0.76, 4:4:4 the full
+// resolution one at QFactor 1.0 (both near quality 75); returns the byte count.
+size_t EncodeOurs(const Image& img, bool subsample420);
+unsigned DecodeOurs(const std::vector<uint8_t>& jpeg);
+unsigned DecodeLibjpeg(const std::vector<uint8_t>& jpeg, bool fancy);
+
+// The child mode of the table suite: libjpeg-turbo's time for every case,
+// one "peer <case> <seconds>" line each.
+void PrintPeerTimes();
+
 using SuiteFn = void (*)();
 int RegisterSuite(const char* name, SuiteFn fn);
 

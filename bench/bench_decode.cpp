@@ -41,8 +41,10 @@ int16_t BenchFill(Stm* s) {
   return *s->ptr++;
 }
 
+}  // namespace
+
 // Decodes the whole image through our filter; returns a checksum.
-unsigned DecodeOurs(const std::vector<uint8_t>& jpeg) {
+unsigned bench::DecodeOurs(const std::vector<uint8_t>& jpeg) {
   BenchSource src{};
   src.data = &jpeg;
   src.buffer.resize(kPiece + 1);
@@ -61,7 +63,7 @@ unsigned DecodeOurs(const std::vector<uint8_t>& jpeg) {
   return sum;
 }
 
-unsigned DecodeLibjpeg(const std::vector<uint8_t>& jpeg, bool fancy) {
+unsigned bench::DecodeLibjpeg(const std::vector<uint8_t>& jpeg, bool fancy) {
   jpeg_decompress_struct cinfo;
   jpeg_error_mgr err;
   cinfo.err = jpeg_std_error(&err);
@@ -82,6 +84,8 @@ unsigned DecodeLibjpeg(const std::vector<uint8_t>& jpeg, bool fancy) {
   return sum;
 }
 
+namespace {
+
 volatile unsigned gSink;
 
 void DecodeSuite() {
@@ -91,9 +95,9 @@ void DecodeSuite() {
     const std::vector<uint8_t> jpeg = bench::LibjpegEncode(photo, 75, subsample);
     const char* layout = subsample ? "4:2:0" : "4:4:4";
     std::printf("decode %dx%d %s q75 (%zu bytes)\n", photo.width, photo.height, layout, jpeg.size());
-    const double ours = bench::BestSeconds([&] { gSink = DecodeOurs(jpeg); });
-    const double fancy = bench::BestSeconds([&] { gSink = DecodeLibjpeg(jpeg, true); });
-    const double plain = bench::BestSeconds([&] { gSink = DecodeLibjpeg(jpeg, false); });
+    const double ours = bench::BestSeconds([&] { gSink = bench::DecodeOurs(jpeg); });
+    const double fancy = bench::BestSeconds([&] { gSink = bench::DecodeLibjpeg(jpeg, true); });
+    const double plain = bench::BestSeconds([&] { gSink = bench::DecodeLibjpeg(jpeg, false); });
     bench::PrintRate("ours", megapixels, "MP", ours);
     bench::PrintRate("libjpeg-turbo (default)", megapixels, "MP", fancy);
     bench::PrintRate("libjpeg-turbo (no fancy upsampling)", megapixels, "MP", plain);

@@ -79,6 +79,15 @@ void RunCase(const bench::Image& img, const char* label, double quality, bool su
   bench::PrintRatio(std::string("speed ratio ours/libjpeg-turbo, ") + label, tTheirs, tOurs);
 }
 
+}  // namespace
+
+size_t bench::EncodeOurs(const bench::Image& img, bool subsample420) {
+  static VectorTarget target;
+  return EncodeWithFilter(img, subsample420 ? 0.76 : 1.0, subsample420, &target);
+}
+
+namespace {
+
 void EncodeSuite() {
   const bench::Image& img = bench::BigPhoto();
   std::printf("  image %d x %d x %d\n", img.width, img.height, img.colors);

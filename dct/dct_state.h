@@ -40,14 +40,20 @@ struct DCTEHuffAC {
 };
 
 // Decoder table of one DC or AC Huffman table (canonical codes, ITU-T T.81
-// Annex C and F.2.2.3), plus a 7-bit lookahead for AC tables.
+// Annex C and F.2.2.3), plus a prefix lookahead.
+//
+// Prefix bits of the decoder's one-look-up table: codes of up to this many
+// bits decode with one look-up (the common ones in practice), longer codes
+// by a search from the length the look-up names.
+constexpr int32_t kDCTDLookaheadBits = 9;
+
 struct DCTDHuffTable {
   int32_t maxCode[16];     // per length L (index L-1): ((last code + 1) << (16-L)) - 1, or -1
   int32_t endMark;         // maxCode of the longest length + 1
   int32_t valueOffset[16]; // values[valueOffset[L-1] + code] is the value of a code of length L
   uint8_t bits[16];        // code counts per length, as read
   uint8_t values[162];     // HUFFVAL in the order read (12 used by a DC table)
-  uint8_t lookahead[128][2]; // AC only: (length, value) per 7-bit prefix; length >= 16 = search start
+  uint8_t lookahead[1 << kDCTDLookaheadBits][2]; // (length, value) per prefix; length >= 16 = search start
 };
 
 // --- Components ------------------------------------------------------------
@@ -170,7 +176,7 @@ struct DCTState {
   int32_t blend;           // enc
   int32_t allowOversizedMCU; // dec
   Stm* targetStm;          // enc: receives bytes; dec: supplies them
-  uint32_t bitBuffer;
+  uint64_t bitBuffer;       // enc: the partial byte; dec: bits read ahead (low end)
   int32_t nextByte;        // dec: one-byte lookahead, -1 = end
   union {
     int32_t bitsFree;      // enc: free bit positions of the partial byte, 1..8

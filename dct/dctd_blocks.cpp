@@ -28,7 +28,7 @@ constexpr int32_t kLongCodeMark = 16;  // lookahead lengths from here on start a
 constexpr int32_t kSearchStartBias = 15;
 
 struct BitReader {
-  uint32_t buffer;   // new bytes enter at the low end
+  uint64_t buffer;   // new bytes enter at the low end
   int32_t bits;      // unread bits at the low end of buffer
   int32_t next;      // lookahead byte, 0..255 or -1
   const uint8_t* ptr;  // source buffer position (just past `next`)
@@ -74,10 +74,35 @@ inline bool AppendByte(DCTState* state, BitReader& r, int32_t slack) {
   return true;
 }
 
+// Bytes one bulk refill appends: with fewer than 16 bits left they fill the
+// 64-bit buffer to at most 63 bits.
+constexpr int32_t kBulkBytes = 6;
+
+// True when no byte of the word is 0xFF (no byte of the complement is 0).
+inline bool NoMarkerByte(uint64_t word) {
+  const uint64_t inverse = ~word;
+  return ((inverse - 0x0101010101010101ull) & ~inverse & 0x8080808080808080ull) == 0;
+}
+
 // Makes at least 16 bits available before a Huffman symbol, as far as the
-// data goes.
+// data goes. Where the lookahead byte and the next five are plain data bytes
+// (no 0xFF, all inside the source buffer), they enter at once: the same as
+// six AppendByte calls, without their tests.
 inline void FillForSymbol(DCTState* state, BitReader& r) {
   if (r.bits >= kWindowBits) return;
+  if (r.count >= kBulkBytes && static_cast<uint32_t>(r.next) < kMarkerPrefix) {
+    uint64_t ahead = 0;
+    for (int32_t i = 0; i < kBulkBytes - 1; i++) ahead = (ahead << 8) | r.ptr[i];
+    const uint64_t bytes = (static_cast<uint64_t>(r.next) << 40) | ahead;  // next, ptr[0..4]
+    if (NoMarkerByte(bytes)) {  // its top two bytes are 0, never 0xFF
+      r.buffer = (r.buffer << (8 * kBulkBytes)) | bytes;
+      r.bits += 8 * kBulkBytes;
+      r.next = r.ptr[kBulkBytes - 1];
+      r.ptr += kBulkBytes;
+      r.count -= kBulkBytes;
+      return;
+    }
+  }
   if (!AppendByte(state, r, r.bits - 1)) return;
   if (!AppendByte(state, r, r.bits + 7)) {
     r.bits += 8;
@@ -117,14 +142,11 @@ inline int32_t DecodeLong(DCTState* state, BitReader& r, const DCTDHuffTable* ta
   return table->values[table->valueOffset[length - 1] + code];
 }
 
-inline int32_t DecodeDC(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
+// One Huffman symbol: short codes by one look-up, longer ones by
+// the search from the length the look-up names.
+inline int32_t DecodeSymbol(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
   FillForSymbol(state, r);
-  return DecodeLong(state, r, table, 1);
-}
-
-inline int32_t DecodeAC(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
-  FillForSymbol(state, r);
-  const uint32_t prefix = Window16(r) >> (kWindowBits - 7);
+  const uint32_t prefix = Window16(r) >> (kWindowBits - kDCTDLookaheadBits);
   const int32_t length = table->lookahead[prefix][0];
   if (length < kLongCodeMark) {
     r.bits -= length;
@@ -140,7 +162,7 @@ inline void DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                       const int32_t* quant, int32_t* block, int32_t* lastCol, int32_t* highest) {
   int32_t col = 0, high = 0;
   for (int32_t k = 0;;) {
-    const int32_t rs = DecodeAC(state, r, table);
+    const int32_t rs = DecodeSymbol(state, r, table);
     const int32_t size = rs & 15;
     if (size == 0) {
       if (rs == 0) break;  // end of block
@@ -207,7 +229,7 @@ void DecodeBlocks(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTCompon
   int32_t lastDC = comp->lastDC;
   for (int32_t row = 0; row < rows; row++) {
     for (int32_t b = 0; b < blocksPerRow; b++) {
-      const int32_t s = DecodeDC(state, r, dcTable);
+      const int32_t s = DecodeSymbol(state, r, dcTable);
       if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
       block[0] = WrapMul(lastDC, quant[0]);
       int32_t lastCol, highest;
@@ -237,7 +259,7 @@ inline int16_t StoreCoef(int32_t v) {
 inline void DecodeRawACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                          int16_t* coefs) {
   for (int32_t k = 0; k < kLastZigzag;) {
-    const int32_t rs = DecodeAC(state, r, table);
+    const int32_t rs = DecodeSymbol(state, r, table);
     const int32_t size = rs & 15;
     if (size == 0) {
       if (rs == 0) return;  // end of block
@@ -277,7 +299,7 @@ inline void DecodeACFirst(DCTState* state, BitReader& r, const DCTDHuffTable* ta
     return;
   }
   for (int32_t k = band.ss; k <= band.se;) {
-    const int32_t rs = DecodeAC(state, r, table);
+    const int32_t rs = DecodeSymbol(state, r, table);
     const int32_t run = rs >> 4, size = rs & 15;
     if (size != 0) {
       k += run;
@@ -309,7 +331,7 @@ inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* t
   int32_t k = band.ss;
   if (state->eobRun == 0) {
     for (; k <= band.se; k++) {
-      const int32_t rs = DecodeAC(state, r, table);
+      const int32_t rs = DecodeSymbol(state, r, table);
       int32_t run = rs >> 4;
       int32_t value = 0;
       if ((rs & 15) != 0) {
@@ -352,12 +374,12 @@ void DCTDdecodeCoefBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, i
   int32_t lastDC = comp->lastDC;
   for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
     if (state->progressive == 0) {
-      const int32_t s = DecodeDC(state, r, dcTable);
+      const int32_t s = DecodeSymbol(state, r, dcTable);
       if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
       coefs[0] = StoreCoef(lastDC);
       DecodeRawACs(state, r, acTable, coefs);
     } else if (dcScan && !refine) {
-      const int32_t s = DecodeDC(state, r, dcTable);
+      const int32_t s = DecodeSymbol(state, r, dcTable);
       if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
       coefs[0] = StoreCoef(ShiftLeft(lastDC, band.al));
     } else if (dcScan) {

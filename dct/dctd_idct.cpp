@@ -17,6 +17,7 @@
 
 #include "dct/dct_arith.h"
 #include "dct/dctd.h"
+#include "dct/simd.h"
 
 // Entry i = round(32768 / (a(u) * a(v))), (u, v) = (row, column) of the
 // natural position DCTunzigzag[i], a(0) = 1, a(n) = sqrt(2) * cos(n * pi / 16).
@@ -180,6 +181,10 @@ void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t las
     ColumnZeroOnly(block, out, stride);
     return;
   }
+  DCTActiveKernels().inverseDCT(block, out, stride, lastCol);
+}
+
+void DCTInverseDCTScalar(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol) {
   // Columns past lastCol are zero; half the columns suffice when lastCol < 4.
   if (lastCol < 4) {
     ColumnPass<4>(block);

@@ -18,7 +18,7 @@ namespace {
 constexpr int32_t kEndOfData = -1;
 constexpr int32_t kDCValueLimit = 12;   // magnitude categories 0..11
 constexpr int32_t kACValueLimit = 162;  // run/size symbols of an AC table
-constexpr int32_t kLookaheadBits = 7;
+constexpr int32_t kLookaheadBits = kDCTDLookaheadBits;
 constexpr uint8_t kLongCodeValue = 0x20;  // never a valid AC value
 constexpr int32_t kSearchStartBias = 15;  // lookahead length 15 + L: search from L
 constexpr int32_t kSkipPiece = 256;       // bytes dropped per block read
@@ -68,8 +68,9 @@ void BuildCodeLimits(DCTDHuffTable* table, const uint16_t* codes) {
   }
 }
 
-// The 7-bit AC lookahead: entries of codes up to 7 bits give (length,
-// value); every other prefix names the length to start the search from.
+// The prefix lookahead (DC and AC): entries of codes up to kLookaheadBits
+// bits give (length, value); every other prefix names the length to start
+// the search from.
 void BuildLookahead(DCTDHuffTable* table, const uint8_t* sizes, const uint16_t* codes,
                     int32_t count) {
   constexpr int32_t entries = 1 << kLookaheadBits;
@@ -228,7 +229,7 @@ void DCTDmake_huffdec(DCTState* state, DCTDHuffTable* table, int32_t isAC) {
   const bool frameKindOpen = state->frameColors == 0;  // no frame header read yet
   CheckValues(table, count, isAC, state->progressive != 0 || frameKindOpen);
   BuildCodeLimits(table, codes);
-  if (isAC) BuildLookahead(table, sizes, codes, count);
+  BuildLookahead(table, sizes, codes, count);
 }
 
 void DCTDCheckSequentialACTable(const DCTDHuffTable* table) {

@@ -22,6 +22,7 @@
 
 #include "dct/dct_arith.h"
 #include "dct/dctd.h"
+#include "dct/simd.h"
 
 namespace {
 
@@ -111,35 +112,14 @@ void Mode1(const uint8_t* const* c, uint8_t* out, int32_t pairs) {
   }
 }
 
-// Mode 2: YCbCr, all components at full horizontal resolution.
+// Mode 2: YCbCr, all components at full horizontal resolution; mode 3:
+// luma sampled 2 and chroma 1 (the kernel table's conversions).
 void Mode2(const uint8_t* const* c, Tables t, uint8_t* out, int32_t pixels) {
-  const uint32_t* const cbT = t.cb;  // local copies: the byte stores below
-  const uint32_t* const crT = t.cr;  // cannot make them be reloaded
-  const uint8_t* c0 = c[0];
-  const uint8_t* c1 = c[1];
-  const uint8_t* c2 = c[2];
-  for (int32_t x = 0; x < pixels; ++x, out += 3) {
-    const uint32_t cbWord = cbT[c1[x]];
-    const uint32_t crWord = crT[c2[x]];
-    RgbPixel(c0[x], cbWord, crWord, GreenShare(cbWord, crWord), out);
-  }
+  DCTActiveKernels().yccToRGB(t.cb, t.cr, c[0], c[1], c[2], out, pixels);
 }
 
-// Mode 3: YCbCr with luma sampled 2 and chroma 1: chroma looked up once
-// per pixel pair.
 void Mode3(const uint8_t* const* c, Tables t, uint8_t* out, int32_t pairs) {
-  const uint32_t* const cbT = t.cb;  // local copies: the byte stores below
-  const uint32_t* const crT = t.cr;  // cannot make them be reloaded
-  const uint8_t* c0 = c[0];
-  const uint8_t* c1 = c[1];
-  const uint8_t* c2 = c[2];
-  for (int32_t k = 0; k < pairs; ++k, out += 6) {
-    const uint32_t cbWord = cbT[c1[k]];
-    const uint32_t crWord = crT[c2[k]];
-    const uint32_t share = GreenShare(cbWord, crWord);
-    RgbPixel(c0[2 * k], cbWord, crWord, share, out);
-    RgbPixel(c0[2 * k + 1], cbWord, crWord, share, out + 3);
-  }
+  DCTActiveKernels().yccPairsToRGB(t.cb, t.cr, c[0], c[1], c[2], out, pairs);
 }
 
 // Mode 4: YCCK, all at full horizontal resolution; K passes through.
@@ -276,6 +256,31 @@ void InvertSamples(uint8_t* line, int32_t bytes) {
 }
 
 }  // namespace
+
+void DCTDYCbCrToRGBScalar(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                          const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count) {
+  const uint32_t* const cbT = cbTable;  // local copies: the byte stores below
+  const uint32_t* const crT = crTable;  // cannot make them be reloaded
+  for (int32_t x = 0; x < count; ++x, rgb += 3) {
+    const uint32_t cbWord = cbT[cb[x]];
+    const uint32_t crWord = crT[cr[x]];
+    RgbPixel(y[x], cbWord, crWord, GreenShare(cbWord, crWord), rgb);
+  }
+}
+
+// Chroma looked up once per pixel pair.
+void DCTDYCbCrPairsToRGBScalar(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                               const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count) {
+  const uint32_t* const cbT = cbTable;
+  const uint32_t* const crT = crTable;
+  for (int32_t k = 0; k < count; ++k, rgb += 6) {
+    const uint32_t cbWord = cbT[cb[k]];
+    const uint32_t crWord = crT[cr[k]];
+    const uint32_t share = GreenShare(cbWord, crWord);
+    RgbPixel(y[2 * k], cbWord, crWord, share, rgb);
+    RgbPixel(y[2 * k + 1], cbWord, crWord, share, rgb + 3);
+  }
+}
 
 void DCTDInitCT(DCTState* state) {
   uint32_t* cbTable = state->decCTTable[0];

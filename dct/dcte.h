@@ -37,14 +37,13 @@ void DCTEclose_sput(DCTState* state);
 void DCTEmake_huffenc(DCTState* state, const uint8_t* spec, uint16_t* code, uint8_t* length,
                       int32_t isAC);
 
-// The bit writer as the block coder runs it: the partial byte and the target
-// held in locals for the length of a block, written back to the state after.
-// `buffer` holds the pending bits of the partial byte from its most
-// significant end, `free` (1..8) the positions still open, as in the state's
-// bitBuffer and bitsFree.
+// The bit writer as the block coder runs it: pending bits in a 64-bit
+// accumulator held in locals for the length of a strip, written out four
+// bytes at a time, and reduced to the state's partial byte (bitBuffer,
+// bitsFree) when the strip ends (DCTELoadSink / DCTEStoreSink).
 struct DCTEBitSink {
-  uint32_t buffer;
-  int32_t free;
+  uint64_t acc;   // pending bits at the low end; bits above `bits` are stale
+  int32_t bits;   // pending bit count, 0..31 between calls
   Stm* target;
 };
 
@@ -54,28 +53,68 @@ static inline void DCTEputByte(Stm* target, uint32_t byte) {
   StmPutByte(static_cast<int16_t>(byte), target);
 }
 
-// Appends the low n bits of value (bits above n are zero), most significant
-// first; every completed byte goes out at once, 0xFF followed by a stuffed 0.
-static inline void DCTEputBits(DCTEBitSink* sink, uint32_t value, int32_t n) {
-  int32_t f = sink->free;
-  if (n < f) {
-    if (n == 0) DCTEmissingCode();
-    sink->buffer |= value << (f - n);
-    sink->free = f - n;
+// One data byte, 0xFF followed by a stuffed 0.
+static inline void DCTEputDataByte(Stm* target, uint32_t byte) {
+  DCTEputByte(target, byte);
+  if (byte == 0xFF) DCTEputByte(target, 0);
+}
+
+// Four data bytes, most significant first. When none is 0xFF (no byte of
+// the complement is zero) and the target has room they are stored at once.
+static inline void DCTEputDataWord(Stm* target, uint32_t word) {
+  const uint32_t inverse = ~word;
+  const bool hasFF = ((inverse - 0x01010101u) & ~inverse & 0x80808080u) != 0;
+  if (!hasFF && target->count >= 4) {
+    uint8_t* p = target->ptr;
+    p[0] = static_cast<uint8_t>(word >> 24);
+    p[1] = static_cast<uint8_t>(word >> 16);
+    p[2] = static_cast<uint8_t>(word >> 8);
+    p[3] = static_cast<uint8_t>(word);
+    target->ptr = p + 4;
+    target->count = static_cast<int16_t>(target->count - 4);
     return;
   }
-  int32_t r = n - f;  // bits of value left once the partial byte is full
-  uint32_t b = (value >> r) | sink->buffer;
-  for (;;) {
-    DCTEputByte(sink->target, b);
-    if (b == 0xFF) DCTEputByte(sink->target, 0);
-    if (r < 8) break;
-    value &= (1u << r) - 1;
-    r -= 8;
-    b = value >> r;
+  for (int shift = 24; shift >= 0; shift -= 8) DCTEputDataByte(target, (word >> shift) & 0xFF);
+}
+
+// Appends the low n bits of value (bits above n are zero), most significant
+// first; n is at most 27 (a 16-bit code and 11 magnitude bits).
+static inline void DCTEputBits(DCTEBitSink* sink, uint32_t value, int32_t n) {
+  if (n == 0) DCTEmissingCode();
+  sink->acc = (sink->acc << n) | value;
+  sink->bits += n;
+  if (sink->bits >= 32) {
+    sink->bits -= 32;
+    DCTEputDataWord(sink->target, static_cast<uint32_t>(sink->acc >> sink->bits));
   }
-  sink->buffer = (value << (8 - r)) & 0xFF;
-  sink->free = 8 - r;
+}
+
+// Writes every complete pending byte; fewer than 8 bits stay pending.
+static inline void DCTEflushBytes(DCTEBitSink* sink) {
+  while (sink->bits >= 8) {
+    sink->bits -= 8;
+    DCTEputDataByte(sink->target, static_cast<uint32_t>(sink->acc >> sink->bits) & 0xFF);
+  }
+}
+
+// Pads the pending bits to a byte boundary with 1-bits and writes them all.
+static inline void DCTEpadToByte(DCTEBitSink* sink) {
+  const int32_t partial = sink->bits & 7;
+  if (partial != 0) DCTEputBits(sink, (1u << (8 - partial)) - 1, 8 - partial);
+  DCTEflushBytes(sink);
+}
+
+// The state's partial byte keeps its pending bits from the most significant
+// end, bitsFree (1..8) positions still open.
+static inline DCTEBitSink DCTELoadSink(const DCTState* state) {
+  const int32_t pending = 8 - state->bitsFree;
+  return DCTEBitSink{(state->bitBuffer & 0xFF) >> state->bitsFree, pending, state->targetStm};
+}
+
+static inline void DCTEStoreSink(DCTState* state, DCTEBitSink* sink) {
+  DCTEflushBytes(sink);
+  state->bitBuffer = static_cast<uint32_t>(sink->acc << (8 - sink->bits)) & 0xFF;
+  state->bitsFree = 8 - sink->bits;
 }
 
 // --- input strips (dcte_strips.cpp) ---------------------------------------------
@@ -89,6 +128,9 @@ void DCTEget_ovflines(DCTState* state);
 void DCTEncodeOpen(DCTState* state);
 
 // --- forward DCT (dcte_fdct.cpp) --------------------------------------------------
+// 128 x 64 x 65536: the sum of the 128 sample offsets of a block at the
+// output scale of coefficient 0, taken off the DC after the transform.
+constexpr int32_t DCTELevelShift = 0x20000000;
 extern const uint32_t DCTEQScale[64];  // AAN output scale factors, natural order
 extern const uint16_t DCTEACPeak[64];  // largest |AC coefficient| of 8-bit blocks, natural order
 void DCTEScaleQT(DCTState* state);

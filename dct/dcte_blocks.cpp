@@ -11,8 +11,10 @@
 // coefficient outside the dead zone codes as a magnitude of at least 1.
 // Blocks wholly right of the image skip the transform and cost a DC
 // category 0 and an EOB.
+#include "dct/dct_arith.h"
 #include "dct/dcte.h"
 #include "dct/jpeg_markers.h"
+#include "dct/simd.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -115,14 +117,15 @@ inline uint32_t DivideByTwiceStep(uint32_t n, uint32_t d, const DeadZone* z, int
 }
 
 // Bit n set when coefficient n (natural order) lies outside its dead zone.
-inline uint64_t SignificantNatural(const int32_t* coef, const DeadZone* z) {
+inline uint64_t SignificantNatural(const int32_t* coef, const uint32_t* thresholds,
+                                   const uint32_t* twoTFlipped) {
   uint64_t mask = 0;
 #if defined(__SSE2__)
   const __m128i flip = _mm_set1_epi32(static_cast<int32_t>(0x80000000u));
   for (int32_t i = 0; i < 64; i += 4) {
-    const __m128i g = _mm_load_si128(reinterpret_cast<const __m128i*>(coef + i));
-    const __m128i t = _mm_load_si128(reinterpret_cast<const __m128i*>(z->t + i));
-    const __m128i t2 = _mm_load_si128(reinterpret_cast<const __m128i*>(z->twoTFlipped + i));
+    const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i));
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(thresholds + i));
+    const __m128i t2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(twoTFlipped + i));
     const __m128i sum = _mm_xor_si128(_mm_add_epi32(g, t), flip);
     // inside the dead zone: G + T < 2T (unsigned), i.e. 2T > G + T
     const __m128i inside = _mm_cmpgt_epi32(t2, sum);
@@ -131,7 +134,7 @@ inline uint64_t SignificantNatural(const int32_t* coef, const DeadZone* z) {
   }
 #else
   for (int32_t i = 0; i < 64; i++)
-    if (Significant(coef[i], static_cast<int32_t>(z->t[i]))) mask |= uint64_t{1} << i;
+    if (Significant(coef[i], static_cast<int32_t>(thresholds[i]))) mask |= uint64_t{1} << i;
 #endif
   return mask;
 }
@@ -240,13 +243,15 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
 
 void CodeBlock(DCTState* state, DCTEBitSink* sink, DCTComponent* comp, const DeadZone* zone,
                const uint8_t* samples) {
-  alignas(16) int32_t coef[64];
-  DCTTransform(state, coef, samples, comp);
+  (void)state;
+  alignas(32) int32_t coef[64];
+  const uint64_t significant =
+      DCTActiveKernels().forwardDCTMask(coef, samples, comp->stripWidth, zone->t, zone->twoTFlipped);
   const int32_t* D = comp->qTablePtr;
   CodeDC(sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0],
          static_cast<uint32_t>(D[0]));
   CodeAC(sink, static_cast<const DCTEHuffAC*>(comp->acHuffPtr), coef, D, zone,
-         ToZigzagOrder(SignificantNatural(coef, zone)));
+         ToZigzagOrder(significant));
 }
 
 // The next block of each of a component's V block rows, and each row's end.
@@ -285,7 +290,7 @@ void DCTEcodeResync(DCTState* state, DCTEBitSink* sink) {
   if (--state->restartCountdown > 0) return;
   state->restartCountdown = state->restartInterval;
   DCTreset_dc(state);
-  if (sink->free < 8) DCTEputBits(sink, (1u << sink->free) - 1, sink->free);
+  DCTEpadToByte(sink);
   DCTEputByte(sink->target, kMarkerPrefix);
   DCTEputByte(sink->target, kRST0 + static_cast<uint32_t>(state->restartMarkerNumber));
   state->restartMarkerNumber = (state->restartMarkerNumber + 1) & 7;
@@ -327,8 +332,15 @@ void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, const DeadZone
 
 }  // namespace
 
+uint64_t DCTEForwardDCTMaskScalar(int32_t* coef, const uint8_t* samples, int32_t stride,
+                                  const uint32_t* t, const uint32_t* twoTFlipped) {
+  DCTForwardDCTScalar(coef, samples, stride);
+  coef[0] = WrapSub(coef[0], DCTELevelShift);
+  return SignificantNatural(coef, t, twoTFlipped);
+}
+
 void DCTEcodeStrip(DCTState* state, int32_t firstLine) {
-  DCTEBitSink sink{state->bitBuffer, state->bitsFree, state->targetStm};
+  DCTEBitSink sink = DCTELoadSink(state);
   DeadZone zones[kMaxEncoderQTables];
   for (int32_t k = 0; k < state->qTableCount && k < kMaxEncoderQTables; k++)
     PrepareDeadZone(&zones[k], state->qThreshold[k], state->qTable[k]);
@@ -336,6 +348,5 @@ void DCTEcodeStrip(DCTState* state, int32_t firstLine) {
     CodeInterleavedStrip(state, &sink, zones);
   else
     CodeSingleComponentStrip(state, &sink, zones, firstLine);
-  state->bitBuffer = sink.buffer;
-  state->bitsFree = sink.free;
+  DCTEStoreSink(state, &sink);
 }

@@ -11,6 +11,7 @@
 // single division and tests the dead zone with a single comparison.
 #include "dct/dct_arith.h"
 #include "dct/dcte.h"
+#include "dct/simd.h"
 
 // Entry (r, c) is round(4 x a(r) x a(c) x 65536), a(0) = 1 and
 // a(k) = sqrt(2) x cos(k x pi / 16). Entry (6, 5) is 111467, one below the
@@ -45,10 +46,9 @@ const uint16_t DCTEACPeak[64] = {
 
 namespace {
 
-// 128 x 64 x 65536: the sum of the 128 sample offsets of a block at the
-// output scale of coefficient 0. The samples are never level-shifted; the
-// offset is removed from the DC coefficient alone, after the transform.
-constexpr int32_t kLevelShift = 0x20000000;
+// The samples are never level-shifted; the offset is removed from the DC
+// coefficient alone, after the transform.
+constexpr int32_t kLevelShift = DCTELevelShift;
 
 // Row pass: samples 0..255 in, 16.16 out. The multipliers are 0.7071,
 // 0.3827, 0.5412 and 1.3066 in 16.16 fixed point. Intermediates stay below
@@ -115,11 +115,14 @@ inline void Butterfly(const Sample* in, int32_t* out, int step) {
 
 }  // namespace
 
-void DCTTransform(DCTState* /*state*/, int32_t* coef, const uint8_t* samples,
-                  const DCTComponent* comp) {
-  const int32_t stride = comp->stripWidth;
+void DCTForwardDCTScalar(int32_t* coef, const uint8_t* samples, int32_t stride) {
   for (int r = 0; r < 8; r++) Butterfly<RowPass>(samples + r * stride, coef + 8 * r, 1);
   for (int u = 0; u < 8; u++) Butterfly<ColumnPass>(coef + u, coef + u, 8);
+}
+
+void DCTTransform(DCTState* /*state*/, int32_t* coef, const uint8_t* samples,
+                  const DCTComponent* comp) {
+  DCTActiveKernels().forwardDCT(coef, samples, comp->stripWidth);
   coef[0] = WrapSub(coef[0], kLevelShift);
 }
 

@@ -12,16 +12,6 @@
 
 namespace {
 
-// Loads the state's bit buffer into a sink and stores it back.
-DCTEBitSink LoadSink(const DCTState* state) {
-  return DCTEBitSink{state->bitBuffer, state->bitsFree, state->targetStm};
-}
-
-void StoreSink(DCTState* state, const DCTEBitSink& sink) {
-  state->bitBuffer = sink.buffer;
-  state->bitsFree = sink.free;
-}
-
 // Code-table index of an AC symbol (RRRRSSSS), or -1 if the symbol is not a
 // baseline event: sizes 1..10 with any run, EOB (0x00) and ZRL (0xF0).
 int32_t ACEventIndex(int32_t symbol) {
@@ -47,9 +37,9 @@ void DCTEinit_sputv(DCTState* state) {
 }
 
 void DCTEmdusputv(DCTState* state, uint32_t value, int32_t n) {
-  DCTEBitSink sink = LoadSink(state);
+  DCTEBitSink sink = DCTELoadSink(state);
   DCTEputBits(&sink, value, n);
-  StoreSink(state, sink);
+  DCTEStoreSink(state, &sink);
 }
 
 void DCTEsput8(DCTState* state, int32_t byte) {

@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "dct/dcte.h"
+#include "dct/simd.h"
 
 namespace {
 
@@ -112,6 +113,37 @@ inline uint32_t PairChroma(const ColorTables& t, const uint8_t* p, const uint8_t
 inline uint8_t Cb(uint32_t w) { return static_cast<uint8_t>(w >> 24); }
 inline uint8_t Cr(uint32_t w) { return static_cast<uint8_t>(w >> 8); }
 
+ColorTables TablesOf(const uint32_t* const* t) { return {t[0], t[1], t[2], t[3], t[4], t[5]}; }
+
+}  // namespace
+
+void DCTERGBToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
+                          uint8_t* cb, uint8_t* cr, int32_t count) {
+  const ColorTables t = TablesOf(tables);
+  const uint8_t* p = rgb;
+  for (int32_t i = 0; i < count; i++, p += 3) {
+    const uint32_t w = Chroma(t, p);
+    y[i] = LumaYCbCr(t, p);
+    cb[i] = Cb(w);
+    cr[i] = Cr(w);
+  }
+}
+
+void DCTERGBPairsToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
+                               uint8_t* cb, uint8_t* cr, int32_t count) {
+  const ColorTables t = TablesOf(tables);
+  const uint8_t* p = rgb;
+  for (int32_t i = 0; i < count; i++, p += 6) {
+    const uint32_t w = PairChroma(t, p, p + 3);
+    y[2 * i] = LumaYCbCr(t, p);
+    y[2 * i + 1] = LumaYCbCr(t, p + 3);
+    cb[i] = Cb(w);
+    cr[i] = Cr(w);
+  }
+}
+
+namespace {
+
 // --- colour-transformed lines ---------------------------------------------------
 
 int32_t PixelsInLine(const DCTState* state) { return state->paddedLineSamples / state->Colors; }
@@ -132,30 +164,27 @@ void ConvertLumaOnly(const DCTState* state, uint8_t* const* lines) {
   }
 }
 
-// Three components sampled 1, 1, 1.
+// Three components sampled 1, 1, 1 (the kernel table's colour conversion).
 void ConvertYCbCr111(const DCTState* state, uint8_t* const* lines) {
-  const ColorTables t = TablesOf(state);
-  const uint8_t* p = state->lineBuffer;
-  const int32_t pixels = PixelsInLine(state);
-  uint8_t *y = lines[0], *cb = lines[1], *cr = lines[2];
-  for (int32_t i = 0; i < pixels; i++, p += 3) {
-    const uint32_t w = Chroma(t, p);
-    y[i] = LumaYCbCr(t, p);
-    cb[i] = Cb(w);
-    cr[i] = Cr(w);
-  }
+  DCTActiveKernels().rgbToYCbCr(state->encCTTable, state->lineBuffer, lines[0], lines[1],
+                                lines[2], PixelsInLine(state));
 }
 
 // Three components sampled 2, 1, 1: chroma of each pixel pair's mean
-// (blend, pair tables) or of its left pixel.
+// (blend, pair tables: the kernel table's) or of its left pixel.
 template <bool kBlend>
 void ConvertYCbCr211(const DCTState* state, uint8_t* const* lines) {
+  const int32_t pairs = state->paddedLineSamples / 6;
+  if (kBlend) {
+    DCTActiveKernels().rgbPairsToYCbCr(state->encCTTable, state->lineBuffer, lines[0], lines[1],
+                                       lines[2], pairs);
+    return;
+  }
   const ColorTables t = TablesOf(state);
   const uint8_t* p = state->lineBuffer;
-  const int32_t pairs = state->paddedLineSamples / 6;
   uint8_t *y = lines[0], *cb = lines[1], *cr = lines[2];
   for (int32_t i = 0; i < pairs; i++, p += 6) {
-    const uint32_t w = kBlend ? PairChroma(t, p, p + 3) : Chroma(t, p);
+    const uint32_t w = Chroma(t, p);
     y[2 * i] = LumaYCbCr(t, p);
     y[2 * i + 1] = LumaYCbCr(t, p + 3);
     cb[i] = Cb(w);

@@ -56,6 +56,13 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJPEG_SANIT
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+# The run above uses the best kernel level of this CPU; the lower ones too.
+for level in scalar sse2; do
+  echo "== AddressSanitizer + UndefinedBehaviorSanitizer tests, JPEG_SIMD=$level"
+  JPEG_SIMD=$level ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+done
 
 echo "== ThreadSanitizer: the library and the multi-threaded stress test"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJPEG_TSAN=ON \

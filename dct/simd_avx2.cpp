@@ -1,0 +1,205 @@
+// simd_avx2.cpp - the AVX2 kernel table: the transforms of simd_vec.h and
+// the colour conversions of encoder and decoder, compiled with AVX2 (the build gives this
+// file alone -mavx2). It includes nothing that defines functions with
+// external linkage, so no AVX2 code can leak into paths that run before the
+// CPU check in simd_dispatch.cpp.
+#include "dct/simd.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+
+#include "dct/simd_vec.h"
+
+namespace {
+
+// --- forward DCT with the dead-zone test ---------------------------------------
+
+uint64_t AvxForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride,
+                           const uint32_t* t, const uint32_t* twoTFlipped) {
+  VecU v[8];
+  VecForwardDCTRows(v, samples, stride);
+  const VecU levelShift = {static_cast<uint32_t>(0x20000000), 0, 0, 0, 0, 0, 0, 0};
+  v[0] -= levelShift;
+  // Inside the dead zone: G + T < 2T unsigned, tested signed with both sides'
+  // top bits flipped.
+  const __m256i flip = _mm256_set1_epi32(static_cast<int32_t>(0x80000000u));
+  uint64_t mask = 0;
+  for (int r = 0; r < 8; r++) {
+    StoreLanes(coef + 8 * r, v[r]);
+    const __m256i g = (__m256i)v[r];
+    const __m256i tr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + 8 * r));
+    const __m256i t2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(twoTFlipped + 8 * r));
+    const __m256i inside = _mm256_cmpgt_epi32(t2, _mm256_xor_si256(_mm256_add_epi32(g, tr), flip));
+    const uint32_t bits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(inside))) ^ 0xFFu;
+    mask |= static_cast<uint64_t>(bits) << (8 * r);
+  }
+  return mask;
+}
+
+// --- encoder colour conversion ----------------------------------------------
+//
+// The colour tables (dcte_strips.cpp) hold linear terms, each rounded down
+// on its own, that the scalar code adds: for a pixel (R, G, B)
+//   Y         = (32768 + 19595 R + 38470 G + 7471 B) >> 16
+//   Cb x 256  = ((C1 - a R) >> 10) + ((C2 - b G) >> 10) + (B << s)
+//   Cr x 256  = (R << s) + ((C3 - e G) >> 10) + ((C4 - d B) >> 10)
+// and Cb, Cr are the high bytes of the two 16-bit accumulators (they never
+// carry into each other). The pair tables index the sum of two samples with
+// halved constants. Every term is non-negative and below 2^31, so 32-bit
+// lanes reproduce the tables' values exactly.
+struct ChromaTerms {
+  int32_t c1, a, c2, b, c3, e, c4, d, shift;
+};
+constexpr ChromaTerms kSingleTerms = {0xAD0200, 44233, 22347264, 86839, 28179968, 109756, 0x540200, 21316, 7};
+constexpr ChromaTerms kPairTerms = {0xAD0200, 22117, 22347264, 43419, 28179968, 54878, 0x540200, 10658, 6};
+
+// R, G and B of eight pixels (24 bytes at p) in 32-bit lanes. The two
+// 16-byte loads cover exactly the 24 bytes: pixels 0..3 from the first,
+// pixels 4..7 from bytes 4..15 of the second (at p + 8).
+inline void LoadRGB8(const uint8_t* p, __m256i* r, __m256i* g, __m256i* b) {
+  const __m256i v = _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), 1);
+  const char z = -1;  // shuffle index that yields a zero byte
+  *r = _mm256_shuffle_epi8(v, _mm256_setr_epi8(0, z, z, z, 3, z, z, z, 6, z, z, z, 9, z, z, z,
+                                               4, z, z, z, 7, z, z, z, 10, z, z, z, 13, z, z, z));
+  *g = _mm256_shuffle_epi8(v, _mm256_setr_epi8(1, z, z, z, 4, z, z, z, 7, z, z, z, 10, z, z, z,
+                                               5, z, z, z, 8, z, z, z, 11, z, z, z, 14, z, z, z));
+  *b = _mm256_shuffle_epi8(v, _mm256_setr_epi8(2, z, z, z, 5, z, z, z, 8, z, z, z, 11, z, z, z,
+                                               6, z, z, z, 9, z, z, z, 12, z, z, z, 15, z, z, z));
+}
+
+inline __m256i Luma(const __m256i& r, const __m256i& g, const __m256i& b) {
+  __m256i y = _mm256_add_epi32(_mm256_set1_epi32(32768), _mm256_mullo_epi32(r, _mm256_set1_epi32(19595)));
+  y = _mm256_add_epi32(y, _mm256_mullo_epi32(g, _mm256_set1_epi32(38470)));
+  y = _mm256_add_epi32(y, _mm256_mullo_epi32(b, _mm256_set1_epi32(7471)));
+  return _mm256_srli_epi32(y, 16);
+}
+
+// (c - k x v) >> 10 per lane (non-negative for every v the tables index).
+inline __m256i Term(int32_t c, int32_t k, const __m256i& v) {
+  return _mm256_srli_epi32(_mm256_sub_epi32(_mm256_set1_epi32(c), _mm256_mullo_epi32(v, _mm256_set1_epi32(k))), 10);
+}
+
+inline void Chroma(const ChromaTerms& t, const __m256i& r, const __m256i& g, const __m256i& b,
+                   __m256i* cb, __m256i* cr) {
+  const __m256i cb256 = _mm256_add_epi32(_mm256_add_epi32(Term(t.c1, t.a, r), Term(t.c2, t.b, g)),
+                                         _mm256_slli_epi32(b, t.shift));
+  const __m256i cr256 = _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(r, t.shift), Term(t.c3, t.e, g)),
+                                         Term(t.c4, t.d, b));
+  *cb = _mm256_srli_epi32(cb256, 8);
+  *cr = _mm256_srli_epi32(cr256, 8);
+}
+
+// Two vectors of eight lanes 0..255 as 16 bytes (a's lanes, then b's).
+inline __m128i PackBytes(const __m256i& a, const __m256i& b) {
+  const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_setzero_si256());
+  // per 128-bit half: a0-3 b0-3 | a4-7 b4-7 as 32-bit units 0, 1 | 4, 5
+  return _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0)));
+}
+
+void AvxRGBToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y, uint8_t* cb,
+                   uint8_t* cr, int32_t count) {
+  int32_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    __m256i r0, g0, b0, r1, g1, b1, cb0, cr0, cb1, cr1;
+    LoadRGB8(rgb + 3 * i, &r0, &g0, &b0);
+    LoadRGB8(rgb + 3 * i + 24, &r1, &g1, &b1);
+    Chroma(kSingleTerms, r0, g0, b0, &cb0, &cr0);
+    Chroma(kSingleTerms, r1, g1, b1, &cb1, &cr1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), PackBytes(Luma(r0, g0, b0), Luma(r1, g1, b1)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cb + i), PackBytes(cb0, cb1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cr + i), PackBytes(cr0, cr1));
+  }
+  DCTERGBToYCbCrScalar(tables, rgb + 3 * i, y + i, cb + i, cr + i, count - i);
+}
+
+// Sums of neighbouring lanes: (a0+a1, a2+a3, a4+a5, a6+a7, b0+b1, ..., b6+b7).
+inline __m256i PairSums(const __m256i& a, const __m256i& b) {
+  return _mm256_permute4x64_epi64(_mm256_hadd_epi32(a, b), 0xD8);  // 64-bit units 0, 2, 1, 3
+}
+
+void AvxRGBPairsToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
+                        uint8_t* cb, uint8_t* cr, int32_t count) {
+  int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {  // eight pairs: sixteen pixels
+    __m256i r0, g0, b0, r1, g1, b1, cbs, crs;
+    LoadRGB8(rgb + 6 * i, &r0, &g0, &b0);
+    LoadRGB8(rgb + 6 * i + 24, &r1, &g1, &b1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + 2 * i), PackBytes(Luma(r0, g0, b0), Luma(r1, g1, b1)));
+    Chroma(kPairTerms, PairSums(r0, r1), PairSums(g0, g1), PairSums(b0, b1), &cbs, &crs);
+    const __m128i both = PackBytes(cbs, crs);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(cb + i), both);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(cr + i), _mm_unpackhi_epi64(both, both));
+  }
+  DCTERGBPairsToYCbCrScalar(tables, rgb + 6 * i, y + 2 * i, cb + i, cr + i, count - i);
+}
+
+// --- decoder colour conversion -------------------------------------------------
+//
+// Per pixel, with the packed table words W_b = cbTable[Cb], W_r = crTable[Cr]:
+//   R = Y + W_r,  G = Y - ((int32)(W_b + W_r) >> 20),  B = Y + W_b
+// (32-bit sums), each stored as its low byte unless bits 8..10 are set:
+// then 0 if bit 10 is set, else 255. The words are gathered from the very
+// tables the scalar code reads, and the clamp is the same bit test.
+
+inline __m256i ClampLikeTables(const __m256i& v) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i out = _mm256_cmpeq_epi32(_mm256_and_si256(v, _mm256_set1_epi32(0x700)), zero);  // in range
+  const __m256i neg = _mm256_cmpeq_epi32(_mm256_and_si256(v, _mm256_set1_epi32(0x400)), zero);  // not negative
+  const __m256i clamped = _mm256_and_si256(neg, _mm256_set1_epi32(255));
+  return _mm256_blendv_epi8(clamped, _mm256_and_si256(v, _mm256_set1_epi32(255)), out);
+}
+
+// Eight pixels: Y in lanes, the chroma words in lanes; writes 24 bytes of
+// RGB and may write 4 bytes past them (the caller leaves room).
+inline void StoreRGB8(const __m256i& y, const __m256i& wb, const __m256i& wr, uint8_t* out) {
+  const __m256i share = _mm256_srai_epi32(_mm256_add_epi32(wb, wr), 20);
+  const __m256i r = ClampLikeTables(_mm256_add_epi32(y, wr));
+  const __m256i g = ClampLikeTables(_mm256_sub_epi32(y, share));
+  const __m256i b = ClampLikeTables(_mm256_add_epi32(y, wb));
+  const __m256i rgb0 = _mm256_or_si256(r, _mm256_or_si256(_mm256_slli_epi32(g, 8), _mm256_slli_epi32(b, 16)));
+  const char z = -1;
+  const __m256i packed = _mm256_shuffle_epi8(rgb0, _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, z, z, z, z,
+                                                                    0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, z, z, z, z));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(packed, 1));
+}
+
+inline __m256i Widen8(const uint8_t* p) {
+  return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+inline __m256i Gather(const uint32_t* table, const __m256i& index) {
+  return _mm256_i32gather_epi32(reinterpret_cast<const int*>(table), index, 4);
+}
+
+void AvxYCbCrToRGB(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                   const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count) {
+  int32_t i = 0;
+  for (; i + 10 <= count; i += 8) {  // two pixels of room for the 4-byte overrun
+    StoreRGB8(Widen8(y + i), Gather(cbTable, Widen8(cb + i)), Gather(crTable, Widen8(cr + i)), rgb + 3 * i);
+  }
+  DCTDYCbCrToRGBScalar(cbTable, crTable, y + i, cb + i, cr + i, rgb + 3 * i, count - i);
+}
+
+void AvxYCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                        const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count) {
+  int32_t k = 0;
+  const __m256i low = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+  const __m256i high = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
+  for (; k + 9 <= count; k += 8) {  // sixteen pixels, one pair of room
+    const __m256i wb = Gather(cbTable, Widen8(cb + k)), wr = Gather(crTable, Widen8(cr + k));
+    StoreRGB8(Widen8(y + 2 * k), _mm256_permutevar8x32_epi32(wb, low), _mm256_permutevar8x32_epi32(wr, low),
+              rgb + 6 * k);
+    StoreRGB8(Widen8(y + 2 * k + 8), _mm256_permutevar8x32_epi32(wb, high),
+              _mm256_permutevar8x32_epi32(wr, high), rgb + 6 * k + 24);
+  }
+  DCTDYCbCrPairsToRGBScalar(cbTable, crTable, y + 2 * k, cb + k, cr + k, rgb + 6 * k, count - k);
+}
+
+}  // namespace
+
+const DCTKernels DCTKernelsAVX2 = {&VecForwardDCT, &AvxForwardDCTMask, &VecInverseDCT, &AvxRGBToYCbCr,
+                                   &AvxRGBPairsToYCbCr, &AvxYCbCrToRGB, &AvxYCbCrPairsToRGB};
+#endif

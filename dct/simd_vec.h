@@ -1,0 +1,213 @@
+// simd_vec.h - the vector forms of the kernels in simd.h, written once with
+// the compiler's generic vector types (eight 32-bit lanes) and compiled by
+// each per-level file (simd_sse2.cpp, simd_avx2.cpp) for its instruction
+// set. Everything here has internal linkage, so the AVX2 copy can never be
+// picked by the linker for code that runs on other CPUs.
+//
+// The arithmetic mirrors the scalar references step for step: sums,
+// differences and products in unsigned lanes (wrap-around, as WrapAdd and
+// friends), right shifts in signed lanes (arithmetic, as the scalar >>), so
+// every lane holds the bits the scalar code computes.
+#ifndef JPEG_DCT_SIMD_VEC_H
+#define JPEG_DCT_SIMD_VEC_H
+
+#include <cstdint>
+
+#include "dct/simd.h"
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
+
+// The helpers below pass 32-byte vectors by value; they are always inlined
+// and internal, so the calling convention GCC warns about never applies.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+namespace {
+
+typedef uint32_t VecU __attribute__((vector_size(32)));
+typedef int32_t VecS __attribute__((vector_size(32)));
+typedef uint8_t Bytes8 __attribute__((vector_size(8)));
+
+#define JPEG_VEC_INLINE inline __attribute__((always_inline))
+
+JPEG_VEC_INLINE VecU Sra(const VecU& x, int n) { return reinterpret_cast<VecU>(reinterpret_cast<const VecS&>(x) >> n); }
+
+JPEG_VEC_INLINE void LoadBytes(VecU& v, const uint8_t* p) {
+#if defined(__AVX2__)
+  // The generic widening below compiles to byte-by-byte inserts.
+  v = (VecU)_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+#else
+  Bytes8 b;
+  __builtin_memcpy(&b, p, 8);
+  v = __builtin_convertvector(b, VecU);
+#endif
+}
+
+JPEG_VEC_INLINE void LoadLanes(VecU& v, const int32_t* p) { __builtin_memcpy(&v, p, sizeof v); }
+JPEG_VEC_INLINE void StoreLanes(int32_t* p, const VecU& v) { __builtin_memcpy(p, &v, sizeof v); }
+
+// In-place transpose of eight rows of eight lanes (unpack 32-bit pairs, then
+// 64-bit pairs, then the 128-bit halves).
+JPEG_VEC_INLINE void Transpose8(VecU* r) {
+  const VecU t0 = __builtin_shufflevector(r[0], r[1], 0, 8, 1, 9, 4, 12, 5, 13);
+  const VecU t1 = __builtin_shufflevector(r[0], r[1], 2, 10, 3, 11, 6, 14, 7, 15);
+  const VecU t2 = __builtin_shufflevector(r[2], r[3], 0, 8, 1, 9, 4, 12, 5, 13);
+  const VecU t3 = __builtin_shufflevector(r[2], r[3], 2, 10, 3, 11, 6, 14, 7, 15);
+  const VecU t4 = __builtin_shufflevector(r[4], r[5], 0, 8, 1, 9, 4, 12, 5, 13);
+  const VecU t5 = __builtin_shufflevector(r[4], r[5], 2, 10, 3, 11, 6, 14, 7, 15);
+  const VecU t6 = __builtin_shufflevector(r[6], r[7], 0, 8, 1, 9, 4, 12, 5, 13);
+  const VecU t7 = __builtin_shufflevector(r[6], r[7], 2, 10, 3, 11, 6, 14, 7, 15);
+  const VecU u0 = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
+  const VecU u1 = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
+  const VecU u2 = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+  const VecU u3 = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+  const VecU u4 = __builtin_shufflevector(t4, t6, 0, 1, 8, 9, 4, 5, 12, 13);
+  const VecU u5 = __builtin_shufflevector(t4, t6, 2, 3, 10, 11, 6, 7, 14, 15);
+  const VecU u6 = __builtin_shufflevector(t5, t7, 0, 1, 8, 9, 4, 5, 12, 13);
+  const VecU u7 = __builtin_shufflevector(t5, t7, 2, 3, 10, 11, 6, 7, 14, 15);
+  r[0] = __builtin_shufflevector(u0, u4, 0, 1, 2, 3, 8, 9, 10, 11);
+  r[4] = __builtin_shufflevector(u0, u4, 4, 5, 6, 7, 12, 13, 14, 15);
+  r[1] = __builtin_shufflevector(u1, u5, 0, 1, 2, 3, 8, 9, 10, 11);
+  r[5] = __builtin_shufflevector(u1, u5, 4, 5, 6, 7, 12, 13, 14, 15);
+  r[2] = __builtin_shufflevector(u2, u6, 0, 1, 2, 3, 8, 9, 10, 11);
+  r[6] = __builtin_shufflevector(u2, u6, 4, 5, 6, 7, 12, 13, 14, 15);
+  r[3] = __builtin_shufflevector(u3, u7, 0, 1, 2, 3, 8, 9, 10, 11);
+  r[7] = __builtin_shufflevector(u3, u7, 4, 5, 6, 7, 12, 13, 14, 15);
+}
+
+// --- forward DCT (scalar reference: dcte_fdct.cpp) --------------------------
+
+// The row pass's multipliers (16.16 fixed point) ...
+struct FdctRowOps {
+  static JPEG_VEC_INLINE VecU K(const VecU& x) { return x << 16; }
+  static JPEG_VEC_INLINE VecU M1(const VecU& x) { return x * 46336u; }
+  static JPEG_VEC_INLINE VecU M2(const VecU& x) { return x * 25080u; }
+  static JPEG_VEC_INLINE VecU M3(const VecU& x) { return x * 35464u; }
+  static JPEG_VEC_INLINE VecU M4(const VecU& x) { return x * 85632u; }
+};
+
+// ... and the column pass's, as sums of arithmetic shifts.
+struct FdctColumnOps {
+  static JPEG_VEC_INLINE VecU K(const VecU& x) { return x; }
+  static JPEG_VEC_INLINE VecU M1(const VecU& x) {
+    const VecU p = x + Sra(x, 2);
+    return Sra(Sra(Sra(x, 4) + p, 3) + p, 1);
+  }
+  static JPEG_VEC_INLINE VecU M2(const VecU& x) { return Sra(x - Sra(x, 2), 1) + Sra(x - Sra(x, 6), 7); }
+  static JPEG_VEC_INLINE VecU M3(const VecU& x) {
+    const VecU p = x + Sra(x, 4);
+    return Sra(Sra(Sra(p, 2) + x, 6) + p, 1);
+  }
+  static JPEG_VEC_INLINE VecU M4(const VecU& x) {
+    return x + Sra(x, 2) + Sra(x, 4) - Sra(x - Sra(x, 2), 7);
+  }
+};
+
+// The AAN butterfly across eight vectors, in place.
+template <class Ops>
+JPEG_VEC_INLINE void FdctButterfly(VecU* v) {
+  const VecU tmp0 = v[0] + v[7], tmp7 = v[0] - v[7], tmp1 = v[1] + v[6], tmp6 = v[1] - v[6];
+  const VecU tmp2 = v[2] + v[5], tmp5 = v[2] - v[5], tmp3 = v[3] + v[4], tmp4 = v[3] - v[4];
+  const VecU t10 = tmp0 + tmp3, t13 = tmp0 - tmp3, t11 = tmp1 + tmp2, t12 = tmp1 - tmp2;
+  const VecU z1 = Ops::M1(t12 + t13);
+  v[0] = Ops::K(t10 + t11);
+  v[4] = Ops::K(t10 - t11);
+  v[2] = Ops::K(t13) + z1;
+  v[6] = Ops::K(t13) - z1;
+  const VecU o10 = tmp4 + tmp5, o11 = tmp5 + tmp6, o12 = tmp6 + tmp7;
+  const VecU z3 = Ops::M1(o11);
+  const VecU z11 = Ops::K(tmp7) + z3, z13 = Ops::K(tmp7) - z3;
+  const VecU w = Ops::M2(o12 - o10);
+  const VecU z2 = Ops::M3(o10) - w, z4 = Ops::M4(o12) - w;
+  v[5] = z13 + z2;
+  v[3] = z13 - z2;
+  v[1] = z11 + z4;
+  v[7] = z11 - z4;
+}
+
+// The transform into v[r] (row r of the coefficients, lane u).
+JPEG_VEC_INLINE void VecForwardDCTRows(VecU* v, const uint8_t* samples, int32_t stride) {
+  for (int r = 0; r < 8; r++) LoadBytes(v[r], samples + r * stride);
+  Transpose8(v);  // v[x]: column x of the samples, lane r
+  FdctButterfly<FdctRowOps>(v);
+  Transpose8(v);  // v[r]: row r of the row pass, lane u
+  FdctButterfly<FdctColumnOps>(v);
+}
+
+void VecForwardDCT(int32_t* coef, const uint8_t* samples, int32_t stride) {
+  VecU v[8];
+  VecForwardDCTRows(v, samples, stride);
+  for (int r = 0; r < 8; r++) StoreLanes(coef + 8 * r, v[r]);
+}
+
+// --- inverse DCT (scalar reference: dctd_idct.cpp) --------------------------
+
+JPEG_VEC_INLINE void IdctPass(VecU* x) {
+  const VecU a = x[1] + x[7], b = x[1] - x[7], s = x[3] + x[5], d = x[3] - x[5];
+  const VecU p = Sra(a - s, 8) * 181u;
+  const VecU m = Sra(b - d, 13) * 3135u;
+  const VecU q = Sra(b, 13) * 10703u - m;
+  const VecU r = m - Sra(d, 13) * 4433u;
+  const VecU o0 = a + s + q, o1 = q + p, o2 = p + r, o3 = r;
+  const VecU g = Sra(x[2] - x[6], 8) * 181u;
+  const VecU h = g + (x[2] + x[6]);
+  const VecU sum04 = x[0] + x[4], dif04 = x[0] - x[4];
+  const VecU e0 = sum04 + h, e3 = sum04 - h, e1 = dif04 + g, e2 = dif04 - g;
+  x[0] = e0 + o0;
+  x[7] = e0 - o0;
+  x[1] = e1 + o1;
+  x[6] = e1 - o1;
+  x[2] = e2 + o2;
+  x[5] = e2 - o2;
+  x[3] = e3 + o3;
+  x[4] = e3 - o3;
+}
+
+// Descale by 2^18 and clamp to 0..255, as bytes.
+JPEG_VEC_INLINE Bytes8 ToSamples(const VecU& x) {
+  VecS v = reinterpret_cast<const VecS&>(x) >> 18;
+  const VecS zero = {};
+  const VecS max = zero + 255;
+  v &= ~(v < zero);                  // negative lanes to 0
+  const VecS over = v > max;
+  v = (v & ~over) | (max & over);    // lanes above 255 to 255
+  return __builtin_convertvector(v, Bytes8);
+}
+
+void VecInverseDCT(int32_t* block, uint8_t* out, int32_t stride, int32_t /*lastCol*/) {
+  VecU v[8];
+  for (int r = 0; r < 8; r++) LoadLanes(v[r], block + 8 * r);
+  IdctPass(v);    // the column pass: lane j is column j
+  Transpose8(v);  // v[j]: column j, lane r
+  IdctPass(v);    // the row pass: v[n] holds output column n, lane r
+  Transpose8(v);  // v[r]: output row r
+#if defined(__AVX2__)
+  // Descale, then saturate to 16 bits (the descaled values fit) and to
+  // unsigned bytes: the same clamp to 0..255 as ToSamples. The packs work
+  // per 128-bit half, so a final permutation puts each row's bytes together.
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  for (int r = 0; r < 8; r += 4) {
+    const __m256i a = _mm256_srai_epi32((__m256i)v[r], 18), b = _mm256_srai_epi32((__m256i)v[r + 1], 18);
+    const __m256i c = _mm256_srai_epi32((__m256i)v[r + 2], 18), d = _mm256_srai_epi32((__m256i)v[r + 3], 18);
+    const __m256i bytes = _mm256_permutevar8x32_epi32(
+        _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d)), order);
+    const __m128i lo = _mm256_castsi256_si128(bytes), hi = _mm256_extracti128_si256(bytes, 1);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * stride), lo);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (r + 1) * stride), _mm_unpackhi_epi64(lo, lo));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (r + 2) * stride), hi);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (r + 3) * stride), _mm_unpackhi_epi64(hi, hi));
+  }
+#else
+  for (int r = 0; r < 8; r++) {
+    const Bytes8 bytes = ToSamples(v[r]);
+    __builtin_memcpy(out + r * stride, &bytes, 8);
+  }
+#endif
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,292 @@
+// test_simd_kernels.cpp - every kernel level this CPU runs computes exactly
+// the scalar reference's bits: forward and inverse DCT on random, extreme
+// and photographic blocks, then whole files (jpegtool run with JPEG_SIMD
+// forcing each level) byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dct/dctd.h"
+#include "dct/dcte.h"
+#include "dct/simd.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::Bytes;
+using testing_support::Image;
+
+std::vector<int32_t> RunnableVectorLevels() {
+  std::vector<int32_t> levels;
+  for (int32_t level = kDCTSimdScalar + 1; level < kDCTSimdLevels; level++)
+    if (DCTKernelsAt(level) != nullptr) levels.push_back(level);
+  return levels;
+}
+
+// 8x8 sample blocks: noise, flat extremes, stripes and tiles of a photograph.
+std::vector<Bytes> SampleBlocks() {
+  std::vector<Bytes> blocks;
+  std::mt19937 rng(7);
+  for (int i = 0; i < 2000; i++) {
+    Bytes b(64);
+    for (auto& s : b) s = static_cast<uint8_t>(rng());
+    blocks.push_back(b);
+  }
+  for (int v : {0, 255}) blocks.push_back(Bytes(64, static_cast<uint8_t>(v)));
+  Bytes stripes(64);
+  for (int i = 0; i < 64; i++) stripes[i] = ((i ^ (i >> 3)) & 1) ? 255 : 0;
+  blocks.push_back(stripes);
+  const Image photo = testing_support::LoadTestImage("astronaut.ppm");
+  for (int y = 0; y + 8 <= photo.height; y += 40)
+    for (int x = 0; x + 8 <= photo.width; x += 24) {
+      Bytes b(64);
+      for (int r = 0; r < 8; r++)
+        for (int c = 0; c < 8; c++) b[8 * r + c] = photo.Row(y + r)[(x + c) * 3 + 1];
+      blocks.push_back(b);
+    }
+  return blocks;
+}
+
+TEST(SimdKernels, ForwardDCTMatchesScalar) {
+  const std::vector<Bytes> blocks = SampleBlocks();
+  for (int32_t level : RunnableVectorLevels()) {
+    const DCTKernels* k = DCTKernelsAt(level);
+    for (size_t i = 0; i < blocks.size(); i++) {
+      // The block sits at stride 13 inside a larger buffer, as in a strip.
+      Bytes strip(8 * 13 + 8, 0x5A);
+      for (int r = 0; r < 8; r++) std::memcpy(&strip[r * 13], &blocks[i][8 * r], 8);
+      int32_t want[64], got[64];
+      DCTForwardDCTScalar(want, strip.data(), 13);
+      k->forwardDCT(got, strip.data(), 13);
+      ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << DCTSimdLevelName(level) << " block " << i;
+    }
+  }
+}
+
+// Dead-zone thresholds as the encoder scales them (quantizer x AAN scale),
+// from the finest to the coarsest, and one set with every bit pattern.
+TEST(SimdKernels, ForwardDCTWithDeadZoneMatchesScalar) {
+  const std::vector<Bytes> blocks = SampleBlocks();
+  std::mt19937 rng(3);
+  for (int32_t level : RunnableVectorLevels()) {
+    const DCTKernels* k = DCTKernelsAt(level);
+    for (size_t i = 0; i < blocks.size(); i++) {
+      uint32_t t[64], twoTFlipped[64];
+      const uint32_t quantizer = 1 + static_cast<uint32_t>(i % 255);
+      for (int n = 0; n < 64; n++) {
+        t[n] = i % 7 == 6 ? static_cast<uint32_t>(rng()) : quantizer * DCTEQScale[n];
+        twoTFlipped[n] = (2 * t[n]) ^ 0x80000000u;
+      }
+      int32_t want[64], got[64];
+      const uint64_t wantMask = DCTEForwardDCTMaskScalar(want, blocks[i].data(), 8, t, twoTFlipped);
+      const uint64_t gotMask = k->forwardDCTMask(got, blocks[i].data(), 8, t, twoTFlipped);
+      ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << DCTSimdLevelName(level) << " block " << i;
+      ASSERT_EQ(wantMask, gotMask) << DCTSimdLevelName(level) << " block " << i;
+    }
+  }
+}
+
+// Dequantized blocks as the decoder may meet them: typical magnitudes,
+// extreme ones from hostile quantizers (any 32-bit value, wrapping), and
+// sparse blocks with only the first columns used.
+std::vector<std::vector<int32_t>> CoefficientBlocks() {
+  std::vector<std::vector<int32_t>> blocks;
+  std::mt19937 rng(11);
+  for (int i = 0; i < 3000; i++) {
+    std::vector<int32_t> b(64, 0);
+    const int kind = i % 4;
+    const int columns = kind == 3 ? 1 + static_cast<int>(rng() % 4) : 8;
+    for (int n = 0; n < 64; n++) {
+      if ((n & 7) >= columns) continue;
+      if (kind == 0) b[n] = static_cast<int32_t>(rng() % 4001) * 3000 - 6000000;   // typical
+      if (kind == 1) b[n] = static_cast<int32_t>(rng());                            // hostile
+      if (kind >= 2) b[n] = rng() % 3 == 0 ? static_cast<int32_t>(rng() % 200001) * 500 - 50000000 : 0;
+    }
+    b[0] = static_cast<int32_t>(static_cast<uint32_t>(b[0]) + (128u << 18) + (1u << 17));
+    blocks.push_back(b);
+  }
+  return blocks;
+}
+
+int32_t LastColumn(const std::vector<int32_t>& b) {
+  int32_t last = 0;
+  for (int n = 0; n < 64; n++)
+    if (b[n] != 0 && (n & 7) > last) last = n & 7;
+  return last;
+}
+
+TEST(SimdKernels, InverseDCTMatchesScalar) {
+  const auto blocks = CoefficientBlocks();
+  for (int32_t level : RunnableVectorLevels()) {
+    const DCTKernels* k = DCTKernelsAt(level);
+    for (size_t i = 0; i < blocks.size(); i++) {
+      std::vector<int32_t> a = blocks[i], b = blocks[i];
+      const int32_t lastCol = LastColumn(blocks[i]);
+      Bytes want(8 * 21, 0x33), got(8 * 21, 0x33);  // stride 21: bytes between rows stay untouched
+      DCTInverseDCTScalar(a.data(), want.data(), 21, lastCol);
+      k->inverseDCT(b.data(), got.data(), 21, lastCol);
+      ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " block " << i;
+    }
+  }
+}
+
+// The encoder's YCbCr colour tables, single-pixel or pair form, built by the
+// encoder's own set-up.
+struct ColorTableSet {
+  std::vector<uint32_t> storage = std::vector<uint32_t>(6 * 512);
+  uint32_t* tables[6];
+  explicit ColorTableSet(bool pairs) {
+    DCTState state{};
+    for (int i = 0; i < 6; i++) tables[i] = state.encCTTable[i] = &storage[512 * i];
+    state.colorTransform = 1;
+    state.blend = pairs ? 1 : 0;
+    state.hFastMode = pairs ? 3 : 2;
+    state.maxHSamples = pairs ? 2 : 1;
+    DCTEInitCT(&state);
+  }
+};
+
+// Random pixels plus the extremes (the tables' corner values), in lines of
+// every length around the vector widths.
+Bytes ColourLine(std::mt19937& rng, int pixels) {
+  Bytes line(static_cast<size_t>(pixels) * 3 + 6);
+  for (auto& v : line) v = static_cast<uint8_t>(rng());
+  for (int i = 0; i < pixels && i < 8; i++) line[3 * i + (i % 3)] = (i & 1) ? 255 : 0;
+  return line;
+}
+
+TEST(SimdKernels, ColourConversionMatchesScalar) {
+  const ColorTableSet single(false), pairs(true);
+  std::mt19937 rng(5);
+  for (int32_t level : RunnableVectorLevels()) {
+    const DCTKernels* k = DCTKernelsAt(level);
+    for (int pixels = 1; pixels < 80; pixels++) {
+      for (int round = 0; round < 20; round++) {
+        const Bytes line = ColourLine(rng, 2 * pixels);
+        Bytes want(5 * pixels, 0x11), got(5 * pixels, 0x11);
+        DCTERGBToYCbCrScalar(single.tables, line.data(), &want[0], &want[2 * pixels], &want[3 * pixels], pixels);
+        k->rgbToYCbCr(single.tables, line.data(), &got[0], &got[2 * pixels], &got[3 * pixels], pixels);
+        ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " single, " << pixels << " pixels";
+        DCTERGBPairsToYCbCrScalar(pairs.tables, line.data(), &want[0], &want[2 * pixels], &want[3 * pixels], pixels);
+        k->rgbPairsToYCbCr(pairs.tables, line.data(), &got[0], &got[2 * pixels], &got[3 * pixels], pixels);
+        ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " pairs, " << pixels << " pairs";
+      }
+    }
+  }
+}
+
+// The decoder's packed colour tables for YCbCr (transform 1) or YCCK (2);
+// the YCCK words push most results out of range, so the clamp is exercised
+// on every path.
+struct DecoderTableSet {
+  std::vector<uint32_t> cb = std::vector<uint32_t>(256), cr = std::vector<uint32_t>(256);
+  explicit DecoderTableSet(int32_t transform) {
+    DCTState state{};
+    state.decCTTable[0] = cb.data();
+    state.decCTTable[1] = cr.data();
+    state.colorTransform = transform;
+    DCTDInitCT(&state);
+  }
+};
+
+TEST(SimdKernels, DecoderColourConversionMatchesScalar) {
+  std::mt19937 rng(9);
+  for (int32_t transform : {1, 2}) {
+    const DecoderTableSet t(transform);
+    for (int32_t level : RunnableVectorLevels()) {
+      const DCTKernels* k = DCTKernelsAt(level);
+      for (int pixels = 1; pixels < 70; pixels++) {
+        for (int round = 0; round < 20; round++) {
+          Bytes planes(4 * pixels);
+          for (auto& v : planes) v = static_cast<uint8_t>(rng());
+          for (int i = 0; i < pixels && i < 6; i++) planes[i] = (i & 1) ? 255 : 0;
+          const uint8_t *y = &planes[0], *cb = &planes[2 * pixels], *cr = &planes[3 * pixels];
+          Bytes want(3 * pixels + 8, 0x77), got(3 * pixels + 8, 0x77);
+          DCTDYCbCrToRGBScalar(t.cb.data(), t.cr.data(), y, cb, cr, want.data(), pixels);
+          k->yccToRGB(t.cb.data(), t.cr.data(), y, cb, cr, got.data(), pixels);
+          ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " " << pixels << " pixels";
+          const int pairs = pixels / 2;
+          want.assign(want.size(), 0x77);
+          got.assign(got.size(), 0x77);
+          DCTDYCbCrPairsToRGBScalar(t.cb.data(), t.cr.data(), y, cb, cr, want.data(), pairs);
+          k->yccPairsToRGB(t.cb.data(), t.cr.data(), y, cb, cr, got.data(), pairs);
+          ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " " << pairs << " pairs";
+        }
+      }
+    }
+  }
+}
+
+TEST(SimdKernels, ForcedLevelIsHonouredOrLowered) {
+  const char* forced = std::getenv("JPEG_SIMD");
+  const int32_t active = DCTActiveSimdLevel();
+  EXPECT_NE(nullptr, DCTKernelsAt(active));
+  const std::string request = forced != nullptr ? forced : "";
+  if (request == "scalar") {
+    EXPECT_EQ(kDCTSimdScalar, active);
+  } else if (request == "sse2") {
+    EXPECT_LE(active, kDCTSimdSSE2);
+  }
+  EXPECT_EQ(nullptr, DCTKernelsAt(kDCTSimdLevels));
+}
+
+// --- whole files -------------------------------------------------------------
+
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "simd_" + name;
+}
+
+// Runs jpegtool with the kernel level forced; true when it succeeded.
+bool RunTool(const std::string& level, const std::string& args) {
+  const std::string command = "JPEG_SIMD=" + level + " '" JPEGTOOL_PATH "' " + args + " --quiet > /dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+struct FileCase {
+  const char* input;    // in testdata/
+  const char* options;  // encoder options
+};
+
+const FileCase kFileCases[] = {
+    {"astronaut.ppm", "--quality 0"},   // subsampled, blended chroma
+    {"astronaut.ppm", "--quality 6"},
+    {"coffee.ppm", "--quality 3"},
+    {"camera.pgm", "--quality 4"},
+    {"chelsea_cmyk.pam", "--quality 2"},
+    {"chelsea_cmyk.pam", "--marker-mode 2"},
+};
+
+TEST(SimdKernels, WholeFilesAreIdenticalAtEveryLevel) {
+  int n = 0;
+  for (const FileCase& c : kFileCases) {
+    const std::string in = testing_support::TestdataPath(c.input);
+    const std::string stem = TempPath(std::to_string(n++));
+    ASSERT_TRUE(RunTool("scalar", std::string("encode ") + c.options + " '" + in + "' '" + stem + ".scalar.jpg'"));
+    ASSERT_TRUE(RunTool("scalar", "decode '" + stem + ".scalar.jpg' '" + stem + ".scalar.pnm'"));
+    const Bytes jpeg = testing_support::ReadFileBytes(stem + ".scalar.jpg");
+    const Bytes decoded = testing_support::ReadFileBytes(stem + ".scalar.pnm");
+    for (int32_t level : RunnableVectorLevels()) {
+      const std::string name = DCTSimdLevelName(level);
+      ASSERT_TRUE(RunTool(name, std::string("encode ") + c.options + " '" + in + "' '" + stem + "." + name + ".jpg'"));
+      ASSERT_TRUE(RunTool(name, "decode '" + stem + ".scalar.jpg' '" + stem + "." + name + ".pnm'"));
+      EXPECT_EQ(jpeg, testing_support::ReadFileBytes(stem + "." + name + ".jpg")) << c.input << " " << name;
+      EXPECT_EQ(decoded, testing_support::ReadFileBytes(stem + "." + name + ".pnm")) << c.input << " " << name;
+    }
+  }
+  // A peer's file (4:2:0, its own tables) decodes to the same samples too.
+  const std::string peer = testing_support::TestdataPath("retina.jpg");
+  ASSERT_TRUE(RunTool("scalar", "decode '" + peer + "' '" + TempPath("peer.scalar.pnm") + "'"));
+  for (int32_t level : RunnableVectorLevels()) {
+    const std::string name = DCTSimdLevelName(level);
+    ASSERT_TRUE(RunTool(name, "decode '" + peer + "' '" + TempPath("peer." + name + ".pnm") + "'"));
+    EXPECT_EQ(testing_support::ReadFileBytes(TempPath("peer.scalar.pnm")),
+              testing_support::ReadFileBytes(TempPath("peer." + name + ".pnm"))) << name;
+  }
+}
+
+}  // namespace
