@@ -151,6 +151,20 @@ const Layout kLayouts[] = {
     {"cmyk 0 1;2 3", 4, 1, 1, {{0, 1}, {2, 3}}},
 };
 
+// A multi-scan or progressive file against libjpeg's decode of it (>= 40 dB)
+// and against our decode of its one-scan twin (the same pixels and colour
+// code: the coefficients are the same).
+void ExpectMatchesLibjpegAndTwin(const Bytes& file, const DecodeResult& twin) {
+  Image reference;
+  ASSERT_TRUE(LibjpegDecode(file, &reference, false));
+  if (reference.colors == 4) reference = InvertedInks(reference);  // libjpeg gives inverted ink
+  const DecodeResult ours = Decode(file);
+  ASSERT_TRUE(ours.complete) << ours.message;
+  EXPECT_EQ(ours.colorCode, twin.colorCode);
+  EXPECT_GE(Psnr(ours.image, reference), 40);
+  EXPECT_EQ(ours.image.pixels, twin.image.pixels);
+}
+
 Image Source(const Layout& l, bool photo) {
   if (!photo) return SyntheticImage(61, 37, l.colors, 9);  // partial MCUs and blocks at both edges
   return LoadTestImage(l.colors == 1 ? "camera.pgm" : l.colors == 3 ? "coffee.ppm" : "chelsea_cmyk.pam");
@@ -169,14 +183,7 @@ TEST(MultiScan, LayoutsMatchLibjpegAndTheOneScanTwin) {
         SCOPED_TRACE(std::string(l.name) + (photo ? " photo" : " synthetic") + " restart " + std::to_string(restart));
         const Bytes multi = Rescan(single, l.script, restart);
         ASSERT_EQ(Markers(multi, 0xDA).size(), l.script.size());
-        Image reference;
-        ASSERT_TRUE(LibjpegDecode(multi, &reference, false));
-        if (reference.colors == 4) reference = InvertedInks(reference);  // libjpeg gives inverted ink
-        const DecodeResult ours = Decode(multi);
-        ASSERT_TRUE(ours.complete) << ours.message;
-        EXPECT_EQ(ours.colorCode, twin.colorCode);
-        EXPECT_GE(Psnr(ours.image, reference), 40);
-        EXPECT_EQ(ours.image.pixels, twin.image.pixels);
+        ExpectMatchesLibjpegAndTwin(multi, twin);
       }
     }
   }
@@ -273,14 +280,7 @@ TEST(Progressive, LayoutsMatchLibjpegAndTheBaselineTwin) {
         SCOPED_TRACE(std::string(l.name) + (photo ? " photo" : " synthetic") + " restart " + std::to_string(restart));
         const Bytes prog = LibjpegEncode(img, {85, l.hSamp0, l.vSamp0, restart, 0, false, true});
         ASSERT_GT(Markers(prog, 0xDA).size(), 2u);
-        Image reference;
-        ASSERT_TRUE(LibjpegDecode(prog, &reference, false));
-        if (reference.colors == 4) reference = InvertedInks(reference);  // libjpeg gives inverted ink
-        const DecodeResult ours = Decode(prog);
-        ASSERT_TRUE(ours.complete) << ours.message;
-        EXPECT_EQ(ours.colorCode, twin.colorCode);
-        EXPECT_GE(Psnr(ours.image, reference), 40);
-        EXPECT_EQ(ours.image.pixels, twin.image.pixels);
+        ExpectMatchesLibjpegAndTwin(prog, twin);
       }
     }
   }
