@@ -88,7 +88,7 @@ Written Write(TJPEGWriteStream* stream, const Settings& st) {
   Written w;
   w.started = fuzz::Succeeds([&] { stream->StartJPEG(st.options, st.ascii85); });
   if (!w.started) return w;
-  const int64_t lineBytes = int64_t{st.options.width} * st.options.colors;
+  const int64_t lineBytes = int64_t{static_cast<uint16_t>(st.options.width)} * st.options.colors;  // width is unsigned
   const int64_t height = st.options.height;
   int64_t rows = height;
   if (st.earlyStop) rows = st.seed % (height + 1);
@@ -156,8 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const JPEGWriteOptions& o = st.options;
   const bool sound = o.quality >= 0 && o.quality <= 6 && o.colors >= 1 && o.colors <= 4 &&
-                     o.width > 0 && o.height > 0 && int32_t{o.width} * o.colors <= 32767;
-  const bool small = int64_t{o.width} * o.height * o.colors <= kMaxSamples;
+                     o.width != 0 && o.height > 0;  // the width is read unsigned: 1..65535
+  const bool small = int64_t{static_cast<uint16_t>(o.width)} * o.height * o.colors <= kMaxSamples;
   if (sound && small && !st.oddLines && !st.earlyStop && st.failingCall == 0) {
     FUZZ_CHECK(w.started);
     // Coding can fail on its own, and only so: the reduced Huffman tables of
