@@ -8,14 +8,6 @@
 namespace tool_test {
 namespace {
 
-std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
-
 const std::string kJpeg = Text(LibjpegEncode(Crop(LoadTestImage("coffee.ppm"), 96, 64)));
 const std::string kArithmetic = Text(
     LibjpegEncode(SyntheticImage(64, 48, 3), LibjpegOptions{75, 2, 2, 0, 0, false, false, /*arithmetic=*/true}));

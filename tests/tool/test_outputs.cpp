@@ -14,8 +14,6 @@
 namespace tool_test {
 namespace {
 
-std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
 std::string SmallPpm() {
   const Image img = Crop(LoadTestImage("coffee.ppm"), 40, 24);
   return "P6\n40 24\n255\n" + Text(img.pixels);
@@ -48,12 +46,6 @@ const Command kCommands[] = {
 };
 // info writes its listing to standard output, which the shell opens.
 const Command kInfo{"Info", "info IN >OUT", kJpeg};
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
 
 ToolResult RunWith(const Command& command, const TempDir& dir, const std::string& out) {
   WriteText(dir.File("in"), command.input);

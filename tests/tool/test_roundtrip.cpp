@@ -65,27 +65,17 @@ TEST(RoundTrip, TwoComponentPam) {
   EXPECT_GE(Psnr(img, LoadPNM(dir.File("back.pam"))), 30);
 }
 
-// Files from another encoder: a 4:2:0 photograph, and lines of more than
-// 32767 bytes up to the other encoder's widest (65500 pixels), grey and RGB,
-// which decode through the read stream; only the thumbnail interface, with
-// its 16-bit line sizes, refuses them, saying why.
-TEST(RoundTrip, ForeignFilesMatchTheSystemDecoder) {
+// A file from another encoder (a 4:2:0 photograph): decode matches the
+// system decoder, thumb gives the same pixels. (Its lines wider than the
+// thumbnail interface takes are refused: see test_failures.cpp.)
+TEST(RoundTrip, ForeignFileMatchesTheSystemDecoder) {
   TempDir dir;
-  WriteFileBytes(dir.File("grey.jpg"), LibjpegEncode(Tiled(LoadTestImage("camera.pgm"), 65500, 3), {90}));
-  WriteFileBytes(dir.File("rgb.jpg"), LibjpegEncode(Tiled(LoadTestImage("coffee.ppm"), 65500, 3), {90}));
-  for (const std::string& jpeg : {dir.File("grey.jpg"), dir.File("rgb.jpg"), TestdataPath("retina.jpg")}) {
-    const std::string decoded = dir.File(jpeg == dir.File("grey.jpg") ? "ours.pgm" : "ours.ppm");
-    Ok({"decode", jpeg, decoded});
-    Image theirs;
-    ASSERT_TRUE(LibjpegDecode(ReadFileBytes(jpeg), &theirs));
-    EXPECT_GE(Psnr(theirs, LoadPNM(decoded)), 40) << jpeg;
-  }
+  Ok({"decode", TestdataPath("retina.jpg"), dir.File("ours.ppm")});
+  Image theirs;
+  ASSERT_TRUE(LibjpegDecode(ReadFileBytes(TestdataPath("retina.jpg")), &theirs));
+  EXPECT_GE(Psnr(theirs, LoadPNM(dir.File("ours.ppm"))), 40);
   Ok({"thumb", TestdataPath("retina.jpg"), dir.File("thumb.ppm")});
   EXPECT_EQ(ReadText(dir.File("thumb.ppm")), ReadText(dir.File("ours.ppm")));
-  const ToolResult thumb = RunTool({"thumb", dir.File("grey.jpg"), dir.File("thumb.pgm")});
-  EXPECT_EQ(thumb.status, 1);
-  EXPECT_NE(thumb.err.find("Raster line of 65500 bytes exceeds the thumbnail interface's 32767-byte limit"), npos)
-      << thumb.err;
 }
 
 // Lines of more than 32767 bytes, RGB and CMYK, plain and ASCII85: the

@@ -32,6 +32,15 @@ inline void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+inline std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// text with every `from` replaced by `to`.
+inline std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
 struct TempDir {
   std::string path;
   TempDir() : path((fs::temp_directory_path() / "jpegtool-test-XXXXXX").string()) {
