@@ -52,40 +52,31 @@ std::vector<Bytes> SampleBlocks() {
   return blocks;
 }
 
-TEST(SimdKernels, ForwardDCTMatchesScalar) {
+// Plain, and with dead-zone thresholds as the encoder scales them
+// (quantizer x AAN scale, from the finest to the coarsest, and one set with
+// every bit pattern); the plain transform reads its block at stride 13
+// inside a larger buffer, as in a strip.
+TEST(SimdKernels, ForwardDCTsMatchScalar) {
   const std::vector<Bytes> blocks = SampleBlocks();
+  std::mt19937 rng(3);
   for (int32_t level : RunnableVectorLevels()) {
     const DCTKernels* k = DCTKernelsAt(level);
     for (size_t i = 0; i < blocks.size(); i++) {
-      // The block sits at stride 13 inside a larger buffer, as in a strip.
       Bytes strip(8 * 13 + 8, 0x5A);
       for (int r = 0; r < 8; r++) std::memcpy(&strip[r * 13], &blocks[i][8 * r], 8);
       int32_t want[64], got[64];
       DCTForwardDCTScalar(want, strip.data(), 13);
       k->forwardDCT(got, strip.data(), 13);
       ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << DCTSimdLevelName(level) << " block " << i;
-    }
-  }
-}
-
-// Dead-zone thresholds as the encoder scales them (quantizer x AAN scale),
-// from the finest to the coarsest, and one set with every bit pattern.
-TEST(SimdKernels, ForwardDCTWithDeadZoneMatchesScalar) {
-  const std::vector<Bytes> blocks = SampleBlocks();
-  std::mt19937 rng(3);
-  for (int32_t level : RunnableVectorLevels()) {
-    const DCTKernels* k = DCTKernelsAt(level);
-    for (size_t i = 0; i < blocks.size(); i++) {
       uint32_t t[64], twoTFlipped[64];
       const uint32_t quantizer = 1 + static_cast<uint32_t>(i % 255);
       for (int n = 0; n < 64; n++) {
         t[n] = i % 7 == 6 ? static_cast<uint32_t>(rng()) : quantizer * DCTEQScale[n];
         twoTFlipped[n] = (2 * t[n]) ^ 0x80000000u;
       }
-      int32_t want[64], got[64];
       const uint64_t wantMask = DCTEForwardDCTMaskScalar(want, blocks[i].data(), 8, t, twoTFlipped);
       const uint64_t gotMask = k->forwardDCTMask(got, blocks[i].data(), 8, t, twoTFlipped);
-      ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << DCTSimdLevelName(level) << " block " << i;
+      ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << DCTSimdLevelName(level) << " masked block " << i;
       ASSERT_EQ(wantMask, gotMask) << DCTSimdLevelName(level) << " block " << i;
     }
   }
@@ -247,45 +238,34 @@ bool RunTool(const std::string& level, const std::string& args) {
   return std::system(command.c_str()) == 0;
 }
 
-struct FileCase {
-  const char* input;    // in testdata/
-  const char* options;  // encoder options
+// encoder options, or none: the file is a peer's (4:2:0, its own tables), decoded only.
+const struct { const char* input; const char* options; } kFileCases[] = {
+    {"astronaut.ppm", "--quality 0"},  // subsampled, blended chroma
+    {"astronaut.ppm", "--quality 6"},    {"coffee.ppm", "--quality 3"},          {"camera.pgm", "--quality 4"},
+    {"chelsea_cmyk.pam", "--quality 2"}, {"chelsea_cmyk.pam", "--marker-mode 2"}, {"retina.jpg", nullptr},
 };
 
-const FileCase kFileCases[] = {
-    {"astronaut.ppm", "--quality 0"},   // subsampled, blended chroma
-    {"astronaut.ppm", "--quality 6"},
-    {"coffee.ppm", "--quality 3"},
-    {"camera.pgm", "--quality 4"},
-    {"chelsea_cmyk.pam", "--quality 2"},
-    {"chelsea_cmyk.pam", "--marker-mode 2"},
-};
-
+// Every level encodes the input to the scalar level's bytes and decodes the
+// scalar level's file to its samples.
 TEST(SimdKernels, WholeFilesAreIdenticalAtEveryLevel) {
   int n = 0;
-  for (const FileCase& c : kFileCases) {
-    const std::string in = testing_support::TestdataPath(c.input);
-    const std::string stem = TempPath(std::to_string(n++));
-    ASSERT_TRUE(RunTool("scalar", std::string("encode ") + c.options + " '" + in + "' '" + stem + ".scalar.jpg'"));
-    ASSERT_TRUE(RunTool("scalar", "decode '" + stem + ".scalar.jpg' '" + stem + ".scalar.pnm'"));
-    const Bytes jpeg = testing_support::ReadFileBytes(stem + ".scalar.jpg");
-    const Bytes decoded = testing_support::ReadFileBytes(stem + ".scalar.pnm");
-    for (int32_t level : RunnableVectorLevels()) {
-      const std::string name = DCTSimdLevelName(level);
-      ASSERT_TRUE(RunTool(name, std::string("encode ") + c.options + " '" + in + "' '" + stem + "." + name + ".jpg'"));
-      ASSERT_TRUE(RunTool(name, "decode '" + stem + ".scalar.jpg' '" + stem + "." + name + ".pnm'"));
-      EXPECT_EQ(jpeg, testing_support::ReadFileBytes(stem + "." + name + ".jpg")) << c.input << " " << name;
-      EXPECT_EQ(decoded, testing_support::ReadFileBytes(stem + "." + name + ".pnm")) << c.input << " " << name;
+  for (const auto& c : kFileCases) {
+    const std::string in = testing_support::TestdataPath(c.input), stem = TempPath(std::to_string(n++));
+    const std::string jpeg = c.options ? stem + ".scalar.jpg" : in;
+    std::vector<int32_t> levels = RunnableVectorLevels();
+    levels.insert(levels.begin(), kDCTSimdScalar);
+    for (int32_t level : levels) {
+      const std::string name = DCTSimdLevelName(level), out = stem + "." + name;
+      if (c.options) {
+        ASSERT_TRUE(RunTool(name, std::string("encode ") + c.options + " '" + in + "' '" + out + ".jpg'"));
+      }
+      ASSERT_TRUE(RunTool(name, "decode '" + jpeg + "' '" + out + ".pnm'"));
+      for (const char* kind : {".jpg", ".pnm"}) {
+        if (!c.options && kind[1] == 'j') continue;
+        EXPECT_EQ(testing_support::ReadFileBytes(stem + ".scalar" + kind), testing_support::ReadFileBytes(out + kind))
+            << c.input << " " << name << kind;
+      }
     }
-  }
-  // A peer's file (4:2:0, its own tables) decodes to the same samples too.
-  const std::string peer = testing_support::TestdataPath("retina.jpg");
-  ASSERT_TRUE(RunTool("scalar", "decode '" + peer + "' '" + TempPath("peer.scalar.pnm") + "'"));
-  for (int32_t level : RunnableVectorLevels()) {
-    const std::string name = DCTSimdLevelName(level);
-    ASSERT_TRUE(RunTool(name, "decode '" + peer + "' '" + TempPath("peer." + name + ".pnm") + "'"));
-    EXPECT_EQ(testing_support::ReadFileBytes(TempPath("peer.scalar.pnm")),
-              testing_support::ReadFileBytes(TempPath("peer." + name + ".pnm"))) << name;
   }
 }
 
