@@ -71,11 +71,13 @@ std::string WithRestarts(const std::string& command, int interval) {
          "B -outfile r.jpg out.jpg && mv r.jpg out.jpg";
 }
 
-bool HasMarker(const Bytes& j, uint8_t code) {
+// Offsets of every marker `code` in j.
+std::vector<size_t> Markers(const Bytes& j, uint8_t code) {
+  std::vector<size_t> at;
   for (size_t i = 0; i + 1 < j.size(); i++) {
-    if (j[i] == 0xFF && j[i + 1] == code) return true;
+    if (j[i] == 0xFF && j[i + 1] == code) at.push_back(i);
   }
-  return false;
+  return at;
 }
 
 // Our lines as djpeg shows them: CMYK (0 = no ink) turned to RGB its way.
@@ -87,15 +89,6 @@ Image Shown(const Bytes& lines, const Image& like) {
   return ours.colors == 4 ? InkToRgb(ours) : ours;
 }
 
-// Offsets of the SOS markers of j.
-std::vector<size_t> ScanStarts(const Bytes& j) {
-  std::vector<size_t> at;
-  for (size_t i = 0; i + 1 < j.size(); i++) {
-    if (j[i] == 0xFF && j[i + 1] == 0xDA) at.push_back(i);
-  }
-  return at;
-}
-
 TEST(ProgressivePeers, EveryPathMatchesTheReferenceDecoder) {
   const Sources sources;
   for (const Peer& peer : Peers(sources)) {
@@ -103,8 +96,8 @@ TEST(ProgressivePeers, EveryPathMatchesTheReferenceDecoder) {
       const std::string name = peer.name + (restart ? ", restart every 3 MCUs" : "");
       SCOPED_TRACE(name);
       const Bytes jpeg = PeerFileFromShell(restart ? WithRestarts(peer.command, restart) : peer.command);
-      ASSERT_TRUE(HasMarker(jpeg, 0xC2));                // SOF2
-      ASSERT_EQ(HasMarker(jpeg, 0xD0), restart != 0);  // RST0
+      ASSERT_FALSE(Markers(jpeg, 0xC2).empty());         // SOF2
+      ASSERT_EQ(Markers(jpeg, 0xD0).empty(), restart == 0);  // RST0
       const Image reference = DjpegDecode(jpeg);
       const PathVerdict filter = DecodeThrough(DecodePath::kFilter, jpeg);
       ASSERT_TRUE(filter.ok) << filter.message;
@@ -129,7 +122,7 @@ TEST(ProgressivePeers, CutFilesFailOnEveryPath) {
   const std::vector<Peer> peers = Peers(sources);
   for (const Peer& peer : {peers[2], peers[5], peers[7]}) {
     const Bytes jpeg = PeerFileFromShell(WithRestarts(peer.command, 3));
-    const std::vector<size_t> scans = ScanStarts(jpeg);
+    const std::vector<size_t> scans = Markers(jpeg, 0xDA);
     ASSERT_GE(scans.size(), 6u) << peer.name;
     const struct { const char* name; size_t at; } cuts[] = {
         {"inside the first scan", scans[0] + 30},
