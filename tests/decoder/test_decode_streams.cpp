@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <random>
 
 #include "decoder/filter_decode.h"
 #include "support/our_codec.h"
@@ -133,21 +132,10 @@ TEST(PeerFiles, ColoursMatchTheReferenceDecoder) {
   }
 }
 
-// The guard byte is rewritten after every refill and the bit reader tells it
-// from a real 0xFF, so any piece size, down to one byte, gives the same lines.
 // The count a fill sets is the width hint times the colours, never above the
-// line (or, for a line wider than the 16-bit count holds, its piece).
-TEST(GoodStreams, AnyPieceSizeSameLinesAndHintSetsCount) {
-  std::mt19937 rng(5);
-  for (const LibjpegOptions& o : {LibjpegOptions{}, LibjpegOptions{95, 2, 2, 3, 0, true}}) {  // restarts, optimized tables
-    const Bytes jpeg = LibjpegEncode(SyntheticImage(61, 37, 3, 11), o);
-    const DecodeResult whole = Decode(jpeg);
-    for (size_t n : {1, 2, 3, 7, 0}) {  // 0: random sizes 1..40
-      const DecodeResult split = Decode(jpeg, 0, [&](size_t) -> size_t { return n ? n : 1 + rng() % 40; });
-      ASSERT_TRUE(split.complete) << n << ": " << split.message;
-      EXPECT_EQ(split.image.pixels, whole.image.pixels) << "pieces " << n;
-    }
-  }
+// line (or, for a line wider than the 16-bit count holds, its piece). (Any
+// piece size gives the same lines: test_scans.cpp.)
+TEST(GoodStreams, HintSetsCount) {
   const struct { int16_t hint; int width, colors, count; } hints[] = {
       {0, 24, 1, 0}, {10, 24, 3, 30}, {100, 24, 3, 72}, {-5, 24, 3, 0}, {30000, 12000, 3, 32766}};  // a line's first piece
   for (const auto& c : hints) {

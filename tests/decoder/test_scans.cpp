@@ -150,13 +150,16 @@ TEST(MultiScan, LayoutsAndProgressionsMatchLibjpegAndTheOneScanTwin) {
   }
 }
 
-// The whole image is decoded into the store before the first line, across
-// every scan boundary, restart marker and end-of-band run; any refill size
-// gives the same lines.
-TEST(MultiScan, AnyPieceSizeSameLines) {
+// The guard byte is rewritten after every refill and the bit reader tells it
+// from a real 0xFF, in one-scan files (with restarts and optimized tables)
+// as in multi-scan and progressive ones, decoded whole into the store before
+// the first line across every scan boundary, restart marker and end-of-band
+// run: any refill size, down to one byte, gives the same lines.
+TEST(AnyFile, AnyPieceSizeSameLines) {
   std::mt19937 rng(7);
   const Image img = SyntheticImage(45, 29, 3, 4);
-  for (const Bytes& jpeg : {Rescan(LibjpegEncode(img), {{2}, {0, 1}}), Rescan(LibjpegEncode(img), {{1, 2}, {0}}, 2),
+  for (const Bytes& jpeg : {LibjpegEncode(img), LibjpegEncode(img, {95, 2, 2, 3, 0, true}),
+                            Rescan(LibjpegEncode(img), {{2}, {0, 1}}), Rescan(LibjpegEncode(img), {{1, 2}, {0}}, 2),
                             LibjpegEncode(img, {90, 2, 2, 2, 0, false, true})}) {
     const DecodeResult whole = Decode(jpeg);
     ASSERT_TRUE(whole.complete) << whole.message;
