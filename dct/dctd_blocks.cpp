@@ -117,18 +117,23 @@ inline uint32_t Window16(const BitReader& r) {
   return (r.buffer << (kWindowBits - r.bits)) & 0xFFFF;
 }
 
-// s (1..11) extra bits of a magnitude, extended to a signed value (T.81
-// F.2.2.1, EXTEND).
-inline int32_t ReceiveExtend(DCTState* state, BitReader& r, int32_t s) {
-  r.bits -= s;
+// n (1..15) raw bits of the data.
+inline int32_t GetBits(DCTState* state, BitReader& r, int32_t n) {
+  r.bits -= n;
   if (r.bits < 0) {
     AppendByte(state, r, r.bits);  // negative slack: no byte is the truncation error
     const bool second = AppendByte(state, r, r.bits + 8);
     r.bits += second ? 16 : 8;
   }
-  const uint32_t raw = (r.buffer >> r.bits) & ((1u << s) - 1);
-  if (raw < (1u << (s - 1))) return static_cast<int32_t>(raw) - ((1 << s) - 1);
-  return static_cast<int32_t>(raw);
+  return static_cast<int32_t>((r.buffer >> r.bits) & ((1u << n) - 1));
+}
+
+// s (1..11) extra bits of a magnitude, extended to a signed value (T.81
+// F.2.2.1, EXTEND).
+inline int32_t ReceiveExtend(DCTState* state, BitReader& r, int32_t s) {
+  const int32_t raw = GetBits(state, r, s);
+  if (raw < (1 << (s - 1))) return raw - ((1 << s) - 1);
+  return raw;
 }
 
 // Finds the code length from `length` on, consumes the code, returns its value.
@@ -271,17 +276,6 @@ inline void DecodeRawACs(DCTState* state, BitReader& r, const DCTDHuffTable* tab
     if (k > kLastZigzag) return;  // overrun: the value is dropped
     coefs[DCTunzigzag[k]] = StoreCoef(v);
   }
-}
-
-// n (1..15) raw bits of the data.
-inline int32_t GetBits(DCTState* state, BitReader& r, int32_t n) {
-  r.bits -= n;
-  if (r.bits < 0) {
-    AppendByte(state, r, r.bits);  // negative slack: no byte is the truncation error
-    const bool second = AppendByte(state, r, r.bits + 8);
-    r.bits += second ? 16 : 8;
-  }
-  return static_cast<int32_t>((r.buffer >> r.bits) & ((1u << n) - 1));
 }
 
 // --- progressive scans (T.81 G.1.2) ----------------------------------------------
