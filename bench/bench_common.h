@@ -44,8 +44,11 @@ void PrintRatio(const std::string& label, double ours, double theirs);
 // bench_decode.cpp); the table suite (bench_table.cpp) times them side by side.
 // EncodeOurs: 4:2:0 is the 2x2 blended layout at QFactor 0.76, 4:4:4 the full
 // resolution one at QFactor 1.0 (both near quality 75); returns the byte count.
-size_t EncodeOurs(const Image& img, bool subsample420);
-unsigned DecodeOurs(const std::vector<uint8_t>& jpeg);
+// threads: worker threads for the filter (JPEGSetCodingThreads); 0 none.
+size_t EncodeOurs(const Image& img, bool subsample420, int threads = 0);
+unsigned DecodeOurs(const std::vector<uint8_t>& jpeg, int threads = 0);
+// The bytes of the last EncodeOurs.
+const std::vector<uint8_t>& LastEncodedOurs();
 unsigned DecodeLibjpeg(const std::vector<uint8_t>& jpeg, bool fancy);
 
 // The child mode of the table suite: libjpeg-turbo's time for every case,

@@ -44,7 +44,7 @@ int16_t BenchFill(Stm* s) {
 }  // namespace
 
 // Decodes the whole image through our filter; returns a checksum.
-unsigned bench::DecodeOurs(const std::vector<uint8_t>& jpeg) {
+unsigned bench::DecodeOurs(const std::vector<uint8_t>& jpeg, int threads) {
   BenchSource src{};
   src.data = &jpeg;
   src.buffer.resize(kPiece + 1);
@@ -57,6 +57,7 @@ unsigned bench::DecodeOurs(const std::vector<uint8_t>& jpeg) {
     std::fprintf(stderr, "decode failed: %s\n", JPEGLastErrorMessage());
     return 0;
   }
+  if (threads != 0) JPEGSetCodingThreads(s, threads);
   unsigned sum = 0;
   for (int y = 0; y < static_cast<uint16_t>(height) && JPEGDFilBuf(s) == 0; y++) sum += s->base[y % 7];
   JPEGDClose(s);

@@ -43,7 +43,8 @@ struct VectorTarget {
 };
 
 // Encodes img through the filter, one raster line per write; returns bytes.
-size_t EncodeWithFilter(const bench::Image& img, double quality, bool subsample, VectorTarget* t) {
+size_t EncodeWithFilter(const bench::Image& img, double quality, bool subsample, VectorTarget* t,
+                        int threads = 0) {
   t->Reset();
   JPEGEncodeParams p{};
   p.QFactor = quality;
@@ -57,6 +58,7 @@ size_t EncodeWithFilter(const bench::Image& img, double quality, bool subsample,
     std::fprintf(stderr, "jpegbench: encoder refused the image: %s\n", JPEGLastErrorMessage());
     return 0;
   }
+  if (threads != 0) JPEGSetCodingThreads(s, threads);
   const size_t line = static_cast<size_t>(img.width) * img.colors;
   for (int y = 0; y < img.height; y++) StmFWrite(&img.pixels[y * line], 1, static_cast<uint32_t>(line), s);
   JPEGClose(s);
@@ -79,12 +81,15 @@ void RunCase(const bench::Image& img, const char* label, double quality, bool su
   bench::PrintRatio(std::string("speed ratio ours/libjpeg-turbo, ") + label, tTheirs, tOurs);
 }
 
+VectorTarget gLastTarget;
+
 }  // namespace
 
-size_t bench::EncodeOurs(const bench::Image& img, bool subsample420) {
-  static VectorTarget target;
-  return EncodeWithFilter(img, subsample420 ? 0.76 : 1.0, subsample420, &target);
+size_t bench::EncodeOurs(const bench::Image& img, bool subsample420, int threads) {
+  return EncodeWithFilter(img, subsample420 ? 0.76 : 1.0, subsample420, &gLastTarget, threads);
 }
+
+const std::vector<uint8_t>& bench::LastEncodedOurs() { return gLastTarget.bytes; }
 
 namespace {
 

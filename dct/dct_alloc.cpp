@@ -18,6 +18,7 @@
 // The block is zero-filled, so nothing a routine reads is ever undefined.
 #include <cstdlib>
 
+#include "dct/dct_parallel.h"
 #include "dct/dct_state.h"
 #include "stream/stm_procs.h"
 
@@ -116,6 +117,7 @@ void DCTallocate(DCTState* state, int32_t lineBytes, int32_t isEncoder) {
 }
 
 void DCTfree(DCTState* state) {
+  DCTParallelRelease(state);  // first: workers may still read the state's tables
   if (state->releaseWork != nullptr) state->releaseWork(state);
   if (state->stripMemory == nullptr) return;
   std::free(state->stripMemory);
@@ -141,6 +143,7 @@ void DCTReleaseFilter(JPEGFilterContext* ctx) {
   if (state != nullptr) {
     std::free(state->markerData);
     DCTfree(state);
+    DCTDFreeReplaySource(state);
     std::free(state);
   }
   std::free(ctx);

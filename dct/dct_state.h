@@ -96,6 +96,8 @@ struct DCTDScanInfo {
 };
 
 struct DCTDCoefStore;  // dctd_coefs.cpp
+struct DCTParallel;    // dct_parallel.h
+struct DCTDReplaySource;  // dctd_parallel.cpp
 
 // --- Meanings of the state's mode fields ---------------------------------------
 
@@ -231,6 +233,10 @@ struct DCTState {
   // lineBuffer either way.
   int32_t linePieceStart; // offset in the line of the piece the filter's buffer holds
   int32_t linePieceBytes; // bytes of that piece
+  // Opt-in coding of restart intervals on worker threads (dct_parallel.h).
+  int32_t codingThreads;  // workers asked for (JPEGSetCodingThreads); below 2: none
+  DCTParallel* parallel;  // the workers and the strips in flight; null until started
+  DCTDReplaySource* replaySource; // dec: bytes read ahead handed back to the serial reader
 };
 
 // --- Shared procedures (dct_alloc.cpp, dct_geometry.cpp) -----------------------

@@ -183,7 +183,14 @@ int32_t DCTDpremdusget(DCTState* state, int32_t slack) {
     if (m == 0) return 0;  // 0xFF 0x00: a stuffed data byte
     if (m == kMarkerPrefix) continue;  // fill byte
     if (slack < 0) DCTDTruncateError(state, m);
-    if (m != kEndOfData) StmUnGetc(static_cast<int16_t>(m), source);
+    if (m != kEndOfData) {
+      StmUnGetc(static_cast<int16_t>(m), source);
+    } else {
+      // A lone 0xFF at the end starts no marker: the data has ended. (Left
+      // in the lookahead, it would be read again or not depending on how
+      // the source keeps its count after the end.)
+      state->nextByte = kEndOfData;
+    }
     return m;
   }
 }

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dct/dct_parallel.h"
 #include "dct/dctd.h"
 #include "dct/jpeg_markers.h"
 
@@ -341,7 +342,7 @@ void DecodeAllScans(DCTState* state) {
 
 // One raster line of the decoded strip into the line buffer.
 void EmitLine(DCTState* state) {
-  DCTPutNCLine(state, state->stripBlockLine, state->stripSubLine);
+  if (!DCTDParallelLine(state)) DCTPutNCLine(state, state->stripBlockLine, state->stripSubLine);
   if (++state->stripSubLine == state->maxVSamples) {
     state->stripSubLine = 0;
     if (++state->stripBlockLine == 8) state->phase = kDecPhaseStrip;
@@ -442,7 +443,7 @@ int32_t DCTDFilBuf(DCTState* state) {
   if (state->phase == kDecPhaseStrip) {
     if (state->coefStore != nullptr) {
       DCTDCoefsToStrip(state);
-    } else {
+    } else if (!DCTDParallelStrip(state)) {
       DCTDdecodeStrip(state);
     }
     state->stripBlockLine = 0;

@@ -11,6 +11,7 @@
 // memory released. Header segments are written while the bit buffer is
 // empty, so nothing in them is padded or stuffed. Multi-byte fields are
 // big-endian (ITU-T T.81 B.1.1.4).
+#include "dct/dct_parallel.h"
 #include "dct/dcte.h"
 #include "dct/jpeg_markers.h"
 
@@ -207,6 +208,7 @@ void StartImage(DCTState* state) {
     state->restartMarkerNumber = 0;
   }
   DCTEScaleQT(state);
+  DCTEParallelStart(state);
   state->stripBlockLine = 0;
   state->stripSubLine = 0;
   state->phase = kEncPhaseCoding;
@@ -223,10 +225,18 @@ void CheckTarget(const DCTState* state) {
 // is reported too (while the strip memory, which holds the filter's line
 // buffer, still exists).
 void FinishStrip(DCTState* state) {
-  DCTEcodeStrip(state, state->stripFirstLine);
+  if (state->parallel != nullptr) {
+    DCTEParallelStrip(state, state->stripFirstLine);
+  } else {
+    DCTEcodeStrip(state, state->stripFirstLine);
+  }
   state->stripBlockLine = 0;
   CheckTarget(state);
   if (state->phase == kEncPhaseDone) {
+    if (state->parallel != nullptr) {
+      DCTEParallelFinish(state);
+      CheckTarget(state);
+    }
     DCTEclose_sput(state);
     CheckTarget(state);
     DCTfree(state);

@@ -74,6 +74,21 @@ JPEG_API int16_t JPEGEFlsBuf(int16_t c, Stm* s);
 JPEG_API void JPEGClose(Stm* s);
 
 /* colorCode: 0 three components, 1 four, 2 one (unchanged for two). */
+/* Opt-in coding on worker threads. Restart markers split the compressed
+ * data into independent intervals; when each strip of MCUs (one MCU row, or
+ * 8 x V lines of a one-component image) starts a new interval, as in every
+ * file the encode filter writes, a filter can code several strips at once
+ * on `threads` worker threads of its own, besides the caller's. Output bytes
+ * and lines, and every failure and its message, are exactly those of the
+ * filter without workers. Files whose strips do not start intervals (or
+ * that have no restart markers, or several scans) are coded as usual.
+ * Call it on an encode filter before its first byte, or on a decode filter
+ * any time before the workers have started (they start at the next strip);
+ * 0 or 1 means no workers. Answers the thread count taken (at most 64), or
+ * -1 when the stream is no JPEG filter or it is too late. The workers stop
+ * when the image is done or the filter is closed. */
+JPEG_API int32_t JPEGSetCodingThreads(Stm* filter, int32_t threads);
+
 JPEG_API Stm* JPEGDOpen(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode);
 JPEG_API int16_t JPEGDFilBuf(Stm* s);
 JPEG_API void JPEGDClose(Stm* s);

@@ -28,6 +28,7 @@ OurEncodeResult OurEncode(const Image& img, const OurEncodeOptions& o) {
     r.message = JPEGLastErrorMessage();
     return r;
   }
+  if (o.threads != 0) JPEGSetCodingThreads(s, o.threads);
   const uint32_t total = static_cast<uint32_t>(img.pixels.size());
   const bool allTaken = StmFWrite(img.pixels.data(), 1, total, s) == total && !s->error;
   JPEGClose(s);

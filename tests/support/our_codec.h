@@ -15,6 +15,7 @@ struct OurEncodeOptions {
   bool blend = false;
   int markerMode = 0;
   Bytes markerData;  // host segments written right after SOI (and APP0)
+  int threads = 0;   // worker threads for the filter (JPEGSetCodingThreads)
 };
 
 struct OurEncodeResult {

@@ -32,6 +32,11 @@ void ParseDpi(const std::string& text, EncodeSettings* settings) {
                        : ParseIntInRange(text.substr(comma + 1), 1, kLargestDpi, "--dpi");
 }
 
+// --threads N: worker threads for the codec, 0 (none) to 64.
+int ParseThreads(const ParsedArgs& parsed) {
+  return parsed.Has("threads") ? ParseIntInRange(parsed.Value("threads"), 0, 64, "--threads") : 0;
+}
+
 EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   EncodeSettings settings;
   if (parsed.Has("quality")) settings.quality = ParseIntInRange(parsed.Value("quality"), 0, 6, "--quality");
@@ -42,6 +47,7 @@ EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   if (parsed.Has("resources")) settings.resources = ReadWholeFile(parsed.Value("resources"));
   settings.ascii85 = parsed.Has("ascii85");
   settings.quiet = parsed.quiet;
+  settings.threads = ParseThreads(parsed);
   return settings;
 }
 
@@ -154,7 +160,12 @@ bool IsCodecFailure(const ToolError& error, const char* verb) {
 int RunEncode(const Args& args) {
   static const CommandSpec kSpec{
       "encode",
-      {{"quality", true}, {"ascii85", false}, {"marker-mode", true}, {"dpi", true}, {"resources", true}},
+      {{"quality", true},
+       {"ascii85", false},
+       {"marker-mode", true},
+       {"dpi", true},
+       {"resources", true},
+       {"threads", true}},
       2,
       2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
@@ -170,7 +181,7 @@ int RunEncode(const Args& args) {
 }
 
 int RunDecode(const Args& args) {
-  static const CommandSpec kSpec{"decode", {{"ascii85", false}, {"resources", true}}, 2, 2};
+  static const CommandSpec kSpec{"decode", {{"ascii85", false}, {"resources", true}, {"threads", true}}, 2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("decode"), 0;
   const bool ascii85 = parsed.Has("ascii85");
@@ -181,7 +192,7 @@ int RunDecode(const Args& args) {
   PnmTarget target(&image);
   DecodeResult result;
   try {
-    result = DecodeJpeg(&input, ascii85, parsed.quiet, &target);
+    result = DecodeJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed));
   } catch (const ToolError& error) {
     if (ascii85 || !IsCodecFailure(error, "decode")) throw;
     Fail(error.what() + DecodeHint(input.Head()));

@@ -24,6 +24,8 @@ const HelpEntry kHelp[] = {
      "                    1: no JFIF segment; 2: no colour transform, no subsampling\n"
      "  --dpi X[,Y]       resolution in dots per inch; default 72\n"
      "  --resources FILE  embed FILE's bytes as image-resource segments\n"
+     "  --threads N       code on N worker threads (0 to 64; default 0: none);\n"
+     "                    the file is the same byte for byte\n"
      "  --quiet           no progress line\n"
      "At most 65535 pixels wide and 32767 lines high.\n"},
     {"decode",
@@ -34,6 +36,8 @@ const HelpEntry kHelp[] = {
      "  --ascii85         the input is ASCII85-wrapped\n"
      "  --resources FILE  save the image-resource bytes found in the file (the image\n"
      "                    and FILE are both written, or neither)\n"
+     "  --threads N       decode on N worker threads (0 to 64; default 0: none) when\n"
+     "                    every MCU row starts a restart interval, as in our files\n"
      "  --quiet           no progress line, no statistics line\n"},
     {"thumb",
      "usage: jpegtool thumb IN OUT\n"

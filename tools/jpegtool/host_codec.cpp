@@ -10,6 +10,7 @@
 
 #include "host_framework.h"
 #include "host_io.h"
+#include "jpeg_filters.h"
 #include "jpeg_stream.h"
 #include "progress.h"
 #include "stm.h"
@@ -156,6 +157,7 @@ void EncodeLines(LineSource* source, const EncodeSettings& settings, OutputFile*
     if (!stream) Fail("encode failed: cannot create the output stream");
     stream->fUserMarkers = resources.get();
     stream->StartJPEG(MakeWriteOptions(source->Shape(), settings), settings.ascii85 ? 1 : 0);
+    if (settings.threads > 1) JPEGSetCodingThreads(stream->fJPEGStm, settings.threads);
     WriteLines(stream.get(), source, settings.quiet);
     stream->StopJPEG();
   } catch (const HostFailure& failure) {
@@ -176,7 +178,7 @@ void ImageTarget::PutLine(const uint8_t* line) {
   image.pixels.insert(image.pixels.end(), line, line + image.LineBytes());
 }
 
-DecodeResult DecodeJpeg(ByteReader* input, bool ascii85, bool quiet, DecodeTarget* target) {
+DecodeResult DecodeJpeg(ByteReader* input, bool ascii85, bool quiet, DecodeTarget* target, int threads) {
   gJPEGError = 0;
   DecodeResult result;
   try {
@@ -185,6 +187,7 @@ DecodeResult DecodeJpeg(ByteReader* input, bool ascii85, bool quiet, DecodeTarge
     if (!stream) Fail("decode failed: cannot open the input stream");
     JPEGReadInfo info{};
     stream->StartJPEG(&info, ascii85 ? 1 : 0);
+    if (threads > 1) JPEGSetCodingThreads(stream->fJPEGStm, threads);
     CheckDecodable(info);
     ImageShape shape;
     shape.width = WidthOf(info.width);

@@ -28,6 +28,7 @@ struct EncodeSettings {
   int xDpi = 72, yDpi = 72;
   Bytes resources;     // image-resource bytes, written as APP13 segments
   bool quiet = false;  // no progress line
+  int threads = 0;     // codec worker threads (0: none)
 };
 
 // Refuses images the codec cannot take (wider than 65535 pixels, taller
@@ -58,7 +59,9 @@ struct DecodeResult {
   Bytes resources;  // gathered from the resource segments
 };
 
-DecodeResult DecodeJpeg(ByteReader* input, bool ascii85, bool quiet, DecodeTarget* target);
+// threads: codec worker threads for files with restart intervals (0: none).
+DecodeResult DecodeJpeg(ByteReader* input, bool ascii85, bool quiet, DecodeTarget* target,
+                        int threads = 0);
 
 // Encodes image into the file at path, replacing it only on success.
 void EncodeImageToFile(const Image& image, const EncodeSettings& settings, const std::string& path);

@@ -1,0 +1,144 @@
+// dct_parallel.cpp - what the encoder's and the decoder's parallel strip
+// coding share (dct_parallel.h): the ring of strip jobs, the state copies
+// the workers code with, the error jump on the worker thread, and the
+// exported switch, JPEGSetCodingThreads.
+#include "dct/dct_parallel.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "jpeg_filters.h"
+#include "stream/error_path.h"
+
+namespace {
+
+constexpr size_t kFirstByteCapacity = 65536;  // grows as a strip's data needs
+constexpr int32_t kJobsPerThread = 2;         // so no worker waits for the next strip
+constexpr int32_t kSpareJobs = 2;             // strips the filter's thread has at hand
+
+void FreeJob(DCTStripJob* job) {
+  if (job == nullptr) return;
+  for (uint8_t* strip : job->strips) std::free(strip);
+  std::free(job->bytes);
+  std::free(job->lines);
+  std::free(job);
+}
+
+DCTStripJob* NewJob(const DCTState* state, void (*run)(DCTPoolJob* job)) {
+  auto* job = static_cast<DCTStripJob*>(std::calloc(1, sizeof(DCTStripJob)));
+  if (job == nullptr) return nullptr;
+  job->work.run = run;
+  job->bytes = static_cast<uint8_t*>(std::malloc(kFirstByteCapacity + 1));
+  job->capacity = kFirstByteCapacity;
+  bool complete = job->bytes != nullptr;
+  for (int32_t c = 0; c < state->Colors && complete; c++) {
+    job->stripBytes[c] = DCTstrip_bytes(&state->components[c], state->maxVSamples);
+    job->strips[c] = static_cast<uint8_t*>(std::calloc(1, static_cast<size_t>(job->stripBytes[c])));
+    complete = job->strips[c] != nullptr;
+  }
+  if (complete) return job;
+  FreeJob(job);
+  return nullptr;
+}
+
+void FreeRing(DCTParallel* p) {
+  for (int32_t i = 0; i < p->slots; i++) FreeJob(p->jobs[i]);
+  std::free(p->jobs);
+  std::free(p);
+}
+
+}  // namespace
+
+int32_t DCTMCUsPerStrip(const DCTState* state) {
+  if (state->Colors > 1) return state->mcusPerRow;
+  return state->mcusPerRow * state->components[0].vSamples;
+}
+
+bool DCTParallelWanted(const DCTState* state) {
+  if (state->codingThreads < 2 || state->restartInterval <= 0) return false;
+  return DCTMCUsPerStrip(state) % state->restartInterval == 0;
+}
+
+bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job)) {
+  auto* p = static_cast<DCTParallel*>(std::calloc(1, sizeof(DCTParallel)));
+  if (p == nullptr) return false;
+  p->slots = kJobsPerThread * state->codingThreads + kSpareJobs;
+  p->jobs = static_cast<DCTStripJob**>(std::calloc(static_cast<size_t>(p->slots), sizeof(DCTStripJob*)));
+  bool complete = p->jobs != nullptr;
+  for (int32_t i = 0; complete && i < p->slots; i++) {
+    p->jobs[i] = NewJob(state, run);
+    complete = p->jobs[i] != nullptr;
+  }
+  if (complete) p->pool = DCTPoolCreate(state->codingThreads);
+  if (p->pool == nullptr) {
+    if (p->jobs != nullptr) FreeRing(p); else std::free(p);
+    return false;
+  }
+  state->parallel = p;
+  return true;
+}
+
+void DCTParallelRelease(DCTState* state) {
+  DCTParallel* p = state->parallel;
+  if (p == nullptr) return;
+  state->parallel = nullptr;
+  for (int32_t i = 0; i < p->inFlight; i++) DCTPoolWait(p->pool, &DCTParallelJobAt(p, i)->work);
+  DCTPoolDestroy(p->pool);
+  FreeRing(p);
+}
+
+DCTStripJob* DCTParallelJobAt(const DCTParallel* p, int32_t offset) {
+  return p->jobs[(p->head + offset) % p->slots];
+}
+
+DCTStripJob* DCTParallelTakeHead(DCTState* state) {
+  DCTParallel* p = state->parallel;
+  DCTStripJob* job = DCTParallelJobAt(p, 0);
+  DCTPoolWait(p->pool, &job->work);
+  p->head = (p->head + 1) % p->slots;
+  p->inFlight--;
+  if (job->failed) DCTStmErr0(job->message);
+  return job;
+}
+
+void DCTParallelSnapshot(DCTStripJob* job, const DCTState* state) {
+  std::memcpy(&job->state, state, sizeof(DCTState));
+  for (int32_t c = 0; c < state->Colors; c++) job->state.components[c].strip = job->strips[c];
+  job->state.parallel = nullptr;
+  job->state.codingThreads = 0;
+  job->failed = 0;
+  job->message[0] = '\0';
+}
+
+void DCTParallelSubmit(DCTState* state, DCTStripJob* job) {
+  state->parallel->inFlight++;
+  DCTPoolSubmit(state->parallel->pool, &job->work);
+}
+
+void DCTParallelRunGuarded(DCTStripJob* job, void (*code)(DCTStripJob* job)) {
+  DCTSavedEnv saved;
+  DCTSaveEnv(&saved, job->message);
+  if (setjmp(gEnv) != 0) {
+    job->failed = 1;
+    DCTEndTry(&saved);
+    return;
+  }
+  code(job);
+  DCTEndTry(&saved);
+}
+
+int32_t JPEGSetCodingThreads(Stm* filter, int32_t threads) {
+  if (filter == nullptr || filter->procData == nullptr) return -1;
+  const bool encoder = filter->flsBuf == &JPEGEFlsBuf;
+  const bool decoder = filter->filBuf == &JPEGDFilBuf;
+  if (!encoder && !decoder) return -1;
+  DCTState* state = static_cast<JPEGFilterContext*>(filter->procData)->state;
+  if (state == nullptr || filter->error) return -1;
+  // The encoder decides at its first line, the decoder at its next strip.
+  if (encoder && state->phase != kEncPhaseHeader) return -1;
+  if (decoder && state->parallel != nullptr) return -1;
+  if (threads < 0) threads = 0;
+  if (threads > kDCTMostCodingThreads) threads = kDCTMostCodingThreads;
+  state->codingThreads = threads;
+  return threads;
+}

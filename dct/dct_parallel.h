@@ -1,0 +1,112 @@
+// dct_parallel.h - opt-in coding of restart intervals on worker threads.
+//
+// Restart markers cut the entropy-coded data into intervals that do not
+// depend on one another: each starts byte-aligned with the DC predictors at
+// zero (ITU-T T.81 F.1.2.3, E.1.4). When every strip (MCU row) of a scan
+// begins a new interval, which is so for every file the encoder writes (one
+// interval per MCU row), strips can be coded on several threads at once:
+//
+//  - the encoder (dcte_parallel.cpp) hands each complete strip, copied, to a
+//    worker that codes it into a byte buffer of its own; the filter's thread
+//    goes on assembling the next strips and writes the buffers out in order,
+//    joining them with the padding and restart markers the serial coder
+//    writes;
+//  - the decoder (dctd_parallel.cpp) reads ahead the compressed bytes of
+//    the next strips, up to their restart markers, and has workers decode
+//    them into strip copies, which the filter's thread takes in order and
+//    turns into lines.
+//
+// The bytes written and the samples made are exactly those of the serial
+// coder, errors included: a worker's failure is raised by the filter's
+// thread, with the same message, when the serial coder would have reached
+// it. Each strip job works on a copy of the codec state (tables are shared
+// read-only), so the workers share nothing mutable.
+#ifndef JPEG_DCT_DCT_PARALLEL_H
+#define JPEG_DCT_DCT_PARALLEL_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "dct/dct_state.h"
+#include "dct/dct_workers.h"
+
+// Most worker threads a filter may ask for.
+constexpr int32_t kDCTMostCodingThreads = 64;
+
+// One strip on its way through a worker.
+struct DCTStripJob {
+  DCTPoolJob work;         // first: the pool's view of the job
+  DCTState state;          // the codec state the worker codes with
+  uint8_t* strips[4];      // the job's own component strips
+  int32_t stripBytes[4];
+  uint8_t* bytes;          // compressed bytes: the encoder's output, the decoder's input
+  size_t size;             // dec: bytes held
+  size_t capacity;         // room at `bytes`, one guard byte not counted
+  size_t dataStart;        // dec: where the strip's data starts (the restart marker before it)
+  size_t consumedEnd;      // dec: end of what reading ahead took from the source for it
+  size_t resumeAt;         // dec: where the serial reader goes on after a diverged strip
+  int32_t diverged;        // dec: the serial reader would not go on at the ending marker
+  int32_t endedAtEnd;      // dec: the strip's bytes run to the end of the data
+  uint8_t* lines;          // dec: the strip's raster lines, made by the worker
+  size_t lineStride;       // dec: bytes from one of them to the next
+  Stm stream;              // enc: writes into `bytes`; dec: reads from them
+  size_t windowEnd;        // dec: end of the window the stream serves
+  uint8_t coveredByte;     // dec: the byte the window's guard stands on
+  int32_t firstLine;       // first raster line of the strip
+  int32_t failed;          // the worker's coding raised an error
+  char message[256];       // its message
+};
+
+struct DCTParallel {
+  DCTWorkerPool* pool;
+  DCTStripJob** jobs;    // a ring of `slots` jobs
+  int32_t slots;
+  int32_t head;          // the oldest job in flight
+  int32_t inFlight;
+  // The decoder's read-ahead: what the next strip to gather starts with.
+  int32_t gatherOpen;    // more strips may be gathered
+  int32_t gatherLine;
+  int32_t gatherBlockNumber;
+  int32_t gatherMarkerNumber;
+  int32_t strayBytes;    // the job after the last in flight holds bytes read ahead for nothing
+  const DCTStripJob* linesFrom;  // dec: the job whose lines the strip being handed out has
+};
+
+// MCUs of a strip that lies wholly inside the image.
+int32_t DCTMCUsPerStrip(const DCTState* state);
+// Whether the state may code its strips on workers: threads were asked for,
+// the scan has restart intervals and every strip starts a new one.
+bool DCTParallelWanted(const DCTState* state);
+// Starts the workers and the ring of strip jobs (strip buffers sized as the
+// state's); false, with nothing started, when that fails: the caller then
+// codes on its own thread.
+bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job));
+// Waits for every job in flight, stops the workers and frees it all.
+void DCTParallelRelease(DCTState* state);
+
+// The job at ring position `offset` from the head.
+DCTStripJob* DCTParallelJobAt(const DCTParallel* p, int32_t offset);
+// Takes the head job off the ring once it has run; raises its error if the
+// worker failed.
+DCTStripJob* DCTParallelTakeHead(DCTState* state);
+// The state copy a job starts from: the caller's, with the job's strips.
+void DCTParallelSnapshot(DCTStripJob* job, const DCTState* state);
+// Submits the job at the ring's tail.
+void DCTParallelSubmit(DCTState* state, DCTStripJob* job);
+// Arms the error jump on the worker thread around one strip's coding.
+void DCTParallelRunGuarded(DCTStripJob* job, void (*code)(DCTStripJob* job));
+
+// The strip coders on workers (dcte_parallel.cpp, dctd_parallel.cpp).
+void DCTEParallelStart(DCTState* state);
+void DCTEParallelStrip(DCTState* state, int32_t firstLine);
+void DCTEParallelFinish(DCTState* state);
+// Fills the component strips with the next strip decoded by a worker; false
+// when no worker strip is at hand, and the caller decodes it itself.
+bool DCTDParallelStrip(DCTState* state);
+// Puts the next raster line of a strip a worker made into the line buffer;
+// false when the strip was decoded on the filter's thread.
+bool DCTDParallelLine(DCTState* state);
+// Frees the source that hands read-ahead bytes back to the serial decoder.
+void DCTDFreeReplaySource(DCTState* state);
+
+#endif

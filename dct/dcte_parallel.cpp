@@ -1,0 +1,126 @@
+// dcte_parallel.cpp - the encoder's strips coded on worker threads
+// (dct_parallel.h states the scheme).
+//
+// The filter's thread assembles strips as ever (dcte_strips.cpp). At a
+// complete strip, DCTEParallelStrip copies it into a job and a worker codes
+// it with DCTEcodeStrip into the job's byte buffer, starting from an empty
+// bit buffer. Each strip but the first starts a restart interval, so its
+// bytes begin with the RSTn marker the serial coder writes there; what the
+// serial coder does just before that marker, padding the previous strip's
+// last partial byte with 1-bits, the filter's thread does when it writes the
+// buffers out in strip order. The last strip's partial byte is left in the
+// state for the EOI that follows, as the serial coder leaves it.
+#include <cstdlib>
+#include <cstring>
+
+#include "dct/dct_parallel.h"
+#include "dct/dcte.h"
+
+namespace {
+
+constexpr size_t kWindowBytes = 32767;  // what the sink's 16-bit count spans
+
+// The flush procedure of a job's sink: the bytes so far stay where they are
+// and the next window opens right after them, the buffer grown to hold it.
+int16_t GrowSink(int16_t c, Stm* s) {
+  auto* job = static_cast<DCTStripJob*>(s->procData);
+  const size_t used = static_cast<size_t>(s->ptr - job->bytes);
+  if (used + kWindowBytes > job->capacity) {
+    const size_t capacity = 2 * (used + kWindowBytes);
+    auto* bytes = static_cast<uint8_t*>(std::realloc(job->bytes, capacity + 1));
+    if (bytes == nullptr) DCTStmErr0("Insufficient storage");
+    job->bytes = bytes;
+    job->capacity = capacity;
+  }
+  s->base = job->bytes + used;
+  return StmRestartWrite(c, s);
+}
+
+void OpenSink(DCTStripJob* job) {
+  Stm* s = &job->stream;
+  std::memset(s, 0, sizeof *s);
+  s->procData = job;
+  s->base = s->ptr = job->bytes;
+  s->bufSize = static_cast<uint16_t>(kWindowBytes);
+  s->count = static_cast<int16_t>(kWindowBytes);
+  s->flsBuf = &GrowSink;
+}
+
+void CodeJobStrip(DCTStripJob* job) { DCTEcodeStrip(&job->state, job->firstLine); }
+
+void RunJob(DCTPoolJob* work) {
+  DCTParallelRunGuarded(reinterpret_cast<DCTStripJob*>(work), &CodeJobStrip);
+}
+
+// The restart count and marker number after the strip's MCUs, as the
+// serial coder leaves them (DCTEcodeResync runs before every MCU).
+void AdvanceRestartCount(DCTState* state, int32_t firstLine) {
+  int32_t mcus = state->mcusPerRow;
+  if (state->Colors == 1) {
+    const int32_t rows = (state->Rows - firstLine + 7) / 8;  // block rows left in the image
+    const int32_t v = state->components[0].vSamples;
+    mcus *= rows < v ? rows : v;
+  }
+  for (int32_t m = 0; m < mcus; m++) {
+    if (--state->restartCountdown > 0) continue;
+    state->restartCountdown = state->restartInterval;
+    state->restartMarkerNumber = (state->restartMarkerNumber + 1) & 7;
+  }
+}
+
+// Writes n bytes into the target, a buffer's worth at a time.
+void PutBytes(Stm* target, const uint8_t* p, size_t n) {
+  while (n > 0 && !target->error) {
+    if (target->count <= 0) {
+      StmPutByte(*p++, target);
+      n--;
+      continue;
+    }
+    const size_t k = n < static_cast<size_t>(target->count) ? n : static_cast<size_t>(target->count);
+    std::memcpy(target->ptr, p, k);
+    target->ptr += k;
+    target->count = static_cast<int16_t>(target->count - static_cast<int32_t>(k));
+    p += k;
+    n -= k;
+  }
+}
+
+// Writes the oldest job's bytes after the previous strip's padded last
+// byte, and keeps its own last partial byte in the state.
+void WriteHead(DCTState* state) {
+  DCTStripJob* job = DCTParallelTakeHead(state);
+  DCTEBitSink sink = DCTELoadSink(state);
+  DCTEpadToByte(&sink);
+  DCTEStoreSink(state, &sink);
+  PutBytes(state->targetStm, job->bytes, static_cast<size_t>(job->stream.ptr - job->bytes));
+  state->bitBuffer = job->state.bitBuffer;
+  state->bitsFree = job->state.bitsFree;
+}
+
+}  // namespace
+
+void DCTEParallelStart(DCTState* state) {
+  if (DCTParallelWanted(state)) DCTParallelStart(state, &RunJob);
+}
+
+void DCTEParallelStrip(DCTState* state, int32_t firstLine) {
+  DCTParallel* p = state->parallel;
+  while (p->inFlight > 0 && DCTPoolFinished(p->pool, &DCTParallelJobAt(p, 0)->work)) WriteHead(state);
+  if (p->inFlight == p->slots) WriteHead(state);
+  DCTStripJob* job = DCTParallelJobAt(p, p->inFlight);
+  DCTParallelSnapshot(job, state);
+  for (int32_t c = 0; c < state->Colors; c++) {
+    std::memcpy(job->strips[c], state->components[c].strip, static_cast<size_t>(job->stripBytes[c]));
+  }
+  OpenSink(job);
+  job->state.targetStm = &job->stream;
+  job->state.bitBuffer = 0;
+  job->state.bitsFree = 8;
+  job->firstLine = firstLine;
+  DCTParallelSubmit(state, job);
+  AdvanceRestartCount(state, firstLine);
+}
+
+void DCTEParallelFinish(DCTState* state) {
+  while (state->parallel->inFlight > 0) WriteHead(state);
+}

@@ -1,0 +1,200 @@
+// test_parallel.cpp - the filters with worker threads against the same
+// filters without them: identical bytes from the encoder, identical lines,
+// verdicts and messages from the decoder, on whole, peer and damaged files.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "jpeg_filters.h"
+#include "support/our_codec.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::Bytes;
+using testing_support::Image;
+using testing_support::LibjpegEncode;
+using testing_support::LibjpegOptions;
+using testing_support::MemSource;
+using testing_support::OurEncode;
+using testing_support::OurEncodeOptions;
+
+struct Decoded {
+  bool ok = false;
+  int lines = 0;
+  std::string message;
+  Bytes pixels;
+};
+
+// Every line through the decode filter, with `threads` workers from the
+// first fill on, the source handing out `piece` bytes at a time.
+Decoded Decode(const Bytes& jpeg, int threads, size_t piece = 4096) {
+  Decoded d;
+  MemSource source(jpeg, piece);
+  int16_t width = 0, height = 0, code = -1;
+  gJPEGError = 0;
+  Stm* s = JPEGDOpen(source.stm(), &width, &height, &code);
+  if (s == nullptr) {
+    d.message = JPEGLastErrorMessage();
+    return d;
+  }
+  if (threads != 0) {
+    EXPECT_EQ(JPEGSetCodingThreads(s, threads), threads);
+  }
+  const int colors = code == 0 ? 3 : code == 1 ? 4 : code == 2 ? 1 : 2;
+  const size_t bytes = static_cast<uint16_t>(width) * static_cast<size_t>(colors);
+  Bytes line(bytes);
+  const int rows = static_cast<uint16_t>(height);
+  while (d.lines < rows && testing_support::FillDecodedLine(s, bytes, colors, line.data())) {
+    d.pixels.insert(d.pixels.end(), line.begin(), line.end());
+    d.lines++;
+  }
+  d.ok = d.lines == rows && s->filBuf(s) == -1 && !s->error;
+  if (!d.ok) d.message = JPEGLastErrorMessage();
+  JPEGDClose(s);
+  return d;
+}
+
+void ExpectSameDecode(const Bytes& jpeg, int threads, const std::string& what, size_t piece = 4096) {
+  const Decoded serial = Decode(jpeg, 0, piece);
+  const Decoded parallel = Decode(jpeg, threads, piece);
+  EXPECT_EQ(parallel.ok, serial.ok) << what;
+  EXPECT_EQ(parallel.lines, serial.lines) << what;
+  EXPECT_EQ(parallel.message, serial.message) << what;
+  EXPECT_TRUE(parallel.pixels == serial.pixels) << what;
+}
+
+Image Photo(int width, int height) {
+  return testing_support::Tiled(testing_support::LoadTestImage("coffee.ppm"), width, height);
+}
+
+Image Grey(int width, int height) {
+  return testing_support::Tiled(testing_support::LoadTestImage("camera.pgm"), width, height);
+}
+
+struct EncodeCase {
+  const char* name;
+  Image image;
+  OurEncodeOptions options;
+};
+
+std::vector<EncodeCase> EncodeCases() {
+  OurEncodeOptions subsampled;
+  subsampled.subsample = true;
+  OurEncodeOptions blended = subsampled;
+  blended.blend = true;
+  blended.qFactor = 0.3;
+  OurEncodeOptions coarse;
+  coarse.qFactor = 2.5;
+  return {
+      {"rgb 4:4:4", Photo(301, 203), {}},
+      {"rgb 4:2:0 blended", Photo(517, 141), blended},
+      {"rgb 4:2:0", Photo(64, 64), subsampled},
+      {"grey", Grey(333, 250), {}},
+      {"grey one row", Grey(1000, 5), {}},
+      {"cmyk", testing_support::SyntheticImage(123, 77, 4, 7), subsampled},
+      {"two components", testing_support::SyntheticImage(90, 45, 2, 3), {}},
+      {"one column", Photo(1, 300), coarse},
+      {"wide", Photo(12000, 40), subsampled},
+  };
+}
+
+TEST(ParallelEncode, SameBytesAsOneThread) {
+  for (const EncodeCase& c : EncodeCases()) {
+    OurEncodeOptions options = c.options;
+    const auto serial = OurEncode(c.image, options);
+    ASSERT_TRUE(serial.ok) << c.name << ": " << serial.message;
+    for (int threads : {2, 3, 8}) {
+      options.threads = threads;
+      const auto parallel = OurEncode(c.image, options);
+      EXPECT_TRUE(parallel.ok) << c.name;
+      EXPECT_TRUE(parallel.jpeg == serial.jpeg) << c.name << " with " << threads << " threads";
+    }
+  }
+}
+
+TEST(ParallelDecode, SameLinesAsOneThread) {
+  for (const EncodeCase& c : EncodeCases()) {
+    const Bytes jpeg = OurEncode(c.image, c.options).jpeg;
+    ExpectSameDecode(jpeg, 2, c.name);
+    ExpectSameDecode(jpeg, 5, std::string(c.name) + ", 5 threads, 700-byte pieces", 700);
+  }
+}
+
+// Peer files: restarts every MCU row and every few MCUs (the workers take
+// the files whose strips start intervals; the others decode serially).
+TEST(ParallelDecode, PeerFilesWithRestarts) {
+  const Image photo = Photo(640, 480);
+  struct PeerCase {
+    const char* name;
+    LibjpegOptions options;
+  };
+  const PeerCase cases[] = {
+      {"4:2:0 every row", {75, 2, 2, 0, 1}},
+      {"4:4:4 every 2 rows", {90, 1, 1, 0, 2}},
+      {"4:2:2 every 8 MCUs", {75, 2, 1, 8, 0}},
+      {"4:2:0 every 7 MCUs", {75, 2, 2, 7, 0}},
+      {"4:2:0 no restarts", {75, 2, 2, 0, 0}},
+  };
+  for (const PeerCase& c : cases) ExpectSameDecode(LibjpegEncode(photo, c.options), 2, c.name);
+  ExpectSameDecode(LibjpegEncode(Grey(200, 300), {75, 1, 1, 5, 0}), 3, "grey every 5 MCUs");
+}
+
+// Damaged data fails (or ends) at the same line with the same message:
+// files cut short, bytes changed, a restart marker lost or renumbered.
+TEST(ParallelDecode, DamagedFilesGiveTheSameVerdict) {
+  OurEncodeOptions subsampled;
+  subsampled.subsample = true;
+  const Bytes jpeg = OurEncode(Photo(200, 120), subsampled).jpeg;
+  const size_t scan = jpeg.size() / 5;  // inside the header's end or the first strip
+  for (size_t cut = scan; cut < jpeg.size(); cut += 97) {
+    ExpectSameDecode(Bytes(jpeg.begin(), jpeg.begin() + static_cast<long>(cut)), 2,
+                     "cut at " + std::to_string(cut));
+  }
+  for (size_t at = jpeg.size() / 3; at + 2 < jpeg.size(); at += 131) {
+    for (uint8_t value : {0x00, 0x5A, 0xFF}) {
+      Bytes damaged = jpeg;
+      damaged[at] = value;
+      ExpectSameDecode(damaged, 2, "byte " + std::to_string(at) + " = " + std::to_string(value));
+    }
+  }
+  std::vector<size_t> markers;
+  for (size_t i = 0; i + 1 < jpeg.size(); i++) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] >= 0xD0 && jpeg[i + 1] <= 0xD7) markers.push_back(i);
+  }
+  ASSERT_GE(markers.size(), 3u);
+  for (size_t m : {markers[1], markers.back()}) {
+    Bytes lost = jpeg;
+    lost.erase(lost.begin() + static_cast<long>(m), lost.begin() + static_cast<long>(m) + 2);
+    ExpectSameDecode(lost, 2, "restart marker lost at " + std::to_string(m));
+    Bytes other = jpeg;
+    other[m + 1] = 0xD9;
+    ExpectSameDecode(other, 2, "EOI in place of a restart marker at " + std::to_string(m));
+    Bytes filled = jpeg;
+    filled.insert(filled.begin() + static_cast<long>(m), {0x12, 0xFF, 0xFF});
+    ExpectSameDecode(filled, 2, "garbage and fill bytes before the marker at " + std::to_string(m));
+  }
+}
+
+TEST(ParallelApi, WhenThreadsCanBeAsked) {
+  EXPECT_EQ(JPEGSetCodingThreads(nullptr, 2), -1);
+  testing_support::MemSink sink;
+  EXPECT_EQ(JPEGSetCodingThreads(sink.stm(), 2), -1);  // not a JPEG filter
+  JPEGEncodeParams p{};
+  p.QFactor = 0.5;
+  p.Columns = 16;
+  p.Rows = 16;
+  p.Colors = 1;
+  Stm* s = JPEGOpen(sink.stm(), &p);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(JPEGSetCodingThreads(s, 1000), 64);
+  EXPECT_EQ(JPEGSetCodingThreads(s, -3), 0);
+  uint8_t line[16] = {};
+  StmFWrite(line, 1, 16, s);
+  StmFWrite(line, 1, 1, s);  // the first line goes to the coder
+  EXPECT_EQ(JPEGSetCodingThreads(s, 2), -1);
+  JPEGClose(s);
+}
+
+}  // namespace
