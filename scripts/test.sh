@@ -76,6 +76,8 @@ bash scripts/fuzz.sh "${JPEG_FUZZ_SECONDS:-60}" fuzz_jpeg_decode
 bash scripts/fuzz.sh 20 fuzz_a85_decode fuzz_a85_jpeg_decode
 # The progressive path: inputs forced to a progressive frame header.
 bash scripts/fuzz.sh 15 fuzz_progressive
+# Worker threads against none: the same lines, verdict and message.
+bash scripts/fuzz.sh 20 fuzz_parallel_decode
 # jpegtool's own parsers: the PNM reader and the segment walker.
 bash scripts/fuzz.sh 15 fuzz_pnm_read fuzz_info
 # The library's other entries: thumbnail, read stream, encode filter, write stream.

@@ -92,13 +92,14 @@ JPEGEncodeParams EncodeParams(const Image& img, double q, bool subsample) {
 }
 
 // The encode filter from the table, optionally over the ASCII85 encode filter.
-Outcome EncodeFilter(const Image& img, double q, bool subsample, bool ascii85) {
+Outcome EncodeFilter(const Image& img, double q, bool subsample, bool ascii85, int threads = 0) {
   Outcome r;
   MemSink sink(512);
   Stm* below = sink.stm();
   if (ascii85) below = reinterpret_cast<BNOpenProc>(BNStreams[kBNOpenAscii85Encode])(below, nullptr);
   JPEGEncodeParams p = EncodeParams(img, q, subsample);
   Stm* s = reinterpret_cast<BNOpenJPEGEncodeProc>(BNStreams[kBNOpenJPEGEncode])(below, &p);
+  if (s != nullptr && threads != 0) JPEGSetCodingThreads(s, threads);
   if (s != nullptr) {
     // Odd pieces, so lines end inside writes.
     for (size_t at = 0; at < img.pixels.size(); at += 77)
@@ -114,13 +115,14 @@ Outcome EncodeFilter(const Image& img, double q, bool subsample, bool ascii85) {
 
 // The decode filter from the table over data in odd pieces, optionally
 // ASCII85 text; every line it hands out.
-Outcome DecodeFilter(const Bytes& data, bool ascii85) {
+Outcome DecodeFilter(const Bytes& data, bool ascii85, int threads = 0) {
   Outcome r;
   MemSource source(data, 1000);
   Stm* below = source.stm();
   if (ascii85) below = reinterpret_cast<BNOpenProc>(BNStreams[kBNOpenAscii85Decode])(below, nullptr);
   int16_t info[3] = {0, 0, -1};
   Stm* s = reinterpret_cast<BNOpenJPEGDecodeProc>(BNStreams[kBNOpenJPEGDecode])(below, info);
+  if (s != nullptr && threads != 0) JPEGSetCodingThreads(s, threads);
   int lines = 0;
   if (s != nullptr) {
     while (lines < info[1] && JPEGDFilBuf(s) == 0) {
@@ -291,6 +293,9 @@ std::vector<Job> MakeJobs(const Inputs& in) {
          return EncodeFilter(none, 0.5, false, false);
        }},
       {"decode filter", Verdict::kWorks, [&] { return DecodeFilter(in.jpegRGB, false); }},
+      {"encode filter on workers", Verdict::kWorks, [&] { return EncodeFilter(in.rgb, 0.76, true, false, 2); }},
+      {"decode filter on workers", Verdict::kWorks, [&] { return DecodeFilter(in.jpegRGB, false, 2); }},
+      {"decode filter on workers, damaged scan", Verdict::kFails, [&] { return DecodeFilter(in.corruptScan, false, 3); }},
       {"decode filter under ASCII85", Verdict::kWorks, [&] { return DecodeFilter(in.textJPEG, true); }},
       {"decode filter damaged scan", Verdict::kFails, [&] { return DecodeFilter(in.corruptScan, false); }},
       {"decode filter damaged header", Verdict::kFails, [&] { return DecodeFilter(in.corruptHeader, false); }},
