@@ -78,6 +78,17 @@ bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job)) {
   return true;
 }
 
+bool DCTParallelAllocateLines(DCTState* state, int32_t lineBytes, int32_t count) {
+  DCTParallel* p = state->parallel;
+  const size_t stride = static_cast<size_t>(DCTceil4(lineBytes + 3 * state->Colors + 8));
+  for (int32_t i = 0; i < p->slots; i++) {
+    p->jobs[i]->lineStride = stride;
+    p->jobs[i]->lines = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(count), stride));
+    if (p->jobs[i]->lines == nullptr) return false;
+  }
+  return true;
+}
+
 void DCTParallelRelease(DCTState* state) {
   DCTParallel* p = state->parallel;
   if (p == nullptr) return;

@@ -47,8 +47,9 @@ struct DCTStripJob {
   size_t resumeAt;         // dec: where the serial reader goes on after a diverged strip
   int32_t diverged;        // dec: the serial reader would not go on at the ending marker
   int32_t endedAtEnd;      // dec: the strip's bytes run to the end of the data
-  uint8_t* lines;          // dec: the strip's raster lines, made by the worker
-  size_t lineStride;       // dec: bytes from one of them to the next
+  uint8_t* lines;          // the strip's raster lines: enc: as received, dec: as made
+  size_t lineStride;       // bytes from one of them to the next
+  int32_t lineCount;       // enc: lines received
   Stm stream;              // enc: writes into `bytes`; dec: reads from them
   size_t windowEnd;        // dec: end of the window the stream serves
   uint8_t coveredByte;     // dec: the byte the window's guard stands on
@@ -70,6 +71,7 @@ struct DCTParallel {
   int32_t gatherMarkerNumber;
   int32_t strayBytes;    // the job after the last in flight holds bytes read ahead for nothing
   const DCTStripJob* linesFrom;  // dec: the job whose lines the strip being handed out has
+  DCTStripJob* filling;          // enc: the job receiving the lines of the strip under way
 };
 
 // MCUs of a strip that lies wholly inside the image.
@@ -81,6 +83,9 @@ bool DCTParallelWanted(const DCTState* state);
 // state's); false, with nothing started, when that fails: the caller then
 // codes on its own thread.
 bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job));
+// Room in every job for `count` raster lines as long as the line buffer of
+// a line of lineBytes (the same margin after it); false when memory runs out.
+bool DCTParallelAllocateLines(DCTState* state, int32_t lineBytes, int32_t count);
 // Waits for every job in flight, stops the workers and frees it all.
 void DCTParallelRelease(DCTState* state);
 
@@ -98,6 +103,11 @@ void DCTParallelRunGuarded(DCTStripJob* job, void (*code)(DCTStripJob* job));
 
 // The strip coders on workers (dcte_parallel.cpp, dctd_parallel.cpp).
 void DCTEParallelStart(DCTState* state);
+// Keeps the raster line in the line buffer for the strip's worker.
+void DCTEParallelLine(DCTState* state);
+// After the image's last line: the worker completes the strip (as
+// DCTEget_ovflines does on the filter's thread).
+void DCTEParallelLastLine(DCTState* state);
 void DCTEParallelStrip(DCTState* state, int32_t firstLine);
 void DCTEParallelFinish(DCTState* state);
 // Fills the component strips with the next strip decoded by a worker; false

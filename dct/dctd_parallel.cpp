@@ -281,25 +281,13 @@ void GatherStrip(DCTState* state) {
   if (end != kEndedAtRestart) p->gatherOpen = 0;
 }
 
-// Room in every job for a strip's lines, each as long as the line buffer.
-bool AllocateLines(DCTState* state) {
-  DCTParallel* p = state->parallel;
-  const size_t stride = static_cast<size_t>(DCTceil4(state->outputLineBytes + 3 * state->Colors + 8));
-  const size_t bytes = stride * static_cast<size_t>(8 * state->maxVSamples);
-  for (int32_t i = 0; i < p->slots; i++) {
-    p->jobs[i]->lineStride = stride;
-    p->jobs[i]->lines = static_cast<uint8_t*>(std::calloc(1, bytes));
-    if (p->jobs[i]->lines == nullptr) return false;
-  }
-  return true;
-}
-
 // Reading ahead starts at a strip boundary whose resync fires, on a scan
 // decoded straight into strips.
 bool StartReadAhead(DCTState* state) {
   if (!DCTParallelWanted(state) || state->coefStore != nullptr) return false;
   if (state->restartCountdown != 1 || state->linesEmitted >= state->Rows) return false;
-  if (!DCTParallelStart(state, &RunJob) || !AllocateLines(state)) {
+  if (!DCTParallelStart(state, &RunJob) ||
+      !DCTParallelAllocateLines(state, state->outputLineBytes, 8 * state->maxVSamples)) {
     DCTParallelRelease(state);
     state->codingThreads = 0;  // no workers to be had: stay serial
     return false;

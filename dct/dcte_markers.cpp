@@ -251,9 +251,17 @@ int32_t DCTEFlush(DCTState* state) {
     StartImage(state);
   else if (state->phase != kEncPhaseCoding)
     return -1;
-  DCTEGetNCLine(state);
+  if (state->parallel != nullptr) {
+    DCTEParallelLine(state);  // a worker converts it with the rest of its strip
+  } else {
+    DCTEGetNCLine(state);
+  }
   if (++state->linesDone == state->Rows) {
-    DCTEget_ovflines(state);
+    if (state->parallel != nullptr) {
+      DCTEParallelLastLine(state);
+    } else {
+      DCTEget_ovflines(state);
+    }
     state->phase = kEncPhaseDone;
   }
   if (++state->stripSubLine == state->maxVSamples) {

@@ -1,10 +1,13 @@
 // dcte_parallel.cpp - the encoder's strips coded on worker threads
 // (dct_parallel.h states the scheme).
 //
-// The filter's thread assembles strips as ever (dcte_strips.cpp). At a
-// complete strip, DCTEParallelStrip copies it into a job and a worker codes
-// it with DCTEcodeStrip into the job's byte buffer, starting from an empty
-// bit buffer. Each strip but the first starts a restart interval, so its
+// The filter's thread keeps each raster line of a strip in the strip's job
+// as it arrives. At a complete strip, DCTEParallelStrip hands the job to a
+// worker, which assembles the component strips from the lines exactly as
+// the filter's thread would (dcte_strips.cpp: colour conversion, reduction,
+// edge filling, completion of the last strip) and codes them with
+// DCTEcodeStrip into the job's byte buffer, starting from an empty bit
+// buffer. Each strip but the first starts a restart interval, so its
 // bytes begin with the RSTn marker the serial coder writes there; what the
 // serial coder does just before that marker, padding the previous strip's
 // last partial byte with 1-bits, the filter's thread does when it writes the
@@ -46,7 +49,24 @@ void OpenSink(DCTStripJob* job) {
   s->flsBuf = &GrowSink;
 }
 
-void CodeJobStrip(DCTStripJob* job) { DCTEcodeStrip(&job->state, job->firstLine); }
+// The strip's lines through the line stage, as DCTEFlush runs it line by
+// line, then the block coder.
+void CodeJobStrip(DCTStripJob* job) {
+  DCTState* s = &job->state;
+  s->stripBlockLine = 0;
+  s->stripSubLine = 0;
+  s->linesDone = job->firstLine;
+  for (int32_t i = 0; i < job->lineCount; i++) {
+    s->lineBuffer = job->lines + static_cast<size_t>(i) * job->lineStride;
+    DCTEGetNCLine(s);
+    if (++s->linesDone == s->Rows) DCTEget_ovflines(s);
+    if (++s->stripSubLine == s->maxVSamples) {
+      s->stripSubLine = 0;
+      s->stripBlockLine++;
+    }
+  }
+  DCTEcodeStrip(s, job->firstLine);
+}
 
 void RunJob(DCTPoolJob* work) {
   DCTParallelRunGuarded(reinterpret_cast<DCTStripJob*>(work), &CodeJobStrip);
@@ -100,18 +120,39 @@ void WriteHead(DCTState* state) {
 }  // namespace
 
 void DCTEParallelStart(DCTState* state) {
-  if (DCTParallelWanted(state)) DCTParallelStart(state, &RunJob);
+  if (!DCTParallelWanted(state) || !DCTParallelStart(state, &RunJob)) return;
+  // A line as the line buffer holds it: the padded samples and the pixels
+  // the line stage replicates past the end.
+  const int32_t lineBytes = state->paddedLineSamples > state->inputLineBytes ? state->paddedLineSamples
+                                                                             : state->inputLineBytes;
+  if (!DCTParallelAllocateLines(state, lineBytes, 8 * state->maxVSamples)) DCTParallelRelease(state);
+}
+
+void DCTEParallelLine(DCTState* state) {
+  DCTParallel* p = state->parallel;
+  if (p->filling == nullptr) {  // the strip's first line: a free job for it
+    while (p->inFlight > 0 && DCTPoolFinished(p->pool, &DCTParallelJobAt(p, 0)->work)) WriteHead(state);
+    if (p->inFlight == p->slots) WriteHead(state);
+    p->filling = DCTParallelJobAt(p, p->inFlight);
+    p->filling->lineCount = 0;
+  }
+  DCTStripJob* job = p->filling;
+  std::memcpy(job->lines + static_cast<size_t>(job->lineCount) * job->lineStride, state->lineBuffer,
+              static_cast<size_t>(state->inputLineBytes));
+  job->lineCount++;
+}
+
+void DCTEParallelLastLine(DCTState* state) {
+  // As DCTEget_ovflines leaves the counts, so that the strip completes now.
+  state->stripSubLine = state->maxVSamples - 1;
+  state->stripBlockLine = 7;
 }
 
 void DCTEParallelStrip(DCTState* state, int32_t firstLine) {
   DCTParallel* p = state->parallel;
-  while (p->inFlight > 0 && DCTPoolFinished(p->pool, &DCTParallelJobAt(p, 0)->work)) WriteHead(state);
-  if (p->inFlight == p->slots) WriteHead(state);
-  DCTStripJob* job = DCTParallelJobAt(p, p->inFlight);
+  DCTStripJob* job = p->filling;
+  p->filling = nullptr;
   DCTParallelSnapshot(job, state);
-  for (int32_t c = 0; c < state->Colors; c++) {
-    std::memcpy(job->strips[c], state->components[c].strip, static_cast<size_t>(job->stripBytes[c]));
-  }
   OpenSink(job);
   job->state.targetStm = &job->stream;
   job->state.bitBuffer = 0;

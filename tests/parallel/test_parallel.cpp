@@ -114,6 +114,29 @@ TEST(ParallelEncode, SameBytesAsOneThread) {
   }
 }
 
+// Every line path of the encoder: 1 to 4 components, with and without
+// subsampling, blending and colour transform, sizes that end strips and
+// blocks early.
+TEST(ParallelEncode, EveryLayoutSameBytes) {
+  OurEncodeOptions layouts[4];
+  layouts[1].subsample = true;
+  layouts[2].subsample = layouts[2].blend = true;
+  layouts[3].markerMode = 2;
+  for (int colors = 1; colors <= 4; colors++) {
+    for (const OurEncodeOptions& layout : layouts) {
+      for (const auto& size : {std::make_pair(37, 29), std::make_pair(211, 70)}) {
+        const Image img = testing_support::SyntheticImage(size.first, size.second, colors, 11);
+        OurEncodeOptions options = layout;
+        const Bytes serial = OurEncode(img, options).jpeg;
+        options.threads = 3;
+        EXPECT_TRUE(OurEncode(img, options).jpeg == serial)
+            << colors << " colours, " << size.first << "x" << size.second << ", subsample "
+            << layout.subsample << " blend " << layout.blend << " mode " << layout.markerMode;
+      }
+    }
+  }
+}
+
 TEST(ParallelDecode, SameLinesAsOneThread) {
   for (const EncodeCase& c : EncodeCases()) {
     const Bytes jpeg = OurEncode(c.image, c.options).jpeg;
