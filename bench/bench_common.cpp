@@ -183,3 +183,8 @@ int main(int argc, char** argv) {
   }
   return 0;
 }
+
+double bench::PhotoRate(double seconds) {
+  const Image& img = BigPhoto();
+  return seconds > 0 ? img.width * static_cast<double>(img.height) / 1e6 / seconds : 0;
+}

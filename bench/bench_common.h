@@ -51,6 +51,22 @@ unsigned DecodeOurs(const std::vector<uint8_t>& jpeg, int threads = 0);
 const std::vector<uint8_t>& LastEncodedOurs();
 unsigned DecodeLibjpeg(const std::vector<uint8_t>& jpeg, bool fancy);
 
+// The four headline cases of the table and threads suites.
+struct HeadlineCase {
+  const char* name;
+  bool encode;
+  bool subsample420;
+};
+constexpr HeadlineCase kHeadlineCases[] = {
+    {"encode 4:2:0", true, true},
+    {"encode 4:4:4", true, false},
+    {"decode 4:2:0", false, true},
+    {"decode 4:4:4", false, false},
+};
+constexpr int kHeadlineCaseCount = sizeof kHeadlineCases / sizeof kHeadlineCases[0];
+// Megapixels of BigPhoto per second for one run of `seconds`.
+double PhotoRate(double seconds);
+
 // The child mode of the table suite: libjpeg-turbo's time for every case,
 // one "peer <case> <seconds>" line each.
 void PrintPeerTimes();

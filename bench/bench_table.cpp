@@ -21,19 +21,9 @@ namespace {
 
 volatile unsigned gSink;
 
-struct Case {
-  const char* name;
-  bool encode;
-  bool subsample420;
-};
-
-constexpr Case kCases[] = {
-    {"encode 4:2:0", true, true},
-    {"encode 4:4:4", true, false},
-    {"decode 4:2:0", false, true},
-    {"decode 4:4:4", false, false},
-};
-constexpr int kCaseCount = sizeof kCases / sizeof kCases[0];
+using Case = bench::HeadlineCase;
+constexpr const Case* kCases = bench::kHeadlineCases;
+constexpr int kCaseCount = bench::kHeadlineCaseCount;
 
 // The compressed input of a decode case (libjpeg-turbo at quality 75).
 const std::vector<uint8_t>& DecodeInput(bool subsample420) {
@@ -97,10 +87,7 @@ void TimePeerWithoutSimd(double* seconds) {
   pclose(child);
 }
 
-double Rate(double seconds) {
-  const bench::Image& img = bench::BigPhoto();
-  return seconds > 0 ? img.width * static_cast<double>(img.height) / 1e6 / seconds : 0;
-}
+double Rate(double seconds) { return bench::PhotoRate(seconds); }
 
 void TableSuite() {
   const bench::Image& img = bench::BigPhoto();

@@ -14,18 +14,7 @@ namespace {
 
 volatile unsigned gSink;
 
-struct Case {
-  const char* name;
-  bool encode;
-  bool subsample420;
-};
-
-constexpr Case kCases[] = {
-    {"encode 4:2:0", true, true},
-    {"encode 4:4:4", true, false},
-    {"decode 4:2:0", false, true},
-    {"decode 4:4:4", false, false},
-};
+using Case = bench::HeadlineCase;
 
 // Our own file of the photograph, restarts every MCU row.
 const std::vector<uint8_t>& OurFile(bool subsample420) {
@@ -54,10 +43,7 @@ void RunPeer(const Case& c) {
   }
 }
 
-double Rate(double seconds) {
-  const bench::Image& img = bench::BigPhoto();
-  return img.width * static_cast<double>(img.height) / 1e6 / seconds;
-}
+double Rate(double seconds) { return bench::PhotoRate(seconds); }
 
 // Best times, the three runs alternating so that all see the same load.
 void TimeCase(const Case& c, int threads, double* one, double* many, double* peer) {
@@ -79,7 +65,7 @@ void ThreadsSuite() {
               img.width, img.height, kThreads);
   std::printf("  %-14s %12s %12s %9s %12s %14s\n", "case", "1 thread", "workers", "speed-up",
               "turbo SIMD", "ratio workers");
-  for (const Case& c : kCases) {
+  for (const Case& c : bench::kHeadlineCases) {
     double one = 0, many = 0, peer = 0;
     TimeCase(c, kThreads, &one, &many, &peer);
     std::printf("  %-14s %7.1f MP/s %7.1f MP/s %8.2fx %7.1f MP/s %13.2fx\n", c.name, Rate(one),

@@ -64,12 +64,12 @@ for level in scalar sse2; do
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
 done
 
-echo "== ThreadSanitizer: the library and the multi-threaded stress test"
+echo "== ThreadSanitizer: the library, the multi-threaded stress test, the filters' workers"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJPEG_TSAN=ON \
       -DJPEG_BUILD_BENCH=OFF -DJPEG_BUILD_TOOLS=OFF >/dev/null
-cmake --build build-tsan -j "$jobs" --target test_stress
+cmake --build build-tsan -j "$jobs" --target test_stress test_parallel
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build-tsan -R '^Stress\.' --output-on-failure
+  ctest --test-dir build-tsan -R '^(Stress|Parallel[A-Za-z]*)\.' --output-on-failure
 
 echo "== libFuzzer targets (short run)"
 bash scripts/fuzz.sh "${JPEG_FUZZ_SECONDS:-60}" fuzz_jpeg_decode
