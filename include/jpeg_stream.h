@@ -11,6 +11,10 @@
 // sets fResolution, 16.16 dots per inch, and fResources, owned by the
 // stream), GetJPEGRaster once per line, StopJPEG, Free.
 //
+// Worker threads (jpeg_filters.h): after StartJPEG, before the first line,
+// JPEGSetCodingThreads(stream->fJPEGStm, n) has the stream's filter code
+// restart intervals on n threads; the bytes and lines stay the same.
+//
 // Failures surface as HostFailure (host_framework.h) from the methods:
 // a host stream's own code, kHostIOError (-36), kHostEndOfFile (-39),
 // kHostParamError (-50) or kHostCodecError (-25830; JPEGLastErrorMessage()

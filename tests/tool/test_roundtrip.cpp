@@ -38,6 +38,15 @@ TEST_P(RoundTrip, EveryRouteGivesTheSamePixels) {
   const std::string decoded = ReadText(dir.File("plain.pnm"));
   EXPECT_EQ(ReadText(dir.File("text.pnm")), decoded);
   EXPECT_EQ(ReadText(dir.File("thumb.pnm")), decoded);
+  // Worker threads change nothing, through the host streams and ASCII85 too.
+  Ok({"encode", "--threads", "2", in, dir.File("threads.jpg")});
+  EXPECT_EQ(ReadText(dir.File("threads.jpg")), ReadText(dir.File("plain.jpg")));
+  Ok({"encode", "--ascii85", "--threads", "3", in, dir.File("threads.a85")});
+  EXPECT_EQ(ReadText(dir.File("threads.a85")), text);
+  Ok({"decode", "--threads", "2", dir.File("plain.jpg"), dir.File("threads.pnm")});
+  Ok({"decode", "--ascii85", "--threads", "2", dir.File("text.a85"), dir.File("threads-text.pnm")});
+  EXPECT_EQ(ReadText(dir.File("threads.pnm")), decoded);
+  EXPECT_EQ(ReadText(dir.File("threads-text.pnm")), decoded);
   const Image back = LoadPNM(dir.File("plain.pnm"));
   ASSERT_EQ(back.colors, photo.colors);
   EXPECT_GE(Psnr(original, back), photo.minPsnr);
