@@ -200,6 +200,31 @@ TEST(ParallelDecode, DamagedFilesGiveTheSameVerdict) {
   }
 }
 
+// An encode closed early fails with the serial message; the strips still on
+// workers are dropped with the filter.
+TEST(ParallelEncode, PrematureCloseFailsTheSameWay) {
+  const Image img = Photo(300, 200);
+  std::string messages[2];
+  for (int threads : {0, 2}) {
+    testing_support::MemSink sink;
+    JPEGEncodeParams p{};
+    p.QFactor = 0.76;
+    p.Columns = img.width;
+    p.Rows = img.height;
+    p.Colors = 3;
+    Stm* s = JPEGOpen(sink.stm(), &p);
+    ASSERT_NE(s, nullptr);
+    JPEGSetCodingThreads(s, threads);
+    StmFWrite(img.pixels.data(), 1, static_cast<uint32_t>(img.pixels.size() / 2 + 5), s);
+    gJPEGError = 0;
+    JPEGClose(s);
+    EXPECT_EQ(gJPEGError, 1);
+    messages[threads != 0] = JPEGLastErrorMessage();
+  }
+  EXPECT_EQ(messages[1], messages[0]);
+  EXPECT_NE(messages[0].find("Premature close"), std::string::npos) << messages[0];
+}
+
 TEST(ParallelApi, WhenThreadsCanBeAsked) {
   EXPECT_EQ(JPEGSetCodingThreads(nullptr, 2), -1);
   testing_support::MemSink sink;
