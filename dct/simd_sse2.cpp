@@ -224,9 +224,86 @@ uint64_t Sse2ForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t strid
   return mask;
 }
 
+// --- inverse DCT (scalar reference: dctd_idct.cpp) --------------------------
+//
+// The coefficients may be any 32-bit values (hostile quantizers), so every
+// step wraps around as the scalar code's does. The pass's five products are
+// of a 32-bit lane x and a constant c < 2^16; with x = h 2^16 + l (l, h its
+// 16-bit halves), x c mod 2^32 = l c + ((h c) mod 2^16) 2^16: _mm_mullo_epi16
+// gives the low words of l c and h c in place, _mm_mulhi_epu16 the high word
+// of l c, which is shifted up into the high half.
+JPEG_SSE2_INLINE __m128i MulWrap(__m128i x, uint16_t c) {
+  const __m128i low = _mm_mullo_epi16(x, _mm_set1_epi16(static_cast<int16_t>(c)));
+  const __m128i carry = _mm_mulhi_epu16(x, _mm_set1_epi32(c));  // high word of l c; h x 0 above it
+  return Add(low, _mm_slli_epi32(carry, 16));
+}
+
+// One 8-point pass over four lanes, in place (the flow graph of
+// dctd_idct.cpp's Pass1D, constants 181, 3135, 10703 and 4433).
+JPEG_SSE2_INLINE void IdctPass(__m128i* x) {
+  const __m128i a = Add(x[1], x[7]), b = Sub(x[1], x[7]), s = Add(x[3], x[5]), d = Sub(x[3], x[5]);
+  const __m128i p = MulWrap(Sra(Sub(a, s), 8), 181);
+  const __m128i m = MulWrap(Sra(Sub(b, d), 13), 3135);
+  const __m128i q = Sub(MulWrap(Sra(b, 13), 10703), m);
+  const __m128i r = Sub(m, MulWrap(Sra(d, 13), 4433));
+  const __m128i o0 = Add(Add(a, s), q), o1 = Add(q, p), o2 = Add(p, r), o3 = r;
+  const __m128i g = MulWrap(Sra(Sub(x[2], x[6]), 8), 181);
+  const __m128i h = Add(g, Add(x[2], x[6]));
+  const __m128i sum04 = Add(x[0], x[4]), dif04 = Sub(x[0], x[4]);
+  const __m128i e0 = Add(sum04, h), e3 = Sub(sum04, h), e1 = Add(dif04, g), e2 = Sub(dif04, g);
+  x[0] = Add(e0, o0);
+  x[7] = Sub(e0, o0);
+  x[1] = Add(e1, o1);
+  x[6] = Sub(e1, o1);
+  x[2] = Add(e2, o2);
+  x[5] = Sub(e2, o2);
+  x[3] = Add(e3, o3);
+  x[4] = Sub(e3, o3);
+}
+
+// Output column n of rows 0..7 (lanes of lo and hi) descaled by 2^18 and
+// saturated to 16 bits; the descaled values lie within +-2^13, so only the
+// later unsigned byte saturation clamps (to 0..255, as the scalar clamp).
+JPEG_SSE2_INLINE __m128i DescaledWords(__m128i lo, __m128i hi) {
+  return _mm_packs_epi32(Sra(lo, 18), Sra(hi, 18));
+}
+
+// Stores two 8-byte rows held in one vector.
+JPEG_SSE2_INLINE void StoreRowPair(uint8_t* out, int32_t stride, __m128i rows) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), rows);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out + stride), _mm_unpackhi_epi64(rows, rows));
+}
+
+void Sse2InverseDCT(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol) {
+  Block32 b;
+  for (int r = 0; r < 8; r++) {
+    b.left[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
+    b.right[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r + 4));
+  }
+  IdctPass(b.left);                     // the column pass: lane j is column j
+  if (lastCol >= 4) IdctPass(b.right);  // (columns of zeros stay zero)
+  Transpose8(b);                        // left[j], right[j]: column j, lane r
+  IdctPass(b.left);                     // the row pass: [n] holds output column n
+  IdctPass(b.right);
+  // Bytes of columns n, n + 1 (rows 0..7 each), then an 8x8 byte transpose
+  // by unpacking: pairs of columns, then quads, then rows of 4 + 4 bytes.
+  __m128i cols[4];
+  for (int k = 0; k < 4; k++)
+    cols[k] = _mm_packus_epi16(DescaledWords(b.left[2 * k], b.right[2 * k]),
+                               DescaledWords(b.left[2 * k + 1], b.right[2 * k + 1]));
+  const __m128i c02 = _mm_unpacklo_epi8(cols[0], cols[1]), c13 = _mm_unpackhi_epi8(cols[0], cols[1]);
+  const __m128i c46 = _mm_unpacklo_epi8(cols[2], cols[3]), c57 = _mm_unpackhi_epi8(cols[2], cols[3]);
+  const __m128i left03 = _mm_unpacklo_epi8(c02, c13), left47 = _mm_unpackhi_epi8(c02, c13);
+  const __m128i right03 = _mm_unpacklo_epi8(c46, c57), right47 = _mm_unpackhi_epi8(c46, c57);
+  StoreRowPair(out, stride, _mm_unpacklo_epi32(left03, right03));
+  StoreRowPair(out + 2 * stride, stride, _mm_unpackhi_epi32(left03, right03));
+  StoreRowPair(out + 4 * stride, stride, _mm_unpacklo_epi32(left47, right47));
+  StoreRowPair(out + 6 * stride, stride, _mm_unpackhi_epi32(left47, right47));
+}
+
 }  // namespace
 
-const DCTKernels DCTKernelsSSE2 = {&Sse2ForwardDCT, &Sse2ForwardDCTMask, &DCTInverseDCTScalar,
+const DCTKernels DCTKernelsSSE2 = {&Sse2ForwardDCT, &Sse2ForwardDCTMask, &Sse2InverseDCT,
                                    &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar,
                                    &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar};
 #endif
