@@ -301,9 +301,138 @@ void Sse2InverseDCT(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCo
   StoreRowPair(out + 6 * stride, stride, _mm_unpackhi_epi32(left47, right47));
 }
 
+// --- encoder colour conversion (scalar reference: dcte_strips.cpp) ----------
+//
+// For a pixel (R, G, B) the colour tables hold
+//   Y         = (32768 + 19595 R + 38470 G + 7471 B) >> 16
+//   Cb x 256  = ((C1 - a R) >> 10) + ((C2 - b G) >> 10) + (B << s)
+//   Cr x 256  = (R << s) + ((C3 - e G) >> 10) + ((C4 - d B) >> 10)
+// (the pair tables: the same of two samples' sums with halved constants).
+// Y comes from _mm_madd_epi16 of the word pairs (R, 2G) and (B, 2), whose
+// weights 19595, 19235, 7471 and 16384 fit 16 signed bits. Each chroma term
+// t(v) = (C - k v) >> 10 is a function of one 8-bit sample (or 9-bit sum), so
+// it is computed as offset - mulhi(v x scale + bias, multiplier) in 16-bit
+// lanes: the four constants of every term were found by search and checked
+// against t(v) for every v the term is indexed by (and the colour test
+// repeats that check through the whole kernel). Cb x 256 and Cr x 256 are
+// below 2^16, so their sums in 16-bit lanes are exact.
+
+struct ChromaTerm {
+  uint16_t scale, bias, multiplier, offset;
+};
+struct ChromaTerms {
+  ChromaTerm cbR, cbG, crG, crB;
+  int sampleShift;  // s above
+};
+constexpr ChromaTerms kSingleChromaTerms = {
+    {64, 20, 44233, 11085}, {89, 159, 62446, 21974}, {128, 206, 54878, 27691}, {32, 93, 42632, 5436}, 7};
+constexpr ChromaTerms kPairChromaTerms = {
+    {32, 20, 44234, 11085}, {64, 40, 43419, 21849}, {64, 206, 54878, 27691}, {16, 485, 42632, 5691}, 6};
+
+JPEG_SSE2_INLINE __m128i Words(uint16_t w) { return _mm_set1_epi16(static_cast<int16_t>(w)); }
+
+// mulhi(v x scale + bias, multiplier): the term is its offset minus this.
+JPEG_SSE2_INLINE __m128i TermDrop(__m128i v, const ChromaTerm& t) {
+  const bool powerOfTwo = (t.scale & (t.scale - 1)) == 0;
+  const __m128i scaled = powerOfTwo ? _mm_slli_epi16(v, __builtin_ctz(t.scale)) : _mm_mullo_epi16(v, Words(t.scale));
+  return _mm_mulhi_epu16(_mm_add_epi16(scaled, Words(t.bias)), Words(t.multiplier));
+}
+
+// Cb and Cr (16-bit lanes, 0..255) of eight pixels or pair sums.
+JPEG_SSE2_INLINE void ChromaWords(const ChromaTerms& t, __m128i r, __m128i g, __m128i b, __m128i& cb, __m128i& cr) {
+  const __m128i cb256 = _mm_sub_epi16(
+      _mm_sub_epi16(_mm_add_epi16(_mm_slli_epi16(b, t.sampleShift), Words(t.cbR.offset + t.cbG.offset)),
+                    TermDrop(r, t.cbR)),
+      TermDrop(g, t.cbG));
+  const __m128i cr256 = _mm_sub_epi16(
+      _mm_sub_epi16(_mm_add_epi16(_mm_slli_epi16(r, t.sampleShift), Words(t.crG.offset + t.crB.offset)),
+                    TermDrop(g, t.crG)),
+      TermDrop(b, t.crB));
+  cb = _mm_srli_epi16(cb256, 8);
+  cr = _mm_srli_epi16(cr256, 8);
+}
+
+// Y (16-bit lanes) of eight pixels.
+JPEG_SSE2_INLINE __m128i LumaWords(__m128i r, __m128i g, __m128i b) {
+  const __m128i g2 = _mm_add_epi16(g, g), two = _mm_set1_epi16(2);
+  const __m128i rgWeights = WordPair(19595, 19235), bWeights = WordPair(7471, 16384);
+  const __m128i lo = Add(_mm_madd_epi16(_mm_unpacklo_epi16(r, g2), rgWeights),
+                         _mm_madd_epi16(_mm_unpacklo_epi16(b, two), bWeights));
+  const __m128i hi = Add(_mm_madd_epi16(_mm_unpackhi_epi16(r, g2), rgWeights),
+                         _mm_madd_epi16(_mm_unpackhi_epi16(b, two), bWeights));
+  return _mm_packs_epi32(_mm_srli_epi32(lo, 16), _mm_srli_epi32(hi, 16));
+}
+
+// One perfect shuffle of the 48 bytes a, b, c: output byte j is input byte
+// j / 2 + 24 (j mod 2), i.e. byte p moves to 2p mod 47. Four of them move
+// byte p to 16p mod 47, which takes channel c of pixel k (p = 3k + c) to
+// 16c + k: sixteen RGB pixels become sixteen R, then G, then B bytes.
+JPEG_SSE2_INLINE void PerfectShuffle48(__m128i& a, __m128i& b, __m128i& c) {
+  const __m128i a2 = _mm_unpacklo_epi8(a, _mm_srli_si128(b, 8));
+  const __m128i b2 = _mm_unpackhi_epi8(a, _mm_slli_si128(c, 8));
+  const __m128i c2 = _mm_unpacklo_epi8(b, _mm_srli_si128(c, 8));
+  a = a2;
+  b = b2;
+  c = c2;
+}
+
+JPEG_SSE2_INLINE void LoadPlanes16(const uint8_t* rgb, __m128i& r, __m128i& g, __m128i& b) {
+  r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
+  g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb + 16));
+  b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb + 32));
+  for (int round = 0; round < 4; round++) PerfectShuffle48(r, g, b);
+}
+
+JPEG_SSE2_INLINE void Store16(uint8_t* p, __m128i lo, __m128i hi) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(lo, hi));
+}
+
+void Sse2RGBToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y, uint8_t* cb, uint8_t* cr,
+                    int32_t count) {
+  const __m128i zero = _mm_setzero_si128();
+  int32_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    __m128i r, g, b;
+    LoadPlanes16(rgb + 3 * i, r, g, b);
+    const __m128i r0 = _mm_unpacklo_epi8(r, zero), g0 = _mm_unpacklo_epi8(g, zero), b0 = _mm_unpacklo_epi8(b, zero);
+    const __m128i r1 = _mm_unpackhi_epi8(r, zero), g1 = _mm_unpackhi_epi8(g, zero), b1 = _mm_unpackhi_epi8(b, zero);
+    Store16(y + i, LumaWords(r0, g0, b0), LumaWords(r1, g1, b1));
+    __m128i cb0, cr0, cb1, cr1;
+    ChromaWords(kSingleChromaTerms, r0, g0, b0, cb0, cr0);
+    ChromaWords(kSingleChromaTerms, r1, g1, b1, cb1, cr1);
+    Store16(cb + i, cb0, cb1);
+    Store16(cr + i, cr0, cr1);
+  }
+  DCTERGBToYCbCrScalar(tables, rgb + 3 * i, y + i, cb + i, cr + i, count - i);
+}
+
+// Sums of neighbouring bytes, as eight words.
+JPEG_SSE2_INLINE __m128i PairSums(__m128i bytes) {
+  return _mm_add_epi16(_mm_and_si128(bytes, _mm_set1_epi16(0xFF)), _mm_srli_epi16(bytes, 8));
+}
+
+void Sse2RGBPairsToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y, uint8_t* cb,
+                         uint8_t* cr, int32_t count) {
+  const __m128i zero = _mm_setzero_si128();
+  int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {  // eight pairs: sixteen pixels
+    __m128i r, g, b;
+    LoadPlanes16(rgb + 6 * i, r, g, b);
+    const __m128i r0 = _mm_unpacklo_epi8(r, zero), g0 = _mm_unpacklo_epi8(g, zero), b0 = _mm_unpacklo_epi8(b, zero);
+    const __m128i r1 = _mm_unpackhi_epi8(r, zero), g1 = _mm_unpackhi_epi8(g, zero), b1 = _mm_unpackhi_epi8(b, zero);
+    Store16(y + 2 * i, LumaWords(r0, g0, b0), LumaWords(r1, g1, b1));
+    __m128i cbs, crs;
+    ChromaWords(kPairChromaTerms, PairSums(r), PairSums(g), PairSums(b), cbs, crs);
+    const __m128i both = _mm_packus_epi16(cbs, crs);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(cb + i), both);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(cr + i), _mm_unpackhi_epi64(both, both));
+  }
+  DCTERGBPairsToYCbCrScalar(tables, rgb + 6 * i, y + 2 * i, cb + i, cr + i, count - i);
+}
+
 }  // namespace
 
 const DCTKernels DCTKernelsSSE2 = {&Sse2ForwardDCT, &Sse2ForwardDCTMask, &Sse2InverseDCT,
-                                   &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar,
+                                   &Sse2RGBToYCbCr, &Sse2RGBPairsToYCbCr,
                                    &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar};
 #endif

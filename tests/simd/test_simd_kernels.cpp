@@ -171,6 +171,44 @@ TEST(SimdKernels, ColourConversionMatchesScalar) {
   }
 }
 
+// Every colour, and every combination of two channels' pair sums (the third
+// varying along with them): the vector forms compute each table term by
+// formula, so nothing short of every index proves them.
+TEST(SimdKernels, ColourConversionMatchesScalarForEveryColour) {
+  const ColorTableSet single(false), pairs(true);
+  constexpr int kLine = 65536;
+  Bytes line(3 * kLine), want(3 * kLine), got(3 * kLine);
+  for (int32_t level : RunnableVectorLevels()) {
+    const DCTKernels* k = DCTKernelsAt(level);
+    for (int red = 0; red < 256; red++) {
+      for (int j = 0; j < kLine; j++) {
+        line[3 * j] = static_cast<uint8_t>(red);
+        line[3 * j + 1] = static_cast<uint8_t>(j >> 8);
+        line[3 * j + 2] = static_cast<uint8_t>(j);
+      }
+      DCTERGBToYCbCrScalar(single.tables, line.data(), &want[0], &want[kLine], &want[2 * kLine], kLine);
+      k->rgbToYCbCr(single.tables, line.data(), &got[0], &got[kLine], &got[2 * kLine], kLine);
+      ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " red " << red;
+    }
+    constexpr int kSums = 511;  // pair sums 0..510
+    for (int sweep = 0; sweep < 2; sweep++) {
+      for (int outer = 0; outer < kSums; outer++) {
+        for (int j = 0; j < kSums; j++) {
+          const int third = (outer * 7 + j * 3) % kSums;
+          const int sums[2][3] = {{outer, j, third}, {third, outer, j}};  // (R, G) or (G, B) swept
+          for (int c = 0; c < 3; c++) {
+            line[6 * j + c] = static_cast<uint8_t>(sums[sweep][c] - sums[sweep][c] / 2);
+            line[6 * j + 3 + c] = static_cast<uint8_t>(sums[sweep][c] / 2);
+          }
+        }
+        DCTERGBPairsToYCbCrScalar(pairs.tables, line.data(), &want[0], &want[2 * kSums], &want[3 * kSums], kSums);
+        k->rgbPairsToYCbCr(pairs.tables, line.data(), &got[0], &got[2 * kSums], &got[3 * kSums], kSums);
+        ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " sweep " << sweep << ", sum " << outer;
+      }
+    }
+  }
+}
+
 // The decoder's packed colour tables for YCbCr (transform 1) or YCCK (2);
 // the YCCK words push most results out of range, so the clamp is exercised
 // on every path.
