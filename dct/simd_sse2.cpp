@@ -430,9 +430,124 @@ void Sse2RGBPairsToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint
   DCTERGBPairsToYCbCrScalar(tables, rgb + 6 * i, y + 2 * i, cb + i, cr + i, count - i);
 }
 
+// --- decoder colour conversion (scalar reference: dctd_output.cpp) ----------
+//
+// Per pixel, with the table words W_b = cbTable[Cb], W_r = crTable[Cr]:
+//   R = Y + W_r,  G = Y - ((int32)(W_b + W_r) >> 20),  B = Y + W_b
+// each stored as its low byte unless bits 8..10 are set: then 0 if bit 10 is
+// set, else 255. That is the clamp to 0..255 of bits 0..10 read as a signed
+// 11-bit number, which a shift pair and the saturating packs compute. SSE2
+// has no gather, so the words are loaded one by one.
+
+// The words of four 8-bit indices packed in `indices` (lowest byte first);
+// taking the indices from one 8-byte load leaves the load ports to the
+// table reads.
+JPEG_SSE2_INLINE __m128i LookUp4(const uint32_t* table, uint32_t indices) {
+  return _mm_setr_epi32(static_cast<int32_t>(table[indices & 0xFF]), static_cast<int32_t>(table[(indices >> 8) & 0xFF]),
+                        static_cast<int32_t>(table[(indices >> 16) & 0xFF]), static_cast<int32_t>(table[indices >> 24]));
+}
+
+JPEG_SSE2_INLINE uint64_t Load8(const uint8_t* p) {
+  uint64_t v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// The low halves of the 32-bit lanes of lo and hi, as eight words.
+JPEG_SSE2_INLINE __m128i LowWords(__m128i lo, __m128i hi) {
+  return _mm_packs_epi32(Sra(_mm_slli_epi32(lo, 16), 16), Sra(_mm_slli_epi32(hi, 16), 16));
+}
+
+// The G shares of eight pixels (within +-2^11, so the packs keep them).
+JPEG_SSE2_INLINE __m128i ShareWords(const __m128i* wb, const __m128i* wr) {
+  return _mm_packs_epi32(Sra(Add(wb[0], wr[0]), 20), Sra(Add(wb[1], wr[1]), 20));
+}
+
+// Bits 0..10 of each word as a signed number.
+JPEG_SSE2_INLINE __m128i Low11(__m128i v) { return _mm_srai_epi16(_mm_slli_epi16(v, 5), 5); }
+
+// The three channels of eight pixels before their clamp: only the results'
+// bits 0..10 matter, so the sums are taken in 16-bit lanes from the words'
+// low halves.
+JPEG_SSE2_INLINE void RgbWords(__m128i y, __m128i wbLow, __m128i wrLow, __m128i share, __m128i& r, __m128i& g,
+                               __m128i& b) {
+  r = Low11(_mm_add_epi16(y, wrLow));
+  g = Low11(_mm_sub_epi16(y, share));
+  b = Low11(_mm_add_epi16(y, wbLow));
+}
+
+// One inverse perfect shuffle of the 48 bytes a, b, c: the even bytes, then
+// the odd ones, i.e. byte p moves to 24p mod 47. Four of them move byte p to
+// 3p mod 47, which takes byte k of plane c (p = 16c + k) to 3k + c: sixteen
+// R, G and B bytes become sixteen RGB pixels.
+JPEG_SSE2_INLINE void InversePerfectShuffle48(__m128i& a, __m128i& b, __m128i& c) {
+  const __m128i low = _mm_set1_epi16(0xFF);
+  const __m128i a2 = _mm_packus_epi16(_mm_and_si128(a, low), _mm_and_si128(b, low));
+  const __m128i b2 = _mm_packus_epi16(_mm_and_si128(c, low), _mm_srli_epi16(a, 8));
+  const __m128i c2 = _mm_packus_epi16(_mm_srli_epi16(b, 8), _mm_srli_epi16(c, 8));
+  a = a2;
+  b = b2;
+  c = c2;
+}
+
+JPEG_SSE2_INLINE void StoreRGB16(uint8_t* out, __m128i r, __m128i g, __m128i b) {
+  for (int round = 0; round < 4; round++) InversePerfectShuffle48(r, g, b);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), r);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), g);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), b);
+}
+
+void Sse2YCbCrToRGB(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y, const uint8_t* cb,
+                    const uint8_t* cr, uint8_t* rgb, int32_t count) {
+  const __m128i zero = _mm_setzero_si128();
+  int32_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    __m128i wb[4], wr[4];
+    for (int half = 0; half < 2; half++) {
+      const uint64_t cbs = Load8(cb + i + 8 * half), crs = Load8(cr + i + 8 * half);
+      wb[2 * half] = LookUp4(cbTable, static_cast<uint32_t>(cbs));
+      wb[2 * half + 1] = LookUp4(cbTable, static_cast<uint32_t>(cbs >> 32));
+      wr[2 * half] = LookUp4(crTable, static_cast<uint32_t>(crs));
+      wr[2 * half + 1] = LookUp4(crTable, static_cast<uint32_t>(crs >> 32));
+    }
+    const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i));
+    __m128i r0, g0, b0, r1, g1, b1;
+    RgbWords(_mm_unpacklo_epi8(luma, zero), LowWords(wb[0], wb[1]), LowWords(wr[0], wr[1]), ShareWords(wb, wr), r0,
+             g0, b0);
+    RgbWords(_mm_unpackhi_epi8(luma, zero), LowWords(wb[2], wb[3]), LowWords(wr[2], wr[3]),
+             ShareWords(wb + 2, wr + 2), r1, g1, b1);
+    StoreRGB16(rgb + 3 * i, _mm_packus_epi16(r0, r1), _mm_packus_epi16(g0, g1), _mm_packus_epi16(b0, b1));
+  }
+  DCTDYCbCrToRGBScalar(cbTable, crTable, y + i, cb + i, cr + i, rgb + 3 * i, count - i);
+}
+
+void Sse2YCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y, const uint8_t* cb,
+                         const uint8_t* cr, uint8_t* rgb, int32_t count) {
+  const __m128i zero = _mm_setzero_si128();
+  int32_t k = 0;
+  for (; k + 8 <= count; k += 8) {  // eight pairs: sixteen pixels
+    __m128i wb[2], wr[2];  // the words of pairs 0..3 and 4..7
+    const uint64_t cbs = Load8(cb + k), crs = Load8(cr + k);
+    for (int h = 0; h < 2; h++) {
+      wb[h] = LookUp4(cbTable, static_cast<uint32_t>(cbs >> (32 * h)));
+      wr[h] = LookUp4(crTable, static_cast<uint32_t>(crs >> (32 * h)));
+    }
+    // Per pair, then repeated for the pair's two pixels.
+    const __m128i wbLow = LowWords(wb[0], wb[1]), wrLow = LowWords(wr[0], wr[1]), share = ShareWords(wb, wr);
+    const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 2 * k));
+    __m128i r0, g0, b0, r1, g1, b1;
+    RgbWords(_mm_unpacklo_epi8(luma, zero), _mm_unpacklo_epi16(wbLow, wbLow), _mm_unpacklo_epi16(wrLow, wrLow),
+             _mm_unpacklo_epi16(share, share), r0, g0, b0);
+    RgbWords(_mm_unpackhi_epi8(luma, zero), _mm_unpackhi_epi16(wbLow, wbLow), _mm_unpackhi_epi16(wrLow, wrLow),
+             _mm_unpackhi_epi16(share, share), r1, g1, b1);
+    StoreRGB16(rgb + 6 * k, _mm_packus_epi16(r0, r1), _mm_packus_epi16(g0, g1), _mm_packus_epi16(b0, b1));
+  }
+  DCTDYCbCrPairsToRGBScalar(cbTable, crTable, y + 2 * k, cb + k, cr + k, rgb + 6 * k, count - k);
+}
+
 }  // namespace
 
 const DCTKernels DCTKernelsSSE2 = {&Sse2ForwardDCT, &Sse2ForwardDCTMask, &Sse2InverseDCT,
                                    &Sse2RGBToYCbCr, &Sse2RGBPairsToYCbCr,
-                                   &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar};
+                                   &Sse2YCbCrToRGB, &Sse2YCbCrPairsToRGB};
 #endif
