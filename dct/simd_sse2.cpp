@@ -19,7 +19,8 @@ JPEG_SSE2_INLINE __m128i Sra(__m128i a, int n) { return _mm_srai_epi32(a, n); }
 // Two 16-bit constants for _mm_madd_epi16: `even` multiplies the low word of
 // every 32-bit lane, `odd` the high one.
 JPEG_SSE2_INLINE __m128i WordPair(int16_t even, int16_t odd) {
-  return _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(even) | (uint32_t{static_cast<uint16_t>(odd)} << 16)));
+  const uint32_t low = static_cast<uint16_t>(even), high = static_cast<uint16_t>(odd);
+  return _mm_set1_epi32(static_cast<int32_t>(low | (high << 16)));
 }
 
 // In-place transpose of four rows of four 32-bit lanes.
@@ -121,7 +122,8 @@ JPEG_SSE2_INLINE void FdctRowPass(const __m128i* x, Block32& out) {
   // Odd part: z11, z13 = (tmp7 << 16) +- 46336 o11;
   // z2 = 35464 o10 - w, z4 = 85632 o12 - w with w = 25080 (o12 - o10):
   // z2 = 60544 o10 - 25080 o12, z4 = 25080 o10 + 60552 o12.
-  const __m128i o10 = _mm_add_epi16(tmp4, tmp5), o11 = _mm_add_epi16(tmp5, tmp6), o12 = _mm_add_epi16(tmp6, tmp7);
+  const __m128i o10 = _mm_add_epi16(tmp4, tmp5), o11 = _mm_add_epi16(tmp5, tmp6);
+  const __m128i o12 = _mm_add_epi16(tmp6, tmp7);
   const __m128i tmp7x4 = _mm_slli_epi16(tmp7, 2), o11x4 = _mm_slli_epi16(o11, 2);
   const __m128i o10x8 = _mm_slli_epi16(o10, 3), o12x8 = _mm_slli_epi16(o12, 3);
   __m128i z11[2], z13[2], z2[2], z4[2];
@@ -158,8 +160,9 @@ JPEG_SSE2_INLINE __m128i ColumnM4(__m128i x) {
 // The column pass over four columns, v[r] = row r (32-bit lane = column),
 // in place.
 JPEG_SSE2_INLINE void FdctColumnPass(__m128i* v) {
-  const __m128i tmp0 = Add(v[0], v[7]), tmp7 = Sub(v[0], v[7]), tmp1 = Add(v[1], v[6]), tmp6 = Sub(v[1], v[6]);
-  const __m128i tmp2 = Add(v[2], v[5]), tmp5 = Sub(v[2], v[5]), tmp3 = Add(v[3], v[4]), tmp4 = Sub(v[3], v[4]);
+  const __m128i tmp0 = Add(v[0], v[7]), tmp7 = Sub(v[0], v[7]), tmp1 = Add(v[1], v[6]);
+  const __m128i tmp6 = Sub(v[1], v[6]), tmp2 = Add(v[2], v[5]), tmp5 = Sub(v[2], v[5]);
+  const __m128i tmp3 = Add(v[3], v[4]), tmp4 = Sub(v[3], v[4]);
   const __m128i t10 = Add(tmp0, tmp3), t13 = Sub(tmp0, tmp3), t11 = Add(tmp1, tmp2), t12 = Sub(tmp1, tmp2);
   const __m128i z1 = ColumnM1(Add(t12, t13));
   v[0] = Add(t10, t11);
@@ -199,7 +202,8 @@ void Sse2ForwardDCT(int32_t* coef, const uint8_t* samples, int32_t stride) {
 // Stores four coefficients and returns their dead-zone bits (bit set when
 // G lies outside -T <= G < T): inside when G + T < 2T unsigned, tested
 // signed with both sides' top bits flipped (twoTFlipped has its flipped).
-JPEG_SSE2_INLINE uint32_t StoreAndTest(int32_t* coef, __m128i g, const uint32_t* t, const uint32_t* twoTFlipped) {
+JPEG_SSE2_INLINE uint32_t StoreAndTest(int32_t* coef, __m128i g, const uint32_t* t,
+                                       const uint32_t* twoTFlipped) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(coef), g);
   const __m128i flip = _mm_set1_epi32(static_cast<int32_t>(0x80000000u));
   const __m128i tr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t));
@@ -334,12 +338,14 @@ JPEG_SSE2_INLINE __m128i Words(uint16_t w) { return _mm_set1_epi16(static_cast<i
 // mulhi(v x scale + bias, multiplier): the term is its offset minus this.
 JPEG_SSE2_INLINE __m128i TermDrop(__m128i v, const ChromaTerm& t) {
   const bool powerOfTwo = (t.scale & (t.scale - 1)) == 0;
-  const __m128i scaled = powerOfTwo ? _mm_slli_epi16(v, __builtin_ctz(t.scale)) : _mm_mullo_epi16(v, Words(t.scale));
+  const __m128i scaled =
+      powerOfTwo ? _mm_slli_epi16(v, __builtin_ctz(t.scale)) : _mm_mullo_epi16(v, Words(t.scale));
   return _mm_mulhi_epu16(_mm_add_epi16(scaled, Words(t.bias)), Words(t.multiplier));
 }
 
 // Cb and Cr (16-bit lanes, 0..255) of eight pixels or pair sums.
-JPEG_SSE2_INLINE void ChromaWords(const ChromaTerms& t, __m128i r, __m128i g, __m128i b, __m128i& cb, __m128i& cr) {
+JPEG_SSE2_INLINE void ChromaWords(const ChromaTerms& t, __m128i r, __m128i g, __m128i b, __m128i& cb,
+                                  __m128i& cr) {
   const __m128i cb256 = _mm_sub_epi16(
       _mm_sub_epi16(_mm_add_epi16(_mm_slli_epi16(b, t.sampleShift), Words(t.cbR.offset + t.cbG.offset)),
                     TermDrop(r, t.cbR)),
@@ -394,8 +400,9 @@ void Sse2RGBToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* 
   for (; i + 16 <= count; i += 16) {
     __m128i r, g, b;
     LoadPlanes16(rgb + 3 * i, r, g, b);
-    const __m128i r0 = _mm_unpacklo_epi8(r, zero), g0 = _mm_unpacklo_epi8(g, zero), b0 = _mm_unpacklo_epi8(b, zero);
-    const __m128i r1 = _mm_unpackhi_epi8(r, zero), g1 = _mm_unpackhi_epi8(g, zero), b1 = _mm_unpackhi_epi8(b, zero);
+    const __m128i r0 = _mm_unpacklo_epi8(r, zero), r1 = _mm_unpackhi_epi8(r, zero);
+    const __m128i g0 = _mm_unpacklo_epi8(g, zero), g1 = _mm_unpackhi_epi8(g, zero);
+    const __m128i b0 = _mm_unpacklo_epi8(b, zero), b1 = _mm_unpackhi_epi8(b, zero);
     Store16(y + i, LumaWords(r0, g0, b0), LumaWords(r1, g1, b1));
     __m128i cb0, cr0, cb1, cr1;
     ChromaWords(kSingleChromaTerms, r0, g0, b0, cb0, cr0);
@@ -418,8 +425,9 @@ void Sse2RGBPairsToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint
   for (; i + 8 <= count; i += 8) {  // eight pairs: sixteen pixels
     __m128i r, g, b;
     LoadPlanes16(rgb + 6 * i, r, g, b);
-    const __m128i r0 = _mm_unpacklo_epi8(r, zero), g0 = _mm_unpacklo_epi8(g, zero), b0 = _mm_unpacklo_epi8(b, zero);
-    const __m128i r1 = _mm_unpackhi_epi8(r, zero), g1 = _mm_unpackhi_epi8(g, zero), b1 = _mm_unpackhi_epi8(b, zero);
+    const __m128i r0 = _mm_unpacklo_epi8(r, zero), r1 = _mm_unpackhi_epi8(r, zero);
+    const __m128i g0 = _mm_unpacklo_epi8(g, zero), g1 = _mm_unpackhi_epi8(g, zero);
+    const __m128i b0 = _mm_unpacklo_epi8(b, zero), b1 = _mm_unpackhi_epi8(b, zero);
     Store16(y + 2 * i, LumaWords(r0, g0, b0), LumaWords(r1, g1, b1));
     __m128i cbs, crs;
     ChromaWords(kPairChromaTerms, PairSums(r), PairSums(g), PairSums(b), cbs, crs);
@@ -443,8 +451,10 @@ void Sse2RGBPairsToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint
 // taking the indices from one 8-byte load leaves the load ports to the
 // table reads.
 JPEG_SSE2_INLINE __m128i LookUp4(const uint32_t* table, uint32_t indices) {
-  return _mm_setr_epi32(static_cast<int32_t>(table[indices & 0xFF]), static_cast<int32_t>(table[(indices >> 8) & 0xFF]),
-                        static_cast<int32_t>(table[(indices >> 16) & 0xFF]), static_cast<int32_t>(table[indices >> 24]));
+  const auto word = [table, indices](int byte) {
+    return static_cast<int32_t>(table[(indices >> (8 * byte)) & 0xFF]);
+  };
+  return _mm_setr_epi32(word(0), word(1), word(2), word(3));
 }
 
 JPEG_SSE2_INLINE uint64_t Load8(const uint8_t* p) {
@@ -512,8 +522,8 @@ void Sse2YCbCrToRGB(const uint32_t* cbTable, const uint32_t* crTable, const uint
     }
     const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i));
     __m128i r0, g0, b0, r1, g1, b1;
-    RgbWords(_mm_unpacklo_epi8(luma, zero), LowWords(wb[0], wb[1]), LowWords(wr[0], wr[1]), ShareWords(wb, wr), r0,
-             g0, b0);
+    RgbWords(_mm_unpacklo_epi8(luma, zero), LowWords(wb[0], wb[1]), LowWords(wr[0], wr[1]),
+             ShareWords(wb, wr), r0, g0, b0);
     RgbWords(_mm_unpackhi_epi8(luma, zero), LowWords(wb[2], wb[3]), LowWords(wr[2], wr[3]),
              ShareWords(wb + 2, wr + 2), r1, g1, b1);
     StoreRGB16(rgb + 3 * i, _mm_packus_epi16(r0, r1), _mm_packus_epi16(g0, g1), _mm_packus_epi16(b0, b1));
@@ -521,8 +531,8 @@ void Sse2YCbCrToRGB(const uint32_t* cbTable, const uint32_t* crTable, const uint
   DCTDYCbCrToRGBScalar(cbTable, crTable, y + i, cb + i, cr + i, rgb + 3 * i, count - i);
 }
 
-void Sse2YCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y, const uint8_t* cb,
-                         const uint8_t* cr, uint8_t* rgb, int32_t count) {
+void Sse2YCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                         const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count) {
   const __m128i zero = _mm_setzero_si128();
   int32_t k = 0;
   for (; k + 8 <= count; k += 8) {  // eight pairs: sixteen pixels
@@ -536,10 +546,10 @@ void Sse2YCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const
     const __m128i wbLow = LowWords(wb[0], wb[1]), wrLow = LowWords(wr[0], wr[1]), share = ShareWords(wb, wr);
     const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 2 * k));
     __m128i r0, g0, b0, r1, g1, b1;
-    RgbWords(_mm_unpacklo_epi8(luma, zero), _mm_unpacklo_epi16(wbLow, wbLow), _mm_unpacklo_epi16(wrLow, wrLow),
-             _mm_unpacklo_epi16(share, share), r0, g0, b0);
-    RgbWords(_mm_unpackhi_epi8(luma, zero), _mm_unpackhi_epi16(wbLow, wbLow), _mm_unpackhi_epi16(wrLow, wrLow),
-             _mm_unpackhi_epi16(share, share), r1, g1, b1);
+    RgbWords(_mm_unpacklo_epi8(luma, zero), _mm_unpacklo_epi16(wbLow, wbLow),
+             _mm_unpacklo_epi16(wrLow, wrLow), _mm_unpacklo_epi16(share, share), r0, g0, b0);
+    RgbWords(_mm_unpackhi_epi8(luma, zero), _mm_unpackhi_epi16(wbLow, wbLow),
+             _mm_unpackhi_epi16(wrLow, wrLow), _mm_unpackhi_epi16(share, share), r1, g1, b1);
     StoreRGB16(rgb + 6 * k, _mm_packus_epi16(r0, r1), _mm_packus_epi16(g0, g1), _mm_packus_epi16(b0, b1));
   }
   DCTDYCbCrPairsToRGBScalar(cbTable, crTable, y + 2 * k, cb + k, cr + k, rgb + 6 * k, count - k);
