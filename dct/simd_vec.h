@@ -1,8 +1,8 @@
-// simd_vec.h - the vector forms of the kernels in simd.h, written once with
-// the compiler's generic vector types (eight 32-bit lanes) and compiled by
-// each per-level file (simd_sse2.cpp, simd_avx2.cpp) for its instruction
-// set. Everything here has internal linkage, so the AVX2 copy can never be
-// picked by the linker for code that runs on other CPUs.
+// simd_vec.h - the vector forms of the transforms in simd.h, written once
+// with the compiler's generic vector types (eight 32-bit lanes) and compiled
+// by simd_avx2.cpp for AVX2 (the SSE2 level has its own 16-bit-lane forms in
+// simd_sse2.cpp). Everything here has internal linkage, so the AVX2 copy can
+// never be picked by the linker for code that runs on other CPUs.
 //
 // The arithmetic mirrors the scalar references step for step: sums,
 // differences and products in unsigned lanes (wrap-around, as WrapAdd and

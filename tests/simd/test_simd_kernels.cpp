@@ -4,6 +4,7 @@
 // forcing each level) byte for byte.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +42,22 @@ std::vector<Bytes> SampleBlocks() {
   Bytes stripes(64);
   for (int i = 0; i < 64; i++) stripes[i] = ((i ^ (i >> 3)) & 1) ? 255 : 0;
   blocks.push_back(stripes);
+  // The largest magnitude of every coefficient: 255 where its basis function
+  // is positive, 0 elsewhere, and the inverse pattern (the transforms' value
+  // ranges are argued from these extremes).
+  for (int u = 0; u < 8; u++)
+    for (int v = 0; v < 8; v++) {
+      Bytes peak(64), trough(64);
+      for (int y = 0; y < 8; y++)
+        for (int x = 0; x < 8; x++) {
+          const double basis = std::cos((2 * x + 1) * u * M_PI / 16) * std::cos((2 * y + 1) * v * M_PI / 16);
+          const bool positive = basis > 0;
+          peak[8 * y + x] = positive ? 255 : 0;
+          trough[8 * y + x] = positive ? 0 : 255;
+        }
+      blocks.push_back(peak);
+      blocks.push_back(trough);
+    }
   const Image photo = testing_support::LoadTestImage("astronaut.ppm");
   for (int y = 0; y + 8 <= photo.height; y += 40)
     for (int x = 0; x + 8 <= photo.width; x += 24) {
@@ -100,6 +117,18 @@ std::vector<std::vector<int32_t>> CoefficientBlocks() {
     }
     b[0] = static_cast<int32_t>(static_cast<uint32_t>(b[0]) + (128u << 18) + (1u << 17));
     blocks.push_back(b);
+  }
+  // The 32-bit extremes in sign patterns (every product and sum wraps).
+  for (const uint32_t extreme : {0x7FFFFFFFu, 0x80000000u, 0xFFFF8000u, 0x00017FFFu}) {
+    for (int pattern = 0; pattern < 4; pattern++) {
+      std::vector<int32_t> b(64);
+      for (int n = 0; n < 64; n++) {
+        const bool flips[4] = {false, (n & 1) != 0, ((n >> 3) & 1) != 0, n % 3 == 0};
+        const bool flip = flips[pattern];
+        b[n] = static_cast<int32_t>(flip ? 0u - extreme : extreme);
+      }
+      blocks.push_back(b);
+    }
   }
   return blocks;
 }
@@ -171,12 +200,58 @@ TEST(SimdKernels, ColourConversionMatchesScalar) {
   }
 }
 
+// Every colour, and every combination of two channels' pair sums (the third
+// varying along with them): the vector forms compute each table term by
+// formula, so nothing short of every index proves them.
+TEST(SimdKernels, ColourConversionMatchesScalarForEveryColour) {
+  const ColorTableSet single(false), pairs(true);
+  constexpr int kLine = 65536;
+  Bytes line(3 * kLine), want(3 * kLine), got(3 * kLine);
+  for (int32_t level : RunnableVectorLevels()) {
+    const DCTKernels* k = DCTKernelsAt(level);
+    for (int red = 0; red < 256; red++) {
+      for (int j = 0; j < kLine; j++) {
+        line[3 * j] = static_cast<uint8_t>(red);
+        line[3 * j + 1] = static_cast<uint8_t>(j >> 8);
+        line[3 * j + 2] = static_cast<uint8_t>(j);
+      }
+      DCTERGBToYCbCrScalar(single.tables, line.data(), &want[0], &want[kLine], &want[2 * kLine], kLine);
+      k->rgbToYCbCr(single.tables, line.data(), &got[0], &got[kLine], &got[2 * kLine], kLine);
+      ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " red " << red;
+    }
+    constexpr int kSums = 511;  // pair sums 0..510
+    for (int sweep = 0; sweep < 2; sweep++) {
+      for (int outer = 0; outer < kSums; outer++) {
+        for (int j = 0; j < kSums; j++) {
+          const int third = (outer * 7 + j * 3) % kSums;
+          const int sums[2][3] = {{outer, j, third}, {third, outer, j}};  // (R, G) or (G, B) swept
+          for (int c = 0; c < 3; c++) {
+            line[6 * j + c] = static_cast<uint8_t>(sums[sweep][c] - sums[sweep][c] / 2);
+            line[6 * j + 3 + c] = static_cast<uint8_t>(sums[sweep][c] / 2);
+          }
+        }
+        DCTERGBPairsToYCbCrScalar(pairs.tables, line.data(), &want[0], &want[2 * kSums], &want[3 * kSums], kSums);
+        k->rgbPairsToYCbCr(pairs.tables, line.data(), &got[0], &got[2 * kSums], &got[3 * kSums], kSums);
+        ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " sweep " << sweep << ", sum " << outer;
+      }
+    }
+  }
+}
+
 // The decoder's packed colour tables for YCbCr (transform 1) or YCCK (2);
 // the YCCK words push most results out of range, so the clamp is exercised
 // on every path.
+// Transform 0 stands for tables of random words: the kernels follow the
+// table words, whatever they hold, through the same 32-bit sums.
 struct DecoderTableSet {
   std::vector<uint32_t> cb = std::vector<uint32_t>(256), cr = std::vector<uint32_t>(256);
   explicit DecoderTableSet(int32_t transform) {
+    if (transform == 0) {
+      std::mt19937 rng(17);
+      for (auto* table : {&cb, &cr})
+        for (auto& word : *table) word = static_cast<uint32_t>(rng());
+      return;
+    }
     DCTState state{};
     state.decCTTable[0] = cb.data();
     state.decCTTable[1] = cr.data();
@@ -187,7 +262,7 @@ struct DecoderTableSet {
 
 TEST(SimdKernels, DecoderColourConversionMatchesScalar) {
   std::mt19937 rng(9);
-  for (int32_t transform : {1, 2}) {
+  for (int32_t transform : {1, 2, 0}) {
     const DecoderTableSet t(transform);
     for (int32_t level : RunnableVectorLevels()) {
       const DCTKernels* k = DCTKernelsAt(level);
