@@ -147,11 +147,16 @@ inline int32_t DecodeLong(DCTState* state, BitReader& r, const DCTDHuffTable* ta
   return table->values[table->valueOffset[length - 1] + code];
 }
 
-// One Huffman symbol: short codes by one look-up, longer ones by
-// the search from the length the look-up names.
-inline int32_t DecodeSymbol(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
-  FillForSymbol(state, r);
-  const uint32_t prefix = Window16(r) >> (kWindowBits - kDCTDLookaheadBits);
+// The look-up prefix: the next kDCTDLookaheadBits bits of the window.
+inline uint32_t LookupPrefix(const BitReader& r) {
+  return Window16(r) >> (kWindowBits - kDCTDLookaheadBits);
+}
+
+// The Huffman symbol that begins with `prefix` (the reader filled for a
+// symbol): short codes by one look-up, longer ones by the search from the
+// length the look-up names.
+inline int32_t SymbolOfPrefix(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                              uint32_t prefix) {
   const int32_t length = table->lookahead[prefix][0];
   if (length < kLongCodeMark) {
     r.bits -= length;
@@ -160,38 +165,78 @@ inline int32_t DecodeSymbol(DCTState* state, BitReader& r, const DCTDHuffTable* 
   return DecodeLong(state, r, table, length - kSearchStartBias);
 }
 
+// One Huffman symbol.
+inline int32_t DecodeSymbol(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
+  FillForSymbol(state, r);
+  return SymbolOfPrefix(state, r, table, LookupPrefix(r));
+}
+
+// Fields of a combined look-up entry (DCTDHuffTable::fast).
+inline int32_t FastBits(int32_t entry) { return entry & 0xFF; }
+inline int32_t FastAdvance(int32_t entry) { return (entry >> 8) & 0xFF; }
+inline int32_t FastValue(int32_t entry) { return entry >> 16; }
+
+// The DC difference of one block: code and magnitude bits by one look-up
+// when the prefix holds both and the reader has them, else symbol and bits
+// one after the other.
+inline int32_t DecodeDCDifference(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
+  FillForSymbol(state, r);
+  const uint32_t prefix = LookupPrefix(r);
+  const int32_t entry = table->fast[prefix];
+  if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {
+    r.bits -= FastBits(entry);
+    return FastValue(entry);
+  }
+  const int32_t s = SymbolOfPrefix(state, r, table, prefix);
+  return s != 0 ? ReceiveExtend(state, r, s) : 0;
+}
+
 // Decodes the AC coefficients of one block into `block` (natural order,
 // dequantized); returns lastCol and the highest natural index through the
-// pointers.
+// pointers. Most events come from the combined look-up, end of block among
+// them (an advance past position 63 with value 0: a coded coefficient is
+// never 0); the rest are decoded as symbol and magnitude bits.
 inline void DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                       const int32_t* quant, int32_t* block, int32_t* lastCol, int32_t* highest) {
   int32_t col = 0, high = 0;
   for (int32_t k = 0;;) {
-    const int32_t rs = DecodeSymbol(state, r, table);
-    const int32_t size = rs & 15;
-    if (size == 0) {
-      if (rs == 0) break;  // end of block
-      k += 16;             // sixteen zeros
+    FillForSymbol(state, r);
+    const uint32_t prefix = LookupPrefix(r);
+    const int32_t entry = table->fast[prefix];
+    int32_t v;
+    if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {
+      r.bits -= FastBits(entry);
+      k += FastAdvance(entry);
+      v = FastValue(entry);
     } else {
+      const int32_t rs = SymbolOfPrefix(state, r, table, prefix);
+      const int32_t size = rs & 15;
+      if (size == 0) {
+        if (rs == 0) break;  // end of block
+        k += 16;             // sixteen zeros
+        if (k >= kLastZigzag) {
+          if (k > kLastZigzag) {
+            col = 7;
+            high = kLastZigzag;
+          }
+          break;
+        }
+        continue;
+      }
       k += (rs >> 4) + 1;
-      const int32_t v = ReceiveExtend(state, r, size);
-      if (k > kLastZigzag) {  // overrun: the value would go to the discard slot
-        col = 7;
-        high = kLastZigzag;
-        break;
-      }
-      const int32_t n = DCTunzigzag[k];
-      block[n] = WrapMul(v, quant[k]);
-      if (n > high) high = n;
-      if ((n & 7) > col) col = n & 7;
+      v = ReceiveExtend(state, r, size);
     }
-    if (k >= kLastZigzag) {
-      if (k > kLastZigzag) {
-        col = 7;
-        high = kLastZigzag;
-      }
+    if (k > kLastZigzag) {
+      if (v == 0) break;  // end of block
+      col = 7;            // overrun: the value would go to the discard slot
+      high = kLastZigzag;
       break;
     }
+    const int32_t n = DCTunzigzag[k];
+    block[n] = WrapMul(v, quant[k]);
+    if (n > high) high = n;
+    if ((n & 7) > col) col = n & 7;
+    if (k == kLastZigzag) break;
   }
   *lastCol = col;
   *highest = high;
@@ -234,8 +279,7 @@ void DecodeBlocks(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTCompon
   int32_t lastDC = comp->lastDC;
   for (int32_t row = 0; row < rows; row++) {
     for (int32_t b = 0; b < blocksPerRow; b++) {
-      const int32_t s = DecodeSymbol(state, r, dcTable);
-      if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
+      lastDC = WrapAdd(lastDC, DecodeDCDifference(state, r, dcTable));
       block[0] = WrapMul(lastDC, quant[0]);
       int32_t lastCol, highest;
       DecodeACs(state, r, acTable, quant, block, &lastCol, &highest);
