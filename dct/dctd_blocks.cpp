@@ -191,14 +191,15 @@ inline int32_t DecodeDCDifference(DCTState* state, BitReader& r, const DCTDHuffT
   return s != 0 ? ReceiveExtend(state, r, s) : 0;
 }
 
-// Decodes the AC coefficients of one block into `block` (natural order,
-// dequantized); returns lastCol and the highest natural index through the
-// pointers. Most events come from the combined look-up, end of block among
-// them (an advance past position 63 with value 0: a coded coefficient is
-// never 0); the rest are decoded as symbol and magnitude bits.
-inline void DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
-                      const int32_t* quant, int32_t* block, int32_t* lastCol, int32_t* highest) {
-  int32_t col = 0, high = 0;
+// Decodes the AC events of one sequential block, handing each coefficient
+// to store(k, value) (zigzag position k, 1..63); returns true when a run
+// went past position 63 (the overrunning value is dropped). Most events
+// come from the combined look-up, end of block among them (an advance past
+// position 63 with value 0: a coded coefficient is never 0); the rest are
+// decoded as symbol and magnitude bits.
+template <typename Store>
+inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                           Store store) {
   for (int32_t k = 0;;) {
     FillForSymbol(state, r);
     const uint32_t prefix = LookupPrefix(r);
@@ -212,31 +213,35 @@ inline void DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
       const int32_t rs = SymbolOfPrefix(state, r, table, prefix);
       const int32_t size = rs & 15;
       if (size == 0) {
-        if (rs == 0) break;  // end of block
-        k += 16;             // sixteen zeros
-        if (k >= kLastZigzag) {
-          if (k > kLastZigzag) {
-            col = 7;
-            high = kLastZigzag;
-          }
-          break;
-        }
+        if (rs == 0) return false;  // end of block
+        k += 16;                    // sixteen zeros
+        if (k >= kLastZigzag) return k > kLastZigzag;
         continue;
       }
       k += (rs >> 4) + 1;
       v = ReceiveExtend(state, r, size);
     }
-    if (k > kLastZigzag) {
-      if (v == 0) break;  // end of block
-      col = 7;            // overrun: the value would go to the discard slot
-      high = kLastZigzag;
-      break;
-    }
+    if (k > kLastZigzag) return v != 0;  // value 0: end of block
+    store(k, v);
+    if (k == kLastZigzag) return false;
+  }
+}
+
+// Decodes the AC coefficients of one block into `block` (natural order,
+// dequantized as they arrive); returns lastCol and the highest natural
+// index through the pointers.
+inline void DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                      const int32_t* quant, int32_t* block, int32_t* lastCol, int32_t* highest) {
+  int32_t col = 0, high = 0;
+  const bool overrun = DecodeACEvents(state, r, table, [&](int32_t k, int32_t v) {
     const int32_t n = DCTunzigzag[k];
     block[n] = WrapMul(v, quant[k]);
     if (n > high) high = n;
     if ((n & 7) > col) col = n & 7;
-    if (k == kLastZigzag) break;
+  });
+  if (overrun) {
+    col = 7;
+    high = kLastZigzag;
   }
   *lastCol = col;
   *highest = high;
@@ -307,19 +312,8 @@ inline int16_t StoreCoef(int32_t v) {
 // A run past the last coefficient ends the block the way DecodeACs does.
 inline void DecodeRawACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                          int16_t* coefs) {
-  for (int32_t k = 0; k < kLastZigzag;) {
-    const int32_t rs = DecodeSymbol(state, r, table);
-    const int32_t size = rs & 15;
-    if (size == 0) {
-      if (rs == 0) return;  // end of block
-      k += 16;              // sixteen zeros
-      continue;
-    }
-    k += (rs >> 4) + 1;
-    const int32_t v = ReceiveExtend(state, r, size);
-    if (k > kLastZigzag) return;  // overrun: the value is dropped
-    coefs[DCTunzigzag[k]] = StoreCoef(v);
-  }
+  DecodeACEvents(state, r, table,
+                 [&](int32_t k, int32_t v) { coefs[DCTunzigzag[k]] = StoreCoef(v); });
 }
 
 // --- progressive scans (T.81 G.1.2) ----------------------------------------------
@@ -412,13 +406,11 @@ void DCTDdecodeCoefBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, i
   int32_t lastDC = comp->lastDC;
   for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
     if (state->progressive == 0) {
-      const int32_t s = DecodeSymbol(state, r, dcTable);
-      if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
+      lastDC = WrapAdd(lastDC, DecodeDCDifference(state, r, dcTable));
       coefs[0] = StoreCoef(lastDC);
       DecodeRawACs(state, r, acTable, coefs);
     } else if (dcScan && !refine) {
-      const int32_t s = DecodeSymbol(state, r, dcTable);
-      if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
+      lastDC = WrapAdd(lastDC, DecodeDCDifference(state, r, dcTable));
       coefs[0] = StoreCoef(ShiftLeft(lastDC, band.al));
     } else if (dcScan) {
       if (GetBits(state, r, 1) != 0) coefs[0] = StoreCoef(coefs[0] | (1 << band.al));
