@@ -272,29 +272,33 @@ void DCTDInitStrip(uint8_t* rowPointers[4], const DCTComponent* comp) {
 
 namespace {
 
-// Decodes rows x blocksPerRow blocks of one component. `block` (64
-// coefficients and the discard slot) is zero on entry and on return, so
-// the strip loops clear it once rather than once per call.
-void DecodeBlocks(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
-                  uint8_t* rowPointers[4], int32_t* block) {
-  BitReader r = LoadReader(state);
+// Decodes one block of `comp` and inverse-transforms it to `out`. `block`
+// (64 coefficients and the discard slot) is zero on entry and on return, so
+// the strip loops clear it once rather than once per block.
+inline void DecodeBlock(DCTState* state, BitReader& r, DCTComponent* comp, uint8_t* out,
+                        int32_t* block) {
   const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
   const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
   const int32_t* quant = comp->qTablePtr;
-  int32_t lastDC = comp->lastDC;
+  comp->lastDC = WrapAdd(comp->lastDC, DecodeDCDifference(state, r, dcTable));
+  block[0] = WrapMul(comp->lastDC, quant[0]);
+  int32_t lastCol, highest;
+  DecodeACs(state, r, acTable, quant, block, &lastCol, &highest);
+  DCTrev_transform(state, block, out, lastCol, highest >> 3, comp);
+  ClearUsedColumns(block, lastCol);
+  state->blockNumber++;
+}
+
+// Decodes rows x blocksPerRow blocks of one component.
+void DecodeBlocks(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
+                  uint8_t* rowPointers[4], int32_t* block) {
+  BitReader r = LoadReader(state);
   for (int32_t row = 0; row < rows; row++) {
     for (int32_t b = 0; b < blocksPerRow; b++) {
-      lastDC = WrapAdd(lastDC, DecodeDCDifference(state, r, dcTable));
-      block[0] = WrapMul(lastDC, quant[0]);
-      int32_t lastCol, highest;
-      DecodeACs(state, r, acTable, quant, block, &lastCol, &highest);
-      DCTrev_transform(state, block, rowPointers[row], lastCol, highest >> 3, comp);
-      ClearUsedColumns(block, lastCol);
+      DecodeBlock(state, r, comp, rowPointers[row], block);
       rowPointers[row] += 8;
-      state->blockNumber++;
     }
   }
-  comp->lastDC = lastDC;
   StoreReader(state, r);
 }
 
@@ -444,18 +448,30 @@ void DCTdecodeResync(DCTState* state) {
 
 namespace {
 
-// One MCU row of an interleaved scan.
+// One MCU row of an interleaved scan. The reader stays in locals for the
+// whole row; it goes back to the state only around a restart marker.
 void DecodeInterleavedStrip(DCTState* state) {
   alignas(16) int32_t block[kCoefficientSlots] = {};
   uint8_t* rowPointers[4][4];
   for (int32_t c = 0; c < state->Colors; c++) DCTDInitStrip(rowPointers[c], &state->components[c]);
+  BitReader r = LoadReader(state);
   for (int32_t mcu = 0; mcu < state->mcusPerRow; mcu++) {
-    if (state->restartInterval != 0) DCTdecodeResync(state);
+    if (state->restartInterval != 0) {
+      StoreReader(state, r);
+      DCTdecodeResync(state);
+      r = LoadReader(state);
+    }
     for (int32_t c = 0; c < state->Colors; c++) {
       DCTComponent* comp = &state->components[c];
-      DecodeBlocks(state, comp->vSamples, comp->hSamples, comp, rowPointers[c], block);
+      for (int32_t v = 0; v < comp->vSamples; v++) {
+        for (int32_t h = 0; h < comp->hSamples; h++) {
+          DecodeBlock(state, r, comp, rowPointers[c][v], block);
+          rowPointers[c][v] += 8;
+        }
+      }
     }
   }
+  StoreReader(state, r);
 }
 
 // Up to vSamples block rows of a single-component scan; block rows that
