@@ -20,14 +20,6 @@
 #include <emmintrin.h>
 #endif
 
-// Magnitude category (number of significant bits) of 0..63.
-const uint8_t DCTmagnitof[64] = {
-    0, 1, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4,
-    5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5,
-    6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
-    6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
-};
-
 namespace {
 
 constexpr int32_t kEOB = 0;  // AC code-table index of end of block
