@@ -40,7 +40,8 @@ struct DCTEHuffAC {
 };
 
 // Decoder table of one DC or AC Huffman table (canonical codes, ITU-T T.81
-// Annex C and F.2.2.3), plus a prefix lookahead.
+// Annex C and F.2.2.3), plus a prefix lookahead of symbols and a combined
+// look-up of whole events (code and magnitude bits) that fit the prefix.
 //
 // Prefix bits of the decoder's one-look-up table: codes of up to this many
 // bits decode with one look-up (the common ones in practice), longer codes
