@@ -40,12 +40,23 @@ struct DCTEHuffAC {
 };
 
 // Decoder table of one DC or AC Huffman table (canonical codes, ITU-T T.81
-// Annex C and F.2.2.3), plus a prefix lookahead.
+// Annex C and F.2.2.3), plus a prefix lookahead of symbols and a combined
+// look-up of whole events (code and magnitude bits) that fit the prefix.
 //
 // Prefix bits of the decoder's one-look-up table: codes of up to this many
 // bits decode with one look-up (the common ones in practice), longer codes
 // by a search from the length the look-up names.
 constexpr int32_t kDCTDLookaheadBits = 9;
+
+// The combined look-up (symbol and magnitude bits at once) of a prefix of
+// kDCTDLookaheadBits bits, one int32 entry:
+//   bits 0..7   bits to consume (code length + magnitude bits), or
+//               kDCTDNoFastEntry when the prefix holds no complete event;
+//   bits 8..15  AC: zigzag positions to advance (run + 1), kDCTDFastEOB for
+//               end of block; DC: 0;
+//   bits 16..31 the decoded (extended) value, signed; 0 for end of block.
+constexpr int32_t kDCTDNoFastEntry = 0xFF;  // more bits than the reader ever holds
+constexpr int32_t kDCTDFastEOB = 64;        // moves past the last zigzag position
 
 struct DCTDHuffTable {
   int32_t maxCode[16];     // per length L (index L-1): ((last code + 1) << (16-L)) - 1, or -1
@@ -54,6 +65,7 @@ struct DCTDHuffTable {
   uint8_t bits[16];        // code counts per length, as read
   uint8_t values[162];     // HUFFVAL in the order read (12 used by a DC table)
   uint8_t lookahead[1 << kDCTDLookaheadBits][2]; // (length, value) per prefix; length >= 16 = search start
+  int32_t fast[1 << kDCTDLookaheadBits];         // combined look-up, see above
 };
 
 // --- Components ------------------------------------------------------------

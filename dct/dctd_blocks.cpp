@@ -147,11 +147,16 @@ inline int32_t DecodeLong(DCTState* state, BitReader& r, const DCTDHuffTable* ta
   return table->values[table->valueOffset[length - 1] + code];
 }
 
-// One Huffman symbol: short codes by one look-up, longer ones by
-// the search from the length the look-up names.
-inline int32_t DecodeSymbol(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
-  FillForSymbol(state, r);
-  const uint32_t prefix = Window16(r) >> (kWindowBits - kDCTDLookaheadBits);
+// The look-up prefix: the next kDCTDLookaheadBits bits of the window.
+inline uint32_t LookupPrefix(const BitReader& r) {
+  return Window16(r) >> (kWindowBits - kDCTDLookaheadBits);
+}
+
+// The Huffman symbol that begins with `prefix` (the reader filled for a
+// symbol): short codes by one look-up, longer ones by the search from the
+// length the look-up names.
+inline int32_t SymbolOfPrefix(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                              uint32_t prefix) {
   const int32_t length = table->lookahead[prefix][0];
   if (length < kLongCodeMark) {
     r.bits -= length;
@@ -160,38 +165,83 @@ inline int32_t DecodeSymbol(DCTState* state, BitReader& r, const DCTDHuffTable* 
   return DecodeLong(state, r, table, length - kSearchStartBias);
 }
 
+// One Huffman symbol.
+inline int32_t DecodeSymbol(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
+  FillForSymbol(state, r);
+  return SymbolOfPrefix(state, r, table, LookupPrefix(r));
+}
+
+// Fields of a combined look-up entry (DCTDHuffTable::fast).
+inline int32_t FastBits(int32_t entry) { return entry & 0xFF; }
+inline int32_t FastAdvance(int32_t entry) { return (entry >> 8) & 0xFF; }
+inline int32_t FastValue(int32_t entry) { return entry >> 16; }
+
+// The DC difference of one block: code and magnitude bits by one look-up
+// when the prefix holds both and the reader has them, else symbol and bits
+// one after the other.
+inline int32_t DecodeDCDifference(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
+  FillForSymbol(state, r);
+  const uint32_t prefix = LookupPrefix(r);
+  const int32_t entry = table->fast[prefix];
+  if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {
+    r.bits -= FastBits(entry);
+    return FastValue(entry);
+  }
+  const int32_t s = SymbolOfPrefix(state, r, table, prefix);
+  return s != 0 ? ReceiveExtend(state, r, s) : 0;
+}
+
+// Decodes the AC events of one sequential block, handing each coefficient
+// to store(k, value) (zigzag position k, 1..63); returns true when a run
+// went past position 63 (the overrunning value is dropped). Most events
+// come from the combined look-up, end of block among them (an advance past
+// position 63 with value 0: a coded coefficient is never 0); the rest are
+// decoded as symbol and magnitude bits.
+template <typename Store>
+inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                           Store store) {
+  for (int32_t k = 0;;) {
+    FillForSymbol(state, r);
+    const uint32_t prefix = LookupPrefix(r);
+    const int32_t entry = table->fast[prefix];
+    int32_t v;
+    if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {
+      r.bits -= FastBits(entry);
+      k += FastAdvance(entry);
+      v = FastValue(entry);
+    } else {
+      const int32_t rs = SymbolOfPrefix(state, r, table, prefix);
+      const int32_t size = rs & 15;
+      if (size == 0) {
+        if (rs == 0) return false;  // end of block
+        k += 16;                    // sixteen zeros
+        if (k >= kLastZigzag) return k > kLastZigzag;
+        continue;
+      }
+      k += (rs >> 4) + 1;
+      v = ReceiveExtend(state, r, size);
+    }
+    if (k > kLastZigzag) return v != 0;  // value 0: end of block
+    store(k, v);
+    if (k == kLastZigzag) return false;
+  }
+}
+
 // Decodes the AC coefficients of one block into `block` (natural order,
-// dequantized); returns lastCol and the highest natural index through the
-// pointers.
+// dequantized as they arrive); returns lastCol and the highest natural
+// index through the pointers.
 inline void DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                       const int32_t* quant, int32_t* block, int32_t* lastCol, int32_t* highest) {
   int32_t col = 0, high = 0;
-  for (int32_t k = 0;;) {
-    const int32_t rs = DecodeSymbol(state, r, table);
-    const int32_t size = rs & 15;
-    if (size == 0) {
-      if (rs == 0) break;  // end of block
-      k += 16;             // sixteen zeros
-    } else {
-      k += (rs >> 4) + 1;
-      const int32_t v = ReceiveExtend(state, r, size);
-      if (k > kLastZigzag) {  // overrun: the value would go to the discard slot
-        col = 7;
-        high = kLastZigzag;
-        break;
-      }
-      const int32_t n = DCTunzigzag[k];
-      block[n] = WrapMul(v, quant[k]);
-      if (n > high) high = n;
-      if ((n & 7) > col) col = n & 7;
-    }
-    if (k >= kLastZigzag) {
-      if (k > kLastZigzag) {
-        col = 7;
-        high = kLastZigzag;
-      }
-      break;
-    }
+  const bool overrun = DecodeACEvents(state, r, table, [&](int32_t k, int32_t v) {
+    const int32_t n = DCTunzigzag[k];
+    block[n] = WrapMul(v, quant[k]);
+    if (n > high) high = n;
+    if ((n & 7) > col) col = n & 7;
+  });
+  if (overrun) {
+    col = 7;
+    high = kLastZigzag;
   }
   *lastCol = col;
   *highest = high;
@@ -222,30 +272,33 @@ void DCTDInitStrip(uint8_t* rowPointers[4], const DCTComponent* comp) {
 
 namespace {
 
-// Decodes rows x blocksPerRow blocks of one component. `block` (64
-// coefficients and the discard slot) is zero on entry and on return, so
-// the strip loops clear it once rather than once per call.
-void DecodeBlocks(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
-                  uint8_t* rowPointers[4], int32_t* block) {
-  BitReader r = LoadReader(state);
+// Decodes one block of `comp` and inverse-transforms it to `out`. `block`
+// (64 coefficients and the discard slot) is zero on entry and on return, so
+// the strip loops clear it once rather than once per block.
+inline void DecodeBlock(DCTState* state, BitReader& r, DCTComponent* comp, uint8_t* out,
+                        int32_t* block) {
   const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
   const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
   const int32_t* quant = comp->qTablePtr;
-  int32_t lastDC = comp->lastDC;
+  comp->lastDC = WrapAdd(comp->lastDC, DecodeDCDifference(state, r, dcTable));
+  block[0] = WrapMul(comp->lastDC, quant[0]);
+  int32_t lastCol, highest;
+  DecodeACs(state, r, acTable, quant, block, &lastCol, &highest);
+  DCTrev_transform(state, block, out, lastCol, highest >> 3, comp);
+  ClearUsedColumns(block, lastCol);
+  state->blockNumber++;
+}
+
+// Decodes rows x blocksPerRow blocks of one component.
+void DecodeBlocks(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
+                  uint8_t* rowPointers[4], int32_t* block) {
+  BitReader r = LoadReader(state);
   for (int32_t row = 0; row < rows; row++) {
     for (int32_t b = 0; b < blocksPerRow; b++) {
-      const int32_t s = DecodeSymbol(state, r, dcTable);
-      if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
-      block[0] = WrapMul(lastDC, quant[0]);
-      int32_t lastCol, highest;
-      DecodeACs(state, r, acTable, quant, block, &lastCol, &highest);
-      DCTrev_transform(state, block, rowPointers[row], lastCol, highest >> 3, comp);
-      ClearUsedColumns(block, lastCol);
+      DecodeBlock(state, r, comp, rowPointers[row], block);
       rowPointers[row] += 8;
-      state->blockNumber++;
     }
   }
-  comp->lastDC = lastDC;
   StoreReader(state, r);
 }
 
@@ -263,19 +316,8 @@ inline int16_t StoreCoef(int32_t v) {
 // A run past the last coefficient ends the block the way DecodeACs does.
 inline void DecodeRawACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                          int16_t* coefs) {
-  for (int32_t k = 0; k < kLastZigzag;) {
-    const int32_t rs = DecodeSymbol(state, r, table);
-    const int32_t size = rs & 15;
-    if (size == 0) {
-      if (rs == 0) return;  // end of block
-      k += 16;              // sixteen zeros
-      continue;
-    }
-    k += (rs >> 4) + 1;
-    const int32_t v = ReceiveExtend(state, r, size);
-    if (k > kLastZigzag) return;  // overrun: the value is dropped
-    coefs[DCTunzigzag[k]] = StoreCoef(v);
-  }
+  DecodeACEvents(state, r, table,
+                 [&](int32_t k, int32_t v) { coefs[DCTunzigzag[k]] = StoreCoef(v); });
 }
 
 // --- progressive scans (T.81 G.1.2) ----------------------------------------------
@@ -368,13 +410,11 @@ void DCTDdecodeCoefBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, i
   int32_t lastDC = comp->lastDC;
   for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
     if (state->progressive == 0) {
-      const int32_t s = DecodeSymbol(state, r, dcTable);
-      if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
+      lastDC = WrapAdd(lastDC, DecodeDCDifference(state, r, dcTable));
       coefs[0] = StoreCoef(lastDC);
       DecodeRawACs(state, r, acTable, coefs);
     } else if (dcScan && !refine) {
-      const int32_t s = DecodeSymbol(state, r, dcTable);
-      if (s != 0) lastDC = WrapAdd(lastDC, ReceiveExtend(state, r, s));
+      lastDC = WrapAdd(lastDC, DecodeDCDifference(state, r, dcTable));
       coefs[0] = StoreCoef(ShiftLeft(lastDC, band.al));
     } else if (dcScan) {
       if (GetBits(state, r, 1) != 0) coefs[0] = StoreCoef(coefs[0] | (1 << band.al));
@@ -408,18 +448,30 @@ void DCTdecodeResync(DCTState* state) {
 
 namespace {
 
-// One MCU row of an interleaved scan.
+// One MCU row of an interleaved scan. The reader stays in locals for the
+// whole row; it goes back to the state only around a restart marker.
 void DecodeInterleavedStrip(DCTState* state) {
   alignas(16) int32_t block[kCoefficientSlots] = {};
   uint8_t* rowPointers[4][4];
   for (int32_t c = 0; c < state->Colors; c++) DCTDInitStrip(rowPointers[c], &state->components[c]);
+  BitReader r = LoadReader(state);
   for (int32_t mcu = 0; mcu < state->mcusPerRow; mcu++) {
-    if (state->restartInterval != 0) DCTdecodeResync(state);
+    if (state->restartInterval != 0) {
+      StoreReader(state, r);
+      DCTdecodeResync(state);
+      r = LoadReader(state);
+    }
     for (int32_t c = 0; c < state->Colors; c++) {
       DCTComponent* comp = &state->components[c];
-      DecodeBlocks(state, comp->vSamples, comp->hSamples, comp, rowPointers[c], block);
+      for (int32_t v = 0; v < comp->vSamples; v++) {
+        for (int32_t h = 0; h < comp->hSamples; h++) {
+          DecodeBlock(state, r, comp, rowPointers[c][v], block);
+          rowPointers[c][v] += 8;
+        }
+      }
     }
   }
+  StoreReader(state, r);
 }
 
 // Up to vSamples block rows of a single-component scan; block rows that

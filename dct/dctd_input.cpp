@@ -92,6 +92,44 @@ void BuildLookahead(DCTDHuffTable* table, const uint8_t* sizes, const uint16_t* 
   }
 }
 
+// The value of s (1..11) magnitude bits (T.81 F.2.2.1, EXTEND).
+int32_t ExtendMagnitude(int32_t raw, int32_t s) {
+  return raw < (1 << (s - 1)) ? raw - ((1 << s) - 1) : raw;
+}
+
+// Fills the prefixes that begin with `pattern` (`total` bits) with `entry`.
+void FillFastPrefixes(DCTDHuffTable* table, int32_t pattern, int32_t total, int32_t entry) {
+  const int32_t shift = kLookaheadBits - total;
+  const int32_t first = pattern << shift;
+  for (int32_t p = first; p < first + (1 << shift); p++) table->fast[p] = entry;
+}
+
+// The combined look-up (DCTDHuffTable::fast): every code whose length plus
+// magnitude bits fit the prefix gets one entry per magnitude bit pattern.
+// AC end of block has an entry too; sixteen zeros and end-of-band runs are
+// left to the symbol look-up, and so is every prefix no such event fills.
+void BuildFastEntries(DCTDHuffTable* table, const uint8_t* sizes, const uint16_t* codes,
+                      int32_t count, int32_t isAC) {
+  for (int32_t& entry : table->fast) entry = kDCTDNoFastEntry;
+  for (int32_t k = 0; k < count && sizes[k] <= kLookaheadBits; k++) {
+    const uint8_t value = table->values[k];
+    const int32_t s = isAC ? value & 15 : value;
+    int32_t advance = 0;
+    if (isAC) {
+      if (s == 0 && value != 0) continue;  // sixteen zeros or an end-of-band run
+      advance = s == 0 ? kDCTDFastEOB : (value >> 4) + 1;
+    }
+    const int32_t total = sizes[k] + s;
+    if (total > kLookaheadBits) continue;
+    for (int32_t raw = 0; raw < (1 << s); raw++) {
+      const int32_t coefficient = s == 0 ? 0 : ExtendMagnitude(raw, s);
+      const int32_t entry = static_cast<int32_t>(static_cast<uint32_t>(coefficient) << 16) |
+                            (advance << 8) | total;
+      FillFastPrefixes(table, (codes[k] << s) | raw, total, entry);
+    }
+  }
+}
+
 // Reads n bytes of a segment into dst as one block; false at end of data.
 // nextByte is the first of them and is reloaded after the block.
 bool ReadSegmentBlock(DCTState* state, uint8_t* dst, int32_t n) {
@@ -221,6 +259,7 @@ void DCTDInitHuffTables(DCTState* state) {
     for (DCTDHuffTable* table : tables) {
       std::memset(table, 0, sizeof *table);
       BuildLookahead(table, nullptr, nullptr, 0);  // every prefix: bad code
+      BuildFastEntries(table, nullptr, nullptr, 0, 0);
     }
   }
 }
@@ -237,6 +276,7 @@ void DCTDmake_huffdec(DCTState* state, DCTDHuffTable* table, int32_t isAC) {
   CheckValues(table, count, isAC, state->progressive != 0 || frameKindOpen);
   BuildCodeLimits(table, codes);
   BuildLookahead(table, sizes, codes, count);
+  BuildFastEntries(table, sizes, codes, count, isAC);
 }
 
 void DCTDCheckSequentialACTable(const DCTDHuffTable* table) {

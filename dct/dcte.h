@@ -137,7 +137,6 @@ void DCTEScaleQT(DCTState* state);
 void DCTTransform(DCTState* state, int32_t* coef, const uint8_t* samples, const DCTComponent* comp);
 
 // --- block coder (dcte_blocks.cpp) ------------------------------------------------
-extern const uint8_t DCTmagnitof[64];
 void DCTEcodeStrip(DCTState* state, int32_t firstLine);
 
 // --- marker segments and the per-line driver (dcte_markers.cpp) ------------------

@@ -20,14 +20,6 @@
 #include <emmintrin.h>
 #endif
 
-// Magnitude category (number of significant bits) of 0..63.
-const uint8_t DCTmagnitof[64] = {
-    0, 1, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4,
-    5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5,
-    6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
-    6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
-};
-
 namespace {
 
 constexpr int32_t kEOB = 0;  // AC code-table index of end of block
@@ -40,19 +32,21 @@ constexpr int32_t kMaxEncoderQTables = 2;  // luminance and chrominance
 constexpr uint32_t kACLimit = 1024;
 constexpr uint32_t kDCDiffLimit = 2048;
 
-// Category of a magnitude below `limit` (at most 4096); a larger one can only
-// come from an internal fault and is reported rather than indexing past the
-// code tables.
+// Category (number of significant bits, 0 for 0) of a magnitude below
+// `limit` (at most 4096); a larger one can only come from an internal fault
+// and is reported rather than indexing past the code tables.
 inline int32_t Category(uint32_t v, uint32_t limit) {
   if (v >= limit)
     DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(v & 0x7FFFFFFF));
-  return v < 64 ? DCTmagnitof[v] : DCTmagnitof[v >> 6] + 6;
+  return 31 - __builtin_clz(2 * v + 1);  // 2v + 1 is never 0 and has one bit more than v
 }
 
 // Low s bits of a signed value's JPEG magnitude code: the value itself when
-// positive, the complement of its magnitude when negative.
+// positive, the complement of its magnitude when negative (the magnitude
+// below 2^s XORed with the value's sign, all ones or all zeros).
 inline uint32_t MagnitudeBits(int32_t value, uint32_t magnitude, int32_t s) {
-  return value >= 0 ? magnitude : ~magnitude & ((1u << s) - 1);
+  const uint32_t sign = static_cast<uint32_t>(value >> 31);
+  return (magnitude ^ sign) & ((1u << s) - 1);
 }
 
 // Outside the dead zone -T <= G < T (unsigned arithmetic: no overflow). The
@@ -64,21 +58,6 @@ inline uint32_t MagnitudeBits(int32_t value, uint32_t magnitude, int32_t s) {
 
 inline uint32_t Magnitude(int32_t G) {
   return G < 0 ? 0u - static_cast<uint32_t>(G) : static_cast<uint32_t>(G);
-}
-
-// Writes the DC event of one block and updates the predictor. D0 is the
-// scaled DC divisor; the value is rounded half away from zero.
-inline void CodeDC(DCTEBitSink* sink, DCTComponent* comp, const DCTEHuffDC* dc, int32_t G,
-                   uint32_t D0) {
-  const uint32_t m = (Magnitude(G) + D0) / (2 * D0);
-  const int32_t value = G < 0 ? -static_cast<int32_t>(m) : static_cast<int32_t>(m);
-  const int32_t diff = value - comp->lastDC;
-  comp->lastDC = value;
-  const uint32_t mag = Magnitude(diff);
-  const int32_t s = Category(mag, kDCDiffLimit);
-  if (s > 11) __builtin_unreachable();  // Category refused larger ones; tells the compiler the bound
-  const uint32_t bits = MagnitudeBits(diff, mag, s);
-  DCTEputBits(sink, (static_cast<uint32_t>(dc->code[s]) << s) | bits, dc->length[s]);
 }
 
 // What the coder needs of one quantization table, prepared per strip:
@@ -114,6 +93,21 @@ void PrepareDeadZone(DeadZone* z, const int32_t* T, const int32_t* D) {
 inline uint32_t DivideByTwiceStep(uint32_t n, uint32_t d, const DeadZone* z, int32_t k) {
   if (n < kMultiplyLimit) return static_cast<uint32_t>((uint64_t{n} * z->magic[k]) >> z->shift[k]);
   return n / (2 * d);
+}
+
+// Writes the DC event of one block and updates the predictor. D0 is the
+// scaled DC divisor; the value is rounded half away from zero.
+inline void CodeDC(DCTEBitSink* sink, DCTComponent* comp, const DCTEHuffDC* dc, int32_t G,
+                   uint32_t D0, const DeadZone* zone) {
+  const uint32_t m = DivideByTwiceStep(Magnitude(G) + D0, D0, zone, 0);
+  const int32_t value = G < 0 ? -static_cast<int32_t>(m) : static_cast<int32_t>(m);
+  const int32_t diff = value - comp->lastDC;
+  comp->lastDC = value;
+  const uint32_t mag = Magnitude(diff);
+  const int32_t s = Category(mag, kDCDiffLimit);
+  if (s > 11) __builtin_unreachable();  // Category refused larger ones; tells the compiler the bound
+  const uint32_t bits = MagnitudeBits(diff, mag, s);
+  DCTEputBits(sink, (static_cast<uint32_t>(dc->code[s]) << s) | bits, dc->length[s]);
 }
 
 // Bit n set when coefficient n (natural order) lies outside its dead zone.
@@ -173,18 +167,18 @@ inline uint64_t ToZigzagOrder(uint64_t natural) {
   return z;
 }
 
-// Codes the coefficient at zigzag position k (magnitude category s, bits
-// `bits`) after the zeros from `first` on, when the table has no code for
-// that run with that size. The default tables lack only a few such events
-// (the chrominance table of set 1: runs 13 to 15 with size 7), and always
-// have the same size after shorter runs and size 1 after any run. So one
-// zero of the run is coded as +-1 (the sign of its coefficient), splitting
-// the run into two the table codes. Of the zeros that allow it, the one
-// whose coefficient lies nearest its dead-zone edge is chosen: coding it as
-// one step adds the least error, (step - |G|) / scale at the transform's
-// own scale.
-void CodeSplitRun(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
-                  int32_t first, int32_t k, int32_t s, uint32_t bits) {
+// Where to split the zero run from `first` up to the coefficient at zigzag
+// position k (magnitude category s) when the table has no code for that run
+// with that size. The default tables lack only a few such events (the
+// chrominance table of set 1: runs 13 to 15 with size 7), and always have
+// the same size after shorter runs and size 1 after any run. So one zero of
+// the run is coded as +-1 (the sign of its coefficient), splitting the run
+// into two the table codes. Of the zeros that allow it, the one whose
+// coefficient lies nearest its dead-zone edge is chosen: coding it as one
+// step adds the least error, (step - |G|) / scale at the transform's own
+// scale.
+int32_t SplitPosition(const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D, int32_t first,
+                      int32_t k, int32_t s) {
   int32_t best = -1;
   int64_t bestExcess = 0, bestScale = 1;
   for (int32_t j = first; j < k; j++) {
@@ -198,6 +192,15 @@ void CodeSplitRun(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, 
     }
   }
   if (best < 0) DCTEmissingCode();
+  return best;
+}
+
+// Codes the coefficient at zigzag position k (category s, magnitude bits
+// `bits`) after the zeros from `first` on as two events, the run split at
+// SplitPosition. Rare: kept out of the block coder's loop.
+[[gnu::noinline, gnu::cold]] void CodeSplitRun(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
+                  int32_t first, int32_t k, int32_t s, uint32_t bits) {
+  const int32_t best = SplitPosition(ac, coef, D, first, k, s);
   const int32_t index = 16 + (best - first);  // size 1 after the zeros before `best`
   const uint32_t sign = coef[DCTunzigzag[best]] >= 0 ? 1 : 0;
   DCTEputBits(sink, (static_cast<uint32_t>(ac->code[index]) << 1) | sign, ac->length[index]);
@@ -209,8 +212,8 @@ void CodeSplitRun(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, 
 // (ZRL for every 16) and EOB unless position 63 was the last one written.
 // Coding only these is the same as stopping at the last one: every position
 // past it lies inside the dead zone.
-void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
-            const DeadZone* zone, uint64_t significant) {
+inline void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
+                   const DeadZone* zone, uint64_t significant) {
   int32_t p = 1;  // one past the zigzag position of the last coefficient written
   significant &= ~uint64_t{1};  // DC is coded apart
   while (significant != 0) {
@@ -224,10 +227,15 @@ void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const 
     int32_t run = k - p;
     for (; run >= 16; run -= 16) DCTEputBits(sink, ac->code[kZRL], ac->length[kZRL]);
     const int32_t index = s * 16 + run;
-    if (ac->length[index] != 0)
+    if (__builtin_expect(ac->length[index] != 0, 1)) {
       DCTEputBits(sink, (static_cast<uint32_t>(ac->code[index]) << s) | bits, ac->length[index]);
-    else
-      CodeSplitRun(sink, ac, coef, D, k - run, k, s, bits);
+    } else {
+      // Out of line, through a copy of the sink: the caller's sink never has
+      // its address taken and can stay in registers.
+      DCTEBitSink outOfLine = *sink;
+      CodeSplitRun(&outOfLine, ac, coef, D, k - run, k, s, bits);
+      *sink = outOfLine;
+    }
     p = k + 1;
   }
   if (p != 64) DCTEputBits(sink, ac->code[kEOB], ac->length[kEOB]);
@@ -241,17 +249,20 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
   DCTEputBits(sink, ac->code[kEOB], ac->length[kEOB]);
 }
 
-void CodeBlock(DCTState* state, DCTEBitSink* sink, DCTComponent* comp, const DeadZone* zone,
+// Transforms, quantizes and codes one image block. The sink is copied into
+// a local for the block so that its accumulator stays in registers.
+void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone,
                const uint8_t* samples) {
-  (void)state;
   alignas(32) int32_t coef[64];
   const uint64_t significant =
       DCTActiveKernels().forwardDCTMask(coef, samples, comp->stripWidth, zone->t, zone->twoTFlipped);
   const int32_t* D = comp->qTablePtr;
-  CodeDC(sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0],
-         static_cast<uint32_t>(D[0]));
-  CodeAC(sink, static_cast<const DCTEHuffAC*>(comp->acHuffPtr), coef, D, zone,
+  DCTEBitSink sink = *sinkOut;
+  CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0],
+         static_cast<uint32_t>(D[0]), zone);
+  CodeAC(&sink, static_cast<const DCTEHuffAC*>(comp->acHuffPtr), coef, D, zone,
          ToZigzagOrder(significant));
+  *sinkOut = sink;
 }
 
 // The next block of each of a component's V block rows, and each row's end.
@@ -277,7 +288,7 @@ void DCTEcode_color(DCTState* state, DCTEBitSink* sink, DCTComponent* comp,
       if (cursors->next[j] >= cursors->end[j])
         CodeNullBlock(sink, comp);
       else
-        CodeBlock(state, sink, comp, zone, cursors->next[j]);
+        CodeBlock(sink, comp, zone, cursors->next[j]);
       cursors->next[j] += 8;
     }
   }
@@ -322,7 +333,7 @@ void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, const DeadZone
       if (cursor >= end)
         CodeNullBlock(sink, comp);
       else
-        CodeBlock(state, sink, comp, zone, cursor);
+        CodeBlock(sink, comp, zone, cursor);
     }
     state->blockNumber += state->mcusPerRow;
     line += 8;
