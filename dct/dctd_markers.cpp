@@ -112,9 +112,14 @@ void StoreTransformFields(DCTState* state, const uint8_t* body) {
 // encoder's is honoured the way the common decoders read it (0 none, any
 // other value YCbCr for three components and YCCK for four, which the
 // geometry resolves from 1) and still goes to the hook like any segment.
+// True from the image's first scan on (its strip memory exists).
+bool FrameUnderWay(const DCTState* state) { return state->stripMemory != nullptr; }
+
 void ReadAPP14(DCTState* state, ColourHints* hints) {
   const int32_t n = ReadSegmentLength(state, kAPP14) - 2;
-  if (n < kColourSegmentBodyBytes) {
+  // Between the scans of an image its colours are settled: the strip memory
+  // (the colour tables among it) was laid out for them at the first scan.
+  if (n < kColourSegmentBodyBytes || FrameUnderWay(state)) {
     PassToHook(state, kAPP14, n, nullptr, 0, hints);
     return;
   }
@@ -143,7 +148,7 @@ void ReadAPP14(DCTState* state, ColourHints* hints) {
 // as it is; another encoder's CMYK holds inverted ink. Files with our own
 // segment are left as they are.
 void SettleColourHints(DCTState* state, const ColourHints* hints) {
-  if (hints->source == kEarlierHeader) return;
+  if (hints->source == kEarlierHeader || FrameUnderWay(state)) return;
   const DCTComponent* c = state->components;
   if (state->frameColors == 3) {
     if (hints->source == kPeerSegment && hints->jfif) state->colorTransform = kTransformYCbCr;

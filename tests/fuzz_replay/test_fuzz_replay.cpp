@@ -19,6 +19,7 @@ extern "C" int Fuzz_read_stream_OneInput(const uint8_t* data, size_t size);
 extern "C" int Fuzz_encode_OneInput(const uint8_t* data, size_t size);
 extern "C" int Fuzz_write_stream_OneInput(const uint8_t* data, size_t size);
 extern "C" int Fuzz_parallel_decode_OneInput(const uint8_t* data, size_t size);
+extern "C" int Fuzz_progressive_OneInput(const uint8_t* data, size_t size);
 
 namespace {
 
@@ -58,7 +59,8 @@ INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplay,
                                          Target{"read_stream", Fuzz_read_stream_OneInput},
                                          Target{"encode", Fuzz_encode_OneInput},
                                          Target{"write_stream", Fuzz_write_stream_OneInput},
-                                         Target{"parallel_decode", Fuzz_parallel_decode_OneInput}),
+                                         Target{"parallel_decode", Fuzz_parallel_decode_OneInput},
+                                         Target{"progressive", Fuzz_progressive_OneInput}),
                          [](const testing::TestParamInfo<Target>& info) { return std::string(info.param.name); });
 
 }  // namespace
