@@ -10,7 +10,133 @@
 
 #include "dct/simd_vec.h"
 
+
 namespace {
+
+#define JPEG_AVX2_INLINE inline __attribute__((always_inline))
+
+// --- inverse DCT (scalar reference: dctd_idct.cpp) --------------------------
+//
+// The coefficients may be any 32-bit values (hostile quantizers), so every
+// step wraps around as the scalar code's does. The column pass runs on the
+// rows as loaded (lane j = column j); the block then goes through a stack
+// buffer, whose 128-bit halves are reloaded so that one in-lane 4x4
+// transpose per half gives the row pass its columns (lane r = row r, rows 0..3
+// in the low half, 4..7 in the high one). The row pass leaves output column n
+// in vector n, which is descaled, packed to bytes and transposed as bytes.
+// When lastCol < 4, columns 4..7 are zero before and after the column pass,
+// so only columns 0..3 are transposed and the row pass drops their terms.
+
+// x c mod 2^32, the scalar WrapMul. _mm256_mullo_epi32 takes two micro-ops
+// and ten cycles, but the 16-bit-halves product of simd_sse2.cpp (four
+// micro-ops) measured slower here: the pass has enough independent work to
+// hide the latency.
+JPEG_AVX2_INLINE __m256i MulWrap(__m256i x, int32_t c) { return _mm256_mullo_epi32(x, _mm256_set1_epi32(c)); }
+
+JPEG_AVX2_INLINE __m256i Add(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
+JPEG_AVX2_INLINE __m256i Sub(__m256i a, __m256i b) { return _mm256_sub_epi32(a, b); }
+JPEG_AVX2_INLINE __m256i Sra(__m256i a, int n) { return _mm256_srai_epi32(a, n); }
+
+// One 8-point pass over eight lanes, in place (the flow graph of
+// dctd_idct.cpp's Pass1D, constants 181, 3135, 10703 and 4433). With
+// kNarrow, x[4..7] are zero on entry and are not read.
+template <bool kNarrow>
+JPEG_AVX2_INLINE void IdctPass(__m256i* x) {
+  const __m256i a = kNarrow ? x[1] : Add(x[1], x[7]), b = kNarrow ? x[1] : Sub(x[1], x[7]);
+  const __m256i s = kNarrow ? x[3] : Add(x[3], x[5]), d = kNarrow ? x[3] : Sub(x[3], x[5]);
+  const __m256i p = MulWrap(Sra(Sub(a, s), 8), 181);
+  const __m256i m = MulWrap(Sra(Sub(b, d), 13), 3135);
+  const __m256i q = Sub(MulWrap(Sra(b, 13), 10703), m);
+  const __m256i r = Sub(m, MulWrap(Sra(d, 13), 4433));
+  const __m256i o0 = Add(Add(a, s), q), o1 = Add(q, p), o2 = Add(p, r), o3 = r;
+  const __m256i x6 = kNarrow ? _mm256_setzero_si256() : x[6];
+  const __m256i g = MulWrap(Sra(Sub(x[2], x6), 8), 181);
+  const __m256i h = Add(g, Add(x[2], x6));
+  const __m256i sum04 = kNarrow ? x[0] : Add(x[0], x[4]), dif04 = kNarrow ? x[0] : Sub(x[0], x[4]);
+  const __m256i e0 = Add(sum04, h), e3 = Sub(sum04, h), e1 = Add(dif04, g), e2 = Sub(dif04, g);
+  x[0] = Add(e0, o0);
+  x[7] = Sub(e0, o0);
+  x[1] = Add(e1, o1);
+  x[6] = Sub(e1, o1);
+  x[2] = Add(e2, o2);
+  x[5] = Sub(e2, o2);
+  x[3] = Add(e3, o3);
+  x[4] = Sub(e3, o3);
+}
+
+// In-place transpose of the 4x4 blocks in both 128-bit halves of w[0..3].
+JPEG_AVX2_INLINE void Transpose4x4Halves(__m256i* w) {
+  const __m256i t0 = _mm256_unpacklo_epi32(w[0], w[1]), t1 = _mm256_unpackhi_epi32(w[0], w[1]);
+  const __m256i t2 = _mm256_unpacklo_epi32(w[2], w[3]), t3 = _mm256_unpackhi_epi32(w[2], w[3]);
+  w[0] = _mm256_unpacklo_epi64(t0, t2);
+  w[1] = _mm256_unpackhi_epi64(t0, t2);
+  w[2] = _mm256_unpacklo_epi64(t1, t3);
+  w[3] = _mm256_unpackhi_epi64(t1, t3);
+}
+
+// Rows x[0..7] (lane j = column j) into columns (lane r = row r): rows r and
+// r + 4 are paired half by half, then each half's 4x4 is transposed. With
+// kNarrow only columns 0..3 are formed (x[4..7] are left as they were).
+template <bool kNarrow>
+JPEG_AVX2_INLINE void RowsToColumns(__m256i* x) {
+  __m256i left[4], right[4];  // columns 0..3 / 4..7 of rows r (low half) and r + 4 (high half)
+  for (int r = 0; r < 4; r++) {
+    left[r] = _mm256_permute2x128_si256(x[r], x[r + 4], 0x20);
+    if (!kNarrow) right[r] = _mm256_permute2x128_si256(x[r], x[r + 4], 0x31);
+  }
+  Transpose4x4Halves(left);
+  for (int j = 0; j < 4; j++) x[j] = left[j];
+  if (!kNarrow) {
+    Transpose4x4Halves(right);
+    for (int j = 0; j < 4; j++) x[4 + j] = right[j];
+  }
+}
+
+// Output columns n, n + 1 descaled by 2^18 and saturated to 16 bits (the
+// descaled values lie within +-2^13, so only the later unsigned byte
+// saturation clamps: to 0..255, as the scalar clamp).
+JPEG_AVX2_INLINE __m256i DescaledWords(__m256i a, __m256i b) {
+  return _mm256_packs_epi32(Sra(a, 18), Sra(b, 18));
+}
+
+// Stores output columns x[0..7] (lane r = row r) as eight rows of bytes.
+JPEG_AVX2_INLINE void StoreSamples(const __m256i* x, uint8_t* out, int32_t stride) {
+  // Per 128-bit half h: bytes of columns 0..3 (left) or 4..7 (right), four
+  // bytes each for rows 4h..4h+3.
+  const __m256i left = _mm256_packus_epi16(DescaledWords(x[0], x[1]), DescaledWords(x[2], x[3]));
+  const __m256i right = _mm256_packus_epi16(DescaledWords(x[4], x[5]), DescaledWords(x[6], x[7]));
+  // Transpose each 4x4 of bytes: then four bytes per row.
+  const __m256i order = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
+                                         0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+  const __m256i leftRows = _mm256_shuffle_epi8(left, order), rightRows = _mm256_shuffle_epi8(right, order);
+  const __m256i rows01 = _mm256_unpacklo_epi32(leftRows, rightRows);  // rows 0, 1 | 4, 5
+  const __m256i rows23 = _mm256_unpackhi_epi32(leftRows, rightRows);  // rows 2, 3 | 6, 7
+  const __m128i pairs[4] = {_mm256_castsi256_si128(rows01), _mm256_castsi256_si128(rows23),
+                            _mm256_extracti128_si256(rows01, 1), _mm256_extracti128_si256(rows23, 1)};
+  for (int k = 0; k < 4; k++) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 2 * k * stride), pairs[k]);
+    _mm_storeh_pd(reinterpret_cast<double*>(out + (2 * k + 1) * stride), _mm_castsi128_pd(pairs[k]));
+  }
+}
+
+// The loops over vectors below are unrolled by request: left rolled, GCC
+// keeps the vector array in memory and copies the rows in 16-byte pieces,
+// whose reloads as 32 bytes stall (this once made the kernel slower than
+// the SSE2 one).
+void AvxInverseDCT(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol) {
+  __m256i x[8];
+#pragma GCC unroll 8
+  for (int r = 0; r < 8; r++) x[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 8 * r));
+  IdctPass<false>(x);  // the column pass: lane j is column j
+  if (lastCol < 4) {   // columns 4..7 were zero and stay zero
+    RowsToColumns<true>(x);
+    IdctPass<true>(x);  // the row pass: x[n] holds output column n
+  } else {
+    RowsToColumns<false>(x);
+    IdctPass<false>(x);
+  }
+  StoreSamples(x, out, stride);
+}
 
 // --- forward DCT with the dead-zone test ---------------------------------------
 
@@ -200,6 +326,6 @@ void AvxYCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const 
 
 }  // namespace
 
-const DCTKernels DCTKernelsAVX2 = {&VecForwardDCT, &AvxForwardDCTMask, &VecInverseDCT, &AvxRGBToYCbCr,
+const DCTKernels DCTKernelsAVX2 = {&VecForwardDCT, &AvxForwardDCTMask, &AvxInverseDCT, &AvxRGBToYCbCr,
                                    &AvxRGBPairsToYCbCr, &AvxYCbCrToRGB, &AvxYCbCrPairsToRGB};
 #endif
