@@ -149,15 +149,24 @@ uint64_t AvxForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride
   // Inside the dead zone: G + T < 2T unsigned, tested signed with both sides'
   // top bits flipped.
   const __m256i flip = _mm256_set1_epi32(static_cast<int32_t>(0x80000000u));
-  uint64_t mask = 0;
+  __m256i inside[8];
+#pragma GCC unroll 8
   for (int r = 0; r < 8; r++) {
     StoreLanes(coef + 8 * r, v[r]);
     const __m256i g = (__m256i)v[r];
     const __m256i tr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + 8 * r));
     const __m256i t2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(twoTFlipped + 8 * r));
-    const __m256i inside = _mm256_cmpgt_epi32(t2, _mm256_xor_si256(_mm256_add_epi32(g, tr), flip));
-    const uint32_t bits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(inside))) ^ 0xFFu;
-    mask |= static_cast<uint64_t>(bits) << (8 * r);
+    inside[r] = _mm256_cmpgt_epi32(t2, _mm256_xor_si256(_mm256_add_epi32(g, tr), flip));
+  }
+  // The 0 / -1 lanes packed to bytes (per 128-bit half, lanes 0..3 of rows
+  // r..r+3, then lanes 4..7), put in row order, and their top bits gathered.
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  uint64_t mask = 0;
+  for (int r = 0; r < 8; r += 4) {
+    const __m256i bytes = _mm256_packs_epi16(_mm256_packs_epi32(inside[r], inside[r + 1]),
+                                             _mm256_packs_epi32(inside[r + 2], inside[r + 3]));
+    const uint32_t bits = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_permutevar8x32_epi32(bytes, order)));
+    mask |= static_cast<uint64_t>(~bits) << (8 * r);
   }
   return mask;
 }
