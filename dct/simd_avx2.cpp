@@ -276,27 +276,26 @@ void AvxRGBPairsToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint8
 //   R = Y + W_r,  G = Y - ((int32)(W_b + W_r) >> 20),  B = Y + W_b
 // (32-bit sums), each stored as its low byte unless bits 8..10 are set:
 // then 0 if bit 10 is set, else 255. The words are gathered from the very
-// tables the scalar code reads, and the clamp is the same bit test.
+// tables the scalar code reads.
 
-inline __m256i ClampLikeTables(const __m256i& v) {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i out = _mm256_cmpeq_epi32(_mm256_and_si256(v, _mm256_set1_epi32(0x700)), zero);  // in range
-  const __m256i neg = _mm256_cmpeq_epi32(_mm256_and_si256(v, _mm256_set1_epi32(0x400)), zero);  // not negative
-  const __m256i clamped = _mm256_and_si256(neg, _mm256_set1_epi32(255));
-  return _mm256_blendv_epi8(clamped, _mm256_and_si256(v, _mm256_set1_epi32(255)), out);
-}
+// Bits 0..10 of each lane as a signed number: the clamp above is then the
+// saturation to 0..255 of the packs below (values 0..255 stay, the negative
+// ones, bit 10 set, become 0, those from 256 up become 255).
+inline __m256i Low11(const __m256i& v) { return _mm256_srai_epi32(_mm256_slli_epi32(v, 21), 21); }
 
 // Eight pixels: Y in lanes, the chroma words in lanes; writes 24 bytes of
 // RGB and may write 4 bytes past them (the caller leaves room).
 inline void StoreRGB8(const __m256i& y, const __m256i& wb, const __m256i& wr, uint8_t* out) {
   const __m256i share = _mm256_srai_epi32(_mm256_add_epi32(wb, wr), 20);
-  const __m256i r = ClampLikeTables(_mm256_add_epi32(y, wr));
-  const __m256i g = ClampLikeTables(_mm256_sub_epi32(y, share));
-  const __m256i b = ClampLikeTables(_mm256_add_epi32(y, wb));
-  const __m256i rgb0 = _mm256_or_si256(r, _mm256_or_si256(_mm256_slli_epi32(g, 8), _mm256_slli_epi32(b, 16)));
+  const __m256i r = Low11(_mm256_add_epi32(y, wr));
+  const __m256i g = Low11(_mm256_sub_epi32(y, share));
+  const __m256i b = Low11(_mm256_add_epi32(y, wb));
+  // Per 128-bit half (pixels 0..3, then 4..7): four bytes of R, G, B, B ...
+  const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(r, g), _mm256_packs_epi32(b, b));
+  // ... interleaved into four RGB pixels.
   const char z = -1;
-  const __m256i packed = _mm256_shuffle_epi8(rgb0, _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, z, z, z, z,
-                                                                    0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, z, z, z, z));
+  const __m256i packed = _mm256_shuffle_epi8(bytes, _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, z, z, z, z,
+                                                                     0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, z, z, z, z));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(packed, 1));
 }
