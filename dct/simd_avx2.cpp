@@ -178,94 +178,151 @@ uint64_t AvxForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride
 //   Y         = (32768 + 19595 R + 38470 G + 7471 B) >> 16
 //   Cb x 256  = ((C1 - a R) >> 10) + ((C2 - b G) >> 10) + (B << s)
 //   Cr x 256  = (R << s) + ((C3 - e G) >> 10) + ((C4 - d B) >> 10)
-// and Cb, Cr are the high bytes of the two 16-bit accumulators (they never
-// carry into each other). The pair tables index the sum of two samples with
-// halved constants. Every term is non-negative and below 2^31, so 32-bit
-// lanes reproduce the tables' values exactly.
-struct ChromaTerms {
-  int32_t c1, a, c2, b, c3, e, c4, d, shift;
+// (the pair tables: the same of two samples' sums with halved constants).
+// The forms here are those of simd_sse2.cpp on sixteen 16-bit lanes, with
+// its constants and its argument: Y from _mm256_madd_epi16 of the word pairs
+// (R, 2G) and (B, 2); each chroma term as offset - mulhi(v x scale + bias,
+// multiplier), constants found by search and checked against the term for
+// every index (the colour tests repeat that check through both kernels).
+
+struct ChromaTerm {
+  uint16_t scale, bias, multiplier, offset;
 };
-constexpr ChromaTerms kSingleTerms = {0xAD0200, 44233, 22347264, 86839, 28179968, 109756, 0x540200, 21316, 7};
-constexpr ChromaTerms kPairTerms = {0xAD0200, 22117, 22347264, 43419, 28179968, 54878, 0x540200, 10658, 6};
+struct ChromaTerms {
+  ChromaTerm cbR, cbG, crG, crB;
+  int sampleShift;  // s above
+};
+constexpr ChromaTerms kSingleChromaTerms = {
+    {64, 20, 44233, 11085}, {89, 159, 62446, 21974}, {128, 206, 54878, 27691}, {32, 93, 42632, 5436}, 7};
+constexpr ChromaTerms kPairChromaTerms = {
+    {32, 20, 44234, 11085}, {64, 40, 43419, 21849}, {64, 206, 54878, 27691}, {16, 485, 42632, 5691}, 6};
 
-// R, G and B of eight pixels (24 bytes at p) in 32-bit lanes. The two
-// 16-byte loads cover exactly the 24 bytes: pixels 0..3 from the first,
-// pixels 4..7 from bytes 4..15 of the second (at p + 8).
-inline void LoadRGB8(const uint8_t* p, __m256i* r, __m256i* g, __m256i* b) {
-  const __m256i v = _mm256_inserti128_si256(
-      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), 1);
-  const char z = -1;  // shuffle index that yields a zero byte
-  *r = _mm256_shuffle_epi8(v, _mm256_setr_epi8(0, z, z, z, 3, z, z, z, 6, z, z, z, 9, z, z, z,
-                                               4, z, z, z, 7, z, z, z, 10, z, z, z, 13, z, z, z));
-  *g = _mm256_shuffle_epi8(v, _mm256_setr_epi8(1, z, z, z, 4, z, z, z, 7, z, z, z, 10, z, z, z,
-                                               5, z, z, z, 8, z, z, z, 11, z, z, z, 14, z, z, z));
-  *b = _mm256_shuffle_epi8(v, _mm256_setr_epi8(2, z, z, z, 5, z, z, z, 8, z, z, z, 11, z, z, z,
-                                               6, z, z, z, 9, z, z, z, 12, z, z, z, 15, z, z, z));
+inline __m256i Words(uint16_t w) { return _mm256_set1_epi16(static_cast<int16_t>(w)); }
+
+// Two 16-bit constants for _mm256_madd_epi16: `even` multiplies the low word
+// of every 32-bit lane, `odd` the high one.
+inline __m256i WordPair(int16_t even, int16_t odd) {
+  const uint32_t low = static_cast<uint16_t>(even), high = static_cast<uint16_t>(odd);
+  return _mm256_set1_epi32(static_cast<int32_t>(low | (high << 16)));
 }
 
-inline __m256i Luma(const __m256i& r, const __m256i& g, const __m256i& b) {
-  __m256i y = _mm256_add_epi32(_mm256_set1_epi32(32768), _mm256_mullo_epi32(r, _mm256_set1_epi32(19595)));
-  y = _mm256_add_epi32(y, _mm256_mullo_epi32(g, _mm256_set1_epi32(38470)));
-  y = _mm256_add_epi32(y, _mm256_mullo_epi32(b, _mm256_set1_epi32(7471)));
-  return _mm256_srli_epi32(y, 16);
+// mulhi(v x scale + bias, multiplier): the term is its offset minus this.
+inline __m256i TermDrop(const __m256i& v, const ChromaTerm& t) {
+  const bool powerOfTwo = (t.scale & (t.scale - 1)) == 0;
+  const __m256i scaled =
+      powerOfTwo ? _mm256_slli_epi16(v, __builtin_ctz(t.scale)) : _mm256_mullo_epi16(v, Words(t.scale));
+  return _mm256_mulhi_epu16(_mm256_add_epi16(scaled, Words(t.bias)), Words(t.multiplier));
 }
 
-// (c - k x v) >> 10 per lane (non-negative for every v the tables index).
-inline __m256i Term(int32_t c, int32_t k, const __m256i& v) {
-  return _mm256_srli_epi32(_mm256_sub_epi32(_mm256_set1_epi32(c), _mm256_mullo_epi32(v, _mm256_set1_epi32(k))), 10);
+// Cb and Cr (16-bit lanes, 0..255) of sixteen pixels or pair sums.
+inline void ChromaWords(const ChromaTerms& t, const __m256i& r, const __m256i& g, const __m256i& b, __m256i* cb,
+                        __m256i* cr) {
+  const __m256i cb256 = _mm256_sub_epi16(
+      _mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(b, t.sampleShift), Words(t.cbR.offset + t.cbG.offset)),
+                       TermDrop(r, t.cbR)),
+      TermDrop(g, t.cbG));
+  const __m256i cr256 = _mm256_sub_epi16(
+      _mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(r, t.sampleShift), Words(t.crG.offset + t.crB.offset)),
+                       TermDrop(g, t.crG)),
+      TermDrop(b, t.crB));
+  *cb = _mm256_srli_epi16(cb256, 8);
+  *cr = _mm256_srli_epi16(cr256, 8);
 }
 
-inline void Chroma(const ChromaTerms& t, const __m256i& r, const __m256i& g, const __m256i& b,
-                   __m256i* cb, __m256i* cr) {
-  const __m256i cb256 = _mm256_add_epi32(_mm256_add_epi32(Term(t.c1, t.a, r), Term(t.c2, t.b, g)),
-                                         _mm256_slli_epi32(b, t.shift));
-  const __m256i cr256 = _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(r, t.shift), Term(t.c3, t.e, g)),
-                                         Term(t.c4, t.d, b));
-  *cb = _mm256_srli_epi32(cb256, 8);
-  *cr = _mm256_srli_epi32(cr256, 8);
+// Y (16-bit lanes) of sixteen pixels. The unpacks and the pack work per
+// 128-bit half, so the lanes keep their order.
+inline __m256i LumaWords(const __m256i& r, const __m256i& g, const __m256i& b) {
+  const __m256i g2 = _mm256_add_epi16(g, g), two = _mm256_set1_epi16(2);
+  const __m256i rgWeights = WordPair(19595, 19235), bWeights = WordPair(7471, 16384);
+  const __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(r, g2), rgWeights),
+                                      _mm256_madd_epi16(_mm256_unpacklo_epi16(b, two), bWeights));
+  const __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(r, g2), rgWeights),
+                                      _mm256_madd_epi16(_mm256_unpackhi_epi16(b, two), bWeights));
+  return _mm256_packs_epi32(_mm256_srli_epi32(lo, 16), _mm256_srli_epi32(hi, 16));
 }
 
-// Two vectors of eight lanes 0..255 as 16 bytes (a's lanes, then b's).
-inline __m128i PackBytes(const __m256i& a, const __m256i& b) {
-  const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_setzero_si256());
-  // per 128-bit half: a0-3 b0-3 | a4-7 b4-7 as 32-bit units 0, 1 | 4, 5
-  return _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0)));
+// Byte shuffles that pick one channel of eight RGB pixels (24 bytes) as
+// words: `first` covers the pixels' bytes 0..15, `second` bytes 8..23 (the
+// two loads of LoadPlanes16); a channel byte comes from `first` when it lies
+// in 0..15. The same pattern serves both 128-bit halves.
+struct ByteShuffle {
+  int8_t index[32];
+};
+constexpr ByteShuffle ChannelWords(int channel, bool second) {
+  ByteShuffle m{};
+  for (int i = 0; i < 32; i++) m.index[i] = -1;  // a zero byte
+  for (int half = 0; half < 2; half++) {
+    for (int k = 0; k < 8; k++) {
+      const int byte = 3 * k + channel;
+      if ((byte >= 16) == second) m.index[16 * half + 2 * k] = static_cast<int8_t>(second ? byte - 8 : byte);
+    }
+  }
+  return m;
+}
+constexpr ByteShuffle kChannelWords[3][2] = {{ChannelWords(0, false), ChannelWords(0, true)},
+                                             {ChannelWords(1, false), ChannelWords(1, true)},
+                                             {ChannelWords(2, false), ChannelWords(2, true)}};
+
+inline __m256i LoadShuffle(const ByteShuffle& m) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.index));
+}
+
+// R, G and B of sixteen pixels (exactly the 48 bytes at p) as words: per
+// 128-bit half eight pixels, from two overlapping 16-byte loads.
+inline void LoadPlanes16(const uint8_t* p, __m256i* planes) {
+  const auto load2 = [p](int low, int high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + low))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + high)), 1);
+  };
+  const __m256i first = load2(0, 24), second = load2(8, 32);
+  for (int c = 0; c < 3; c++) {
+    planes[c] = _mm256_or_si256(_mm256_shuffle_epi8(first, LoadShuffle(kChannelWords[c][0])),
+                                _mm256_shuffle_epi8(second, LoadShuffle(kChannelWords[c][1])));
+  }
+}
+
+// Two vectors of sixteen words 0..255 as 32 bytes in order (the pack works
+// per 128-bit half; the 64-bit units 0, 2, 1, 3 put them back).
+inline void StoreBytes32(uint8_t* p, const __m256i& a, const __m256i& b) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
 }
 
 void AvxRGBToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y, uint8_t* cb,
                    uint8_t* cr, int32_t count) {
   int32_t i = 0;
-  for (; i + 16 <= count; i += 16) {
-    __m256i r0, g0, b0, r1, g1, b1, cb0, cr0, cb1, cr1;
-    LoadRGB8(rgb + 3 * i, &r0, &g0, &b0);
-    LoadRGB8(rgb + 3 * i + 24, &r1, &g1, &b1);
-    Chroma(kSingleTerms, r0, g0, b0, &cb0, &cr0);
-    Chroma(kSingleTerms, r1, g1, b1, &cb1, &cr1);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), PackBytes(Luma(r0, g0, b0), Luma(r1, g1, b1)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(cb + i), PackBytes(cb0, cb1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(cr + i), PackBytes(cr0, cr1));
+  for (; i + 32 <= count; i += 32) {
+    __m256i first[3], second[3], cb0, cr0, cb1, cr1;
+    LoadPlanes16(rgb + 3 * i, first);
+    LoadPlanes16(rgb + 3 * i + 48, second);
+    StoreBytes32(y + i, LumaWords(first[0], first[1], first[2]), LumaWords(second[0], second[1], second[2]));
+    ChromaWords(kSingleChromaTerms, first[0], first[1], first[2], &cb0, &cr0);
+    ChromaWords(kSingleChromaTerms, second[0], second[1], second[2], &cb1, &cr1);
+    StoreBytes32(cb + i, cb0, cb1);
+    StoreBytes32(cr + i, cr0, cr1);
   }
   DCTERGBToYCbCrScalar(tables, rgb + 3 * i, y + i, cb + i, cr + i, count - i);
 }
 
-// Sums of neighbouring lanes: (a0+a1, a2+a3, a4+a5, a6+a7, b0+b1, ..., b6+b7).
-inline __m256i PairSums(const __m256i& a, const __m256i& b) {
-  return _mm256_permute4x64_epi64(_mm256_hadd_epi32(a, b), 0xD8);  // 64-bit units 0, 2, 1, 3
-}
-
 void AvxRGBPairsToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
                         uint8_t* cb, uint8_t* cr, int32_t count) {
+  const __m256i ones = _mm256_set1_epi16(1);
   int32_t i = 0;
-  for (; i + 8 <= count; i += 8) {  // eight pairs: sixteen pixels
-    __m256i r0, g0, b0, r1, g1, b1, cbs, crs;
-    LoadRGB8(rgb + 6 * i, &r0, &g0, &b0);
-    LoadRGB8(rgb + 6 * i + 24, &r1, &g1, &b1);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + 2 * i), PackBytes(Luma(r0, g0, b0), Luma(r1, g1, b1)));
-    Chroma(kPairTerms, PairSums(r0, r1), PairSums(g0, g1), PairSums(b0, b1), &cbs, &crs);
-    const __m128i both = PackBytes(cbs, crs);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(cb + i), both);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(cr + i), _mm_unpackhi_epi64(both, both));
+  for (; i + 16 <= count; i += 16) {  // sixteen pairs: 32 pixels
+    __m256i first[3], second[3], sums[3], cbs, crs;
+    LoadPlanes16(rgb + 6 * i, first);
+    LoadPlanes16(rgb + 6 * i + 48, second);
+    StoreBytes32(y + 2 * i, LumaWords(first[0], first[1], first[2]), LumaWords(second[0], second[1], second[2]));
+    // Pair sums as 32-bit lanes (pairs 0..3 | 4..7 of each half), packed to
+    // words: pairs 0..3, 8..11 | 4..7, 12..15.
+    for (int c = 0; c < 3; c++)
+      sums[c] = _mm256_packs_epi32(_mm256_madd_epi16(first[c], ones), _mm256_madd_epi16(second[c], ones));
+    ChromaWords(kPairChromaTerms, sums[0], sums[1], sums[2], &cbs, &crs);
+    // Bytes in groups of four: Cb of pairs 0..3, 8..11, Cr 0..3, 8..11 | Cb
+    // 4..7, 12..15, Cr 4..7, 12..15; then in order.
+    const __m256i both = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(cbs, crs),
+                                                     _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cb + i), _mm256_castsi256_si128(both));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cr + i), _mm256_extracti128_si256(both, 1));
   }
   DCTERGBPairsToYCbCrScalar(tables, rgb + 6 * i, y + 2 * i, cb + i, cr + i, count - i);
 }
