@@ -70,12 +70,17 @@ JPEG_AVX2_INLINE void IdctPass(__m256i* x) {
 }
 
 // In-place transpose of the 4x4 blocks in both 128-bit halves of w[0..3].
+// The first step interleaves rows by 64-bit shifts and blends (lanes 0, 2
+// of rows 0, 1 in t0, lanes 1, 3 in t1), which leaves the shuffle unit to
+// the second; measured faster than unpacking.
 JPEG_AVX2_INLINE void Transpose4x4Halves(__m256i* w) {
-  const __m256i t0 = _mm256_unpacklo_epi32(w[0], w[1]), t1 = _mm256_unpackhi_epi32(w[0], w[1]);
-  const __m256i t2 = _mm256_unpacklo_epi32(w[2], w[3]), t3 = _mm256_unpackhi_epi32(w[2], w[3]);
+  const __m256i t0 = _mm256_blend_epi32(w[0], _mm256_slli_epi64(w[1], 32), 0xAA);
+  const __m256i t1 = _mm256_blend_epi32(_mm256_srli_epi64(w[0], 32), w[1], 0xAA);
+  const __m256i t2 = _mm256_blend_epi32(w[2], _mm256_slli_epi64(w[3], 32), 0xAA);
+  const __m256i t3 = _mm256_blend_epi32(_mm256_srli_epi64(w[2], 32), w[3], 0xAA);
   w[0] = _mm256_unpacklo_epi64(t0, t2);
-  w[1] = _mm256_unpackhi_epi64(t0, t2);
-  w[2] = _mm256_unpacklo_epi64(t1, t3);
+  w[2] = _mm256_unpackhi_epi64(t0, t2);
+  w[1] = _mm256_unpacklo_epi64(t1, t3);
   w[3] = _mm256_unpackhi_epi64(t1, t3);
 }
 
