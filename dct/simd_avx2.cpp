@@ -1,8 +1,14 @@
-// simd_avx2.cpp - the AVX2 kernel table: the transforms of simd_vec.h and
-// the colour conversions of encoder and decoder, compiled with AVX2 (the build gives this
-// file alone -mavx2). It includes nothing that defines functions with
-// external linkage, so no AVX2 code can leak into paths that run before the
-// CPU check in simd_dispatch.cpp.
+// simd_avx2.cpp - the AVX2 kernel table: the forward DCT of simd_vec.h, and
+// the inverse DCT and the colour conversions of encoder and decoder written
+// here with AVX2 intrinsics, compiled with AVX2 (the build gives this file
+// alone -mavx2). It includes nothing that defines functions with external
+// linkage, so no AVX2 code can leak into paths that run before the CPU check
+// in simd_dispatch.cpp.
+//
+// GCC keeps an array of vectors on the stack unless the loops over it are
+// unrolled, and then copies rows through it in 16-byte pieces whose 32-byte
+// reloads stall; hence the unroll requests on such loops (without them the
+// inverse DCT ran slower than the SSE2 one).
 #include "dct/simd.h"
 
 #if defined(__x86_64__)
@@ -11,6 +17,133 @@
 #include "dct/simd_vec.h"
 
 namespace {
+
+#define JPEG_AVX2_INLINE inline __attribute__((always_inline))
+
+// --- inverse DCT (scalar reference: dctd_idct.cpp) --------------------------
+//
+// The coefficients may be any 32-bit values (hostile quantizers), so every
+// step wraps around as the scalar code's does. The column pass runs on the
+// rows as loaded (lane j = column j); pairing the halves of rows r and r + 4,
+// then one in-lane 4x4 transpose per half gives the row pass its columns
+// (lane r = row r). The row pass leaves output column n in vector n, which
+// is descaled, packed to bytes and transposed as bytes (a quarter of the
+// shuffling of a second 32-bit transpose). When lastCol < 4, columns 4..7
+// are zero before and after the column pass, so only columns 0..3 are
+// transposed and the row pass drops their terms.
+
+// x c mod 2^32, the scalar WrapMul. _mm256_mullo_epi32 takes two micro-ops
+// and ten cycles, but the 16-bit-halves product of simd_sse2.cpp (four
+// micro-ops) measured slower here: the pass has enough independent work to
+// hide the latency.
+JPEG_AVX2_INLINE __m256i MulWrap(__m256i x, int32_t c) { return _mm256_mullo_epi32(x, _mm256_set1_epi32(c)); }
+
+JPEG_AVX2_INLINE __m256i Add(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
+JPEG_AVX2_INLINE __m256i Sub(__m256i a, __m256i b) { return _mm256_sub_epi32(a, b); }
+JPEG_AVX2_INLINE __m256i Sra(__m256i a, int n) { return _mm256_srai_epi32(a, n); }
+
+// One 8-point pass over eight lanes, in place (the flow graph of
+// dctd_idct.cpp's Pass1D, constants 181, 3135, 10703 and 4433). With
+// kNarrow, x[4..7] are zero on entry and are not read.
+template <bool kNarrow>
+JPEG_AVX2_INLINE void IdctPass(__m256i* x) {
+  const __m256i a = kNarrow ? x[1] : Add(x[1], x[7]), b = kNarrow ? x[1] : Sub(x[1], x[7]);
+  const __m256i s = kNarrow ? x[3] : Add(x[3], x[5]), d = kNarrow ? x[3] : Sub(x[3], x[5]);
+  const __m256i p = MulWrap(Sra(Sub(a, s), 8), 181);
+  const __m256i m = MulWrap(Sra(Sub(b, d), 13), 3135);
+  const __m256i q = Sub(MulWrap(Sra(b, 13), 10703), m);
+  const __m256i r = Sub(m, MulWrap(Sra(d, 13), 4433));
+  const __m256i o0 = Add(Add(a, s), q), o1 = Add(q, p), o2 = Add(p, r), o3 = r;
+  const __m256i x6 = kNarrow ? _mm256_setzero_si256() : x[6];
+  const __m256i g = MulWrap(Sra(Sub(x[2], x6), 8), 181);
+  const __m256i h = Add(g, Add(x[2], x6));
+  const __m256i sum04 = kNarrow ? x[0] : Add(x[0], x[4]), dif04 = kNarrow ? x[0] : Sub(x[0], x[4]);
+  const __m256i e0 = Add(sum04, h), e3 = Sub(sum04, h), e1 = Add(dif04, g), e2 = Sub(dif04, g);
+  x[0] = Add(e0, o0);
+  x[7] = Sub(e0, o0);
+  x[1] = Add(e1, o1);
+  x[6] = Sub(e1, o1);
+  x[2] = Add(e2, o2);
+  x[5] = Sub(e2, o2);
+  x[3] = Add(e3, o3);
+  x[4] = Sub(e3, o3);
+}
+
+// In-place transpose of the 4x4 blocks in both 128-bit halves of w[0..3].
+// The first step interleaves rows by 64-bit shifts and blends (lanes 0, 2
+// of rows 0, 1 in t0, lanes 1, 3 in t1), which leaves the shuffle unit to
+// the second; measured faster than unpacking.
+JPEG_AVX2_INLINE void Transpose4x4Halves(__m256i* w) {
+  const __m256i t0 = _mm256_blend_epi32(w[0], _mm256_slli_epi64(w[1], 32), 0xAA);
+  const __m256i t1 = _mm256_blend_epi32(_mm256_srli_epi64(w[0], 32), w[1], 0xAA);
+  const __m256i t2 = _mm256_blend_epi32(w[2], _mm256_slli_epi64(w[3], 32), 0xAA);
+  const __m256i t3 = _mm256_blend_epi32(_mm256_srli_epi64(w[2], 32), w[3], 0xAA);
+  w[0] = _mm256_unpacklo_epi64(t0, t2);
+  w[2] = _mm256_unpackhi_epi64(t0, t2);
+  w[1] = _mm256_unpacklo_epi64(t1, t3);
+  w[3] = _mm256_unpackhi_epi64(t1, t3);
+}
+
+// Rows x[0..7] (lane j = column j) into columns (lane r = row r): rows r and
+// r + 4 are paired half by half, then each half's 4x4 is transposed. With
+// kNarrow only columns 0..3 are formed (x[4..7] are left as they were).
+template <bool kNarrow>
+JPEG_AVX2_INLINE void RowsToColumns(__m256i* x) {
+  __m256i left[4], right[4];  // columns 0..3 / 4..7 of rows r (low half) and r + 4 (high half)
+  for (int r = 0; r < 4; r++) {
+    left[r] = _mm256_permute2x128_si256(x[r], x[r + 4], 0x20);
+    if (!kNarrow) right[r] = _mm256_permute2x128_si256(x[r], x[r + 4], 0x31);
+  }
+  Transpose4x4Halves(left);
+  for (int j = 0; j < 4; j++) x[j] = left[j];
+  if (!kNarrow) {
+    Transpose4x4Halves(right);
+    for (int j = 0; j < 4; j++) x[4 + j] = right[j];
+  }
+}
+
+// Output columns n, n + 1 descaled by 2^18 and saturated to 16 bits (the
+// descaled values lie within +-2^13, so only the later unsigned byte
+// saturation clamps: to 0..255, as the scalar clamp).
+JPEG_AVX2_INLINE __m256i DescaledWords(__m256i a, __m256i b) {
+  return _mm256_packs_epi32(Sra(a, 18), Sra(b, 18));
+}
+
+// Stores output columns x[0..7] (lane r = row r) as eight rows of bytes.
+JPEG_AVX2_INLINE void StoreSamples(const __m256i* x, uint8_t* out, int32_t stride) {
+  // Per 128-bit half h: bytes of columns 0..3 (left) or 4..7 (right), four
+  // bytes each for rows 4h..4h+3.
+  const __m256i left = _mm256_packus_epi16(DescaledWords(x[0], x[1]), DescaledWords(x[2], x[3]));
+  const __m256i right = _mm256_packus_epi16(DescaledWords(x[4], x[5]), DescaledWords(x[6], x[7]));
+  // Transpose each 4x4 of bytes: then four bytes per row.
+  const __m256i order = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
+                                         0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+  const __m256i leftRows = _mm256_shuffle_epi8(left, order), rightRows = _mm256_shuffle_epi8(right, order);
+  const __m256i rows01 = _mm256_unpacklo_epi32(leftRows, rightRows);  // rows 0, 1 | 4, 5
+  const __m256i rows23 = _mm256_unpackhi_epi32(leftRows, rightRows);  // rows 2, 3 | 6, 7
+  const __m128i pairs[4] = {_mm256_castsi256_si128(rows01), _mm256_castsi256_si128(rows23),
+                            _mm256_extracti128_si256(rows01, 1), _mm256_extracti128_si256(rows23, 1)};
+  for (int k = 0; k < 4; k++) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 2 * k * stride), pairs[k]);
+    // (movhps: no alignment needed, where _mm_storeh_pd is a typed double store)
+    _mm_storeh_pi(reinterpret_cast<__m64*>(out + (2 * k + 1) * stride), _mm_castsi128_ps(pairs[k]));
+  }
+}
+
+void AvxInverseDCT(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol) {
+  __m256i x[8];
+#pragma GCC unroll 8
+  for (int r = 0; r < 8; r++) x[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 8 * r));
+  IdctPass<false>(x);  // the column pass: lane j is column j
+  if (lastCol < 4) {   // columns 4..7 were zero and stay zero
+    RowsToColumns<true>(x);
+    IdctPass<true>(x);  // the row pass: x[n] holds output column n
+  } else {
+    RowsToColumns<false>(x);
+    IdctPass<false>(x);
+  }
+  StoreSamples(x, out, stride);
+}
 
 // --- forward DCT with the dead-zone test ---------------------------------------
 
@@ -23,15 +156,24 @@ uint64_t AvxForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride
   // Inside the dead zone: G + T < 2T unsigned, tested signed with both sides'
   // top bits flipped.
   const __m256i flip = _mm256_set1_epi32(static_cast<int32_t>(0x80000000u));
-  uint64_t mask = 0;
+  __m256i inside[8];
+#pragma GCC unroll 8
   for (int r = 0; r < 8; r++) {
     StoreLanes(coef + 8 * r, v[r]);
     const __m256i g = (__m256i)v[r];
     const __m256i tr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + 8 * r));
     const __m256i t2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(twoTFlipped + 8 * r));
-    const __m256i inside = _mm256_cmpgt_epi32(t2, _mm256_xor_si256(_mm256_add_epi32(g, tr), flip));
-    const uint32_t bits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(inside))) ^ 0xFFu;
-    mask |= static_cast<uint64_t>(bits) << (8 * r);
+    inside[r] = _mm256_cmpgt_epi32(t2, _mm256_xor_si256(_mm256_add_epi32(g, tr), flip));
+  }
+  // The 0 / -1 lanes packed to bytes (per 128-bit half, lanes 0..3 of rows
+  // r..r+3, then lanes 4..7), put in row order, and their top bits gathered.
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  uint64_t mask = 0;
+  for (int r = 0; r < 8; r += 4) {
+    const __m256i bytes = _mm256_packs_epi16(_mm256_packs_epi32(inside[r], inside[r + 1]),
+                                             _mm256_packs_epi32(inside[r + 2], inside[r + 3]));
+    const uint32_t bits = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_permutevar8x32_epi32(bytes, order)));
+    mask |= static_cast<uint64_t>(~bits) << (8 * r);
   }
   return mask;
 }
@@ -43,94 +185,151 @@ uint64_t AvxForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride
 //   Y         = (32768 + 19595 R + 38470 G + 7471 B) >> 16
 //   Cb x 256  = ((C1 - a R) >> 10) + ((C2 - b G) >> 10) + (B << s)
 //   Cr x 256  = (R << s) + ((C3 - e G) >> 10) + ((C4 - d B) >> 10)
-// and Cb, Cr are the high bytes of the two 16-bit accumulators (they never
-// carry into each other). The pair tables index the sum of two samples with
-// halved constants. Every term is non-negative and below 2^31, so 32-bit
-// lanes reproduce the tables' values exactly.
-struct ChromaTerms {
-  int32_t c1, a, c2, b, c3, e, c4, d, shift;
+// (the pair tables: the same of two samples' sums with halved constants).
+// The forms here are those of simd_sse2.cpp on sixteen 16-bit lanes, with
+// its constants and its argument: Y from _mm256_madd_epi16 of the word pairs
+// (R, 2G) and (B, 2); each chroma term as offset - mulhi(v x scale + bias,
+// multiplier), constants found by search and checked against the term for
+// every index (the colour tests repeat that check through both kernels).
+
+struct ChromaTerm {
+  uint16_t scale, bias, multiplier, offset;
 };
-constexpr ChromaTerms kSingleTerms = {0xAD0200, 44233, 22347264, 86839, 28179968, 109756, 0x540200, 21316, 7};
-constexpr ChromaTerms kPairTerms = {0xAD0200, 22117, 22347264, 43419, 28179968, 54878, 0x540200, 10658, 6};
+struct ChromaTerms {
+  ChromaTerm cbR, cbG, crG, crB;
+  int sampleShift;  // s above
+};
+constexpr ChromaTerms kSingleChromaTerms = {
+    {64, 20, 44233, 11085}, {89, 159, 62446, 21974}, {128, 206, 54878, 27691}, {32, 93, 42632, 5436}, 7};
+constexpr ChromaTerms kPairChromaTerms = {
+    {32, 20, 44234, 11085}, {64, 40, 43419, 21849}, {64, 206, 54878, 27691}, {16, 485, 42632, 5691}, 6};
 
-// R, G and B of eight pixels (24 bytes at p) in 32-bit lanes. The two
-// 16-byte loads cover exactly the 24 bytes: pixels 0..3 from the first,
-// pixels 4..7 from bytes 4..15 of the second (at p + 8).
-inline void LoadRGB8(const uint8_t* p, __m256i* r, __m256i* g, __m256i* b) {
-  const __m256i v = _mm256_inserti128_si256(
-      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), 1);
-  const char z = -1;  // shuffle index that yields a zero byte
-  *r = _mm256_shuffle_epi8(v, _mm256_setr_epi8(0, z, z, z, 3, z, z, z, 6, z, z, z, 9, z, z, z,
-                                               4, z, z, z, 7, z, z, z, 10, z, z, z, 13, z, z, z));
-  *g = _mm256_shuffle_epi8(v, _mm256_setr_epi8(1, z, z, z, 4, z, z, z, 7, z, z, z, 10, z, z, z,
-                                               5, z, z, z, 8, z, z, z, 11, z, z, z, 14, z, z, z));
-  *b = _mm256_shuffle_epi8(v, _mm256_setr_epi8(2, z, z, z, 5, z, z, z, 8, z, z, z, 11, z, z, z,
-                                               6, z, z, z, 9, z, z, z, 12, z, z, z, 15, z, z, z));
+inline __m256i Words(uint16_t w) { return _mm256_set1_epi16(static_cast<int16_t>(w)); }
+
+// Two 16-bit constants for _mm256_madd_epi16: `even` multiplies the low word
+// of every 32-bit lane, `odd` the high one.
+inline __m256i WordPair(int16_t even, int16_t odd) {
+  const uint32_t low = static_cast<uint16_t>(even), high = static_cast<uint16_t>(odd);
+  return _mm256_set1_epi32(static_cast<int32_t>(low | (high << 16)));
 }
 
-inline __m256i Luma(const __m256i& r, const __m256i& g, const __m256i& b) {
-  __m256i y = _mm256_add_epi32(_mm256_set1_epi32(32768), _mm256_mullo_epi32(r, _mm256_set1_epi32(19595)));
-  y = _mm256_add_epi32(y, _mm256_mullo_epi32(g, _mm256_set1_epi32(38470)));
-  y = _mm256_add_epi32(y, _mm256_mullo_epi32(b, _mm256_set1_epi32(7471)));
-  return _mm256_srli_epi32(y, 16);
+// mulhi(v x scale + bias, multiplier): the term is its offset minus this.
+inline __m256i TermDrop(const __m256i& v, const ChromaTerm& t) {
+  const bool powerOfTwo = (t.scale & (t.scale - 1)) == 0;
+  const __m256i scaled =
+      powerOfTwo ? _mm256_slli_epi16(v, __builtin_ctz(t.scale)) : _mm256_mullo_epi16(v, Words(t.scale));
+  return _mm256_mulhi_epu16(_mm256_add_epi16(scaled, Words(t.bias)), Words(t.multiplier));
 }
 
-// (c - k x v) >> 10 per lane (non-negative for every v the tables index).
-inline __m256i Term(int32_t c, int32_t k, const __m256i& v) {
-  return _mm256_srli_epi32(_mm256_sub_epi32(_mm256_set1_epi32(c), _mm256_mullo_epi32(v, _mm256_set1_epi32(k))), 10);
+// Cb and Cr (16-bit lanes, 0..255) of sixteen pixels or pair sums.
+inline void ChromaWords(const ChromaTerms& t, const __m256i& r, const __m256i& g, const __m256i& b, __m256i* cb,
+                        __m256i* cr) {
+  const __m256i cb256 = _mm256_sub_epi16(
+      _mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(b, t.sampleShift), Words(t.cbR.offset + t.cbG.offset)),
+                       TermDrop(r, t.cbR)),
+      TermDrop(g, t.cbG));
+  const __m256i cr256 = _mm256_sub_epi16(
+      _mm256_sub_epi16(_mm256_add_epi16(_mm256_slli_epi16(r, t.sampleShift), Words(t.crG.offset + t.crB.offset)),
+                       TermDrop(g, t.crG)),
+      TermDrop(b, t.crB));
+  *cb = _mm256_srli_epi16(cb256, 8);
+  *cr = _mm256_srli_epi16(cr256, 8);
 }
 
-inline void Chroma(const ChromaTerms& t, const __m256i& r, const __m256i& g, const __m256i& b,
-                   __m256i* cb, __m256i* cr) {
-  const __m256i cb256 = _mm256_add_epi32(_mm256_add_epi32(Term(t.c1, t.a, r), Term(t.c2, t.b, g)),
-                                         _mm256_slli_epi32(b, t.shift));
-  const __m256i cr256 = _mm256_add_epi32(_mm256_add_epi32(_mm256_slli_epi32(r, t.shift), Term(t.c3, t.e, g)),
-                                         Term(t.c4, t.d, b));
-  *cb = _mm256_srli_epi32(cb256, 8);
-  *cr = _mm256_srli_epi32(cr256, 8);
+// Y (16-bit lanes) of sixteen pixels. The unpacks and the pack work per
+// 128-bit half, so the lanes keep their order.
+inline __m256i LumaWords(const __m256i& r, const __m256i& g, const __m256i& b) {
+  const __m256i g2 = _mm256_add_epi16(g, g), two = _mm256_set1_epi16(2);
+  const __m256i rgWeights = WordPair(19595, 19235), bWeights = WordPair(7471, 16384);
+  const __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(r, g2), rgWeights),
+                                      _mm256_madd_epi16(_mm256_unpacklo_epi16(b, two), bWeights));
+  const __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(r, g2), rgWeights),
+                                      _mm256_madd_epi16(_mm256_unpackhi_epi16(b, two), bWeights));
+  return _mm256_packs_epi32(_mm256_srli_epi32(lo, 16), _mm256_srli_epi32(hi, 16));
 }
 
-// Two vectors of eight lanes 0..255 as 16 bytes (a's lanes, then b's).
-inline __m128i PackBytes(const __m256i& a, const __m256i& b) {
-  const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_setzero_si256());
-  // per 128-bit half: a0-3 b0-3 | a4-7 b4-7 as 32-bit units 0, 1 | 4, 5
-  return _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0)));
+// Byte shuffles that pick one channel of eight RGB pixels (24 bytes) as
+// words: `first` covers the pixels' bytes 0..15, `second` bytes 8..23 (the
+// two loads of LoadPlanes16); a channel byte comes from `first` when it lies
+// in 0..15. The same pattern serves both 128-bit halves.
+struct ByteShuffle {
+  int8_t index[32];
+};
+constexpr ByteShuffle ChannelWords(int channel, bool second) {
+  ByteShuffle m{};
+  for (int i = 0; i < 32; i++) m.index[i] = -1;  // a zero byte
+  for (int half = 0; half < 2; half++) {
+    for (int k = 0; k < 8; k++) {
+      const int byte = 3 * k + channel;
+      if ((byte >= 16) == second) m.index[16 * half + 2 * k] = static_cast<int8_t>(second ? byte - 8 : byte);
+    }
+  }
+  return m;
+}
+constexpr ByteShuffle kChannelWords[3][2] = {{ChannelWords(0, false), ChannelWords(0, true)},
+                                             {ChannelWords(1, false), ChannelWords(1, true)},
+                                             {ChannelWords(2, false), ChannelWords(2, true)}};
+
+inline __m256i LoadShuffle(const ByteShuffle& m) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.index));
+}
+
+// R, G and B of sixteen pixels (exactly the 48 bytes at p) as words: per
+// 128-bit half eight pixels, from two overlapping 16-byte loads.
+inline void LoadPlanes16(const uint8_t* p, __m256i* planes) {
+  const auto load2 = [p](int low, int high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + low))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + high)), 1);
+  };
+  const __m256i first = load2(0, 24), second = load2(8, 32);
+  for (int c = 0; c < 3; c++) {
+    planes[c] = _mm256_or_si256(_mm256_shuffle_epi8(first, LoadShuffle(kChannelWords[c][0])),
+                                _mm256_shuffle_epi8(second, LoadShuffle(kChannelWords[c][1])));
+  }
+}
+
+// Two vectors of sixteen words 0..255 as 32 bytes in order (the pack works
+// per 128-bit half; the 64-bit units 0, 2, 1, 3 put them back).
+inline void StoreBytes32(uint8_t* p, const __m256i& a, const __m256i& b) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
 }
 
 void AvxRGBToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y, uint8_t* cb,
                    uint8_t* cr, int32_t count) {
   int32_t i = 0;
-  for (; i + 16 <= count; i += 16) {
-    __m256i r0, g0, b0, r1, g1, b1, cb0, cr0, cb1, cr1;
-    LoadRGB8(rgb + 3 * i, &r0, &g0, &b0);
-    LoadRGB8(rgb + 3 * i + 24, &r1, &g1, &b1);
-    Chroma(kSingleTerms, r0, g0, b0, &cb0, &cr0);
-    Chroma(kSingleTerms, r1, g1, b1, &cb1, &cr1);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + i), PackBytes(Luma(r0, g0, b0), Luma(r1, g1, b1)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(cb + i), PackBytes(cb0, cb1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(cr + i), PackBytes(cr0, cr1));
+  for (; i + 32 <= count; i += 32) {
+    __m256i first[3], second[3], cb0, cr0, cb1, cr1;
+    LoadPlanes16(rgb + 3 * i, first);
+    LoadPlanes16(rgb + 3 * i + 48, second);
+    StoreBytes32(y + i, LumaWords(first[0], first[1], first[2]), LumaWords(second[0], second[1], second[2]));
+    ChromaWords(kSingleChromaTerms, first[0], first[1], first[2], &cb0, &cr0);
+    ChromaWords(kSingleChromaTerms, second[0], second[1], second[2], &cb1, &cr1);
+    StoreBytes32(cb + i, cb0, cb1);
+    StoreBytes32(cr + i, cr0, cr1);
   }
   DCTERGBToYCbCrScalar(tables, rgb + 3 * i, y + i, cb + i, cr + i, count - i);
 }
 
-// Sums of neighbouring lanes: (a0+a1, a2+a3, a4+a5, a6+a7, b0+b1, ..., b6+b7).
-inline __m256i PairSums(const __m256i& a, const __m256i& b) {
-  return _mm256_permute4x64_epi64(_mm256_hadd_epi32(a, b), 0xD8);  // 64-bit units 0, 2, 1, 3
-}
-
 void AvxRGBPairsToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
                         uint8_t* cb, uint8_t* cr, int32_t count) {
+  const __m256i ones = _mm256_set1_epi16(1);
   int32_t i = 0;
-  for (; i + 8 <= count; i += 8) {  // eight pairs: sixteen pixels
-    __m256i r0, g0, b0, r1, g1, b1, cbs, crs;
-    LoadRGB8(rgb + 6 * i, &r0, &g0, &b0);
-    LoadRGB8(rgb + 6 * i + 24, &r1, &g1, &b1);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(y + 2 * i), PackBytes(Luma(r0, g0, b0), Luma(r1, g1, b1)));
-    Chroma(kPairTerms, PairSums(r0, r1), PairSums(g0, g1), PairSums(b0, b1), &cbs, &crs);
-    const __m128i both = PackBytes(cbs, crs);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(cb + i), both);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(cr + i), _mm_unpackhi_epi64(both, both));
+  for (; i + 16 <= count; i += 16) {  // sixteen pairs: 32 pixels
+    __m256i first[3], second[3], sums[3], cbs, crs;
+    LoadPlanes16(rgb + 6 * i, first);
+    LoadPlanes16(rgb + 6 * i + 48, second);
+    StoreBytes32(y + 2 * i, LumaWords(first[0], first[1], first[2]), LumaWords(second[0], second[1], second[2]));
+    // Pair sums as 32-bit lanes (pairs 0..3 | 4..7 of each half), packed to
+    // words: pairs 0..3, 8..11 | 4..7, 12..15.
+    for (int c = 0; c < 3; c++)
+      sums[c] = _mm256_packs_epi32(_mm256_madd_epi16(first[c], ones), _mm256_madd_epi16(second[c], ones));
+    ChromaWords(kPairChromaTerms, sums[0], sums[1], sums[2], &cbs, &crs);
+    // Bytes in groups of four: Cb of pairs 0..3, 8..11, Cr 0..3, 8..11 | Cb
+    // 4..7, 12..15, Cr 4..7, 12..15; then in order.
+    const __m256i both = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(cbs, crs),
+                                                     _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cb + i), _mm256_castsi256_si128(both));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cr + i), _mm256_extracti128_si256(both, 1));
   }
   DCTERGBPairsToYCbCrScalar(tables, rgb + 6 * i, y + 2 * i, cb + i, cr + i, count - i);
 }
@@ -141,27 +340,26 @@ void AvxRGBPairsToYCbCr(const uint32_t* const* tables, const uint8_t* rgb, uint8
 //   R = Y + W_r,  G = Y - ((int32)(W_b + W_r) >> 20),  B = Y + W_b
 // (32-bit sums), each stored as its low byte unless bits 8..10 are set:
 // then 0 if bit 10 is set, else 255. The words are gathered from the very
-// tables the scalar code reads, and the clamp is the same bit test.
+// tables the scalar code reads.
 
-inline __m256i ClampLikeTables(const __m256i& v) {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i out = _mm256_cmpeq_epi32(_mm256_and_si256(v, _mm256_set1_epi32(0x700)), zero);  // in range
-  const __m256i neg = _mm256_cmpeq_epi32(_mm256_and_si256(v, _mm256_set1_epi32(0x400)), zero);  // not negative
-  const __m256i clamped = _mm256_and_si256(neg, _mm256_set1_epi32(255));
-  return _mm256_blendv_epi8(clamped, _mm256_and_si256(v, _mm256_set1_epi32(255)), out);
-}
+// Bits 0..10 of each lane as a signed number: the clamp above is then the
+// saturation to 0..255 of the packs below (values 0..255 stay, the negative
+// ones, bit 10 set, become 0, those from 256 up become 255).
+inline __m256i Low11(const __m256i& v) { return _mm256_srai_epi32(_mm256_slli_epi32(v, 21), 21); }
 
 // Eight pixels: Y in lanes, the chroma words in lanes; writes 24 bytes of
 // RGB and may write 4 bytes past them (the caller leaves room).
 inline void StoreRGB8(const __m256i& y, const __m256i& wb, const __m256i& wr, uint8_t* out) {
   const __m256i share = _mm256_srai_epi32(_mm256_add_epi32(wb, wr), 20);
-  const __m256i r = ClampLikeTables(_mm256_add_epi32(y, wr));
-  const __m256i g = ClampLikeTables(_mm256_sub_epi32(y, share));
-  const __m256i b = ClampLikeTables(_mm256_add_epi32(y, wb));
-  const __m256i rgb0 = _mm256_or_si256(r, _mm256_or_si256(_mm256_slli_epi32(g, 8), _mm256_slli_epi32(b, 16)));
+  const __m256i r = Low11(_mm256_add_epi32(y, wr));
+  const __m256i g = Low11(_mm256_sub_epi32(y, share));
+  const __m256i b = Low11(_mm256_add_epi32(y, wb));
+  // Per 128-bit half (pixels 0..3, then 4..7): four bytes of R, G, B, B ...
+  const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(r, g), _mm256_packs_epi32(b, b));
+  // ... interleaved into four RGB pixels.
   const char z = -1;
-  const __m256i packed = _mm256_shuffle_epi8(rgb0, _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, z, z, z, z,
-                                                                    0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, z, z, z, z));
+  const __m256i packed = _mm256_shuffle_epi8(bytes, _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, z, z, z, z,
+                                                                     0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, z, z, z, z));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(packed, 1));
 }
@@ -200,6 +398,10 @@ void AvxYCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const 
 
 }  // namespace
 
-const DCTKernels DCTKernelsAVX2 = {&VecForwardDCT, &AvxForwardDCTMask, &VecInverseDCT, &AvxRGBToYCbCr,
+// Time per 64 pixels against the SSE2 kernels (jpegbench kernels, best of
+// three runs on a shared 2-core x86-64 machine): forward DCT 19 ns vs 28,
+// with the dead-zone mask 24 vs 35, inverse DCT 19 vs 31, RGB to YCbCr 19 vs
+// 43 (pairs 17 vs 37), YCbCr to RGB 31 vs 55 (pairs 24 vs 42).
+const DCTKernels DCTKernelsAVX2 = {&VecForwardDCT, &AvxForwardDCTMask, &AvxInverseDCT, &AvxRGBToYCbCr,
                                    &AvxRGBPairsToYCbCr, &AvxYCbCrToRGB, &AvxYCbCrPairsToRGB};
 #endif

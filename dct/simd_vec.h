@@ -1,13 +1,18 @@
-// simd_vec.h - the vector forms of the transforms in simd.h, written once
-// with the compiler's generic vector types (eight 32-bit lanes) and compiled
-// by simd_avx2.cpp for AVX2 (the SSE2 level has its own 16-bit-lane forms in
-// simd_sse2.cpp). Everything here has internal linkage, so the AVX2 copy can
-// never be picked by the linker for code that runs on other CPUs.
+// simd_vec.h - the forward DCT's vector form, compiled by simd_avx2.cpp for
+// AVX2: the AAN butterflies written once with the compiler's generic vector
+// types (eight 32-bit lanes), with AVX2 intrinsics where the generic forms
+// compile to slower code (the sample loads and the row pass's products). The
+// inverse DCT is written by hand in simd_avx2.cpp; the SSE2 level has its
+// own forms in simd_sse2.cpp. Everything here has internal linkage, so the
+// AVX2 copy can never be picked by the linker for code that runs on other
+// CPUs.
 //
-// The arithmetic mirrors the scalar references step for step: sums,
+// The arithmetic mirrors the scalar reference step for step: sums,
 // differences and products in unsigned lanes (wrap-around, as WrapAdd and
 // friends), right shifts in signed lanes (arithmetic, as the scalar >>), so
-// every lane holds the bits the scalar code computes.
+// every lane holds the bits the scalar code computes. Loops over the eight
+// vectors carry unroll requests: left rolled, GCC keeps the vectors in a
+// stack array.
 #ifndef JPEG_DCT_SIMD_VEC_H
 #define JPEG_DCT_SIMD_VEC_H
 
@@ -81,6 +86,26 @@ JPEG_VEC_INLINE void Transpose8(VecU* r) {
 // --- forward DCT (scalar reference: dcte_fdct.cpp) --------------------------
 
 // The row pass's multipliers (16.16 fixed point) ...
+#if defined(__AVX2__)
+// With samples 0..255 every operand lies within +-2040 (the sum of eight
+// differences of samples), so it fits the low 16 bits of its lane as a signed
+// number, and _mm256_madd_epi16 with the word pair (c, 0) gives its exact
+// product by c < 2^15 (one fast micro-op against two slow ones of
+// _mm256_mullo_epi32). Constants above 2^15 are taken halved or quartered
+// and the product shifted back up.
+template <int kFactor, int kShift>
+JPEG_VEC_INLINE VecU MulSmall(const VecU& x) {
+  static_assert(kFactor < 32768, "the factor must fit a signed 16-bit word");
+  return (VecU)_mm256_slli_epi32(_mm256_madd_epi16((__m256i)x, _mm256_set1_epi32(kFactor)), kShift);
+}
+struct FdctRowOps {
+  static JPEG_VEC_INLINE VecU K(const VecU& x) { return x << 16; }
+  static JPEG_VEC_INLINE VecU M1(const VecU& x) { return MulSmall<23168, 1>(x); }  // 46336
+  static JPEG_VEC_INLINE VecU M2(const VecU& x) { return MulSmall<25080, 0>(x); }
+  static JPEG_VEC_INLINE VecU M3(const VecU& x) { return MulSmall<17732, 1>(x); }  // 35464
+  static JPEG_VEC_INLINE VecU M4(const VecU& x) { return MulSmall<21408, 2>(x); }  // 85632
+};
+#else
 struct FdctRowOps {
   static JPEG_VEC_INLINE VecU K(const VecU& x) { return x << 16; }
   static JPEG_VEC_INLINE VecU M1(const VecU& x) { return x * 46336u; }
@@ -88,6 +113,7 @@ struct FdctRowOps {
   static JPEG_VEC_INLINE VecU M3(const VecU& x) { return x * 35464u; }
   static JPEG_VEC_INLINE VecU M4(const VecU& x) { return x * 85632u; }
 };
+#endif
 
 // ... and the column pass's, as sums of arithmetic shifts.
 struct FdctColumnOps {
@@ -128,10 +154,40 @@ JPEG_VEC_INLINE void FdctButterfly(VecU* v) {
   v[7] = z11 - z4;
 }
 
+// Sample column x into v[x], lane r = row r.
+JPEG_VEC_INLINE void LoadSampleColumns(VecU* v, const uint8_t* samples, int32_t stride) {
+#if defined(__AVX2__)
+  // Transposed as bytes (a quarter of the shuffling of 32-bit lanes): rows
+  // interleaved in pairs, then in fours, so that each four bytes hold one
+  // column's rows 0..3 or 4..7; one byte shuffle per column then widens.
+  __m128i rows[8];
+#pragma GCC unroll 8
+  for (int r = 0; r < 8; r++) rows[r] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + r * stride));
+  const __m128i r01 = _mm_unpacklo_epi8(rows[0], rows[1]), r23 = _mm_unpacklo_epi8(rows[2], rows[3]);
+  const __m128i r45 = _mm_unpacklo_epi8(rows[4], rows[5]), r67 = _mm_unpacklo_epi8(rows[6], rows[7]);
+  // Columns 0..3 (then 4..7), rows 0..3 in the low half and 4..7 in the high one.
+  const __m256i left = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(r01, r23)),
+                                               _mm_unpacklo_epi16(r45, r67), 1);
+  const __m256i right = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpackhi_epi16(r01, r23)),
+                                                _mm_unpackhi_epi16(r45, r67), 1);
+  const char z = -1;  // shuffle index that yields a zero byte
+#pragma GCC unroll 4
+  for (int c = 0; c < 4; c++) {
+    const char b = static_cast<char>(4 * c);
+    const __m256i widen = _mm256_setr_epi8(b, z, z, z, b + 1, z, z, z, b + 2, z, z, z, b + 3, z, z, z,
+                                           b, z, z, z, b + 1, z, z, z, b + 2, z, z, z, b + 3, z, z, z);
+    v[c] = (VecU)_mm256_shuffle_epi8(left, widen);
+    v[c + 4] = (VecU)_mm256_shuffle_epi8(right, widen);
+  }
+#else
+  for (int r = 0; r < 8; r++) LoadBytes(v[r], samples + r * stride);
+  Transpose8(v);
+#endif
+}
+
 // The transform into v[r] (row r of the coefficients, lane u).
 JPEG_VEC_INLINE void VecForwardDCTRows(VecU* v, const uint8_t* samples, int32_t stride) {
-  for (int r = 0; r < 8; r++) LoadBytes(v[r], samples + r * stride);
-  Transpose8(v);  // v[x]: column x of the samples, lane r
+  LoadSampleColumns(v, samples, stride);  // v[x]: column x of the samples, lane r
   FdctButterfly<FdctRowOps>(v);
   Transpose8(v);  // v[r]: row r of the row pass, lane u
   FdctButterfly<FdctColumnOps>(v);
@@ -140,72 +196,8 @@ JPEG_VEC_INLINE void VecForwardDCTRows(VecU* v, const uint8_t* samples, int32_t 
 void VecForwardDCT(int32_t* coef, const uint8_t* samples, int32_t stride) {
   VecU v[8];
   VecForwardDCTRows(v, samples, stride);
+#pragma GCC unroll 8
   for (int r = 0; r < 8; r++) StoreLanes(coef + 8 * r, v[r]);
-}
-
-// --- inverse DCT (scalar reference: dctd_idct.cpp) --------------------------
-
-JPEG_VEC_INLINE void IdctPass(VecU* x) {
-  const VecU a = x[1] + x[7], b = x[1] - x[7], s = x[3] + x[5], d = x[3] - x[5];
-  const VecU p = Sra(a - s, 8) * 181u;
-  const VecU m = Sra(b - d, 13) * 3135u;
-  const VecU q = Sra(b, 13) * 10703u - m;
-  const VecU r = m - Sra(d, 13) * 4433u;
-  const VecU o0 = a + s + q, o1 = q + p, o2 = p + r, o3 = r;
-  const VecU g = Sra(x[2] - x[6], 8) * 181u;
-  const VecU h = g + (x[2] + x[6]);
-  const VecU sum04 = x[0] + x[4], dif04 = x[0] - x[4];
-  const VecU e0 = sum04 + h, e3 = sum04 - h, e1 = dif04 + g, e2 = dif04 - g;
-  x[0] = e0 + o0;
-  x[7] = e0 - o0;
-  x[1] = e1 + o1;
-  x[6] = e1 - o1;
-  x[2] = e2 + o2;
-  x[5] = e2 - o2;
-  x[3] = e3 + o3;
-  x[4] = e3 - o3;
-}
-
-// Descale by 2^18 and clamp to 0..255, as bytes.
-JPEG_VEC_INLINE Bytes8 ToSamples(const VecU& x) {
-  VecS v = reinterpret_cast<const VecS&>(x) >> 18;
-  const VecS zero = {};
-  const VecS max = zero + 255;
-  v &= ~(v < zero);                  // negative lanes to 0
-  const VecS over = v > max;
-  v = (v & ~over) | (max & over);    // lanes above 255 to 255
-  return __builtin_convertvector(v, Bytes8);
-}
-
-void VecInverseDCT(int32_t* block, uint8_t* out, int32_t stride, int32_t /*lastCol*/) {
-  VecU v[8];
-  for (int r = 0; r < 8; r++) LoadLanes(v[r], block + 8 * r);
-  IdctPass(v);    // the column pass: lane j is column j
-  Transpose8(v);  // v[j]: column j, lane r
-  IdctPass(v);    // the row pass: v[n] holds output column n, lane r
-  Transpose8(v);  // v[r]: output row r
-#if defined(__AVX2__)
-  // Descale, then saturate to 16 bits (the descaled values fit) and to
-  // unsigned bytes: the same clamp to 0..255 as ToSamples. The packs work
-  // per 128-bit half, so a final permutation puts each row's bytes together.
-  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-  for (int r = 0; r < 8; r += 4) {
-    const __m256i a = _mm256_srai_epi32((__m256i)v[r], 18), b = _mm256_srai_epi32((__m256i)v[r + 1], 18);
-    const __m256i c = _mm256_srai_epi32((__m256i)v[r + 2], 18), d = _mm256_srai_epi32((__m256i)v[r + 3], 18);
-    const __m256i bytes = _mm256_permutevar8x32_epi32(
-        _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d)), order);
-    const __m128i lo = _mm256_castsi256_si128(bytes), hi = _mm256_extracti128_si256(bytes, 1);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * stride), lo);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (r + 1) * stride), _mm_unpackhi_epi64(lo, lo));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (r + 2) * stride), hi);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (r + 3) * stride), _mm_unpackhi_epi64(hi, hi));
-  }
-#else
-  for (int r = 0; r < 8; r++) {
-    const Bytes8 bytes = ToSamples(v[r]);
-    __builtin_memcpy(out + r * stride, &bytes, 8);
-  }
-#endif
 }
 
 }  // namespace

@@ -101,19 +101,20 @@ TEST(SimdKernels, ForwardDCTsMatchScalar) {
 
 // Dequantized blocks as the decoder may meet them: typical magnitudes,
 // extreme ones from hostile quantizers (any 32-bit value, wrapping), and
-// sparse blocks with only the first columns used.
+// sparse blocks with only the first columns used (kernels take a shorter
+// path when lastCol < 4), with typical or hostile values.
 std::vector<std::vector<int32_t>> CoefficientBlocks() {
   std::vector<std::vector<int32_t>> blocks;
   std::mt19937 rng(11);
-  for (int i = 0; i < 3000; i++) {
+  for (int i = 0; i < 4000; i++) {
     std::vector<int32_t> b(64, 0);
-    const int kind = i % 4;
-    const int columns = kind == 3 ? 1 + static_cast<int>(rng() % 4) : 8;
+    const int kind = i % 5;
+    const int columns = kind >= 3 ? 1 + static_cast<int>(rng() % 4) : 8;
     for (int n = 0; n < 64; n++) {
       if ((n & 7) >= columns) continue;
       if (kind == 0) b[n] = static_cast<int32_t>(rng() % 4001) * 3000 - 6000000;   // typical
-      if (kind == 1) b[n] = static_cast<int32_t>(rng());                            // hostile
-      if (kind >= 2) b[n] = rng() % 3 == 0 ? static_cast<int32_t>(rng() % 200001) * 500 - 50000000 : 0;
+      if (kind == 1 || kind == 4) b[n] = static_cast<int32_t>(rng());              // hostile
+      if (kind == 2 || kind == 3) b[n] = rng() % 3 == 0 ? static_cast<int32_t>(rng() % 200001) * 500 - 50000000 : 0;
     }
     b[0] = static_cast<int32_t>(static_cast<uint32_t>(b[0]) + (128u << 18) + (1u << 17));
     blocks.push_back(b);
