@@ -14,7 +14,21 @@ namespace {
 
 constexpr size_t kFirstByteCapacity = 65536;  // grows as a strip's data needs
 constexpr int32_t kJobsPerThread = 2;         // so no worker waits for the next strip
-constexpr int32_t kSpareJobs = 2;             // strips the filter's thread has at hand
+constexpr int32_t kSpareJobs = 2;             // jobs the filter's thread has at hand
+// Pixels a job should hold: a few hundred microseconds of coding, against a
+// few microseconds of waking a worker and copying the codec state.
+constexpr int64_t kJobPixels = int64_t{1} << 17;
+constexpr int32_t kJobsPerWorkerPerImage = 4;  // at least, where the image has the strips
+
+// Strips per job for the state's image and worker count.
+int32_t StripsPerJob(const DCTState* state) {
+  const int64_t stripPixels = int64_t{DCTLinesPerStrip(state)} * (state->Columns > 0 ? state->Columns : 1);
+  int64_t strips = (kJobPixels + stripPixels - 1) / stripPixels;
+  const int64_t imageStrips = (state->Rows + DCTLinesPerStrip(state) - 1) / DCTLinesPerStrip(state);
+  const int64_t fewest = imageStrips / (kJobsPerWorkerPerImage * int64_t{state->codingThreads});
+  if (strips > fewest) strips = fewest;
+  return strips < 1 ? 1 : static_cast<int32_t>(strips);
+}
 
 void FreeJob(DCTStripJob* job) {
   if (job == nullptr) return;
@@ -63,6 +77,7 @@ bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job)) {
   auto* p = static_cast<DCTParallel*>(std::calloc(1, sizeof(DCTParallel)));
   if (p == nullptr) return false;
   p->slots = kJobsPerThread * state->codingThreads + kSpareJobs;
+  p->stripsPerJob = StripsPerJob(state);
   p->jobs = static_cast<DCTStripJob**>(std::calloc(static_cast<size_t>(p->slots), sizeof(DCTStripJob*)));
   bool complete = p->jobs != nullptr;
   for (int32_t i = 0; complete && i < p->slots; i++) {
@@ -78,8 +93,11 @@ bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job)) {
   return true;
 }
 
-bool DCTParallelAllocateLines(DCTState* state, int32_t lineBytes, int32_t count) {
+int32_t DCTLinesPerStrip(const DCTState* state) { return 8 * state->maxVSamples; }
+
+bool DCTParallelAllocateLines(DCTState* state, int32_t lineBytes) {
   DCTParallel* p = state->parallel;
+  const int32_t count = p->stripsPerJob * DCTLinesPerStrip(state);
   const size_t stride = static_cast<size_t>(DCTceil4(lineBytes + 3 * state->Colors + 8));
   for (int32_t i = 0; i < p->slots; i++) {
     p->jobs[i]->lineStride = stride;
@@ -108,9 +126,10 @@ DCTStripJob* DCTParallelTakeHead(DCTState* state) {
   DCTPoolWait(p->pool, &job->work);
   p->head = (p->head + 1) % p->slots;
   p->inFlight--;
-  if (job->failed) DCTStmErr0(job->message);
   return job;
 }
+
+void DCTParallelRaise(const DCTStripJob* job) { DCTStmErr0(job->message); }
 
 void DCTParallelSnapshot(DCTStripJob* job, const DCTState* state) {
   std::memcpy(&job->state, state, sizeof(DCTState));

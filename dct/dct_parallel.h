@@ -16,6 +16,11 @@
 //    them into strip copies, which the filter's thread takes in order and
 //    turns into lines.
 //
+// A job is a run of consecutive strips, enough pixels that handing it over
+// costs little beside its coding, yet few enough strips that every worker
+// has several jobs of an image. Within a job the worker runs the serial
+// coder itself, restart markers and all.
+//
 // The bytes written and the samples made are exactly those of the serial
 // coder, errors included: a worker's failure is raised by the filter's
 // thread, with the same message, when the serial coder would have reached
@@ -33,7 +38,7 @@
 // Most worker threads a filter may ask for.
 constexpr int32_t kDCTMostCodingThreads = 64;
 
-// One strip on its way through a worker.
+// A run of strips on its way through a worker.
 struct DCTStripJob {
   DCTPoolJob work;         // first: the pool's view of the job
   DCTState state;          // the codec state the worker codes with
@@ -53,8 +58,10 @@ struct DCTStripJob {
   Stm stream;              // enc: writes into `bytes`; dec: reads from them
   size_t windowEnd;        // dec: end of the window the stream serves
   uint8_t coveredByte;     // dec: the byte the window's guard stands on
-  int32_t firstLine;       // first raster line of the strip
+  int32_t firstLine;       // first raster line of the job's first strip
+  int32_t stripCount;      // strips in the job
   int32_t failed;          // the worker's coding raised an error
+  int32_t stripsDone;      // dec: strips decoded (and their lines made) before it
   char message[256];       // its message
 };
 
@@ -62,6 +69,7 @@ struct DCTParallel {
   DCTWorkerPool* pool;
   DCTStripJob** jobs;    // a ring of `slots` jobs
   int32_t slots;
+  int32_t stripsPerJob;  // strips a job takes (the last job of an image may take fewer)
   int32_t head;          // the oldest job in flight
   int32_t inFlight;
   // The decoder's read-ahead: what the next strip to gather starts with.
@@ -71,6 +79,8 @@ struct DCTParallel {
   int32_t gatherMarkerNumber;
   int32_t strayBytes;    // the job after the last in flight holds bytes read ahead for nothing
   const DCTStripJob* linesFrom;  // dec: the job whose lines the strip being handed out has
+  int32_t linesFromStrip;        // dec: which of its strips that is
+  uint8_t* ownLineBuffer;        // dec: the state's line buffer, while lines come from jobs
   DCTStripJob* filling;          // enc: the job receiving the lines of the strip under way
 };
 
@@ -83,17 +93,21 @@ bool DCTParallelWanted(const DCTState* state);
 // state's); false, with nothing started, when that fails: the caller then
 // codes on its own thread.
 bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job));
-// Room in every job for `count` raster lines as long as the line buffer of
-// a line of lineBytes (the same margin after it); false when memory runs out.
-bool DCTParallelAllocateLines(DCTState* state, int32_t lineBytes, int32_t count);
+// Room in every job for the raster lines of its strips, each as long as the
+// line buffer for lines of lineBytes (the same margin after it); false when
+// memory runs out.
+bool DCTParallelAllocateLines(DCTState* state, int32_t lineBytes);
+// Raster lines of one strip.
+int32_t DCTLinesPerStrip(const DCTState* state);
 // Waits for every job in flight, stops the workers and frees it all.
 void DCTParallelRelease(DCTState* state);
 
 // The job at ring position `offset` from the head.
 DCTStripJob* DCTParallelJobAt(const DCTParallel* p, int32_t offset);
-// Takes the head job off the ring once it has run; raises its error if the
-// worker failed.
+// Takes the head job off the ring once it has run.
 DCTStripJob* DCTParallelTakeHead(DCTState* state);
+// Raises the error the job's worker met, with its message, on this thread.
+[[noreturn]] void DCTParallelRaise(const DCTStripJob* job);
 // The state copy a job starts from: the caller's, with the job's strips.
 void DCTParallelSnapshot(DCTStripJob* job, const DCTState* state);
 // Submits the job at the ring's tail.
@@ -113,8 +127,9 @@ void DCTEParallelFinish(DCTState* state);
 // Fills the component strips with the next strip decoded by a worker; false
 // when no worker strip is at hand, and the caller decodes it itself.
 bool DCTDParallelStrip(DCTState* state);
-// Puts the next raster line of a strip a worker made into the line buffer;
-// false when the strip was decoded on the filter's thread.
+// Points the line buffer at the next raster line of a strip a worker made
+// (the line stays in the job until the next strip is under way); false when
+// the strip was decoded on the filter's thread.
 bool DCTDParallelLine(DCTState* state);
 // Frees the source that hands read-ahead bytes back to the serial decoder.
 void DCTDFreeReplaySource(DCTState* state);

@@ -98,12 +98,13 @@ int32_t LinesInStrip(const DCTState* state, int32_t firstLine) {
 // The strip's lines, made as the serial decoder makes them one at a time
 // into its line buffer; the vertical fast path updates the line before in
 // place, so each line starts as a copy of it then.
-void MakeLines(DCTStripJob* job) {
+void MakeLines(DCTStripJob* job, int32_t strip) {
   DCTState* s = &job->state;
   const int32_t maxV = s->maxVSamples;
   const int32_t count = LinesInStrip(s, s->linesEmitted);
+  uint8_t* first = job->lines + static_cast<size_t>(strip) * DCTLinesPerStrip(s) * job->lineStride;
   for (int32_t i = 0; i < count; i++) {
-    s->lineBuffer = job->lines + static_cast<size_t>(i) * job->lineStride;
+    s->lineBuffer = first + static_cast<size_t>(i) * job->lineStride;
     if (i > 0 && s->vFastMode == kVFastLumaOnly) {
       std::memcpy(s->lineBuffer, s->lineBuffer - job->lineStride, job->lineStride);
     }
@@ -111,11 +112,19 @@ void MakeLines(DCTStripJob* job) {
   }
 }
 
+// The job's strips, as the serial decoder decodes them one after the other
+// (the resync at each strip's first MCU reads the restart marker between
+// them), each strip's lines made as soon as it is decoded: when a later
+// strip fails, the lines before it are handed out first, as they would be.
 void DecodeJobStrip(DCTStripJob* job) {
-  DCTDinit_sgetv(&job->state);
-  DCTDdecodeStrip(&job->state);
+  DCTState* s = &job->state;
+  DCTDinit_sgetv(s);
+  for (job->stripsDone = 0; job->stripsDone < job->stripCount; job->stripsDone++) {
+    DCTDdecodeStrip(s);
+    MakeLines(job, job->stripsDone);
+    s->linesEmitted += DCTLinesPerStrip(s);
+  }
   NoteWhereReadingGoesOn(job);
-  MakeLines(job);
 }
 
 void RunJob(DCTPoolJob* work) {
@@ -268,15 +277,24 @@ void GatherStrip(DCTState* state) {
     return;
   }
   job->dataStart = job->size;
-  const int32_t mcus = MCUsInStrip(state, p->gatherLine);
-  const int32_t intervals = (mcus + state->restartInterval - 1) / state->restartInterval;
+  // The job's strips, each starting an interval: their MCUs and intervals.
+  const int32_t linesPerStrip = DCTLinesPerStrip(state);
+  int32_t mcus = 0, intervals = 0;
+  job->stripCount = 0;
+  for (int32_t line = p->gatherLine; line < state->Rows && job->stripCount < p->stripsPerJob;
+       line += linesPerStrip) {
+    const int32_t stripMCUs = MCUsInStrip(state, line);
+    mcus += stripMCUs;
+    intervals += (stripMCUs + state->restartInterval - 1) / state->restartInterval;
+    job->stripCount++;
+  }
   const StripEnd end = CollectStrip(state, job, intervals - 1);
   PrepareJobState(state, job);
   OpenSource(job);
   DCTParallelSubmit(state, job);
   p->gatherMarkerNumber = (p->gatherMarkerNumber + intervals) & 7;
   p->gatherBlockNumber += mcus * BlocksPerMCU(state);
-  p->gatherLine += 8 * state->maxVSamples;
+  p->gatherLine += job->stripCount * linesPerStrip;
   job->endedAtEnd = end == kEndedAtEndOfData ? 1 : 0;
   if (end != kEndedAtRestart) p->gatherOpen = 0;
 }
@@ -287,26 +305,18 @@ bool StartReadAhead(DCTState* state) {
   if (!DCTParallelWanted(state) || state->coefStore != nullptr) return false;
   if (state->restartCountdown != 1 || state->linesEmitted >= state->Rows) return false;
   if (!DCTParallelStart(state, &RunJob) ||
-      !DCTParallelAllocateLines(state, state->outputLineBytes, 8 * state->maxVSamples)) {
+      !DCTParallelAllocateLines(state, state->outputLineBytes)) {
     DCTParallelRelease(state);
     state->codingThreads = 0;  // no workers to be had: stay serial
     return false;
   }
   DCTParallel* p = state->parallel;
+  p->ownLineBuffer = state->lineBuffer;
   p->gatherOpen = 1;
   p->gatherLine = state->linesEmitted;
   p->gatherBlockNumber = state->blockNumber;
   p->gatherMarkerNumber = state->restartMarkerNumber;
   return true;
-}
-
-// The job's strip into the state's strips.
-void TakeStrip(DCTState* state, const DCTStripJob* job) {
-  for (int32_t c = 0; c < state->Colors; c++) {
-    DCTComponent* comp = &state->components[c];
-    const size_t bytes = static_cast<size_t>(8) * comp->vSamples * comp->stripWidth;
-    std::memcpy(comp->strip, job->strips[c], bytes);
-  }
 }
 
 // The job's counters into the state, as the serial decoder leaves them.
@@ -426,7 +436,11 @@ void HandBackReadAhead(DCTState* state, const DCTStripJob* diverged) {
   state->replaySource = r;
   state->targetStm = &r->stm;
   state->codingThreads = 0;
-  DCTParallelRelease(state);
+  // The later jobs are dropped; the ring stays (the diverged job's lines are
+  // still to be handed out) and is freed with the strip memory.
+  state->parallel->inFlight = 0;
+  state->parallel->gatherOpen = 0;
+  state->parallel->strayBytes = 0;
 }
 
 }  // namespace
@@ -443,25 +457,28 @@ void DCTDFreeReplaySource(DCTState* state) {
 bool DCTDParallelLine(DCTState* state) {
   const DCTParallel* p = state->parallel;
   if (p == nullptr || p->linesFrom == nullptr) return false;
-  const int32_t line = state->stripBlockLine * state->maxVSamples + state->stripSubLine;
-  std::memcpy(state->lineBuffer, p->linesFrom->lines + static_cast<size_t>(line) * p->linesFrom->lineStride,
-              static_cast<size_t>(state->outputLineBytes));
+  const int32_t line = p->linesFromStrip * DCTLinesPerStrip(state) +
+                       state->stripBlockLine * state->maxVSamples + state->stripSubLine;
+  state->lineBuffer = p->linesFrom->lines + static_cast<size_t>(line) * p->linesFrom->lineStride;
   return true;
 }
 
 bool DCTDParallelStrip(DCTState* state) {
-  if (state->parallel != nullptr) state->parallel->linesFrom = nullptr;
   if (state->parallel == nullptr && !StartReadAhead(state)) return false;
   DCTParallel* p = state->parallel;
-  while (p->gatherOpen && p->inFlight < p->slots) GatherStrip(state);
-  if (p->inFlight == 0) return false;
-  const DCTStripJob* job = DCTParallelTakeHead(state);
-  TakeCounters(state, job);
-  if (!job->diverged) {
-    p->linesFrom = job;
+  if (p->linesFrom != nullptr && ++p->linesFromStrip < p->linesFrom->stripCount) {
+    if (p->linesFromStrip == p->linesFrom->stripsDone) DCTParallelRaise(p->linesFrom);
     return true;
   }
-  TakeStrip(state, job);  // the serial decoder makes its lines and goes on
-  HandBackReadAhead(state, job);
+  p->linesFrom = nullptr;  // its slot may take the next job now
+  state->lineBuffer = p->ownLineBuffer;
+  while (p->gatherOpen && p->inFlight < p->slots) GatherStrip(state);
+  if (p->inFlight == 0) return false;  // the filter's thread decodes the rest
+  const DCTStripJob* job = DCTParallelTakeHead(state);
+  if (job->failed && job->stripsDone == 0) DCTParallelRaise(job);
+  TakeCounters(state, job);
+  p->linesFrom = job;
+  p->linesFromStrip = 0;
+  if (job->diverged) HandBackReadAhead(state, job);
   return true;
 }

@@ -49,23 +49,25 @@ void OpenSink(DCTStripJob* job) {
   s->flsBuf = &GrowSink;
 }
 
-// The strip's lines through the line stage, as DCTEFlush runs it line by
-// line, then the block coder.
+// The job's lines through the line stage and its strips through the block
+// coder, as DCTEFlush and FinishStrip run them line by line.
 void CodeJobStrip(DCTStripJob* job) {
   DCTState* s = &job->state;
   s->stripBlockLine = 0;
   s->stripSubLine = 0;
   s->linesDone = job->firstLine;
+  int32_t stripFirstLine = job->firstLine;
   for (int32_t i = 0; i < job->lineCount; i++) {
     s->lineBuffer = job->lines + static_cast<size_t>(i) * job->lineStride;
     DCTEGetNCLine(s);
     if (++s->linesDone == s->Rows) DCTEget_ovflines(s);
-    if (++s->stripSubLine == s->maxVSamples) {
-      s->stripSubLine = 0;
-      s->stripBlockLine++;
-    }
+    if (++s->stripSubLine < s->maxVSamples) continue;
+    s->stripSubLine = 0;
+    if (++s->stripBlockLine < 8) continue;
+    DCTEcodeStrip(s, stripFirstLine);
+    s->stripBlockLine = 0;
+    stripFirstLine = s->linesDone;
   }
-  DCTEcodeStrip(s, job->firstLine);
 }
 
 void RunJob(DCTPoolJob* work) {
@@ -109,6 +111,7 @@ void PutBytes(Stm* target, const uint8_t* p, size_t n) {
 // byte, and keeps its own last partial byte in the state.
 void WriteHead(DCTState* state) {
   DCTStripJob* job = DCTParallelTakeHead(state);
+  if (job->failed) DCTParallelRaise(job);
   DCTEBitSink sink = DCTELoadSink(state);
   DCTEpadToByte(&sink);
   DCTEStoreSink(state, &sink);
@@ -125,16 +128,24 @@ void DCTEParallelStart(DCTState* state) {
   // the line stage replicates past the end.
   const int32_t lineBytes = state->paddedLineSamples > state->inputLineBytes ? state->paddedLineSamples
                                                                              : state->inputLineBytes;
-  if (!DCTParallelAllocateLines(state, lineBytes, 8 * state->maxVSamples)) DCTParallelRelease(state);
+  if (!DCTParallelAllocateLines(state, lineBytes)) DCTParallelRelease(state);
 }
 
 void DCTEParallelLine(DCTState* state) {
   DCTParallel* p = state->parallel;
-  if (p->filling == nullptr) {  // the strip's first line: a free job for it
+  if (p->filling == nullptr) {  // the job's first line: a free job, with the state as it stands
     while (p->inFlight > 0 && DCTPoolFinished(p->pool, &DCTParallelJobAt(p, 0)->work)) WriteHead(state);
     if (p->inFlight == p->slots) WriteHead(state);
-    p->filling = DCTParallelJobAt(p, p->inFlight);
-    p->filling->lineCount = 0;
+    DCTStripJob* job = DCTParallelJobAt(p, p->inFlight);
+    DCTParallelSnapshot(job, state);
+    OpenSink(job);
+    job->state.targetStm = &job->stream;
+    job->state.bitBuffer = 0;
+    job->state.bitsFree = 8;
+    job->firstLine = state->linesDone;
+    job->lineCount = 0;
+    job->stripCount = 0;
+    p->filling = job;
   }
   DCTStripJob* job = p->filling;
   std::memcpy(job->lines + static_cast<size_t>(job->lineCount) * job->lineStride, state->lineBuffer,
@@ -151,15 +162,10 @@ void DCTEParallelLastLine(DCTState* state) {
 void DCTEParallelStrip(DCTState* state, int32_t firstLine) {
   DCTParallel* p = state->parallel;
   DCTStripJob* job = p->filling;
-  p->filling = nullptr;
-  DCTParallelSnapshot(job, state);
-  OpenSink(job);
-  job->state.targetStm = &job->stream;
-  job->state.bitBuffer = 0;
-  job->state.bitsFree = 8;
-  job->firstLine = firstLine;
-  DCTParallelSubmit(state, job);
   AdvanceRestartCount(state, firstLine);
+  if (++job->stripCount < p->stripsPerJob && state->phase != kEncPhaseDone) return;
+  p->filling = nullptr;
+  DCTParallelSubmit(state, job);
 }
 
 void DCTEParallelFinish(DCTState* state) {
