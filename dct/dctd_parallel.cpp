@@ -1,17 +1,19 @@
 // dctd_parallel.cpp - the decoder's strips decoded on worker threads
 // (dct_parallel.h states the scheme).
 //
-// The filter's thread reads ahead: for each of the next strips it consumes
-// the RSTn marker that starts the strip, as the serial decoder's resync
-// would, and copies the strip's entropy-coded bytes, with its inner restart
-// markers, into a job, up to the marker that ends the strip. It copies that
-// marker too, so the worker sees the data end exactly as the serial reader
-// does, but leaves it in the source (lookahead 0xFF, the code unread) for
-// the next strip or for the marker reader. A worker decodes the job's strip
-// with DCTDdecodeStrip from the copied bytes; the filter's thread takes the
-// strips in order and carries each job's counters (block number, bit count,
-// DC predictors, restart count) back into its own state, so that what
-// follows the last strip finds the state the serial decoder leaves.
+// The filter's thread reads ahead: for each of the next runs of strips it
+// consumes the RSTn marker that starts the run, as the serial decoder's
+// resync would, and copies the run's entropy-coded bytes, with its inner
+// restart markers, into a job, up to the marker that ends the run. It copies
+// that marker too, so the worker sees the data end exactly as the serial
+// reader does, but leaves it in the source (lookahead 0xFF, the code
+// unread) for the next run or for the marker reader. A worker decodes the
+// job's strips one after the other with DCTDdecodeStrip from the copied
+// bytes and makes their raster lines; the filter's thread takes the jobs in
+// order, hands their lines out from the job, and carries each job's
+// counters (block number, bit count, DC predictors, restart count) back
+// into its own state, so that what follows the last strip finds the state
+// the serial decoder leaves.
 //
 // Reading ahead never raises: where it cannot go on (a marker other than
 // RSTn where a strip should start, or the end of the data) it stops with

@@ -1,18 +1,19 @@
 // dcte_parallel.cpp - the encoder's strips coded on worker threads
 // (dct_parallel.h states the scheme).
 //
-// The filter's thread keeps each raster line of a strip in the strip's job
-// as it arrives. At a complete strip, DCTEParallelStrip hands the job to a
-// worker, which assembles the component strips from the lines exactly as
+// The filter's thread keeps each raster line in the job of its run of
+// strips as it arrives, and keeps the restart count as the serial coder
+// would. When the run is complete, DCTEParallelStrip hands the job to a
+// worker, which assembles each component strip from the lines exactly as
 // the filter's thread would (dcte_strips.cpp: colour conversion, reduction,
-// edge filling, completion of the last strip) and codes them with
+// edge filling, completion of the last strip) and codes it with
 // DCTEcodeStrip into the job's byte buffer, starting from an empty bit
-// buffer. Each strip but the first starts a restart interval, so its
+// buffer. Each job but the first starts with a restart interval, so its
 // bytes begin with the RSTn marker the serial coder writes there; what the
 // serial coder does just before that marker, padding the previous strip's
 // last partial byte with 1-bits, the filter's thread does when it writes the
-// buffers out in strip order. The last strip's partial byte is left in the
-// state for the EOI that follows, as the serial coder leaves it.
+// buffers out in order. The last job's partial byte is left in the state
+// for the EOI that follows, as the serial coder leaves it.
 #include <cstdlib>
 #include <cstring>
 
