@@ -6,15 +6,14 @@
 // begins a new interval, which is so for every file the encoder writes (one
 // interval per MCU row), strips can be coded on several threads at once:
 //
-//  - the encoder (dcte_parallel.cpp) hands each complete strip, copied, to a
-//    worker that codes it into a byte buffer of its own; the filter's thread
-//    goes on assembling the next strips and writes the buffers out in order,
-//    joining them with the padding and restart markers the serial coder
-//    writes;
+//  - the encoder (dcte_parallel.cpp) keeps the raster lines of the next
+//    strips in a job and has a worker convert and code them into a byte
+//    buffer of its own; the filter's thread goes on taking lines and writes
+//    the buffers out in order, joining them with the padding the serial
+//    coder writes before a restart marker;
 //  - the decoder (dctd_parallel.cpp) reads ahead the compressed bytes of
 //    the next strips, up to their restart markers, and has workers decode
-//    them into strip copies, which the filter's thread takes in order and
-//    turns into lines.
+//    them into raster lines, which the filter's thread hands out in order.
 //
 // A job is a run of consecutive strips, enough pixels that handing it over
 // costs little beside its coding, yet few enough strips that every worker
@@ -24,7 +23,7 @@
 // The bytes written and the samples made are exactly those of the serial
 // coder, errors included: a worker's failure is raised by the filter's
 // thread, with the same message, when the serial coder would have reached
-// it. Each strip job works on a copy of the codec state (tables are shared
+// it. Each job works on a copy of the codec state (tables are shared
 // read-only), so the workers share nothing mutable.
 #ifndef JPEG_DCT_DCT_PARALLEL_H
 #define JPEG_DCT_DCT_PARALLEL_H
