@@ -10,6 +10,7 @@
 // reloads stall; hence the unroll requests on such loops (without them the
 // inverse DCT ran slower than the SSE2 one).
 #include "dct/simd.h"
+#include "dct/simd_chroma_terms.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -42,31 +43,12 @@ JPEG_AVX2_INLINE __m256i Add(__m256i a, __m256i b) { return _mm256_add_epi32(a, 
 JPEG_AVX2_INLINE __m256i Sub(__m256i a, __m256i b) { return _mm256_sub_epi32(a, b); }
 JPEG_AVX2_INLINE __m256i Sra(__m256i a, int n) { return _mm256_srai_epi32(a, n); }
 
-// One 8-point pass over eight lanes, in place (the flow graph of
-// dctd_idct.cpp's Pass1D, constants 181, 3135, 10703 and 4433). With
-// kNarrow, x[4..7] are zero on entry and are not read.
+// One 8-point pass over eight lanes, in place (simd_idct_pass.h).
+#include "dct/simd_idct_pass.h"
+
 template <bool kNarrow>
 JPEG_AVX2_INLINE void IdctPass(__m256i* x) {
-  const __m256i a = kNarrow ? x[1] : Add(x[1], x[7]), b = kNarrow ? x[1] : Sub(x[1], x[7]);
-  const __m256i s = kNarrow ? x[3] : Add(x[3], x[5]), d = kNarrow ? x[3] : Sub(x[3], x[5]);
-  const __m256i p = MulWrap(Sra(Sub(a, s), 8), 181);
-  const __m256i m = MulWrap(Sra(Sub(b, d), 13), 3135);
-  const __m256i q = Sub(MulWrap(Sra(b, 13), 10703), m);
-  const __m256i r = Sub(m, MulWrap(Sra(d, 13), 4433));
-  const __m256i o0 = Add(Add(a, s), q), o1 = Add(q, p), o2 = Add(p, r), o3 = r;
-  const __m256i x6 = kNarrow ? _mm256_setzero_si256() : x[6];
-  const __m256i g = MulWrap(Sra(Sub(x[2], x6), 8), 181);
-  const __m256i h = Add(g, Add(x[2], x6));
-  const __m256i sum04 = kNarrow ? x[0] : Add(x[0], x[4]), dif04 = kNarrow ? x[0] : Sub(x[0], x[4]);
-  const __m256i e0 = Add(sum04, h), e3 = Sub(sum04, h), e1 = Add(dif04, g), e2 = Sub(dif04, g);
-  x[0] = Add(e0, o0);
-  x[7] = Sub(e0, o0);
-  x[1] = Add(e1, o1);
-  x[6] = Sub(e1, o1);
-  x[2] = Add(e2, o2);
-  x[5] = Sub(e2, o2);
-  x[3] = Add(e3, o3);
-  x[4] = Sub(e3, o3);
+  IdctPassLanes<kNarrow>(x);
 }
 
 // In-place transpose of the 4x4 blocks in both 128-bit halves of w[0..3].
@@ -192,17 +174,7 @@ uint64_t AvxForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride
 // multiplier), constants found by search and checked against the term for
 // every index (the colour tests repeat that check through both kernels).
 
-struct ChromaTerm {
-  uint16_t scale, bias, multiplier, offset;
-};
-struct ChromaTerms {
-  ChromaTerm cbR, cbG, crG, crB;
-  int sampleShift;  // s above
-};
-constexpr ChromaTerms kSingleChromaTerms = {
-    {64, 20, 44233, 11085}, {89, 159, 62446, 21974}, {128, 206, 54878, 27691}, {32, 93, 42632, 5436}, 7};
-constexpr ChromaTerms kPairChromaTerms = {
-    {32, 20, 44234, 11085}, {64, 40, 43419, 21849}, {64, 206, 54878, 27691}, {16, 485, 42632, 5691}, 6};
+// The chroma terms' constants: simd_chroma_terms.h.
 
 inline __m256i Words(uint16_t w) { return _mm256_set1_epi16(static_cast<int16_t>(w)); }
 

@@ -6,6 +6,7 @@
 // 16-bit halves where they do not. Every form here measured faster than the
 // scalar kernel it replaces (figures at the table below).
 #include "dct/simd.h"
+#include "dct/simd_chroma_terms.h"
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
@@ -243,28 +244,10 @@ JPEG_SSE2_INLINE __m128i MulWrap(__m128i x, uint16_t c) {
   return Add(low, _mm_slli_epi32(carry, 16));
 }
 
-// One 8-point pass over four lanes, in place (the flow graph of
-// dctd_idct.cpp's Pass1D, constants 181, 3135, 10703 and 4433).
-JPEG_SSE2_INLINE void IdctPass(__m128i* x) {
-  const __m128i a = Add(x[1], x[7]), b = Sub(x[1], x[7]), s = Add(x[3], x[5]), d = Sub(x[3], x[5]);
-  const __m128i p = MulWrap(Sra(Sub(a, s), 8), 181);
-  const __m128i m = MulWrap(Sra(Sub(b, d), 13), 3135);
-  const __m128i q = Sub(MulWrap(Sra(b, 13), 10703), m);
-  const __m128i r = Sub(m, MulWrap(Sra(d, 13), 4433));
-  const __m128i o0 = Add(Add(a, s), q), o1 = Add(q, p), o2 = Add(p, r), o3 = r;
-  const __m128i g = MulWrap(Sra(Sub(x[2], x[6]), 8), 181);
-  const __m128i h = Add(g, Add(x[2], x[6]));
-  const __m128i sum04 = Add(x[0], x[4]), dif04 = Sub(x[0], x[4]);
-  const __m128i e0 = Add(sum04, h), e3 = Sub(sum04, h), e1 = Add(dif04, g), e2 = Sub(dif04, g);
-  x[0] = Add(e0, o0);
-  x[7] = Sub(e0, o0);
-  x[1] = Add(e1, o1);
-  x[6] = Sub(e1, o1);
-  x[2] = Add(e2, o2);
-  x[5] = Sub(e2, o2);
-  x[3] = Add(e3, o3);
-  x[4] = Sub(e3, o3);
-}
+// One 8-point pass over four lanes, in place (simd_idct_pass.h).
+#include "dct/simd_idct_pass.h"
+
+JPEG_SSE2_INLINE void IdctPass(__m128i* x) { IdctPassLanes<false>(x); }
 
 // Output column n of rows 0..7 (lanes of lo and hi) descaled by 2^18 and
 // saturated to 16 bits; the descaled values lie within +-2^13, so only the
@@ -322,17 +305,7 @@ void Sse2InverseDCT(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCo
 // repeats that check through the whole kernel). Cb x 256 and Cr x 256 are
 // below 2^16, so their sums in 16-bit lanes are exact.
 
-struct ChromaTerm {
-  uint16_t scale, bias, multiplier, offset;
-};
-struct ChromaTerms {
-  ChromaTerm cbR, cbG, crG, crB;
-  int sampleShift;  // s above
-};
-constexpr ChromaTerms kSingleChromaTerms = {
-    {64, 20, 44233, 11085}, {89, 159, 62446, 21974}, {128, 206, 54878, 27691}, {32, 93, 42632, 5436}, 7};
-constexpr ChromaTerms kPairChromaTerms = {
-    {32, 20, 44234, 11085}, {64, 40, 43419, 21849}, {64, 206, 54878, 27691}, {16, 485, 42632, 5691}, 6};
+// The chroma terms' constants: simd_chroma_terms.h.
 
 JPEG_SSE2_INLINE __m128i Words(uint16_t w) { return _mm_set1_epi16(static_cast<int16_t>(w)); }
 
