@@ -37,6 +37,13 @@
 // Most worker threads a filter may ask for.
 constexpr int32_t kDCTMostCodingThreads = 64;
 
+// Where a source that serves a byte array a window at a time stands: the
+// end of the window served, and the byte its guard covers (dctd_parallel.cpp).
+struct DCTWindowCursor {
+  size_t end;
+  uint8_t covered;
+};
+
 // A run of strips on its way through a worker.
 struct DCTStripJob {
   DCTPoolJob work;         // first: the pool's view of the job
@@ -55,8 +62,7 @@ struct DCTStripJob {
   size_t lineStride;       // bytes from one of them to the next
   int32_t lineCount;       // enc: lines received
   Stm stream;              // enc: writes into `bytes`; dec: reads from them
-  size_t windowEnd;        // dec: end of the window the stream serves
-  uint8_t coveredByte;     // dec: the byte the window's guard stands on
+  DCTWindowCursor window;  // dec: the window the stream serves
   int32_t firstLine;       // first raster line of the job's first strip
   int32_t stripCount;      // strips in the job
   int32_t failed;          // the worker's coding raised an error

@@ -43,34 +43,51 @@ constexpr size_t kWindowBytes = 32767;  // what a source's 16-bit count spans
 
 enum StripEnd { kEndedAtRestart, kEndedAtOtherMarker, kEndedAtEndOfData };
 
-// --- the job's source: its bytes, a window at a time ----------------------------
+// --- byte arrays served a window at a time ---------------------------------------
 
-// The fill procedure of a job's source. Each window ends in the guard byte
-// the bit reader relies on; it stands on the first byte of the next window,
-// which is put back before that window is served.
-int16_t NextWindow(Stm* s) {
-  auto* job = static_cast<DCTStripJob*>(s->procData);
-  job->bytes[job->windowEnd] = job->coveredByte;
-  const size_t start = job->windowEnd;
-  const size_t left = job->size - start;
-  const size_t n = left < kWindowBytes ? left : kWindowBytes;
-  s->base = job->bytes + start;
-  job->windowEnd = start + n;
-  job->coveredByte = job->bytes[job->windowEnd];
+// A source's 16-bit count spans at most kWindowBytes, so bytes[0..size) go
+// to the bit reader a window at a time. Each window ends in the guard byte
+// the reader relies on; it stands on the first byte of the next window,
+// which is put back before that window is served. bytes has room for one
+// byte past size, the guard after the last window.
+void StartWindows(uint8_t* bytes, size_t size, size_t start, DCTWindowCursor* w) {
+  bytes[size] = kStmGuardByte;
+  w->end = start;
+  w->covered = bytes[start];
+}
+
+// The refill of such a source: the next window, or the end of the data.
+int16_t ServeWindow(Stm* s, uint8_t* bytes, size_t size, DCTWindowCursor* w) {
+  bytes[w->end] = w->covered;
+  const size_t start = w->end;
+  const size_t n = size - start < kWindowBytes ? size - start : kWindowBytes;
+  s->base = bytes + start;
+  w->end = start + n;
+  w->covered = bytes[w->end];
   return StmRefillWithGuard(s, n);
 }
 
-void OpenSource(DCTStripJob* job) {
-  job->bytes[job->size] = kStmGuardByte;
-  job->windowEnd = job->dataStart;
-  job->coveredByte = job->bytes[job->dataStart];
-  Stm* s = &job->stream;
+// A read-only stream whose first fill calls `fill`.
+void OpenWindowedSource(Stm* s, void* owner, uint8_t* bytes, StmFilBufProc fill) {
   std::memset(s, 0, sizeof *s);
-  s->procData = job;
-  s->base = s->ptr = job->bytes;
+  s->procData = owner;
+  s->base = s->ptr = bytes;
   s->bufSize = static_cast<uint16_t>(kWindowBytes);
-  s->filBuf = &NextWindow;
+  s->filBuf = fill;
   s->flsBuf = &StmRefuseFlush;
+}
+
+// --- the job's source ----------------------------------------------------------------
+
+int16_t NextJobWindow(Stm* s) {
+  auto* job = static_cast<DCTStripJob*>(s->procData);
+  return ServeWindow(s, job->bytes, job->size, &job->window);
+}
+
+// The job's strip data (what precedes it is the restart marker consumed for it).
+void OpenSource(DCTStripJob* job) {
+  StartWindows(job->bytes, job->size, job->dataStart, &job->window);
+  OpenWindowedSource(&job->stream, job, job->bytes, &NextJobWindow);
 }
 
 // Where the serial reader goes on after the strip: its lookahead byte. It
@@ -349,8 +366,7 @@ struct DCTDReplaySource {
   Stm* below;
   uint8_t* bytes;        // the bytes handed back, one guard byte after them
   size_t size;
-  size_t windowEnd;
-  uint8_t coveredByte;
+  DCTWindowCursor window;
   uint8_t refill[kWindowBytes + 1];  // a buffer's worth from below, and its guard
 };
 
@@ -358,16 +374,7 @@ namespace {
 
 int16_t ReplayFill(Stm* s) {
   auto* r = static_cast<DCTDReplaySource*>(s->procData);
-  if (r->windowEnd < r->size) {
-    r->bytes[r->windowEnd] = r->coveredByte;
-    const size_t start = r->windowEnd;
-    const size_t n = r->size - start < kWindowBytes ? r->size - start : kWindowBytes;
-    s->base = r->bytes + start;
-    r->windowEnd = start + n;
-    r->coveredByte = r->bytes[r->windowEnd];
-    return StmRefillWithGuard(s, n);
-  }
-  r->bytes[r->size] = kStmGuardByte;
+  if (r->window.end < r->size) return ServeWindow(s, r->bytes, r->size, &r->window);
   s->base = r->refill;
   const int32_t first = StmGetByte(r->below);
   if (first == kEndOfData) return StmRefillWithGuard(s, 0);
@@ -380,13 +387,11 @@ int16_t ReplayFill(Stm* s) {
   return StmRefillWithGuard(s, n + 1);
 }
 
-// Bytes of job `offset` (from the head) taken from the source, from `from` on.
-size_t Consumed(const DCTParallel* p, int32_t offset, size_t from, uint8_t* out) {
+// Bytes of job `offset` (from the head) taken from the source.
+size_t Consumed(const DCTParallel* p, int32_t offset, uint8_t* out) {
   const DCTStripJob* job = DCTParallelJobAt(p, offset);
-  if (from >= job->consumedEnd) return 0;
-  const size_t n = job->consumedEnd - from;
-  if (out != nullptr) std::memcpy(out, job->bytes + from, n);
-  return n;
+  if (out != nullptr) std::memcpy(out, job->bytes, job->consumedEnd);
+  return job->consumedEnd;
 }
 
 // Every byte read ahead after the diverged job's resume point, in the
@@ -400,7 +405,7 @@ size_t ReadAheadBytes(const DCTState* state, const DCTStripJob* diverged, uint8_
     if (out != nullptr) std::memcpy(out, diverged->bytes + diverged->resumeAt, n);
   }
   const int32_t later = p->inFlight + (p->strayBytes ? 1 : 0);
-  for (int32_t i = 0; i < later; i++) n += Consumed(p, i, 0, out != nullptr ? out + n : nullptr);
+  for (int32_t i = 0; i < later; i++) n += Consumed(p, i, out != nullptr ? out + n : nullptr);
   if (state->nextByte != kEndOfData) {
     if (out != nullptr) out[n] = static_cast<uint8_t>(state->nextByte);
     n++;
@@ -426,13 +431,9 @@ void HandBackReadAhead(DCTState* state, const DCTStripJob* diverged) {
   ReadAheadBytes(state, diverged, bytes);
   r->bytes = bytes;
   r->size = n;
-  r->coveredByte = bytes[0];
   r->below = state->targetStm;
-  r->stm.procData = r;
-  r->stm.base = r->stm.ptr = bytes;
-  r->stm.bufSize = static_cast<uint16_t>(kWindowBytes);
-  r->stm.filBuf = &ReplayFill;
-  r->stm.flsBuf = &StmRefuseFlush;
+  StartWindows(bytes, n, 0, &r->window);
+  OpenWindowedSource(&r->stm, r, bytes, &ReplayFill);
   state->nextByte = diverged->state.nextByte;
   DCTDFreeReplaySource(state);  // one from an earlier image, if any
   state->replaySource = r;

@@ -91,23 +91,6 @@ void AdvanceRestartCount(DCTState* state, int32_t firstLine) {
   }
 }
 
-// Writes n bytes into the target, a buffer's worth at a time.
-void PutBytes(Stm* target, const uint8_t* p, size_t n) {
-  while (n > 0 && !target->error) {
-    if (target->count <= 0) {
-      StmPutByte(*p++, target);
-      n--;
-      continue;
-    }
-    const size_t k = n < static_cast<size_t>(target->count) ? n : static_cast<size_t>(target->count);
-    std::memcpy(target->ptr, p, k);
-    target->ptr += k;
-    target->count = static_cast<int16_t>(target->count - static_cast<int32_t>(k));
-    p += k;
-    n -= k;
-  }
-}
-
 // Writes the oldest job's bytes after the previous strip's padded last
 // byte, and keeps its own last partial byte in the state.
 void WriteHead(DCTState* state) {
@@ -116,7 +99,7 @@ void WriteHead(DCTState* state) {
   DCTEBitSink sink = DCTELoadSink(state);
   DCTEpadToByte(&sink);
   DCTEStoreSink(state, &sink);
-  PutBytes(state->targetStm, job->bytes, static_cast<size_t>(job->stream.ptr - job->bytes));
+  StmFWrite(job->bytes, 1, static_cast<uint32_t>(job->stream.ptr - job->bytes), state->targetStm);
   state->bitBuffer = job->state.bitBuffer;
   state->bitsFree = job->state.bitsFree;
 }
