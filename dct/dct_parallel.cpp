@@ -46,8 +46,8 @@ DCTStripJob* NewJob(const DCTState* state, void (*run)(DCTPoolJob* job)) {
   job->capacity = kFirstByteCapacity;
   bool complete = job->bytes != nullptr;
   for (int32_t c = 0; c < state->Colors && complete; c++) {
-    job->stripBytes[c] = DCTstrip_bytes(&state->components[c], state->maxVSamples);
-    job->strips[c] = static_cast<uint8_t*>(std::calloc(1, static_cast<size_t>(job->stripBytes[c])));
+    const int32_t bytes = DCTstrip_bytes(&state->components[c], state->maxVSamples);
+    job->strips[c] = static_cast<uint8_t*>(std::calloc(1, static_cast<size_t>(bytes)));
     complete = job->strips[c] != nullptr;
   }
   if (complete) return job;

@@ -49,7 +49,6 @@ struct DCTStripJob {
   DCTPoolJob work;         // first: the pool's view of the job
   DCTState state;          // the codec state the worker codes with
   uint8_t* strips[4];      // the job's own component strips
-  int32_t stripBytes[4];
   uint8_t* bytes;          // compressed bytes: the encoder's output, the decoder's input
   size_t size;             // dec: bytes held
   size_t capacity;         // room at `bytes`, one guard byte not counted
