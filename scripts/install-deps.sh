@@ -4,11 +4,13 @@
 # Usage: scripts/install-deps.sh [build|test]   (default: test, which includes build)
 #   build  compiler and build tools: enough to build the library and jpegtool
 #   test   + GoogleTest, clang and libFuzzer, the system libjpeg-turbo and its
-#          programs (the reference peer), pkg-config for the install test
+#          programs (the reference peer), ImageMagick, Pillow and Ghostscript
+#          (the other peers the tests read and write with), pkg-config for the
+#          install test
 set -euo pipefail
 build_packages=(cmake ninja-build g++)
 test_packages=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libjpeg62-turbo-dev
-               libjpeg-turbo-progs pkg-config)
+               libjpeg-turbo-progs imagemagick python3-pil ghostscript pkg-config)
 case "${1:-test}" in
   build) packages=("${build_packages[@]}") ;;
   test) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
