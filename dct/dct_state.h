@@ -236,8 +236,9 @@ struct DCTState {
   int32_t progressive;           // dec: the frame is SOF2 (spectral selection, successive approximation)
   int32_t eobRun;                // dec: blocks left in the current end-of-band run
   int32_t eoiRead;               // dec: EOI was read before the lines were made (progressive)
-  int32_t invertInks;     // dec: 1 when the coded CMYK holds ink inverted (255 = no ink), as
-                          // peers write it; output lines are turned back to 0 = no ink
+  int32_t invertInks;     // 1 when the coded CMYK holds ink inverted (255 = no ink), as peers
+                          // write it; dec: output lines are turned back to 0 = no ink;
+                          // enc: the portable layout, input lines are inverted
   // The filter's buffer holds one piece of the raster line: a line of more
   // than 32767 bytes does not fit the Stm's 16-bit count, so it travels in
   // consecutive pieces of JPEG_LINE_PIECE_BYTES (jpeg_filters.h), the last

@@ -3,7 +3,9 @@
 //
 // On the first raster line DCTEFlush writes the header: SOI, the marker data
 // the filter assembled (JFIF APP0 and the caller's segments), the APP14
-// colour-transform segment, one DQT, SOF0, one DHT (with the table set picked
+// colour-transform segment (in the portable layout under the identifier
+// other programs expect, the CMYK lines then inverted as they are taken
+// in), one DQT, SOF0, one DHT (with the table set picked
 // from the quality factor), DRI and SOS. Then every line goes into the
 // component strips (dcte_strips.cpp); each complete strip of 8 x Vmax lines
 // is coded at once (dcte_blocks.cpp); after the last line the strip is
@@ -29,11 +31,20 @@ void DCTEgenMarkers(DCTState* state) {
   PutBlock(state, state->markerData, static_cast<uint32_t>(state->markerDataLength));
 }
 
-// APP14: our identifier, version, the two flag words and the colour transform.
+// The identifier other programs expect in a colour segment of this layout
+// (five bytes, no zero). Under it, four components with transform 0 are
+// untransformed CMYK with inverted ink: the portable layout.
+constexpr uint8_t kPeerColourSegmentIdentifier[kColourSegmentIdentifierBytes] = {0x41, 0x64, 0x6F,
+                                                                                  0x62, 0x65};
+
+// APP14: the identifier (ours, or in the portable layout the one other
+// programs expect), version, the two flag words and the colour transform.
 void DCTEgenFOSeg(DCTState* state) {
   DCTEsputmarker(state, kAPP14);
   DCTEsput16(state, 2 + kColourSegmentBodyBytes);
-  PutBlock(state, reinterpret_cast<const uint8_t*>(kColourSegmentIdentifier),
+  PutBlock(state,
+           state->invertInks ? kPeerColourSegmentIdentifier
+                             : reinterpret_cast<const uint8_t*>(kColourSegmentIdentifier),
            kColourSegmentIdentifierBytes);
   DCTEsput16(state, kAPP14Version);
   DCTEsput16(state, state->app14Flags0);
@@ -51,6 +62,14 @@ void DCTEgenDQT(DCTState* state, int32_t firstTable) {
   }
 }
 
+// Component identifiers 1, 2, ...; three untransformed components (written
+// without a JFIF segment) are 'R', 'G', 'B', by which other programs take
+// them for RGB.
+int32_t ComponentId(const DCTState* state, int32_t i) {
+  constexpr uint8_t kRGB[3] = {'R', 'G', 'B'};
+  return state->Colors == 3 && state->colorTransform == kTransformNone ? kRGB[i] : i + 1;
+}
+
 void DCTEgenSOF(DCTState* state, int32_t precision, int32_t markerCode) {
   DCTEsputmarker(state, markerCode);
   DCTEsput16(state, 3 * state->Colors + 8);
@@ -60,7 +79,7 @@ void DCTEgenSOF(DCTState* state, int32_t precision, int32_t markerCode) {
   DCTEsput8(state, state->Colors);
   for (int32_t i = 0; i < state->Colors; i++) {
     const DCTComponent* c = &state->components[i];
-    DCTEsput8(state, i + 1);
+    DCTEsput8(state, ComponentId(state, i));
     DCTEsput8(state, c->hSamples * 16 + c->vSamples);
     DCTEsput8(state, c->qTableSel);
   }
@@ -182,7 +201,7 @@ void DCTEgenSOS(DCTState* state) {
   DCTEsput8(state, state->Colors);
   for (int32_t i = 0; i < state->Colors; i++) {
     const DCTComponent* c = &state->components[i];
-    DCTEsput8(state, i + 1);
+    DCTEsput8(state, ComponentId(state, i));
     DCTEsput8(state, c->dcTableSel * 16 + c->acTableSel);
   }
   DCTEsput16(state, 0x003F);  // Ss = 0, Se = 63
@@ -244,6 +263,13 @@ void FinishStrip(DCTState* state) {
   state->stripFirstLine = state->linesDone;
 }
 
+// The portable layout stores ink inverted (255 = no ink): the line, in the
+// filter's own buffer, is turned over before it is coded.
+void InvertLine(DCTState* state) {
+  uint8_t* line = state->lineBuffer;
+  for (int32_t i = 0; i < state->inputLineBytes; i++) line[i] = static_cast<uint8_t>(255 - line[i]);
+}
+
 }  // namespace
 
 int32_t DCTEFlush(DCTState* state) {
@@ -251,6 +277,7 @@ int32_t DCTEFlush(DCTState* state) {
     StartImage(state);
   else if (state->phase != kEncPhaseCoding)
     return -1;
+  if (state->invertInks) InvertLine(state);
   if (state->parallel != nullptr) {
     DCTEParallelLine(state);  // a worker converts it with the rest of its strip
   } else {

@@ -143,12 +143,22 @@ void SetSampling(DCTState* state, int32_t s) {
 void JPEGEncConfigure(DCTState* state, JPEGEncodeParams* params) {
   if (!(params->QFactor >= 0.0)) params->QFactor = 0.0;  // negative (or NaN)
   bool withAPP0 = true;
+  bool portable = false;
   if (params->markerMode == 1) {
     params->ColorTransform = kTransformYCbCr;
     withAPP0 = false;
   } else if (params->markerMode == 2) {
     params->subsample = 0;
     params->ColorTransform = kTransformNone;
+    withAPP0 = params->Colors != 3;  // JFIF would declare the RGB samples YCbCr
+  } else if (params->markerMode == JPEG_MARKER_MODE_PORTABLE && params->Colors == 4) {
+    // CMYK as other programs store it: untransformed, ink inverted, marked
+    // by their colour segment (dcte_markers.cpp); no JFIF, which is for
+    // grey and YCbCr only.
+    params->subsample = 0;
+    params->ColorTransform = kTransformNone;
+    withAPP0 = false;
+    portable = true;
   } else {
     params->ColorTransform = kTransformYCbCr;
   }
@@ -159,6 +169,7 @@ void JPEGEncConfigure(DCTState* state, JPEGEncodeParams* params) {
   state->Rows = params->Rows;
   state->blend = params->blend;
   state->colorTransform = params->ColorTransform;
+  state->invertInks = portable ? 1 : 0;
   if (state->Colors < 1 || state->Colors > 4) DCTStmErr0("Wrong number of colors!");
   const int32_t s = params->subsample != 0 ? 2 : 1;
   SetSampling(state, s);

@@ -122,8 +122,11 @@ void CheckReadsBack(const Settings& st, const std::vector<uint8_t>& file) {
   }
   FUZZ_CHECK(started);
   FUZZ_CHECK(info.width == o.width && info.height == o.height && info.colors == o.colors);
-  // The JFIF segment carries the resolution unless marker mode 1 leaves it out.
-  const int32_t dpi = static_cast<int16_t>(o.markerMode) == 1 ? 0 : static_cast<uint16_t>(o.xResolution);
+  // The JFIF segment carries the resolution unless marker mode 1, mode 2
+  // for RGB or the portable mode for CMYK leaves it out.
+  const int16_t mode = static_cast<int16_t>(o.markerMode);
+  const bool jfif = mode != 1 && !(mode == 2 && o.colors == 3) && !(mode == kJPEGPortableMarkerMode && o.colors == 4);
+  const int32_t dpi = jfif ? static_cast<uint16_t>(o.xResolution) : 0;
   FUZZ_CHECK(reader->fResolution == (dpi < 32768 ? dpi * 65536 : 0));
   const int32_t size = GetHandleSize(reader->fResources);
   FUZZ_CHECK(std::vector<uint8_t>(reader->fResources ? *reader->fResources : nullptr,

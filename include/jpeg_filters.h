@@ -47,7 +47,19 @@ typedef struct JPEGFilterContext {
 } JPEGFilterContext;
 
 /* Parameters of the encode filter. JPEGOpen writes QFactor (negative values
- * become 0.0), ColorTransform and, in marker mode 2, subsample back. */
+ * become 0.0), ColorTransform and, in marker mode 2 and the portable layout,
+ * subsample back.
+ *
+ * markerMode 0 (or any value not named here): JFIF APP0 and the colour
+ * transform. 1: no JFIF APP0. 2: no colour transform, no subsampling;
+ * three components are written as RGB that other programs read as such
+ * (component identifiers 'R', 'G', 'B', no JFIF APP0), other counts keep
+ * the APP0. JPEG_MARKER_MODE_PORTABLE: four components as untransformed
+ * CMYK the way other programs store it (ink inverted, 255 = no ink, under
+ * the colour segment they look for; no JFIF APP0, no subsampling), which
+ * they and this library's decoder read back as the CMYK given (0 = no
+ * ink); one to three components as mode 0. */
+#define JPEG_MARKER_MODE_PORTABLE 3
 typedef struct JPEGEncodeParams {
   double QFactor;           /* scale of the built-in quantization tables */
   uint8_t subsample;        /* non-zero: component 0 (and 3) sampled 2x2 */
@@ -60,7 +72,7 @@ typedef struct JPEGEncodeParams {
   int32_t Columns;          /* width in pixels */
   int32_t Rows;             /* height in lines */
   int16_t Colors;           /* components per pixel, 1..4 */
-  int16_t markerMode;       /* 1: no JFIF APP0; 2: APP0, no transform, no subsampling; else APP0 + transform */
+  int16_t markerMode;       /* 0, 1, 2 or JPEG_MARKER_MODE_PORTABLE: see above */
   uint8_t** markerData;     /* ready-made marker segments written right after SOI (and APP0) */
   int32_t markerDataLength; /* bytes of *markerData; 0 = none */
 } JPEGEncodeParams;

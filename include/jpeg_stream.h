@@ -39,9 +39,15 @@ struct JPEGWriteOptions {
   int16_t width;        // pixels, read unsigned: 1..65535
   int16_t height;       // lines, 1..32767
   int16_t colors;       // components per pixel, 1..4
-  int32_t markerMode;   // 1: no JFIF segment; 2: JFIF, no colour transform, no subsampling;
-                        // other: JFIF and colour transform
+  int32_t markerMode;   // 1: no JFIF segment; 2: no colour transform, no subsampling (and
+                        // for RGB no JFIF segment); kJPEGPortableMarkerMode: CMYK as other
+                        // programs store it; other: JFIF and colour transform
 };
+
+// The marker mode of the portable layout: four components stored as other
+// programs store CMYK (JPEG_MARKER_MODE_PORTABLE in jpeg_filters.h); one to
+// three components as mode 0.
+constexpr int32_t kJPEGPortableMarkerMode = 3;
 
 struct JPEGReadInfo {
   int16_t width;      // pixels, to be read unsigned (up to 65535)

@@ -247,7 +247,7 @@ TEST(EncoderHeader, LayoutAndRestarts) {
       {2, 0, 1, {0xE0}, 2, 0, 16}, {3, 0, 0, {0xE0}, 2, 1, 8}, {3, 7, 0, {0xE0}, 2, 1, 8},  // other modes: as 0
       {3, 1, 1, {}, 2, 1, 16},  // mode 1: no JFIF
       {3, 1, 0, {0xE1}, 2, 1, 8}, {4, 0, 1, {0xE0}, 2, 2, 16},
-      {3, 2, 1, {0xE0, 0xE1}, 1, 0, 8}};  // mode 2: no transform, no subsampling, one table of each kind
+      {3, 2, 1, {0xE1}, 1, 0, 8}};  // mode 2: no transform (RGB: no JFIF), no subsampling, one table of each kind
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "colors/mode/sub " << c.colors << c.markerMode << c.subsample);
     const Bytes host = !c.lead.empty() && c.lead.back() == 0xE1 ? Bytes{0xFF, 0xE1, 0, 3, 0x55} : Bytes{};

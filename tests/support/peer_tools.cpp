@@ -2,7 +2,8 @@
 // reference library's cjpeg, ImageMagick's convert, Pillow through the
 // system python) and the reference djpeg's reading of them, so decoder
 // tests compare against what other programs write and show, never against
-// stored copies.
+// stored copies; and what djpeg, ImageMagick, Pillow and Ghostscript (a
+// page-description program placing the file) show of a file of ours.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,6 +74,50 @@ Image DjpegDecode(const Bytes& jpeg) {
   WriteFileBytes(dir.File("in.jpg"), jpeg);
   Run("djpeg -pnm -nosmooth -outfile " + Quoted(dir.File("out.pnm")) + " " + Quoted(dir.File("in.jpg")));
   return LoadPNM(dir.File("out.pnm"));
+}
+
+namespace {
+
+// A PostScript page of exactly the CMYK image at 72 dpi, the file placed as
+// a DCTDecode image (hex-wrapped) with the Decode array page-description
+// programs give JPEG CMYK, whose ink is stored inverted.
+std::string PlacedOnPage(const Bytes& jpeg, int width, int height) {
+  const std::string w = std::to_string(width), h = std::to_string(height);
+  std::string ps = "%!PS\n" + w + " " + h + " scale /DeviceCMYK setcolorspace << /ImageType 1 /Width " + w +
+                   " /Height " + h + " /BitsPerComponent 8 /Decode [1 0 1 0 1 0 1 0] /ImageMatrix [" + w +
+                   " 0 0 -" + h + " 0 " + h + "] /DataSource currentfile /ASCIIHexDecode filter /DCTDecode filter >> image\n";
+  static const char kHex[] = "0123456789abcdef";
+  for (uint8_t b : jpeg) ps += {kHex[b >> 4], kHex[b & 15]};
+  return ps + ">\nshowpage\n";
+}
+
+}  // namespace
+
+Image PeerRead(PeerReader reader, const Bytes& jpeg, int width, int height) {
+  if (reader == PeerReader::kDjpeg) return DjpegDecode(jpeg);
+  ScratchDir dir;
+  const std::string in = Quoted(dir.File("in.jpg")), out = Quoted(dir.File("out.pam"));
+  WriteFileBytes(dir.File("in.jpg"), jpeg);
+  switch (reader) {
+    case PeerReader::kMagick:
+      Run("convert " + in + " " + out);
+      break;
+    case PeerReader::kPillow:  // the samples as Pillow holds them, in a PAM file
+      Run("/usr/bin/python3 -c \"import sys; from PIL import Image; i = Image.open(sys.argv[1]); "
+          "open(sys.argv[2], 'wb').write(b'P7 WIDTH %d HEIGHT %d DEPTH %d MAXVAL 255 ENDHDR\\n' % "
+          "(i.width, i.height, len(i.getbands())) + i.tobytes())\" " + in + " " + out);
+      break;
+    case PeerReader::kGhostscript: {
+      const std::string ps = PlacedOnPage(jpeg, width, height);
+      WriteFileBytes(dir.File("in.ps"), Bytes(ps.begin(), ps.end()));
+      Run("gs -q -dNOPAUSE -dBATCH -dSAFER -r72 -sDEVICE=pamcmyk32 -g" + std::to_string(width) + "x" +
+          std::to_string(height) + " -sOutputFile=" + out + " " + Quoted(dir.File("in.ps")));
+      break;
+    }
+    case PeerReader::kDjpeg:
+      break;
+  }
+  return LoadPNM(dir.File("out.pam"));
 }
 
 Image InkToRgb(const Image& cmyk) {

@@ -121,6 +121,12 @@ Bytes PeerEncode(PeerWriter writer, const Image& img);
 // What the reference djpeg shows for a file (-pnm -nosmooth): grey or RGB;
 // a CMYK file comes out as RGB, computed on the assumption of inverted ink.
 Image DjpegDecode(const Bytes& jpeg);
+// What another program shows of a width x height file: djpeg as
+// DjpegDecode; ImageMagick's and Pillow's samples as read (CMYK with 0 = no
+// ink); Ghostscript's page of a CMYK file placed as a DCTDecode image (with
+// the inverted-ink Decode array), rendered as CMYK.
+enum class PeerReader { kDjpeg, kMagick, kPillow, kGhostscript };
+Image PeerRead(PeerReader reader, const Bytes& jpeg, int width, int height);
 // CMYK with 0 = no ink (as our decoder delivers it) to RGB the way djpeg
 // shows a CMYK file.
 Image InkToRgb(const Image& cmyk);

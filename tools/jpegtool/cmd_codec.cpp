@@ -12,6 +12,7 @@
 #include "file_stm.h"
 #include "host_codec.h"
 #include "info_walker.h"
+#include "jpeg_stream.h"
 #include "pnm_io.h"
 #include "stm.h"
 #include "thumb_stream.h"
@@ -42,6 +43,10 @@ EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   if (parsed.Has("quality")) settings.quality = ParseIntInRange(parsed.Value("quality"), 0, 6, "--quality");
   if (parsed.Has("marker-mode")) {
     settings.markerMode = ParseIntInRange(parsed.Value("marker-mode"), 0, 2, "--marker-mode");
+  }
+  if (parsed.Has("portable")) {
+    if (parsed.Has("marker-mode")) FailUsage("--portable and --marker-mode exclude each other");
+    settings.markerMode = kJPEGPortableMarkerMode;
   }
   if (parsed.Has("dpi")) ParseDpi(parsed.Value("dpi"), &settings);
   if (parsed.Has("resources")) settings.resources = ReadWholeFile(parsed.Value("resources"));
@@ -163,6 +168,7 @@ int RunEncode(const Args& args) {
       {{"quality", true},
        {"ascii85", false},
        {"marker-mode", true},
+       {"portable", false},
        {"dpi", true},
        {"resources", true},
        {"threads", true}},

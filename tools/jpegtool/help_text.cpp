@@ -22,6 +22,7 @@ const HelpEntry kHelp[] = {
      "  --ascii85         write the ASCII85-wrapped form (printable text ending in ~>)\n"
      "  --marker-mode N   0: JFIF segment and colour transform (default);\n"
      "                    1: no JFIF segment; 2: no colour transform, no subsampling\n"
+     "  --portable        CMYK as other programs store and read it (inverted ink)\n"
      "  --dpi X[,Y]       resolution in dots per inch; default 72\n"
      "  --resources FILE  embed FILE's bytes as image-resource segments\n"
      "  --threads N       code on N worker threads (0 to 64; default 0: none);\n"
