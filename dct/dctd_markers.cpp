@@ -31,7 +31,9 @@ constexpr uint8_t kFirstPrintable = 0x20, kLastPrintable = 0x7E;
 // Other encoders write the colour-transform APP14 segment with the same
 // layout as ours under their own identifier; their CMYK is stored with ink
 // inverted (255 = no ink), and for three components a JFIF segment or the
-// component identifiers decide when no segment does.
+// component identifiers decide when no segment does. Our encoder's
+// portable layout is such a file (their identifier, transform 0); under our
+// own identifier CMYK is never inverted.
 // kEarlierHeader: the colours were settled by an earlier header parse of
 // this stream (a later scan's), and no segment of this one changes them.
 enum TransformSource { kNoSegment, kOwnSegment, kPeerSegment, kEarlierHeader };
