@@ -66,8 +66,8 @@ TEST(ColourLayouts, OtherProgramsShowTheSource) {
 }
 
 // The portable layout comes back as the CMYK given (0 = no ink), and mode-2
-// RGB as RGB, on every decode path; the portable mode is mode 0 for grey,
-// two components and RGB.
+// RGB as RGB (also as written before, with a JFIF segment), on every decode
+// path; the portable mode is mode 0 for grey, two components and RGB.
 TEST(ColourLayouts, OurDecodersReadThemBack) {
   for (const Layout& l : {kLayouts[0], kLayouts[1]}) {
     const Image source = LoadTestImage(l.image);
@@ -76,6 +76,11 @@ TEST(ColourLayouts, OurDecodersReadThemBack) {
       const PathVerdict v = DecodeThrough(path, jpeg);
       ASSERT_TRUE(v.ok) << v.message;
       EXPECT_GE(Psnr(v.lines, source.pixels), 40) << l.name << " " << PathName(path);
+    }
+    if (source.colors == 3) {  // mode 2 as written before, with JFIF: our colour segment still decides
+      Bytes before = jpeg;
+      before.insert(before.begin() + 2, {0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 2, 0, 0, 1, 0, 1, 0, 0});
+      EXPECT_GE(Psnr(DecodeThrough(DecodePath::kFilter, before).lines, source.pixels), 40);
     }
     WriteFileBytes(Scratch("in.jpg"), jpeg);
     ASSERT_EQ(Tool("decode --quiet " + Scratch("in.jpg") + " " + Scratch("out.pam")), 0);
