@@ -23,6 +23,9 @@ int Tool(const std::string& args) {
 }
 
 std::string Scratch(const char* name) { return ::testing::TempDir() + "colour_layouts_" + name; }
+void RemoveScratch() {
+  for (const char* name : {"in.jpg", "out.jpg", "out.pam"}) std::remove(Scratch(name).c_str());
+}
 
 struct Layout {
   const char* name;
@@ -63,6 +66,7 @@ TEST(ColourLayouts, OtherProgramsShowTheSource) {
       EXPECT_GE(psnr, l.floor) << l.name << " in " << p.name;
     }
   }
+  RemoveScratch();
 }
 
 // The portable layout comes back as the CMYK given (0 = no ink), and mode-2
@@ -90,6 +94,7 @@ TEST(ColourLayouts, OurDecodersReadThemBack) {
     const Image img = SyntheticImage(33, 17, colors);
     EXPECT_EQ(OurEncode(img, {0.5, true, false, 3, {}}).jpeg, OurEncode(img, {0.5, true, false, 0, {}}).jpeg);
   }
+  RemoveScratch();
 }
 
 }  // namespace
