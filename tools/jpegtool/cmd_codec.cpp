@@ -211,6 +211,22 @@ void GivePartial(const ToolError& error, PnmTarget* target, const std::vector<Ou
                reason.c_str(), good, target->Shape().height);
 }
 
+// A file damaged before its first line was out: the shape from its frame
+// header, when the walk over the bytes read finds one and a scan after it
+// (damage in the scan data, not a header the decoder refused).
+bool BeginFromFrame(const Bytes& head, bool ascii85, PnmTarget* target) {
+  const Bytes bytes = ascii85 ? UnwrapAscii85(head) : head;
+  const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
+  const bool scanFound = std::any_of(summary.segments.begin(), summary.segments.end(),
+                                     [](const SegmentInfo& segment) { return segment.marker == kSOS; });
+  if (!scanFound || summary.width <= 0 || summary.height <= 0 || summary.components < 1 ||
+      summary.components > 4) {
+    return false;
+  }
+  target->Begin(ImageShape{summary.width, summary.height, summary.components});
+  return true;
+}
+
 int RunDecode(const Args& args) {
   static const CommandSpec kSpec{
       "decode", {{"ascii85", false}, {"resources", true}, {"threads", true}, {"partial", false}}, 2, 2};
@@ -229,7 +245,7 @@ int RunDecode(const Args& args) {
     DecodeJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed), &result);
   } catch (const ToolError& error) {
     if (!IsCodecFailure(error, "decode")) throw;
-    if (parsed.Has("partial") && target.Begun()) {
+    if (parsed.Has("partial") && (target.Begun() || BeginFromFrame(input.Head(), ascii85, &target))) {
       if (resources) resources->Write(result.resources.data(), result.resources.size());
       GivePartial(error, &target, outputs);
       return kExitDamaged;
