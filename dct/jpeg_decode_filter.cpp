@@ -1,4 +1,5 @@
-// jpeg_decode_filter.cpp - the JPEG decode filter's entries: JPEGDOpen,
+// jpeg_decode_filter.cpp - the JPEG decode filter's entries: JPEGDOpen (and
+// JPEGDOpenWithSegments, its open with a segment hook: jpeg_segments.h),
 // JPEGDFilBuf, JPEGDClose and the codec-state set-up JPEGDecConfigure.
 //
 // The filter wraps one decoder codec state in a JPEGFilterContext whose Stm
@@ -15,6 +16,7 @@
 
 #include "dct/dctd.h"
 #include "jpeg_filters.h"
+#include "jpeg_segments.h"
 #include "stream/error_path.h"
 
 namespace {
@@ -66,6 +68,11 @@ void JPEGDecConfigure(DCTState* state, Stm* filterStm, Stm* source) {
 
 Stm* JPEGDOpen(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode) {
   return JPEGDOpenHooked(source, width, height, colorCode, nullptr, nullptr);
+}
+
+Stm* JPEGDOpenWithSegments(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode,
+                           JPEGSegmentHook hook, void* hookData) {
+  return JPEGDOpenHooked(source, width, height, colorCode, hook, hookData);
 }
 
 Stm* JPEGDOpenHooked(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode,

@@ -14,12 +14,14 @@
 
 #include <cstdint>
 
+#include "jpeg_segments.h"
 #include "stm.h"
 
-// The decoder's user-segment hook: called with the hook's own data for every
-// application and comment segment the parser does not consume itself, with a
-// copy of the segment body (length bytes) that the parser frees afterwards.
-typedef void (*DCTUserMarkerProc)(void* hookData, char* data, uint16_t marker, uint16_t length);
+// The decoder's user-segment hook, the public JPEGSegmentHook
+// (jpeg_segments.h): called with the hook's own data for every application
+// and comment segment the parser does not consume itself, with a copy of
+// the segment body (length bytes) that the parser frees afterwards.
+typedef JPEGSegmentHook DCTUserMarkerProc;
 
 // JPEGDOpen with a user-segment hook for this filter alone: every APPn (but
 // the colour-transform APP14) and COM segment goes to hook(hookData, ...).

@@ -87,18 +87,21 @@ TEST(RoundTrip, ForeignFileMatchesTheSystemDecoder) {
   EXPECT_EQ(ReadText(dir.File("thumb.ppm")), ReadText(dir.File("ours.ppm")));
 }
 
-// Lines of more than 32767 bytes, RGB and CMYK, plain and ASCII85: the
-// decoded image matches the source, and the system decoder reads the RGB
-// file as we do.
-TEST(RoundTrip, WideLinesEncodeAndDecode) {
+// Lines of more than 32767 bytes, RGB and CMYK, and more lines than a
+// signed 16-bit height holds, plain and ASCII85: the decoded image matches
+// the source, and the system decoder reads the RGB files as we do.
+TEST(RoundTrip, WideAndTallImagesEncodeAndDecode) {
   TempDir dir;
   const Image rgb = Tiled(LoadTestImage("coffee.ppm"), 40000, 6);
   const Image cmyk = Tiled(LoadTestImage("chelsea_cmyk.pam"), 16384, 5);
+  const Image tall = Tiled(LoadTestImage("coffee.ppm"), 16, 40000);
   WritePNM(dir.File("rgb.ppm"), rgb);
+  WritePNM(dir.File("tall.ppm"), tall);
   WriteText(dir.File("cmyk.pam"), "P7\nWIDTH 16384\nHEIGHT 5\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\n" +
                                       std::string(cmyk.pixels.begin(), cmyk.pixels.end()));
   const struct { const char* in; const Image* source; const char* size; double minPsnr; } cases[] = {
-      {"rgb.ppm", &rgb, "40000x6 colors=3", 40}, {"cmyk.pam", &cmyk, "16384x5 colors=4", 38}};
+      {"rgb.ppm", &rgb, "40000x6 colors=3", 40}, {"cmyk.pam", &cmyk, "16384x5 colors=4", 38},
+      {"tall.ppm", &tall, "16x40000 colors=3", 35}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
     Ok({"encode", "--quality", "6", dir.File(c.in), dir.File("plain.jpg")});

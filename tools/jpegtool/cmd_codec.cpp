@@ -1,6 +1,8 @@
-// cmd_codec.cpp - the encode, decode and thumb commands: PNM in, JPEG out
-// through the host write stream; JPEG in, PNM out through the host read
-// stream (line by line) or the thumbnail interface (in memory).
+// cmd_codec.cpp - the encode, decode, recompress and thumb commands: PNM in,
+// JPEG out through the encode filter; JPEG in, PNM out through the host read
+// stream (line by line) or the thumbnail interface (in memory); JPEG in,
+// JPEG out with the input's own segments kept (recompress_source.h).
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -14,6 +16,7 @@
 #include "info_walker.h"
 #include "jpeg_stream.h"
 #include "pnm_io.h"
+#include "recompress_source.h"
 #include "stm.h"
 #include "thumb_stream.h"
 #include "tool_error.h"
@@ -49,6 +52,9 @@ EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
     settings.markerMode = kJPEGPortableMarkerMode;
   }
   if (parsed.Has("dpi")) ParseDpi(parsed.Value("dpi"), &settings);
+  if (parsed.Has("dpi") && settings.markerMode == 1) {
+    FailUsage("--dpi cannot be kept with --marker-mode 1, which writes no JFIF segment to carry it");
+  }
   if (parsed.Has("resources")) settings.resources = ReadWholeFile(parsed.Value("resources"));
   settings.ascii85 = parsed.Has("ascii85");
   settings.quiet = parsed.quiet;
@@ -116,12 +122,25 @@ class PnmTarget : public DecodeTarget {
     shape_ = shape;
     writer_.reset(new PnmWriter(output_, shape));
   }
-  void PutLine(const uint8_t* line) override { writer_->WriteLine(line); }
+  void PutLine(const uint8_t* line) override {
+    writer_->WriteLine(line);
+    ++lines_;
+  }
   const ImageShape& Shape() const { return shape_; }
+  bool Begun() const { return writer_ != nullptr; }
+  int Lines() const { return lines_; }
+  // The lines not decoded, as a decoder that met the damage at this point
+  // and went on with nothing (no coefficients) gives them: mid-grey.
+  void FillRest() {
+    const std::vector<uint8_t> grey(shape_.LineBytes(), kMidGrey);
+    while (lines_ < shape_.height) PutLine(grey.data());
+  }
 
  private:
+  static constexpr uint8_t kMidGrey = 128;
   OutputFile* output_;
   ImageShape shape_;
+  int lines_ = 0;
   std::unique_ptr<PnmWriter> writer_;
 };
 
@@ -186,8 +205,37 @@ int RunEncode(const Args& args) {
   return 0;
 }
 
+// --partial after a failure: the lines decoded and grey for the rest go
+// out, the damage to stderr (exit status 2 follows).
+void GivePartial(const ToolError& error, PnmTarget* target, const std::vector<OutputFile*>& outputs) {
+  const int good = target->Lines();
+  target->FillRest();
+  CommitAll(outputs);
+  const std::string what = error.what();
+  const std::string reason = what.substr(what.find(": ") + 2);  // after "decode failed"
+  std::fprintf(stderr, "jpegtool: decode: damaged input (%s): %d of %d lines decoded, the rest filled with grey\n",
+               reason.c_str(), good, target->Shape().height);
+}
+
+// A file damaged before its first line was out: the shape from its frame
+// header, when the walk over the bytes read finds one and a scan after it
+// (damage in the scan data, not a header the decoder refused).
+bool BeginFromFrame(const Bytes& head, bool ascii85, PnmTarget* target) {
+  const Bytes bytes = ascii85 ? UnwrapAscii85(head) : head;
+  const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
+  const bool scanFound = std::any_of(summary.segments.begin(), summary.segments.end(),
+                                     [](const SegmentInfo& segment) { return segment.marker == kSOS; });
+  if (!scanFound || summary.width <= 0 || summary.height <= 0 || summary.components < 1 ||
+      summary.components > 4) {
+    return false;
+  }
+  target->Begin(ImageShape{summary.width, summary.height, summary.components});
+  return true;
+}
+
 int RunDecode(const Args& args) {
-  static const CommandSpec kSpec{"decode", {{"ascii85", false}, {"resources", true}, {"threads", true}}, 2, 2};
+  static const CommandSpec kSpec{
+      "decode", {{"ascii85", false}, {"resources", true}, {"threads", true}, {"partial", false}}, 2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("decode"), 0;
   const bool ascii85 = parsed.Has("ascii85");
@@ -195,19 +243,23 @@ int RunDecode(const Args& args) {
   OutputFile image(parsed.positionals[1]);
   std::unique_ptr<OutputFile> resources;
   if (parsed.Has("resources")) resources.reset(new OutputFile(parsed.Value("resources")));
+  std::vector<OutputFile*> outputs{&image};
+  if (resources) outputs.push_back(resources.get());
   PnmTarget target(&image);
   DecodeResult result;
   try {
-    result = DecodeJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed));
+    DecodeJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed), &result);
   } catch (const ToolError& error) {
-    if (ascii85 || !IsCodecFailure(error, "decode")) throw;
+    if (!IsCodecFailure(error, "decode")) throw;
+    if (parsed.Has("partial") && (target.Begun() || BeginFromFrame(input.Head(), ascii85, &target))) {
+      if (resources) resources->Write(result.resources.data(), result.resources.size());
+      GivePartial(error, &target, outputs);
+      return kExitDamaged;
+    }
+    if (ascii85) throw;
     Fail(error.what() + DecodeHint(input.Head()));
   }
-  std::vector<OutputFile*> outputs{&image};
-  if (resources) {
-    resources->Write(result.resources.data(), result.resources.size());
-    outputs.push_back(resources.get());
-  }
+  if (resources) resources->Write(result.resources.data(), result.resources.size());
   CommitAll(outputs);
   if (!parsed.quiet) {
     const Bytes head = ascii85 ? UnwrapAscii85(input.Head()) : input.Head();
@@ -216,6 +268,41 @@ int RunDecode(const Args& args) {
                  target.Shape().height, target.Shape().colors, DpiText(head, result.dpi).c_str(),
                  result.resources.size());
   }
+  return 0;
+}
+
+int RunRecompress(const Args& args) {
+  static const CommandSpec kSpec{"recompress",
+                                 {{"quality", true},
+                                  {"ascii85", false},
+                                  {"marker-mode", true},
+                                  {"dpi", true},
+                                  {"resources", true},
+                                  {"threads", true},
+                                  {"strip", false}},
+                                 2,
+                                 2};
+  const ParsedArgs parsed = ParseCommandLine(kSpec, args);
+  if (parsed.help) return PrintCommandHelp("recompress"), 0;
+  EncodeSettings settings = ParseEncodeSettings(parsed);
+  ByteReader input(parsed.positionals[0]);
+  std::unique_ptr<RecompressSource> source;
+  try {
+    source.reset(new RecompressSource(&input));
+  } catch (const ToolError& error) {
+    if (!IsCodecFailure(error, "recompress")) throw;
+    Fail(error.what() + DecodeHint(input.Head()));
+  }
+  const KeptSegments& kept = source->Kept();
+  if (!parsed.Has("dpi") && kept.dpiX > 0 && kept.dpiY > 0 && settings.markerMode != 1) {
+    settings.xDpi = std::min(kept.dpiX, 65535);
+    settings.yDpi = std::min(kept.dpiY, 65535);
+  }
+  if (!parsed.Has("strip")) settings.segments = kept.segments;
+  OutputFile output(parsed.positionals[1]);
+  EncodeLines(source.get(), settings, &output);
+  source->Finish();
+  output.Commit();
   return 0;
 }
 

@@ -13,6 +13,10 @@ using Args = std::vector<std::string>;
 int RunEncode(const Args& args);
 int RunDecode(const Args& args);
 int RunThumb(const Args& args);
+int RunRecompress(const Args& args);
+
+// decode --partial on a damaged file: what could be decoded was written.
+constexpr int kExitDamaged = 2;
 int RunA85Encode(const Args& args);
 int RunA85Decode(const Args& args);
 int RunInfo(const Args& args);

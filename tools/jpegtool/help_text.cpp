@@ -23,15 +23,17 @@ const HelpEntry kHelp[] = {
      "  --marker-mode N   0: JFIF segment and colour transform (default);\n"
      "                    1: no JFIF segment; 2: no colour transform, no subsampling\n"
      "  --portable        CMYK as other programs store and read it (inverted ink)\n"
-     "  --dpi X[,Y]       resolution in dots per inch; default 72\n"
+     "  --dpi X[,Y]       resolution in dots per inch, 1 to 32767; default 72\n"
+     "                    (written in the JFIF segment: refused with --marker-mode 1)\n"
      "  --resources FILE  embed FILE's bytes as image-resource segments\n"
      "  --threads N       code on N worker threads (0 to 64; default 0: none);\n"
      "                    the file is the same byte for byte\n"
      "  --quiet           no progress line\n"
-     "At most 65535 pixels wide and 32767 lines high.\n"},
+     "At most 65535 pixels wide and 65535 lines high.\n"},
     {"decode",
      "usage: jpegtool decode [options] IN OUT\n"
-     "Decodes a baseline JPEG file into PGM (grey), PPM (RGB) or PAM (2 or 4\n"
+     "Decodes a baseline, extended-sequential or progressive Huffman JPEG file\n"
+     "(up to 65535 x 65535) into PGM (grey), PPM (RGB) or PAM (2 or 4\n"
      "components, CMYK for 4) and prints WIDTHxHEIGHT colors=N dpi=X[,Y] resources=BYTES\n"
      "(on stderr when an output is standard output). '-' is standard input or output.\n"
      "  --ascii85         the input is ASCII85-wrapped\n"
@@ -39,7 +41,20 @@ const HelpEntry kHelp[] = {
      "                    and FILE are both written, or neither)\n"
      "  --threads N       decode on N worker threads (0 to 64; default 0: none) when\n"
      "                    every MCU row starts a restart interval, as in our files\n"
-     "  --quiet           no progress line, no statistics line\n"},
+     "  --partial         on a damaged or truncated file, write the lines decoded\n"
+     "                    and mid-grey for the rest, say what went wrong and how\n"
+     "                    many lines were good on stderr, and exit 2\n"
+     "  --quiet           no progress line, no statistics line\n"
+     "Progressive files are decoded whole into memory (2 bytes per sample) before\n"
+     "the first line comes out; other files stream line by line.\n"},
+    {"recompress",
+     "usage: jpegtool recompress [options] IN.jpg OUT.jpg\n"
+     "Decodes a JPEG file and encodes it again, keeping every application (APPn)\n"
+     "and comment segment the encoder does not write itself: EXIF, XMP, ICC\n"
+     "profile chunks (in order), image resources, comments. The JFIF segment and\n"
+     "a colour-transform APP14 segment are written anew; the input's density is\n"
+     "kept unless --dpi is given. Takes encode's options, and:\n"
+     "  --strip           drop the kept segments\n"},
     {"thumb",
      "usage: jpegtool thumb IN OUT\n"
      "Decodes a JPEG file held in memory through the thumbnail interface and\n"
@@ -75,6 +90,7 @@ const char* ToolUsage() {
          "commands:\n"
          "  encode IN.pnm OUT.jpg    encode a PNM/PAM image\n"
          "  decode IN.jpg OUT.pnm    decode to PNM/PAM\n"
+         "  recompress IN.jpg OUT.jpg  re-encode, keeping EXIF, ICC, XMP and comments\n"
          "  thumb IN.jpg OUT.pnm     decode through the thumbnail interface\n"
          "  a85encode IN OUT         wrap bytes as ASCII85 text\n"
          "  a85decode IN OUT         unwrap ASCII85 text\n"

@@ -1,9 +1,12 @@
-// host_codec.h - encoding and decoding through the host stream classes
-// (TJPEGWriteStream, TJPEGReadStream), the way the host application saves
-// and opens files, one line at a time: lines come from a LineSource and go
-// to a DecodeTarget, so memory does not grow with the image height. The
-// bytes go through host streams over the tool's own reader and output
-// (host_io.h). Failures come back as ToolError with the codec's own message.
+// host_codec.h - encoding and decoding one line at a time: lines come from a
+// LineSource and go to a DecodeTarget, so memory does not grow with the
+// image height. Decoding goes through the host read stream
+// (TJPEGReadStream, over the tool's own reader: host_io.h), the way the host
+// application opens files. Encoding runs the encode filter directly
+// (filter_encode.cpp) with the parameters the host's write stream gives it,
+// so the bytes are the host's, for heights up to 65535 lines too (the
+// host's write options hold at most 32767). Failures come back as ToolError
+// with the codec's own message.
 #ifndef JPEGTOOL_HOST_CODEC_H
 #define JPEGTOOL_HOST_CODEC_H
 
@@ -27,12 +30,13 @@ struct EncodeSettings {
   int markerMode = 0;    // 0, 1 or 2
   int xDpi = 72, yDpi = 72;
   Bytes resources;     // image-resource bytes, written as APP13 segments
+  Bytes segments;      // ready-made segments written ahead of those (recompress)
   bool quiet = false;  // no progress line
   int threads = 0;     // codec worker threads (0: none)
 };
 
-// Refuses images the codec cannot take (wider than 65535 pixels, taller
-// than the host options' 32767 lines) with a message that says so.
+// Refuses images the codec cannot take (wider than 65535 pixels or taller
+// than 65535 lines, the frame's 16-bit limits) with a message that says so.
 void CheckEncodable(const ImageShape& shape);
 
 // Encodes every line of source into output (not committed).
@@ -60,8 +64,10 @@ struct DecodeResult {
 };
 
 // threads: codec worker threads for files with restart intervals (0: none).
-DecodeResult DecodeJpeg(ByteReader* input, bool ascii85, bool quiet, DecodeTarget* target,
-                        int threads = 0);
+// result gets the resolution and resources once the header is read (so a
+// caller keeps them when a later line fails), and again at the end.
+void DecodeJpeg(ByteReader* input, bool ascii85, bool quiet, DecodeTarget* target, int threads,
+                DecodeResult* result);
 
 // Encodes image into the file at path, replacing it only on success.
 void EncodeImageToFile(const Image& image, const EncodeSettings& settings, const std::string& path);

@@ -1,10 +1,7 @@
-// host_io.cpp - the host stream adapters over ByteReader and OutputFile.
+// host_io.cpp - the host stream adapter over ByteReader.
 #include "host_io.h"
 
-#include <cerrno>
 #include <climits>
-
-#include "tool_error.h"
 
 namespace jpegtool {
 
@@ -17,15 +14,6 @@ void ReaderStream::GetBytes(int32_t count, void* buffer) {
   if (count < 0) Failure(kHostParamError, 0);
   if (input_->Read(buffer, static_cast<size_t>(count)) != static_cast<size_t>(count)) {
     Failure(kHostEndOfFile, 0);
-  }
-}
-
-void OutputStream::PutBytes(int32_t count, const void* buffer) {
-  if (count < 0) Failure(kHostParamError, 0);
-  try {
-    output_->Write(buffer, static_cast<size_t>(count));
-  } catch (const ToolError&) {
-    Failure(output_->WriteErrno() == ENOSPC ? kHostDiskFull : kHostIOError, 0);
   }
 }
 

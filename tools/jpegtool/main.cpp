@@ -26,7 +26,7 @@ const Command kCommands[] = {
     {"encode", jpegtool::RunEncode},       {"decode", jpegtool::RunDecode},
     {"thumb", jpegtool::RunThumb},         {"a85encode", jpegtool::RunA85Encode},
     {"a85decode", jpegtool::RunA85Decode}, {"info", jpegtool::RunInfo},
-    {"demo", jpegtool::RunDemo},
+    {"demo", jpegtool::RunDemo},           {"recompress", jpegtool::RunRecompress},
 };
 
 int RunCommand(const std::string& name, const Args& args) {
