@@ -1,20 +1,19 @@
-// cmd_codec.cpp - the encode, decode and thumb commands: PNM in, JPEG out
-// through the host write stream; JPEG in, PNM out through the host read
-// stream (line by line) or the thumbnail interface (in memory).
+// cmd_codec.cpp - the encode and decode commands: PNM in, JPEG out through
+// the host write stream; JPEG in, PNM out through the host read stream, line
+// by line (thumb, through the thumbnail interface, is in cmd_thumb.cpp).
 #include <cstdio>
 #include <memory>
 
 #include "bn_streams.h"
-#include "dct/jpeg_markers.h"
 #include "cli.h"
 #include "commands.h"
+#include "decode_failure.h"
 #include "file_io.h"
 #include "file_stm.h"
 #include "host_codec.h"
 #include "info_walker.h"
 #include "pnm_io.h"
 #include "stm.h"
-#include "thumb_stream.h"
 #include "tool_error.h"
 
 namespace jpegtool {
@@ -49,21 +48,6 @@ EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   settings.quiet = parsed.quiet;
   settings.threads = ParseThreads(parsed);
   return settings;
-}
-
-// When the codec cannot read a file, the segment walker can often say why
-// in terms a user knows: not a JPEG at all, or one coded in a way it does not decode. It walks
-// the bytes already read (the input may be a pipe), which hold the frame
-// header of any file whose header segments are not huge.
-std::string DecodeHint(const Bytes& bytes) {
-  const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
-  if (summary.segments.empty()) return " (" + summary.problem + ")";
-  if (summary.frameMarker != 0 && summary.frameMarker != kSOF0 && summary.frameMarker != kSOF1 &&
-      summary.frameMarker != kSOF2) {
-    return " (" + WithArticle(FrameKind(summary.frameMarker)) +
-           " JPEG: only baseline, extended sequential and progressive Huffman files can be decoded)";
-  }
-  return "";
 }
 
 // The bytes an ASCII85 text starts with (as many as its head holds).
@@ -120,41 +104,6 @@ class PnmTarget : public DecodeTarget {
   std::unique_ptr<PnmWriter> writer_;
 };
 
-struct CloseThumb {
-  void operator()(JPEGThumbContext* handle) const { CloseJPEG(handle); }
-};
-
-std::string CodecMessage(const char* fallback) {
-  const char* message = JPEGLastErrorMessage();
-  return gJPEGError != 0 && message != nullptr && message[0] != '\0' ? message : fallback;
-}
-
-Image DecodeThumbnail(const Bytes& data) {
-  short width = 0, height = 0, colors = 0;
-  gJPEGError = 0;
-  std::unique_ptr<JPEGThumbContext, CloseThumb> handle(StartJPEGDecompress(
-      reinterpret_cast<const char*>(data.data()), static_cast<long>(data.size()), &width, &height, &colors));
-  if (!handle) Fail("thumb failed: " + CodecMessage("the decoder could not be opened"));
-  Image image;
-  image.width = width;
-  image.height = height;
-  image.colors = colors;
-  if (width <= 0 || height <= 0 || colors < 1 || colors > 4 || image.LineBytes() > 32767) {
-    Fail("thumb failed: the image is too large for the thumbnail interface");
-  }
-  image.pixels.resize(image.LineBytes() * height);
-  for (int y = 0; y < height; ++y) {
-    GetJPEGData(handle.get(), reinterpret_cast<char*>(image.Line(y)), 1,
-                static_cast<short>(image.LineBytes()));
-    if (gJPEGError != 0) Fail("thumb failed: " + CodecMessage("a line could not be decoded"));
-  }
-  return image;
-}
-
-bool IsCodecFailure(const ToolError& error, const char* verb) {
-  return std::string(error.what()).rfind(std::string(verb) + " failed: ", 0) == 0;
-}
-
 }  // namespace
 
 int RunEncode(const Args& args) {
@@ -170,6 +119,8 @@ int RunEncode(const Args& args) {
       2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("encode"), 0;
+  CheckOutputsApart({parsed.positionals[0], parsed.Has("resources") ? parsed.Value("resources") : "-"},
+                    {parsed.positionals[1]});
   const EncodeSettings settings = ParseEncodeSettings(parsed);
   ByteReader input(parsed.positionals[0]);
   PnmReader reader(&input);
@@ -185,6 +136,8 @@ int RunDecode(const Args& args) {
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("decode"), 0;
   const bool ascii85 = parsed.Has("ascii85");
+  CheckOutputsApart({parsed.positionals[0]},
+                    {parsed.positionals[1], parsed.Has("resources") ? parsed.Value("resources") : "-"});
   ByteReader input(parsed.positionals[0]);
   OutputFile image(parsed.positionals[1]);
   std::unique_ptr<OutputFile> resources;
@@ -194,8 +147,7 @@ int RunDecode(const Args& args) {
   try {
     result = DecodeJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed));
   } catch (const ToolError& error) {
-    if (ascii85 || !IsCodecFailure(error, "decode")) throw;
-    Fail(error.what() + DecodeHint(input.Head()));
+    RethrowDecodeFailure(error, "decode", ascii85 ? UnwrapAscii85(input.Head()) : input.Head());
   }
   std::vector<OutputFile*> outputs{&image};
   if (resources) {
@@ -209,28 +161,6 @@ int RunDecode(const Args& args) {
     std::fprintf(StatsStream(onStdout), "%dx%d colors=%d dpi=%s resources=%zu\n", target.Shape().width,
                  target.Shape().height, target.Shape().colors, DpiText(head, result.dpi).c_str(),
                  result.resources.size());
-  }
-  return 0;
-}
-
-int RunThumb(const Args& args) {
-  static const CommandSpec kSpec{"thumb", {}, 2, 2};
-  const ParsedArgs parsed = ParseCommandLine(kSpec, args);
-  if (parsed.help) return PrintCommandHelp("thumb"), 0;
-  const Bytes data = ReadWholeFile(parsed.positionals[0]);
-  OutputFile output(parsed.positionals[1]);
-  Image image;
-  try {
-    image = DecodeThumbnail(data);
-  } catch (const ToolError& error) {
-    Fail(error.what() + DecodeHint(data));
-  }
-  PnmWriter writer(&output, image);
-  for (int y = 0; y < image.height; ++y) writer.WriteLine(image.Line(y));
-  output.Commit();
-  if (!parsed.quiet) {
-    std::fprintf(StatsStream(output.IsStandardOutput()), "%dx%d colors=%d\n", image.width, image.height,
-                 image.colors);
   }
   return 0;
 }
