@@ -77,7 +77,6 @@ const Failure kCases[] = {
     {"NoValue", "encode IN OUT --quality", kPixel, 2, "option --quality needs a value"},
     {"UnwantedValue", "encode --ascii85=1 IN OUT", kPixel, 2, "option --ascii85 takes no value"},
     // Files that cannot be read or written.
-    {"Missing", "encode IN OUT", {}, 1, "cannot open DIR/in: No such file or directory"},
     {"DirectoryIn", "encode DIR OUT", {}, 1, "cannot read DIR: Is a directory"},
     {"MissingResources", "encode --resources DIR/res IN OUT", kPixel, 1, "cannot open DIR/res: No such file"},
     {"NoDestinationDir", "encode IN DIR/no/out", kPixel, 1, "cannot create a file beside DIR/no/out"},
@@ -94,7 +93,6 @@ const Failure kCases[] = {
     {"NotPnm", "encode IN OUT", "hello world", 1, "DIR/in: not a PNM image (P2, P3, P5, P6 or P7)"},
     {"Bitmap", "encode IN OUT", "P4 8 1\nx", 1, "DIR/in: P1 and P4 bitmaps are not supported"},
     {"MaxvalZero", "encode IN OUT", "P5 2 2 0\nxxxx", 1, "MAXVAL 0 is not supported (1 to 65535)"},
-    {"MaxvalOver16Bits", "encode IN OUT", "P5 2 2 65536\nxxxxxxxx", 1, "MAXVAL 65536 is not supported"},
     {"SampleOverMaxval", "encode IN OUT", "P5 2 1 100\n\x10\x65", 1, "sample value 101 exceeds MAXVAL"},
     {"WideSampleOverMaxval", "encode IN OUT", std::string("P5 1 1 1000\n\x03\xE9", 14), 1, "value 1001"},
     {"PlainSampleOverMaxval", "encode IN OUT", "P2 2 1 15 3 16", 1, "a sample value exceeds MAXVAL"},

@@ -195,7 +195,7 @@ constexpr long kPeakBudgetKiB = 160 * 1024;  // the sanitizer's own shadow memor
 constexpr long kPeakBudgetKiB = 24 * 1024;
 #endif
 
-// A 96 MB image passes through in a few megabytes: lines are streamed.
+// A 96 MB image passes through decode and thumb in a few megabytes: lines are streamed.
 TEST(Memory, EncodeAndDecodeStreamLines) {
   TempDir dir;
   const int width = 8000, height = 4000;
@@ -210,7 +210,9 @@ TEST(Memory, EncodeAndDecodeStreamLines) {
   }
   Ok({"encode", "--quiet", dir.File("big.ppm"), dir.File("big.jpg")});
   Ok({"decode", "--quiet", dir.File("big.jpg"), dir.File("back.ppm")});
+  Ok({"thumb", "--quiet", dir.File("big.jpg"), dir.File("thumb.ppm")});
   EXPECT_EQ(fs::file_size(dir.File("back.ppm")), fs::file_size(dir.File("big.ppm")));
+  EXPECT_EQ(RunShell("cmp " + dir.File("thumb.ppm") + " " + dir.File("back.ppm")).status, 0);
   EXPECT_LT(ChildrenPeakKiB(), kPeakBudgetKiB);
 }
 
@@ -229,6 +231,18 @@ TEST(Memory, ShortFileWithAHugeFrameAllocatesNothingAhead) {
     EXPECT_FALSE(fs::exists(dir.File("out.pgm")));
   }
   EXPECT_LT(ChildrenPeakKiB(), kPeakBudgetKiB);
+}
+
+// thumb fetches at most 32767 lines at a time (the interface's short): a
+// 1x40000 image comes out whole.
+TEST(Thumb, TallNarrowImageComesOutWhole) {
+  TempDir dir;
+  const Bytes jpeg = LibjpegEncode(SyntheticImage(1, 40000, 1));
+  Image expected;
+  ASSERT_TRUE(LibjpegDecode(jpeg, &expected));
+  WriteFileBytes(dir.File("tall.jpg"), jpeg);
+  Ok({"thumb", "--quiet", dir.File("tall.jpg"), dir.File("tall.pgm")});
+  EXPECT_GT(Psnr(LoadPNM(dir.File("tall.pgm")), expected), 50);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ namespace {
 
 constexpr size_t kBatchBytes = 256 * 1024;  // decoded lines fetched at once (at least one line)
 constexpr size_t kLargestLineBytes = 32767;  // GetJPEGData's `short lineBytes`
+constexpr size_t kMostLinesAtOnce = 32767;   // and its `short lines`
 
 struct CloseThumb {
   void operator()(JPEGThumbContext* handle) const { CloseJPEG(handle); }
@@ -56,7 +57,7 @@ ThumbHandle OpenThumb(const Bytes& data, ImageShape* shape) {
 // Decodes every line of the image into output, a batch of lines at a time.
 void StreamThumb(JPEGThumbContext* handle, const ImageShape& shape, OutputFile* output) {
   const size_t lineBytes = shape.LineBytes();
-  const int batch = static_cast<int>(std::max<size_t>(1, kBatchBytes / lineBytes));
+  const int batch = static_cast<int>(std::min(kMostLinesAtOnce, std::max<size_t>(1, kBatchBytes / lineBytes)));
   Bytes lines(static_cast<size_t>(batch) * lineBytes);
   PnmWriter writer(output, shape);
   for (int y = 0; y < shape.height; y += batch) {
