@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cerrno>
 #include <cstring>
 
 #include "byte_reader.h"
@@ -69,8 +69,8 @@ struct FileKey {
 
 FileKey KeyOf(const std::string& path, bool isOutput) {
   FileKey key;
-  struct stat info;
   if (path == "-") return key;
+  struct stat info;
   if (stat(path.c_str(), &info) == 0) {
     key.compared = S_ISREG(info.st_mode);
     key.device = info.st_dev;
@@ -217,19 +217,18 @@ void OutputFile::Commit() {
 }
 
 void CheckOutputsApart(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {
-  std::vector<FileKey> inputKeys;
+  std::vector<FileKey> inputKeys, outputKeys;
   for (const std::string& input : inputs) inputKeys.push_back(KeyOf(input, false));
   for (size_t i = 0; i < outputs.size(); ++i) {
-    const FileKey key = KeyOf(outputs[i], true);
+    outputKeys.push_back(KeyOf(outputs[i], true));
+    const std::string refusal = "refusing to write " + outputs[i];
     for (size_t j = 0; j < inputs.size(); ++j) {
-      if (!(key == inputKeys[j])) continue;
-      FailUsage("refusing to write " + outputs[i] + ": it is the same file as the input " + inputs[j]);
+      if (outputKeys[i] == inputKeys[j]) FailUsage(refusal + ": it is the same file as the input " + inputs[j]);
     }
     for (size_t j = 0; j < i; ++j) {
-      if (!(key == KeyOf(outputs[j], true))) continue;
-      FailUsage(outputs[i] == outputs[j] ? "refusing to write " + outputs[i] + " twice: both outputs name it"
-                                         : "refusing to write " + outputs[i] +
-                                               ": it is the same file as the other output " + outputs[j]);
+      if (!(outputKeys[i] == outputKeys[j])) continue;
+      FailUsage(outputs[i] == outputs[j] ? refusal + " twice: both outputs name it"
+                                         : refusal + ": it is the same file as the other output " + outputs[j]);
     }
   }
 }
