@@ -238,11 +238,9 @@ TEST(Memory, ShortFileWithAHugeFrameAllocatesNothingAhead) {
 TEST(Thumb, TallNarrowImageComesOutWhole) {
   TempDir dir;
   const Bytes jpeg = LibjpegEncode(SyntheticImage(1, 40000, 1));
-  Image expected;
-  ASSERT_TRUE(LibjpegDecode(jpeg, &expected));
   WriteFileBytes(dir.File("tall.jpg"), jpeg);
   Ok({"thumb", "--quiet", dir.File("tall.jpg"), dir.File("tall.pgm")});
-  EXPECT_GT(Psnr(LoadPNM(dir.File("tall.pgm")), expected), 50);
+  EXPECT_GT(Psnr(LoadPNM(dir.File("tall.pgm")), DjpegDecode(jpeg)), 50);
 }
 
 }  // namespace
