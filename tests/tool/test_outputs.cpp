@@ -1,7 +1,7 @@
 // test_outputs.cpp - where outputs go: every command against a device
 // (/dev/null, /dev/full), a FIFO, a symbolic link and a read-only file; "-"
-// for standard input and output; decode's two outputs written both or
-// neither; and memory that does not grow with the image height.
+// for standard input and output (decode's two outputs: both or neither, see
+// the full device); and memory that does not grow with the image.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -182,26 +182,6 @@ TEST(StandardStreams, DashReadsStdinAndWritesStdout) {
   EXPECT_NE(refused.err.find("(an arithmetic-coded JPEG: only baseline"), npos) << refused.err;
 }
 
-// The resource output failing leaves the image untouched, and the image
-// output failing leaves the resources untouched: both or neither.
-TEST(DecodeResources, BothOrNeither) {
-  TempDir dir;
-  WriteText(dir.File("in.jpg"), kJpeg);
-  WriteText(dir.File("image.ppm"), "old image");
-  WriteText(dir.File("res.bin"), "old resources");
-  ASSERT_EQ(chmod(dir.File("res.bin").c_str(), 0444), 0);
-  EXPECT_EQ(RunTool({"decode", "--resources", dir.File("res.bin"), dir.File("in.jpg"), dir.File("image.ppm")})
-                .status,
-            1);
-  EXPECT_EQ(ReadText(dir.File("image.ppm")), "old image");
-  ASSERT_EQ(chmod(dir.File("res.bin").c_str(), 0644), 0);
-  ASSERT_EQ(chmod(dir.File("image.ppm").c_str(), 0444), 0);
-  EXPECT_EQ(RunTool({"decode", "--resources", dir.File("res.bin"), dir.File("in.jpg"), dir.File("image.ppm")})
-                .status,
-            1);
-  EXPECT_EQ(ReadText(dir.File("res.bin")), "old resources");
-}
-
 // Peak memory of the children run so far, in KiB.
 long ChildrenPeakKiB() {
   struct rusage usage;
@@ -215,7 +195,7 @@ constexpr long kPeakBudgetKiB = 160 * 1024;  // the sanitizer's own shadow memor
 constexpr long kPeakBudgetKiB = 24 * 1024;
 #endif
 
-// A 96 MB image passes through in a few megabytes: lines are streamed.
+// A 96 MB image passes through decode and thumb in a few megabytes: lines are streamed.
 TEST(Memory, EncodeAndDecodeStreamLines) {
   TempDir dir;
   const int width = 8000, height = 4000;
@@ -230,26 +210,37 @@ TEST(Memory, EncodeAndDecodeStreamLines) {
   }
   Ok({"encode", "--quiet", dir.File("big.ppm"), dir.File("big.jpg")});
   Ok({"decode", "--quiet", dir.File("big.jpg"), dir.File("back.ppm")});
+  Ok({"thumb", "--quiet", dir.File("big.jpg"), dir.File("thumb.ppm")});
   EXPECT_EQ(fs::file_size(dir.File("back.ppm")), fs::file_size(dir.File("big.ppm")));
+  EXPECT_EQ(RunShell("cmp " + dir.File("thumb.ppm") + " " + dir.File("back.ppm")).status, 0);
   EXPECT_LT(ChildrenPeakKiB(), kPeakBudgetKiB);
 }
 
-// A header announcing 30000x10000 with no data fails at the first line
-// without allocating the image.
-TEST(Memory, HeaderOnlyFileAllocatesNothingAhead) {
-  std::string jpeg = Text(LibjpegEncode(SyntheticImage(16, 16, 1)));
+// A 3 KB file whose frame announces 8000x30000 lines but holds 32: decode
+// and thumb fail where the data ends without allocating the image ahead.
+TEST(Memory, ShortFileWithAHugeFrameAllocatesNothingAhead) {
+  std::string jpeg = Text(LibjpegEncode(Image{8000, 32, 1, Bytes(8000 * 32, 128)}));
   const size_t sof = jpeg.find("\xFF\xC0");
-  jpeg[sof + 5] = static_cast<char>(10000 >> 8), jpeg[sof + 6] = static_cast<char>(10000 & 0xFF);
-  jpeg[sof + 7] = static_cast<char>(30000 >> 8), jpeg[sof + 8] = static_cast<char>(30000 & 0xFF);
-  const size_t sos = jpeg.find("\xFF\xDA");
-  jpeg.resize(sos + 2 + (static_cast<uint8_t>(jpeg[sos + 2]) << 8 | static_cast<uint8_t>(jpeg[sos + 3])));
+  jpeg[sof + 5] = static_cast<char>(30000 >> 8), jpeg[sof + 6] = static_cast<char>(30000 & 0xFF);
   TempDir dir;
-  WriteText(dir.File("header.jpg"), jpeg);
-  const ToolResult result = RunTool({"decode", dir.File("header.jpg"), dir.File("out.pgm")});
-  EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.err.find("decode failed: "), npos) << result.err;
-  EXPECT_FALSE(fs::exists(dir.File("out.pgm")));
+  WriteText(dir.File("short.jpg"), jpeg);
+  for (const char* command : {"decode", "thumb"}) {
+    const ToolResult result = RunTool({command, dir.File("short.jpg"), dir.File("out.pgm")});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find(std::string(command) + " failed: "), npos) << result.err;
+    EXPECT_FALSE(fs::exists(dir.File("out.pgm")));
+  }
   EXPECT_LT(ChildrenPeakKiB(), kPeakBudgetKiB);
+}
+
+// thumb fetches at most 32767 lines at a time (the interface's short): a
+// 1x40000 image comes out whole.
+TEST(Thumb, TallNarrowImageComesOutWhole) {
+  TempDir dir;
+  const Bytes jpeg = LibjpegEncode(SyntheticImage(1, 40000, 1));
+  WriteFileBytes(dir.File("tall.jpg"), jpeg);
+  Ok({"thumb", "--quiet", dir.File("tall.jpg"), dir.File("tall.pgm")});
+  EXPECT_GT(Psnr(LoadPNM(dir.File("tall.pgm")), DjpegDecode(jpeg)), 50);
 }
 
 }  // namespace

@@ -48,6 +48,7 @@ int RunA85Encode(const Args& args) {
   static const CommandSpec kSpec{"a85encode", {}, 2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("a85encode"), 0;
+  CheckOutputsApart({parsed.positionals[0]}, {parsed.positionals[1]});
   ByteReader input(parsed.positionals[0]);
   OutputFile output(parsed.positionals[1]);
   std::unique_ptr<FileStm> sink(new FileStm);
@@ -66,6 +67,7 @@ int RunA85Decode(const Args& args) {
   static const CommandSpec kSpec{"a85decode", {}, 2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("a85decode"), 0;
+  CheckOutputsApart({parsed.positionals[0]}, {parsed.positionals[1]});
   ByteReader input(parsed.positionals[0]);
   OutputFile output(parsed.positionals[1]);
   std::unique_ptr<FileStm> source(new FileStm);

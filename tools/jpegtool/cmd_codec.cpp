@@ -1,7 +1,8 @@
-// cmd_codec.cpp - the encode, decode, recompress and thumb commands: PNM in,
-// JPEG out through the encode filter; JPEG in, PNM out through the host read
-// stream (line by line) or the thumbnail interface (in memory); JPEG in,
-// JPEG out with the input's own segments kept (recompress_source.h).
+// cmd_codec.cpp - the encode, decode and recompress commands: PNM in, JPEG
+// out through the encode filter; JPEG in, PNM out through the host read
+// stream, line by line; JPEG in, JPEG out with the input's own segments kept
+// (recompress_source.h). thumb, through the thumbnail interface, is in
+// cmd_thumb.cpp.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "dct/jpeg_markers.h"
 #include "cli.h"
 #include "commands.h"
+#include "decode_failure.h"
 #include "file_io.h"
 #include "file_stm.h"
 #include "host_codec.h"
@@ -18,7 +20,6 @@
 #include "pnm_io.h"
 #include "recompress_source.h"
 #include "stm.h"
-#include "thumb_stream.h"
 #include "tool_error.h"
 
 namespace jpegtool {
@@ -41,6 +42,28 @@ int ParseThreads(const ParsedArgs& parsed) {
   return parsed.Has("threads") ? ParseIntInRange(parsed.Value("threads"), 0, 64, "--threads") : 0;
 }
 
+// Whether a file of `colors` components written in this marker mode has the
+// JFIF segment, the only place its resolution is kept: not in mode 1, nor
+// for RGB without the transform (mode 2) or portable CMYK.
+bool KeepsResolution(int markerMode, int colors) {
+  if (markerMode == 1) return false;
+  if (markerMode == 2) return colors != 3;
+  if (markerMode == kJPEGPortableMarkerMode) return colors != 4;
+  return true;
+}
+
+// --dpi that the file would not keep is refused, never dropped in silence.
+void CheckDpiKept(const ParsedArgs& parsed, const EncodeSettings& settings, int colors) {
+  if (!parsed.Has("dpi") || KeepsResolution(settings.markerMode, colors)) return;
+  FailUsage(settings.markerMode == 1
+                ? "--dpi cannot be kept with --marker-mode 1, which writes no JFIF segment to carry it"
+                : "--dpi cannot be kept: this image's layout has no JFIF segment to carry it");
+}
+
+bool IsCodecFailure(const ToolError& error, const char* verb) {
+  return std::string(error.what()).rfind(std::string(verb) + " failed: ", 0) == 0;
+}
+
 EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   EncodeSettings settings;
   if (parsed.Has("quality")) settings.quality = ParseIntInRange(parsed.Value("quality"), 0, 6, "--quality");
@@ -52,29 +75,12 @@ EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
     settings.markerMode = kJPEGPortableMarkerMode;
   }
   if (parsed.Has("dpi")) ParseDpi(parsed.Value("dpi"), &settings);
-  if (parsed.Has("dpi") && settings.markerMode == 1) {
-    FailUsage("--dpi cannot be kept with --marker-mode 1, which writes no JFIF segment to carry it");
-  }
+  CheckDpiKept(parsed, settings, 0);
   if (parsed.Has("resources")) settings.resources = ReadWholeFile(parsed.Value("resources"));
   settings.ascii85 = parsed.Has("ascii85");
   settings.quiet = parsed.quiet;
   settings.threads = ParseThreads(parsed);
   return settings;
-}
-
-// When the codec cannot read a file, the segment walker can often say why
-// in terms a user knows: not a JPEG at all, or one coded in a way it does not decode. It walks
-// the bytes already read (the input may be a pipe), which hold the frame
-// header of any file whose header segments are not huge.
-std::string DecodeHint(const Bytes& bytes) {
-  const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
-  if (summary.segments.empty()) return " (" + summary.problem + ")";
-  if (summary.frameMarker != 0 && summary.frameMarker != kSOF0 && summary.frameMarker != kSOF1 &&
-      summary.frameMarker != kSOF2) {
-    return " (" + WithArticle(FrameKind(summary.frameMarker)) +
-           " JPEG: only baseline, extended sequential and progressive Huffman files can be decoded)";
-  }
-  return "";
 }
 
 // The bytes an ASCII85 text starts with (as many as its head holds).
@@ -144,41 +150,6 @@ class PnmTarget : public DecodeTarget {
   std::unique_ptr<PnmWriter> writer_;
 };
 
-struct CloseThumb {
-  void operator()(JPEGThumbContext* handle) const { CloseJPEG(handle); }
-};
-
-std::string CodecMessage(const char* fallback) {
-  const char* message = JPEGLastErrorMessage();
-  return gJPEGError != 0 && message != nullptr && message[0] != '\0' ? message : fallback;
-}
-
-Image DecodeThumbnail(const Bytes& data) {
-  short width = 0, height = 0, colors = 0;
-  gJPEGError = 0;
-  std::unique_ptr<JPEGThumbContext, CloseThumb> handle(StartJPEGDecompress(
-      reinterpret_cast<const char*>(data.data()), static_cast<long>(data.size()), &width, &height, &colors));
-  if (!handle) Fail("thumb failed: " + CodecMessage("the decoder could not be opened"));
-  Image image;
-  image.width = width;
-  image.height = height;
-  image.colors = colors;
-  if (width <= 0 || height <= 0 || colors < 1 || colors > 4 || image.LineBytes() > 32767) {
-    Fail("thumb failed: the image is too large for the thumbnail interface");
-  }
-  image.pixels.resize(image.LineBytes() * height);
-  for (int y = 0; y < height; ++y) {
-    GetJPEGData(handle.get(), reinterpret_cast<char*>(image.Line(y)), 1,
-                static_cast<short>(image.LineBytes()));
-    if (gJPEGError != 0) Fail("thumb failed: " + CodecMessage("a line could not be decoded"));
-  }
-  return image;
-}
-
-bool IsCodecFailure(const ToolError& error, const char* verb) {
-  return std::string(error.what()).rfind(std::string(verb) + " failed: ", 0) == 0;
-}
-
 }  // namespace
 
 int RunEncode(const Args& args) {
@@ -195,10 +166,13 @@ int RunEncode(const Args& args) {
       2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("encode"), 0;
+  CheckOutputsApart({parsed.positionals[0], parsed.Has("resources") ? parsed.Value("resources") : "-"},
+                    {parsed.positionals[1]});
   const EncodeSettings settings = ParseEncodeSettings(parsed);
   ByteReader input(parsed.positionals[0]);
   PnmReader reader(&input);
   CheckEncodable(reader.Shape());
+  CheckDpiKept(parsed, settings, reader.Shape().colors);
   OutputFile output(parsed.positionals[1]);
   EncodeLines(&reader, settings, &output);
   output.Commit();
@@ -239,6 +213,8 @@ int RunDecode(const Args& args) {
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("decode"), 0;
   const bool ascii85 = parsed.Has("ascii85");
+  CheckOutputsApart({parsed.positionals[0]},
+                    {parsed.positionals[1], parsed.Has("resources") ? parsed.Value("resources") : "-"});
   ByteReader input(parsed.positionals[0]);
   OutputFile image(parsed.positionals[1]);
   std::unique_ptr<OutputFile> resources;
@@ -250,14 +226,14 @@ int RunDecode(const Args& args) {
   try {
     DecodeJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed), &result);
   } catch (const ToolError& error) {
-    if (!IsCodecFailure(error, "decode")) throw;
-    if (parsed.Has("partial") && (target.Begun() || BeginFromFrame(input.Head(), ascii85, &target))) {
+    const Bytes head = ascii85 ? UnwrapAscii85(input.Head()) : input.Head();
+    if (parsed.Has("partial") && IsCodecFailure(error, "decode") &&
+        (target.Begun() || BeginFromFrame(input.Head(), ascii85, &target))) {
       if (resources) resources->Write(result.resources.data(), result.resources.size());
       GivePartial(error, &target, outputs);
       return kExitDamaged;
     }
-    if (ascii85) throw;
-    Fail(error.what() + DecodeHint(input.Head()));
+    RethrowDecodeFailure(error, "decode", head);
   }
   if (resources) resources->Write(result.resources.data(), result.resources.size());
   CommitAll(outputs);
@@ -276,6 +252,7 @@ int RunRecompress(const Args& args) {
                                  {{"quality", true},
                                   {"ascii85", false},
                                   {"marker-mode", true},
+                                  {"portable", false},
                                   {"dpi", true},
                                   {"resources", true},
                                   {"threads", true},
@@ -285,16 +262,22 @@ int RunRecompress(const Args& args) {
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("recompress"), 0;
   EncodeSettings settings = ParseEncodeSettings(parsed);
+  CheckOutputsApart({parsed.positionals[0]}, {parsed.positionals[1]});
   ByteReader input(parsed.positionals[0]);
   std::unique_ptr<RecompressSource> source;
   try {
     source.reset(new RecompressSource(&input));
   } catch (const ToolError& error) {
-    if (!IsCodecFailure(error, "recompress")) throw;
-    Fail(error.what() + DecodeHint(input.Head()));
+    RethrowDecodeFailure(error, "recompress", input.Head());
   }
   const KeptSegments& kept = source->Kept();
-  if (!parsed.Has("dpi") && kept.dpiX > 0 && kept.dpiY > 0 && settings.markerMode != 1) {
+  const int colors = source->Shape().colors;
+  // CMYK that another program wrote stays in the layout other programs read.
+  if (kept.peerColourSegment && colors == 4 && !parsed.Has("marker-mode")) {
+    settings.markerMode = kJPEGPortableMarkerMode;
+  }
+  CheckDpiKept(parsed, settings, colors);
+  if (!parsed.Has("dpi") && kept.dpiX > 0 && kept.dpiY > 0 && KeepsResolution(settings.markerMode, colors)) {
     settings.xDpi = std::min(kept.dpiX, 65535);
     settings.yDpi = std::min(kept.dpiY, 65535);
   }
@@ -303,28 +286,6 @@ int RunRecompress(const Args& args) {
   EncodeLines(source.get(), settings, &output);
   source->Finish();
   output.Commit();
-  return 0;
-}
-
-int RunThumb(const Args& args) {
-  static const CommandSpec kSpec{"thumb", {}, 2, 2};
-  const ParsedArgs parsed = ParseCommandLine(kSpec, args);
-  if (parsed.help) return PrintCommandHelp("thumb"), 0;
-  const Bytes data = ReadWholeFile(parsed.positionals[0]);
-  OutputFile output(parsed.positionals[1]);
-  Image image;
-  try {
-    image = DecodeThumbnail(data);
-  } catch (const ToolError& error) {
-    Fail(error.what() + DecodeHint(data));
-  }
-  PnmWriter writer(&output, image);
-  for (int y = 0; y < image.height; ++y) writer.WriteLine(image.Line(y));
-  output.Commit();
-  if (!parsed.quiet) {
-    std::fprintf(StatsStream(output.IsStandardOutput()), "%dx%d colors=%d\n", image.width, image.height,
-                 image.colors);
-  }
   return 0;
 }
 

@@ -19,6 +19,8 @@ int RunInfo(const Args& args) {
   const Bytes bytes = ReadWholeFile(path);
   const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
   const std::string name = path == "-" ? "standard input" : path;
+  // Nothing to list: say so first, and only that.
+  if (summary.segments.empty()) Fail(name + ": " + summary.problem);
   std::printf("%s: %zu bytes\n", name.c_str(), bytes.size());
   std::printf("  offset  mark  name  length  details\n");
   for (const SegmentInfo& segment : summary.segments) std::printf("%s\n", FormatSegment(segment).c_str());

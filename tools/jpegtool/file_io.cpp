@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "byte_reader.h"
@@ -19,6 +21,7 @@ namespace {
 constexpr size_t kOutputBufferBytes = 256 * 1024;
 constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
 constexpr mode_t kPermissionBits = 07777;
+constexpr int kMostLinks = 40;  // dangling links followed before giving up
 
 std::string SystemReason() { return std::strerror(errno); }
 
@@ -29,6 +32,58 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::string BaseOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Where a file that is not there yet would be created: dangling links
+// followed, the directory resolved to its real path.
+std::string PlaceOf(std::string path) {
+  for (int hop = 0; hop < kMostLinks; ++hop) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+    std::vector<char> target(PATH_MAX);
+    const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<size_t>(length) >= target.size()) break;
+    const std::string next(target.data(), static_cast<size_t>(length));
+    path = next[0] == '/' ? next : DirectoryOf(path) + "/" + next;
+  }
+  char* directory = realpath(DirectoryOf(path).c_str(), nullptr);
+  const std::string place = directory != nullptr ? std::string(directory) + "/" + BaseOf(path) : path;
+  std::free(directory);
+  return place;
+}
+
+// What tells two files apart: device and inode of an existing regular file,
+// the place of an output not there yet. Anything else is not compared.
+struct FileKey {
+  bool compared = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string place;
+  bool operator==(const FileKey& other) const {
+    return compared && other.compared && device == other.device && inode == other.inode && place == other.place;
+  }
+};
+
+FileKey KeyOf(const std::string& path, bool isOutput) {
+  FileKey key;
+  if (path == "-") return key;
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0) {
+    key.compared = S_ISREG(info.st_mode);
+    key.device = info.st_dev;
+    key.inode = info.st_ino;
+  } else if (isOutput && errno == ELOOP) {
+    Fail("cannot write " + path + ": " + SystemReason());
+  } else if (isOutput && errno == ENOENT) {
+    key.compared = true;
+    key.place = PlaceOf(path);
+  }
+  return key;
+}
+
 // The mode a newly created file would get: 0666 less the process umask.
 mode_t DefaultFileMode() {
   const mode_t mask = umask(0);
@@ -36,14 +91,15 @@ mode_t DefaultFileMode() {
   return 0666 & ~mask;
 }
 
-// Whether the user may write the existing file at path (following links).
-bool MayWrite(const std::string& path) {
-  if (access(path.c_str(), W_OK) != 0) return errno == ENOENT;  // a dangling link makes a new file
+// Why the user may not write the existing file at path (following links),
+// as an errno value; 0 when they may.
+int WriteRefusal(const std::string& path) {
+  if (access(path.c_str(), W_OK) != 0) return errno == ENOENT ? 0 : errno;  // a dangling link makes a new file
   struct stat target;
   if (geteuid() == 0 && stat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode)) {
-    return (target.st_mode & kAnyWriteBit) != 0;
+    return (target.st_mode & kAnyWriteBit) != 0 ? 0 : EACCES;
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
@@ -73,7 +129,7 @@ OutputFile::OutputFile(const std::string& path) : name_(path), buffer_(kOutputBu
     return;
   }
   if (S_ISDIR(info.st_mode)) Fail("cannot write " + path + ": it is a directory");
-  if (!MayWrite(path)) Fail("cannot write " + path + ": " + std::strerror(EACCES));
+  if (const int refusal = WriteRefusal(path)) Fail("cannot write " + path + ": " + std::strerror(refusal));
   if (S_ISREG(info.st_mode)) {
     OpenTemporary(path, info.st_mode & kPermissionBits);
   } else {
@@ -158,6 +214,23 @@ void OutputFile::Commit() {
     Fail("cannot write " + name_ + ": " + SystemReason());
   }
   committed_ = true;
+}
+
+void CheckOutputsApart(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {
+  std::vector<FileKey> inputKeys, outputKeys;
+  for (const std::string& input : inputs) inputKeys.push_back(KeyOf(input, false));
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    outputKeys.push_back(KeyOf(outputs[i], true));
+    const std::string refusal = "refusing to write " + outputs[i];
+    for (size_t j = 0; j < inputs.size(); ++j) {
+      if (outputKeys[i] == inputKeys[j]) FailUsage(refusal + ": it is the same file as the input " + inputs[j]);
+    }
+    for (size_t j = 0; j < i; ++j) {
+      if (!(outputKeys[i] == outputKeys[j])) continue;
+      FailUsage(outputs[i] == outputs[j] ? refusal + " twice: both outputs name it"
+                                         : refusal + ": it is the same file as the other output " + outputs[j]);
+    }
+  }
 }
 
 void CommitAll(const std::vector<OutputFile*>& outputs) {

@@ -14,6 +14,10 @@
 // decides, and for the superuser, to whom access(2) grants everything, a
 // file with no write permission bit at all counts as read-only too.
 // Every write error (a full disk, /dev/full) is a failure naming the output.
+//
+// CheckOutputsApart runs before any output is opened: an output that is one
+// of the inputs, by its name or through a hard or symbolic link, and two
+// outputs that are one file are refused as a wrong command line.
 #ifndef JPEGTOOL_FILE_IO_H
 #define JPEGTOOL_FILE_IO_H
 
@@ -71,6 +75,13 @@ class OutputFile {
   std::string writeError_;
   int writeErrno_ = 0;
 };
+
+// Refuses (usage error) an output that is an input or another output: the
+// same regular file (device and inode, links followed), or, for files not
+// there yet, the same place once links and directories are resolved. "-"
+// and devices, FIFOs and the like are not compared. An output whose links
+// loop fails with the system's reason.
+void CheckOutputsApart(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs);
 
 // Finishes every output, then renames them all into place: either all are
 // written or (as far as renames go) none is replaced.

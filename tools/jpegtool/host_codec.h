@@ -27,7 +27,7 @@ constexpr int kFirstFullChromaQuality = 3;
 struct EncodeSettings {
   int quality = 3;       // 0..6
   bool ascii85 = false;  // write the ASCII85-wrapped form
-  int markerMode = 0;    // 0, 1 or 2
+  int markerMode = 0;    // 0, 1, 2 or kJPEGPortableMarkerMode
   int xDpi = 72, yDpi = 72;
   Bytes resources;     // image-resource bytes, written as APP13 segments
   Bytes segments;      // ready-made segments written ahead of those (recompress)

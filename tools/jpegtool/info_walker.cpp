@@ -332,12 +332,17 @@ std::string FrameKind(int marker) {
   }
 }
 
+std::string NotJpegReason(const uint8_t* data, size_t size) {
+  if (size >= 2 && data[0] == kMarkerPrefix && data[1] == kSOI) return "";
+  if (size == 0) return "not a JPEG file: it is empty";
+  if (size == 1) return Format("not a JPEG file: it holds one byte, 0x%02lX", data[0]);
+  return Format("not a JPEG file: starts with 0x%02lX 0x%02lX", data[0], data[1]);
+}
+
 JpegSummary WalkJpeg(const uint8_t* data, size_t size) {
   JpegSummary summary;
-  if (size < 2 || data[0] != kMarkerPrefix || data[1] != kSOI) {
-    summary.problem = "not a JPEG file: no SOI marker at the start";
-    return summary;
-  }
+  summary.problem = NotJpegReason(data, size);
+  if (!summary.problem.empty()) return summary;
   Add(&summary, 0, kSOI, -1, "");
   size_t pos = 2;
   while (pos < size) pos = WalkOne(data, size, pos, &summary);

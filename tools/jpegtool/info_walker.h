@@ -31,6 +31,11 @@ struct JpegSummary {
 
 JpegSummary WalkJpeg(const uint8_t* data, size_t size);
 
+// "" for bytes that start with the SOI marker; otherwise what a person
+// reads first: "not a JPEG file: starts with 0x68 0x65" (or "it is empty",
+// "it holds one byte, 0x68").
+std::string NotJpegReason(const uint8_t* data, size_t size);
+
 // "baseline", "progressive", ... for an SOFn code.
 std::string FrameKind(int marker);
 

@@ -47,7 +47,10 @@ void TakeDensity(const char* body, KeptSegments* kept) {
 void KeepSegment(void* data, char* body, uint16_t marker, uint16_t length) {
   auto* kept = static_cast<KeptSegments*>(data);
   if (IsJfif(body, marker, length)) return TakeDensity(body, kept);
-  if (IsColourSegment(body, marker, length)) return;
+  if (IsColourSegment(body, marker, length)) {
+    kept->peerColourSegment = true;
+    return;
+  }
   const int segmentLength = length + 2;
   const uint8_t head[4] = {static_cast<uint8_t>(kMarkerPrefix), static_cast<uint8_t>(marker),
                            static_cast<uint8_t>(segmentLength >> 8), static_cast<uint8_t>(segmentLength & 0xFF)};

@@ -21,6 +21,7 @@ struct KeptSegments {
   Bytes segments;
   int dpiX = 0, dpiY = 0;  // 0 when the file states no density in dots per inch or centimetre
   bool failed = false;     // out of memory while keeping them
+  bool peerColourSegment = false;  // another encoder's colour APP14 (CMYK then has inverted ink)
 };
 
 class RecompressSource : public LineSource {

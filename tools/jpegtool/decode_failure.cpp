@@ -1,0 +1,35 @@
+// decode_failure.cpp - wording the codec's failures for a person (see
+// decode_failure.h); the segment walker looks at the bytes already read.
+#include "decode_failure.h"
+
+#include "dct/jpeg_markers.h"
+#include "info_walker.h"
+
+namespace jpegtool {
+namespace {
+
+// Why the codec could not read a JPEG that starts right: its frame kind, when
+// it is one the codec does not decode ("" otherwise).
+std::string FrameKindHint(const Bytes& head) {
+  const int frame = WalkJpeg(head.data(), head.size()).frameMarker;
+  if (frame == 0 || frame == kSOF0 || frame == kSOF1 || frame == kSOF2) return "";
+  return " (" + WithArticle(FrameKind(frame)) +
+         " JPEG: only baseline, extended sequential and progressive Huffman files can be decoded)";
+}
+
+}  // namespace
+
+std::string DescribeDecodeFailure(const std::string& verb, const std::string& codecText, const Bytes& head) {
+  const std::string notJpeg = NotJpegReason(head.data(), head.size());
+  if (!notJpeg.empty()) return verb + " failed: " + notJpeg + " (" + codecText + ")";
+  return verb + " failed: " + codecText + FrameKindHint(head);
+}
+
+void RethrowDecodeFailure(const ToolError& error, const std::string& verb, const Bytes& head) {
+  const std::string prefix = verb + " failed: ";
+  const std::string text = error.what();
+  if (text.compare(0, prefix.size(), prefix) != 0) throw error;
+  throw ToolError(DescribeDecodeFailure(verb, text.substr(prefix.size()), head), error.exitStatus());
+}
+
+}  // namespace jpegtool
