@@ -1,7 +1,15 @@
 // test_jpeg_write_stream.cpp - TJPEGWriteStream: files written to disk and
 // read back through TJPEGReadStream (a matrix over quality, ASCII85, colours,
 // resource sizes and the no-JFIF marker mode, with the exact bytes of the
-// resource segments), bad calls and a refused allocation.
+// resource segments), bad calls and a refused allocation, and saves to a
+// file that fail in every way without harming the file they were to replace.
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
 #include <numeric>
 
 #include "a85_filters.h"
@@ -166,4 +174,92 @@ TEST(WriteStream, Ascii85FileCutAnywhereFailsToRead) {
     in->Free();
     EXPECT_EQ(code != 0, cut < text.size()) << "cut " << cut << " of " << text.size();
   }
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+using Save = std::function<void(TJPEGWriteStream*)>;
+
+// Saves through MakeJPEGWriteFileStream to path and frees the stream; the
+// code the save raised.
+int16_t SaveTo(const std::string& path, const Save& save) {
+  TFile file(path);
+  TJPEGWriteStream* stream = MakeJPEGWriteFileStream(&file);
+  const int16_t code = FailureCode([&] { save(stream); });
+  stream->Free();
+  return code;
+}
+
+size_t Entries(const std::string& dir) {
+  return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+// Writes to a file of a fresh folder stop at 4096 bytes (EFBIG) while in scope.
+struct FileSizeLimit {
+  rlimit old{};
+  FileSizeLimit() {
+    std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+  }
+  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
+};
+
+}  // namespace
+
+// A save that fails leaves the file it was to replace byte for byte as it
+// was, and nothing beside it: refused options, a wrong line (the codec's
+// failure mid-image), a stop before the last line, a stream freed before its
+// stop, a write past the file-size limit, a full disk and a read-only one (a
+// 64 KB tmpfs, when this process may mount one). A save that succeeds
+// replaces the file a chain of links leads to, keeping the links and the
+// file's permission bits.
+TEST(WriteStream, FailedSavesKeepTheFileTheyWereToReplace) {
+  const Image img = testing_support::LoadTestImage("astronaut.ppm");
+  const JPEGWriteOptions o = Options(img, 6);
+  char line[1] = {0};
+  const std::pair<Save, int16_t> failures[] = {
+      {[&](TJPEGWriteStream* s) { s->StartJPEG(Options(img, 9), 0); }, kHostParamError},
+      {[&](TJPEGWriteStream* s) { s->StartJPEG(o, 0), WriteLines(s, img, 9), s->PutJPEGRaster(line, 1); }, kHostIOError},
+      {[&](TJPEGWriteStream* s) { s->StartJPEG(o, 1), WriteLines(s, img, 200), s->StopJPEG(); }, kHostCodecError},
+      {[&](TJPEGWriteStream* s) { s->StartJPEG(o, 0), WriteLines(s, img, img.height); }, 0},
+      {[&](TJPEGWriteStream* s) { FileSizeLimit limit; WriteImage(s, img, o, 0); }, kHostIOError},
+  };
+  char folder[] = "/tmp/jpeg_saveXXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string dir = folder, target = dir + "/photo.jpg", link = dir + "/link", chain = dir + "/chain";
+  const Bytes old = ResourceBytes(20000);
+  testing_support::WriteFileBytes(target, old);
+  fs::create_symlink("photo.jpg", link);
+  fs::create_symlink(link, chain);
+  for (const auto& [save, code] : failures) {
+    EXPECT_EQ(SaveTo(chain, save), code) << &save - &failures[0].first;
+    EXPECT_TRUE(testing_support::ReadFileBytes(target) == old);
+    EXPECT_EQ(Entries(dir), 3u);
+  }
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(SaveTo(chain, [&](TJPEGWriteStream* s) { WriteImage(s, img, o, 0); }), 0);
+  Image back;
+  EXPECT_TRUE(testing_support::LibjpegDecode(testing_support::ReadFileBytes(target), &back));
+  EXPECT_TRUE(fs::is_symlink(link) && fs::is_symlink(chain) && Entries(dir) == 3);
+  EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+  const std::string disk = dir + "/disk", onDisk = disk + "/photo.jpg";
+  fs::create_directory(disk);
+  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") == 0) {
+    testing_support::WriteFileBytes(onDisk, old);
+    EXPECT_EQ(SaveTo(onDisk, [&](TJPEGWriteStream* s) { WriteImage(s, img, o, 0); }), kHostDiskFull);
+    EXPECT_TRUE(testing_support::ReadFileBytes(onDisk) == old);
+    EXPECT_EQ(Entries(disk), 1u);
+    ASSERT_EQ(mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=64k"), 0);
+    EXPECT_EQ(FailureCode([&] { SaveTo(onDisk, [](TJPEGWriteStream*) {}); }), kHostPermission);
+    EXPECT_TRUE(testing_support::ReadFileBytes(onDisk) == old);
+    umount2(disk.c_str(), MNT_DETACH);
+  } else {
+    std::printf("no tmpfs may be mounted here: the full disk is left untested\n");
+  }
+  fs::remove_all(dir);
 }
