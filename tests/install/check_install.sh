@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and uses the installed tree
 # only: the exported symbols (the archive's globals are the same), then a C
-# host (the README's example) and a C++ host built through pkg-config (shared,
+# host and a C++ host (the README's examples) built through pkg-config (shared,
 # and fully static with what `pkg-config --static` prints, defining the codec's
 # internal names for itself) and through find_package, and run.
 # Usage: check_install.sh BUILD_DIR SOURCE_DIR
@@ -33,11 +33,12 @@ nm -D --defined-only "$libdir/libjpegcodec.so.1" | grep -w JPEGOpen >/dev/null |
 
 cd "$work"
 example=$source/tests/abi/readme_example.c
+awk '/^```cpp$/ {inside = 1; next} /^```$/ {if (inside) exit} inside' "$source/README.md" >readme_example.inc
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 pc() { pkg-config "$@" jpegcodec; }
 # Shared, through pkg-config.
 cc -std=c11 -Wall -Werror "$example" $(pc --cflags) $(pc --libs) -Wl,-rpath,"$libdir" -o c_pc
-c++ -std=c++17 -Wall -Werror "$source/tests/install/host.cpp" $(pc --cflags) $(pc --libs) \
+c++ -std=c++17 -Wall -Werror -I. "$source/tests/install/host.cc" $(pc --cflags) $(pc --libs) \
     -Wl,-rpath,"$libdir" -o cpp_pc
 # The archive defines as global exactly the names the shared library exports.
 globals() { nm "$@" --defined-only | awk 'NF == 3 {print $3}' | sort -u; }
@@ -57,7 +58,7 @@ djpeg out.jpg >/dev/null || fail "the static C host wrote no JPEG file"
 
 # Through find_package, shared and static.
 cmake -S "$source/tests/install" -B consumer -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-      -DEXAMPLE_C="$example" -DCMAKE_BUILD_TYPE=Release -DCMAKE_BUILD_RPATH="$libdir" >/dev/null
+      -DEXAMPLE_C="$example" -DEXAMPLE_INC_DIR="$work" -DCMAKE_BUILD_TYPE=Release -DCMAKE_BUILD_RPATH="$libdir" >/dev/null
 cmake --build consumer >/dev/null
 for program in c_host_shared c_host_static cpp_host_shared cpp_host_static; do
   rm -f out.jpg
