@@ -91,10 +91,8 @@ TEST(WriteStream, BadCallsAreRefusedWithTheCodecsReason) {
   WriteLines(stream, img, 20);
   EXPECT_EQ(FailureCode([&] { stream->StopJPEG(); }), kHostCodecError);
   EXPECT_STREQ(JPEGLastErrorMessage(), "Premature close before EOI");
-  stream->StartJPEG(Options(img, 3), 1);
-  WriteLines(stream, img, 10);
   FreeLargeHandle(stream->fUserMarkers);
-  stream->Free();  // without StopJPEG: LeakSanitizer checks the encoder and ASCII85 memory go
+  stream->Free();
 }
 
 // The bytes ASCII85 text stands for.
@@ -159,8 +157,7 @@ namespace {
 namespace fs = std::filesystem;
 using Save = std::function<void(TJPEGWriteStream*)>;
 
-// Saves through MakeJPEGWriteFileStream to path and frees the stream; the
-// code the save raised.
+// Saves through MakeJPEGWriteFileStream to path; the code the save raised.
 int16_t SaveTo(const std::string& path, const Save& save) {
   TFile file(path);
   TJPEGWriteStream* stream = MakeJPEGWriteFileStream(&file);
@@ -169,75 +166,65 @@ int16_t SaveTo(const std::string& path, const Save& save) {
   return code;
 }
 
-size_t Entries(const std::string& dir) {
-  return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
-}
-
-// Writes to a file of a fresh folder stop at 4096 bytes (EFBIG) while in scope.
-struct FileSizeLimit {
+// Saves img with every write past 4096 bytes of a file refused (EFBIG).
+void SaveUnderFileSizeLimit(TJPEGWriteStream* stream, const Image& img) {
+  std::signal(SIGXFSZ, SIG_IGN);
   rlimit old{};
-  FileSizeLimit() {
-    std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    setrlimit(RLIMIT_FSIZE, &small);
-  }
-  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
-};
+  getrlimit(RLIMIT_FSIZE, &old);
+  const rlimit limit{4096, old.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &limit);
+  const int16_t code = FailureCode([&] { WriteImage(stream, img, Options(img, 6), 0); });
+  setrlimit(RLIMIT_FSIZE, &old);
+  FailOSErr(code);
+}
 
 }  // namespace
 
 // A save that fails leaves the file it was to replace byte for byte as it
 // was, and nothing beside it: refused options, a wrong line (the codec's
 // failure mid-image), a stop before the last line, a stream freed before its
-// stop, a write past the file-size limit, a full disk and a read-only one (a
-// 64 KB tmpfs, when this process may mount one). A save that succeeds
-// replaces the file a chain of links leads to, keeping the links and the
-// file's permission bits.
+// stop (LeakSanitizer checks the encoder and ASCII85 memory go), a write past the file-size limit, a full disk and a read-only one
+// (the folder is a 64 KB tmpfs when this process may mount one). A save that
+// succeeds replaces the file a chain of links leads to, keeping the links and
+// the file's permission bits.
 TEST(WriteStream, FailedSavesKeepTheFileTheyWereToReplace) {
-  const Image img = testing_support::LoadTestImage("astronaut.ppm");
-  const JPEGWriteOptions o = Options(img, 6);
-  char line[1] = {0};
-  const std::pair<Save, int16_t> failures[] = {
-      {[&](TJPEGWriteStream* s) { s->StartJPEG(Options(img, 9), 0); }, kHostParamError},
-      {[&](TJPEGWriteStream* s) { s->StartJPEG(o, 0), WriteLines(s, img, 9), s->PutJPEGRaster(line, 1); }, kHostIOError},
-      {[&](TJPEGWriteStream* s) { s->StartJPEG(o, 1), WriteLines(s, img, 200), s->StopJPEG(); }, kHostCodecError},
-      {[&](TJPEGWriteStream* s) { s->StartJPEG(o, 0), WriteLines(s, img, img.height); }, 0},
-      {[&](TJPEGWriteStream* s) { FileSizeLimit limit; WriteImage(s, img, o, 0); }, kHostIOError},
-  };
+  const Image img = testing_support::LoadTestImage("astronaut.ppm"), small = SyntheticImage(40, 30, 3);
+  const JPEGWriteOptions o = Options(img, 6), so = Options(small, 3);
   char folder[] = "/tmp/jpeg_saveXXXXXX";
   ASSERT_NE(mkdtemp(folder), nullptr);
   const std::string dir = folder, target = dir + "/photo.jpg", link = dir + "/link", chain = dir + "/chain";
+  const bool tmpfs = mount("tmpfs", folder, "tmpfs", 0, "size=64k") == 0;
+  if (!tmpfs) std::printf("no tmpfs may be mounted here: the full disk is left untested\n");
   const Bytes old = ResourceBytes(20000);
   testing_support::WriteFileBytes(target, old);
   fs::create_symlink("photo.jpg", link);
   fs::create_symlink(link, chain);
+  char line[1] = {0};
+  std::vector<std::pair<Save, int16_t>> failures = {
+      {[&](TJPEGWriteStream* s) { s->StartJPEG(Options(img, 9), 0); }, kHostParamError},
+      {[&](TJPEGWriteStream* s) { s->StartJPEG(so, 0), WriteLines(s, small, 9), s->PutJPEGRaster(line, 1); }, kHostIOError},
+      {[&](TJPEGWriteStream* s) { s->StartJPEG(so, 1), WriteLines(s, small, 20), s->StopJPEG(); }, kHostCodecError},
+      {[&](TJPEGWriteStream* s) { s->StartJPEG(so, 1), WriteLines(s, small, small.height); }, 0},
+      {[&](TJPEGWriteStream* s) { SaveUnderFileSizeLimit(s, img); }, kHostIOError},
+  };
+  if (tmpfs) failures.push_back({[&](TJPEGWriteStream* s) { WriteImage(s, img, o, 0); }, kHostDiskFull});
   for (const auto& [save, code] : failures) {
     EXPECT_EQ(SaveTo(chain, save), code) << &save - &failures[0].first;
     EXPECT_TRUE(testing_support::ReadFileBytes(target) == old);
-    EXPECT_EQ(Entries(dir), 3u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);  // nothing beside it
   }
-  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  EXPECT_EQ(SaveTo(chain, [&](TJPEGWriteStream* s) { WriteImage(s, img, o, 0); }), 0);
+  const fs::perms perms = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(target, perms);
+  EXPECT_EQ(SaveTo(chain, [&](TJPEGWriteStream* s) { WriteImage(s, small, so, 0); }), 0);
   Image back;
   EXPECT_TRUE(testing_support::LibjpegDecode(testing_support::ReadFileBytes(target), &back));
-  EXPECT_TRUE(fs::is_symlink(link) && fs::is_symlink(chain) && Entries(dir) == 3);
-  EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-
-  const std::string disk = dir + "/disk", onDisk = disk + "/photo.jpg";
-  fs::create_directory(disk);
-  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") == 0) {
-    testing_support::WriteFileBytes(onDisk, old);
-    EXPECT_EQ(SaveTo(onDisk, [&](TJPEGWriteStream* s) { WriteImage(s, img, o, 0); }), kHostDiskFull);
-    EXPECT_TRUE(testing_support::ReadFileBytes(onDisk) == old);
-    EXPECT_EQ(Entries(disk), 1u);
-    ASSERT_EQ(mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=64k"), 0);
-    EXPECT_EQ(FailureCode([&] { SaveTo(onDisk, [](TJPEGWriteStream*) {}); }), kHostPermission);
-    EXPECT_TRUE(testing_support::ReadFileBytes(onDisk) == old);
-    umount2(disk.c_str(), MNT_DETACH);
-  } else {
-    std::printf("no tmpfs may be mounted here: the full disk is left untested\n");
+  EXPECT_TRUE(fs::is_symlink(link) && fs::is_symlink(chain) && fs::status(target).permissions() == perms);
+  if (tmpfs) {
+    const Bytes saved = testing_support::ReadFileBytes(target);
+    ASSERT_EQ(mount(nullptr, folder, nullptr, MS_REMOUNT | MS_RDONLY, "size=64k"), 0);
+    EXPECT_EQ(FailureCode([&] { SaveTo(chain, [](TJPEGWriteStream*) {}); }), kHostPermission);
+    EXPECT_TRUE(testing_support::ReadFileBytes(target) == saved);
+    umount2(folder, MNT_DETACH);
   }
   fs::remove_all(dir);
 }
