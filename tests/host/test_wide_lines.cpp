@@ -1,9 +1,9 @@
 // test_wide_lines.cpp - the host streams with raster lines wider than a
 // Stm's 16-bit count: PutJPEGRaster takes whole lines of any width (the
 // width field read unsigned, up to 65535) and GetJPEGRaster gives whole
-// lines back, plain and ASCII85 (a wrong length names the real line length:
-// test_jpeg_write_stream.cpp); the thumbnail interface refuses what its 16-bit line length
-// cannot carry, and still takes the longest line it can.
+// lines back, plain and ASCII85 (a wrong length names the real line
+// length: test_jpeg_write_stream.cpp); the thumbnail interface refuses what
+// its 16-bit line length cannot carry, and still takes the longest line it can.
 #include "host_test_util.h"
 #include "support/our_codec.h"
 
@@ -11,20 +11,6 @@ namespace {
 
 using testing_support::Psnr;
 using testing_support::Tiled;
-
-// Writes img through a write stream at `quality` and reads it back through
-// a read stream, line by line.
-Image RoundTrip(const Image& img, int32_t quality, unsigned char ascii85, JPEGReadInfo* info) {
-  TMemoryStream target;
-  TJPEGWriteStream* out = MakeJPEGWriteFolioprintStream(&target);
-  WriteImage(out, img, Options(img, quality), ascii85);
-  out->Free();
-  TMemoryStream source(target.Contents());
-  TJPEGReadStream* in = MakeJPEGReadFolioprintStream(&source);
-  const Image back = ReadImage(in, info, ascii85);
-  in->Free();
-  return back;
-}
 
 TEST(WideLines, WholeLinesOutAndBackThroughTheHostStreams) {
   const Image rgb = Tiled(testing_support::LoadTestImage("coffee.ppm"), 40000, 9);
@@ -36,10 +22,15 @@ TEST(WideLines, WholeLinesOutAndBackThroughTheHostStreams) {
     const Image& img = *c.img;
     SCOPED_TRACE(testing::Message() << img.width << " x " << img.colors << ", quality " << c.quality
                                     << (c.ascii85 ? ", ASCII85" : ""));
+    TMemoryStream target;  // out through a write stream, back through a read stream
+    TJPEGWriteStream* out = MakeJPEGWriteFolioprintStream(&target);
+    ASSERT_EQ(FailureCode([&] { WriteImage(out, img, Options(img, c.quality), c.ascii85); }), 0) << JPEGLastErrorMessage();
+    out->Free();
+    TMemoryStream source(target.Contents());
+    TJPEGReadStream* in = MakeJPEGReadFolioprintStream(&source);
     JPEGReadInfo info{};
-    Image back;
-    ASSERT_EQ(FailureCode([&] { back = RoundTrip(img, c.quality, c.ascii85, &info); }), 0)
-        << JPEGLastErrorMessage();
+    const Image back = ReadImage(in, &info, c.ascii85);
+    in->Free();
     EXPECT_EQ(static_cast<uint16_t>(info.width), img.width);
     EXPECT_EQ(std::tie(info.height, info.colors), std::tie(img.height, img.colors));
     const double psnr = Psnr(back, img);
