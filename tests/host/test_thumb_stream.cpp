@@ -1,6 +1,7 @@
 // test_thumb_stream.cpp - the in-memory thumbnail interface: the same lines
 // as the decode filter driven directly (in batches, into lines longer than
-// the decoded ones, for every colour count including two components), and
+// the decoded ones, for every colour count including two components, and
+// lines up to the interface's 32767-byte limit, longer ones refused), and
 // its results for a null handle, zero lines, unreadable data, data that ends
 // inside the scan and lines past the end. Then damaged data on every path:
 // files of ours and of peers cut at many points give the same verdict from
@@ -21,10 +22,9 @@ using testing_support::PathVerdict;
 
 namespace {
 
-// Batches of 7 lines (the last one shorter) into lines 3 bytes longer than
-// the decoded ones, pre-filled with 0x77; the results of the calls in order.
-std::vector<int> ThumbnailBatches(JPEGThumbHandle t, int w, int h, int c, Bytes* got) {
-  const int stride = w * c + 3;
+// Batches of 7 lines (the last one shorter) of `stride` bytes each,
+// pre-filled with 0x77; the results of the calls in order.
+std::vector<int> ThumbnailBatches(JPEGThumbHandle t, int h, int stride, Bytes* got) {
   got->assign(size_t{1} * stride * h, 0x77);
   std::vector<int> results;
   for (int y = 0; y < h; y += 7)
@@ -37,10 +37,15 @@ std::vector<int> ThumbnailBatches(JPEGThumbHandle t, int w, int h, int c, Bytes*
 
 // Data cut inside the scan gives the lines the filter gives, and the batch
 // that meets the cut answers 0, as does every later one; the rest of the
-// caller's buffer keeps its old contents. Lines past the end answer 0.
+// caller's buffer (lines 3 bytes longer than decoded where a short allows)
+// keeps its old contents. Lines past the end answer 0. Lines are at most
+// 32767 bytes (a short): a longer one is refused at the start with its reason.
 TEST(Thumbnail, DecodesLikeTheFilterNeverPastTheLine) {
   const Bytes rgb = LibjpegEncode(SyntheticImage(64, 256, 3));
-  const struct { Bytes jpeg; int colors; bool whole; } cases[] = {
+  const auto ours = [](int width, int colors) { return testing_support::OurEncode(SyntheticImage(width, 3, colors)).jpeg; };
+  const struct { Bytes jpeg; int colors; bool whole; int refusedLine = 0; } cases[] = {
+      {ours(32767, 1), 1, true}, {ours(10922, 3), 3, true},  {ours(32768, 1), 1, false, 32768},
+      {ours(10923, 3), 3, false, 32769}, {ours(8192, 4), 4, false, 32768},
       {LibjpegEncode(SyntheticImage(50, 33, 1)), 1, true},
       {LibjpegEncode(SyntheticImage(30, 20, 4)), 4, true},
       {testing_support::OurEncode(SyntheticImage(33, 17, 2)).jpeg, 2, true},
@@ -49,15 +54,21 @@ TEST(Thumbnail, DecodesLikeTheFilterNeverPastTheLine) {
       {Bytes(rgb.begin(), rgb.begin() + static_cast<long>(rgb.size() / 2)), 3, false},
   };
   short w = 0, h = 0, c = 0;
-  for (const auto& [jpeg, colors, whole] : cases) {
+  for (const auto& [jpeg, colors, whole, refusedLine] : cases) {
     const char* data = reinterpret_cast<const char*>(jpeg.data());
     gJPEGError = 0;
     JPEGThumbHandle t = StartJPEGDecompress(data, static_cast<long>(jpeg.size()), &w, &h, &c);
+    if (refusedLine != 0) {
+      EXPECT_TRUE(t == nullptr && gJPEGError == 1);
+      EXPECT_EQ(JPEGLastErrorMessage(), "Raster line of " + std::to_string(refusedLine) +
+                                            " bytes exceeds the thumbnail interface's 32767-byte limit");
+      continue;
+    }
     ASSERT_TRUE(t != nullptr && c == colors) << colors;
-    const int decoded = w * c, stride = decoded + 3;
+    const int decoded = w * c, stride = decoded + (decoded <= 32764 ? 3 : 0);
     EXPECT_EQ(GetJPEGData(t, nullptr, 0, static_cast<short>(stride)), 1);  // zero lines: nothing touched
     Bytes got, expected(size_t{1} * stride * h, 0x77);
-    const std::vector<int> results = ThumbnailBatches(t, w, h, c, &got);
+    const std::vector<int> results = ThumbnailBatches(t, h, stride, &got);
     const auto firstFailed = std::find(results.begin(), results.end(), 0);
     EXPECT_EQ(firstFailed == results.end(), whole) << colors;
     EXPECT_TRUE(std::all_of(firstFailed, results.end(), [](int r) { return r == 0; }));  // no success after a failure

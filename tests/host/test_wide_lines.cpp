@@ -2,10 +2,9 @@
 // Stm's 16-bit count: PutJPEGRaster takes whole lines of any width (the
 // width field read unsigned, up to 65535) and GetJPEGRaster gives whole
 // lines back, plain and ASCII85 (a wrong length names the real line
-// length: test_jpeg_write_stream.cpp); the thumbnail interface refuses what
-// its 16-bit line length cannot carry, and still takes the longest line it can.
+// length: test_jpeg_write_stream.cpp; the thumbnail interface's limit:
+// test_thumb_stream.cpp).
 #include "host_test_util.h"
-#include "support/our_codec.h"
 
 namespace {
 
@@ -36,34 +35,6 @@ TEST(WideLines, WholeLinesOutAndBackThroughTheHostStreams) {
     const double psnr = Psnr(back, img);
     std::printf("%d x %d colours, quality %d: %.2f dB against the source\n", img.width, img.colors, c.quality, psnr);
     EXPECT_GE(psnr, c.minPsnr);
-  }
-}
-
-// The thumbnail interface's lines are at most 32767 bytes (a short): such a
-// line decodes whole, a longer one is refused at the start with its reason.
-TEST(WideLines, ThumbnailTakesLinesUpTo32767Bytes) {
-  const struct { int width, colors; bool taken; } cases[] = {
-      {32767, 1, true}, {10922, 3, true}, {32768, 1, false}, {10923, 3, false}, {8192, 4, false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.width << " x " << c.colors);
-    const Image img = testing_support::SyntheticImage(c.width, 3, c.colors);
-    const Bytes jpeg = testing_support::OurEncode(img).jpeg;
-    short w = 0, h = 0, colors = 0;
-    gJPEGError = 0;
-    JPEGThumbHandle t = StartJPEGDecompress(reinterpret_cast<const char*>(jpeg.data()),
-                                            static_cast<long>(jpeg.size()), &w, &h, &colors);
-    EXPECT_EQ(t != nullptr, c.taken);
-    if (t == nullptr) {
-      EXPECT_EQ(gJPEGError, 1);
-      EXPECT_EQ(JPEGLastErrorMessage(), "Raster line of " + std::to_string(c.width * c.colors) +
-                                            " bytes exceeds the thumbnail interface's 32767-byte limit");
-      continue;
-    }
-    const short lineBytes = static_cast<short>(c.width * c.colors);
-    std::vector<char> lines(size_t{3} * static_cast<size_t>(lineBytes));
-    EXPECT_EQ(GetJPEGData(t, lines.data(), 3, lineBytes), 1);
-    EXPECT_GE(Psnr(Bytes(lines.begin(), lines.end()), img.pixels), 28);
-    CloseJPEG(t);
   }
 }
 
