@@ -31,9 +31,7 @@ std::string Pillow(const std::string& in, const char* mode) {
          std::string(mode) + "').save('out.jpg', quality=85, progressive=True)\" " + in;
 }
 
-struct Peer {
-  std::string name, command;  // the command writes out.jpg in its scratch directory
-};
+using Peer = std::pair<std::string, std::string>;  // name, and a command that writes out.jpg
 
 std::vector<Peer> Peers(const Source& s) {
   const std::string cjpeg = "cjpeg -progressive -outfile out.jpg ";
@@ -71,11 +69,11 @@ Image Shown(const Bytes& lines, const Image& like) {
 
 TEST(ProgressivePeers, EveryPathMatchesTheReferenceDecoder) {
   const Source source;
-  for (const Peer& peer : Peers(source)) {
+  for (const auto& [peerName, command] : Peers(source)) {
     for (const int restart : {0, 3}) {
-      const std::string name = peer.name + (restart ? ", restart every 3 MCUs" : "");
+      const std::string name = peerName + (restart ? ", restart every 3 MCUs" : "");
       SCOPED_TRACE(name);
-      const Bytes jpeg = PeerFileFromShell(restart ? WithRestarts(peer.command, restart) : peer.command);
+      const Bytes jpeg = PeerFileFromShell(restart ? WithRestarts(command, restart) : command);
       ASSERT_TRUE(HasMarker(jpeg, 0xC2));                // SOF2
       ASSERT_EQ(HasMarker(jpeg, 0xD0), restart != 0);  // RST0
       const Image reference = DjpegDecode(jpeg);
