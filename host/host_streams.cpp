@@ -1,34 +1,21 @@
 // host_streams.cpp - the two concrete byte streams of the host framework: a
-// stream over a real file (TFileStream, through the C standard library's
-// files) and a stream over bytes in memory (TMemoryStream).
+// stream over a real file (TFileStream, over the open files of
+// file_replacement.cpp, which write a file beside the one they replace) and
+// a stream over bytes in memory (TMemoryStream).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
 
+#include "host/file_replacement.h"
 #include "host_framework.h"
 
 namespace {
 
 constexpr int32_t kMaxLength = std::numeric_limits<int32_t>::max();
 
-std::FILE* FileOf(void* f) { return static_cast<std::FILE*>(f); }
-
-// The failure code for the errno a failed file operation left.
-int16_t ErrorForErrno(int err) {
-  switch (err) {
-    case ENOENT:
-    case ENOTDIR: return kHostFileNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR: return kHostPermission;
-    case ENOSPC: return kHostDiskFull;
-    case ENOMEM: return kHostNoMemory;
-    default: return kHostIOError;
-  }
-}
+HostOpenFile* OpenOf(void* f) { return static_cast<HostOpenFile*>(f); }
 
 // The length of an open file, or -1 when it cannot be told or does not fit
 // a 32-bit count.
@@ -43,19 +30,28 @@ long FileLength(std::FILE* f) {
 
 // --- TFileStream -------------------------------------------------------------------
 
+// Freed with no Close(): the file written is put in place unless a write
+// failed (errors are not raised from here).
 TFileStream::~TFileStream() {
-  if (fFile != nullptr) std::fclose(FileOf(fFile));
+  HostOpenFile* f = OpenOf(fFile);
+  fFile = nullptr;
+  if (f == nullptr) return;
+  if (f->failure != kHostNoError) {
+    AbandonHostFile(f);
+    return;
+  }
+  TryBlock block;
+  block.Try([&] { FinishHostFile(f); });
+  block.Catch(1);
 }
 
 void TFileStream::IFileStream(TFile* file, int16_t mode) {
   if (file == nullptr || (mode != kReadMode && mode != kWriteMode) || fFile != nullptr)
     Failure(kHostParamError, 0);
-  errno = 0;
-  std::FILE* f = std::fopen(file->Path().c_str(), mode == kReadMode ? "rb" : "wb");
-  if (f == nullptr) Failure(ErrorForErrno(errno), 0);
-  long length = mode == kReadMode ? FileLength(f) : 0;
+  HostOpenFile* f = mode == kReadMode ? OpenHostFileForReading(file->Path()) : OpenHostFileForWriting(file->Path());
+  long length = mode == kReadMode ? FileLength(f->file) : 0;
   if (length < 0) {
-    std::fclose(f);
+    AbandonHostFile(f);
     Failure(kHostIOError, 0);
   }
   fFile = f;
@@ -65,11 +61,15 @@ void TFileStream::IFileStream(TFile* file, int16_t mode) {
 }
 
 void TFileStream::Close() {
-  if (fFile == nullptr) return;
-  std::FILE* f = FileOf(fFile);
+  HostOpenFile* f = OpenOf(fFile);
   fFile = nullptr;
-  errno = 0;
-  if (std::fclose(f) != 0) Failure(ErrorForErrno(errno), 0);
+  if (f != nullptr) FinishHostFile(f);
+}
+
+void TFileStream::Abandon() {
+  HostOpenFile* f = OpenOf(fFile);
+  fFile = nullptr;
+  if (f != nullptr) AbandonHostFile(f);
 }
 
 int32_t TFileStream::GetPosition() { return fPosition; }
@@ -78,24 +78,28 @@ int32_t TFileStream::GetLength() { return fLength; }
 void TFileStream::GetBytes(int32_t count, void* buffer) {
   if (fFile == nullptr || fMode != kReadMode || count < 0) Failure(kHostParamError, 0);
   if (count > fLength - fPosition) Failure(kHostEndOfFile, 0);
-  size_t got = std::fread(buffer, 1, static_cast<size_t>(count), FileOf(fFile));
+  std::FILE* f = OpenOf(fFile)->file;
+  size_t got = std::fread(buffer, 1, static_cast<size_t>(count), f);
   fPosition += static_cast<int32_t>(got);
-  if (got != static_cast<size_t>(count))
-    Failure(std::ferror(FileOf(fFile)) ? kHostIOError : kHostEndOfFile, 0);
+  if (got != static_cast<size_t>(count)) Failure(std::ferror(f) ? kHostIOError : kHostEndOfFile, 0);
 }
 
 void TFileStream::PutBytes(int32_t count, const void* buffer) {
   if (fFile == nullptr || fMode != kWriteMode || count < 0) Failure(kHostParamError, 0);
   if (count > kMaxLength - fPosition) Failure(kHostIOError, 0);
-  std::FILE* f = FileOf(fFile);
+  HostOpenFile* open = OpenOf(fFile);
   errno = 0;
-  size_t put = std::fwrite(buffer, 1, static_cast<size_t>(count), f);
+  size_t put = std::fwrite(buffer, 1, static_cast<size_t>(count), open->file);
   // Flushing every write makes the operating system's answer (a full disk,
   // an I/O error) this call's answer, not a surprise at close.
-  bool flushed = std::fflush(f) == 0;
+  bool flushed = std::fflush(open->file) == 0;
   fPosition += static_cast<int32_t>(put);
   if (fPosition > fLength) fLength = fPosition;
-  if (put != static_cast<size_t>(count) || !flushed) Failure(ErrorForErrno(errno), 0);
+  if (put != static_cast<size_t>(count) || !flushed) {
+    const int16_t failure = HostErrorForErrno(errno);
+    if (open->failure == kHostNoError) open->failure = failure;
+    Failure(failure, 0);
+  }
 }
 
 // --- TMemoryStream -----------------------------------------------------------------

@@ -9,6 +9,10 @@
 // PutJPEGRaster; StmFWrite moves it into the encode filter, which takes a
 // line of more than 32767 bytes piece by piece (jpeg_filters.h).
 //
+// Saving to a file (MakeJPEGWriteFileStream) writes a new file beside the
+// named one (TFileStream); a successful StopJPEG puts it in place, and a
+// stream freed without one drops it, so a failed save loses nothing.
+//
 // Host failures never unwind through the codec: the flush procedure catches
 // them, records the code in fError and marks fStm failed; StopJPEG raises the
 // recorded code once the codec is done.
@@ -74,6 +78,11 @@ void RefuseLine(Stm* jpeg, long length) {
   jpeg->error = 1;
 }
 
+// The file stream a stream made by MakeJPEGWriteFileStream writes, or null.
+TFileStream* SavedFile(TJPEGWriteStream* stream) {
+  return stream->OwnsTarget() ? dynamic_cast<TFileStream*>(stream->Target()) : nullptr;
+}
+
 JPEGEncodeParams EncodeParams(const JPEGWriteOptions& options) {
   JPEGEncodeParams p{};
   p.QFactor = TJPEGWriteStream::QFactorFor(options.quality);
@@ -100,7 +109,12 @@ double TJPEGWriteStream::QFactorFor(int32_t quality) {
 TJPEGWriteStream::TJPEGWriteStream()
     : fError(kHostNoError), fUserMarkers(nullptr), fStm{}, fJPEGStm(nullptr), fA85Stm(nullptr) {}
 
-TJPEGWriteStream::~TJPEGWriteStream() { CloseFilters(); }
+// Freed before a successful StopJPEG: the file being saved is dropped and
+// the one it was to replace stays as it was.
+TJPEGWriteStream::~TJPEGWriteStream() {
+  CloseFilters();
+  if (TFileStream* file = SavedFile(this)) file->Abandon();
+}
 
 void TJPEGWriteStream::CloseFilters() {
   if (fJPEGStm != nullptr) CCloseJPEGEncode(fJPEGStm);
@@ -166,7 +180,8 @@ void TJPEGWriteStream::PutJPEGRaster(char* line, long length) {
 
 void TJPEGWriteStream::StopJPEG() {
   bool codecFailed = false;
-  if (fJPEGStm != nullptr) {
+  const bool started = fJPEGStm != nullptr;
+  if (started) {
     codecFailed = fJPEGStm->error != 0;
     DCTClearFailure();
     CCloseJPEGEncode(fJPEGStm);  // writes the rest of the image
@@ -181,6 +196,14 @@ void TJPEGWriteStream::StopJPEG() {
   if (fStm.base != nullptr) MyWriteStmFlush(&fStm);
   FailOSErr(fError);
   if (codecFailed) Failure(kHostCodecError, 0);
+  // A whole image is written: only now does the saved file replace the
+  // one it names.
+  TFileStream* file = started ? SavedFile(this) : nullptr;
+  if (file == nullptr) return;
+  TryBlock block;
+  block.Try([&] { file->Close(); });
+  if (block.Catch(1)) fError = block.Error();
+  FailOSErr(fError);
 }
 
 LargeHandle TJPEGWriteStream::SpoolUserMarkers() {

@@ -131,6 +131,7 @@ class JPEG_API TWriteStream : public TStream {
   ~TWriteStream() override;
   void IWriteStream(TStream* target, int32_t bufferSize);
   void SetOwnsTarget(bool owns) { fOwnsTarget = owns; }
+  bool OwnsTarget() const { return fOwnsTarget; }
   TStream* Target() const { return fTarget; }
   int32_t BufferSize() const { return fBufferSize; }
   int32_t GetPosition() override;
@@ -154,24 +155,36 @@ class JPEG_API TFile {
 };
 
 // A stream over a real file. Mode 0 reads (a missing file raises
-// kHostFileNotFound); mode 1 creates or truncates the file and writes.
-// Every PutBytes reaches the operating system before it returns, so write
-// errors (a full disk, an I/O error) are raised by the PutBytes that met
-// them; Close() reports a failing close.
+// kHostFileNotFound). Mode 1 writes a new file that takes the place of the
+// named one only when the stream is closed: the bytes go to a new file in the
+// same folder, and Close() (or freeing the stream, when no write failed)
+// renames it over the named file, which until then stays as it was. Through a
+// symbolic link the file the link leads to is replaced and the link stays; a
+// replaced file keeps its permission bits; a file that may not be written
+// raises kHostPermission at once. Abandon() drops what was written and leaves
+// the named file untouched. A device, pipe or other special file is written
+// directly. Every PutBytes reaches the operating system before it returns, so
+// write errors (a full disk, an I/O error) are raised by the PutBytes that
+// met them; Close() raises when the file cannot be finished or put in place.
 class JPEG_API TFileStream : public TStream {
  public:
   enum : int16_t { kReadMode = 0, kWriteMode = 1 };
   ~TFileStream() override;
   void IFileStream(TFile* file, int16_t mode);
-  // Closes the file now, raising when the close fails. Idempotent.
+  // Closes the file now (for writing: puts the new file in place), raising
+  // when that fails; after a failed write it raises that write's code and
+  // leaves the named file alone. Idempotent.
   void Close();
+  // Closes without putting anything in place: the named file stays as it
+  // was (a special file keeps what was written). Idempotent; never raises.
+  void Abandon();
   int32_t GetPosition() override;
   int32_t GetLength() override;
   void GetBytes(int32_t count, void* buffer) override;
   void PutBytes(int32_t count, const void* buffer) override;
 
  private:
-  void* fFile = nullptr;  // std::FILE*
+  void* fFile = nullptr;  // the open file and where it goes (host_streams.cpp)
   int16_t fMode = kReadMode;
   int32_t fPosition = 0;
   int32_t fLength = 0;

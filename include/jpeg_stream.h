@@ -92,6 +92,9 @@ class JPEG_API TJPEGWriteStream : public TWriteStream {
   void CloseFilters();
 };
 
+// Saves to the named file, which a successful StopJPEG replaces; a failure
+// anywhere before, or freeing the stream without one, leaves the file as it
+// was (TFileStream, mode 1).
 JPEG_API TJPEGWriteStream* MakeJPEGWriteFileStream(TFile* file);
 JPEG_API TJPEGWriteStream* MakeJPEGWriteFolioprintStream(TStream* target);
 

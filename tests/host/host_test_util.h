@@ -1,6 +1,6 @@
 // host_test_util.h - what the host-layer tests share: marker segments to
 // splice into JPEG data, resource bytes and handles, a host stream that fails
-// on command, and whole images written through the JPEG write stream.
+// on command, and whole images written and read through the JPEG streams.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -81,4 +81,13 @@ inline void WriteImage(TJPEGWriteStream* stream, const Image& img, const JPEGWri
   stream->StartJPEG(o, ascii85);
   WriteLines(stream, img, img.height);
   stream->StopJPEG();
+}
+// Starts stream, reads every line into an image and stops it.
+inline Image ReadImage(TJPEGReadStream* in, JPEGReadInfo* info, unsigned char ascii85) {
+  in->StartJPEG(info, ascii85);
+  const size_t lineBytes = static_cast<size_t>(in->fLineBytes);
+  Image back{static_cast<uint16_t>(info->width), info->height, info->colors, Bytes(lineBytes * info->height)};
+  for (int y = 0; y < back.height; y++) in->GetJPEGRaster(reinterpret_cast<char*>(&back.pixels[lineBytes * y]));
+  in->StopJPEG();
+  return back;
 }

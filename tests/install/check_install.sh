@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and uses the installed tree
-# only: the exported symbols, then a C host (the README's example) and a C++
-# host built through pkg-config (shared, and fully static with what
-# `pkg-config --static` prints) and through find_package, and run.
+# only: the exported symbols (the archive's globals are the same), then a C
+# host and a C++ host (the README's examples) built through pkg-config (shared,
+# and fully static with what `pkg-config --static` prints, defining the codec's
+# internal names for itself) and through find_package, and run.
 # Usage: check_install.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1
@@ -32,14 +33,21 @@ nm -D --defined-only "$libdir/libjpegcodec.so.1" | grep -w JPEGOpen >/dev/null |
 
 cd "$work"
 example=$source/tests/abi/readme_example.c
+awk '/^```cpp$/ {inside = 1; next} /^```$/ {if (inside) exit} inside' "$source/README.md" >readme_example.inc
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 pc() { pkg-config "$@" jpegcodec; }
 # Shared, through pkg-config.
 cc -std=c11 -Wall -Werror "$example" $(pc --cflags) $(pc --libs) -Wl,-rpath,"$libdir" -o c_pc
-c++ -std=c++17 -Wall -Werror "$source/tests/install/host.cpp" $(pc --cflags) $(pc --libs) \
+c++ -std=c++17 -Wall -Werror -I. "$source/tests/install/host.cc" $(pc --cflags) $(pc --libs) \
     -Wl,-rpath,"$libdir" -o cpp_pc
-# Fully static, with exactly what pkg-config prints for static linking.
-cc -static -std=c11 -Wall -Werror "$example" $(pc --cflags) $(pc --static --libs) -o c_pc_static
+# The archive defines as global exactly the names the shared library exports.
+globals() { nm "$@" --defined-only | awk 'NF == 3 {print $3}' | sort -u; }
+cmp <(globals -g "$libdir/libjpegcodec.a") <(globals -D "$libdir/libjpegcodec.so.1") >/dev/null \
+  || fail "the archive defines names the shared library does not export"
+# Fully static, with exactly what pkg-config prints for static linking, in a
+# host that defines the names the codec uses inside for itself.
+cc -static -std=c11 -Wall -Werror "$example" "$source/tests/abi/static_collision.c" $(pc --cflags) \
+   $(pc --static --libs) -o c_pc_static
 if readelf -d c_pc_static | grep NEEDED >/dev/null; then fail "c_pc_static is not static"; fi
 for program in ./c_pc ./cpp_pc ./c_pc_static; do
   rm -f out.jpg
@@ -50,11 +58,10 @@ djpeg out.jpg >/dev/null || fail "the static C host wrote no JPEG file"
 
 # Through find_package, shared and static.
 cmake -S "$source/tests/install" -B consumer -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-      -DEXAMPLE_C="$example" -DCMAKE_BUILD_TYPE=Release -DCMAKE_BUILD_RPATH="$libdir" >/dev/null
+      -DEXAMPLE_C="$example" -DEXAMPLE_INC_DIR="$work" -DCMAKE_BUILD_TYPE=Release -DCMAKE_BUILD_RPATH="$libdir" >/dev/null
 cmake --build consumer >/dev/null
 for program in c_host_shared c_host_static cpp_host_shared cpp_host_static; do
   rm -f out.jpg
   "./consumer/$program" out.jpg >/dev/null || fail "$program failed"
 done
-djpeg out.jpg >/dev/null 2>&1 || true
 echo "check_install: the installed tree builds and runs C and C++ hosts (pkg-config, find_package)"
