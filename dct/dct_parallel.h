@@ -93,14 +93,14 @@ int32_t DCTMCUsPerStrip(const DCTState* state);
 // Whether the state may code its strips on workers: threads were asked for,
 // the scan has restart intervals and every strip starts a new one.
 bool DCTParallelWanted(const DCTState* state);
-// Starts the workers and the ring of strip jobs (strip buffers sized as the
-// state's); false, with nothing started, when that fails: the caller then
-// codes on its own thread.
-bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job));
-// Room in every job for the raster lines of its strips, each as long as the
-// line buffer for lines of lineBytes (the same margin after it); false when
-// memory runs out.
-bool DCTParallelAllocateLines(DCTState* state, int32_t lineBytes);
+// Starts the workers and the ring of strip jobs, each with strip buffers
+// sized as the state's and room for the raster lines of its strips, each
+// as long as the line buffer for lines of lineBytes (the same margin after
+// it); false, with nothing started, when that fails: the caller then codes
+// on its own thread. The ring holds at most 32 MB at its start
+// (but two jobs, whatever their size) and no more jobs than the image has
+// and one; no more workers start than the ring can keep busy.
+bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job), int32_t lineBytes);
 // Raster lines of one strip.
 int32_t DCTLinesPerStrip(const DCTState* state);
 // Waits for every job in flight, stops the workers and frees it all.

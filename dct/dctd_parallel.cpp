@@ -330,9 +330,7 @@ void GatherStrip(DCTState* state) {
 bool StartReadAhead(DCTState* state) {
   if (!DCTParallelWanted(state) || state->coefStore != nullptr) return false;
   if (state->restartCountdown != 1 || state->linesEmitted >= state->Rows) return false;
-  if (!DCTParallelStart(state, &RunJob) ||
-      !DCTParallelAllocateLines(state, state->outputLineBytes)) {
-    DCTParallelRelease(state);
+  if (!DCTParallelStart(state, &RunJob, state->outputLineBytes)) {
     state->codingThreads = 0;  // no workers to be had: stay serial
     return false;
   }

@@ -107,12 +107,12 @@ void WriteHead(DCTState* state) {
 }  // namespace
 
 void DCTEParallelStart(DCTState* state) {
-  if (!DCTParallelWanted(state) || !DCTParallelStart(state, &RunJob)) return;
+  if (!DCTParallelWanted(state)) return;
   // A line as the line buffer holds it: the padded samples and the pixels
   // the line stage replicates past the end.
   const int32_t lineBytes = state->paddedLineSamples > state->inputLineBytes ? state->paddedLineSamples
                                                                              : state->inputLineBytes;
-  if (!DCTParallelAllocateLines(state, lineBytes)) DCTParallelRelease(state);
+  DCTParallelStart(state, &RunJob, lineBytes);
 }
 
 void DCTEParallelLine(DCTState* state) {
