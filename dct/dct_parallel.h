@@ -128,6 +128,9 @@ void DCTEParallelLine(DCTState* state);
 void DCTEParallelLastLine(DCTState* state);
 void DCTEParallelStrip(DCTState* state, int32_t firstLine);
 void DCTEParallelFinish(DCTState* state);
+// Before an image is given up: the strips complete so far are coded and
+// written, as the serial coder has written them.
+void DCTEParallelDrain(DCTState* state);
 // Fills the component strips with the next strip decoded by a worker; false
 // when no worker strip is at hand, and the caller decodes it itself.
 bool DCTDParallelStrip(DCTState* state);

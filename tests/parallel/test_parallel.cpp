@@ -3,6 +3,7 @@
 // verdicts and messages from the decoder, on whole, peer and damaged files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -241,29 +242,56 @@ TEST(ParallelDecode, LongGarbageAndLostMarkers) {
   for (const auto& shape : shapes) ExpectSameDecode(shape.second, shape.first, {1, 2, 5, 8});
 }
 
-// An encode closed early fails with the serial message; the strips still on
-// workers are dropped with the filter.
-TEST(ParallelEncode, PrematureCloseFailsTheSameWay) {
-  const Image img = Photo(300, 200);
-  std::string messages[2];
-  for (int threads : {0, 2}) {
-    testing_support::MemSink sink;
-    JPEGEncodeParams p{};
-    p.QFactor = 0.76;
-    p.Columns = img.width;
-    p.Rows = img.height;
-    p.Colors = 3;
-    Stm* s = JPEGOpen(sink.stm(), &p);
-    ASSERT_NE(s, nullptr);
-    JPEGSetCodingThreads(s, threads);
-    StmFWrite(img.pixels.data(), 1, static_cast<uint32_t>(img.pixels.size() / 2 + 5), s);
-    gJPEGError = 0;
-    JPEGClose(s);
-    EXPECT_EQ(gJPEGError, 1);
-    messages[threads != 0] = JPEGLastErrorMessage();
+// What an encode that fails gives: the message, what the target took, and
+// the raster bytes the filter took before it failed.
+struct FailedEncode {
+  std::string message;
+  Bytes target;
+  size_t taken = 0;
+};
+
+// Lines of img up to `stop` bytes into a target that fails after `failAfter` bytes.
+FailedEncode EncodeFailing(const Image& img, int threads, long failAfter, size_t stop) {
+  testing_support::MemSink sink(4096, failAfter);
+  JPEGEncodeParams p{};
+  p.QFactor = 0.76;
+  p.Columns = img.width;
+  p.Rows = img.height;
+  p.Colors = 3;
+  Stm* s = JPEGOpen(sink.stm(), &p);
+  JPEGSetCodingThreads(s, threads);
+  FailedEncode e;
+  const size_t lineBytes = img.pixels.size() / static_cast<size_t>(img.height);
+  for (size_t at = 0; at < stop && !s->error; at += lineBytes) {
+    e.taken += StmFWrite(img.pixels.data() + at, 1, static_cast<uint32_t>(std::min(lineBytes, stop - at)), s);
   }
-  EXPECT_EQ(messages[1], messages[0]);
-  EXPECT_NE(messages[0].find("Premature close"), std::string::npos) << messages[0];
+  JPEGClose(s);
+  e.message = JPEGLastErrorMessage();
+  e.target = sink.Contents();
+  return e;
+}
+
+// A target that fails part way, and an encode closed early, fail with the
+// one-thread message, the target holding the same bytes; workers take the
+// raster bytes of the strips in their ring first (jpeg_filters.h), as many
+// from run to run.
+TEST(ParallelEncode, FailuresGiveTheSameMessageAndTarget) {
+  const Image img = Photo(300, 400);
+  const size_t all = img.pixels.size();
+  const std::pair<long, size_t> cases[] = {{4096 * 3, all}, {20000, all}, {-1, all / 2 + 5}};
+  for (const auto& c : cases) {
+    const FailedEncode serial = EncodeFailing(img, 0, c.first, c.second);
+    EXPECT_NE(serial.message, "");
+    for (int threads : {2, 8}) {
+      const FailedEncode first = EncodeFailing(img, threads, c.first, c.second);
+      const FailedEncode again = EncodeFailing(img, threads, c.first, c.second);
+      const std::string what = "failing after " + std::to_string(c.first) + ", " + std::to_string(threads) + " threads";
+      EXPECT_EQ(first.message, serial.message) << what;
+      EXPECT_TRUE(first.target == serial.target) << what;
+      EXPECT_GE(first.taken, serial.taken) << what;
+      EXPECT_EQ(again.taken, first.taken) << what;
+    }
+  }
 }
 
 TEST(ParallelApi, WhenThreadsCanBeAsked) {
