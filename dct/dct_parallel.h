@@ -9,8 +9,9 @@
 //  - the encoder (dcte_parallel.cpp) keeps the raster lines of the next
 //    strips in a job and has a worker convert and code them into a byte
 //    buffer of its own; the filter's thread goes on taking lines and writes
-//    the buffers out in order, joining them with the padding the serial
-//    coder writes before a restart marker;
+//    the buffers out in order when the ring of jobs is full (or at the
+//    end), joining them with the padding the serial coder writes before a
+//    restart marker;
 //  - the decoder (dctd_parallel.cpp) reads ahead the compressed bytes of
 //    the next strips, up to their restart markers, and has workers decode
 //    them into raster lines, which the filter's thread hands out in order.
