@@ -174,16 +174,30 @@ TEST(ParallelDecode, PeerFilesWithRestarts) {
   ExpectSameDecode(LibjpegEncode(Grey(200, 300), {75, 1, 1, 5, 0}), "grey every 5 MCUs", {3});
 }
 
-// Damaged data fails (or ends) at the same line with the same message:
-// files cut short, bytes changed, a restart marker lost or renumbered. The
-// small image makes one strip a job, the tall one several.
-void ExpectSameVerdictsWhenDamaged(const Bytes& jpeg) {
+// The restart marker at m lost, replaced by EOI, or with garbage before it:
+// a few bytes and fill bytes, or runs long enough to span the workers'
+// 32,767-byte windows.
+Bytes EditMarker(const Bytes& jpeg, size_t m, int edit) {
+  Bytes b = jpeg;
+  const auto at = b.begin() + static_cast<long>(m);
+  if (edit == 0) b.erase(at, at + 2);
+  if (edit == 1) b[m + 1] = 0xD9;
+  if (edit == 2) b.insert(at, {0x12, 0xFF, 0xFF});
+  if (edit == 3) b.insert(at, 32740, 0x00);
+  if (edit == 4) b.insert(at, 70001, 0x5A);
+  return b;
+}
+
+// Damaged data fails (or ends) at the same line with the same message on
+// every thread count: files cut short, bytes changed, and the restart
+// markers RST1, RST3 and the last edited.
+void ExpectSameVerdictsWhenDamaged(const Bytes& jpeg, bool cutsAndBytes) {
   const size_t scan = jpeg.size() / 5;  // inside the header's end or the first strip
   const size_t step = jpeg.size() / 45 + 1;
-  for (size_t cut = scan; cut < jpeg.size(); cut += step) {
+  for (size_t cut = scan; cutsAndBytes && cut < jpeg.size(); cut += step) {
     ExpectSameDecode(Bytes(jpeg.begin(), jpeg.begin() + static_cast<long>(cut)), "cut at " + std::to_string(cut));
   }
-  for (size_t at = jpeg.size() / 3; at + 2 < jpeg.size(); at += step + 34) {
+  for (size_t at = jpeg.size() / 3; cutsAndBytes && at + 2 < jpeg.size(); at += step + 34) {
     for (uint8_t value : {0x00, 0x5A, 0xFF}) {
       Bytes damaged = jpeg;
       damaged[at] = value;
@@ -191,55 +205,31 @@ void ExpectSameVerdictsWhenDamaged(const Bytes& jpeg) {
     }
   }
   const std::vector<size_t> markers = RestartMarkers(jpeg);
-  ASSERT_GE(markers.size(), 3u);
-  for (size_t m : {markers[1], markers.back()}) {
-    Bytes lost = jpeg;
-    lost.erase(lost.begin() + static_cast<long>(m), lost.begin() + static_cast<long>(m) + 2);
-    ExpectSameDecode(lost, "restart marker lost at " + std::to_string(m));
-    Bytes other = jpeg;
-    other[m + 1] = 0xD9;
-    ExpectSameDecode(other, "EOI in place of a restart marker at " + std::to_string(m));
-    Bytes filled = jpeg;
-    filled.insert(filled.begin() + static_cast<long>(m), {0x12, 0xFF, 0xFF});
-    ExpectSameDecode(filled, "garbage and fill bytes before the marker at " + std::to_string(m));
+  ASSERT_GE(markers.size(), 4u);
+  for (size_t k : {size_t{1}, size_t{3}, markers.size() - 1}) {
+    for (int edit = 0; edit < 5; edit++) {
+      ExpectSameDecode(EditMarker(jpeg, markers[k], edit),
+                       "edit " + std::to_string(edit) + " at restart marker " + std::to_string(k), {1, 2, 5, 8});
+    }
   }
 }
 
+// The small image makes one strip a job, the tall one several; in the
+// 1 MB file each strip spans a window (40 KB), and a restart marker is lost.
 TEST(ParallelDecode, DamagedFilesGiveTheSameVerdict) {
   OurEncodeOptions subsampled;
   subsampled.subsample = true;
-  ExpectSameVerdictsWhenDamaged(OurEncode(Photo(200, 120), subsampled).jpeg);
-  ExpectSameVerdictsWhenDamaged(OurEncode(Photo(160, 520)).jpeg);
-}
-
-// Garbage that spans the workers' 32,767-byte windows: a long run before a
-// restart marker (a job's last, or one inside a job; RST3 among them), and
-// a restart marker lost in a file of 1 MB, made from our own files; every thread count gives the one-thread lines, verdict and message.
-TEST(ParallelDecode, LongGarbageAndLostMarkers) {
-  OurEncodeOptions fine;
-  fine.qFactor = 0.2;
-  fine.subsample = true;
-  const Bytes photo = OurEncode(Photo(640, 480), fine).jpeg;
-  const Bytes big = OurEncode(Photo(8000, 400), fine).jpeg;  // strips of 40 KB
+  ExpectSameVerdictsWhenDamaged(OurEncode(Photo(200, 120), subsampled).jpeg, true);
+  ExpectSameVerdictsWhenDamaged(OurEncode(Photo(160, 520)).jpeg, true);
+  subsampled.qFactor = 0.2;
+  ExpectSameVerdictsWhenDamaged(OurEncode(Photo(640, 480), subsampled).jpeg, false);
+  const Bytes big = OurEncode(Photo(8000, 400), subsampled).jpeg;
   ASSERT_GE(big.size(), 1000000u);
-  std::vector<std::pair<std::string, Bytes>> shapes;
-  const std::vector<size_t> markers = RestartMarkers(photo);
-  for (size_t k : {size_t{1}, size_t{3}, size_t{5}, markers.size() - 1}) {  // 3: RST3
-    for (const auto& run : {std::make_pair(32740, 0x00), std::make_pair(70001, 0x5A)}) {
-      Bytes damaged = photo;
-      damaged.insert(damaged.begin() + static_cast<long>(markers[k]), static_cast<size_t>(run.first),
-                     static_cast<uint8_t>(run.second));
-      shapes.push_back({std::to_string(run.first) + " garbage bytes before restart marker " + std::to_string(k),
-                        damaged});
-    }
+  const std::vector<size_t> markers = RestartMarkers(big);
+  for (size_t k : {size_t{3}, markers.size() / 2, markers.size() - 2}) {
+    ExpectSameDecode(EditMarker(big, markers[k], 0), "1 MB file, restart marker " + std::to_string(k) + " lost",
+                     {1, 2, 5, 8});
   }
-  const std::vector<size_t> bigMarkers = RestartMarkers(big);
-  for (size_t k : {size_t{3}, bigMarkers.size() / 2, bigMarkers.size() - 2}) {
-    Bytes lost = big;
-    lost.erase(lost.begin() + static_cast<long>(bigMarkers[k]), lost.begin() + static_cast<long>(bigMarkers[k]) + 2);
-    shapes.push_back({"1 MB file, restart marker " + std::to_string(k) + " lost", lost});
-  }
-  for (const auto& shape : shapes) ExpectSameDecode(shape.second, shape.first, {1, 2, 5, 8});
 }
 
 // What an encode that fails gives: the message, what the target took, and
@@ -253,11 +243,7 @@ struct FailedEncode {
 // Lines of img up to `stop` bytes into a target that fails after `failAfter` bytes.
 FailedEncode EncodeFailing(const Image& img, int threads, long failAfter, size_t stop) {
   testing_support::MemSink sink(4096, failAfter);
-  JPEGEncodeParams p{};
-  p.QFactor = 0.76;
-  p.Columns = img.width;
-  p.Rows = img.height;
-  p.Colors = 3;
+  JPEGEncodeParams p{0.76, false, 0, 0, 0, 1, 72, 72, img.width, img.height, 3, 0, nullptr, 0};
   Stm* s = JPEGOpen(sink.stm(), &p);
   JPEGSetCodingThreads(s, threads);
   FailedEncode e;
@@ -298,18 +284,13 @@ TEST(ParallelApi, WhenThreadsCanBeAsked) {
   EXPECT_EQ(JPEGSetCodingThreads(nullptr, 2), -1);
   testing_support::MemSink sink;
   EXPECT_EQ(JPEGSetCodingThreads(sink.stm(), 2), -1);  // not a JPEG filter
-  JPEGEncodeParams p{};
-  p.QFactor = 0.5;
-  p.Columns = 16;
-  p.Rows = 16;
-  p.Colors = 1;
+  JPEGEncodeParams p{0.5, false, 0, 0, 0, 1, 72, 72, 16, 16, 1, 0, nullptr, 0};
   Stm* s = JPEGOpen(sink.stm(), &p);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(JPEGSetCodingThreads(s, 1000), 64);
   EXPECT_EQ(JPEGSetCodingThreads(s, -3), 0);
-  uint8_t line[16] = {};
-  StmFWrite(line, 1, 16, s);
-  StmFWrite(line, 1, 1, s);  // the first line goes to the coder
+  const uint8_t line[17] = {};
+  StmFWrite(line, 1, 17, s);  // the first line goes to the coder
   EXPECT_EQ(JPEGSetCodingThreads(s, 2), -1);
   JPEGClose(s);
 }
