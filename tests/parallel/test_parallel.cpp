@@ -103,15 +103,8 @@ struct EncodeCase {
 // with and without subsampling, blending and colour transform, sizes that
 // end strips and blocks early.
 std::vector<EncodeCase> EncodeCases() {
-  OurEncodeOptions subsampled;
-  subsampled.subsample = true;
-  OurEncodeOptions blended = subsampled;
-  blended.blend = true;
-  blended.qFactor = 0.3;
-  OurEncodeOptions coarse;
-  coarse.qFactor = 2.5;
-  OurEncodeOptions moded;
-  moded.markerMode = 2;
+  const OurEncodeOptions subsampled{0.76, true, false, 0, {}, 0}, blended{0.3, true, true, 0, {}, 0},
+      coarse{2.5, false, false, 0, {}, 0}, moded{0.76, false, false, 2, {}, 0};
   std::vector<EncodeCase> cases = {
       {"rgb 4:4:4", Photo(301, 203), {}},
       {"rgb 4:2:0 blended", Photo(517, 141), blended},
@@ -133,7 +126,8 @@ std::vector<EncodeCase> EncodeCases() {
   return cases;
 }
 
-TEST(ParallelEncode, SameBytesAsOneThread) {
+// The encoder's bytes, then the decoder's lines of them, as one thread's.
+TEST(Parallel, SameBytesAndLinesAsOneThread) {
   for (const EncodeCase& c : EncodeCases()) {
     OurEncodeOptions options = c.options;
     const auto serial = OurEncode(c.image, options);
@@ -141,36 +135,23 @@ TEST(ParallelEncode, SameBytesAsOneThread) {
     for (int threads : {2, 3, 8}) {
       options.threads = threads;
       const auto parallel = OurEncode(c.image, options);
-      EXPECT_TRUE(parallel.ok) << c.name;
-      EXPECT_TRUE(parallel.jpeg == serial.jpeg) << c.name << " with " << threads << " threads";
+      EXPECT_TRUE(parallel.ok && parallel.jpeg == serial.jpeg) << c.name << " with " << threads << " threads";
     }
-  }
-}
-
-TEST(ParallelDecode, SameLinesAsOneThread) {
-  for (const EncodeCase& c : EncodeCases()) {
-    const Bytes jpeg = OurEncode(c.image, c.options).jpeg;
-    ExpectSameDecode(jpeg, c.name, {2});
-    ExpectSameDecode(jpeg, std::string(c.name) + ", 700-byte pieces", {5}, 700);
+    ExpectSameDecode(serial.jpeg, c.name, {2});
+    ExpectSameDecode(serial.jpeg, c.name + ", 700-byte pieces", {5}, 700);
   }
 }
 
 // Peer files: restarts every MCU row and every few MCUs (the workers take
 // the files whose strips start intervals; the others decode serially).
 TEST(ParallelDecode, PeerFilesWithRestarts) {
-  const Image photo = Photo(640, 480);
-  struct PeerCase {
-    const char* name;
-    LibjpegOptions options;
+  const LibjpegOptions cases[] = {
+      {75, 2, 2, 0, 1}, {90, 1, 1, 0, 2}, {75, 2, 1, 8, 0}, {75, 2, 2, 7, 0}, {75, 2, 2, 0, 0},
   };
-  const PeerCase cases[] = {
-      {"4:2:0 every row", {75, 2, 2, 0, 1}},
-      {"4:4:4 every 2 rows", {90, 1, 1, 0, 2}},
-      {"4:2:2 every 8 MCUs", {75, 2, 1, 8, 0}},
-      {"4:2:0 every 7 MCUs", {75, 2, 2, 7, 0}},
-      {"4:2:0 no restarts", {75, 2, 2, 0, 0}},
-  };
-  for (const PeerCase& c : cases) ExpectSameDecode(LibjpegEncode(photo, c.options), c.name);
+  for (const LibjpegOptions& c : cases) {
+    ExpectSameDecode(LibjpegEncode(Photo(640, 480), c), "restarts every " + std::to_string(c.restartInterval) +
+                                                            " MCUs, " + std::to_string(c.restartInRows) + " rows");
+  }
   ExpectSameDecode(LibjpegEncode(Grey(200, 300), {75, 1, 1, 5, 0}), "grey every 5 MCUs", {3});
 }
 
@@ -217,8 +198,7 @@ void ExpectSameVerdictsWhenDamaged(const Bytes& jpeg, bool cutsAndBytes) {
 // The small image makes one strip a job, the tall one several; in the
 // 1 MB file each strip spans a window (40 KB), and a restart marker is lost.
 TEST(ParallelDecode, DamagedFilesGiveTheSameVerdict) {
-  OurEncodeOptions subsampled;
-  subsampled.subsample = true;
+  OurEncodeOptions subsampled{0.76, true, false, 0, {}, 0};
   ExpectSameVerdictsWhenDamaged(OurEncode(Photo(200, 120), subsampled).jpeg, true);
   ExpectSameVerdictsWhenDamaged(OurEncode(Photo(160, 520)).jpeg, true);
   subsampled.qFactor = 0.2;
