@@ -19,13 +19,20 @@ constexpr int32_t kSpareJobs = 2;             // jobs the filter's thread has at
 // few microseconds of waking a worker and copying the codec state.
 constexpr int64_t kJobPixels = int64_t{1} << 17;
 constexpr int32_t kJobsPerWorkerPerImage = 4;  // at least, where the image has the strips
+// What the ring of jobs may hold at its start (raster lines, component
+// strips, compressed bytes), but for two jobs, which it always has.
+constexpr int64_t kMostRingBytes = int64_t{32} << 20;
+constexpr int32_t kLeastSlots = 2;
+
+int32_t ImageStrips(const DCTState* state) {
+  return (state->Rows + DCTLinesPerStrip(state) - 1) / DCTLinesPerStrip(state);
+}
 
 // Strips per job for the state's image and worker count.
 int32_t StripsPerJob(const DCTState* state) {
   const int64_t stripPixels = int64_t{DCTLinesPerStrip(state)} * (state->Columns > 0 ? state->Columns : 1);
   int64_t strips = (kJobPixels + stripPixels - 1) / stripPixels;
-  const int64_t imageStrips = (state->Rows + DCTLinesPerStrip(state) - 1) / DCTLinesPerStrip(state);
-  const int64_t fewest = imageStrips / (kJobsPerWorkerPerImage * int64_t{state->codingThreads});
+  const int64_t fewest = ImageStrips(state) / (kJobsPerWorkerPerImage * int64_t{state->codingThreads});
   if (strips > fewest) strips = fewest;
   return strips < 1 ? 1 : static_cast<int32_t>(strips);
 }
@@ -38,13 +45,49 @@ void FreeJob(DCTStripJob* job) {
   std::free(job);
 }
 
-DCTStripJob* NewJob(const DCTState* state, void (*run)(DCTPoolJob* job)) {
+// A line's room in a job: the line buffer's, for lines of lineBytes.
+size_t LineStride(const DCTState* state, int32_t lineBytes) {
+  return static_cast<size_t>(DCTceil4(lineBytes + 3 * state->Colors + 8));
+}
+
+int32_t LinesPerJob(const DCTState* state, int32_t stripsPerJob) {
+  return stripsPerJob * DCTLinesPerStrip(state);
+}
+
+// What one job holds at its start.
+int64_t JobBytes(const DCTState* state, int32_t stripsPerJob, int32_t lineBytes) {
+  int64_t bytes = int64_t{sizeof(DCTStripJob)} + int64_t{kFirstByteCapacity} +
+                  int64_t{LinesPerJob(state, stripsPerJob)} * static_cast<int64_t>(LineStride(state, lineBytes));
+  for (int32_t c = 0; c < state->Colors; c++) bytes += DCTstrip_bytes(&state->components[c], state->maxVSamples);
+  return bytes;
+}
+
+// Jobs in the ring: two for every worker and two at hand, but no more than
+// the image has jobs (and one), nor than kMostRingBytes hold.
+int32_t RingSlots(const DCTState* state, int32_t stripsPerJob, int32_t lineBytes) {
+  int64_t slots = int64_t{kJobsPerThread} * state->codingThreads + kSpareJobs;
+  const int64_t imageJobs = (ImageStrips(state) + stripsPerJob - 1) / stripsPerJob;
+  if (slots > imageJobs + 1) slots = imageJobs + 1;
+  const int64_t fit = kMostRingBytes / JobBytes(state, stripsPerJob, lineBytes);
+  if (slots > fit) slots = fit;
+  return slots < kLeastSlots ? kLeastSlots : static_cast<int32_t>(slots);
+}
+
+// Workers worth starting: one fewer than the jobs the ring holds (the
+// filter's thread works on one), at most those asked for.
+int32_t UsefulWorkers(const DCTState* state, int32_t slots) {
+  return state->codingThreads < slots - 1 ? state->codingThreads : slots - 1;
+}
+
+DCTStripJob* NewJob(const DCTState* state, void (*run)(DCTPoolJob* job), int32_t lines, size_t stride) {
   auto* job = static_cast<DCTStripJob*>(std::calloc(1, sizeof(DCTStripJob)));
   if (job == nullptr) return nullptr;
   job->work.run = run;
   job->bytes = static_cast<uint8_t*>(std::malloc(kFirstByteCapacity + 1));
   job->capacity = kFirstByteCapacity;
-  bool complete = job->bytes != nullptr;
+  job->lineStride = stride;
+  job->lines = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(lines), stride));
+  bool complete = job->bytes != nullptr && job->lines != nullptr;
   for (int32_t c = 0; c < state->Colors && complete; c++) {
     const int32_t bytes = DCTstrip_bytes(&state->components[c], state->maxVSamples);
     job->strips[c] = static_cast<uint8_t*>(std::calloc(1, static_cast<size_t>(bytes)));
@@ -73,18 +116,18 @@ bool DCTParallelWanted(const DCTState* state) {
   return DCTMCUsPerStrip(state) % state->restartInterval == 0;
 }
 
-bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job)) {
+bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job), int32_t lineBytes) {
   auto* p = static_cast<DCTParallel*>(std::calloc(1, sizeof(DCTParallel)));
   if (p == nullptr) return false;
-  p->slots = kJobsPerThread * state->codingThreads + kSpareJobs;
   p->stripsPerJob = StripsPerJob(state);
+  p->slots = RingSlots(state, p->stripsPerJob, lineBytes);
   p->jobs = static_cast<DCTStripJob**>(std::calloc(static_cast<size_t>(p->slots), sizeof(DCTStripJob*)));
   bool complete = p->jobs != nullptr;
   for (int32_t i = 0; complete && i < p->slots; i++) {
-    p->jobs[i] = NewJob(state, run);
+    p->jobs[i] = NewJob(state, run, LinesPerJob(state, p->stripsPerJob), LineStride(state, lineBytes));
     complete = p->jobs[i] != nullptr;
   }
-  if (complete) p->pool = DCTPoolCreate(state->codingThreads);
+  if (complete) p->pool = DCTPoolCreate(UsefulWorkers(state, p->slots));
   if (p->pool == nullptr) {
     if (p->jobs != nullptr) FreeRing(p); else std::free(p);
     return false;
@@ -94,18 +137,6 @@ bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job)) {
 }
 
 int32_t DCTLinesPerStrip(const DCTState* state) { return 8 * state->maxVSamples; }
-
-bool DCTParallelAllocateLines(DCTState* state, int32_t lineBytes) {
-  DCTParallel* p = state->parallel;
-  const int32_t count = p->stripsPerJob * DCTLinesPerStrip(state);
-  const size_t stride = static_cast<size_t>(DCTceil4(lineBytes + 3 * state->Colors + 8));
-  for (int32_t i = 0; i < p->slots; i++) {
-    p->jobs[i]->lineStride = stride;
-    p->jobs[i]->lines = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(count), stride));
-    if (p->jobs[i]->lines == nullptr) return false;
-  }
-  return true;
-}
 
 void DCTParallelRelease(DCTState* state) {
   DCTParallel* p = state->parallel;

@@ -9,8 +9,9 @@
 //  - the encoder (dcte_parallel.cpp) keeps the raster lines of the next
 //    strips in a job and has a worker convert and code them into a byte
 //    buffer of its own; the filter's thread goes on taking lines and writes
-//    the buffers out in order, joining them with the padding the serial
-//    coder writes before a restart marker;
+//    the buffers out in order when the ring of jobs is full (or at the
+//    end), joining them with the padding the serial coder writes before a
+//    restart marker;
 //  - the decoder (dctd_parallel.cpp) reads ahead the compressed bytes of
 //    the next strips, up to their restart markers, and has workers decode
 //    them into raster lines, which the filter's thread hands out in order.
@@ -93,14 +94,14 @@ int32_t DCTMCUsPerStrip(const DCTState* state);
 // Whether the state may code its strips on workers: threads were asked for,
 // the scan has restart intervals and every strip starts a new one.
 bool DCTParallelWanted(const DCTState* state);
-// Starts the workers and the ring of strip jobs (strip buffers sized as the
-// state's); false, with nothing started, when that fails: the caller then
-// codes on its own thread.
-bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job));
-// Room in every job for the raster lines of its strips, each as long as the
-// line buffer for lines of lineBytes (the same margin after it); false when
-// memory runs out.
-bool DCTParallelAllocateLines(DCTState* state, int32_t lineBytes);
+// Starts the workers and the ring of strip jobs, each with strip buffers
+// sized as the state's and room for the raster lines of its strips, each
+// as long as the line buffer for lines of lineBytes (the same margin after
+// it); false, with nothing started, when that fails: the caller then codes
+// on its own thread. The ring holds at most 32 MB at its start
+// (but two jobs, whatever their size) and no more jobs than the image has
+// and one; no more workers start than the ring can keep busy.
+bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job), int32_t lineBytes);
 // Raster lines of one strip.
 int32_t DCTLinesPerStrip(const DCTState* state);
 // Waits for every job in flight, stops the workers and frees it all.
@@ -128,6 +129,9 @@ void DCTEParallelLine(DCTState* state);
 void DCTEParallelLastLine(DCTState* state);
 void DCTEParallelStrip(DCTState* state, int32_t firstLine);
 void DCTEParallelFinish(DCTState* state);
+// Before an image is given up: the strips complete so far are coded and
+// written, as the serial coder has written them.
+void DCTEParallelDrain(DCTState* state);
 // Fills the component strips with the next strip decoded by a worker; false
 // when no worker strip is at hand, and the caller decodes it itself.
 bool DCTDParallelStrip(DCTState* state);

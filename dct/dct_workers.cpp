@@ -75,11 +75,6 @@ void DCTPoolWait(DCTWorkerPool* pool, DCTPoolJob* job) {
   pool->workDone.wait(guard, [job] { return job->status != kJobQueued; });
 }
 
-bool DCTPoolFinished(DCTWorkerPool* pool, DCTPoolJob* job) {
-  std::lock_guard<std::mutex> guard(pool->lock);
-  return job->status != kJobQueued;
-}
-
 void DCTPoolDestroy(DCTWorkerPool* pool) {
   if (pool == nullptr) return;
   {

@@ -27,8 +27,6 @@ DCTWorkerPool* DCTPoolCreate(int32_t threads);
 void DCTPoolSubmit(DCTWorkerPool* pool, DCTPoolJob* job);
 // Waits until the job has run; at once for a job that is not queued.
 void DCTPoolWait(DCTWorkerPool* pool, DCTPoolJob* job);
-// Whether a submitted job has run, without waiting.
-bool DCTPoolFinished(DCTWorkerPool* pool, DCTPoolJob* job);
 // Runs what is queued, stops the workers and frees the pool.
 void DCTPoolDestroy(DCTWorkerPool* pool);
 

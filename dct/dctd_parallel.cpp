@@ -67,6 +67,10 @@ int16_t ServeWindow(Stm* s, uint8_t* bytes, size_t size, DCTWindowCursor* w) {
   return StmRefillWithGuard(s, n);
 }
 
+// Puts back the byte under the last window's guard: a reader that stops
+// inside a window leaves the guard standing on a byte of the data.
+void EndWindows(uint8_t* bytes, const DCTWindowCursor* w) { bytes[w->end] = w->covered; }
+
 // A read-only stream whose first fill calls `fill`.
 void OpenWindowedSource(Stm* s, void* owner, uint8_t* bytes, StmFilBufProc fill) {
   std::memset(s, 0, sizeof *s);
@@ -143,11 +147,14 @@ void DecodeJobStrip(DCTStripJob* job) {
     MakeLines(job, job->stripsDone);
     s->linesEmitted += DCTLinesPerStrip(s);
   }
+  EndWindows(job->bytes, &job->window);
   NoteWhereReadingGoesOn(job);
 }
 
 void RunJob(DCTPoolJob* work) {
-  DCTParallelRunGuarded(reinterpret_cast<DCTStripJob*>(work), &DecodeJobStrip);
+  auto* job = reinterpret_cast<DCTStripJob*>(work);
+  DCTParallelRunGuarded(job, &DecodeJobStrip);
+  EndWindows(job->bytes, &job->window);  // a failed job's bytes are whole too
 }
 
 // --- reading ahead ----------------------------------------------------------------
@@ -323,9 +330,7 @@ void GatherStrip(DCTState* state) {
 bool StartReadAhead(DCTState* state) {
   if (!DCTParallelWanted(state) || state->coefStore != nullptr) return false;
   if (state->restartCountdown != 1 || state->linesEmitted >= state->Rows) return false;
-  if (!DCTParallelStart(state, &RunJob) ||
-      !DCTParallelAllocateLines(state, state->outputLineBytes)) {
-    DCTParallelRelease(state);
+  if (!DCTParallelStart(state, &RunJob, state->outputLineBytes)) {
     state->codingThreads = 0;  // no workers to be had: stay serial
     return false;
   }

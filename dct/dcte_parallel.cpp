@@ -92,7 +92,8 @@ void AdvanceRestartCount(DCTState* state, int32_t firstLine) {
 }
 
 // Writes the oldest job's bytes after the previous strip's padded last
-// byte, and keeps its own last partial byte in the state.
+// byte, and keeps its own last partial byte in the state. A target that
+// fails is reported at once, in the words of the serial coder.
 void WriteHead(DCTState* state) {
   DCTStripJob* job = DCTParallelTakeHead(state);
   if (job->failed) DCTParallelRaise(job);
@@ -100,6 +101,8 @@ void WriteHead(DCTState* state) {
   DCTEpadToByte(&sink);
   DCTEStoreSink(state, &sink);
   StmFWrite(job->bytes, 1, static_cast<uint32_t>(job->stream.ptr - job->bytes), state->targetStm);
+  if (state->targetStm->error) DCTStmErr0("Target error prevents output");
+  if (state->targetStm->eof) DCTStmErr0("Target EOF prevents output");
   state->bitBuffer = job->state.bitBuffer;
   state->bitsFree = job->state.bitsFree;
 }
@@ -107,18 +110,20 @@ void WriteHead(DCTState* state) {
 }  // namespace
 
 void DCTEParallelStart(DCTState* state) {
-  if (!DCTParallelWanted(state) || !DCTParallelStart(state, &RunJob)) return;
+  if (!DCTParallelWanted(state)) return;
   // A line as the line buffer holds it: the padded samples and the pixels
   // the line stage replicates past the end.
   const int32_t lineBytes = state->paddedLineSamples > state->inputLineBytes ? state->paddedLineSamples
                                                                              : state->inputLineBytes;
-  if (!DCTParallelAllocateLines(state, lineBytes)) DCTParallelRelease(state);
+  DCTParallelStart(state, &RunJob, lineBytes);
 }
 
 void DCTEParallelLine(DCTState* state) {
   DCTParallel* p = state->parallel;
   if (p->filling == nullptr) {  // the job's first line: a free job, with the state as it stands
-    while (p->inFlight > 0 && DCTPoolFinished(p->pool, &DCTParallelJobAt(p, 0)->work)) WriteHead(state);
+    // Only a full ring writes its oldest job out: where a failing target
+    // is noticed then depends on the image and the ring alone, not on
+    // which worker finished first.
     if (p->inFlight == p->slots) WriteHead(state);
     DCTStripJob* job = DCTParallelJobAt(p, p->inFlight);
     DCTParallelSnapshot(job, state);
@@ -154,4 +159,11 @@ void DCTEParallelStrip(DCTState* state, int32_t firstLine) {
 
 void DCTEParallelFinish(DCTState* state) {
   while (state->parallel->inFlight > 0) WriteHead(state);
+}
+
+void DCTEParallelDrain(DCTState* state) {
+  DCTParallel* p = state->parallel;
+  if (p->filling != nullptr && p->filling->stripCount > 0) DCTParallelSubmit(state, p->filling);
+  p->filling = nullptr;
+  DCTEParallelFinish(state);
 }

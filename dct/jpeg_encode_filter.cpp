@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dct/dct_parallel.h"
 #include "dct/dcte.h"
 #include "dct/jpeg_markers.h"
 #include "jpeg_filters.h"
@@ -240,11 +241,16 @@ void JPEGClose(Stm* s) {
   } else if (!s->error) {
     // A complete line still in the buffer is coded now; a line that was
     // begun but not completed is missing data, never made up from stale
-    // buffer bytes; an untouched buffer holds no line.
-    CheckNoPartialLine(ctx);
-    const bool lineWaiting = LineBytesWritten(ctx) != 0;
-    const bool finished = lineWaiting && DCTEFlush(ctx->state) < 0;
-    if (!finished && ctx->state->phase != kEncPhaseDone) DCTStmErr0("Premature close before EOI");
+    // buffer bytes; an untouched buffer holds no line. An image given up
+    // leaves in the target what the serial coder has written, workers or not.
+    const int32_t written = LineBytesWritten(ctx);
+    const bool partial = written != 0 && written != ctx->state->inputLineBytes;
+    const bool finished = !partial && written != 0 && DCTEFlush(ctx->state) < 0;
+    if (partial || (!finished && ctx->state->phase != kEncPhaseDone)) {
+      if (ctx->state->parallel != nullptr) DCTEParallelDrain(ctx->state);
+      CheckNoPartialLine(ctx);
+      DCTStmErr0("Premature close before EOI");
+    }
   }
   DCTEndTry(&saved);
   DCTReleaseFilter(ctx);

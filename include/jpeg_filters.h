@@ -92,8 +92,21 @@ JPEG_API void JPEGClose(Stm* s);
  * file the encode filter writes, a filter can code several strips at once
  * on `threads` worker threads of its own, besides the caller's. Output bytes
  * and lines, and every failure and its message, are exactly those of the
- * filter without workers. Files whose strips do not start intervals (or
- * that have no restart markers, or several scans) are coded as usual.
+ * filter without workers, damaged data included. Files whose strips do not
+ * start intervals (or that have no restart markers, or several scans) are
+ * coded as usual.
+ * A failing target: the encode filter hands a run of coded strips to its
+ * target only when its ring of strip jobs is full, at the image's end or at
+ * a close that gives the image up. The bytes the target took and the
+ * message are those of the filter without workers, but the failure shows
+ * at a later call: the raster bytes taken before it are more, up to the
+ * strips the ring holds. For one image and thread count that call is the
+ * same from run to run.
+ * Memory: the strips in flight (their raster lines, component strips and
+ * the first 64 KB of their compressed bytes) hold at most 32 MB beyond what
+ * the filter holds alone, or two strips where one strip needs more than
+ * 16 MB; a decoder's strip whose compressed data is longer holds that too.
+ * No more workers start than the image's strips and that memory keep busy.
  * Call it on an encode filter before its first byte, or on a decode filter
  * any time before the workers have started (they start at the next strip);
  * 0 or 1 means no workers. Answers the thread count taken (at most 64), or

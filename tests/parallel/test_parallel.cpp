@@ -3,9 +3,11 @@
 // verdicts and messages from the decoder, on whole, peer and damaged files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "dct/jpeg_filter_query.h"
 #include "jpeg_filters.h"
 #include "support/our_codec.h"
 #include "support/test_support.h"
@@ -20,9 +22,12 @@ using testing_support::MemSource;
 using testing_support::OurEncode;
 using testing_support::OurEncodeOptions;
 
+// What a decode gives: the lines handed out, whether the image then ended
+// cleanly, and the filter's own verdict and message.
 struct Decoded {
-  bool ok = false;
   int lines = 0;
+  bool ended = false;
+  bool failed = false;
   std::string message;
   Bytes pixels;
 };
@@ -33,9 +38,9 @@ Decoded Decode(const Bytes& jpeg, int threads, size_t piece = 4096) {
   Decoded d;
   MemSource source(jpeg, piece);
   int16_t width = 0, height = 0, code = -1;
-  gJPEGError = 0;
   Stm* s = JPEGDOpen(source.stm(), &width, &height, &code);
   if (s == nullptr) {
+    d.failed = true;
     d.message = JPEGLastErrorMessage();
     return d;
   }
@@ -50,19 +55,34 @@ Decoded Decode(const Bytes& jpeg, int threads, size_t piece = 4096) {
     d.pixels.insert(d.pixels.end(), line.begin(), line.end());
     d.lines++;
   }
-  d.ok = d.lines == rows && s->filBuf(s) == -1 && !s->error;
-  if (!d.ok) d.message = JPEGLastErrorMessage();
+  d.ended = d.lines == rows && JPEGDFinishImage(s);
+  d.failed = JPEGDFilterFailed(s);
+  if (d.failed) d.message = JPEGLastErrorMessage();
   JPEGDClose(s);
   return d;
 }
 
-void ExpectSameDecode(const Bytes& jpeg, int threads, const std::string& what, size_t piece = 4096) {
+void ExpectSameDecode(const Bytes& jpeg, const std::string& what, std::initializer_list<int> threads = {2},
+                      size_t piece = 4096) {
   const Decoded serial = Decode(jpeg, 0, piece);
-  const Decoded parallel = Decode(jpeg, threads, piece);
-  EXPECT_EQ(parallel.ok, serial.ok) << what;
-  EXPECT_EQ(parallel.lines, serial.lines) << what;
-  EXPECT_EQ(parallel.message, serial.message) << what;
-  EXPECT_TRUE(parallel.pixels == serial.pixels) << what;
+  for (int t : threads) {
+    const Decoded parallel = Decode(jpeg, t, piece);
+    const std::string where = what + ", " + std::to_string(t) + " threads";
+    EXPECT_EQ(parallel.lines, serial.lines) << where;
+    EXPECT_EQ(parallel.ended, serial.ended) << where;
+    EXPECT_EQ(parallel.failed, serial.failed) << where;
+    EXPECT_EQ(parallel.message, serial.message) << where;
+    EXPECT_TRUE(parallel.pixels == serial.pixels) << where;
+  }
+}
+
+// Where the file's restart markers stand.
+std::vector<size_t> RestartMarkers(const Bytes& jpeg) {
+  std::vector<size_t> markers;
+  for (size_t i = 0; i + 1 < jpeg.size(); i++) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] >= 0xD0 && jpeg[i + 1] <= 0xD7) markers.push_back(i);
+  }
+  return markers;
 }
 
 Image Photo(int width, int height) {
@@ -74,33 +94,40 @@ Image Grey(int width, int height) {
 }
 
 struct EncodeCase {
-  const char* name;
+  std::string name;
   Image image;
   OurEncodeOptions options;
 };
 
+// Named images, then every line path of the encoder: 1 to 4 components,
+// with and without subsampling, blending and colour transform, sizes that
+// end strips and blocks early.
 std::vector<EncodeCase> EncodeCases() {
-  OurEncodeOptions subsampled;
-  subsampled.subsample = true;
-  OurEncodeOptions blended = subsampled;
-  blended.blend = true;
-  blended.qFactor = 0.3;
-  OurEncodeOptions coarse;
-  coarse.qFactor = 2.5;
-  return {
+  const OurEncodeOptions subsampled{0.76, true, false, 0, {}, 0}, blended{0.3, true, true, 0, {}, 0},
+      coarse{2.5, false, false, 0, {}, 0}, moded{0.76, false, false, 2, {}, 0};
+  std::vector<EncodeCase> cases = {
       {"rgb 4:4:4", Photo(301, 203), {}},
       {"rgb 4:2:0 blended", Photo(517, 141), blended},
-      {"rgb 4:2:0", Photo(64, 64), subsampled},
       {"grey", Grey(333, 250), {}},
       {"grey one row", Grey(1000, 5), {}},
-      {"cmyk", testing_support::SyntheticImage(123, 77, 4, 7), subsampled},
-      {"two components", testing_support::SyntheticImage(90, 45, 2, 3), {}},
       {"one column", Photo(1, 300), coarse},
       {"wide", Photo(12000, 40), subsampled},
   };
+  const OurEncodeOptions layouts[] = {{}, subsampled, blended, moded};
+  for (int colors = 1; colors <= 4; colors++) {
+    for (size_t l = 0; l < 4; l++) {
+      for (const auto& size : {std::make_pair(37, 29), std::make_pair(211, 70)}) {
+        cases.push_back({std::to_string(colors) + " colours, layout " + std::to_string(l) + ", " +
+                             std::to_string(size.first) + "x" + std::to_string(size.second),
+                         testing_support::SyntheticImage(size.first, size.second, colors, 11), layouts[l]});
+      }
+    }
+  }
+  return cases;
 }
 
-TEST(ParallelEncode, SameBytesAsOneThread) {
+// The encoder's bytes, then the decoder's lines of them, as one thread's.
+TEST(Parallel, SameBytesAndLinesAsOneThread) {
   for (const EncodeCase& c : EncodeCases()) {
     OurEncodeOptions options = c.options;
     const auto serial = OurEncode(c.image, options);
@@ -108,145 +135,142 @@ TEST(ParallelEncode, SameBytesAsOneThread) {
     for (int threads : {2, 3, 8}) {
       options.threads = threads;
       const auto parallel = OurEncode(c.image, options);
-      EXPECT_TRUE(parallel.ok) << c.name;
-      EXPECT_TRUE(parallel.jpeg == serial.jpeg) << c.name << " with " << threads << " threads";
+      EXPECT_TRUE(parallel.ok && parallel.jpeg == serial.jpeg) << c.name << " with " << threads << " threads";
     }
-  }
-}
-
-// Every line path of the encoder: 1 to 4 components, with and without
-// subsampling, blending and colour transform, sizes that end strips and
-// blocks early.
-TEST(ParallelEncode, EveryLayoutSameBytes) {
-  OurEncodeOptions layouts[4];
-  layouts[1].subsample = true;
-  layouts[2].subsample = layouts[2].blend = true;
-  layouts[3].markerMode = 2;
-  for (int colors = 1; colors <= 4; colors++) {
-    for (const OurEncodeOptions& layout : layouts) {
-      for (const auto& size : {std::make_pair(37, 29), std::make_pair(211, 70)}) {
-        const Image img = testing_support::SyntheticImage(size.first, size.second, colors, 11);
-        OurEncodeOptions options = layout;
-        const Bytes serial = OurEncode(img, options).jpeg;
-        options.threads = 3;
-        EXPECT_TRUE(OurEncode(img, options).jpeg == serial)
-            << colors << " colours, " << size.first << "x" << size.second << ", subsample "
-            << layout.subsample << " blend " << layout.blend << " mode " << layout.markerMode;
-      }
-    }
-  }
-}
-
-TEST(ParallelDecode, SameLinesAsOneThread) {
-  for (const EncodeCase& c : EncodeCases()) {
-    const Bytes jpeg = OurEncode(c.image, c.options).jpeg;
-    ExpectSameDecode(jpeg, 2, c.name);
-    ExpectSameDecode(jpeg, 5, std::string(c.name) + ", 5 threads, 700-byte pieces", 700);
+    ExpectSameDecode(serial.jpeg, c.name, {2});
+    ExpectSameDecode(serial.jpeg, c.name + ", 700-byte pieces", {5}, 700);
   }
 }
 
 // Peer files: restarts every MCU row and every few MCUs (the workers take
 // the files whose strips start intervals; the others decode serially).
 TEST(ParallelDecode, PeerFilesWithRestarts) {
-  const Image photo = Photo(640, 480);
-  struct PeerCase {
-    const char* name;
-    LibjpegOptions options;
+  const LibjpegOptions cases[] = {
+      {75, 2, 2, 0, 1}, {90, 1, 1, 0, 2}, {75, 2, 1, 8, 0}, {75, 2, 2, 7, 0}, {75, 2, 2, 0, 0},
   };
-  const PeerCase cases[] = {
-      {"4:2:0 every row", {75, 2, 2, 0, 1}},
-      {"4:4:4 every 2 rows", {90, 1, 1, 0, 2}},
-      {"4:2:2 every 8 MCUs", {75, 2, 1, 8, 0}},
-      {"4:2:0 every 7 MCUs", {75, 2, 2, 7, 0}},
-      {"4:2:0 no restarts", {75, 2, 2, 0, 0}},
-  };
-  for (const PeerCase& c : cases) ExpectSameDecode(LibjpegEncode(photo, c.options), 2, c.name);
-  ExpectSameDecode(LibjpegEncode(Grey(200, 300), {75, 1, 1, 5, 0}), 3, "grey every 5 MCUs");
+  for (const LibjpegOptions& c : cases) {
+    ExpectSameDecode(LibjpegEncode(Photo(640, 480), c), "restarts every " + std::to_string(c.restartInterval) +
+                                                            " MCUs, " + std::to_string(c.restartInRows) + " rows");
+  }
+  ExpectSameDecode(LibjpegEncode(Grey(200, 300), {75, 1, 1, 5, 0}), "grey every 5 MCUs", {3});
 }
 
-// Damaged data fails (or ends) at the same line with the same message:
-// files cut short, bytes changed, a restart marker lost or renumbered. The
-// small image makes one strip a job, the tall one several.
-void ExpectSameVerdictsWhenDamaged(const Bytes& jpeg) {
+// The restart marker at m lost, replaced by EOI, or with garbage before it:
+// a few bytes and fill bytes, or runs long enough to span the workers'
+// 32,767-byte windows.
+Bytes EditMarker(const Bytes& jpeg, size_t m, int edit) {
+  Bytes b = jpeg;
+  const auto at = b.begin() + static_cast<long>(m);
+  if (edit == 0) b.erase(at, at + 2);
+  if (edit == 1) b[m + 1] = 0xD9;
+  if (edit == 2) b.insert(at, {0x12, 0xFF, 0xFF});
+  if (edit == 3) b.insert(at, 32740, 0x00);
+  if (edit == 4) b.insert(at, 70001, 0x5A);
+  return b;
+}
+
+// Damaged data fails (or ends) at the same line with the same message on
+// every thread count: files cut short, bytes changed, and the restart
+// markers RST1, RST3 and the last edited.
+void ExpectSameVerdictsWhenDamaged(const Bytes& jpeg, bool cutsAndBytes) {
   const size_t scan = jpeg.size() / 5;  // inside the header's end or the first strip
   const size_t step = jpeg.size() / 45 + 1;
-  for (size_t cut = scan; cut < jpeg.size(); cut += step) {
-    ExpectSameDecode(Bytes(jpeg.begin(), jpeg.begin() + static_cast<long>(cut)), 2,
-                     "cut at " + std::to_string(cut));
+  for (size_t cut = scan; cutsAndBytes && cut < jpeg.size(); cut += step) {
+    ExpectSameDecode(Bytes(jpeg.begin(), jpeg.begin() + static_cast<long>(cut)), "cut at " + std::to_string(cut));
   }
-  for (size_t at = jpeg.size() / 3; at + 2 < jpeg.size(); at += step + 34) {
+  for (size_t at = jpeg.size() / 3; cutsAndBytes && at + 2 < jpeg.size(); at += step + 34) {
     for (uint8_t value : {0x00, 0x5A, 0xFF}) {
       Bytes damaged = jpeg;
       damaged[at] = value;
-      ExpectSameDecode(damaged, 2, "byte " + std::to_string(at) + " = " + std::to_string(value));
+      ExpectSameDecode(damaged, "byte " + std::to_string(at) + " = " + std::to_string(value));
     }
   }
-  std::vector<size_t> markers;
-  for (size_t i = 0; i + 1 < jpeg.size(); i++) {
-    if (jpeg[i] == 0xFF && jpeg[i + 1] >= 0xD0 && jpeg[i + 1] <= 0xD7) markers.push_back(i);
-  }
-  ASSERT_GE(markers.size(), 3u);
-  for (size_t m : {markers[1], markers.back()}) {
-    Bytes lost = jpeg;
-    lost.erase(lost.begin() + static_cast<long>(m), lost.begin() + static_cast<long>(m) + 2);
-    ExpectSameDecode(lost, 2, "restart marker lost at " + std::to_string(m));
-    Bytes other = jpeg;
-    other[m + 1] = 0xD9;
-    ExpectSameDecode(other, 2, "EOI in place of a restart marker at " + std::to_string(m));
-    Bytes filled = jpeg;
-    filled.insert(filled.begin() + static_cast<long>(m), {0x12, 0xFF, 0xFF});
-    ExpectSameDecode(filled, 2, "garbage and fill bytes before the marker at " + std::to_string(m));
+  const std::vector<size_t> markers = RestartMarkers(jpeg);
+  ASSERT_GE(markers.size(), 4u);
+  for (size_t k : {size_t{1}, size_t{3}, markers.size() - 1}) {
+    for (int edit = 0; edit < 5; edit++) {
+      ExpectSameDecode(EditMarker(jpeg, markers[k], edit),
+                       "edit " + std::to_string(edit) + " at restart marker " + std::to_string(k), {1, 2, 5, 8});
+    }
   }
 }
 
+// The small image makes one strip a job, the tall one several; in the
+// 1 MB file each strip spans a window (40 KB), and a restart marker is lost.
 TEST(ParallelDecode, DamagedFilesGiveTheSameVerdict) {
-  OurEncodeOptions subsampled;
-  subsampled.subsample = true;
-  ExpectSameVerdictsWhenDamaged(OurEncode(Photo(200, 120), subsampled).jpeg);
-  ExpectSameVerdictsWhenDamaged(OurEncode(Photo(160, 520)).jpeg);
+  OurEncodeOptions subsampled{0.76, true, false, 0, {}, 0};
+  ExpectSameVerdictsWhenDamaged(OurEncode(Photo(200, 120), subsampled).jpeg, true);
+  ExpectSameVerdictsWhenDamaged(OurEncode(Photo(160, 520)).jpeg, true);
+  subsampled.qFactor = 0.2;
+  ExpectSameVerdictsWhenDamaged(OurEncode(Photo(640, 480), subsampled).jpeg, false);
+  const Bytes big = OurEncode(Photo(8000, 400), subsampled).jpeg;
+  ASSERT_GE(big.size(), 1000000u);
+  const std::vector<size_t> markers = RestartMarkers(big);
+  for (size_t k : {size_t{3}, markers.size() / 2, markers.size() - 2}) {
+    ExpectSameDecode(EditMarker(big, markers[k], 0), "1 MB file, restart marker " + std::to_string(k) + " lost",
+                     {1, 2, 5, 8});
+  }
 }
 
-// An encode closed early fails with the serial message; the strips still on
-// workers are dropped with the filter.
-TEST(ParallelEncode, PrematureCloseFailsTheSameWay) {
-  const Image img = Photo(300, 200);
-  std::string messages[2];
-  for (int threads : {0, 2}) {
-    testing_support::MemSink sink;
-    JPEGEncodeParams p{};
-    p.QFactor = 0.76;
-    p.Columns = img.width;
-    p.Rows = img.height;
-    p.Colors = 3;
-    Stm* s = JPEGOpen(sink.stm(), &p);
-    ASSERT_NE(s, nullptr);
-    JPEGSetCodingThreads(s, threads);
-    StmFWrite(img.pixels.data(), 1, static_cast<uint32_t>(img.pixels.size() / 2 + 5), s);
-    gJPEGError = 0;
-    JPEGClose(s);
-    EXPECT_EQ(gJPEGError, 1);
-    messages[threads != 0] = JPEGLastErrorMessage();
+// What an encode that fails gives: the message, what the target took, and
+// the raster bytes the filter took before it failed.
+struct FailedEncode {
+  std::string message;
+  Bytes target;
+  size_t taken = 0;
+};
+
+// Lines of img up to `stop` bytes into a target that fails after `failAfter` bytes.
+FailedEncode EncodeFailing(const Image& img, int threads, long failAfter, size_t stop) {
+  testing_support::MemSink sink(4096, failAfter);
+  JPEGEncodeParams p{0.76, false, 0, 0, 0, 1, 72, 72, img.width, img.height, 3, 0, nullptr, 0};
+  Stm* s = JPEGOpen(sink.stm(), &p);
+  JPEGSetCodingThreads(s, threads);
+  FailedEncode e;
+  const size_t lineBytes = img.pixels.size() / static_cast<size_t>(img.height);
+  for (size_t at = 0; at < stop && !s->error; at += lineBytes) {
+    e.taken += StmFWrite(img.pixels.data() + at, 1, static_cast<uint32_t>(std::min(lineBytes, stop - at)), s);
   }
-  EXPECT_EQ(messages[1], messages[0]);
-  EXPECT_NE(messages[0].find("Premature close"), std::string::npos) << messages[0];
+  JPEGClose(s);
+  e.message = JPEGLastErrorMessage();
+  e.target = sink.Contents();
+  return e;
+}
+
+// A target that fails part way, and an encode closed early, fail with the
+// one-thread message, the target holding the same bytes; workers take the
+// raster bytes of the strips in their ring first (jpeg_filters.h), as many
+// from run to run.
+TEST(ParallelEncode, FailuresGiveTheSameMessageAndTarget) {
+  const Image img = Photo(300, 400);
+  const size_t all = img.pixels.size();
+  const std::pair<long, size_t> cases[] = {{4096 * 3, all}, {20000, all}, {-1, all / 2 + 5}};
+  for (const auto& c : cases) {
+    const FailedEncode serial = EncodeFailing(img, 0, c.first, c.second);
+    EXPECT_NE(serial.message, "");
+    for (int threads : {2, 8}) {
+      const FailedEncode first = EncodeFailing(img, threads, c.first, c.second);
+      const FailedEncode again = EncodeFailing(img, threads, c.first, c.second);
+      const std::string what = "failing after " + std::to_string(c.first) + ", " + std::to_string(threads) + " threads";
+      EXPECT_EQ(first.message, serial.message) << what;
+      EXPECT_TRUE(first.target == serial.target) << what;
+      EXPECT_GE(first.taken, serial.taken) << what;
+      EXPECT_EQ(again.taken, first.taken) << what;
+    }
+  }
 }
 
 TEST(ParallelApi, WhenThreadsCanBeAsked) {
   EXPECT_EQ(JPEGSetCodingThreads(nullptr, 2), -1);
   testing_support::MemSink sink;
   EXPECT_EQ(JPEGSetCodingThreads(sink.stm(), 2), -1);  // not a JPEG filter
-  JPEGEncodeParams p{};
-  p.QFactor = 0.5;
-  p.Columns = 16;
-  p.Rows = 16;
-  p.Colors = 1;
+  JPEGEncodeParams p{0.5, false, 0, 0, 0, 1, 72, 72, 16, 16, 1, 0, nullptr, 0};
   Stm* s = JPEGOpen(sink.stm(), &p);
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(JPEGSetCodingThreads(s, 1000), 64);
   EXPECT_EQ(JPEGSetCodingThreads(s, -3), 0);
-  uint8_t line[16] = {};
-  StmFWrite(line, 1, 16, s);
-  StmFWrite(line, 1, 1, s);  // the first line goes to the coder
+  const uint8_t line[17] = {};
+  StmFWrite(line, 1, 17, s);  // the first line goes to the coder
   EXPECT_EQ(JPEGSetCodingThreads(s, 2), -1);
   JPEGClose(s);
 }
