@@ -108,6 +108,9 @@ const Failure kCases[] = {
      "image too wide for the codec: 65536 pixels (at most 65535)"},
     {"TooTall", "encode IN OUT", "P5 1 65536 255\n", 1, "image too tall for the codec: 65536 lines (at most 65535)"},
     {"DpiWithoutJfif", "encode --dpi 300 --marker-mode 1 IN OUT", kPixel, 2, "--dpi cannot be kept with --marker-mode 1"},
+    {"DpiWithPortableCmyk", "encode --dpi 300 --portable IN OUT",
+     "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\nxxxx", 2,
+     "--dpi cannot be kept: this image's layout has no JFIF segment"},
     {"PamDepth5", "encode IN OUT", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\nENDHDR\nxxxxx", 1, "DEPTH 5"},
     {"PamNoEnd", "encode IN OUT", "P7\nWIDTH 1\nHEIGHT 1\n", 1, "truncated PAM header (no ENDHDR)"},
     // Files the decoder refuses.

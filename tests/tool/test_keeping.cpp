@@ -34,6 +34,20 @@ TEST(Recompress, KeepsAnotherProgramsProfileExifAndComment) {
   EXPECT_EQ(MetadataLines(dir.File("stripped.jpg")), "");
 }
 
+// CMYK that Pillow wrote (inverted ink under its colour segment) stays in
+// that layout: ImageMagick shows the recompressed file as it showed the input.
+TEST(Recompress, KeepsAnotherProgramsCmykReadable) {
+  TempDir dir;
+  WritePNM(dir.File("in.ppm"), LoadTestImage("coffee.ppm"));
+  const std::string make = "from PIL import Image; Image.open('" + dir.File("in.ppm") +
+                           "').convert('CMYK').save('" + dir.File("in.jpg") + "', quality=95)";
+  ASSERT_EQ(RunShell("/usr/bin/python3 -c \"" + make + "\"").status, 0);
+  Ok({"recompress", "--quality", "6", dir.File("in.jpg"), dir.File("out.jpg")});
+  for (const char* name : {"in", "out"})
+    ASSERT_EQ(RunShell("convert " + dir.File(name + std::string(".jpg")) + " " + dir.File(name + std::string(".pam"))).status, 0);
+  EXPECT_GE(Psnr(LoadPNM(dir.File("in.pam")), LoadPNM(dir.File("out.pam"))), 40);
+}
+
 // A file cut in its 26th MCU row, and one cut in its first: the lines
 // before the cut come out as djpeg gives them, and past the MCU row djpeg
 // leaves half-decoded both fill with mid-grey; the damage is one line on
