@@ -8,12 +8,15 @@
 #ifndef JPEG_FUZZ_SUPPORT_H
 #define JPEG_FUZZ_SUPPORT_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iterator>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -22,17 +25,15 @@
 #include "jpeg_filters.h"
 #include "jpeg_stream.h"
 #include "stm.h"
+#include "stream/stm_inline.h"
+#include "stream/stm_procs.h"
 
 namespace fuzz {
 
-// Stops the run loudly when an expectation about the library fails. The
-// replay test defines FUZZ_FAIL to turn the failure into a test failure.
+// Stops the run loudly when an expectation about the library fails: the
+// exception ends a fuzz run (uncaught) and fails a replay test (caught).
 #ifndef FUZZ_FAIL
-#define FUZZ_FAIL(what)                 \
-  do {                                  \
-    std::fprintf(stderr, "%s\n", what); \
-    std::abort();                       \
-  } while (0)
+#define FUZZ_FAIL(what) throw std::runtime_error(what)
 #endif
 #define FUZZ_STRINGIFY2(x) #x
 #define FUZZ_STRINGIFY(x) FUZZ_STRINGIFY2(x)
@@ -92,11 +93,13 @@ inline void Touch(const uint8_t* p, size_t n) {
   (void)sink;
 }
 
-// A source handing out its data in refill pieces, each followed by the guard
-// byte the decoder relies on. `pattern` cuts the pieces (by its low two
-// bits): whole buffers, a fixed size of 1..64, that size alternating with
-// single bytes, or scattered sizes of 1..97. The decoders
-// must give the same result for any cut.
+// The one in-memory source and sink of the fuzz targets and the tests
+// (tests/support wraps them). The source hands out its data in refill
+// pieces, each followed by the guard byte the decoder relies on; `pattern`
+// cuts the pieces (by its low two bits): whole buffers, a fixed size of
+// 1..64, that size alternating with single bytes, or scattered sizes of
+// 1..97; `pieceFn`, when set, cuts them instead. The decoders must give the
+// same result for any cut.
 struct MemorySource {
   Stm stm;
   const uint8_t* data;
@@ -105,10 +108,12 @@ struct MemorySource {
   size_t pieces;
   uint8_t pattern;
   std::vector<uint8_t> buffer;
+  std::function<size_t(size_t)> pieceFn;
 };
 
 inline size_t PieceSize(MemorySource* src) {
   const size_t k = src->pieces++, p = src->pattern;
+  if (src->pieceFn) return std::max<size_t>(1, src->pieceFn(k));
   switch (p & 3) {
     case 0: return src->stm.bufSize;
     case 1: return (p >> 2) + 1;
@@ -120,20 +125,11 @@ inline size_t PieceSize(MemorySource* src) {
 inline int16_t MemorySourceFill(Stm* s) {
   auto* src = static_cast<MemorySource*>(s->procData);
   if (s->eof || s->error) return -1;
-  if (src->position >= src->size) {
-    s->eof = 1;
-    s->count = 0;
-    return -1;
-  }
-  size_t n = PieceSize(src);
-  if (n > s->bufSize) n = s->bufSize;
-  if (n > src->size - src->position) n = src->size - src->position;
-  std::memcpy(src->buffer.data(), src->data + src->position, n);
-  src->buffer[n] = 0xFF;
+  const size_t n = std::min({PieceSize(src), size_t{s->bufSize}, src->size - src->position});
+  if (n != 0) std::memcpy(src->buffer.data(), src->data + src->position, n);
   src->position += n;
-  s->ptr = s->base = src->buffer.data();
-  s->count = static_cast<int16_t>(n - 1);
-  return *s->ptr++;
+  s->base = src->buffer.data();
+  return StmRefillWithGuard(s, n);
 }
 
 inline void InitSource(MemorySource* src, const uint8_t* data, size_t size, uint16_t bufSize,
@@ -148,11 +144,13 @@ inline void InitSource(MemorySource* src, const uint8_t* data, size_t size, uint
   src->stm.bufSize = bufSize;
   src->stm.ptr = src->stm.base = src->buffer.data();
   src->stm.filBuf = &MemorySourceFill;
+  src->stm.flsBuf = &StmRefuseFlush;
 }
 
 // A sink collecting what is written into it, through a buffer of `piece`
-// bytes; with `failAfter` > 0 it refuses every byte beyond that many (its
-// error flag set, as a full disk would).
+// bytes; it refuses every byte beyond `failAfter` (its error flag set, as a
+// full disk would).
+constexpr size_t kNeverFails = SIZE_MAX;
 struct MemorySink {
   Stm stm;
   std::vector<uint8_t> out;
@@ -164,25 +162,16 @@ inline int16_t MemorySinkFlush(int16_t c, Stm* s) {
   auto* sink = static_cast<MemorySink*>(s->procData);
   if (s->error || s->eof) return -1;
   const size_t n = static_cast<size_t>(s->ptr - s->base);
-  if (sink->failAfter != 0 && sink->out.size() + n > sink->failAfter) {
+  if (sink->out.size() + n > sink->failAfter) {
     s->error = 1;
     s->count = 0;
     return -1;
   }
   sink->out.insert(sink->out.end(), s->base, s->ptr);
-  s->ptr = s->base;
-  s->count = static_cast<int16_t>(s->bufSize);
-  if (c < 0) {
-    s->eof = 1;
-    s->count = 0;
-    return -1;
-  }
-  *s->ptr++ = static_cast<uint8_t>(c);
-  s->count--;
-  return c;
+  return StmRestartWrite(c, s);
 }
 
-inline void InitSink(MemorySink* sink, uint16_t piece, size_t failAfter) {
+inline void InitSink(MemorySink* sink, uint16_t piece, size_t failAfter = kNeverFails) {
   std::memset(&sink->stm, 0, sizeof sink->stm);
   sink->out.clear();
   sink->buffer.assign(piece, 0);
@@ -192,11 +181,17 @@ inline void InitSink(MemorySink* sink, uint16_t piece, size_t failAfter) {
   sink->stm.count = static_cast<int16_t>(piece);
   sink->stm.ptr = sink->stm.base = sink->buffer.data();
   sink->stm.flsBuf = &MemorySinkFlush;
+  sink->stm.filBuf = &StmRefuseFill;
 }
 
-// Moves what the sink still buffers into its output.
+// What the sink took, with what it still buffers (unless it failed).
+inline std::vector<uint8_t> SinkContents(const MemorySink& sink) {
+  std::vector<uint8_t> all = sink.out;
+  if (!sink.stm.error) all.insert(all.end(), sink.stm.base, sink.stm.ptr);
+  return all;
+}
 inline void DrainSink(MemorySink* sink) {
-  if (!sink->stm.error) sink->out.insert(sink->out.end(), sink->stm.base, sink->stm.ptr);
+  sink->out = SinkContents(*sink);
   sink->stm.ptr = sink->stm.base;
 }
 
@@ -204,7 +199,7 @@ inline void DrainSink(MemorySink* sink) {
 // through a sink of `piece` bytes (small pieces make groups straddle flushes).
 inline std::vector<uint8_t> A85Text(const uint8_t* data, size_t size, uint16_t piece = 4096) {
   MemorySink sink;
-  InitSink(&sink, piece, 0);
+  InitSink(&sink, piece);
   Stm* a85 = A85EOpen(&sink.stm, nullptr);
   FUZZ_CHECK(a85 != nullptr);
   if (size != 0) FUZZ_CHECK(StmFWrite(data, 1, static_cast<uint32_t>(size), a85) == size);
@@ -242,21 +237,6 @@ inline int64_t ReadLines(Stm* s, int64_t rows, int64_t lineBytes, int64_t maxSam
     if (kept != nullptr) kept->push_back(line);
   }
   return rows;
-}
-
-// Decodes `data` through the decode filter from a memory source cut by
-// `pattern` (fed in refills of at most 4096 bytes), reading every byte of
-// every line of an image of at most maxSamples samples, then the end.
-inline void DecodeEveryLine(const uint8_t* data, size_t size, uint8_t pattern, int16_t widthHint,
-                            int64_t maxSamples) {
-  MemorySource src;
-  InitSource(&src, data, size, 4096, pattern);
-  int16_t width = widthHint, height = 0, colorCode = -1;
-  Stm* s = JPEGDOpen(&src.stm, &width, &height, &colorCode);
-  if (s == nullptr) return;
-  const int64_t rows = static_cast<uint16_t>(height);
-  if (ReadLines(s, rows, JPEGDLineBytes(s), maxSamples) == rows) JPEGDFilBuf(s);
-  JPEGDClose(s);
 }
 
 // Runs a host call; answers false when it raised HostFailure.

@@ -72,13 +72,8 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan -R '^(Stress|Parallel[A-Za-z]*)\.' --output-on-failure
 
 echo "== libFuzzer targets (short run)"
-bash scripts/fuzz.sh "${JPEG_FUZZ_SECONDS:-60}" fuzz_jpeg_decode
-bash scripts/fuzz.sh 20 fuzz_a85_decode fuzz_a85_jpeg_decode
-# The progressive path: inputs forced to a progressive frame header.
-bash scripts/fuzz.sh 15 fuzz_progressive
+bash scripts/fuzz.sh "${JPEG_FUZZ_SECONDS:-60}" fuzz_decode
 # Worker threads against none: the same lines, verdict and message.
 bash scripts/fuzz.sh 20 fuzz_parallel_decode
-# jpegtool's own parsers: the PNM reader and the segment walker.
-bash scripts/fuzz.sh 15 fuzz_pnm_read fuzz_info
-# The library's other entries: thumbnail, read stream, encode filter, write stream.
-bash scripts/fuzz.sh 15 fuzz_thumb fuzz_read_stream fuzz_encode fuzz_write_stream
+# The encoder, ASCII85, the host streams and jpegtool's own parsers.
+bash scripts/fuzz.sh 20 fuzz_encode fuzz_a85 fuzz_host fuzz_tool

@@ -46,10 +46,6 @@ Bytes TestBytes(size_t n, bool zeroHeavy = false) {
   return b;
 }
 
-std::string Repeat(const std::string& s, int times) {
-  return times > 0 ? s + Repeat(s, times - 1) : "";
-}
-
 // Opens the encoder on `sink` and writes `data` in runs of varying length
 // (single bytes with os_fputc, longer runs with StmFWrite).
 Stm* OpenAndWrite(MemSink* sink, const Bytes& data, uint32_t seed = 1) {
@@ -82,27 +78,6 @@ TEST(A85Encode, TextMatchesReferenceForEveryLength) {
       ASSERT_EQ(Text(sink), expected) << "length " << n << " sink buffer " << sinkBuf;
       ASSERT_EQ(lines, std::count(expected.begin(), expected.end(), '\n')) << "length " << n;
     }
-  }
-}
-
-TEST(A85Encode, ExactTexts) {
-  const struct {
-    Bytes data;
-    std::string text;
-    int32_t lines;
-  } cases[] = {
-      {{}, "~>", 0},
-      {{0}, "!!~>", 0},  // a final partial zero group is digits, never "z"
-      {{0, 0, 0, 0, 0}, "z!!~>", 0},
-      {{0xFF, 0xFF, 0xFF, 0xFF}, "s8W-!~>", 0},
-      {{'s', 'u', 'r', 'e', '.'}, "F*2M7/c~>", 0},
-      {Bytes(1000, 0), Repeat(Repeat("z", 64) + "\n", 3) + Repeat("z", 58) + "~>", 3},
-      {Bytes(53 * 4, 1), Repeat(Repeat("!<E3%", 13) + "\n", 4) + "!<E3%~>", 4},  // lines of 65
-  };
-  for (const auto& c : cases) {
-    MemSink sink;
-    EXPECT_EQ(A85EClose(OpenAndWrite(&sink, c.data)), c.lines) << c.text;
-    EXPECT_EQ(Text(sink), c.text);
   }
 }
 
@@ -155,7 +130,7 @@ Decoded Decode(const std::string& text, Pieces pieces) {
 // random sizes (0); then a single cut at every position of one text.
 TEST(A85Decode, ReadsBackHoweverTheSourceIsCut) {
   std::mt19937 rng(1);
-  for (size_t piece : {8192, 1, 2, 5, 7, 64, 2047, 0}) {
+  for (size_t piece : {8192, 1, 7, 0}) {
     for (size_t n = 0; n <= 3000 && !HasFailure(); n += piece == 8192 ? 1 : 7) {
       const Bytes data = TestBytes(n, n % 2);
       auto pieces = [&](size_t) { return piece ? piece : 1 + rng() % 300; };

@@ -11,6 +11,7 @@
 
 #include <cmath>
 
+#include "dct/dct_state.h"
 #include "dct/dcte.h"
 #include "jpeg_filters.h"
 #include "support/our_codec.h"
@@ -412,35 +413,40 @@ TEST(EncoderMisuse, CloseEarlyLateAndFailing) {
 // Raster data that does not fill exactly Rows lines, written in pieces of
 // odd sizes: a failure the caller sees, with no EOI in the target. A surplus
 // is found while writing (the last line is then never coded), a shortfall at
-// the close. Exactly Rows lines give the whole image.
+// the close. Exactly Rows lines give the whole image. Lines of 36000 bytes
+// (wider than the 16-bit count: pieces of 32766 and 3234) end short inside
+// their first piece, at a piece boundary, in the last piece.
 TEST(EncoderMisuse, WrongAmountOfRasterData) {
-  const Image img = SyntheticImage(40, 24, 3);  // lines of 120 bytes, three strips
+  const Image img = SyntheticImage(40, 24, 3), wide = SyntheticImage(12000, 2, 3);  // lines of 120 bytes, three strips
   const size_t image = img.pixels.size(), line = 120;
   const char* const kPast = "Raster data past the end of the image's 24 lines";
   const struct {
-    const char* what;
+    const Image* img;
     size_t bytes;
     const char* message;  // "" for success
     bool whileWriting;
   } cases[] = {
-      {"exact", image, "", false},
-      {"one byte short", image - 1, "Premature close before EOI: line 24 has only 119 bytes", false},
-      {"one line short", image - line, "Premature close before EOI", false},
-      {"half a line in the middle", 10 * line + 60, "Premature close before EOI: line 11 has only 60 bytes", false},
-      {"one byte long", image + 1, kPast, true},
-      {"one line too many", image + line, kPast, true},
+      {&img, image, "", false},
+      {&img, image - 1, "Premature close before EOI: line 24 has only 119 bytes", false},
+      {&img, image - line, "Premature close before EOI", false},
+      {&img, 10 * line + 60, "Premature close before EOI: line 11 has only 60 bytes", false},
+      {&img, image + 1, kPast, true},
+      {&img, image + line, kPast, true},
+      {&wide, 36000 + 100, "Premature close before EOI: line 2 has only 100 bytes", false},
+      {&wide, 36000 + 32766, "Premature close before EOI: line 2 has only 32766 bytes", false},
+      {&wide, 36000 + 35999, "Premature close before EOI: line 2 has only 35999 bytes", false},
   };
   for (const auto& c : cases) {
     for (size_t piece : {1, 7, 119, 121, 1001}) {
-      SCOPED_TRACE(testing::Message() << c.what << ", pieces of " << piece);
+      SCOPED_TRACE(testing::Message() << c.bytes << " bytes, pieces of " << piece);
       Bytes out;
       bool whileWriting = false;
-      EXPECT_EQ(WriteAndClose(img, c.bytes, &out, -1, false, piece, &whileWriting), c.message);
+      EXPECT_EQ(WriteAndClose(*c.img, c.bytes, &out, -1, false, piece, &whileWriting), c.message);
       EXPECT_EQ(whileWriting, c.whileWriting);
       const bool ok = *c.message == '\0';
       EXPECT_EQ(out.size() >= 2 && out[out.size() - 2] == 0xFF && out.back() == 0xD9, ok);
       Image dec;
-      EXPECT_EQ(testing_support::LibjpegDecode(out, &dec) && dec.height == img.height, ok);
+      EXPECT_EQ(testing_support::LibjpegDecode(out, &dec) && dec.height == c.img->height, ok);
     }
   }
 }
@@ -479,11 +485,21 @@ long PeakHeap(int height) {
 
 // One strip (16 lines of luma, 9 of each chroma) plus tables: the same for
 // 16 lines as for 20000, and far below a tenth of the image.
+// The widest CMYK image, subsampled or not, takes a strip of a few megabytes.
 TEST(EncoderMemory, DoesNotGrowWithHeight) {
   const long small = PeakHeap(16);
   EXPECT_GT(small, 0);
   EXPECT_EQ(PeakHeap(20000), small);
   EXPECT_LT(small, 300 * 3 * 20000 / 10);
+  for (const bool subsample : {false, true}) {
+    MemSink sink;
+    JPEGEncodeParams p = MakeParams(65535, 65535, 4);
+    p.subsample = subsample;
+    Stm* s = JPEGOpen(sink.stm(), &p);
+    ASSERT_NE(s, nullptr) << JPEGLastErrorMessage();
+    EXPECT_LE(static_cast<JPEGFilterContext*>(s->procData)->state->stripMemoryBytes, 8 << 20);
+    JPEGClose(s);
+  }
 }
 
 }  // namespace

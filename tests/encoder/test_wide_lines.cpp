@@ -125,14 +125,10 @@ TEST_P(WideLines, OddRunsCodeTheSameBytesWhichBothDecodersRead) {
   ASSERT_EQ(std::tie(theirs.width, theirs.height, theirs.colors), std::tie(img.width, img.height, img.colors));
   if (c.colors == 4) theirs = YcckToCmyk(theirs);
   const Image ours = DecodeInPieces(whole, c.colors);
-  const double theirsToSource = testing_support::Psnr(theirs, img);
-  const double oursToTheirs = testing_support::Psnr(ours, theirs);
-  std::printf("%s: peer decode %.2f dB against the source, ours %.2f dB against the peer's, %zu bytes\n", c.name,
-              theirsToSource, oursToTheirs, whole.size());
   if (!c.subsample) {
-    EXPECT_GE(theirsToSource, 40.0);
+    EXPECT_GE(testing_support::Psnr(theirs, img), 40.0);
   }
-  EXPECT_GE(oursToTheirs, 40.0);
+  EXPECT_GE(testing_support::Psnr(ours, theirs), 40.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, WideLines,
@@ -142,66 +138,5 @@ INSTANTIATE_TEST_SUITE_P(Images, WideLines,
                                            WideCase{"Cmyk16384Subsampled", 16384, 17, 4, true},
                                            WideCase{"Grey65500", 65500, 3, 1, false}),
                          [](const ::testing::TestParamInfo<WideCase>& info) { return std::string(info.param.name); });
-
-// The widths around the piece limit: a line that fits is one piece (the
-// buffer is the whole line, as ever); one byte more makes two.
-TEST(WideLines, BufferIsTheLineUpTo32767BytesThenAPiece) {
-  const struct { int width, colors; size_t bufSize; } cases[] = {
-      {32767, 1, 32767}, {32768, 1, 32767}, {10922, 3, 32766}, {10923, 3, 32766},
-      {8191, 4, 32764}, {8192, 4, 32764}, {16383, 2, 32766}, {65535, 4, 32764}};
-  for (const auto& c : cases) {
-    MemSink sink;
-    JPEGEncodeParams p = Params({"", c.width, 1, c.colors, false}, 0.76);
-    Stm* s = JPEGOpen(sink.stm(), &p);
-    ASSERT_NE(s, nullptr) << c.width << "x" << c.colors << ": " << JPEGLastErrorMessage();
-    EXPECT_EQ(s->bufSize, c.bufSize) << c.width << "x" << c.colors;
-    EXPECT_EQ(s->count, static_cast<int16_t>(c.bufSize));
-    JPEGClose(s);
-  }
-}
-
-// A close inside a wide line (in its first piece, at a piece boundary, in the
-// last piece) is premature and says how much of the line came; a line cut at
-// a piece boundary by writing -1 ends the data there too.
-TEST(WideLines, CloseInsideAWideLineIsPremature) {
-  const WideCase c{"", 12000, 2, 3, false};  // lines of 36000 bytes: pieces of 32766 and 3234
-  const Image img = testing_support::SyntheticImage(c.width, c.height, c.colors);
-  const struct { size_t bytes; bool endMark; const char* message; } cases[] = {
-      {36000 + 100, false, "Premature close before EOI: line 2 has only 100 bytes"},
-      {36000 + 32766, false, "Premature close before EOI: line 2 has only 32766 bytes"},
-      {36000 + 32766, true, "Premature close before EOI: line 2 has only 32766 bytes"},
-      {36000 + 35999, false, "Premature close before EOI: line 2 has only 35999 bytes"}};
-  for (const auto& k : cases) {
-    MemSink sink;
-    JPEGEncodeParams p = Params(c, 0.76);
-    gJPEGError = 0;
-    Stm* s = JPEGOpen(sink.stm(), &p);
-    ASSERT_NE(s, nullptr);
-    EXPECT_EQ(StmFWrite(img.pixels.data(), 1, static_cast<uint32_t>(k.bytes), s), k.bytes);
-    if (k.endMark) {
-      EXPECT_EQ(s->flsBuf(-1, s), -1);
-    }
-    JPEGClose(s);
-    EXPECT_STREQ(gJPEGError ? JPEGLastErrorMessage() : "", k.message);
-    const Bytes out = sink.Contents();
-    EXPECT_FALSE(out.size() >= 2 && out[out.size() - 2] == 0xFF && out.back() == 0xD9) << "an end of image";
-  }
-}
-
-// The memory an encoder takes is one strip, proportional to the width: the
-// widest CMYK image, subsampled or not, stays within a few megabytes.
-TEST(WideLines, StripMemoryOfTheWidestImage) {
-  for (const bool subsample : {false, true}) {
-    MemSink sink;
-    JPEGEncodeParams p = Params({"", 65535, 65535, 4, subsample}, 0.76);
-    Stm* s = JPEGOpen(sink.stm(), &p);
-    ASSERT_NE(s, nullptr) << JPEGLastErrorMessage();
-    const DCTState* state = static_cast<JPEGFilterContext*>(s->procData)->state;
-    std::printf("65535-pixel-wide CMYK%s: strip memory %d bytes\n", subsample ? ", 2x2 subsampled" : "",
-                state->stripMemoryBytes);
-    EXPECT_LE(state->stripMemoryBytes, 8 << 20);
-    JPEGClose(s);
-  }
-}
 
 }  // namespace

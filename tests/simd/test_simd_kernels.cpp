@@ -289,19 +289,6 @@ TEST(SimdKernels, DecoderColourConversionMatchesScalar) {
   }
 }
 
-TEST(SimdKernels, ForcedLevelIsHonouredOrLowered) {
-  const char* forced = std::getenv("JPEG_SIMD");
-  const int32_t active = DCTActiveSimdLevel();
-  EXPECT_NE(nullptr, DCTKernelsAt(active));
-  const std::string request = forced != nullptr ? forced : "";
-  if (request == "scalar") {
-    EXPECT_EQ(kDCTSimdScalar, active);
-  } else if (request == "sse2") {
-    EXPECT_LE(active, kDCTSimdSSE2);
-  }
-  EXPECT_EQ(nullptr, DCTKernelsAt(kDCTSimdLevels));
-}
-
 // --- whole files -------------------------------------------------------------
 
 std::string TempPath(const std::string& name) {

@@ -6,10 +6,10 @@
 #include "stream/stm_procs.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 
 namespace testing_support {
@@ -34,53 +34,28 @@ void WriteFileBytes(const std::string& path, const Bytes& bytes) {
   std::fclose(f);
 }
 
-namespace {
-
-// Reads the next header token of a PNM file (skipping white space and comments).
-std::string NextToken(const Bytes& b, size_t* pos) {
-  while (*pos < b.size()) {
-    if (b[*pos] == '#') {
-      while (*pos < b.size() && b[*pos] != '\n') ++*pos;
-    } else if (std::isspace(b[*pos])) {
-      ++*pos;
-    } else {
-      break;
-    }
-  }
-  std::string token;
-  while (*pos < b.size() && !std::isspace(b[*pos])) token += static_cast<char>(b[(*pos)++]);
-  return token;
-}
-
-}  // namespace
-
+// P5 and P6 headers are "magic width height maxval"; a P7 header is lines
+// of "KEYWORD value" up to ENDHDR. A single white-space byte ends either.
 Image LoadPNM(const std::string& path) {
-  Bytes b = ReadFileBytes(path);
-  size_t pos = 0;
-  std::string magic = NextToken(b, &pos);
+  const Bytes b = ReadFileBytes(path);
+  std::istringstream in(std::string(b.begin(), b.begin() + static_cast<long>(std::min<size_t>(b.size(), 512))));
+  std::string magic, key;
   Image img;
   int maxval = 0;
+  in >> magic;
   if (magic == "P5" || magic == "P6") {
     img.colors = magic == "P5" ? 1 : 3;
-    img.width = std::stoi(NextToken(b, &pos));
-    img.height = std::stoi(NextToken(b, &pos));
-    maxval = std::stoi(NextToken(b, &pos));
-  } else if (magic == "P7") {
-    for (std::string t = NextToken(b, &pos); t != "ENDHDR"; t = NextToken(b, &pos)) {
-      if (t.empty()) throw std::runtime_error("bad PAM header in " + path);
-      if (t == "WIDTH") img.width = std::stoi(NextToken(b, &pos));
-      else if (t == "HEIGHT") img.height = std::stoi(NextToken(b, &pos));
-      else if (t == "DEPTH") img.colors = std::stoi(NextToken(b, &pos));
-      else if (t == "MAXVAL") maxval = std::stoi(NextToken(b, &pos));
-      else if (t == "TUPLTYPE") NextToken(b, &pos);
-    }
-  } else {
-    throw std::runtime_error("not a binary PNM: " + path);
+    in >> img.width >> img.height >> maxval;
   }
-  pos++;  // the single white-space byte before the raster
-  if (maxval != 255) throw std::runtime_error("MAXVAL must be 255 in " + path);
-  size_t size = static_cast<size_t>(img.width) * img.height * img.colors;
-  if (b.size() < pos + size) throw std::runtime_error("truncated " + path);
+  while (magic == "P7" && in >> key && key != "ENDHDR") {
+    if (key == "WIDTH") in >> img.width;
+    else if (key == "HEIGHT") in >> img.height;
+    else if (key == "DEPTH") in >> img.colors;
+    else if (key == "MAXVAL") in >> maxval;
+    else in >> key;  // TUPLTYPE's value
+  }
+  const size_t pos = static_cast<size_t>(in.tellg()) + 1, size = size_t{1} * img.width * img.height * img.colors;
+  if (!in || maxval != 255 || b.size() < pos + size) throw std::runtime_error("not a binary PNM of MAXVAL 255: " + path);
   img.pixels.assign(b.begin() + static_cast<long>(pos), b.begin() + static_cast<long>(pos + size));
   return img;
 }
@@ -147,76 +122,6 @@ double Psnr(const Bytes& a, const Bytes& b) {
 double Psnr(const Image& a, const Image& b) {
   if (a.width != b.width || a.height != b.height || a.colors != b.colors) return 0.0;
   return Psnr(a.pixels, b.pixels);
-}
-
-// --- MemSink -----------------------------------------------------------------
-
-MemSink::MemSink(uint16_t bufSize, long failAfter) : buffer_(bufSize), failAfter_(failAfter) {
-  stm_.procData = this;
-  stm_.bufSize = bufSize;
-  stm_.count = static_cast<int16_t>(bufSize);
-  stm_.ptr = stm_.base = buffer_.data();
-  stm_.flsBuf = &MemSink::FlsBuf;
-  stm_.filBuf = &StmRefuseFill;
-}
-
-void MemSink::Flush() {
-  size_t n = static_cast<size_t>(stm_.ptr - stm_.base);
-  if (failAfter_ >= 0 && static_cast<long>(flushed_.size() + n) > failAfter_) {
-    stm_.error = 1;
-  } else {
-    flushed_.insert(flushed_.end(), stm_.base, stm_.ptr);
-  }
-  stm_.ptr = stm_.base;
-  stm_.count = static_cast<int16_t>(stm_.bufSize);
-}
-
-int16_t MemSink::FlsBuf(int16_t c, Stm* s) {
-  auto* self = static_cast<MemSink*>(s->procData);
-  if (s->error || s->eof) return -1;
-  self->Flush();
-  if (s->error) {
-    s->count = 0;
-    return -1;
-  }
-  return StmRestartWrite(c, s);
-}
-
-Bytes MemSink::Contents() const {
-  Bytes all = flushed_;
-  if (!stm_.error) all.insert(all.end(), stm_.base, stm_.ptr);
-  return all;
-}
-
-// --- MemSource -----------------------------------------------------------------
-
-MemSource::MemSource(Bytes data, size_t pieceSize)
-    : MemSource(std::move(data), [pieceSize](size_t) { return pieceSize; }) {}
-
-MemSource::MemSource(Bytes data, PieceFn pieceSize)
-    : data_(std::move(data)), buffer_(65536 + 1), pieceSize_(std::move(pieceSize)) {
-  stm_.procData = this;
-  stm_.bufSize = 65535;
-  stm_.count = 0;
-  stm_.ptr = stm_.base = buffer_.data();
-  stm_.filBuf = &MemSource::FilBuf;
-  stm_.flsBuf = &StmRefuseFlush;
-}
-
-int16_t MemSource::FilBuf(Stm* s) {
-  auto* self = static_cast<MemSource*>(s->procData);
-  if (s->eof || s->error) return -1;
-  size_t left = self->data_.size() - self->position_;
-  if (left == 0) {
-    s->eof = 1;
-    s->count = 0;
-    return -1;
-  }
-  size_t n = std::clamp<size_t>(self->pieceSize_(self->pieces_++), 1, 32767);
-  n = std::min(n, left);
-  std::memcpy(s->base, &self->data_[self->position_], n);
-  self->position_ += n;
-  return StmRefillWithGuard(s, n);
 }
 
 bool FillDecodedLine(Stm* jpeg, size_t lineBytes, int colors, uint8_t* line, int* firstCount) {

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "stm.h"
 
 namespace testing_support {
@@ -43,47 +45,43 @@ Image Tiled(const Image& tile, int width, int height);
 double Psnr(const Bytes& a, const Bytes& b);
 double Psnr(const Image& a, const Image& b);
 
-// A Stm that collects written bytes. bufSize sets the Stm buffer size; when
-// failAfter >= 0, a flush that would take the total past failAfter bytes
-// fails (error flag set, -1 returned).
+// The fuzz targets' memory sink and source (fuzz/fuzz_support.h), owning
+// their bytes. MemSink: bufSize sets the Stm buffer size; when failAfter >=
+// 0, a flush that would take the total past failAfter bytes fails (error
+// flag set, -1 returned); Contents() includes the bytes still buffered.
+// MemSource: delivers `data` in pieces, piece k holding pieceSize(k) bytes
+// (1..32767), each refill followed by the 0xFF guard byte.
 class MemSink {
  public:
-  explicit MemSink(uint16_t bufSize = 4096, long failAfter = -1);
+  explicit MemSink(uint16_t bufSize = 4096, long failAfter = -1) {
+    fuzz::InitSink(&sink_, bufSize, failAfter < 0 ? fuzz::kNeverFails : static_cast<size_t>(failAfter));
+  }
   MemSink(const MemSink&) = delete;
   MemSink& operator=(const MemSink&) = delete;
-  Stm* stm() { return &stm_; }
-  // Everything written so far, including the bytes still in the buffer.
-  Bytes Contents() const;
+  Stm* stm() { return &sink_.stm; }
+  Bytes Contents() const { return fuzz::SinkContents(sink_); }
 
  private:
-  static int16_t FlsBuf(int16_t c, Stm* s);
-  void Flush();
-  Stm stm_{};
-  Bytes buffer_;
-  Bytes flushed_;
-  long failAfter_;
+  fuzz::MemorySink sink_;
 };
 
-// A Stm that delivers `data` in pieces: piece k holds pieceSize(k) bytes
-// (at least 1). Every refill stores a 0xFF guard byte after the valid bytes.
 class MemSource {
  public:
   using PieceFn = std::function<size_t(size_t pieceIndex)>;
-  explicit MemSource(Bytes data, size_t pieceSize = 8192);
-  MemSource(Bytes data, PieceFn pieceSize);
+  explicit MemSource(Bytes data, size_t pieceSize = 8192)
+      : MemSource(std::move(data), [pieceSize](size_t) { return pieceSize; }) {}
+  MemSource(Bytes data, PieceFn pieceSize) : data_(std::move(data)) {
+    fuzz::InitSource(&src_, data_.data(), data_.size(), 32767);
+    src_.pieceFn = std::move(pieceSize);
+  }
   MemSource(const MemSource&) = delete;
   MemSource& operator=(const MemSource&) = delete;
-  Stm* stm() { return &stm_; }
-  size_t consumed() const { return position_; }
+  Stm* stm() { return &src_.stm; }
+  size_t consumed() const { return src_.position; }
 
  private:
-  static int16_t FilBuf(Stm* s);
-  Stm stm_{};
   Bytes data_;
-  Bytes buffer_;
-  PieceFn pieceSize_;
-  size_t position_ = 0;
-  size_t pieces_ = 0;
+  fuzz::MemorySource src_;
 };
 
 // Takes the next raster line (lineBytes bytes of pixels of `colors` samples)

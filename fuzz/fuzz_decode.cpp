@@ -1,0 +1,4 @@
+// fuzz_decode.cpp - libFuzzer target for the harness's Decode entry (fuzz_harness.h).
+#include "fuzz_harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { return fuzz::Decode(data, size); }

@@ -1,0 +1,561 @@
+// fuzz_harness.h - the one harness behind the libFuzzer targets and the
+// replay test (tests/fuzz_replay): one entry per API area, each taking any
+// bytes, driving the library with them and checking what must hold whatever
+// they are (a failed check throws, fuzz_support.h). The first byte of the
+// decode and host entries picks the path; the rest is that path's input.
+//   Decode  0: the decode filter, cut into pieces, against the same bytes
+//              in whole buffers: the same lines and verdict;
+//           1: the same, the first frame header forced progressive;
+//           2: the decode filter reading through the ASCII85 decode filter.
+//   Encode     the encode filter (over ASCII85 or not) with any parameters
+//              and raster pieces; what codes must decode to its size.
+//   A85        the ASCII85 decoder, cut into pieces against whole buffers,
+//              and its bytes through the encoder and back.
+//   Host   0: the thumbnail interface against the decode filter;
+//          1: the read stream, plain or ASCII85, or over a failing stream;
+//          2: the write stream, read back by the read stream.
+#ifndef JPEG_FUZZ_HARNESS_H
+#define JPEG_FUZZ_HARNESS_H
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "bn_streams.h"
+#include "fuzz_support.h"
+#include "thumb_stream.h"
+
+namespace fuzz {
+
+// ---- decode ---------------------------------------------------------------------
+
+// What one decode of the bytes showed.
+struct Decoded {
+  bool opened = false, ended = false;  // ended: every line, then the clean end
+  int16_t width = 0, height = 0;
+  int32_t lineBytes = 0, colors = 0;
+  std::string message;
+  std::vector<std::vector<uint8_t>> lines;
+  bool operator==(const Decoded& o) const {
+    return opened == o.opened && ended == o.ended && message == o.message && lines == o.lines;
+  }
+};
+
+// The decode filter over `below`; every byte of every line is read (and
+// kept), up to maxSamples.
+inline Decoded DecodeFrom(Stm* below, int16_t widthHint, int64_t maxSamples) {
+  Decoded d;
+  d.width = widthHint;
+  int16_t colorCode = -1;
+  gJPEGError = 0;
+  Stm* s = JPEGDOpen(below, &d.width, &d.height, &colorCode);
+  if (s != nullptr) {
+    d.opened = true;
+    d.lineBytes = JPEGDLineBytes(s);
+    d.colors = JPEGDColors(s);
+    const int64_t rows = static_cast<uint16_t>(d.height);
+    d.ended = ReadLines(s, rows, d.lineBytes, maxSamples, &d.lines) == rows && JPEGDFilBuf(s) == -1 && !gJPEGError;
+  }
+  if (gJPEGError) d.message = JPEGLastErrorMessage();
+  JPEGDClose(s);
+  return d;
+}
+
+inline Decoded DecodeBytes(const uint8_t* data, size_t size, uint16_t bufSize, uint8_t pattern, int16_t widthHint,
+                           int64_t maxSamples) {
+  MemorySource src;
+  InitSource(&src, data, size, bufSize, pattern);
+  return DecodeFrom(&src.stm, widthHint, maxSamples);
+}
+
+// The offset of the first frame header's marker code, or -1 when the
+// segments before it do not lead there (the decoder fails on those early).
+inline long FindFrameHeader(const std::vector<uint8_t>& j) {
+  for (size_t i = 0;;) {
+    while (i < j.size() && j[i] != 0xFF) i++;  // junk before a marker is skipped
+    while (i < j.size() && j[i] == 0xFF) i++;  // fill bytes
+    if (i + 2 >= j.size()) return -1;
+    const uint8_t code = j[i];
+    if (code >= 0xC0 && code <= 0xC2) return static_cast<long>(i);
+    if (code == 0xDA || code == 0xD9) return -1;
+    const size_t length = code == 0xD8 ? 0 : (size_t{j[i + 1]} << 8) | j[i + 2];
+    if (code != 0xD8 && length < 2) return -1;
+    i += 1 + length;
+  }
+}
+
+// Forces the first frame header to SOF2 when its frame is small: a
+// progressive image is decoded whole before its first line, so the frame
+// size, not the input size, sets the time of one run. False: skip the input.
+inline bool ForceProgressive(std::vector<uint8_t>* j, int64_t maxSamples) {
+  const long at = FindFrameHeader(*j);
+  if (at < 0) return false;
+  const size_t p = static_cast<size_t>(at);
+  if (p + 9 <= j->size()) {  // after the code: length (2), precision, rows (2), columns (2), components
+    const int64_t rows = ((*j)[p + 4] << 8) | (*j)[p + 5], columns = ((*j)[p + 6] << 8) | (*j)[p + 7];
+    const int64_t components = (*j)[p + 8] > 4 ? 4 : (*j)[p + 8];
+    if ((columns + 32) * (rows + 32) * components > maxSamples) return false;  // 32: the largest MCU
+  }
+  (*j)[p] = 0xC2;
+  return true;
+}
+
+// The text with white space inserted every few characters (never inside "~>").
+inline std::vector<uint8_t> Sprinkle(const std::vector<uint8_t>& text, uint8_t mode) {
+  static const uint8_t kWhite[] = {'\n', '\r', ' ', '\t', '\b'};
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i < text.size(); i++) {
+    out.push_back(text[i]);
+    if (i + 2 < text.size() && i % (1 + mode % 29) == 0) out.push_back(kWhite[(i + mode) % 5]);
+  }
+  return out;
+}
+
+inline int Decode(const uint8_t* data, size_t size) {
+  if (size < 2 || size > 64 * 1024) return 0;
+  const uint8_t path = data[0] % 3, pattern = data[1];
+  std::vector<uint8_t> jpeg(data + 2, data + size);
+  if (path == 2) {  // low bit clear: JPEG data wrapped here; set: text as it stands
+    if (!(pattern & 1)) jpeg = Sprinkle(A85Text(jpeg.data(), jpeg.size()), pattern);
+    MemorySource src;
+    InitSource(&src, jpeg.data(), jpeg.size(), 512, pattern | 3);
+    Stm* a85 = A85DOpen(&src.stm, nullptr);
+    DecodeFrom(a85, 0, 1 << 22);
+    A85DClose(a85);
+    return 0;
+  }
+  const int64_t maxSamples = path == 1 ? 1 << 20 : 4 << 20;
+  if (path == 1 && !ForceProgressive(&jpeg, maxSamples)) return 0;
+  const int16_t hint = static_cast<int16_t>(pattern & 0x40 ? 100 : 0);
+  const Decoded cut = DecodeBytes(jpeg.data(), jpeg.size(), 4096, pattern, hint, maxSamples);
+  FUZZ_CHECK(cut == DecodeBytes(jpeg.data(), jpeg.size(), 32767, 0, hint, maxSamples));
+  return 0;
+}
+
+// ---- encode ---------------------------------------------------------------------
+
+constexpr int64_t kMaxEncodeSamples = 1 << 14;  // bytes written per run at most
+
+struct EncodeSettings {
+  JPEGEncodeParams params{};
+  std::vector<uint8_t> markers;  // marker data handed to the filter
+  bool rawMarkers = false;       // markers are arbitrary bytes, not well-formed segments
+  bool ascii85 = false, twice = false, earlyClose = false, extraBytes = false;
+  uint16_t sinkPiece = 512;
+  size_t sinkFailAfter = kNeverFails;
+  uint32_t stopFraction = 0;  // where an early close happens, in 1/65536 of the image
+  uint32_t pieceSeed = 0;
+  std::vector<uint8_t> samples;  // cycled over the image
+};
+
+inline int32_t EncodeSize(Params& in) {
+  static const int32_t kOdd[] = {0, -1, -8, 7, 8, 9, 8191, 8192, 10923, 16384, 32767, 32768, 65535, 65536,
+                                 1 << 24, INT32_MAX, INT32_MIN};
+  const uint16_t v = in.U16();
+  return v & 0x8000 ? kOdd[v % std::size(kOdd)] : 1 + v % 300;
+}
+
+inline double QFactor(Params& in) {
+  static const double kOdd[] = {-3.0, -0.0, 0.15, 1.01, 1.0100001, 1.31, 1.3100001, 32767.99, 32768.0, 65536.0,
+                                1e6, 1e300, 5e-324, HUGE_VAL, -HUGE_VAL, std::numeric_limits<double>::quiet_NaN()};
+  const uint8_t q = in.Byte();
+  if (q < 200) return q / 64.0;  // 0 .. 3.1
+  if (q != 255) return kOdd[q % std::size(kOdd)];
+  const uint64_t bits = static_cast<uint64_t>(in.U32()) << 32 | in.U32();
+  double d;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
+}
+
+// Well-formed user segments (FF, APPn or COM, length, payload) or raw bytes.
+inline std::vector<uint8_t> Markers(Params& in, bool raw) {
+  static const uint8_t kUserMarkers[4] = {0xE1, 0xE2, 0xED, 0xFE};
+  const uint8_t head = in.Byte();
+  if (raw) return in.Bytes(head % 64);
+  std::vector<uint8_t> out;
+  for (int k = 0; k < head % 4; k++) {
+    const uint8_t marker = kUserMarkers[in.Byte() % 4];
+    const std::vector<uint8_t> payload = in.Bytes(in.Byte() % 48);
+    const size_t length = payload.size() + 2;
+    out.insert(out.end(), {0xFF, marker, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length & 0xFF)});
+    out.insert(out.end(), payload.begin(), payload.end());
+  }
+  return out;
+}
+
+inline EncodeSettings ReadEncodeSettings(Params& in) {
+  static const uint16_t kSinkPieces[4] = {1, 7, 512, 8192};
+  EncodeSettings s;
+  const uint8_t a = in.Byte(), b = in.Byte();
+  JPEGEncodeParams& p = s.params;
+  p.Colors = static_cast<int16_t>(1 + (a & 3));
+  p.subsample = (a >> 2) & 1;
+  p.blend = (a >> 3) & 1;
+  s.ascii85 = (a >> 6) & 1;
+  s.twice = (a >> 7) & 1;
+  s.rawMarkers = b & 1;
+  s.sinkPiece = kSinkPieces[(b >> 1) & 3];
+  s.earlyClose = (b >> 4) & 1;
+  s.extraBytes = (b >> 5) & 1;
+  p.markerMode = static_cast<int16_t>(((a >> 4) & 3) < 3 ? (a >> 4) & 3 : in.U16());
+  p.Columns = EncodeSize(in);
+  p.Rows = EncodeSize(in);
+  // Ordinary sizes are cut down to a small image; odd ones are kept as they are.
+  if (p.Columns > 0 && p.Columns <= 300 && p.Rows > 0 && p.Rows <= 300)
+    p.Rows = std::max<int32_t>(1, std::min<int64_t>(p.Rows, kMaxEncodeSamples / (p.Columns * p.Colors)));
+  p.QFactor = QFactor(in);
+  p.densityUnits = in.U16();
+  p.xDensity = in.U16();
+  p.yDensity = in.U16();
+  s.markers = Markers(in, s.rawMarkers);
+  if ((b >> 3) & 1) s.sinkFailAfter = 1 + in.U16() % 4096;
+  s.stopFraction = in.U16();
+  s.pieceSeed = in.U32();
+  s.samples = in.Bytes();
+  if (s.samples.empty()) s.samples.push_back(0x80);
+  return s;
+}
+
+struct EncodeRun {
+  bool opened = false, sinkFailed = false;
+  bool exact = false;   // exactly the image's bytes went in
+  bool failed = false;  // a failure was reported, while writing or at the close
+  std::vector<uint8_t> out;
+};
+
+template <typename Proc> Proc Entry(int index) { return reinterpret_cast<Proc>(BNStreams[index]); }
+
+// Writes the raster in pieces of varying length: whole lines, lines a little
+// short or long, single bytes, runs; answers the bytes taken.
+inline uint64_t WriteRaster(Stm* s, const EncodeSettings& st, uint64_t line, uint64_t goal) {
+  const std::vector<uint8_t>& v = st.samples;
+  Lcg lcg{st.pieceSeed};
+  std::vector<uint8_t> piece;
+  uint64_t written = 0, taken = 0;
+  while (written < goal) {
+    const uint32_t r = lcg.Next();
+    uint64_t n = r % 4 == 0 ? line : r % 4 == 1 ? line + (r >> 4) % 5 - 2 : r % 4 == 2 ? 1 : 1 + (r >> 4) % (2 * line + 1);
+    if (n == 0 || n > goal - written) n = goal - written;
+    if (r % 4 == 2) {
+      taken += os_fputc(v[written % v.size()], s) >= 0 ? 1 : 0;
+    } else {
+      piece.resize(n);
+      for (uint64_t i = 0; i < n; i++) piece[i] = v[(written + i) % v.size()];
+      taken += StmFWrite(piece.data(), 1, static_cast<uint32_t>(n), s);
+    }
+    written += n;
+  }
+  return taken;
+}
+
+inline EncodeRun EncodeOnce(const EncodeSettings& st) {
+  EncodeRun run;
+  MemorySink sink;
+  InitSink(&sink, st.sinkPiece, st.sinkFailAfter);
+  Stm* a85 = st.ascii85 ? Entry<BNOpenProc>(kBNOpenAscii85Encode)(&sink.stm, nullptr) : nullptr;
+  JPEGEncodeParams params = st.params;
+  uint8_t* markerBytes = const_cast<uint8_t*>(st.markers.data());
+  params.markerData = st.markers.empty() ? nullptr : &markerBytes;
+  params.markerDataLength = static_cast<int32_t>(st.markers.size());
+  gJPEGError = 0;
+  Stm* s = Entry<BNOpenJPEGEncodeProc>(kBNOpenJPEGEncode)(a85 ? a85 : &sink.stm, &params);
+  run.opened = s != nullptr;
+  if (!run.opened) FUZZ_CHECK(gJPEGError != 0);  // a refusal always says why
+  if (run.opened) {
+    FUZZ_CHECK(!(params.QFactor < 0.0));  // negative factors are stored back as 0
+    const uint64_t line = static_cast<uint64_t>(params.Columns) * static_cast<uint64_t>(params.Colors);
+    const uint64_t total = line * static_cast<uint64_t>(params.Rows);
+    uint64_t goal = st.earlyClose ? total * st.stopFraction / 65536 : st.extraBytes ? total + 1 + st.stopFraction % 16 : total;
+    goal = std::min<uint64_t>(goal, kMaxEncodeSamples);  // odd sizes: never all of it
+    const uint64_t taken = WriteRaster(s, st, line, goal);
+    run.exact = goal == total;
+    run.sinkFailed = sink.stm.error != 0;
+    // Bytes past the image are refused; those before it are taken.
+    if (!run.sinkFailed && !s->error) FUZZ_CHECK(taken == std::min(goal, total));
+    // A failure while writing sets the stream's error flag (and the close
+    // then stays silent); a failure at the close sets gJPEGError.
+    const bool failedWhileWriting = s->error != 0;
+    gJPEGError = 0;
+    Entry<BNCloseProc>(kBNCloseJPEGEncode)(s);
+    run.failed = failedWhileWriting || gJPEGError != 0;
+  }
+  if (a85 != nullptr) Entry<BNCloseIntProc>(kBNCloseAscii85Encode)(a85);
+  DrainSink(&sink);
+  run.sinkFailed = run.sinkFailed || sink.stm.error != 0;
+  run.out = sink.out;
+  Touch(run.out.data(), run.out.size());
+  return run;
+}
+
+// What a finished run wrote decodes (through ASCII85 when wrapped) to the
+// image's size and every line.
+inline void CheckDecodes(const EncodeSettings& st, const EncodeRun& run) {
+  const JPEGEncodeParams& p = st.params;
+  MemorySource src;
+  InitSource(&src, run.out.data(), run.out.size(), 4096);
+  Stm* a85 = st.ascii85 ? Entry<BNOpenProc>(kBNOpenAscii85Decode)(&src.stm, nullptr) : nullptr;
+  const Decoded d = DecodeFrom(a85 ? a85 : &src.stm, 0, INT64_MAX);
+  if (a85 != nullptr) Entry<BNCloseProc>(kBNCloseAscii85Decode)(a85);
+  FUZZ_CHECK(d.opened && d.ended && d.lineBytes == p.Columns * p.Colors);
+  FUZZ_CHECK(static_cast<uint16_t>(d.width) == p.Columns && static_cast<uint16_t>(d.height) == p.Rows);
+}
+
+inline int Encode(const uint8_t* data, size_t size) {
+  if (size > 16 * 1024) return 0;
+  Params in(data, size);
+  const EncodeSettings st = ReadEncodeSettings(in);
+  const EncodeRun run = EncodeOnce(st);
+  // Exactly the image's bytes code silently; fewer (a close anywhere before
+  // the last byte) or more (bytes past the image) are failures the caller sees.
+  if (run.opened && !run.sinkFailed) FUZZ_CHECK(run.exact || run.failed);
+  if (run.opened && !run.sinkFailed && run.exact && !st.rawMarkers) {
+    FUZZ_CHECK(!run.failed);
+    CheckDecodes(st, run);
+  }
+  if (st.twice) {  // the same input writes the same bytes and reports the same
+    const EncodeRun again = EncodeOnce(st);
+    FUZZ_CHECK(again.opened == run.opened && again.failed == run.failed && again.out == run.out);
+  }
+  return 0;
+}
+
+// ---- ASCII85 --------------------------------------------------------------------
+
+// The text decoded from pieces cut as `pattern` says; every fill ends in 0xFF.
+inline std::pair<std::vector<uint8_t>, bool> A85Decode(const uint8_t* text, size_t size, uint8_t pattern) {
+  MemorySource src;
+  InitSource(&src, text, size, 1024, pattern);
+  Stm* s = A85DOpen(&src.stm, nullptr);
+  FUZZ_CHECK(s != nullptr);
+  std::vector<uint8_t> bytes;
+  for (int16_t c; (c = s->filBuf(s)) >= 0; s->count = 0) {
+    FUZZ_CHECK(s->ptr[s->count] == 0xFF);
+    bytes.push_back(static_cast<uint8_t>(c));
+    bytes.insert(bytes.end(), s->ptr, s->ptr + s->count);
+  }
+  FUZZ_CHECK(s->base[0] == 0xFF && s->eof && s->filBuf(s) == -1);
+  const bool error = s->error != 0;
+  A85DClose(s);
+  return {bytes, error};
+}
+
+// Bytes and end state do not depend on where the source's buffers end; the
+// bytes encode and decode back unchanged.
+inline int A85(const uint8_t* data, size_t size) {
+  if (size < 1 || size > 1 << 16) return 0;
+  const auto pieces = A85Decode(data + 1, size - 1, data[0]), whole = A85Decode(data + 1, size - 1, 0);
+  FUZZ_CHECK(pieces == whole);
+  const std::vector<uint8_t> text = A85Text(whole.first.data(), whole.first.size(), 61);
+  FUZZ_CHECK(A85Decode(text.data(), text.size(), data[0]) == std::make_pair(whole.first, false));
+  return 0;
+}
+
+// ---- host streams ---------------------------------------------------------------
+
+// The thumbnail interface reads the bytes in place: it accepts what the
+// filter accepts (it may turn away two components), reports the same size
+// and hands out the same samples, to a caller's line size that is exact,
+// short or generous, in batches, one batch past the end.
+inline void Thumbnail(const uint8_t options, const uint8_t* jpeg, size_t length) {
+  constexpr int64_t kMaxSamples = 1 << 21;
+  const Decoded direct = DecodeBytes(jpeg, length, 32767, 0, 0, kMaxSamples);
+  short width = (options & 0x40) ? 100 : 0, height = 0, colors = 0;
+  JPEGThumbHandle handle =
+      StartJPEGDecompress(reinterpret_cast<const char*>(jpeg), static_cast<long>(length), &width, &height, &colors);
+  if (handle == nullptr) {
+    FUZZ_CHECK(!direct.opened || direct.colors == 2);
+    return;
+  }
+  FUZZ_CHECK(direct.opened && width == direct.width && height == direct.height && colors >= 1 && colors <= 4);
+  const int32_t exact = static_cast<uint16_t>(width) * colors, delta = (options >> 4) & 7;
+  FUZZ_CHECK(exact == direct.lineBytes);
+  int32_t lineBytes = !(options & 0x80) ? exact : (options & 8) ? exact + delta + 1 : exact - delta - 1;
+  lineBytes = std::clamp(lineBytes, 0, 32767);  // the line size is a short
+  const short batch = static_cast<short>(1 + ((options >> 1) & 3));
+  const int64_t rows = AffordableRows(static_cast<uint16_t>(height), exact, kMaxSamples);
+  std::vector<uint8_t> buffer(static_cast<size_t>(batch) * lineBytes + 1);
+  for (int64_t y = 0; y < rows + batch; y += batch) {
+    std::memset(buffer.data(), 0xA5, buffer.size());
+    GetJPEGData(handle, reinterpret_cast<char*>(buffer.data()), batch, static_cast<short>(lineBytes));
+    Touch(buffer.data(), buffer.size());
+    for (size_t i = 0, row = static_cast<size_t>(y); i < size_t(batch) && row + i < direct.lines.size(); i++)
+      FUZZ_CHECK(!std::memcmp(&buffer[i * lineBytes], direct.lines[row + i].data(), std::min(lineBytes, exact)));
+  }
+  CloseJPEG(handle);
+}
+
+// What one read through the read stream showed.
+struct StreamRead {
+  bool started = false;
+  JPEGReadInfo info{};
+  int32_t resolution = 0;
+  std::vector<uint8_t> resources, lines;
+  bool operator==(const StreamRead& o) const {
+    return started == o.started && info.width == o.info.width && info.height == o.info.height &&
+           info.colors == o.info.colors && info.colorCode == o.info.colorCode && resolution == o.resolution &&
+           resources == o.resources && lines == o.lines;
+  }
+};
+
+// Failures come out as HostFailure and nothing else; afterwards no stream
+// stays registered for the decoder's application segments.
+inline StreamRead ReadStream(TStream* source, unsigned char ascii85) {
+  StreamRead out;
+  TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(source);
+  out.started = Succeeds([&] { stream->StartJPEG(&out.info, ascii85); });
+  if (out.started) {
+    FUZZ_CHECK(out.info.colors >= 1 && out.info.colors <= 4);
+    FUZZ_CHECK(stream->fLineBytes == out.info.colors * static_cast<uint16_t>(out.info.width));
+    out.resolution = stream->fResolution;
+    const LargeHandle h = stream->fResources;
+    FUZZ_CHECK(GetHandleSize(h) >= 0);
+    if (h != nullptr) out.resources.assign(*h, *h + GetHandleSize(h));
+    const int64_t lineBytes = stream->fLineBytes;
+    std::vector<uint8_t> line(static_cast<size_t>(lineBytes) + 1);
+    for (int64_t y = 0; y < static_cast<uint16_t>(out.info.height) && (y + 1) * lineBytes <= 1 << 21; y++) {
+      if (!Succeeds([&] { stream->GetJPEGRaster(reinterpret_cast<char*>(line.data())); })) break;
+      out.lines.insert(out.lines.end(), line.begin(), line.end() - 1);
+    }
+  }
+  Succeeds([&] { stream->StopJPEG(); });
+  FUZZ_CHECK(gJPEGReadStream == nullptr);
+  stream->Free();
+  FUZZ_CHECK(gJPEGReadStream == nullptr);
+  return out;
+}
+
+// The options' low two bits: plain; plain and again wrapped as ASCII85
+// (both reads the same); ASCII85 text as it stands; plain over a host
+// stream failing on one transfer (which one, with what code, the rest say).
+inline void ReadStreamPaths(uint8_t options, const uint8_t* data, size_t size) {
+  static const int16_t kCodes[4] = {kHostIOError, kHostDiskFull, kHostNoMemory, kHostEndOfFile};
+  const std::vector<uint8_t> rest(data, data + size);
+  const int mode = options & 3;
+  FailingStream source(rest, mode == 3 ? 1 + ((options >> 2) & 15) : 0, kCodes[options >> 6]);
+  const StreamRead plain = ReadStream(&source, mode == 2);
+  if (mode != 1) return;
+  TMemoryStream text(A85Text(rest.data(), rest.size()));
+  FUZZ_CHECK(plain == ReadStream(&text, 1));
+}
+
+struct WriteSettings {
+  JPEGWriteOptions options{};
+  unsigned char ascii85 = 0;
+  bool withResources = false, earlyStop = false, oddLines = false;  // oddLines: some not width x colors long
+  int failingCall = 0;
+  int16_t failCode = 0;
+  uint32_t seed = 0;
+  std::vector<uint8_t> resources, samples;
+};
+
+inline WriteSettings ReadWriteSettings(Params& in) {
+  static const int16_t kOddSizes[] = {0, -1, 7, 8, 9, 16, 17, 8192, 10923, 16384, 32767, -32768};
+  static const int32_t kResourceSizes[] = {1, 15, 31999, 32000, 32001, 64001};
+  static const int32_t kMarkerModes[] = {0, 1, 2, 3, -1, 0x10001, 0x20000};
+  static const int16_t kCodes[4] = {kHostIOError, kHostDiskFull, kHostNoMemory, kHostParamError};
+  const auto size = [&] {
+    const uint8_t v = in.Byte();
+    return v & 0x80 ? kOddSizes[v % std::size(kOddSizes)] : static_cast<int16_t>(1 + v);
+  };
+  WriteSettings s;
+  const uint8_t a = in.Byte(), b = in.Byte();
+  JPEGWriteOptions& o = s.options;
+  o.quality = (a & 7) == 7 ? (a >> 3) % 3 * 9 - 1 : a & 7;  // 0..6, sometimes -1, 8 or 17
+  o.colors = static_cast<int16_t>(std::max(0, (b & 7) - 1));
+  o.markerMode = kMarkerModes[(b >> 3) % std::size(kMarkerModes)];
+  s.ascii85 = (a >> 3) & 1;
+  s.earlyStop = (a >> 4) & 1;
+  s.oddLines = (a >> 5) & 1;
+  s.withResources = (a >> 6) & 1;
+  o.width = size();
+  o.height = size();
+  o.xResolution = static_cast<int16_t>(in.U16());
+  o.yResolution = static_cast<int16_t>(in.U16());
+  if (s.withResources) {
+    const uint8_t r = in.Byte();
+    Lcg lcg{r * 2654435761u};
+    s.resources.resize(r & 0x80 ? kResourceSizes[r % std::size(kResourceSizes)] : r);
+    for (auto& v : s.resources) v = static_cast<uint8_t>(lcg.Next());
+  }
+  if ((a >> 7) & 1) {
+    const uint8_t f = in.Byte();
+    s.failingCall = 1 + (f & 15);
+    s.failCode = kCodes[f >> 6];
+  }
+  s.seed = in.U32();
+  s.samples = in.Bytes();
+  if (s.samples.empty()) s.samples.push_back(0x40);
+  return s;
+}
+
+// Writes the image; answers whether every line went in and StopJPEG succeeded.
+inline bool WriteImage(TJPEGWriteStream* stream, const WriteSettings& st) {
+  if (!Succeeds([&] { stream->StartJPEG(st.options, st.ascii85); })) return false;
+  const int64_t lineBytes = int64_t{static_cast<uint16_t>(st.options.width)} * st.options.colors, height = st.options.height;
+  const int64_t rows = st.earlyStop ? st.seed % (height + 1) : height;
+  Lcg lcg{st.seed};
+  std::vector<uint8_t> line;
+  int64_t passed = 0, y = 0;
+  bool ok = true;
+  for (; y < rows && ok && passed <= 1 << 15; y++) {
+    const int64_t n = st.oddLines && lcg.Next() % 3 == 0 ? lcg.Next() % (2 * lineBytes + 2) : lineBytes;
+    line.resize(static_cast<size_t>(n) + 1);
+    for (int64_t i = 0; i < n; i++) line[i] = st.samples[(passed + i) % st.samples.size()];
+    ok = Succeeds([&] { stream->PutJPEGRaster(reinterpret_cast<char*>(line.data()), static_cast<long>(n)); });
+    passed += n;
+  }
+  return Succeeds([&] { stream->StopJPEG(); }) && ok && y == height;
+}
+
+// Sound options, exact lines, all of them, a host stream that takes every
+// byte: the image reads back with its size, colours, resolution and
+// resource data, or coding failed on its own (the reduced Huffman tables
+// of the coarse qualities lack the codes of large coefficients).
+inline void WriteStreamPath(const uint8_t* data, size_t size) {
+  Params in(data, size);
+  const WriteSettings st = ReadWriteSettings(in);
+  FailingStream target({}, st.failingCall, st.failCode);
+  TJPEGWriteStream* stream = MakeJPEGWriteFolioprintStream(&target);
+  LargeHandle resources = nullptr;
+  if (st.withResources) {
+    resources = NewLargeHandle(static_cast<int32_t>(st.resources.size()));
+    std::copy(st.resources.begin(), st.resources.end(), *resources);
+    stream->fUserMarkers = resources;
+  }
+  const bool written = WriteImage(stream, st);
+  stream->Free();
+  FreeLargeHandle(resources);
+  const JPEGWriteOptions& o = st.options;
+  const bool sound = o.quality >= 0 && o.quality <= 6 && o.colors >= 1 && o.colors <= 4 && o.width != 0 && o.height > 0;
+  const bool small = int64_t{static_cast<uint16_t>(o.width)} * o.height * o.colors <= 1 << 15;
+  if (!sound || !small || st.oddLines || st.earlyStop || st.failingCall != 0) return;
+  if (!written) {
+    FUZZ_CHECK(std::string(JPEGLastErrorMessage()) == "Event with no Huffcode in the spec");
+    return;
+  }
+  TMemoryStream source(target.Contents());
+  const StreamRead back = ReadStream(&source, st.ascii85);
+  if (!back.started && o.colors == 2) return;  // a reader may turn away two-component images
+  FUZZ_CHECK(back.started && back.info.width == o.width && back.info.height == o.height && back.info.colors == o.colors);
+  // The JFIF segment carries the resolution unless marker mode 1, mode 2
+  // for RGB or the portable mode for CMYK leaves it out.
+  const int16_t mode = static_cast<int16_t>(o.markerMode);
+  const bool jfif = mode != 1 && !(mode == 2 && o.colors == 3) && !(mode == kJPEGPortableMarkerMode && o.colors == 4);
+  const int32_t dpi = jfif ? static_cast<uint16_t>(o.xResolution) : 0;
+  FUZZ_CHECK(back.resolution == (dpi < 32768 ? dpi * 65536 : 0) && back.resources == st.resources);
+  FUZZ_CHECK(back.lines.size() == size_t{static_cast<uint16_t>(o.width)} * o.colors * o.height);
+}
+
+inline int Host(const uint8_t* data, size_t size) {
+  if (size < 2 || size > 64 * 1024) return 0;
+  switch (data[0] % 3) {
+    case 0: Thumbnail(data[1], data + 2, size - 2); break;
+    case 1: ReadStreamPaths(data[1], data + 2, size - 2); break;
+    default: if (size <= 16 * 1024) WriteStreamPath(data + 1, size - 1);
+  }
+  return 0;
+}
+
+}  // namespace fuzz
+
+#endif

@@ -1,0 +1,4 @@
+// fuzz_host.cpp - libFuzzer target for the harness's Host entry (fuzz_harness.h).
+#include "fuzz_harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { return fuzz::Host(data, size); }
