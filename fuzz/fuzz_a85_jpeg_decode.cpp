@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "dct/jpeg_filter_query.h"
+#include "decode/jpeg_filter_query.h"
 #include "jpeg_filters.h"
 
 namespace {

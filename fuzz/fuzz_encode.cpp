@@ -25,7 +25,7 @@
 
 #include "bn_streams.h"
 #include "fuzz_support.h"
-#include "dct/jpeg_filter_query.h"
+#include "decode/jpeg_filter_query.h"
 
 namespace {
 

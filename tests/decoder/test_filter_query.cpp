@@ -3,7 +3,7 @@
 // end of the image, and whether this filter (and no other) has failed.
 #include <gtest/gtest.h>
 
-#include "dct/jpeg_filter_query.h"
+#include "decode/jpeg_filter_query.h"
 #include "jpeg_filters.h"
 #include "support/our_codec.h"
 

@@ -11,7 +11,7 @@
 
 #include <cmath>
 
-#include "dct/dcte.h"
+#include "encode/encoder.h"
 #include "jpeg_filters.h"
 #include "support/our_codec.h"
 

@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "dct/dct_state.h"
+#include "codec/codec_state.h"
+#include "parallel/strip_jobs.h"
 #include "stream/error_path.h"
 
 namespace {

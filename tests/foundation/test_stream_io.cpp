@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "dct/dct_state.h"
+#include "codec/codec_state.h"
 #include "stream/stm_inline.h"
 #include "support/test_support.h"
 
