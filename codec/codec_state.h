@@ -11,8 +11,8 @@
 // Rule for every file under codec/, decode/, encode/ and parallel/ (but the
 // worker pool, parallel/worker_pool.cpp): plain records and procedures, no object
 // with a destructor, because errors leave through longjmp (error_path.h).
-#ifndef JPEG_DCT_DCT_STATE_H
-#define JPEG_DCT_DCT_STATE_H
+#ifndef JPEG_CODEC_CODEC_STATE_H
+#define JPEG_CODEC_CODEC_STATE_H
 
 #include <cstdint>
 

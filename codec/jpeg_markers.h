@@ -6,8 +6,8 @@
 // the host streams under host/ and jpegtool all take their codes and
 // identifiers from here rather than spelling them out. Plain constants only:
 // the header has no dependencies and suits every layer above stream/.
-#ifndef JPEG_DCT_JPEG_MARKERS_H
-#define JPEG_DCT_JPEG_MARKERS_H
+#ifndef JPEG_CODEC_JPEG_MARKERS_H
+#define JPEG_CODEC_JPEG_MARKERS_H
 
 #include <cstdint>
 

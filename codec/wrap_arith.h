@@ -7,8 +7,8 @@
 // helpers, which compute in uint32_t and convert back (modulo 2^32, which is
 // what every supported compiler does and C++20 guarantees). Right shifts of
 // negative int32 values are arithmetic on every supported compiler.
-#ifndef JPEG_DCT_DCT_ARITH_H
-#define JPEG_DCT_DCT_ARITH_H
+#ifndef JPEG_CODEC_WRAP_ARITH_H
+#define JPEG_CODEC_WRAP_ARITH_H
 
 #include <cstdint>
 

@@ -9,8 +9,8 @@
 // first scan leaves components out, and progressive ones) are first decoded
 // whole into a coefficient store (coefficient_store.cpp), from which the strips are
 // then made.
-#ifndef JPEG_DCT_DCTD_H
-#define JPEG_DCT_DCTD_H
+#ifndef JPEG_DECODE_DECODER_H
+#define JPEG_DECODE_DECODER_H
 
 #include <cstdint>
 

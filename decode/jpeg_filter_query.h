@@ -9,8 +9,8 @@
 // Every query takes the Stm that JPEGDOpen or JPEGDOpenHooked returned (a
 // null stream answers 0 or false where noted). Implemented in
 // jpeg_filter_query.cpp and jpeg_decode_filter.cpp; internal to the library.
-#ifndef JPEG_DCT_JPEG_FILTER_QUERY_H
-#define JPEG_DCT_JPEG_FILTER_QUERY_H
+#ifndef JPEG_DECODE_JPEG_FILTER_QUERY_H
+#define JPEG_DECODE_JPEG_FILTER_QUERY_H
 
 #include <cstdint>
 

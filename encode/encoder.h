@@ -7,8 +7,8 @@
 // MCUs when one is complete (block_coder.cpp, with the forward DCT of
 // forward_dct.cpp and the bit writer of bit_writer.cpp) and writes EOI after the
 // last line. The default tables live in builtin_tables.cpp.
-#ifndef JPEG_DCT_DCTE_H
-#define JPEG_DCT_DCTE_H
+#ifndef JPEG_ENCODE_ENCODER_H
+#define JPEG_ENCODE_ENCODER_H
 
 #include <cstdint>
 

@@ -26,8 +26,8 @@
 // thread, with the same message, when the serial coder would have reached
 // it. Each job works on a copy of the codec state (tables are shared
 // read-only), so the workers share nothing mutable.
-#ifndef JPEG_DCT_DCT_PARALLEL_H
-#define JPEG_DCT_DCT_PARALLEL_H
+#ifndef JPEG_PARALLEL_STRIP_JOBS_H
+#define JPEG_PARALLEL_STRIP_JOBS_H
 
 #include <cstddef>
 #include <cstdint>

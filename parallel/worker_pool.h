@@ -7,8 +7,8 @@
 // pool never raises through the codec's error path: a job catches its own
 // failures (it arms the jump on its worker thread) and records them, and the
 // pool's procedures only report failure by their results.
-#ifndef JPEG_DCT_DCT_WORKERS_H
-#define JPEG_DCT_DCT_WORKERS_H
+#ifndef JPEG_PARALLEL_WORKER_POOL_H
+#define JPEG_PARALLEL_WORKER_POOL_H
 
 #include <cstdint>
 

@@ -10,8 +10,8 @@
 // against t(v) for every v the term is indexed by; the colour tests repeat
 // that check through both kernels. sampleShift is the table's shift s of
 // the sample's own share (B << s in Cb, R << s in Cr).
-#ifndef JPEG_DCT_SIMD_CHROMA_TERMS_H
-#define JPEG_DCT_SIMD_CHROMA_TERMS_H
+#ifndef JPEG_SIMD_CHROMA_TERMS_H
+#define JPEG_SIMD_CHROMA_TERMS_H
 
 #include <cstdint>
 

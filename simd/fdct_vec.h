@@ -13,8 +13,8 @@
 // every lane holds the bits the scalar code computes. Loops over the eight
 // vectors carry unroll requests: left rolled, GCC keeps the vectors in a
 // stack array.
-#ifndef JPEG_DCT_SIMD_VEC_H
-#define JPEG_DCT_SIMD_VEC_H
+#ifndef JPEG_SIMD_FDCT_VEC_H
+#define JPEG_SIMD_FDCT_VEC_H
 
 #include <cstdint>
 

@@ -9,8 +9,8 @@
 // (arithmetic shift) and MulWrap (product by a constant, modulo 2^32); so
 // each file gets its own copy, built for its own instruction set. With
 // kNarrow, inputs 4..7 are zero on entry and are not read.
-#ifndef JPEG_DCT_SIMD_IDCT_PASS_H
-#define JPEG_DCT_SIMD_IDCT_PASS_H
+#ifndef JPEG_SIMD_IDCT_PASS_H
+#define JPEG_SIMD_IDCT_PASS_H
 
 template <bool kNarrow, typename V>
 inline __attribute__((always_inline)) void IdctPassLanes(V* x) {

@@ -8,8 +8,8 @@
 // is the best the CPU runs, unless the environment variable JPEG_SIMD
 // (scalar, sse2 or avx2, read once) asks for a lower one. Other architectures
 // build the scalar level only.
-#ifndef JPEG_DCT_SIMD_H
-#define JPEG_DCT_SIMD_H
+#ifndef JPEG_SIMD_KERNELS_H
+#define JPEG_SIMD_KERNELS_H
 
 #include <cstdint>
 
