@@ -1,5 +1,5 @@
 // bench_kernels.cpp - the "kernels" suite: every hot kernel of the SIMD
-// table (dct/simd.h) at every level this CPU runs, in nanoseconds per 64
+// table (simd/kernels.h) at every level this CPU runs, in nanoseconds per 64
 // pixels (one 8x8 block, or 64 pixels of a colour line). The inputs are
 // photograph-like: smooth gradients with noise for the samples, dequantized
 // blocks with the zero runs of a quality-75 stream for the inverse DCT.
@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "bench/bench_common.h"
-#include "dct/dctd.h"
-#include "dct/dcte.h"
-#include "dct/simd.h"
+#include "decode/decoder.h"
+#include "encode/encoder.h"
+#include "simd/kernels.h"
 
 namespace {
 

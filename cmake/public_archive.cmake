@@ -15,10 +15,10 @@ set(JPEG_LOCALIZED_PATTERNS _ZNSt* _ZNKSt* _ZSt* _ZTISt* _ZTSSt* _ZTVSt* _ZTTSt*
 list(TRANSFORM JPEG_LOCALIZED_PATTERNS PREPEND --localize-symbol= OUTPUT_VARIABLE JPEG_LOCALIZE_ARGS)
 add_custom_command(
   OUTPUT ${JPEG_PUBLIC_OBJECT}
-  COMMAND ${CMAKE_LINKER} -r -o ${JPEG_PUBLIC_OBJECT} $<TARGET_OBJECTS:jpegcore>
+  COMMAND ${CMAKE_LINKER} -r -o ${JPEG_PUBLIC_OBJECT} ${JPEG_OBJECTS}
   COMMAND ${CMAKE_OBJCOPY} --localize-hidden --wildcard ${JPEG_LOCALIZE_ARGS}
           --remove-section=.group ${JPEG_PUBLIC_OBJECT}
-  DEPENDS jpegcore $<TARGET_OBJECTS:jpegcore>
+  DEPENDS jpegcore jpegframework ${JPEG_OBJECTS}
   COMMAND_EXPAND_LISTS VERBATIM
   COMMENT "Linking the archive's single object with its internal names made local")
 set_source_files_properties(${JPEG_PUBLIC_OBJECT} PROPERTIES EXTERNAL_OBJECT ON GENERATED ON)

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "a85_filters.h"
-#include "dct/jpeg_filter_query.h"
+#include "decode/jpeg_filter_query.h"
 #include "jpeg_filters.h"
 #include "jpeg_stream.h"
 #include "stm.h"

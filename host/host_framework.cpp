@@ -52,8 +52,10 @@ void TryBlock::End() {
 
 namespace {
 
-// Allocations still allowed before one is refused (a test hook); -1 = no limit.
-// Per thread: a test refuses the allocations of the thread it runs on.
+#ifdef JPEG_TEST_HOOKS
+// Allocations still allowed before one is refused (a test hook, built into
+// the test archive only); -1 = no limit. Per thread: a test refuses the
+// allocations of the thread it runs on.
 thread_local int gObjectAllocationsLeft = -1;
 thread_local int gHandleAllocationsLeft = -1;
 
@@ -67,13 +69,23 @@ bool AllocationAllowed(int* left) {
   return true;
 }
 
+bool ObjectAllocationAllowed() { return AllocationAllowed(&gObjectAllocationsLeft); }
+bool HandleAllocationAllowed() { return AllocationAllowed(&gHandleAllocationsLeft); }
+#else
+// The shipped library refuses no allocation of its own accord.
+constexpr bool ObjectAllocationAllowed() { return true; }
+constexpr bool HandleAllocationAllowed() { return true; }
+#endif
+
 }  // namespace
 
+#ifdef JPEG_TEST_HOOKS
 void HostRefuseObjectAllocationAfter(int allowed) { gObjectAllocationsLeft = allowed; }
 void HostRefuseHandleAllocationAfter(int allowed) { gHandleAllocationsLeft = allowed; }
+#endif
 
 void* TObject::operator new(std::size_t size) noexcept {
-  return AllocationAllowed(&gObjectAllocationsLeft) ? std::malloc(size) : nullptr;
+  return ObjectAllocationAllowed() ? std::malloc(size) : nullptr;
 }
 
 void TObject::operator delete(void* p) noexcept { std::free(p); }
@@ -156,7 +168,7 @@ size_t StorageSize(int32_t size) { return size > 0 ? static_cast<size_t>(size) :
 
 LargeHandle NewLargeHandle(int32_t size) {
   if (size < 0) Failure(kHostParamError, 0);
-  if (!AllocationAllowed(&gHandleAllocationsLeft)) Failure(kHostNoMemory, 0);
+  if (!HandleAllocationAllowed()) Failure(kHostNoMemory, 0);
   auto* block = static_cast<LargeHandleBlock*>(std::malloc(sizeof(LargeHandleBlock)));
   if (block == nullptr) Failure(kHostNoMemory, 0);
   block->bytes = static_cast<uint8_t*>(std::malloc(StorageSize(size)));
@@ -170,7 +182,7 @@ LargeHandle NewLargeHandle(int32_t size) {
 
 void ResizeLargeHandle(LargeHandle h, int32_t newSize) {
   if (h == nullptr || newSize < 0) Failure(kHostParamError, 0);
-  if (!AllocationAllowed(&gHandleAllocationsLeft)) Failure(kHostNoMemory, 0);
+  if (!HandleAllocationAllowed()) Failure(kHostNoMemory, 0);
   LargeHandleBlock* block = BlockOf(h);
   void* bytes = std::realloc(block->bytes, StorageSize(newSize));
   if (bytes == nullptr) Failure(kHostNoMemory, 0);

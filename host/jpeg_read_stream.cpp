@@ -21,8 +21,8 @@
 #include <cstring>
 
 #include "bn_streams.h"
-#include "dct/jpeg_filter_query.h"
-#include "dct/jpeg_markers.h"
+#include "codec/jpeg_markers.h"
+#include "decode/jpeg_filter_query.h"
 #include "host/host_internal.h"
 #include "jpeg_stream.h"
 #include "stream/error_path.h"
@@ -42,7 +42,7 @@ constexpr int16_t kTwoComponentCode = 3;
 constexpr int16_t kNoColorCode = -1;
 
 // Application-segment signatures and the payload offsets read from them.
-// (The identifiers and their layouts: dct/jpeg_markers.h.)
+// (The identifiers and their layouts: codec/jpeg_markers.h.)
 constexpr int kJFIFUnits = 7, kJFIFDensity = 8;
 constexpr uint32_t kStormMaxResolution = 10000;             // exclusive
 constexpr int kOldResourceResolutionAt = kOldResourceIdentifierBytes;  // right after the identifier

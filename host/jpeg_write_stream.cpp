@@ -20,8 +20,8 @@
 #include <cstdio>
 
 #include "bn_streams.h"
-#include "dct/jpeg_filter_query.h"
-#include "dct/jpeg_markers.h"
+#include "codec/jpeg_markers.h"
+#include "decode/jpeg_filter_query.h"
 #include "jpeg_stream.h"
 #include "stream/error_path.h"
 #include "stream/stm_inline.h"

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <limits>
 
-#include "dct/jpeg_filter_query.h"
+#include "decode/jpeg_filter_query.h"
 #include "host/host_internal.h"
 #include "jpeg_filters.h"
 #include "stream/stm_procs.h"

@@ -103,7 +103,7 @@ JPEG_NORETURN JPEG_API void report_open_failure(const char* name);
 JPEG_API void os_eprint1(const char* fmt, ...);
 
 /* 18-byte raster header (the uncompressed TGA header layout, little-endian).
- * Both live with the codec (dct/dct_raster_header.cpp), not with the byte
+ * Both live with the codec (codec/raster_header.cpp), not with the byte
  * I/O, because vs_init_in fills a codec state; they stay exported here as
  * they always were. */
 JPEG_API int32_t vs_init_in(DCTState* state, Stm* in, int32_t extra);

@@ -8,7 +8,7 @@
 //
 // Why setjmp/longjmp and not a C++ exception: the codec core is plain
 // records and procedures with no destructors anywhere between a raiser and
-// its entry (a rule for every file under dct/), so the jump skips nothing; it
+// its entry (a rule for every file of the codec core, codec_state.h), so the jump skips nothing; it
 // costs nothing on the raising side's hot paths, needs no unwind tables in
 // callers, and never lets a C++ exception cross the C interface of jpeg.so.
 // Entries keep every local they read after a landing either untouched since

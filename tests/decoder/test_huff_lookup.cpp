@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "dct/dctd.h"
+#include "decode/decoder.h"
 #include "support/test_support.h"
 
 namespace {

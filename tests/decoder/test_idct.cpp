@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "dct/dct_arith.h"
-#include "dct/dctd.h"
+#include "codec/wrap_arith.h"
+#include "decode/decoder.h"
 
 namespace {
 

@@ -12,7 +12,8 @@
 #include <random>
 #include <vector>
 
-#include "dct/dctd.h"
+#include "decode/decoder.h"
+#include "parallel/strip_jobs.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include <cmath>
 
-#include "dct/dct_state.h"
-#include "dct/dcte.h"
+#include "codec/codec_state.h"
+#include "encode/encoder.h"
 #include "jpeg_filters.h"
 #include "support/our_codec.h"
 

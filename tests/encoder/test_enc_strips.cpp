@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "dct/dcte.h"
+#include "encode/encoder.h"
+#include "parallel/strip_jobs.h"
 
 namespace {
 

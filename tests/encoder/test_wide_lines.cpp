@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "dct/dct_state.h"
+#include "codec/codec_state.h"
 #include "jpeg_filters.h"
 #include "support/our_codec.h"
 

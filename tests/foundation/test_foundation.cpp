@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "dct/dct_state.h"
+#include "codec/codec_state.h"
 #include "stream/error_path.h"
 #include "stream/stm_inline.h"
 #include "support/test_support.h"

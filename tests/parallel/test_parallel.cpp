@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dct/jpeg_filter_query.h"
+#include "decode/jpeg_filter_query.h"
 #include "jpeg_filters.h"
 #include "support/our_codec.h"
 #include "support/test_support.h"

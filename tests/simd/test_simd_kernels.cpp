@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "dct/dctd.h"
-#include "dct/dcte.h"
-#include "dct/simd.h"
+#include "decode/decoder.h"
+#include "encode/encoder.h"
+#include "simd/kernels.h"
 #include "support/test_support.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "bn_streams.h"
-#include "dct/jpeg_markers.h"
 #include "cli.h"
+#include "codec/jpeg_markers.h"
 #include "commands.h"
 #include "decode_failure.h"
 #include "file_io.h"

@@ -2,7 +2,7 @@
 // decode_failure.h); the segment walker looks at the bytes already read.
 #include "decode_failure.h"
 
-#include "dct/jpeg_markers.h"
+#include "codec/jpeg_markers.h"
 #include "info_walker.h"
 
 namespace jpegtool {

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "dct/jpeg_markers.h"
+#include "codec/jpeg_markers.h"
 #include "jpeg_stream.h"
 
 namespace jpegtool {

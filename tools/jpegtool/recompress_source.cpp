@@ -8,7 +8,7 @@
 #include <cstring>
 #include <new>
 
-#include "dct/jpeg_markers.h"
+#include "codec/jpeg_markers.h"
 #include "jpeg_filters.h"
 #include "jpeg_segments.h"
 #include "tool_error.h"

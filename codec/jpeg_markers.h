@@ -1,0 +1,90 @@
+// jpeg_markers.h - the one home of the JPEG marker codes and of the
+// application-segment identifiers this codec writes and recognises.
+//
+// A marker is 0xFF followed by a code byte (ITU-T T.81 Table B.1); the
+// constants below are the code bytes. The encoder and decoder (encode/, decode/),
+// the host streams under host/ and jpegtool all take their codes and
+// identifiers from here rather than spelling them out. Plain constants only:
+// the header has no dependencies and suits every layer above stream/.
+#ifndef JPEG_CODEC_JPEG_MARKERS_H
+#define JPEG_CODEC_JPEG_MARKERS_H
+
+#include <cstdint>
+
+// --- marker codes (T.81 Table B.1) ------------------------------------------
+constexpr int32_t kMarkerPrefix = 0xFF;  // the byte every marker starts with
+
+constexpr int32_t kTEM = 0x01;  // temporary private use (arithmetic coding), stands alone
+// Start of frame: SOF0..SOF3 Huffman, SOF5..SOF7 differential Huffman,
+// SOF9..SOF11 arithmetic, SOF13..SOF15 differential arithmetic. The codes
+// between them (DHT, JPG, DAC) are not frames.
+constexpr int32_t kSOF0 = 0xC0;   // baseline
+constexpr int32_t kSOF1 = 0xC1;   // extended sequential, Huffman
+constexpr int32_t kSOF2 = 0xC2;   // progressive, Huffman
+constexpr int32_t kSOF3 = 0xC3;   // lossless, Huffman
+constexpr int32_t kDHT = 0xC4;    // define Huffman tables
+constexpr int32_t kJPG = 0xC8;    // reserved for extensions
+constexpr int32_t kSOF9 = 0xC9;   // extended sequential, arithmetic: the first arithmetic frame
+constexpr int32_t kDAC = 0xCC;    // define arithmetic conditioning
+constexpr int32_t kSOF15 = 0xCF;  // the last frame code
+constexpr int32_t kRST0 = 0xD0;   // restart markers RST0..RST7, numbered modulo 8
+constexpr int32_t kRST7 = 0xD7;
+constexpr int32_t kSOI = 0xD8;
+constexpr int32_t kEOI = 0xD9;
+constexpr int32_t kSOS = 0xDA;
+constexpr int32_t kDQT = 0xDB;
+constexpr int32_t kDNL = 0xDC;
+constexpr int32_t kDRI = 0xDD;
+constexpr int32_t kDHP = 0xDE;
+constexpr int32_t kEXP = 0xDF;
+constexpr int32_t kAPP0 = 0xE0;   // application segments APP0..APP15
+constexpr int32_t kAPP13 = 0xED;  // the host's resource segments
+constexpr int32_t kAPP14 = 0xEE;  // the colour-transform segment
+constexpr int32_t kAPP15 = 0xEF;
+constexpr int32_t kJPG0 = 0xF0;   // reserved for extensions JPG0..JPG13
+constexpr int32_t kJPG13 = 0xFD;
+constexpr int32_t kCOM = 0xFE;
+
+constexpr bool JPEGIsRST(int32_t code) { return code >= kRST0 && code <= kRST7; }
+constexpr bool JPEGIsAPP(int32_t code) { return code >= kAPP0 && code <= kAPP15; }
+constexpr bool JPEGIsSOF(int32_t code) {
+  return code >= kSOF0 && code <= kSOF15 && code != kDHT && code != kJPG && code != kDAC;
+}
+
+// --- application-segment identifiers ------------------------------------------
+// Each is compared byte by byte at the start of a segment body; the byte
+// counts say whether a terminating zero belongs to the identifier.
+
+// JFIF APP0: "JFIF" and its zero, 5 bytes; a full segment body has 14 bytes
+// (identifier, version 2, units 1, densities 2 + 2, thumbnail size 1 + 1).
+constexpr char kJFIFIdentifier[] = "JFIF";
+constexpr int32_t kJFIFIdentifierBytes = 5;
+constexpr int32_t kJFIFBodyBytes = 14;
+
+// Our colour-transform APP14: a five-byte identifier (no zero), the version
+// and two flag words (big-endian), the transform byte; 12 body bytes.
+constexpr char kColourSegmentIdentifier[] = "Orlyx";
+constexpr int32_t kColourSegmentIdentifierBytes = 5;
+constexpr int32_t kColourSegmentBodyBytes = 12;
+constexpr int32_t kColourSegmentVersionAt = 5;    // offsets in the body
+constexpr int32_t kColourSegmentFlags0At = 7;
+constexpr int32_t kColourSegmentFlags1At = 9;
+constexpr int32_t kColourSegmentTransformAt = 11;
+
+// The old resource APP13: a 19-byte identifier (no zero), the resolution in
+// 16.16 (4 bytes), 4 reserved bytes, then the resource data.
+constexpr char kOldResourceIdentifier[] = "Orlyx_Imagerion2.5:";
+constexpr int32_t kOldResourceIdentifierBytes = 19;
+constexpr int32_t kOldResourceHeadBytes = 27;
+
+// The resolution APP13: "Storm" and its zero, 6 bytes; 14 body bytes with
+// the resolution in dots per inch at offset 10.
+constexpr char kResolutionIdentifier[] = "Storm";
+constexpr int32_t kResolutionIdentifierBytes = 6;
+constexpr int32_t kResolutionBodyBytes = 14;
+constexpr int32_t kResolutionAt = 10;
+
+// The current resource APP13 identifier, kJPEGResourceSignature, is part of
+// the host interface (include/jpeg_stream.h).
+
+#endif

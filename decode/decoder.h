@@ -1,0 +1,104 @@
+// decoder.h - the decoder's internal procedures, from JPEG bytes to raster lines.
+//
+// The decode filter (jpeg_decode_filter.cpp) calls DCTDFilBuf once per line
+// (marker_parser.cpp): it parses the header through SOS, sets up the scan,
+// has the block decoder (block_decoder.cpp) decode one strip of MCUs through
+// the entropy input (compressed_input.cpp) and the inverse DCT (inverse_dct.cpp),
+// and hands the strip out line by line through the output stage
+// (raster_output.cpp). Images coded in several scans (sequential ones whose
+// first scan leaves components out, and progressive ones) are first decoded
+// whole into a coefficient store (coefficient_store.cpp), from which the strips are
+// then made.
+#ifndef JPEG_DECODE_DECODER_H
+#define JPEG_DECODE_DECODER_H
+
+#include <cstdint>
+
+#include "codec/codec_state.h"
+
+// --- entropy input (compressed_input.cpp) -------------------------------------------
+void DCTDinit_sgetv(DCTState* state);
+int32_t DCTDsget8(DCTState* state);
+int32_t DCTDsget16(DCTState* state);
+int32_t DCTDsgetmarker(DCTState* state);
+int32_t DCTDpremdusget(DCTState* state, int32_t slack);
+[[noreturn]] void DCTDBadHuff(DCTState* state);
+// The truncation error for the marker code (or -1, end of data) that ended
+// the entropy-coded data where bits were needed.
+[[noreturn]] void DCTDTruncateError(DCTState* state, int32_t code);
+void DCTDmake_huffdec(DCTState* state, DCTDHuffTable* table, int32_t isAC);
+// The check of an AC table's values for a sequential scan that uses it: a
+// table read before the frame header may hold end-of-band runs, which only
+// progressive scans code.
+void DCTDCheckSequentialACTable(const DCTDHuffTable* table);
+// Internal to the decoder. Segment bodies as blocks: false (read) or the
+// "Source EOF during marker" error (skip) at end of data.
+bool DCTDReadSegmentBytes(DCTState* state, uint8_t* dst, int32_t n);
+void DCTDSkipSegmentBytes(DCTState* state, int32_t n);
+// The bit reader's slow byte fetch, with the reader state synced into the
+// state and source: called when nextByte is 0xFF (stuffed, marker or guard)
+// or end of data. Returns the byte to append, or -1 when a marker or the end
+// of data stands there (raising the truncation error when slack < 0).
+int32_t DCTDFetchByteSlow(DCTState* state, int32_t slack);
+// After an image: skips what DCTDsgetmarker would skip silently and tells
+// whether the data ends before any marker code (true), leaving the marker
+// for DCTDsgetmarker otherwise.
+bool DCTDEndOfDataAhead(DCTState* state);
+// Makes every Huffman table of the state decode as a bad code until a DHT
+// segment defines it.
+void DCTDInitHuffTables(DCTState* state);
+
+// --- dequantization and inverse DCT (inverse_dct.cpp) ----------------------------
+extern const uint32_t DCTDQScale[64];  // zigzag order
+void DCTDScaleQT(DCTState* state, int32_t* table, int32_t index);
+void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t lastCol,
+                      int32_t lastRow, const DCTComponent* comp);
+
+// --- block decoder (block_decoder.cpp) -------------------------------------------
+void DCTDdecodeStrip(DCTState* state);
+void DCTDInitStrip(uint8_t* rowPointers[4], const DCTComponent* comp);
+void DCTdecodeResync(DCTState* state);
+void DCTdecode_color(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
+                     uint8_t* rowPointers[4]);
+
+// --- whole-image coefficients of multi-scan images (coefficient_store.cpp) -------------
+// Creates the store after the first scan of a multi-scan image has set the
+// frame's geometry and strip memory; nothing of the grid is allocated yet.
+void DCTDBeginCoefImage(DCTState* state);
+// Checks the layout of the scan just read (state->scan) against what earlier
+// scans coded, latches the quantizers of newly coded components, and resets
+// the DC predictors and the restart count.
+void DCTDBeginCoefScan(DCTState* state);
+// Decodes every MCU of the current scan into the store.
+void DCTDdecodeCoefScan(DCTState* state);
+// True when every frame component has been coded.
+bool DCTDCoefImageComplete(const DCTState* state);
+// The error for an EOI that came before every frame component was coded.
+[[noreturn]] void DCTDFailUncoded(const DCTState* state);
+// Dequantizes and inverse-transforms the store's blocks of the strip that
+// begins at line linesEmitted into the component strips.
+void DCTDCoefsToStrip(DCTState* state);
+// Entropy-decodes `count` blocks of one component into consecutive
+// 64-coefficient slots from `coefs` (natural order, not dequantized); the
+// slots hold zeros on entry (block_decoder.cpp).
+void DCTDdecodeCoefBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count);
+
+// --- output strips (raster_output.cpp) --------------------------------------------
+void DCTDInitCT(DCTState* state);
+int32_t DCTPointStrip(int32_t blockLine, int32_t subLine, int32_t maxV, int32_t v);
+void DCTPutNCLine(DCTState* state, int32_t blockLine, int32_t subLine);
+void DCTDCCOvfFixProc0(int32_t r, int32_t g, int32_t b, uint8_t* pixelEnd);
+
+// --- marker parser and the per-line driver (marker_parser.cpp) -------------------
+int32_t DCTDFilBuf(DCTState* state);
+void DCTDdecode_image(DCTState* state);
+// True once DCTDFilBuf has reached the end of the image cleanly (EOI, or the
+// end of the data right after a complete image).
+bool DCTDImageEnded(const DCTState* state);
+// True when every line of the image has been handed out.
+bool DCTDEveryLineEmitted(const DCTState* state);
+
+// The decode filter's open with a hook, JPEGDOpenHooked, and its queries for
+// the layers above: decode/jpeg_filter_query.h.
+
+#endif

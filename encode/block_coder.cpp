@@ -1,0 +1,363 @@
+// block_coder.cpp - the block coder: one complete strip (an MCU row of every
+// component, assembled by strip_input.cpp) becomes entropy-coded data.
+//
+// MCUs are walked in scan order; each image block is transformed
+// (forward_dct.cpp), quantized with a dead zone and Huffman coded through the
+// bit writer (DCTEputBits in encoder.h), with a restart marker before every
+// restart interval but the first. The dead zone uses the uncapped quantizers
+// (qThreshold): a coefficient G is zero when -T <= G < T, tested as the one
+// unsigned comparison (G + T) < 2T; the magnitude of the others uses the
+// capped quantizers (qTable), which never exceed the threshold, so every
+// coefficient outside the dead zone codes as a magnitude of at least 1.
+// Blocks wholly right of the image skip the transform and cost a DC
+// category 0 and an EOB.
+#include "codec/jpeg_markers.h"
+#include "codec/wrap_arith.h"
+#include "encode/encoder.h"
+#include "simd/kernels.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr int32_t kEOB = 0;  // AC code-table index of end of block
+constexpr int32_t kZRL = 1;  // AC code-table index of a run of 16 zeros
+constexpr int32_t kMaxV = 4; // largest vertical sampling factor
+constexpr int32_t kMaxEncoderQTables = 2;  // luminance and chrominance
+
+// Largest magnitudes baseline coding produces from 8-bit samples: AC values
+// below 1024 (category 10), DC differences below 2048 (category 11).
+constexpr uint32_t kACLimit = 1024;
+constexpr uint32_t kDCDiffLimit = 2048;
+
+// Category (number of significant bits, 0 for 0) of a magnitude below
+// `limit` (at most 4096); a larger one can only come from an internal fault
+// and is reported rather than indexing past the code tables.
+inline int32_t Category(uint32_t v, uint32_t limit) {
+  if (v >= limit)
+    DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(v & 0x7FFFFFFF));
+  return 31 - __builtin_clz(2 * v + 1);  // 2v + 1 is never 0 and has one bit more than v
+}
+
+// Low s bits of a signed value's JPEG magnitude code: the value itself when
+// positive, the complement of its magnitude when negative (the magnitude
+// below 2^s XORed with the value's sign, all ones or all zeros).
+inline uint32_t MagnitudeBits(int32_t value, uint32_t magnitude, int32_t s) {
+  const uint32_t sign = static_cast<uint32_t>(value >> 31);
+  return (magnitude ^ sign) & ((1u << s) - 1);
+}
+
+// Outside the dead zone -T <= G < T (unsigned arithmetic: no overflow). The
+// SSE2 build tests four coefficients at once and does not call it.
+[[maybe_unused]] inline bool Significant(int32_t G, int32_t T) {
+  const uint32_t t = static_cast<uint32_t>(T);
+  return static_cast<uint32_t>(G) + t >= 2 * t;
+}
+
+inline uint32_t Magnitude(int32_t G) {
+  return G < 0 ? 0u - static_cast<uint32_t>(G) : static_cast<uint32_t>(G);
+}
+
+// What the coder needs of one quantization table, prepared per strip:
+// - the dead-zone thresholds in natural order as the significance test wants
+//   them: T, and 2T with the sign bit flipped so that a signed SIMD
+//   comparison performs the unsigned one;
+// - for each zigzag position, the divisor 2D as a multiply and shift: with
+//   l = ceil(log2(2D)) and M = floor((2^(31+l) - 1) / 2D) + 1, n / 2D is
+//   (n x M) >> (31 + l) for every n below 2^31 (Granlund and Montgomery,
+//   "Division by invariant integers using multiplication", 1994, thm 4.2).
+struct DeadZone {
+  alignas(16) uint32_t t[64];
+  alignas(16) uint32_t twoTFlipped[64];
+  uint32_t magic[64];
+  uint8_t shift[64];
+};
+
+constexpr uint32_t kMultiplyLimit = 0x80000000u;  // numerators the multiply serves
+
+void PrepareDeadZone(DeadZone* z, const int32_t* T, const int32_t* D) {
+  for (int32_t k = 0; k < 64; k++) {
+    const uint32_t t = static_cast<uint32_t>(T[k]);
+    z->t[DCTunzigzag[k]] = t;
+    z->twoTFlipped[DCTunzigzag[k]] = (2 * t) ^ 0x80000000u;
+    const uint64_t divisor = 2 * static_cast<uint64_t>(static_cast<uint32_t>(D[k]));
+    const int32_t l = 64 - __builtin_clzll(divisor - 1);  // ceil(log2(divisor)), divisor >= 2
+    z->magic[k] = static_cast<uint32_t>(((uint64_t{1} << (31 + l)) - 1) / divisor + 1);
+    z->shift[k] = static_cast<uint8_t>(31 + l);
+  }
+}
+
+// n / (2 d) for the divisor of zigzag position k.
+inline uint32_t DivideByTwiceStep(uint32_t n, uint32_t d, const DeadZone* z, int32_t k) {
+  if (n < kMultiplyLimit) return static_cast<uint32_t>((uint64_t{n} * z->magic[k]) >> z->shift[k]);
+  return n / (2 * d);
+}
+
+// Writes the DC event of one block and updates the predictor. D0 is the
+// scaled DC divisor; the value is rounded half away from zero.
+inline void CodeDC(DCTEBitSink* sink, DCTComponent* comp, const DCTEHuffDC* dc, int32_t G,
+                   uint32_t D0, const DeadZone* zone) {
+  const uint32_t m = DivideByTwiceStep(Magnitude(G) + D0, D0, zone, 0);
+  const int32_t value = G < 0 ? -static_cast<int32_t>(m) : static_cast<int32_t>(m);
+  const int32_t diff = value - comp->lastDC;
+  comp->lastDC = value;
+  const uint32_t mag = Magnitude(diff);
+  const int32_t s = Category(mag, kDCDiffLimit);
+  if (s > 11) __builtin_unreachable();  // Category refused larger ones; tells the compiler the bound
+  const uint32_t bits = MagnitudeBits(diff, mag, s);
+  DCTEputBits(sink, (static_cast<uint32_t>(dc->code[s]) << s) | bits, dc->length[s]);
+}
+
+// Bit n set when coefficient n (natural order) lies outside its dead zone.
+inline uint64_t SignificantNatural(const int32_t* coef, const uint32_t* thresholds,
+                                   const uint32_t* twoTFlipped) {
+  uint64_t mask = 0;
+#if defined(__SSE2__)
+  const __m128i flip = _mm_set1_epi32(static_cast<int32_t>(0x80000000u));
+  for (int32_t i = 0; i < 64; i += 4) {
+    const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i));
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(thresholds + i));
+    const __m128i t2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(twoTFlipped + i));
+    const __m128i sum = _mm_xor_si128(_mm_add_epi32(g, t), flip);
+    // inside the dead zone: G + T < 2T (unsigned), i.e. 2T > G + T
+    const __m128i inside = _mm_cmpgt_epi32(t2, sum);
+    const uint32_t bits = static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(inside))) ^ 15u;
+    mask |= static_cast<uint64_t>(bits) << i;
+  }
+#else
+  for (int32_t i = 0; i < 64; i++)
+    if (Significant(coef[i], static_cast<int32_t>(thresholds[i]))) mask |= uint64_t{1} << i;
+#endif
+  return mask;
+}
+
+// Natural-order bit masks to zigzag-order ones, a byte (one block row) at a
+// time: kZigzagOfRow[r][b] has bit k set for each set bit j of b whose
+// natural index 8r + j sits at zigzag position k.
+struct ZigzagBitTables {
+  uint64_t row[8][256];
+};
+
+constexpr ZigzagBitTables MakeZigzagBitTables() {
+  ZigzagBitTables t{};
+  uint8_t zigzagOf[64] = {};  // natural index -> zigzag position (ITU-T T.81 A.3.6)
+  int k = 0;
+  for (int diagonal = 0; diagonal < 15; diagonal++) {
+    const int first = diagonal < 8 ? 0 : diagonal - 7;
+    const int last = diagonal < 8 ? diagonal : 7;
+    for (int i = first; i <= last; i++) {
+      const int row = diagonal % 2 ? i : first + last - i;  // odd diagonals run downwards
+      zigzagOf[8 * row + diagonal - row] = static_cast<uint8_t>(k++);
+    }
+  }
+  for (int r = 0; r < 8; r++)
+    for (int b = 0; b < 256; b++)
+      for (int j = 0; j < 8; j++)
+        if (b >> j & 1) t.row[r][b] |= uint64_t{1} << zigzagOf[8 * r + j];
+  return t;
+}
+
+constexpr ZigzagBitTables kZigzagBits = MakeZigzagBitTables();
+
+inline uint64_t ToZigzagOrder(uint64_t natural) {
+  uint64_t z = 0;
+  for (int32_t r = 0; r < 8; r++) z |= kZigzagBits.row[r][(natural >> (8 * r)) & 0xFF];
+  return z;
+}
+
+// Where to split the zero run from `first` up to the coefficient at zigzag
+// position k (magnitude category s) when the table has no code for that run
+// with that size. The default tables lack only a few such events (the
+// chrominance table of set 1: runs 13 to 15 with size 7), and always have
+// the same size after shorter runs and size 1 after any run. So one zero of
+// the run is coded as +-1 (the sign of its coefficient), splitting the run
+// into two the table codes. Of the zeros that allow it, the one whose
+// coefficient lies nearest its dead-zone edge is chosen: coding it as one
+// step adds the least error, (step - |G|) / scale at the transform's own
+// scale.
+int32_t SplitPosition(const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D, int32_t first,
+                      int32_t k, int32_t s) {
+  int32_t best = -1;
+  int64_t bestExcess = 0, bestScale = 1;
+  for (int32_t j = first; j < k; j++) {
+    if (ac->length[16 + (j - first)] == 0 || ac->length[s * 16 + (k - 1 - j)] == 0) continue;
+    const int64_t scale = DCTEQScale[DCTunzigzag[j]];
+    const int64_t excess = int64_t{D[j]} - Magnitude(coef[DCTunzigzag[j]]);
+    if (best < 0 || excess * bestScale < bestExcess * scale) {
+      best = j;
+      bestExcess = excess;
+      bestScale = scale;
+    }
+  }
+  if (best < 0) DCTEmissingCode();
+  return best;
+}
+
+// Codes the coefficient at zigzag position k (category s, magnitude bits
+// `bits`) after the zeros from `first` on as two events, the run split at
+// SplitPosition. Rare: kept out of the block coder's loop.
+[[gnu::noinline, gnu::cold]] void CodeSplitRun(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
+                  int32_t first, int32_t k, int32_t s, uint32_t bits) {
+  const int32_t best = SplitPosition(ac, coef, D, first, k, s);
+  const int32_t index = 16 + (best - first);  // size 1 after the zeros before `best`
+  const uint32_t sign = coef[DCTunzigzag[best]] >= 0 ? 1 : 0;
+  DCTEputBits(sink, (static_cast<uint32_t>(ac->code[index]) << 1) | sign, ac->length[index]);
+  const int32_t rest = s * 16 + (k - 1 - best);
+  DCTEputBits(sink, (static_cast<uint32_t>(ac->code[rest]) << s) | bits, ac->length[rest]);
+}
+
+// The AC coefficients outside the dead zone, in zigzag order, with zero runs
+// (ZRL for every 16) and EOB unless position 63 was the last one written.
+// Coding only these is the same as stopping at the last one: every position
+// past it lies inside the dead zone.
+inline void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
+                   const DeadZone* zone, uint64_t significant) {
+  int32_t p = 1;  // one past the zigzag position of the last coefficient written
+  significant &= ~uint64_t{1};  // DC is coded apart
+  while (significant != 0) {
+    const int32_t k = __builtin_ctzll(significant);
+    significant &= significant - 1;
+    const int32_t G = coef[DCTunzigzag[k]];
+    const uint32_t d = static_cast<uint32_t>(D[k]);
+    const uint32_t m = DivideByTwiceStep(Magnitude(G) + d, d, zone, k);
+    const int32_t s = Category(m, kACLimit);
+    const uint32_t bits = MagnitudeBits(G, m, s);
+    int32_t run = k - p;
+    for (; run >= 16; run -= 16) DCTEputBits(sink, ac->code[kZRL], ac->length[kZRL]);
+    const int32_t index = s * 16 + run;
+    if (__builtin_expect(ac->length[index] != 0, 1)) {
+      DCTEputBits(sink, (static_cast<uint32_t>(ac->code[index]) << s) | bits, ac->length[index]);
+    } else {
+      // Out of line, through a copy of the sink: the caller's sink never has
+      // its address taken and can stay in registers.
+      DCTEBitSink outOfLine = *sink;
+      CodeSplitRun(&outOfLine, ac, coef, D, k - run, k, s, bits);
+      *sink = outOfLine;
+    }
+    p = k + 1;
+  }
+  if (p != 64) DCTEputBits(sink, ac->code[kEOB], ac->length[kEOB]);
+}
+
+// A block wholly right of the image: DC difference 0 and EOB.
+void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
+  const DCTEHuffDC* dc = static_cast<const DCTEHuffDC*>(comp->dcHuffPtr);
+  const DCTEHuffAC* ac = static_cast<const DCTEHuffAC*>(comp->acHuffPtr);
+  DCTEputBits(sink, dc->code[0], dc->length[0]);
+  DCTEputBits(sink, ac->code[kEOB], ac->length[kEOB]);
+}
+
+// Transforms, quantizes and codes one image block. The sink is copied into
+// a local for the block so that its accumulator stays in registers.
+void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone,
+               const uint8_t* samples) {
+  alignas(32) int32_t coef[64];
+  const uint64_t significant =
+      DCTActiveKernels().forwardDCTMask(coef, samples, comp->stripWidth, zone->t, zone->twoTFlipped);
+  const int32_t* D = comp->qTablePtr;
+  DCTEBitSink sink = *sinkOut;
+  CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0],
+         static_cast<uint32_t>(D[0]), zone);
+  CodeAC(&sink, static_cast<const DCTEHuffAC*>(comp->acHuffPtr), coef, D, zone,
+         ToZigzagOrder(significant));
+  *sinkOut = sink;
+}
+
+// The next block of each of a component's V block rows, and each row's end.
+struct BlockCursors {
+  const uint8_t* next[kMaxV];
+  const uint8_t* end[kMaxV];
+};
+
+void DCTEInitStrip(BlockCursors* cursors, const DCTComponent* comp) {
+  const uint8_t* row = comp->strip;
+  for (int32_t j = 0; j < comp->vSamples; j++) {
+    cursors->next[j] = row;
+    cursors->end[j] = row + comp->lastBlockX + 8;
+    row += 8 * comp->stripWidth;
+  }
+}
+
+// Codes the H x V blocks one component contributes to an MCU.
+void DCTEcode_color(DCTState* state, DCTEBitSink* sink, DCTComponent* comp,
+                    BlockCursors* cursors, const DeadZone* zone) {
+  for (int32_t j = 0; j < comp->vSamples; j++) {
+    for (int32_t h = 0; h < comp->hSamples; h++) {
+      if (cursors->next[j] >= cursors->end[j])
+        CodeNullBlock(sink, comp);
+      else
+        CodeBlock(sink, comp, zone, cursors->next[j]);
+      cursors->next[j] += 8;
+    }
+  }
+  state->blockNumber += comp->hSamples * comp->vSamples;
+}
+
+// Before each MCU: at the end of a restart interval, restart the DC
+// predictors and write the next RSTn marker (after 1-bit padding).
+void DCTEcodeResync(DCTState* state, DCTEBitSink* sink) {
+  if (--state->restartCountdown > 0) return;
+  state->restartCountdown = state->restartInterval;
+  DCTreset_dc(state);
+  DCTEpadToByte(sink);
+  DCTEputByte(sink->target, kMarkerPrefix);
+  DCTEputByte(sink->target, kRST0 + static_cast<uint32_t>(state->restartMarkerNumber));
+  state->restartMarkerNumber = (state->restartMarkerNumber + 1) & 7;
+}
+
+void CodeInterleavedStrip(DCTState* state, DCTEBitSink* sink, const DeadZone* zones) {
+  BlockCursors cursors[4];
+  for (int32_t i = 0; i < state->Colors; i++) DCTEInitStrip(&cursors[i], &state->components[i]);
+  for (int32_t m = 0; m < state->mcusPerRow; m++) {
+    if (state->restartInterval != 0) DCTEcodeResync(state, sink);
+    for (int32_t i = 0; i < state->Colors; i++) {
+      DCTComponent* comp = &state->components[i];
+      DCTEcode_color(state, sink, comp, &cursors[i], &zones[comp->qTableSel]);
+    }
+  }
+}
+
+// One component: one block per MCU, block row by block row; rows wholly
+// below the image are not coded.
+void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, const DeadZone* zones,
+                              int32_t line) {
+  DCTComponent* comp = &state->components[0];
+  const DeadZone* zone = &zones[comp->qTableSel];
+  for (int32_t r = 0; r < comp->vSamples; r++) {
+    const uint8_t* cursor = comp->strip + r * 8 * comp->stripWidth;
+    const uint8_t* end = cursor + comp->lastBlockX + 8;
+    for (int32_t m = 0; m < state->mcusPerRow; m++, cursor += 8) {
+      if (state->restartInterval != 0) DCTEcodeResync(state, sink);
+      if (cursor >= end)
+        CodeNullBlock(sink, comp);
+      else
+        CodeBlock(sink, comp, zone, cursor);
+    }
+    state->blockNumber += state->mcusPerRow;
+    line += 8;
+    if (line >= state->Rows) break;
+  }
+}
+
+}  // namespace
+
+uint64_t DCTEForwardDCTMaskScalar(int32_t* coef, const uint8_t* samples, int32_t stride,
+                                  const uint32_t* t, const uint32_t* twoTFlipped) {
+  DCTForwardDCTScalar(coef, samples, stride);
+  coef[0] = WrapSub(coef[0], DCTELevelShift);
+  return SignificantNatural(coef, t, twoTFlipped);
+}
+
+void DCTEcodeStrip(DCTState* state, int32_t firstLine) {
+  DCTEBitSink sink = DCTELoadSink(state);
+  DeadZone zones[kMaxEncoderQTables];
+  for (int32_t k = 0; k < state->qTableCount && k < kMaxEncoderQTables; k++)
+    PrepareDeadZone(&zones[k], state->qThreshold[k], state->qTable[k]);
+  if (state->Colors > 1)
+    CodeInterleavedStrip(state, &sink, zones);
+  else
+    CodeSingleComponentStrip(state, &sink, zones, firstLine);
+  DCTEStoreSink(state, &sink);
+}

@@ -1,0 +1,145 @@
+// encoder.h - the encoder's internal procedures, from raster lines to JPEG bytes.
+//
+// The encode filter (jpeg_encode_filter.cpp) configures a DCTState and calls
+// DCTEncodeOpen (encoder_setup.cpp); each complete raster line then goes to
+// DCTEFlush (marker_writer.cpp), which writes the header on the first line,
+// moves lines into the component strips (strip_input.cpp), codes a strip of
+// MCUs when one is complete (block_coder.cpp, with the forward DCT of
+// forward_dct.cpp and the bit writer of bit_writer.cpp) and writes EOI after the
+// last line. The default tables live in builtin_tables.cpp.
+#ifndef JPEG_ENCODE_ENCODER_H
+#define JPEG_ENCODE_ENCODER_H
+
+#include <cstdint>
+
+#include "codec/codec_state.h"
+#include "stream/stm_inline.h"
+
+// --- default tables (builtin_tables.cpp) -----------------------------------------
+extern const uint8_t qluma1[64];   // quantization bases, zigzag order
+extern const uint8_t qkroma1[64];
+extern const uint8_t qkroma2[64];
+extern const uint8_t tluma1[64];   // quantizer caps, zigzag order
+extern const uint8_t tkroma1[64];
+extern const uint8_t dtsbits[8][28]; // DC specifications: BITS[16] + HUFFVAL[12]
+extern const uint8_t atsL0[], atsC0[], atsL1[], atsC1[], atsL2[], atsC2[], atsL3[], atsC3[],
+    atsL4[], atsC4[];              // AC specifications: BITS[16] + HUFFVAL
+extern const uint8_t* const atsptrs[10]; // the ten above, in table-set order
+extern const int32_t atsLen[10];   // 16 + symbol count of each
+
+// --- bit output and Huffman code tables (bit_writer.cpp) ------------------------
+void DCTEinit_sputv(DCTState* state);
+void DCTEmdusputv(DCTState* state, uint32_t value, int32_t n);
+void DCTEsput8(DCTState* state, int32_t byte);
+void DCTEsput16(DCTState* state, int32_t value);
+void DCTEsputmarker(DCTState* state, int32_t code);
+void DCTEclose_sput(DCTState* state);
+void DCTEmake_huffenc(DCTState* state, const uint8_t* spec, uint16_t* code, uint8_t* length,
+                      int32_t isAC);
+
+// The bit writer as the block coder runs it: pending bits in a 64-bit
+// accumulator held in locals for the length of a strip, written out four
+// bytes at a time, and reduced to the state's partial byte (bitBuffer,
+// bitsFree) when the strip ends (DCTELoadSink / DCTEStoreSink).
+struct DCTEBitSink {
+  uint64_t acc;   // pending bits at the low end; bits above `bits` are stale
+  int32_t bits;   // pending bit count, 0..31 between calls
+  Stm* target;
+};
+
+[[noreturn]] void DCTEmissingCode();  // raises the missing-Huffman-code failure
+
+static inline void DCTEputByte(Stm* target, uint32_t byte) {
+  StmPutByte(static_cast<int16_t>(byte), target);
+}
+
+// One data byte, 0xFF followed by a stuffed 0.
+static inline void DCTEputDataByte(Stm* target, uint32_t byte) {
+  DCTEputByte(target, byte);
+  if (byte == 0xFF) DCTEputByte(target, 0);
+}
+
+// Four data bytes, most significant first. When none is 0xFF (no byte of
+// the complement is zero) and the target has room they are stored at once.
+static inline void DCTEputDataWord(Stm* target, uint32_t word) {
+  const uint32_t inverse = ~word;
+  const bool hasFF = ((inverse - 0x01010101u) & ~inverse & 0x80808080u) != 0;
+  if (!hasFF && target->count >= 4) {
+    uint8_t* p = target->ptr;
+    p[0] = static_cast<uint8_t>(word >> 24);
+    p[1] = static_cast<uint8_t>(word >> 16);
+    p[2] = static_cast<uint8_t>(word >> 8);
+    p[3] = static_cast<uint8_t>(word);
+    target->ptr = p + 4;
+    target->count = static_cast<int16_t>(target->count - 4);
+    return;
+  }
+  for (int shift = 24; shift >= 0; shift -= 8) DCTEputDataByte(target, (word >> shift) & 0xFF);
+}
+
+// Appends the low n bits of value (bits above n are zero), most significant
+// first; n is at most 27 (a 16-bit code and 11 magnitude bits).
+static inline void DCTEputBits(DCTEBitSink* sink, uint32_t value, int32_t n) {
+  if (n == 0) DCTEmissingCode();
+  sink->acc = (sink->acc << n) | value;
+  sink->bits += n;
+  if (sink->bits >= 32) {
+    sink->bits -= 32;
+    DCTEputDataWord(sink->target, static_cast<uint32_t>(sink->acc >> sink->bits));
+  }
+}
+
+// Writes every complete pending byte; fewer than 8 bits stay pending.
+static inline void DCTEflushBytes(DCTEBitSink* sink) {
+  while (sink->bits >= 8) {
+    sink->bits -= 8;
+    DCTEputDataByte(sink->target, static_cast<uint32_t>(sink->acc >> sink->bits) & 0xFF);
+  }
+}
+
+// Pads the pending bits to a byte boundary with 1-bits and writes them all.
+static inline void DCTEpadToByte(DCTEBitSink* sink) {
+  const int32_t partial = sink->bits & 7;
+  if (partial != 0) DCTEputBits(sink, (1u << (8 - partial)) - 1, 8 - partial);
+  DCTEflushBytes(sink);
+}
+
+// The state's partial byte keeps its pending bits from the most significant
+// end, bitsFree (1..8) positions still open.
+static inline DCTEBitSink DCTELoadSink(const DCTState* state) {
+  const int32_t pending = 8 - state->bitsFree;
+  return DCTEBitSink{(state->bitBuffer & 0xFF) >> state->bitsFree, pending, state->targetStm};
+}
+
+static inline void DCTEStoreSink(DCTState* state, DCTEBitSink* sink) {
+  DCTEflushBytes(sink);
+  state->bitBuffer = static_cast<uint32_t>(sink->acc << (8 - sink->bits)) & 0xFF;
+  state->bitsFree = 8 - sink->bits;
+}
+
+// --- input strips (strip_input.cpp) ---------------------------------------------
+void DCTEInitCT(DCTState* state);
+void DCTEGetNCLine(DCTState* state);
+void DCTEFixRightBot(uint8_t* line, DCTComponent* comp, DCTState* state, int32_t lastLineOfGroup);
+uint8_t* DCTEPointStrip(const DCTComponent* comp, int32_t subLine, int32_t group);
+void DCTEget_ovflines(DCTState* state);
+
+// --- set-up (encoder_setup.cpp) ------------------------------------------------------
+void DCTEncodeOpen(DCTState* state);
+
+// --- forward DCT (forward_dct.cpp) --------------------------------------------------
+// 128 x 64 x 65536: the sum of the 128 sample offsets of a block at the
+// output scale of coefficient 0, taken off the DC after the transform.
+constexpr int32_t DCTELevelShift = 0x20000000;
+extern const uint32_t DCTEQScale[64];  // AAN output scale factors, natural order
+extern const uint16_t DCTEACPeak[64];  // largest |AC coefficient| of 8-bit blocks, natural order
+void DCTEScaleQT(DCTState* state);
+void DCTTransform(DCTState* state, int32_t* coef, const uint8_t* samples, const DCTComponent* comp);
+
+// --- block coder (block_coder.cpp) ------------------------------------------------
+void DCTEcodeStrip(DCTState* state, int32_t firstLine);
+
+// --- marker segments and the per-line driver (marker_writer.cpp) ------------------
+int32_t DCTEFlush(DCTState* state);
+
+#endif

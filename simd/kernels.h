@@ -1,0 +1,80 @@
+// kernels.h - the table of hot inner kernels the codec runs through, chosen once
+// per process for the CPU it runs on.
+//
+// Every kernel exists as the portable scalar code (the reference, in the
+// file that uses it) and as vector code built for SSE2 (kernels_sse2.cpp) and
+// AVX2 (kernels_avx2.cpp, compiled for AVX2 alone and only entered when the CPU
+// reports it). All versions compute exactly the same bits. The level in use
+// is the best the CPU runs, unless the environment variable JPEG_SIMD
+// (scalar, sse2 or avx2, read once) asks for a lower one. Other architectures
+// build the scalar level only.
+#ifndef JPEG_SIMD_KERNELS_H
+#define JPEG_SIMD_KERNELS_H
+
+#include <cstdint>
+
+enum DCTSimdLevel : int32_t { kDCTSimdScalar = 0, kDCTSimdSSE2 = 1, kDCTSimdAVX2 = 2 };
+constexpr int32_t kDCTSimdLevels = 3;
+
+struct DCTKernels {
+  // Forward DCT of the 8x8 samples at `samples` (`stride` bytes apart) into
+  // 64 coefficients at the transform's scale, DC without the level shift
+  // (see forward_dct.cpp).
+  void (*forwardDCT)(int32_t* coef, const uint8_t* samples, int32_t stride);
+  // The encoder's transform with the level shift taken off the DC (as
+  // DCTTransform), then the dead-zone test of every coefficient G against
+  // its threshold T (natural order): bit n of the result is set when G lies
+  // outside -T <= G < T. twoTFlipped[n] is 2T with its top bit flipped.
+  uint64_t (*forwardDCTMask)(int32_t* coef, const uint8_t* samples, int32_t stride,
+                             const uint32_t* t, const uint32_t* twoTFlipped);
+  // Inverse DCT of a dequantized block whose DC already carries the level
+  // shift and rounding, written as clamped samples (see inverse_dct.cpp).
+  // Coefficients right of lastCol are zero. The block is left modified.
+  void (*inverseDCT)(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol);
+  // Encoder colour conversion of `count` RGB pixels into Y, Cb and Cr lines
+  // through the YCbCr colour tables (strip_input.cpp); the vector forms
+  // compute the tables' sums directly.
+  void (*rgbToYCbCr)(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y, uint8_t* cb,
+                     uint8_t* cr, int32_t count);
+  // The same for `count` pixel pairs sampled 2, 1, 1 with blended chroma:
+  // two Y each, Cb and Cr of the pair's mean (the pair tables).
+  void (*rgbPairsToYCbCr)(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
+                          uint8_t* cb, uint8_t* cr, int32_t count);
+  // Decoder colour conversion of `count` YCbCr pixels (Y, Cb, Cr lines) into
+  // interleaved RGB through the packed decoder tables, with their clamp
+  // (raster_output.cpp) ...
+  void (*yccToRGB)(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                   const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
+  // ... and of `count` pixel pairs whose chroma is sampled once per pair.
+  void (*yccPairsToRGB)(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                        const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
+};
+
+// The kernels of the level in use (chosen on first call, thread-safely).
+const DCTKernels& DCTActiveKernels();
+DCTSimdLevel DCTActiveSimdLevel();
+// The kernels of one level, or nullptr when this CPU or build cannot run it
+// (tests compare every level against the scalar one).
+const DCTKernels* DCTKernelsAt(int32_t level);
+const char* DCTSimdLevelName(int32_t level);
+
+// The scalar references (forward_dct.cpp, block_coder.cpp, inverse_dct.cpp, strip_input.cpp,
+// raster_output.cpp).
+void DCTForwardDCTScalar(int32_t* coef, const uint8_t* samples, int32_t stride);
+void DCTInverseDCTScalar(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol);
+uint64_t DCTEForwardDCTMaskScalar(int32_t* coef, const uint8_t* samples, int32_t stride,
+                                  const uint32_t* t, const uint32_t* twoTFlipped);
+void DCTERGBToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
+                          uint8_t* cb, uint8_t* cr, int32_t count);
+void DCTERGBPairsToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
+                               uint8_t* cb, uint8_t* cr, int32_t count);
+void DCTDYCbCrToRGBScalar(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                          const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
+void DCTDYCbCrPairsToRGBScalar(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
+                               const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
+
+// The vector tables (kernels_sse2.cpp, kernels_avx2.cpp); x86-64 only.
+extern const DCTKernels DCTKernelsSSE2;
+extern const DCTKernels DCTKernelsAVX2;
+
+#endif
