@@ -101,4 +101,19 @@ bool DCTDEveryLineEmitted(const DCTState* state);
 // The decode filter's open with a hook, JPEGDOpenHooked, and its queries for
 // the layers above: decode/jpeg_filter_query.h.
 
+// --- strips decoded on worker threads (parallel_decode.cpp; parallel/strip_jobs.h
+// states the scheme) ------------------------------------------------------------------
+// Fills the component strips with the next strip decoded by a worker; false
+// when no worker strip is at hand, and the caller decodes it itself.
+bool DCTDParallelStrip(DCTState* state);
+// Points the line buffer at the next raster line of a strip a worker made
+// (the line stays in the job until the next strip is under way); false when
+// the strip was decoded on the filter's thread.
+bool DCTDParallelLine(DCTState* state);
+// Frees the source that hands read-ahead bytes back to the serial decoder.
+void DCTDFreeReplaySource(DCTState* state);
+// Frees a decode filter's context: its replay source, then what
+// DCTReleaseFilter frees.
+void DCTDReleaseFilter(JPEGFilterContext* ctx);
+
 #endif

@@ -87,7 +87,7 @@ Stm* JPEGDOpenHooked(Stm* source, int16_t* width, int16_t* height, int16_t* colo
   DCTSaveEnv(&saved, ctx->message);
   if (setjmp(gEnv) != 0) {
     JPEGErrorMessage(ctx->message);
-    DCTReleaseFilter(ctx);
+    DCTDReleaseFilter(ctx);
     DCTEndTry(&saved);
     return nullptr;
   }
@@ -99,7 +99,7 @@ Stm* JPEGDOpenHooked(Stm* source, int16_t* width, int16_t* height, int16_t* colo
   if (DCTDFilBuf(ctx->state) != 0) {
     std::strcpy(ctx->message, "Failed to understand file format");
     JPEGErrorMessage(ctx->message);
-    DCTReleaseFilter(ctx);
+    DCTDReleaseFilter(ctx);
     DCTEndTry(&saved);
     return nullptr;
   }
@@ -141,5 +141,5 @@ int16_t JPEGDFilBuf(Stm* s) {
 
 void JPEGDClose(Stm* s) {
   if (s == nullptr || s->procData == nullptr) return;
-  DCTReleaseFilter(static_cast<JPEGFilterContext*>(s->procData));
+  DCTDReleaseFilter(static_cast<JPEGFilterContext*>(s->procData));
 }

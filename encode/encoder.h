@@ -142,4 +142,22 @@ void DCTEcodeStrip(DCTState* state, int32_t firstLine);
 // --- marker segments and the per-line driver (marker_writer.cpp) ------------------
 int32_t DCTEFlush(DCTState* state);
 
+// --- strips coded on worker threads (parallel_encode.cpp; parallel/strip_jobs.h
+// states the scheme) ------------------------------------------------------------------
+// Starts the workers when the state may use them (DCTParallelWanted).
+void DCTEParallelStart(DCTState* state);
+// Keeps the raster line in the line buffer for the strip's worker.
+void DCTEParallelLine(DCTState* state);
+// After the image's last line: the worker completes the strip (as
+// DCTEget_ovflines does on the filter's thread).
+void DCTEParallelLastLine(DCTState* state);
+// The strip that starts at raster line firstLine has all its lines: the
+// restart count moves past it, and a complete job goes to a worker.
+void DCTEParallelStrip(DCTState* state, int32_t firstLine);
+// Writes out every job in flight, in order.
+void DCTEParallelFinish(DCTState* state);
+// Before an image is given up: the strips complete so far are coded and
+// written, as the serial coder has written them.
+void DCTEParallelDrain(DCTState* state);
+
 #endif

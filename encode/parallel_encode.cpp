@@ -16,6 +16,7 @@
 // for the EOI that follows, as the serial coder leaves it.
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "encode/encoder.h"
 #include "parallel/strip_jobs.h"
@@ -23,6 +24,29 @@
 namespace {
 
 constexpr size_t kWindowBytes = 32767;  // what the sink's 16-bit count spans
+
+// A run of strips the encoder hands to a worker: the raster lines as they
+// arrived, coded into the job's bytes through its stream.
+struct EncodeJob {
+  DCTStripJob strip;  // first: the ring's view of the job
+  int32_t firstLine;  // first raster line of the job's first strip
+  int32_t lineCount;  // raster lines received
+};
+
+// The encoder's parallel state: the ring, and the job taking lines.
+struct EncodeRing {
+  DCTParallel ring;     // first: what DCTState::parallel points at
+  EncodeJob* filling;   // the job receiving the lines of the strip under way; null between jobs
+};
+
+static_assert(std::is_standard_layout_v<EncodeJob> && std::is_standard_layout_v<EncodeRing>,
+              "the ring's records are reached through their first members");
+
+EncodeRing* RingOf(const DCTState* state) { return reinterpret_cast<EncodeRing*>(state->parallel); }
+
+EncodeJob* JobAt(const EncodeRing* r, int32_t offset) {
+  return reinterpret_cast<EncodeJob*>(DCTParallelJobAt(&r->ring, offset));
+}
 
 // The flush procedure of a job's sink: the bytes so far stay where they are
 // and the next window opens right after them, the buffer grown to hold it.
@@ -52,14 +76,15 @@ void OpenSink(DCTStripJob* job) {
 
 // The job's lines through the line stage and its strips through the block
 // coder, as DCTEFlush and FinishStrip run them line by line.
-void CodeJobStrip(DCTStripJob* job) {
-  DCTState* s = &job->state;
+void CodeJobStrip(DCTStripJob* strip) {
+  auto* job = reinterpret_cast<EncodeJob*>(strip);
+  DCTState* s = &strip->state;
   s->stripBlockLine = 0;
   s->stripSubLine = 0;
   s->linesDone = job->firstLine;
   int32_t stripFirstLine = job->firstLine;
   for (int32_t i = 0; i < job->lineCount; i++) {
-    s->lineBuffer = job->lines + static_cast<size_t>(i) * job->lineStride;
+    s->lineBuffer = strip->lines + static_cast<size_t>(i) * strip->lineStride;
     DCTEGetNCLine(s);
     if (++s->linesDone == s->Rows) DCTEget_ovflines(s);
     if (++s->stripSubLine < s->maxVSamples) continue;
@@ -115,30 +140,31 @@ void DCTEParallelStart(DCTState* state) {
   // the line stage replicates past the end.
   const int32_t lineBytes = state->paddedLineSamples > state->inputLineBytes ? state->paddedLineSamples
                                                                              : state->inputLineBytes;
-  DCTParallelStart(state, &RunJob, lineBytes);
+  DCTParallelStart(state, DCTRingLayout{&RunJob, sizeof(EncodeJob), sizeof(EncodeRing)}, lineBytes);
 }
 
 void DCTEParallelLine(DCTState* state) {
-  DCTParallel* p = state->parallel;
-  if (p->filling == nullptr) {  // the job's first line: a free job, with the state as it stands
+  EncodeRing* r = RingOf(state);
+  if (r->filling == nullptr) {  // the job's first line: a free job, with the state as it stands
     // Only a full ring writes its oldest job out: where a failing target
     // is noticed then depends on the image and the ring alone, not on
     // which worker finished first.
-    if (p->inFlight == p->slots) WriteHead(state);
-    DCTStripJob* job = DCTParallelJobAt(p, p->inFlight);
-    DCTParallelSnapshot(job, state);
-    OpenSink(job);
-    job->state.targetStm = &job->stream;
-    job->state.bitBuffer = 0;
-    job->state.bitsFree = 8;
+    if (r->ring.inFlight == r->ring.slots) WriteHead(state);
+    EncodeJob* job = JobAt(r, r->ring.inFlight);
+    DCTStripJob* strip = &job->strip;
+    DCTParallelSnapshot(strip, state);
+    OpenSink(strip);
+    strip->state.targetStm = &strip->stream;
+    strip->state.bitBuffer = 0;
+    strip->state.bitsFree = 8;
     job->firstLine = state->linesDone;
     job->lineCount = 0;
-    job->stripCount = 0;
-    p->filling = job;
+    strip->stripCount = 0;
+    r->filling = job;
   }
-  DCTStripJob* job = p->filling;
-  std::memcpy(job->lines + static_cast<size_t>(job->lineCount) * job->lineStride, state->lineBuffer,
-              static_cast<size_t>(state->inputLineBytes));
+  EncodeJob* job = r->filling;
+  uint8_t* line = job->strip.lines + static_cast<size_t>(job->lineCount) * job->strip.lineStride;
+  std::memcpy(line, state->lineBuffer, static_cast<size_t>(state->inputLineBytes));
   job->lineCount++;
 }
 
@@ -149,12 +175,12 @@ void DCTEParallelLastLine(DCTState* state) {
 }
 
 void DCTEParallelStrip(DCTState* state, int32_t firstLine) {
-  DCTParallel* p = state->parallel;
-  DCTStripJob* job = p->filling;
+  EncodeRing* r = RingOf(state);
+  EncodeJob* job = r->filling;
   AdvanceRestartCount(state, firstLine);
-  if (++job->stripCount < p->stripsPerJob && state->phase != kEncPhaseDone) return;
-  p->filling = nullptr;
-  DCTParallelSubmit(state, job);
+  if (++job->strip.stripCount < r->ring.stripsPerJob && state->phase != kEncPhaseDone) return;
+  r->filling = nullptr;
+  DCTParallelSubmit(state, &job->strip);
 }
 
 void DCTEParallelFinish(DCTState* state) {
@@ -162,8 +188,8 @@ void DCTEParallelFinish(DCTState* state) {
 }
 
 void DCTEParallelDrain(DCTState* state) {
-  DCTParallel* p = state->parallel;
-  if (p->filling != nullptr && p->filling->stripCount > 0) DCTParallelSubmit(state, p->filling);
-  p->filling = nullptr;
+  EncodeRing* r = RingOf(state);
+  if (r->filling != nullptr && r->filling->strip.stripCount > 0) DCTParallelSubmit(state, &r->filling->strip);
+  r->filling = nullptr;
   DCTEParallelFinish(state);
 }

@@ -3,8 +3,11 @@
 // strip jobs rather than with the allocation (codec/strip_memory.cpp)
 // because a state's workers must stop before its tables go: the release
 // reaches up to the worker ring, which the codec layer below must not see.
+// What a direction keeps outside the strip memory and the state (the
+// decoder's replay source) that direction frees before calling here.
 #include <cstdlib>
 
+#include "jpeg_filters.h"
 #include "parallel/strip_jobs.h"
 
 void DCTfree(DCTState* state) {
@@ -22,7 +25,6 @@ void DCTReleaseFilter(JPEGFilterContext* ctx) {
   if (state != nullptr) {
     std::free(state->markerData);
     DCTfree(state);
-    DCTDFreeReplaySource(state);
     std::free(state);
   }
   std::free(ctx);

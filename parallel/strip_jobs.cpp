@@ -1,7 +1,9 @@
 // strip_jobs.cpp - what the encoder's and the decoder's parallel strip
 // coding share (strip_jobs.h): the ring of strip jobs, the state copies
 // the workers code with, the error jump on the worker thread, and the
-// exported switch, JPEGSetCodingThreads.
+// exported switch, JPEGSetCodingThreads. The directions' own job records
+// and parallel state live with them (parallel_encode.cpp,
+// parallel_decode.cpp); here a job is the generic DCTStripJob they begin with.
 #include "parallel/strip_jobs.h"
 
 #include <cstdlib>
@@ -55,8 +57,8 @@ int32_t LinesPerJob(const DCTState* state, int32_t stripsPerJob) {
 }
 
 // What one job holds at its start.
-int64_t JobBytes(const DCTState* state, int32_t stripsPerJob, int32_t lineBytes) {
-  int64_t bytes = int64_t{sizeof(DCTStripJob)} + int64_t{kFirstByteCapacity} +
+int64_t JobBytes(const DCTState* state, const DCTRingLayout& layout, int32_t stripsPerJob, int32_t lineBytes) {
+  int64_t bytes = static_cast<int64_t>(layout.jobBytes) + int64_t{kFirstByteCapacity} +
                   int64_t{LinesPerJob(state, stripsPerJob)} * static_cast<int64_t>(LineStride(state, lineBytes));
   for (int32_t c = 0; c < state->Colors; c++) bytes += DCTstrip_bytes(&state->components[c], state->maxVSamples);
   return bytes;
@@ -64,11 +66,11 @@ int64_t JobBytes(const DCTState* state, int32_t stripsPerJob, int32_t lineBytes)
 
 // Jobs in the ring: two for every worker and two at hand, but no more than
 // the image has jobs (and one), nor than kMostRingBytes hold.
-int32_t RingSlots(const DCTState* state, int32_t stripsPerJob, int32_t lineBytes) {
+int32_t RingSlots(const DCTState* state, const DCTRingLayout& layout, int32_t stripsPerJob, int32_t lineBytes) {
   int64_t slots = int64_t{kJobsPerThread} * state->codingThreads + kSpareJobs;
   const int64_t imageJobs = (ImageStrips(state) + stripsPerJob - 1) / stripsPerJob;
   if (slots > imageJobs + 1) slots = imageJobs + 1;
-  const int64_t fit = kMostRingBytes / JobBytes(state, stripsPerJob, lineBytes);
+  const int64_t fit = kMostRingBytes / JobBytes(state, layout, stripsPerJob, lineBytes);
   if (slots > fit) slots = fit;
   return slots < kLeastSlots ? kLeastSlots : static_cast<int32_t>(slots);
 }
@@ -79,10 +81,10 @@ int32_t UsefulWorkers(const DCTState* state, int32_t slots) {
   return state->codingThreads < slots - 1 ? state->codingThreads : slots - 1;
 }
 
-DCTStripJob* NewJob(const DCTState* state, void (*run)(DCTPoolJob* job), int32_t lines, size_t stride) {
-  auto* job = static_cast<DCTStripJob*>(std::calloc(1, sizeof(DCTStripJob)));
+DCTStripJob* NewJob(const DCTState* state, const DCTRingLayout& layout, int32_t lines, size_t stride) {
+  auto* job = static_cast<DCTStripJob*>(std::calloc(1, layout.jobBytes));
   if (job == nullptr) return nullptr;
-  job->work.run = run;
+  job->work.run = layout.run;
   job->bytes = static_cast<uint8_t*>(std::malloc(kFirstByteCapacity + 1));
   job->capacity = kFirstByteCapacity;
   job->lineStride = stride;
@@ -116,15 +118,15 @@ bool DCTParallelWanted(const DCTState* state) {
   return DCTMCUsPerStrip(state) % state->restartInterval == 0;
 }
 
-bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job), int32_t lineBytes) {
-  auto* p = static_cast<DCTParallel*>(std::calloc(1, sizeof(DCTParallel)));
+bool DCTParallelStart(DCTState* state, const DCTRingLayout& layout, int32_t lineBytes) {
+  auto* p = static_cast<DCTParallel*>(std::calloc(1, layout.ringBytes));
   if (p == nullptr) return false;
   p->stripsPerJob = StripsPerJob(state);
-  p->slots = RingSlots(state, p->stripsPerJob, lineBytes);
+  p->slots = RingSlots(state, layout, p->stripsPerJob, lineBytes);
   p->jobs = static_cast<DCTStripJob**>(std::calloc(static_cast<size_t>(p->slots), sizeof(DCTStripJob*)));
   bool complete = p->jobs != nullptr;
   for (int32_t i = 0; complete && i < p->slots; i++) {
-    p->jobs[i] = NewJob(state, run, LinesPerJob(state, p->stripsPerJob), LineStride(state, lineBytes));
+    p->jobs[i] = NewJob(state, layout, LinesPerJob(state, p->stripsPerJob), LineStride(state, lineBytes));
     complete = p->jobs[i] != nullptr;
   }
   if (complete) p->pool = DCTPoolCreate(UsefulWorkers(state, p->slots));

@@ -38,38 +38,25 @@
 // Most worker threads a filter may ask for.
 constexpr int32_t kDCTMostCodingThreads = 64;
 
-// Where a source that serves a byte array a window at a time stands: the
-// end of the window served, and the byte its guard covers (parallel_decode.cpp).
-struct DCTWindowCursor {
-  size_t end;
-  uint8_t covered;
-};
-
-// A run of strips on its way through a worker.
+// The part of a strip job every direction has: a direction's own job record
+// (parallel_encode.cpp, parallel_decode.cpp) begins with it, and the ring
+// allocates each job at the size the direction asks for.
 struct DCTStripJob {
   DCTPoolJob work;         // first: the pool's view of the job
   DCTState state;          // the codec state the worker codes with
   uint8_t* strips[4];      // the job's own component strips
-  uint8_t* bytes;          // compressed bytes: the encoder's output, the decoder's input
-  size_t size;             // dec: bytes held
+  uint8_t* bytes;          // the job's compressed bytes
   size_t capacity;         // room at `bytes`, one guard byte not counted
-  size_t dataStart;        // dec: where the strip's data starts (the restart marker before it)
-  size_t consumedEnd;      // dec: end of what reading ahead took from the source for it
-  size_t resumeAt;         // dec: where the serial reader goes on after a diverged strip
-  int32_t diverged;        // dec: the serial reader would not go on at the ending marker
-  int32_t endedAtEnd;      // dec: the strip's bytes run to the end of the data
-  uint8_t* lines;          // the strip's raster lines: enc: as received, dec: as made
+  uint8_t* lines;          // the raster lines of the job's strips
   size_t lineStride;       // bytes from one of them to the next
-  int32_t lineCount;       // enc: lines received
-  Stm stream;              // enc: writes into `bytes`; dec: reads from them
-  DCTWindowCursor window;  // dec: the window the stream serves
-  int32_t firstLine;       // first raster line of the job's first strip
+  Stm stream;              // writes or reads `bytes` for the worker's coder
   int32_t stripCount;      // strips in the job
   int32_t failed;          // the worker's coding raised an error
-  int32_t stripsDone;      // dec: strips decoded (and their lines made) before it
   char message[256];       // its message
 };
 
+// The ring of strip jobs and the workers that run them. A direction's own
+// parallel state begins with it; DCTState::parallel points at it.
 struct DCTParallel {
   DCTWorkerPool* pool;
   DCTStripJob** jobs;    // a ring of `slots` jobs
@@ -77,16 +64,15 @@ struct DCTParallel {
   int32_t stripsPerJob;  // strips a job takes (the last job of an image may take fewer)
   int32_t head;          // the oldest job in flight
   int32_t inFlight;
-  // The decoder's read-ahead: what the next strip to gather starts with.
-  int32_t gatherOpen;    // more strips may be gathered
-  int32_t gatherLine;
-  int32_t gatherBlockNumber;
-  int32_t gatherMarkerNumber;
-  int32_t strayBytes;    // the job after the last in flight holds bytes read ahead for nothing
-  const DCTStripJob* linesFrom;  // dec: the job whose lines the strip being handed out has
-  int32_t linesFromStrip;        // dec: which of its strips that is
-  uint8_t* ownLineBuffer;        // dec: the state's line buffer, while lines come from jobs
-  DCTStripJob* filling;          // enc: the job receiving the lines of the strip under way
+};
+
+// What a direction's ring is made of: the procedure its workers run, and
+// the sizes of its job record and its parallel state, each beginning with
+// the generic one above.
+struct DCTRingLayout {
+  void (*run)(DCTPoolJob* job);
+  size_t jobBytes;
+  size_t ringBytes;
 };
 
 // MCUs of a strip that lies wholly inside the image.
@@ -94,14 +80,15 @@ int32_t DCTMCUsPerStrip(const DCTState* state);
 // Whether the state may code its strips on workers: threads were asked for,
 // the scan has restart intervals and every strip starts a new one.
 bool DCTParallelWanted(const DCTState* state);
-// Starts the workers and the ring of strip jobs, each with strip buffers
+// Starts the workers and the ring of strip jobs (zeroed records of the
+// layout's sizes), each with strip buffers
 // sized as the state's and room for the raster lines of its strips, each
 // as long as the line buffer for lines of lineBytes (the same margin after
 // it); false, with nothing started, when that fails: the caller then codes
 // on its own thread. The ring holds at most 32 MB at its start
 // (but two jobs, whatever their size) and no more jobs than the image has
 // and one; no more workers start than the ring can keep busy.
-bool DCTParallelStart(DCTState* state, void (*run)(DCTPoolJob* job), int32_t lineBytes);
+bool DCTParallelStart(DCTState* state, const DCTRingLayout& layout, int32_t lineBytes);
 // Raster lines of one strip.
 int32_t DCTLinesPerStrip(const DCTState* state);
 // Waits for every job in flight, stops the workers and frees it all.
@@ -110,7 +97,8 @@ void DCTParallelRelease(DCTState* state);
 // memory its releaseWork names and its strip memory (filter_release.cpp).
 void DCTfree(DCTState* state);
 // Frees a filter context with everything it owns: marker data, workers,
-// strip memory, read-ahead source, state (filter_release.cpp).
+// strip memory, state (filter_release.cpp). What a direction keeps outside
+// the strip memory it frees first (the decoder: DCTDReleaseFilter).
 void DCTReleaseFilter(JPEGFilterContext* ctx);
 
 // The job at ring position `offset` from the head.
@@ -125,27 +113,5 @@ void DCTParallelSnapshot(DCTStripJob* job, const DCTState* state);
 void DCTParallelSubmit(DCTState* state, DCTStripJob* job);
 // Arms the error jump on the worker thread around one strip's coding.
 void DCTParallelRunGuarded(DCTStripJob* job, void (*code)(DCTStripJob* job));
-
-// The strip coders on workers (parallel_encode.cpp, parallel_decode.cpp).
-void DCTEParallelStart(DCTState* state);
-// Keeps the raster line in the line buffer for the strip's worker.
-void DCTEParallelLine(DCTState* state);
-// After the image's last line: the worker completes the strip (as
-// DCTEget_ovflines does on the filter's thread).
-void DCTEParallelLastLine(DCTState* state);
-void DCTEParallelStrip(DCTState* state, int32_t firstLine);
-void DCTEParallelFinish(DCTState* state);
-// Before an image is given up: the strips complete so far are coded and
-// written, as the serial coder has written them.
-void DCTEParallelDrain(DCTState* state);
-// Fills the component strips with the next strip decoded by a worker; false
-// when no worker strip is at hand, and the caller decodes it itself.
-bool DCTDParallelStrip(DCTState* state);
-// Points the line buffer at the next raster line of a strip a worker made
-// (the line stays in the job until the next strip is under way); false when
-// the strip was decoded on the filter's thread.
-bool DCTDParallelLine(DCTState* state);
-// Frees the source that hands read-ahead bytes back to the serial decoder.
-void DCTDFreeReplaySource(DCTState* state);
 
 #endif
