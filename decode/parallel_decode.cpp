@@ -161,7 +161,7 @@ void NoteWhereReadingGoesOn(DecodeJob* job) {
 
 // Raster lines of the strip that lie inside the image.
 int32_t LinesInStrip(const DCTState* state, int32_t firstLine) {
-  const int32_t lines = 8 * state->maxVSamples;
+  const int32_t lines = DCTLinesPerStrip(state);
   return state->Rows - firstLine < lines ? state->Rows - firstLine : lines;
 }
 
@@ -304,7 +304,7 @@ int32_t MCUsInStrip(const DCTState* state, int32_t line) {
   if (state->Colors > 1) return state->mcusPerRow;
   const int32_t v = state->components[0].vSamples;
   int32_t rows = 0;
-  while (rows < v && line + 8 * rows < state->Rows) rows++;
+  while (rows < v && line + kDCTBlockLines * rows < state->Rows) rows++;
   return rows * state->mcusPerRow;
 }
 
@@ -328,7 +328,7 @@ void PrepareJobState(DCTState* state, DecodeJob* job) {
   s->bitBuffer = 0;
   s->bitCount = 0;
   s->restartCountdown = state->restartInterval + 1;
-  s->restartMarkerNumber = (p->gatherMarkerNumber + 1) & 7;
+  s->restartMarkerNumber = (p->gatherMarkerNumber + 1) & kDCTRestartNumberMask;
   s->blockNumber = p->gatherBlockNumber;
   s->linesEmitted = p->gatherLine;
   DCTreset_dc(s);
@@ -366,7 +366,7 @@ void GatherStrip(DCTState* state) {
   PrepareJobState(state, job);
   OpenSource(job);
   DCTParallelSubmit(state, &job->strip);
-  p->gatherMarkerNumber = (p->gatherMarkerNumber + intervals) & 7;
+  p->gatherMarkerNumber = (p->gatherMarkerNumber + intervals) & kDCTRestartNumberMask;
   p->gatherBlockNumber += mcus * BlocksPerMCU(state);
   p->gatherLine += job->strip.stripCount * linesPerStrip;
   job->endedAtEnd = end == kEndedAtEndOfData ? 1 : 0;

@@ -24,6 +24,7 @@
 namespace {
 
 constexpr size_t kWindowBytes = 32767;  // what the sink's 16-bit count spans
+constexpr int32_t kEmptyBitBuffer = 8;  // bitsFree of a bit buffer holding no bits
 
 // A run of strips the encoder hands to a worker: the raster lines as they
 // arrived, coded into the job's bytes through its stream.
@@ -89,7 +90,7 @@ void CodeJobStrip(DCTStripJob* strip) {
     if (++s->linesDone == s->Rows) DCTEget_ovflines(s);
     if (++s->stripSubLine < s->maxVSamples) continue;
     s->stripSubLine = 0;
-    if (++s->stripBlockLine < 8) continue;
+    if (++s->stripBlockLine < kDCTBlockLines) continue;
     DCTEcodeStrip(s, stripFirstLine);
     s->stripBlockLine = 0;
     stripFirstLine = s->linesDone;
@@ -105,14 +106,15 @@ void RunJob(DCTPoolJob* work) {
 void AdvanceRestartCount(DCTState* state, int32_t firstLine) {
   int32_t mcus = state->mcusPerRow;
   if (state->Colors == 1) {
-    const int32_t rows = (state->Rows - firstLine + 7) / 8;  // block rows left in the image
+    // block rows left in the image
+    const int32_t rows = (state->Rows - firstLine + kDCTBlockLines - 1) / kDCTBlockLines;
     const int32_t v = state->components[0].vSamples;
     mcus *= rows < v ? rows : v;
   }
   for (int32_t m = 0; m < mcus; m++) {
     if (--state->restartCountdown > 0) continue;
     state->restartCountdown = state->restartInterval;
-    state->restartMarkerNumber = (state->restartMarkerNumber + 1) & 7;
+    state->restartMarkerNumber = (state->restartMarkerNumber + 1) & kDCTRestartNumberMask;
   }
 }
 
@@ -156,7 +158,7 @@ void DCTEParallelLine(DCTState* state) {
     OpenSink(strip);
     strip->state.targetStm = &strip->stream;
     strip->state.bitBuffer = 0;
-    strip->state.bitsFree = 8;
+    strip->state.bitsFree = kEmptyBitBuffer;
     job->firstLine = state->linesDone;
     job->lineCount = 0;
     strip->stripCount = 0;
@@ -171,7 +173,7 @@ void DCTEParallelLine(DCTState* state) {
 void DCTEParallelLastLine(DCTState* state) {
   // As DCTEget_ovflines leaves the counts, so that the strip completes now.
   state->stripSubLine = state->maxVSamples - 1;
-  state->stripBlockLine = 7;
+  state->stripBlockLine = kDCTBlockLines - 1;
 }
 
 void DCTEParallelStrip(DCTState* state, int32_t firstLine) {

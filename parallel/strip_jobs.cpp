@@ -47,7 +47,8 @@ void FreeJob(DCTStripJob* job) {
   std::free(job);
 }
 
-// A line's room in a job: the line buffer's, for lines of lineBytes.
+// A line's room in a job: the line buffer's, for lines of lineBytes
+// (codec/strip_memory.cpp sizes the line area so).
 size_t LineStride(const DCTState* state, int32_t lineBytes) {
   return static_cast<size_t>(DCTceil4(lineBytes + 3 * state->Colors + 8));
 }
@@ -138,7 +139,7 @@ bool DCTParallelStart(DCTState* state, const DCTRingLayout& layout, int32_t line
   return true;
 }
 
-int32_t DCTLinesPerStrip(const DCTState* state) { return 8 * state->maxVSamples; }
+int32_t DCTLinesPerStrip(const DCTState* state) { return kDCTBlockLines * state->maxVSamples; }
 
 void DCTParallelRelease(DCTState* state) {
   DCTParallel* p = state->parallel;

@@ -37,6 +37,11 @@
 
 // Most worker threads a filter may ask for.
 constexpr int32_t kDCTMostCodingThreads = 64;
+// Raster lines of a block row of a component sampled at 1: a strip has
+// this many times the largest vertical sampling factor.
+constexpr int32_t kDCTBlockLines = 8;
+// Restart markers are numbered modulo 8 (RST0..RST7): the mask that wraps a count.
+constexpr int32_t kDCTRestartNumberMask = 7;
 
 // The part of a strip job every direction has: a direction's own job record
 // (parallel_encode.cpp, parallel_decode.cpp) begins with it, and the ring
