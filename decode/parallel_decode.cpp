@@ -83,6 +83,7 @@ struct DecodeRing {
 
 static_assert(std::is_standard_layout_v<DecodeJob> && std::is_standard_layout_v<DecodeRing>,
               "the ring's records are reached through their first members");
+static_assert(sizeof(DecodeJob) <= sizeof(DCTStripJob) + kDCTJobOwnFieldBytes, "the ring's sizing counts less");
 
 DecodeRing* RingOf(const DCTState* state) { return reinterpret_cast<DecodeRing*>(state->parallel); }
 

@@ -42,6 +42,7 @@ struct EncodeRing {
 
 static_assert(std::is_standard_layout_v<EncodeJob> && std::is_standard_layout_v<EncodeRing>,
               "the ring's records are reached through their first members");
+static_assert(sizeof(EncodeJob) <= sizeof(DCTStripJob) + kDCTJobOwnFieldBytes, "the ring's sizing counts less");
 
 EncodeRing* RingOf(const DCTState* state) { return reinterpret_cast<EncodeRing*>(state->parallel); }
 

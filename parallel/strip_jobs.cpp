@@ -58,8 +58,8 @@ int32_t LinesPerJob(const DCTState* state, int32_t stripsPerJob) {
 }
 
 // What one job holds at its start.
-int64_t JobBytes(const DCTState* state, const DCTRingLayout& layout, int32_t stripsPerJob, int32_t lineBytes) {
-  int64_t bytes = static_cast<int64_t>(layout.jobBytes) + int64_t{kFirstByteCapacity} +
+int64_t JobBytes(const DCTState* state, int32_t stripsPerJob, int32_t lineBytes) {
+  int64_t bytes = int64_t{sizeof(DCTStripJob) + kDCTJobOwnFieldBytes} + int64_t{kFirstByteCapacity} +
                   int64_t{LinesPerJob(state, stripsPerJob)} * static_cast<int64_t>(LineStride(state, lineBytes));
   for (int32_t c = 0; c < state->Colors; c++) bytes += DCTstrip_bytes(&state->components[c], state->maxVSamples);
   return bytes;
@@ -67,11 +67,11 @@ int64_t JobBytes(const DCTState* state, const DCTRingLayout& layout, int32_t str
 
 // Jobs in the ring: two for every worker and two at hand, but no more than
 // the image has jobs (and one), nor than kMostRingBytes hold.
-int32_t RingSlots(const DCTState* state, const DCTRingLayout& layout, int32_t stripsPerJob, int32_t lineBytes) {
+int32_t RingSlots(const DCTState* state, int32_t stripsPerJob, int32_t lineBytes) {
   int64_t slots = int64_t{kJobsPerThread} * state->codingThreads + kSpareJobs;
   const int64_t imageJobs = (ImageStrips(state) + stripsPerJob - 1) / stripsPerJob;
   if (slots > imageJobs + 1) slots = imageJobs + 1;
-  const int64_t fit = kMostRingBytes / JobBytes(state, layout, stripsPerJob, lineBytes);
+  const int64_t fit = kMostRingBytes / JobBytes(state, stripsPerJob, lineBytes);
   if (slots > fit) slots = fit;
   return slots < kLeastSlots ? kLeastSlots : static_cast<int32_t>(slots);
 }
@@ -123,7 +123,7 @@ bool DCTParallelStart(DCTState* state, const DCTRingLayout& layout, int32_t line
   auto* p = static_cast<DCTParallel*>(std::calloc(1, layout.ringBytes));
   if (p == nullptr) return false;
   p->stripsPerJob = StripsPerJob(state);
-  p->slots = RingSlots(state, layout, p->stripsPerJob, lineBytes);
+  p->slots = RingSlots(state, p->stripsPerJob, lineBytes);
   p->jobs = static_cast<DCTStripJob**>(std::calloc(static_cast<size_t>(p->slots), sizeof(DCTStripJob*)));
   bool complete = p->jobs != nullptr;
   for (int32_t i = 0; complete && i < p->slots; i++) {

@@ -71,6 +71,11 @@ struct DCTParallel {
   int32_t inFlight;
 };
 
+// What the ring counts for a direction's own job fields when it sizes
+// itself: a fixed allowance, so the ring holds as many jobs in either
+// direction as it did when one record carried both directions' fields.
+constexpr size_t kDCTJobOwnFieldBytes = 72;
+
 // What a direction's ring is made of: the procedure its workers run, and
 // the sizes of its job record and its parallel state, each beginning with
 // the generic one above.
