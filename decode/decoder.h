@@ -2,8 +2,9 @@
 //
 // The decode filter (jpeg_decode_filter.cpp) calls DCTDFilBuf once per line
 // (marker_parser.cpp): it parses the header through SOS, sets up the scan,
-// has the block decoder (block_decoder.cpp) decode one strip of MCUs through
-// the entropy input (compressed_input.cpp) and the inverse DCT (inverse_dct.cpp),
+// has the scan's entropy decoder (entropy_decoder.h: huffman_sequential.cpp,
+// huffman_progressive.cpp) decode one strip of MCUs through the entropy
+// input (compressed_input.cpp) and the inverse DCT (inverse_dct.cpp),
 // and hands the strip out line by line through the output stage
 // (raster_output.cpp). Images coded in several scans (sequential ones whose
 // first scan leaves components out, and progressive ones) are first decoded
@@ -54,12 +55,13 @@ void DCTDScaleQT(DCTState* state, int32_t* table, int32_t index);
 void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t lastCol,
                       int32_t lastRow, const DCTComponent* comp);
 
-// --- block decoder (block_decoder.cpp) -------------------------------------------
+// --- entropy decoding (entropy_decoder.h) --------------------------------------
+// One strip of an image coded in one interleaved scan, through the scan's
+// entropy decoder: Huffman-decoded, dequantized, inverse-transformed into
+// the component strips (entropy_decoder.cpp). The interface the sequential
+// and progressive Huffman decoders implement, and where an arithmetic
+// decoder would go, is in entropy_decoder.h.
 void DCTDdecodeStrip(DCTState* state);
-void DCTDInitStrip(uint8_t* rowPointers[4], const DCTComponent* comp);
-void DCTdecodeResync(DCTState* state);
-void DCTdecode_color(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
-                     uint8_t* rowPointers[4]);
 
 // --- whole-image coefficients of multi-scan images (coefficient_store.cpp) -------------
 // Creates the store after the first scan of a multi-scan image has set the
@@ -78,10 +80,6 @@ bool DCTDCoefImageComplete(const DCTState* state);
 // Dequantizes and inverse-transforms the store's blocks of the strip that
 // begins at line linesEmitted into the component strips.
 void DCTDCoefsToStrip(DCTState* state);
-// Entropy-decodes `count` blocks of one component into consecutive
-// 64-coefficient slots from `coefs` (natural order, not dequantized); the
-// slots hold zeros on entry (block_decoder.cpp).
-void DCTDdecodeCoefBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count);
 
 // --- output strips (raster_output.cpp) --------------------------------------------
 void DCTDInitCT(DCTState* state);

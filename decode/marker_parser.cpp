@@ -16,6 +16,7 @@
 
 #include "codec/jpeg_markers.h"
 #include "decode/decoder.h"
+#include "decode/entropy_decoder.h"
 #include "parallel/strip_jobs.h"
 
 namespace {
@@ -292,6 +293,7 @@ int32_t DCTDgetScanParms(DCTState* state, uint32_t definedTables) {
 // the geometry, strip memory and tables. When it codes every frame
 // component the strips are decoded straight from the data (kDecPhaseStrip);
 // otherwise every scan goes into the coefficient store first (kDecPhaseScans).
+// Last, each scan chooses its entropy decoder (entropy_decoder.h).
 void StartScan(DCTState* state, const QuantStore* store) {
   if (state->Rows > 0 && state->linesEmitted >= state->Rows) {
     // The image is complete; a further scan would be a second image or a
@@ -306,6 +308,7 @@ void StartScan(DCTState* state, const QuantStore* store) {
   if (state->coefStore != nullptr) {  // a later scan of a multi-scan image
     DCTDSkipSegmentBytes(state, leftover);
     DCTDBeginCoefScan(state);
+    DCTDStartEntropyDecoder(state);
     state->phase = kDecPhaseScans;
     return;
   }
@@ -328,6 +331,7 @@ void StartScan(DCTState* state, const QuantStore* store) {
     DCTDBeginCoefScan(state);
     state->phase = kDecPhaseScans;
   }
+  DCTDStartEntropyDecoder(state);
 }
 
 // Decodes the scans of a multi-scan image into the coefficient store, the
