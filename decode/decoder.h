@@ -19,11 +19,11 @@
 
 // --- entropy input (compressed_input.cpp) -------------------------------------------
 void DCTDinit_sgetv(DCTState* state);
-int32_t DCTDsget8(DCTState* state);
-int32_t DCTDsget16(DCTState* state);
-int32_t DCTDsgetmarker(DCTState* state);
+int32_t DCTDReadByte(DCTState* state);
+int32_t DCTDReadWord(DCTState* state);
+int32_t DCTDNextMarker(DCTState* state);
 int32_t DCTDpremdusget(DCTState* state, int32_t slack);
-[[noreturn]] void DCTDBadHuff(DCTState* state);
+[[noreturn]] void DCTDBadCodeError(DCTState* state);
 // The truncation error for the marker code (or -1, end of data) that ended
 // the entropy-coded data where bits were needed.
 [[noreturn]] void DCTDTruncateError(DCTState* state, int32_t code);
@@ -41,9 +41,9 @@ void DCTDSkipSegmentBytes(DCTState* state, int32_t n);
 // or end of data. Returns the byte to append, or -1 when a marker or the end
 // of data stands there (raising the truncation error when slack < 0).
 int32_t DCTDFetchByteSlow(DCTState* state, int32_t slack);
-// After an image: skips what DCTDsgetmarker would skip silently and tells
+// After an image: skips what DCTDNextMarker would skip silently and tells
 // whether the data ends before any marker code (true), leaving the marker
-// for DCTDsgetmarker otherwise.
+// for DCTDNextMarker otherwise.
 bool DCTDEndOfDataAhead(DCTState* state);
 // Makes every Huffman table of the state decode as a bad code until a DHT
 // segment defines it.
@@ -83,13 +83,17 @@ void DCTDCoefsToStrip(DCTState* state);
 
 // --- output strips (raster_output.cpp) --------------------------------------------
 void DCTDInitCT(DCTState* state);
-int32_t DCTPointStrip(int32_t blockLine, int32_t subLine, int32_t maxV, int32_t v);
+// The row of a component strip (v block rows high) that raster line
+// (blockLine, subLine) of the strip reads: vertical upsampling.
+int32_t DCTStripRowOfLine(int32_t blockLine, int32_t subLine, int32_t maxV, int32_t v);
 void DCTPutNCLine(DCTState* state, int32_t blockLine, int32_t subLine);
-void DCTDCCOvfFixProc0(int32_t r, int32_t g, int32_t b, uint8_t* pixelEnd);
+// Rewrites the three samples before pixelEnd from colour-conversion results
+// that left 0..255, clamped.
+void DCTDClampPixel(int32_t r, int32_t g, int32_t b, uint8_t* pixelEnd);
 
 // --- marker parser and the per-line driver (marker_parser.cpp) -------------------
 int32_t DCTDFilBuf(DCTState* state);
-void DCTDdecode_image(DCTState* state);
+void DCTDReadHeaders(DCTState* state);
 // True once DCTDFilBuf has reached the end of the image cleanly (EOI, or the
 // end of the data right after a complete image).
 bool DCTDImageEnded(const DCTState* state);

@@ -32,7 +32,7 @@ void DCTDRestartStep(DCTState* state) {
   if (--state->restartCountdown > 0) return;
   state->restartCountdown = state->restartInterval;
   DCTreset_dc(state);
-  const int32_t code = DCTDsgetmarker(state);  // drops the interval's unread bits
+  const int32_t code = DCTDNextMarker(state);  // drops the interval's unread bits
   // Only the marker's kind is checked, not its number: a wrong RSTn is
   // accepted. Any other marker means the scan's data ended early.
   if (!JPEGIsRST(code)) DCTDTruncateError(state, code);

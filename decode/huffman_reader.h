@@ -26,6 +26,7 @@ constexpr int32_t kBlockSize = 64;
 constexpr int32_t kCoefficientSlots = kBlockSize + 4;  // the discard slot, padded for alignment
 constexpr int32_t kLastZigzag = 63;
 constexpr int32_t kWindowBits = 16;
+constexpr uint64_t kWindowMask = (1u << kWindowBits) - 1;
 constexpr int32_t kLongCodeMark = 16;  // lookahead lengths from here on start a search
 constexpr int32_t kSearchStartBias = 15;
 
@@ -115,8 +116,8 @@ inline void FillForSymbol(DCTState* state, BitReader& r) {
 
 // The next 16 unread bits; bits missing at the end of the data count as 0.
 inline uint32_t Window16(const BitReader& r) {
-  if (r.bits >= kWindowBits) return (r.buffer >> (r.bits - kWindowBits)) & 0xFFFF;
-  return (r.buffer << (kWindowBits - r.bits)) & 0xFFFF;
+  if (r.bits >= kWindowBits) return (r.buffer >> (r.bits - kWindowBits)) & kWindowMask;
+  return (r.buffer << (kWindowBits - r.bits)) & kWindowMask;
 }
 
 // n (1..15) raw bits of the data.
@@ -142,7 +143,7 @@ inline int32_t ReceiveExtend(DCTState* state, BitReader& r, int32_t s) {
 inline int32_t DecodeLong(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                           int32_t length) {
   const int32_t w = static_cast<int32_t>(Window16(r));
-  if (w >= table->endMark) DCTDBadHuff(state);
+  if (w >= table->endMark) DCTDBadCodeError(state);
   while (length < 16 && table->maxCode[length - 1] < w) length++;
   r.bits -= length;
   const int32_t code = w >> (kWindowBits - length);
