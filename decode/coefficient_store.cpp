@@ -126,7 +126,8 @@ void DecodeSingleComponentScan(DCTState* state, DCTDCoefStore* store, int32_t f)
         if (state->restartCountdown < run) run = state->restartCountdown;
         state->restartCountdown -= run - 1;
       }
-      decoder->decodeBlocks(state, comp, TouchRow(store, f, by) + static_cast<size_t>(bx) * kBlockSize, run);
+      int16_t* first = TouchRow(store, f, by) + static_cast<size_t>(bx) * kBlockSize;
+      decoder->decodeBlocks(state, comp, first, run);
       bx += run;
     }
   }

@@ -61,7 +61,9 @@ void DCTDStartEntropyDecoder(DCTState* state);
 void DCTDRestartStep(DCTState* state);
 
 // The implementations.
-extern const DCTDEntropyDecoder kDCTDHuffmanSequential;            // huffman_sequential.cpp
-const DCTDEntropyDecoder* DCTDHuffmanProgressive(const DCTDScanInfo& scan);  // huffman_progressive.cpp
+// huffman_sequential.cpp: the table of every sequential scan.
+extern const DCTDEntropyDecoder kDCTDHuffmanSequential;
+// huffman_progressive.cpp: the table of the progressive scan `scan`.
+const DCTDEntropyDecoder* DCTDHuffmanProgressive(const DCTDScanInfo& scan);
 
 #endif

@@ -94,7 +94,9 @@ inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* t
 }
 
 // The band of the scan in state->scan.
-inline Band BandOf(const DCTState* state) { return Band{state->scan.ss, state->scan.se, state->scan.al}; }
+inline Band BandOf(const DCTState* state) {
+  return Band{state->scan.ss, state->scan.se, state->scan.al};
+}
 
 // The four kinds of scan, each a loop over `count` blocks of one component
 // with the reader in locals.

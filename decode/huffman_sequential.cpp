@@ -95,7 +95,9 @@ void DecodeBlockRun(DCTState* state, int32_t count, DCTComponent* comp, uint8_t*
 void DecodeInterleavedStrip(DCTState* state) {
   alignas(16) int32_t block[kCoefficientSlots] = {};
   uint8_t* rowPointers[4][kMaxVSamples];
-  for (int32_t c = 0; c < state->Colors; c++) StripRowPointers(rowPointers[c], &state->components[c]);
+  for (int32_t c = 0; c < state->Colors; c++) {
+    StripRowPointers(rowPointers[c], &state->components[c]);
+  }
   BitReader r = LoadReader(state);
   for (int32_t mcu = 0; mcu < state->mcusPerRow; mcu++) {
     if (state->restartInterval != 0) {
