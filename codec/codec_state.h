@@ -117,6 +117,7 @@ struct DCTDScanInfo {
 struct DCTDCoefStore;  // coefficient_store.cpp
 struct DCTParallel;    // strip_jobs.h
 struct DCTDReplaySource;  // parallel_decode.cpp
+struct DCTDEntropyDecoder;  // decode/entropy_decoder.h
 
 // --- Meanings of the state's mode fields ---------------------------------------
 
@@ -242,6 +243,7 @@ struct DCTState {
   void (*releaseWork)(DCTState* state); // frees memory outside the strip block; DCTfree calls it
   int32_t progressive;           // dec: the frame is SOF2 (spectral selection, successive approximation)
   int32_t eobRun;                // dec: blocks left in the current end-of-band run
+  const DCTDEntropyDecoder* entropy; // dec: the current scan's entropy decoder
   int32_t eoiRead;               // dec: EOI was read before the lines were made (progressive)
   int32_t invertInks;     // 1 when the coded CMYK holds ink inverted (255 = no ink), as peers
                           // write it; dec: output lines are turned back to 0 = no ink;

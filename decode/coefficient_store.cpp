@@ -33,17 +33,18 @@
 // Progressive images (T.81 Annex G) use the same store and passes: their
 // scans (state->scan: Ss, Se, Ah, Al) code a band of coefficients of one
 // component, or the DC of several, first at reduced precision and then one
-// bit more per refinement scan (block_decoder.cpp). Each component keeps, per
+// bit more per refinement scan (huffman_progressive.cpp). Each component keeps, per
 // coefficient, the Al of the last scan that coded it, which checks every
 // scan against the ones before. Refinement scans are optional, so a
 // progressive image is complete at EOI, once every component's DC has begun.
 // A fully interleaved one-scan sequential image never comes here: it keeps
-// the streaming path of block_decoder.cpp.
+// the streaming path (huffman_sequential.cpp).
 #include <cstdlib>
 #include <cstring>
 
 #include "codec/wrap_arith.h"
 #include "decode/decoder.h"
+#include "decode/entropy_decoder.h"
 
 struct DCTDCoefComponent {
   int32_t blocksWide;  // grid width in blocks: mcusPerRow x H (a lone component: its blocks)
@@ -112,27 +113,21 @@ void LatchQuantizers(DCTState* state, int32_t q, int32_t* natural) {
   for (int32_t k = 0; k < kBlockSize; k++) natural[DCTunzigzag[k]] = zigzag[k];
 }
 
-// The restart step before an MCU; a restart also ends an end-of-band run.
-// (The countdown equals the interval right after a marker, and before the
-// scan's first MCU, when the run is 0 anyway.)
-void Resync(DCTState* state) {
-  DCTdecodeResync(state);
-  if (state->restartCountdown == state->restartInterval) state->eobRun = 0;
-}
-
 // A non-interleaved scan: every block is an MCU, rows of blocks in order.
 void DecodeSingleComponentScan(DCTState* state, DCTDCoefStore* store, int32_t f) {
+  const DCTDEntropyDecoder* decoder = state->entropy;
   DCTComponent* comp = &state->components[f];
   const DCTDCoefComponent& cc = store->comp[f];
   for (int32_t by = 0; by < cc.codedHigh; by++) {
     for (int32_t bx = 0; bx < cc.codedWide;) {
       int32_t run = cc.codedWide - bx;
       if (state->restartInterval != 0) {
-        Resync(state);
+        decoder->restart(state);
         if (state->restartCountdown < run) run = state->restartCountdown;
         state->restartCountdown -= run - 1;
       }
-      DCTDdecodeCoefBlocks(state, comp, TouchRow(store, f, by) + static_cast<size_t>(bx) * kBlockSize, run);
+      int16_t* first = TouchRow(store, f, by) + static_cast<size_t>(bx) * kBlockSize;
+      decoder->decodeBlocks(state, comp, first, run);
       bx += run;
     }
   }
@@ -141,6 +136,7 @@ void DecodeSingleComponentScan(DCTState* state, DCTDCoefStore* store, int32_t f)
 // An interleaved scan of two or more components: whole MCUs, each holding
 // V rows of H blocks of every scan component (T.81 A.2.3).
 void DecodeInterleavedScan(DCTState* state, DCTDCoefStore* store) {
+  const DCTDEntropyDecoder* decoder = state->entropy;
   const DCTDScanInfo& scan = state->scan;
   for (int32_t mcuRow = 0; mcuRow < store->mcuRows; mcuRow++) {
     int16_t* rows[4][4];
@@ -150,12 +146,12 @@ void DecodeInterleavedScan(DCTState* state, DCTDCoefStore* store) {
       for (int32_t i = 0; i < v; i++) rows[j][i] = TouchRow(store, f, mcuRow * v + i);
     }
     for (int32_t mcu = 0; mcu < state->mcusPerRow; mcu++) {
-      if (state->restartInterval != 0) Resync(state);
+      if (state->restartInterval != 0) decoder->restart(state);
       for (int32_t j = 0; j < scan.count; j++) {
         DCTComponent* comp = &state->components[scan.frameIndex[j]];
         const size_t first = static_cast<size_t>(mcu) * comp->hSamples * kBlockSize;
         for (int32_t i = 0; i < comp->vSamples; i++) {
-          DCTDdecodeCoefBlocks(state, comp, rows[j][i] + first, comp->hSamples);
+          decoder->decodeBlocks(state, comp, rows[j][i] + first, comp->hSamples);
         }
       }
     }
@@ -258,7 +254,6 @@ void DCTDBeginCoefScan(DCTState* state) {
   }
   state->restartCountdown = state->restartInterval + 1;
   state->restartMarkerNumber = 0;
-  state->eobRun = 0;
   // Block numbers (in messages) count within the scan: one scan holds at
   // most 4 x 8192 x 8192 blocks, so the count stays far from overflowing
   // however many scans an image has.

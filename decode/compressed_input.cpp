@@ -3,7 +3,7 @@
 // entropy-coded bit reader (0xFF bytes, markers, end of data, the guard byte)
 // and the Huffman decode tables built from DHT bodies.
 //
-// The fast path of the bit reader lives in block_decoder.cpp, which keeps the
+// The fast path of the bit reader lives in huffman_reader.h, which keeps the
 // reader state in locals; it comes here only when the lookahead byte is
 // 0xFF (a stuffed byte, a marker, or the guard byte every source stores
 // after its valid bytes) or end of data.
@@ -159,16 +159,16 @@ void DCTDinit_sgetv(DCTState* state) {
   state->nextByte = StmGetByte(state->targetStm);
 }
 
-int32_t DCTDsget8(DCTState* state) {
+int32_t DCTDReadByte(DCTState* state) {
   const int32_t b = state->nextByte;
   if (b == kEndOfData) SourceEOFDuringMarker();
   state->nextByte = StmGetByte(state->targetStm);
   return b;
 }
 
-int32_t DCTDsget16(DCTState* state) {
-  const int32_t high = DCTDsget8(state);
-  return (high << 8) + DCTDsget8(state);
+int32_t DCTDReadWord(DCTState* state) {
+  const int32_t high = DCTDReadByte(state);
+  return (high << 8) + DCTDReadByte(state);
 }
 
 bool DCTDReadSegmentBytes(DCTState* state, uint8_t* dst, int32_t n) {
@@ -184,22 +184,22 @@ void DCTDSkipSegmentBytes(DCTState* state, int32_t n) {
   }
 }
 
-int32_t DCTDsgetmarker(DCTState* state) {
+int32_t DCTDNextMarker(DCTState* state) {
   state->bitCount = 0;
-  while (DCTDsget8(state) != kMarkerPrefix) {
+  while (DCTDReadByte(state) != kMarkerPrefix) {
   }
   for (;;) {
     const int32_t code = state->nextByte;
     if (code == kEndOfData) DCTStmErr0("Source EOF before marker");
     if (code == kEOI) return code;  // left unread: nothing after EOI is read
-    DCTDsget8(state);
+    DCTDReadByte(state);
     if (code != kMarkerPrefix) return code;
   }
 }
 
 bool DCTDEndOfDataAhead(DCTState* state) {
   state->bitCount = 0;
-  while (state->nextByte != kEndOfData && state->nextByte != kMarkerPrefix) DCTDsget8(state);
+  while (state->nextByte != kEndOfData && state->nextByte != kMarkerPrefix) DCTDReadByte(state);
   if (state->nextByte == kEndOfData) return true;
   // nextByte is 0xFF: look at what follows it (and its fill bytes) and put
   // a marker code back for the marker reader.
@@ -249,7 +249,7 @@ int32_t DCTDFetchByteSlow(DCTState* state, int32_t slack) {
   return DCTDpremdusget(state, slack) == 0 ? kMarkerPrefix : kEndOfData;
 }
 
-void DCTDBadHuff(DCTState* state) {
+void DCTDBadCodeError(DCTState* state) {
   DCTStmErr1("Bad Huffcodes in 8x8 block no. %ld", state->blockNumber);
 }
 

@@ -2,8 +2,9 @@
 //
 // The decode filter (jpeg_decode_filter.cpp) calls DCTDFilBuf once per line
 // (marker_parser.cpp): it parses the header through SOS, sets up the scan,
-// has the block decoder (block_decoder.cpp) decode one strip of MCUs through
-// the entropy input (compressed_input.cpp) and the inverse DCT (inverse_dct.cpp),
+// has the scan's entropy decoder (entropy_decoder.h: huffman_sequential.cpp,
+// huffman_progressive.cpp) decode one strip of MCUs through the entropy
+// input (compressed_input.cpp) and the inverse DCT (inverse_dct.cpp),
 // and hands the strip out line by line through the output stage
 // (raster_output.cpp). Images coded in several scans (sequential ones whose
 // first scan leaves components out, and progressive ones) are first decoded
@@ -18,11 +19,11 @@
 
 // --- entropy input (compressed_input.cpp) -------------------------------------------
 void DCTDinit_sgetv(DCTState* state);
-int32_t DCTDsget8(DCTState* state);
-int32_t DCTDsget16(DCTState* state);
-int32_t DCTDsgetmarker(DCTState* state);
+int32_t DCTDReadByte(DCTState* state);
+int32_t DCTDReadWord(DCTState* state);
+int32_t DCTDNextMarker(DCTState* state);
 int32_t DCTDpremdusget(DCTState* state, int32_t slack);
-[[noreturn]] void DCTDBadHuff(DCTState* state);
+[[noreturn]] void DCTDBadCodeError(DCTState* state);
 // The truncation error for the marker code (or -1, end of data) that ended
 // the entropy-coded data where bits were needed.
 [[noreturn]] void DCTDTruncateError(DCTState* state, int32_t code);
@@ -40,9 +41,9 @@ void DCTDSkipSegmentBytes(DCTState* state, int32_t n);
 // or end of data. Returns the byte to append, or -1 when a marker or the end
 // of data stands there (raising the truncation error when slack < 0).
 int32_t DCTDFetchByteSlow(DCTState* state, int32_t slack);
-// After an image: skips what DCTDsgetmarker would skip silently and tells
+// After an image: skips what DCTDNextMarker would skip silently and tells
 // whether the data ends before any marker code (true), leaving the marker
-// for DCTDsgetmarker otherwise.
+// for DCTDNextMarker otherwise.
 bool DCTDEndOfDataAhead(DCTState* state);
 // Makes every Huffman table of the state decode as a bad code until a DHT
 // segment defines it.
@@ -54,12 +55,13 @@ void DCTDScaleQT(DCTState* state, int32_t* table, int32_t index);
 void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t lastCol,
                       int32_t lastRow, const DCTComponent* comp);
 
-// --- block decoder (block_decoder.cpp) -------------------------------------------
+// --- entropy decoding (entropy_decoder.h) --------------------------------------
+// One strip of an image coded in one interleaved scan, through the scan's
+// entropy decoder: Huffman-decoded, dequantized, inverse-transformed into
+// the component strips (entropy_decoder.cpp). The interface the sequential
+// and progressive Huffman decoders implement, and where an arithmetic
+// decoder would go, is in entropy_decoder.h.
 void DCTDdecodeStrip(DCTState* state);
-void DCTDInitStrip(uint8_t* rowPointers[4], const DCTComponent* comp);
-void DCTdecodeResync(DCTState* state);
-void DCTdecode_color(DCTState* state, int32_t rows, int32_t blocksPerRow, DCTComponent* comp,
-                     uint8_t* rowPointers[4]);
 
 // --- whole-image coefficients of multi-scan images (coefficient_store.cpp) -------------
 // Creates the store after the first scan of a multi-scan image has set the
@@ -78,20 +80,20 @@ bool DCTDCoefImageComplete(const DCTState* state);
 // Dequantizes and inverse-transforms the store's blocks of the strip that
 // begins at line linesEmitted into the component strips.
 void DCTDCoefsToStrip(DCTState* state);
-// Entropy-decodes `count` blocks of one component into consecutive
-// 64-coefficient slots from `coefs` (natural order, not dequantized); the
-// slots hold zeros on entry (block_decoder.cpp).
-void DCTDdecodeCoefBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count);
 
 // --- output strips (raster_output.cpp) --------------------------------------------
 void DCTDInitCT(DCTState* state);
-int32_t DCTPointStrip(int32_t blockLine, int32_t subLine, int32_t maxV, int32_t v);
+// The row of a component strip (v block rows high) that raster line
+// (blockLine, subLine) of the strip reads: vertical upsampling.
+int32_t DCTStripRowOfLine(int32_t blockLine, int32_t subLine, int32_t maxV, int32_t v);
 void DCTPutNCLine(DCTState* state, int32_t blockLine, int32_t subLine);
-void DCTDCCOvfFixProc0(int32_t r, int32_t g, int32_t b, uint8_t* pixelEnd);
+// Rewrites the three samples before pixelEnd from colour-conversion results
+// that left 0..255, clamped.
+void DCTDClampPixel(int32_t r, int32_t g, int32_t b, uint8_t* pixelEnd);
 
 // --- marker parser and the per-line driver (marker_parser.cpp) -------------------
 int32_t DCTDFilBuf(DCTState* state);
-void DCTDdecode_image(DCTState* state);
+void DCTDReadHeaders(DCTState* state);
 // True once DCTDFilBuf has reached the end of the image cleanly (EOI, or the
 // end of the data right after a complete image).
 bool DCTDImageEnded(const DCTState* state);

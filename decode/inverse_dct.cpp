@@ -2,8 +2,8 @@
 //
 // The inverse DCT is a scaled separable integer transform (an AAN-style flow
 // graph): the per-coefficient factors its flow graph needs are folded into
-// the quantization tables once per scan (DCTDScaleQT), so the block decoder
-// (block_decoder.cpp) dequantizes with one multiplication per coefficient and
+// the quantization tables once per scan (DCTDScaleQT), so the entropy decoder
+// (huffman_sequential.cpp) dequantizes with one multiplication per coefficient and
 // DCTrev_transform needs five multiplications per 8-point pass. The level
 // shift of +128 and the rounding to nearest ride on the DC coefficient.
 //

@@ -3,7 +3,7 @@
 // DCTDFilBuf is the decoder's one step, called by the decode filter once per
 // raster line: it parses the header through SOS when markers are due (the
 // segment readers below fill the codec state and set up the scan), has the
-// block decoder decode a strip when the previous one is used up, and hands
+// scan's entropy decoder decode a strip when the previous one is used up, and hands
 // the strip out line by line through the output stage. Segment layouts are
 // those of ITU-T T.81 Annex B; the colour-transform APP14 segment is laid out
 // as the encoder writes it, and is recognised by that layout under other
@@ -16,6 +16,7 @@
 
 #include "codec/jpeg_markers.h"
 #include "decode/decoder.h"
+#include "decode/entropy_decoder.h"
 #include "parallel/strip_jobs.h"
 
 namespace {
@@ -26,6 +27,12 @@ constexpr int32_t kACTableBase = 16;  // DHT Tc/Th byte of AC table 0
 constexpr int32_t kTableBytes8 = 65, kTableBytes16 = 129;  // Pq/Tq byte + 64 quantizers
 constexpr int32_t kHuffCountBytes = 17;                    // Tc/Th byte + 16 counts
 constexpr uint8_t kFirstPrintable = 0x20, kLastPrintable = 0x7E;
+constexpr int32_t kSamplePrecision = 8;        // the only precision decoded
+constexpr int32_t kFrameHeaderBytes = 8;       // length, P, Y, X, Nf
+constexpr int32_t kFrameComponentBytes = 3;    // C, H/V, Tq
+constexpr int32_t kScanHeaderBytes = 6;        // length, Ns, Ss, Se, Ah/Al
+constexpr int32_t kScanComponentBytes = 2;     // Cs, Td/Ta
+constexpr int32_t kRestartSegmentBytes = 4;    // length, Ri
 
 // Where the colour coding of the frame was learnt during one header parse.
 // Other encoders write the colour-transform APP14 segment with the same
@@ -83,7 +90,7 @@ void PassToHook(DCTState* state, int32_t code, int32_t n, const uint8_t* prefix,
 }
 
 int32_t ReadSegmentLength(DCTState* state, int32_t code) {
-  const int32_t length = DCTDsget16(state);
+  const int32_t length = DCTDReadWord(state);
   if (length < 2) TooShort(code);
   return length;
 }
@@ -126,7 +133,7 @@ void ReadAPP14(DCTState* state, ColourHints* hints) {
     return;
   }
   uint8_t body[kColourSegmentBodyBytes];
-  for (uint8_t& b : body) b = static_cast<uint8_t>(DCTDsget8(state));
+  for (uint8_t& b : body) b = static_cast<uint8_t>(DCTDReadByte(state));
   if (std::memcmp(body, kColourSegmentIdentifier, kColourSegmentIdentifierBytes) == 0) {
     StoreTransformFields(state, body);
     state->colorTransform = body[kColourSegmentTransformAt];
@@ -178,38 +185,38 @@ void LoadQuantTables(DCTState* state, const QuantStore* store) {
   }
 }
 
-int32_t DCTDgetFrameParms(DCTState* state) {
-  const int32_t length = DCTDsget16(state);
-  if (DCTDsget8(state) != 8) DCTStmErr0("Frame spec precision not 8");
-  state->Rows = DCTDsget16(state);
-  state->Columns = DCTDsget16(state);
+int32_t ReadFrameHeader(DCTState* state) {
+  const int32_t length = DCTDReadWord(state);
+  if (DCTDReadByte(state) != kSamplePrecision) DCTStmErr0("Frame spec precision not 8");
+  state->Rows = DCTDReadWord(state);
+  state->Columns = DCTDReadWord(state);
   if (state->Columns == 0) DCTStmErr0("0 width image");
   if (state->Rows == 0) DCTStmErr0("0 length image (DNL markers not supported)");
-  const int32_t count = DCTDsget8(state);
+  const int32_t count = DCTDReadByte(state);
   state->frameColors = static_cast<int16_t>(count);
   if (count < 1 || count > 4) DCTStmErr1("Frame no. colors==%ld not [1..4]", count);
   for (int32_t i = 0; i < count; i++) {
     DCTComponent* c = &state->components[i];
-    c->componentId = static_cast<uint8_t>(DCTDsget8(state));
-    const int32_t sampling = DCTDsget8(state);
+    c->componentId = static_cast<uint8_t>(DCTDReadByte(state));
+    const int32_t sampling = DCTDReadByte(state);
     c->hSamples = sampling >> 4;
     c->vSamples = sampling & 15;
-    c->frameQTableSel = static_cast<uint8_t>(DCTDsget8(state));
+    c->frameQTableSel = static_cast<uint8_t>(DCTDReadByte(state));
   }
-  return length - 8 - 3 * count;
+  return length - kFrameHeaderBytes - kFrameComponentBytes * count;
 }
 
-int32_t DCTDgetDQT(DCTState* state, QuantStore* store) {
-  int32_t n = DCTDsget16(state) - 2;
+int32_t ReadDQT(DCTState* state, QuantStore* store) {
+  int32_t n = DCTDReadWord(state) - 2;
   state->dqtBodyLength = static_cast<int16_t>(n);
   while (n > 0) {
-    const int32_t pqtq = DCTDsget8(state);
+    const int32_t pqtq = DCTDReadByte(state);
     const int32_t number = pqtq & 15;
     const bool wide = (pqtq >> 4) != 0;
     if (number >= kMaxTables) DCTStmErr0("DQT segment QTable no. >= 4");
     if (number + 1 > state->qTableCount) state->qTableCount = number + 1;
     for (int32_t i = 0; i < 64; i++) {
-      const int32_t q = wide ? DCTDsget16(state) : DCTDsget8(state);
+      const int32_t q = wide ? DCTDReadWord(state) : DCTDReadByte(state);
       if (q == 0) DCTStmErr0("DQT seg. ill. quantizer 0");
       store->table[number][i] = static_cast<uint16_t>(q);
     }
@@ -219,11 +226,11 @@ int32_t DCTDgetDQT(DCTState* state, QuantStore* store) {
   return n;
 }
 
-int32_t DCTDgetDHT(DCTState* state) {
-  int32_t n = DCTDsget16(state) - 2;
+int32_t ReadDHT(DCTState* state) {
+  int32_t n = DCTDReadWord(state) - 2;
   state->dhtBodyLength = static_cast<int16_t>(n);
   while (n > 0) {
-    const int32_t b = DCTDsget8(state);
+    const int32_t b = DCTDReadByte(state);
     if (b < kMaxTables) {
       DCTDmake_huffdec(state, &state->huffDecDC[b], 0);
     } else if (b >= kACTableBase && b < kACTableBase + kMaxTables) {
@@ -236,29 +243,29 @@ int32_t DCTDgetDHT(DCTState* state) {
   return n;
 }
 
-int32_t DCTDgetDRI(DCTState* state) {
-  const int32_t length = DCTDsget16(state);
-  ResetRestart(state, DCTDsget16(state));
-  return length - 4;
+int32_t ReadDRI(DCTState* state) {
+  const int32_t length = DCTDReadWord(state);
+  ResetRestart(state, DCTDReadWord(state));
+  return length - kRestartSegmentBytes;
 }
 
 // Scan header (T.81 B.2.3) into state->scan. Scan components must name frame
 // components in frame order; each one's tables go into the record of the
 // frame component it names (which keeps that component's sampling). When
 // the scan codes every frame component, record j is scan component j.
-int32_t DCTDgetScanParms(DCTState* state, uint32_t definedTables) {
+int32_t ReadScanHeader(DCTState* state, uint32_t definedTables) {
   DCTDScanInfo* scan = &state->scan;
-  const int32_t length = DCTDsget16(state);
-  const int32_t count = DCTDsget8(state);
+  const int32_t length = DCTDReadWord(state);
+  const int32_t count = DCTDReadByte(state);
   scan->count = count;
   if (count == 0) DCTStmErr0("No. scan components=0");
   if (count > state->frameColors) DCTStmErr0("No. scan components > no. frame comp.");
-  const int32_t leftover = length - 6 - 2 * count;
+  const int32_t leftover = length - kScanHeaderBytes - kScanComponentBytes * count;
   if (leftover < 0) return leftover;
   int32_t frameIndex = 0;
   for (int32_t j = 0; j < count; j++) {
-    const int32_t id = DCTDsget8(state);
-    const int32_t tables = DCTDsget8(state);
+    const int32_t id = DCTDReadByte(state);
+    const int32_t tables = DCTDReadByte(state);
     const int32_t dcTable = tables >> 4, acTable = tables & 15;
     if (dcTable >= kMaxTables || acTable >= kMaxTables) DCTStmErr0("Scan Huffman table no. >= 4");
     while (frameIndex < state->frameColors && state->components[frameIndex].componentId != id) {
@@ -280,8 +287,8 @@ int32_t DCTDgetScanParms(DCTState* state, uint32_t definedTables) {
     c->qTableSel = static_cast<uint8_t>(q);
     scan->frameIndex[j] = frameIndex++;
   }
-  scan->ss = DCTDsget8(state);
-  const int32_t seA = DCTDsget16(state);
+  scan->ss = DCTDReadByte(state);
+  const int32_t seA = DCTDReadWord(state);
   scan->se = seA >> 8;
   scan->ah = (seA >> 4) & 15;
   scan->al = seA & 15;
@@ -292,6 +299,7 @@ int32_t DCTDgetScanParms(DCTState* state, uint32_t definedTables) {
 // the geometry, strip memory and tables. When it codes every frame
 // component the strips are decoded straight from the data (kDecPhaseStrip);
 // otherwise every scan goes into the coefficient store first (kDecPhaseScans).
+// Last, each scan chooses its entropy decoder (entropy_decoder.h).
 void StartScan(DCTState* state, const QuantStore* store) {
   if (state->Rows > 0 && state->linesEmitted >= state->Rows) {
     // The image is complete; a further scan would be a second image or a
@@ -301,11 +309,12 @@ void StartScan(DCTState* state, const QuantStore* store) {
   if (state->frameColors == 0 || state->dqtBodyLength == 0 || state->dhtBodyLength == 0) {
     DCTStmErr0("JPEG SOFn, DQT, or DHT marker missing before SOS");
   }
-  const int32_t leftover = DCTDgetScanParms(state, store->defined);
+  const int32_t leftover = ReadScanHeader(state, store->defined);
   if (leftover < 0) TooShort(kSOS);
   if (state->coefStore != nullptr) {  // a later scan of a multi-scan image
     DCTDSkipSegmentBytes(state, leftover);
     DCTDBeginCoefScan(state);
+    DCTDStartEntropyDecoder(state);
     state->phase = kDecPhaseScans;
     return;
   }
@@ -328,6 +337,7 @@ void StartScan(DCTState* state, const QuantStore* store) {
     DCTDBeginCoefScan(state);
     state->phase = kDecPhaseScans;
   }
+  DCTDStartEntropyDecoder(state);
 }
 
 // Decodes the scans of a multi-scan image into the coefficient store, the
@@ -338,7 +348,7 @@ void DecodeAllScans(DCTState* state) {
   for (;;) {
     DCTDdecodeCoefScan(state);
     if (state->progressive == 0 && DCTDCoefImageComplete(state)) break;
-    DCTDdecode_image(state);
+    DCTDReadHeaders(state);
     if (state->phase != kDecPhaseEnd) continue;
     if (state->progressive == 0 || !DCTDCoefImageComplete(state)) DCTDFailUncoded(state);
     state->eoiRead = 1;
@@ -379,11 +389,11 @@ bool DCTDEveryLineEmitted(const DCTState* state) {
   return state->Rows > 0 && state->linesEmitted >= state->Rows;
 }
 
-void DCTDdecode_image(DCTState* state) {
+void DCTDReadHeaders(DCTState* state) {
   QuantStore& store = state->quantStore;
   ColourHints hints = {state->colorTransform == kTransformUnknown ? kNoSegment : kEarlierHeader, false};
   for (;;) {
-    const int32_t code = DCTDsgetmarker(state);
+    const int32_t code = DCTDNextMarker(state);
     switch (code) {
       case kSOI:
         state->phase = kDecPhaseMarkers;
@@ -397,18 +407,18 @@ void DCTDdecode_image(DCTState* state) {
         [[fallthrough]];
       case kSOF0:
         if (state->frameColors != 0) DCTStmErr0("Second SOF marker not allowed");
-        SettleLeftover(state, code, DCTDgetFrameParms(state));
+        SettleLeftover(state, code, ReadFrameHeader(state));
         break;
       case kDHT:
         RequireSOI(state);
-        SettleLeftover(state, code, DCTDgetDHT(state));
+        SettleLeftover(state, code, ReadDHT(state));
         break;
       case kDQT:
         RequireSOI(state);
-        SettleLeftover(state, code, DCTDgetDQT(state, &store));
+        SettleLeftover(state, code, ReadDQT(state, &store));
         break;
       case kDRI:
-        SettleLeftover(state, code, DCTDgetDRI(state));
+        SettleLeftover(state, code, ReadDRI(state));
         break;
       case kSOS:
         RequireSOI(state);
@@ -436,13 +446,13 @@ int32_t DCTDFilBuf(DCTState* state) {
   if (state->phase == kDecPhaseFresh) {
     DCTDinit_sgetv(state);
     DCTDInitHuffTables(state);
-    DCTDdecode_image(state);
+    DCTDReadHeaders(state);
   } else if (state->phase == kDecPhaseMarkers) {
     DCTfree(state);
     if (state->eoiRead != 0) {
       state->phase = kDecPhaseEnd;  // a progressive image's EOI came before its lines
     } else {
-      if (!EndsWithoutEOI(state)) DCTDdecode_image(state);
+      if (!EndsWithoutEOI(state)) DCTDReadHeaders(state);
     }
   }
   if (state->phase == kDecPhaseEnd) return 1;

@@ -1,10 +1,10 @@
 // raster_output.cpp - the decoder's output stage: from component strips to
 // interleaved raster lines.
 //
-// After the block decoder has filled one strip (8 x maxVSamples raster lines)
+// After the entropy decoder has filled one strip (8 x maxVSamples raster lines)
 // into the per-component strip buffers, DCTPutNCLine is called once per
 // output line: it picks each component's strip row (vertical upsampling,
-// DCTPointStrip), interleaves the components into pixels while widening
+// DCTStripRowOfLine), interleaves the components into pixels while widening
 // subsampled ones (horizontal upsampling), and converts YCbCr to RGB or YCCK
 // to CMYK through two packed lookup tables (DCTDInitCT). The common layouts
 // (hFastMode 1..5) run in one pass; everything else goes through a general
@@ -55,7 +55,7 @@ inline void StoreThree(uint32_t first, uint32_t second, uint32_t third, uint8_t*
   px[1] = static_cast<uint8_t>(second);
   px[2] = static_cast<uint8_t>(third);
   if (((first | second | third) & kOutOfRange) != 0) {
-    DCTDCCOvfFixProc0(AsSigned(first), AsSigned(second), AsSigned(third), px + 3);
+    DCTDClampPixel(AsSigned(first), AsSigned(second), AsSigned(third), px + 3);
   }
 }
 
@@ -296,7 +296,7 @@ void DCTDInitCT(DCTState* state) {
   }
 }
 
-int32_t DCTPointStrip(int32_t blockLine, int32_t subLine, int32_t maxV, int32_t v) {
+int32_t DCTStripRowOfLine(int32_t blockLine, int32_t subLine, int32_t maxV, int32_t v) {
   if (v < 2) return blockLine;
   int32_t offset = subLine;
   if (maxV == 4 && v == 2) {
@@ -309,7 +309,7 @@ int32_t DCTPointStrip(int32_t blockLine, int32_t subLine, int32_t maxV, int32_t 
   return blockLine * v + offset;
 }
 
-void DCTDCCOvfFixProc0(int32_t r, int32_t g, int32_t b, uint8_t* pixelEnd) {
+void DCTDClampPixel(int32_t r, int32_t g, int32_t b, uint8_t* pixelEnd) {
   const int32_t results[3] = {r, g, b};
   for (int i = 0; i < 3; ++i) {
     const uint32_t bits = static_cast<uint32_t>(results[i]) & kOutOfRange;
@@ -322,7 +322,7 @@ void DCTPutNCLine(DCTState* state, int32_t blockLine, int32_t subLine) {
   const int32_t colors = state->Colors;
   for (int32_t i = 0; i < colors && i < 4; ++i) {
     const DCTComponent& comp = state->components[i];
-    const int32_t row = DCTPointStrip(blockLine, subLine, state->maxVSamples, comp.vSamples);
+    const int32_t row = DCTStripRowOfLine(blockLine, subLine, state->maxVSamples, comp.vSamples);
     c[i] = comp.strip + static_cast<intptr_t>(comp.stripWidth) * row;
   }
   uint8_t* out = state->lineBuffer;

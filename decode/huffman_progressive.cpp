@@ -1,0 +1,171 @@
+// huffman_progressive.cpp - the progressive Huffman entropy decoder, one
+// implementation of entropy_decoder.h in four tables, one per kind of
+// progressive scan (T.81 G.1.2): DC first, DC refinement, AC first and AC
+// refinement. The scan header chooses the table (DCTDHuffmanProgressive),
+// so the block loops never test the scan's kind. Progressive images always
+// go through the coefficient store (coefficient_store.cpp), so these tables
+// fill only decodeBlocks; the end-of-band run (state->eobRun) is their own
+// state across blocks, begun at zero at each scan and each restart marker.
+#include "codec/wrap_arith.h"
+#include "decode/entropy_decoder.h"
+#include "decode/huffman_reader.h"
+
+using namespace huffman;
+
+namespace {
+
+constexpr int32_t kZeroRunSymbol = 15;  // run 15, size 0: sixteen zeros
+constexpr int32_t kZeroRunLength = 16;
+
+struct Band {
+  int32_t ss, se, al;  // first and last zigzag position, point transform
+};
+
+// One block of a first AC scan: values of the band, shifted up by Al, or
+// one block of an end-of-band run.
+inline void DecodeACFirst(DCTState* state, BitReader& r, const DCTDHuffTable* table, Band band,
+                          int16_t* coefs) {
+  if (state->eobRun > 0) {
+    state->eobRun--;
+    return;
+  }
+  for (int32_t k = band.ss; k <= band.se;) {
+    const int32_t rs = DecodeSymbol(state, r, table);
+    const int32_t run = rs >> 4, size = rs & 15;
+    if (size != 0) {
+      k += run;
+      const int32_t v = ReceiveExtend(state, r, size);
+      if (k > band.se) return;  // past the band: the value is dropped
+      coefs[DCTunzigzag[k++]] = StoreCoef(ShiftLeft(v, band.al));
+    } else if (run == kZeroRunSymbol) {
+      k += kZeroRunLength;
+    } else {    // EOBn: this block and 2^n - 1 + (n bits) more end here
+      state->eobRun = (1 << run) - 1;
+      if (run != 0) state->eobRun += GetBits(state, r, run);
+      return;
+    }
+  }
+}
+
+// A correction bit for a coefficient already non-zero: 1 raises its
+// magnitude by the bit of weight 2^Al.
+inline void Refine(DCTState* state, BitReader& r, int16_t* coef, int32_t bit) {
+  if (GetBits(state, r, 1) == 0 || (*coef & bit) != 0) return;
+  *coef = StoreCoef(*coef >= 0 ? *coef + bit : *coef - bit);
+}
+
+// One block of an AC refinement scan: correction bits for the non-zero
+// coefficients of the band, and coefficients that become +-2^Al.
+inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* table, Band band,
+                           int16_t* coefs) {
+  const int32_t bit = 1 << band.al;
+  int32_t k = band.ss;
+  if (state->eobRun == 0) {
+    for (; k <= band.se; k++) {
+      const int32_t rs = DecodeSymbol(state, r, table);
+      int32_t run = rs >> 4;
+      int32_t value = 0;
+      if ((rs & 15) != 0) {
+        value = GetBits(state, r, 1) != 0 ? bit : -bit;
+      } else if (run != kZeroRunSymbol) {
+        state->eobRun = 1 << run;
+        if (run != 0) state->eobRun += GetBits(state, r, run);
+        break;
+      }
+      // Skip `run` zero coefficients, refining the non-zero ones passed.
+      for (; k <= band.se; k++) {
+        int16_t* coef = &coefs[DCTunzigzag[k]];
+        if (*coef != 0) {
+          Refine(state, r, coef, bit);
+        } else if (--run < 0) {
+          break;
+        }
+      }
+      if (value != 0 && k <= band.se) coefs[DCTunzigzag[k]] = StoreCoef(value);
+    }
+  }
+  if (state->eobRun > 0) {  // inside an end-of-band run: refine the rest
+    for (; k <= band.se; k++) {
+      int16_t* coef = &coefs[DCTunzigzag[k]];
+      if (*coef != 0) Refine(state, r, coef, bit);
+    }
+    state->eobRun--;
+  }
+}
+
+// The band of the scan in state->scan.
+inline Band BandOf(const DCTState* state) {
+  return Band{state->scan.ss, state->scan.se, state->scan.al};
+}
+
+// The four kinds of scan, each a loop over `count` blocks of one component
+// with the reader in locals.
+void DecodeDCFirst(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count) {
+  BitReader r = LoadReader(state);
+  const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
+  const int32_t al = state->scan.al;
+  int32_t lastDC = comp->lastDC;
+  for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
+    lastDC = WrapAdd(lastDC, DecodeDCDifference(state, r, dcTable));
+    coefs[0] = StoreCoef(ShiftLeft(lastDC, al));
+    state->blockNumber++;
+  }
+  comp->lastDC = lastDC;
+  StoreReader(state, r);
+}
+
+void DecodeDCRefine(DCTState* state, DCTComponent*, int16_t* coefs, int32_t count) {
+  BitReader r = LoadReader(state);
+  const int32_t bit = 1 << state->scan.al;
+  for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
+    if (GetBits(state, r, 1) != 0) coefs[0] = StoreCoef(coefs[0] | bit);
+    state->blockNumber++;
+  }
+  StoreReader(state, r);
+}
+
+void DecodeACFirstBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count) {
+  BitReader r = LoadReader(state);
+  const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
+  const Band band = BandOf(state);
+  for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
+    DecodeACFirst(state, r, acTable, band, coefs);
+    state->blockNumber++;
+  }
+  StoreReader(state, r);
+}
+
+void DecodeACRefineBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count) {
+  BitReader r = LoadReader(state);
+  const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
+  const Band band = BandOf(state);
+  for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
+    DecodeACRefine(state, r, acTable, band, coefs);
+    state->blockNumber++;
+  }
+  StoreReader(state, r);
+}
+
+void StartScan(DCTState* state) { state->eobRun = 0; }
+
+// The restart step; a restart marker also ends an end-of-band run. (The
+// countdown equals the interval right after a marker, and before the
+// scan's first MCU, when the run is 0 anyway.)
+void Restart(DCTState* state) {
+  DCTDRestartStep(state);
+  if (state->restartCountdown == state->restartInterval) state->eobRun = 0;
+}
+
+const DCTDEntropyDecoder kDCFirst = {StartScan, nullptr, DecodeDCFirst, Restart};
+const DCTDEntropyDecoder kDCRefine = {StartScan, nullptr, DecodeDCRefine, Restart};
+const DCTDEntropyDecoder kACFirst = {StartScan, nullptr, DecodeACFirstBlocks, Restart};
+const DCTDEntropyDecoder kACRefine = {StartScan, nullptr, DecodeACRefineBlocks, Restart};
+
+}  // namespace
+
+// A scan whose band starts at 0 codes the DC; a non-zero Ah refines.
+const DCTDEntropyDecoder* DCTDHuffmanProgressive(const DCTDScanInfo& scan) {
+  const bool refine = scan.ah != 0;
+  if (scan.ss == 0) return refine ? &kDCRefine : &kDCFirst;
+  return refine ? &kACRefine : &kACFirst;
+}

@@ -1,0 +1,241 @@
+// huffman_reader.h - the Huffman decoders' shared fast path: the bit reader
+// held in locals and the symbol look-ups, used by both Huffman entropy
+// decoders (huffman_sequential.cpp, huffman_progressive.cpp). Everything
+// here is inline so that each decoder's block loop keeps the reader in
+// registers for a whole call.
+//
+// A decoder loads the reader from the state at the start of a strip or run
+// of blocks (LoadReader) and stores it back at the end (StoreReader). Bytes
+// are taken from the source buffer without testing its count: every source
+// stores a 0xFF guard byte after its valid bytes, and any 0xFF sends the
+// reader to the slow path in compressed_input.cpp, which tells the guard
+// (count gone negative) from a real 0xFF. The tables themselves are built
+// from DHT bodies in compressed_input.cpp (DCTDmake_huffdec).
+#ifndef JPEG_DECODE_HUFFMAN_READER_H
+#define JPEG_DECODE_HUFFMAN_READER_H
+
+#include <cstdint>
+
+#include "codec/jpeg_markers.h"
+#include "decode/decoder.h"
+#include "stream/stm_inline.h"
+
+namespace huffman {
+
+constexpr int32_t kBlockSize = 64;
+constexpr int32_t kCoefficientSlots = kBlockSize + 4;  // the discard slot, padded for alignment
+constexpr int32_t kLastZigzag = 63;
+constexpr int32_t kWindowBits = 16;
+constexpr uint64_t kWindowMask = (1u << kWindowBits) - 1;
+constexpr int32_t kLongCodeMark = 16;  // lookahead lengths from here on start a search
+constexpr int32_t kSearchStartBias = 15;
+
+struct BitReader {
+  uint64_t buffer;   // new bytes enter at the low end
+  int32_t bits;      // unread bits at the low end of buffer
+  int32_t next;      // lookahead byte, 0..255 or -1
+  const uint8_t* ptr;  // source buffer position (just past `next`)
+  int32_t count;     // source count
+};
+
+inline BitReader LoadReader(const DCTState* state) {
+  const Stm* source = state->targetStm;
+  return BitReader{state->bitBuffer, state->bitCount, state->nextByte, source->ptr, source->count};
+}
+
+inline void SyncReader(DCTState* state, const BitReader& r) {
+  Stm* source = state->targetStm;
+  source->ptr = const_cast<uint8_t*>(r.ptr);
+  source->count = static_cast<int16_t>(r.count);
+  state->nextByte = r.next;
+}
+
+// Stores the reader back; a guard byte in the lookahead is replaced by a
+// real read first, so that the marker reader and the next call find a real
+// byte there.
+inline void StoreReader(DCTState* state, const BitReader& r) {
+  SyncReader(state, r);
+  state->bitBuffer = r.buffer;
+  state->bitCount = r.bits;
+  if (r.next == kMarkerPrefix && r.count < 0) state->nextByte = StmGetByte(state->targetStm);
+}
+
+// Appends one byte of entropy-coded data to the buffer; false when a marker
+// or the end of the data stands there (an error if slack < 0).
+inline bool AppendByte(DCTState* state, BitReader& r, int32_t slack) {
+  uint32_t byte = static_cast<uint32_t>(r.next);
+  if (__builtin_expect(byte >= kMarkerPrefix, 0)) {  // 0xFF, or -1 as unsigned
+    SyncReader(state, r);
+    const int32_t b = DCTDFetchByteSlow(state, slack);
+    r = BitReader{r.buffer, r.bits, state->nextByte, state->targetStm->ptr, state->targetStm->count};
+    if (b < 0) return false;
+    byte = static_cast<uint32_t>(b);
+  }
+  r.buffer = (r.buffer << 8) | byte;
+  r.next = *r.ptr++;  // safe: the guard byte stands after the valid bytes
+  r.count--;
+  return true;
+}
+
+// Bytes one bulk refill appends: with fewer than 16 bits left they fill the
+// 64-bit buffer to at most 63 bits.
+constexpr int32_t kBulkBytes = 6;
+
+// True when no byte of the word is 0xFF (no byte of the complement is 0).
+inline bool NoMarkerByte(uint64_t word) {
+  const uint64_t inverse = ~word;
+  return ((inverse - 0x0101010101010101ull) & ~inverse & 0x8080808080808080ull) == 0;
+}
+
+// Makes at least 16 bits available before a Huffman symbol, as far as the
+// data goes. Where the lookahead byte and the next five are plain data bytes
+// (no 0xFF, all inside the source buffer), they enter at once: the same as
+// six AppendByte calls, without their tests.
+inline void FillForSymbol(DCTState* state, BitReader& r) {
+  if (r.bits >= kWindowBits) return;
+  if (r.count >= kBulkBytes && static_cast<uint32_t>(r.next) < kMarkerPrefix) {
+    uint64_t ahead = 0;
+    for (int32_t i = 0; i < kBulkBytes - 1; i++) ahead = (ahead << 8) | r.ptr[i];
+    const uint64_t bytes = (static_cast<uint64_t>(r.next) << 40) | ahead;  // next, ptr[0..4]
+    if (NoMarkerByte(bytes)) {  // its top two bytes are 0, never 0xFF
+      r.buffer = (r.buffer << (8 * kBulkBytes)) | bytes;
+      r.bits += 8 * kBulkBytes;
+      r.next = r.ptr[kBulkBytes - 1];
+      r.ptr += kBulkBytes;
+      r.count -= kBulkBytes;
+      return;
+    }
+  }
+  if (!AppendByte(state, r, r.bits - 1)) return;
+  if (!AppendByte(state, r, r.bits + 7)) {
+    r.bits += 8;
+    return;
+  }
+  r.bits += 16;
+}
+
+// The next 16 unread bits; bits missing at the end of the data count as 0.
+inline uint32_t Window16(const BitReader& r) {
+  if (r.bits >= kWindowBits) return (r.buffer >> (r.bits - kWindowBits)) & kWindowMask;
+  return (r.buffer << (kWindowBits - r.bits)) & kWindowMask;
+}
+
+// n (1..15) raw bits of the data.
+inline int32_t GetBits(DCTState* state, BitReader& r, int32_t n) {
+  r.bits -= n;
+  if (r.bits < 0) {
+    AppendByte(state, r, r.bits);  // negative slack: no byte is the truncation error
+    const bool second = AppendByte(state, r, r.bits + 8);
+    r.bits += second ? 16 : 8;
+  }
+  return static_cast<int32_t>((r.buffer >> r.bits) & ((1u << n) - 1));
+}
+
+// s (1..11) extra bits of a magnitude, extended to a signed value (T.81
+// F.2.2.1, EXTEND).
+inline int32_t ReceiveExtend(DCTState* state, BitReader& r, int32_t s) {
+  const int32_t raw = GetBits(state, r, s);
+  if (raw < (1 << (s - 1))) return raw - ((1 << s) - 1);
+  return raw;
+}
+
+// Finds the code length from `length` on, consumes the code, returns its value.
+inline int32_t DecodeLong(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                          int32_t length) {
+  const int32_t w = static_cast<int32_t>(Window16(r));
+  if (w >= table->endMark) DCTDBadCodeError(state);
+  while (length < 16 && table->maxCode[length - 1] < w) length++;
+  r.bits -= length;
+  const int32_t code = w >> (kWindowBits - length);
+  return table->values[table->valueOffset[length - 1] + code];
+}
+
+// The look-up prefix: the next kDCTDLookaheadBits bits of the window.
+inline uint32_t LookupPrefix(const BitReader& r) {
+  return Window16(r) >> (kWindowBits - kDCTDLookaheadBits);
+}
+
+// The Huffman symbol that begins with `prefix` (the reader filled for a
+// symbol): short codes by one look-up, longer ones by the search from the
+// length the look-up names.
+inline int32_t SymbolOfPrefix(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                              uint32_t prefix) {
+  const int32_t length = table->lookahead[prefix][0];
+  if (length < kLongCodeMark) {
+    r.bits -= length;
+    return table->lookahead[prefix][1];
+  }
+  return DecodeLong(state, r, table, length - kSearchStartBias);
+}
+
+// One Huffman symbol.
+inline int32_t DecodeSymbol(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
+  FillForSymbol(state, r);
+  return SymbolOfPrefix(state, r, table, LookupPrefix(r));
+}
+
+// Fields of a combined look-up entry (DCTDHuffTable::fast).
+inline int32_t FastBits(int32_t entry) { return entry & 0xFF; }
+inline int32_t FastAdvance(int32_t entry) { return (entry >> 8) & 0xFF; }
+inline int32_t FastValue(int32_t entry) { return entry >> 16; }
+
+// The DC difference of one block: code and magnitude bits by one look-up
+// when the prefix holds both and the reader has them, else symbol and bits
+// one after the other.
+inline int32_t DecodeDCDifference(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
+  FillForSymbol(state, r);
+  const uint32_t prefix = LookupPrefix(r);
+  const int32_t entry = table->fast[prefix];
+  if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {
+    r.bits -= FastBits(entry);
+    return FastValue(entry);
+  }
+  const int32_t s = SymbolOfPrefix(state, r, table, prefix);
+  return s != 0 ? ReceiveExtend(state, r, s) : 0;
+}
+
+// Decodes the AC events of one sequential block, handing each coefficient
+// to store(k, value) (zigzag position k, 1..63); returns true when a run
+// went past position 63 (the overrunning value is dropped). Most events
+// come from the combined look-up, end of block among them (an advance past
+// position 63 with value 0: a coded coefficient is never 0); the rest are
+// decoded as symbol and magnitude bits.
+template <typename Store>
+inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                           Store store) {
+  for (int32_t k = 0;;) {
+    FillForSymbol(state, r);
+    const uint32_t prefix = LookupPrefix(r);
+    const int32_t entry = table->fast[prefix];
+    int32_t v;
+    if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {
+      r.bits -= FastBits(entry);
+      k += FastAdvance(entry);
+      v = FastValue(entry);
+    } else {
+      const int32_t rs = SymbolOfPrefix(state, r, table, prefix);
+      const int32_t size = rs & 15;
+      if (size == 0) {
+        if (rs == 0) return false;  // end of block
+        k += 16;                    // sixteen zeros
+        if (k >= kLastZigzag) return k > kLastZigzag;
+        continue;
+      }
+      k += (rs >> 4) + 1;
+      v = ReceiveExtend(state, r, size);
+    }
+    if (k > kLastZigzag) return v != 0;  // value 0: end of block
+    store(k, v);
+    if (k == kLastZigzag) return false;
+  }
+}
+
+// A coefficient as the store keeps it: 16 bits, wrapped (valid streams stay
+// far inside; hostile ones only get a wrong picture, never undefined values).
+inline int16_t StoreCoef(int32_t v) {
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v)));
+}
+
+}  // namespace huffman
+
+#endif

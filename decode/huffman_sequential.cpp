@@ -1,0 +1,177 @@
+// huffman_sequential.cpp - the sequential Huffman entropy decoder (baseline
+// and extended frames), one implementation of entropy_decoder.h.
+//
+// decodeStrip is the streaming path of an image coded in one interleaved
+// scan: it Huffman-decodes one strip's 8x8 blocks, dequantizes them into
+// natural order as they arrive and has the inverse DCT write the samples
+// into the component strips, reading restart markers between MCUs. The bit
+// reader (huffman_reader.h) lives in locals for a whole MCU row; it goes
+// back to the state only around a restart marker. decodeBlocks decodes the
+// blocks of a multi-scan sequential image into the coefficient store.
+#include <cstddef>
+
+#include "codec/wrap_arith.h"
+#include "decode/entropy_decoder.h"
+#include "decode/huffman_reader.h"
+
+using namespace huffman;
+
+namespace {
+
+constexpr int32_t kMaxVSamples = 4;  // row pointers per component strip
+
+// Decodes the AC coefficients of one block into `block` (natural order,
+// dequantized as they arrive); returns lastCol and the highest natural
+// index through the pointers.
+inline void DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                      const int32_t* quant, int32_t* block, int32_t* lastCol, int32_t* highest) {
+  int32_t col = 0, high = 0;
+  const bool overrun = DecodeACEvents(state, r, table, [&](int32_t k, int32_t v) {
+    const int32_t n = DCTunzigzag[k];
+    block[n] = WrapMul(v, quant[k]);
+    if (n > high) high = n;
+    if ((n & 7) > col) col = n & 7;
+  });
+  if (overrun) {
+    col = 7;
+    high = kLastZigzag;
+  }
+  *lastCol = col;
+  *highest = high;
+}
+
+// Zeroes what a block and its transform left in the coefficient block. The
+// transform writes only within columns 0..lastCol (all rows), and the
+// decoder stores coefficients only there, so the rest is still zero.
+inline void ClearUsedColumns(int32_t* block, int32_t lastCol) {
+  if (lastCol == 0) {
+    for (int32_t r = 0; r < 8; r++) block[8 * r] = 0;
+  } else if (lastCol < 4) {
+    for (int32_t r = 0; r < 8; r++) {
+      for (int32_t c = 0; c < 4; c++) block[8 * r + c] = 0;
+    }
+  } else {
+    for (int32_t i = 0; i < kBlockSize; i++) block[i] = 0;
+  }
+}
+
+// The first sample of each block row of a component's strip.
+void StripRowPointers(uint8_t* rowPointers[kMaxVSamples], const DCTComponent* comp) {
+  for (int32_t i = 0; i < comp->vSamples && i < kMaxVSamples; i++) {
+    rowPointers[i] = comp->strip + static_cast<size_t>(8) * i * comp->stripWidth;
+  }
+}
+
+// Decodes one block of `comp` and inverse-transforms it to `out`. `block`
+// (64 coefficients and the discard slot) is zero on entry and on return, so
+// the strip loops clear it once rather than once per block.
+inline void DecodeBlock(DCTState* state, BitReader& r, DCTComponent* comp, uint8_t* out,
+                        int32_t* block) {
+  const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
+  const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
+  const int32_t* quant = comp->qTablePtr;
+  comp->lastDC = WrapAdd(comp->lastDC, DecodeDCDifference(state, r, dcTable));
+  block[0] = WrapMul(comp->lastDC, quant[0]);
+  int32_t lastCol, highest;
+  DecodeACs(state, r, acTable, quant, block, &lastCol, &highest);
+  DCTrev_transform(state, block, out, lastCol, highest >> 3, comp);
+  ClearUsedColumns(block, lastCol);
+  state->blockNumber++;
+}
+
+// Decodes `count` blocks of one block row of `comp`, from `out` on.
+void DecodeBlockRun(DCTState* state, int32_t count, DCTComponent* comp, uint8_t* out,
+                    int32_t* block) {
+  BitReader r = LoadReader(state);
+  for (int32_t b = 0; b < count; b++) {
+    DecodeBlock(state, r, comp, out, block);
+    out += 8;
+  }
+  StoreReader(state, r);
+}
+
+// One MCU row of an interleaved scan. The reader stays in locals for the
+// whole row; it goes back to the state only around a restart marker.
+void DecodeInterleavedStrip(DCTState* state) {
+  alignas(16) int32_t block[kCoefficientSlots] = {};
+  uint8_t* rowPointers[4][kMaxVSamples];
+  for (int32_t c = 0; c < state->Colors; c++) {
+    StripRowPointers(rowPointers[c], &state->components[c]);
+  }
+  BitReader r = LoadReader(state);
+  for (int32_t mcu = 0; mcu < state->mcusPerRow; mcu++) {
+    if (state->restartInterval != 0) {
+      StoreReader(state, r);
+      DCTDRestartStep(state);
+      r = LoadReader(state);
+    }
+    for (int32_t c = 0; c < state->Colors; c++) {
+      DCTComponent* comp = &state->components[c];
+      for (int32_t v = 0; v < comp->vSamples; v++) {
+        for (int32_t h = 0; h < comp->hSamples; h++) {
+          DecodeBlock(state, r, comp, rowPointers[c][v], block);
+          rowPointers[c][v] += 8;
+        }
+      }
+    }
+  }
+  StoreReader(state, r);
+}
+
+// Up to vSamples block rows of a single-component scan; block rows that
+// begin below the image are not in the data. Each block is one MCU.
+void DecodeSingleStrip(DCTState* state) {
+  alignas(16) int32_t block[kCoefficientSlots] = {};
+  DCTComponent* comp = &state->components[0];
+  for (int32_t row = 0; row < comp->vSamples; row++) {
+    if (state->linesEmitted + 8 * row >= state->Rows) break;
+    uint8_t* out = comp->strip + static_cast<size_t>(8) * row * comp->stripWidth;
+    int32_t left = state->mcusPerRow;
+    while (left > 0) {
+      int32_t run = left;
+      if (state->restartInterval != 0) {
+        DCTDRestartStep(state);
+        if (state->restartCountdown < run) run = state->restartCountdown;
+        state->restartCountdown -= run - 1;
+      }
+      DecodeBlockRun(state, run, comp, out, block);
+      out += static_cast<size_t>(8) * run;
+      left -= run;
+    }
+  }
+}
+
+void DecodeStrip(DCTState* state) {
+  if (state->Colors == 1) {
+    DecodeSingleStrip(state);
+  } else {
+    DecodeInterleavedStrip(state);
+  }
+}
+
+// Blocks of a multi-scan sequential image into the coefficient store: the
+// DC prediction and every AC coefficient, as coded. A run past the last
+// coefficient ends the block the way DecodeACs does.
+void DecodeStoredBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count) {
+  BitReader r = LoadReader(state);
+  const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
+  const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
+  int32_t lastDC = comp->lastDC;
+  for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
+    lastDC = WrapAdd(lastDC, DecodeDCDifference(state, r, dcTable));
+    coefs[0] = StoreCoef(lastDC);
+    DecodeACEvents(state, r, acTable,
+                   [&](int32_t k, int32_t v) { coefs[DCTunzigzag[k]] = StoreCoef(v); });
+    state->blockNumber++;
+  }
+  comp->lastDC = lastDC;
+  StoreReader(state, r);
+}
+
+void StartScan(DCTState*) {}  // nothing of its own across a scan but the DC predictions
+
+}  // namespace
+
+const DCTDEntropyDecoder kDCTDHuffmanSequential = {
+    StartScan, DecodeStrip, DecodeStoredBlocks, DCTDRestartStep,
+};
