@@ -49,6 +49,10 @@
 #include "codec/codec_state.h"
 #include "stream/stm_inline.h"
 
+// The quality factor in 16.16 fixed point (qFactorFixed): kQFactorOne is 1.0.
+constexpr int32_t kQFactorShift = 16;
+constexpr int32_t kQFactorOne = 1 << kQFactorShift;
+
 // --- default tables (builtin_tables.cpp) -----------------------------------------
 extern const uint8_t qluma1[64];   // quantization bases, zigzag order
 extern const uint8_t qkroma1[64];

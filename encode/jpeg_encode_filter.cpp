@@ -29,7 +29,6 @@
 namespace {
 
 constexpr int32_t kAPP0Bytes = 18;  // JFIF APP0 segment, marker included
-constexpr int32_t kFixedOne = 65536;
 
 JPEGFilterContext* ContextOf(Stm* s) { return static_cast<JPEGFilterContext*>(s->procData); }
 
@@ -76,7 +75,7 @@ int16_t ContinueLine(int16_t c, JPEGFilterContext* ctx) {
 // too large for 32 bits saturate (every such factor already clamps each
 // quantizer to its maximum, and selects the same Huffman tables).
 int32_t FixedQuality(double q) {
-  const double f = q * kFixedOne;
+  const double f = q * kQFactorOne;
   if (f >= static_cast<double>(INT32_MAX)) return INT32_MAX;
   return static_cast<int32_t>(f);
 }
