@@ -165,10 +165,10 @@ void BuildDecodeTable(A85FilterContext* ctx) {
   t->classOf[static_cast<uint8_t>('z')] = kA85Zero;
   t->classOf[static_cast<uint8_t>('~')] = kA85Tilde;
   for (uint32_t d = 0; d < kA85DigitCount; d++) {
-    t->placeValue1[d] = static_cast<uint16_t>(d * 85u);
-    t->placeValue2[d] = d * 85u * 85u;
-    t->placeValue3[d] = d * 85u * 85u * 85u;
-    t->placeValue4[d] = d * 85u * 85u * 85u * 85u;  // unsigned: wraps modulo 2^32
+    t->placeValue1[d] = static_cast<uint16_t>(d * kA85Base);
+    t->placeValue2[d] = t->placeValue1[d] * kA85Base;
+    t->placeValue3[d] = t->placeValue2[d] * kA85Base;
+    t->placeValue4[d] = t->placeValue3[d] * kA85Base;  // unsigned: wraps modulo 2^32
   }
 }
 

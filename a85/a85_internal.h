@@ -9,6 +9,8 @@
 
 #include "a85_filters.h"
 
+constexpr uint32_t kA85Base = 85;  // five base-85 digits stand for four bytes
+
 // Character classes of the decode table. Digits "!".."u" map to their
 // values 0..84; the other classes follow them.
 enum : uint8_t {

@@ -92,7 +92,7 @@ int32_t DCTEcount_huff(const uint8_t bits[16]) {
 }
 
 // Quality factors (qFactorFixed, 16.16 fixed point) that bound the table
-// sets: a factor below kQFactorSetNBelow gets set N or a finer one. Set 0
+// sets: a factor below kQFactorSet<N>Below gets set N or a finer one. Set 0
 // serves factors of 93/64 (1.453125) and above; AC set 4 has no DC set of
 // its own, its factors take DC set 3.
 constexpr int32_t kQFactorSet4Below = kQFactorOne / 32;      // 2048, 0.03125
