@@ -34,8 +34,8 @@ const A85DecodeTable* TableOf(A85FilterContext* ctx) {
 }
 
 uint32_t GroupValue(const uint8_t d[kGroupDigits], const A85DecodeTable* t) {
-  return t->times85p4[d[0]] + t->times85p3[d[1]] + t->times85p2[d[2]] + t->times85[d[3]] +
-         d[4];
+  return t->placeValue4[d[0]] + t->placeValue3[d[1]] + t->placeValue2[d[2]] +
+         t->placeValue1[d[3]] + d[4];
 }
 
 void PutBigEndian(uint32_t v, uint8_t* out) {
@@ -47,8 +47,8 @@ void PutBigEndian(uint32_t v, uint8_t* out) {
 
 // The common case: five digit characters in a row.
 bool DecodeDenseGroup(const uint8_t* in, const A85DecodeTable* t, uint8_t* out) {
-  const uint8_t d[kGroupDigits] = {t->cls[in[0]], t->cls[in[1]], t->cls[in[2]], t->cls[in[3]],
-                                   t->cls[in[4]]};
+  const uint8_t d[kGroupDigits] = {t->classOf[in[0]], t->classOf[in[1]], t->classOf[in[2]],
+                                   t->classOf[in[3]], t->classOf[in[4]]};
   if (d[0] >= kA85DigitCount || d[1] >= kA85DigitCount || d[2] >= kA85DigitCount ||
       d[3] >= kA85DigitCount || d[4] >= kA85DigitCount) {
     return false;
@@ -65,9 +65,9 @@ const uint8_t* DecodeFastGroup(const uint8_t* in, const uint8_t* end, const A85D
   if (end - in >= kGroupDigits && DecodeDenseGroup(in, t, out)) return in + kGroupDigits;
   uint8_t d[kGroupDigits];
   for (int k = 0; k < kGroupDigits; k++) {
-    while (in < end && t->cls[*in] == kA85White) in++;
+    while (in < end && t->classOf[*in] == kA85White) in++;
     if (in == end) return nullptr;
-    d[k] = t->cls[*in++];
+    d[k] = t->classOf[*in++];
     if (k == 0 && d[0] == kA85Zero) {
       PutBigEndian(0, out);
       return in;
@@ -115,19 +115,19 @@ uint8_t* DecodeSlowGroup(A85FilterContext* ctx, uint8_t* out) {
   for (;;) {
     const int16_t c = StmGetByte(source);
     if (c < 0) return EndData(ctx, group, true, out);  // no end mark: the text was cut short
-    const uint8_t cls = t->cls[c];
-    if (cls < kA85DigitCount) {
-      group.digits[group.count++] = cls;
+    const uint8_t kind = t->classOf[c];
+    if (kind < kA85DigitCount) {
+      group.digits[group.count++] = kind;
       if (group.count < kGroupDigits) continue;
       PutBigEndian(GroupValue(group.digits, t), out);
       return out + kGroupBytes;
     }
-    if (cls == kA85White) continue;
-    if (cls == kA85Zero && group.count == 0) {
+    if (kind == kA85White) continue;
+    if (kind == kA85Zero && group.count == 0) {
       PutBigEndian(0, out);
       return out + kGroupBytes;
     }
-    if (cls == kA85Tilde) return EndData(ctx, group, StmGetByte(source) != '>', out);
+    if (kind == kA85Tilde) return EndData(ctx, group, StmGetByte(source) != '>', out);
     return EndData(ctx, group, true, out);  // "z" inside a group, or an invalid byte
   }
 }
@@ -156,19 +156,19 @@ void MarkEnd(A85FilterContext* ctx, Stm* s) {
 
 void BuildDecodeTable(A85FilterContext* ctx) {
   A85DecodeTable* t = static_cast<A85DecodeTable*>(ctx->table);
-  std::memset(t->cls, kA85Invalid, sizeof t->cls);
+  std::memset(t->classOf, kA85Invalid, sizeof t->classOf);
   for (int c = kFirstDigitChar; c <= kLastDigitChar; c++) {
-    t->cls[c] = static_cast<uint8_t>(c - kFirstDigitChar);
+    t->classOf[c] = static_cast<uint8_t>(c - kFirstDigitChar);
   }
-  for (int c = '\b'; c <= '\r'; c++) t->cls[c] = kA85White;  // 8..13
-  t->cls[static_cast<uint8_t>(' ')] = kA85White;
-  t->cls[static_cast<uint8_t>('z')] = kA85Zero;
-  t->cls[static_cast<uint8_t>('~')] = kA85Tilde;
+  for (int c = '\b'; c <= '\r'; c++) t->classOf[c] = kA85White;  // 8..13
+  t->classOf[static_cast<uint8_t>(' ')] = kA85White;
+  t->classOf[static_cast<uint8_t>('z')] = kA85Zero;
+  t->classOf[static_cast<uint8_t>('~')] = kA85Tilde;
   for (uint32_t d = 0; d < kA85DigitCount; d++) {
-    t->times85[d] = static_cast<uint16_t>(d * 85u);
-    t->times85p2[d] = d * 85u * 85u;
-    t->times85p3[d] = d * 85u * 85u * 85u;
-    t->times85p4[d] = d * 85u * 85u * 85u * 85u;  // unsigned: wraps modulo 2^32
+    t->placeValue1[d] = static_cast<uint16_t>(d * kA85Base);
+    t->placeValue2[d] = t->placeValue1[d] * kA85Base;
+    t->placeValue3[d] = t->placeValue2[d] * kA85Base;
+    t->placeValue4[d] = t->placeValue3[d] * kA85Base;  // unsigned: wraps modulo 2^32
   }
 }
 

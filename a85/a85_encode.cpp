@@ -40,8 +40,8 @@ uint32_t GetBigEndian(const uint8_t* in) {
 // The five base-85 digit characters of v, most significant first.
 void GroupChars(uint32_t v, uint8_t chars[kGroupDigits]) {
   for (int k = kGroupDigits - 1; k >= 0; k--) {
-    chars[k] = static_cast<uint8_t>(kFirstDigitChar + v % 85);
-    v /= 85;
+    chars[k] = static_cast<uint8_t>(kFirstDigitChar + v % kA85Base);
+    v /= kA85Base;
   }
 }
 

@@ -9,6 +9,8 @@
 
 #include "a85_filters.h"
 
+constexpr uint32_t kA85Base = 85;  // five base-85 digits stand for four bytes
+
 // Character classes of the decode table. Digits "!".."u" map to their
 // values 0..84; the other classes follow them.
 enum : uint8_t {
@@ -22,11 +24,11 @@ enum : uint8_t {
 // Per-open decode table: the class of every byte value and the digit
 // weights of a group, so a group's value is five look-ups and four adds.
 struct A85DecodeTable {
-  uint8_t cls[256];
-  uint16_t times85[kA85DigitCount];  // d * 85
-  uint32_t times85p2[kA85DigitCount];  // d * 85^2
-  uint32_t times85p3[kA85DigitCount];  // d * 85^3
-  uint32_t times85p4[kA85DigitCount];  // d * 85^4, modulo 2^32
+  uint8_t classOf[256];                  // per byte value: its digit value or class
+  uint16_t placeValue1[kA85DigitCount];  // digit d one place from the right: d * 85
+  uint32_t placeValue2[kA85DigitCount];  // d * 85^2
+  uint32_t placeValue3[kA85DigitCount];  // d * 85^3
+  uint32_t placeValue4[kA85DigitCount];  // d * 85^4, modulo 2^32
 };
 
 // Fills the table of the decode filter `ctx` (ctx->table must point at one).

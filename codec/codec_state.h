@@ -11,6 +11,40 @@
 // Rule for every file under codec/, decode/, encode/ and parallel/ (but the
 // worker pool, parallel/worker_pool.cpp): plain records and procedures, no object
 // with a destructor, because errors leave through longjmp (error_path.h).
+//
+// Glossary. The record, field and procedure names here are fixed (tests,
+// peers of the host code and the decoder use them); read them as:
+//   DCT, DCTE, DCTD     prefixes: shared by both directions, encoder only
+//                       (encode/encoder.h), decoder only (decode/decoder.h)
+//   Colors, Columns, Rows, QFactor, ColorTransform
+//                       the filter parameter words: components, width,
+//                       height, quality factor, colour transform
+//   hSamples, vSamples  a component's sampling factors H and V; maxHSamples,
+//                       maxVSamples are Hmax and Vmax
+//   hFastMode, vFastMode  which specialised line path applies (enums below)
+//   fullRes             the component is sampled at Hmax x Vmax
+//   lastBlockX, edgeSamples  where the real samples of a strip line end
+//   stripBlockLine, stripSubLine  position of the next raster line in the
+//                       strip: block row 0..7, line 0..Vmax-1 within it
+//   encCTTable, decCTTable  colour-transform (CT) look-up tables
+//   qTable, qThreshold  quantizer steps as coded (capped) and the encoder's
+//                       uncapped dead-zone thresholds, zigzag order;
+//                       qFactorFixed is QFactor in 16.16; maxQuantValue the
+//                       largest step the quality factor allows
+//   dcHuffTable, acHuffTable / huffDecDC, huffDecAC
+//                       Huffman tables of the encoder / of the decoder
+//   app14Version, app14Flags0, app14Flags1  fields of the colour-transform
+//                       APP14 segment
+//   dqtBodyLength, dhtBodyLength  body bytes of the last DQT / DHT segment
+//                       read; 0 until one has been seen
+//   blend               average chroma pairs when downsampling
+//   DCTFirstInit        a new zero-filled state
+//   DCTallocate, DCTfree  the strip memory, allocated once and released
+//   DCTInitCommon       the geometry both directions share
+//   DCTstrip_bytes      bytes of one component strip
+//   DCTreset_dc         zeroes the DC predictors (image and restart start)
+//   DCTsize_codes       code lengths and codes of a Huffman specification
+//   DCTunzigzag         zigzag position -> natural (row-major) index
 #ifndef JPEG_CODEC_CODEC_STATE_H
 #define JPEG_CODEC_CODEC_STATE_H
 

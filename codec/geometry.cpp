@@ -23,6 +23,7 @@ const uint8_t DCTunzigzag[80] = {
 namespace {
 
 constexpr int32_t kMaxBlocksPerMCU = 10;       // ITU-T T.81 B.2.3 limit for interleaved scans
+constexpr int32_t kMaxSamplingFactor = 4;      // largest H or V of a component
 
 int32_t CeilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
 
@@ -30,8 +31,8 @@ void CheckSampling(DCTState* state) {
   int32_t maxH = 1, maxV = 1, blocks = 0;
   for (int i = 0; i < state->Colors; i++) {
     const DCTComponent& c = state->components[i];
-    if (c.hSamples * c.vSamples == 0 || c.hSamples > 4 || c.vSamples > 4 || c.hSamples < 0 ||
-        c.vSamples < 0) {
+    if (c.hSamples * c.vSamples == 0 || c.hSamples > kMaxSamplingFactor ||
+        c.vSamples > kMaxSamplingFactor || c.hSamples < 0 || c.vSamples < 0) {
       DCTStmErr0("Sampling not [1..4]");
     }
     if (c.hSamples > maxH) maxH = c.hSamples;
@@ -62,15 +63,15 @@ int32_t ResolveTransform(const DCTState* state) {
 int32_t HorizontalFastMode(const DCTState* state) {
   const DCTComponent* c = state->components;
   if (c[1].hSamples != 1 || c[2].hSamples != 1) return kHFastGeneral;
-  const bool on = state->colorTransform != kTransformNone;
-  const int32_t h0 = c[0].hSamples;
+  const bool transformed = state->colorTransform != kTransformNone;
+  const int32_t firstH = c[0].hSamples;
   if (state->Colors == 3) {
-    if (h0 == 2 && !on) return kHFastPlain211;
-    if (h0 == 1 && on) return kHFastYCbCr111;
-    if (h0 == 2 && on) return kHFastYCbCr211;
-  } else if (state->Colors == 4 && on) {
-    if (h0 == 1 && c[3].hSamples == 1) return kHFastYCCK1111;
-    if (h0 == 2 && c[3].hSamples == 2) return kHFastYCCK2112;
+    if (firstH == 2 && !transformed) return kHFastPlain211;
+    if (firstH == 1 && transformed) return kHFastYCbCr111;
+    if (firstH == 2 && transformed) return kHFastYCbCr211;
+  } else if (state->Colors == 4 && transformed) {
+    if (firstH == 1 && c[3].hSamples == 1) return kHFastYCCK1111;
+    if (firstH == 2 && c[3].hSamples == 2) return kHFastYCCK2112;
   }
   return kHFastGeneral;
 }
@@ -79,7 +80,8 @@ int32_t HorizontalFastMode(const DCTState* state) {
 // four lines) can be produced from component 0 alone.
 int32_t VerticalFastMode(const DCTState* state) {
   const DCTComponent* c = state->components;
-  if (state->maxVSamples != 4 || !c[0].fullRes || c[1].vSamples != 1) return kVFastOff;
+  if (state->maxVSamples != kMaxSamplingFactor || !c[0].fullRes || c[1].vSamples != 1)
+    return kVFastOff;
   if (state->Colors == 2) return kVFastLumaOnly;
   if (c[2].vSamples != 1) return kVFastOff;
   if (state->Colors == 3) return kVFastLumaOnly;

@@ -8,6 +8,11 @@
 namespace {
 
 constexpr int kRasterHeaderBytes = 18;
+constexpr int kImageTypeAt = 2;     // 3 grey, 2 true colour
+constexpr int kWidthAt = 12;        // 16 bits, little-endian
+constexpr int kHeightAt = 14;       // 16 bits, little-endian
+constexpr int kBitsPerPixelAt = 16;
+constexpr uint8_t kGreyImage = 3, kTrueColourImage = 2;
 
 }  // namespace
 
@@ -16,12 +21,12 @@ extern "C" {
 int32_t vs_init_out(Stm* out, int32_t kind, int32_t width, int32_t height, int32_t colors) {
   if (kind != 1) return 0;
   uint8_t header[kRasterHeaderBytes] = {};
-  header[2] = colors == 1 ? 3 : 2;  // image type: grey or true colour
-  header[12] = static_cast<uint8_t>(width);
-  header[13] = static_cast<uint8_t>(width >> 8);
-  header[14] = static_cast<uint8_t>(height);
-  header[15] = static_cast<uint8_t>(height >> 8);
-  header[16] = static_cast<uint8_t>(colors * 8);  // bits per pixel
+  header[kImageTypeAt] = colors == 1 ? kGreyImage : kTrueColourImage;
+  header[kWidthAt] = static_cast<uint8_t>(width);
+  header[kWidthAt + 1] = static_cast<uint8_t>(width >> 8);
+  header[kHeightAt] = static_cast<uint8_t>(height);
+  header[kHeightAt + 1] = static_cast<uint8_t>(height >> 8);
+  header[kBitsPerPixelAt] = static_cast<uint8_t>(colors * 8);
   int16_t last = 0;
   for (uint8_t byte : header) last = StmPutByte(byte, out);
   return last == -1 ? 1 : 0;
@@ -31,9 +36,9 @@ int32_t vs_init_out(Stm* out, int32_t kind, int32_t width, int32_t height, int32
 int32_t vs_init_in(DCTState* state, Stm* in, int32_t) {
   int32_t bytes[kRasterHeaderBytes];
   for (int32_t& b : bytes) b = StmGetByte(in);
-  state->Columns = bytes[12] + bytes[13] * 256;
-  state->Rows = bytes[14] + bytes[15] * 256;
-  state->Colors = bytes[16] / 8;
+  state->Columns = bytes[kWidthAt] + bytes[kWidthAt + 1] * 256;
+  state->Rows = bytes[kHeightAt] + bytes[kHeightAt + 1] * 256;
+  state->Colors = bytes[kBitsPerPixelAt] / 8;
   return bytes[kRasterHeaderBytes - 1] == -1 ? 1 : 0;
 }
 

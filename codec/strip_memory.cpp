@@ -25,8 +25,11 @@
 
 namespace {
 
-constexpr int32_t kEncoderTableBytes = 512;   // qTable + qThreshold, 64 x i32 each
-constexpr int32_t kDecoderTableBytes = 256;   // qTable only
+constexpr int32_t kQuantTableBytes = 64 * 4;  // one qTable or qThreshold: 64 x i32
+constexpr int32_t kEncoderTableBytes = 2 * kQuantTableBytes;  // qTable + qThreshold
+constexpr int32_t kDecoderTableBytes = kQuantTableBytes;      // qTable only
+constexpr int32_t kOwnerWordBytes = 4;  // the owning state's address, at the block's start
+constexpr int32_t kSpareBytes = 4;      // between the colour tables and the line buffer
 constexpr int32_t kColorTableBytes = 1024;    // 256 x u32
 constexpr int32_t kPairColorTableBytes = 2044;  // 511 x u32: indexed by the sum of two samples
 constexpr int64_t kLargestBlock = 0x7FFFFFFF;
@@ -88,7 +91,7 @@ void DCTallocate(DCTState* state, int32_t lineBytes, int32_t isEncoder) {
     stripBytes[i] = DCTstrip_bytes(&state->components[i], state->maxVSamples);
     size += stripBytes[i];
   }
-  size += ColorTableBytes(state, isEncoder != 0) + 4;
+  size += ColorTableBytes(state, isEncoder != 0) + kSpareBytes;
   uint8_t* block = size <= kLargestBlock ? static_cast<uint8_t*>(std::calloc(1, size)) : nullptr;
   if (block == nullptr) {
     DCTStmErr1("Cannot allocate %ld bytes", static_cast<int32_t>(size > kLargestBlock ? kLargestBlock : size));
@@ -96,14 +99,14 @@ void DCTallocate(DCTState* state, int32_t lineBytes, int32_t isEncoder) {
   state->stripMemory = block;
   state->stripMemoryBytes = static_cast<int32_t>(size);
   const auto owner = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(state));
-  for (int i = 0; i < 4; i++) block[i] = static_cast<uint8_t>(owner >> (8 * i));
-  uint8_t* p = block + 4;
+  for (int i = 0; i < kOwnerWordBytes; i++) block[i] = static_cast<uint8_t>(owner >> (8 * i));
+  uint8_t* p = block + kOwnerWordBytes;
   for (int k = 0; k < state->qTableCount; k++) {
     state->qTable[k] = reinterpret_cast<int32_t*>(p);
-    p += 256;
+    p += kQuantTableBytes;
     if (isEncoder) {
       state->qThreshold[k] = reinterpret_cast<int32_t*>(p);
-      p += 256;
+      p += kQuantTableBytes;
     }
   }
   for (int i = 0; i < state->Colors; i++) {
@@ -114,7 +117,7 @@ void DCTallocate(DCTState* state, int32_t lineBytes, int32_t isEncoder) {
   }
   LayOutColorTables(state, p, isEncoder != 0);
   p += ColorTableBytes(state, isEncoder != 0);
-  state->lineBuffer = p + 4;  // after the four spare bytes
+  state->lineBuffer = p + kSpareBytes;
 }
 
 JPEGFilterContext* DCTNewFilterContext(Stm* below) {

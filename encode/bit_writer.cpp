@@ -12,20 +12,25 @@
 
 namespace {
 
+constexpr int32_t kDCCategories = 12;  // DC difference categories 0..11
+constexpr int32_t kMaxACCodes = 162;   // every baseline AC symbol
+constexpr int32_t kMaxACSize = 10;     // largest baseline AC magnitude category
+constexpr int32_t kZRLRun = 15;        // the run nibble of ZRL (0xF0): 16 zeros
+constexpr int32_t kEOBIndex = 0;       // code-table indices of EOB and ZRL
+constexpr int32_t kZRLIndex = 1;
+constexpr int32_t kLengthCounts = 16;  // BITS: code counts of lengths 1..16, before HUFFVAL
+
 // Code-table index of an AC symbol (RRRRSSSS), or -1 if the symbol is not a
 // baseline event: sizes 1..10 with any run, EOB (0x00) and ZRL (0xF0).
 int32_t ACEventIndex(int32_t symbol) {
   const int32_t size = symbol & 15;
   const int32_t run = symbol >> 4;
-  if (size >= 11) return -1;
+  if (size > kMaxACSize) return -1;
   if (size != 0) return size * 16 + run;
-  if (run == 0) return 0;   // EOB
-  if (run == 15) return 1;  // ZRL
+  if (run == 0) return kEOBIndex;
+  if (run == kZRLRun) return kZRLIndex;
   return -1;
 }
-
-constexpr int32_t kDCCategories = 12;  // DC difference categories 0..11
-constexpr int32_t kMaxACCodes = 162;   // every baseline AC symbol
 
 }  // namespace
 
@@ -66,7 +71,7 @@ void DCTEmake_huffenc(DCTState* state, const uint8_t* spec, uint16_t* code, uint
   uint8_t sizes[kMaxACCodes + 1];
   uint16_t codes[kMaxACCodes];
   DCTsize_codes(state, spec, sizes, codes, isAC ? kMaxACCodes : kDCCategories);
-  const uint8_t* symbols = spec + 16;
+  const uint8_t* symbols = spec + kLengthCounts;
   for (int32_t k = 0; k < state->huffCodeCount; k++) {
     const int32_t symbol = symbols[k];
     int32_t index;

@@ -134,7 +134,7 @@ inline uint64_t SignificantNatural(const int32_t* coef, const uint32_t* threshol
 }
 
 // Natural-order bit masks to zigzag-order ones, a byte (one block row) at a
-// time: kZigzagOfRow[r][b] has bit k set for each set bit j of b whose
+// time: kZigzagBits.row[r][b] has bit k set for each set bit j of b whose
 // natural index 8r + j sits at zigzag position k.
 struct ZigzagBitTables {
   uint64_t row[8][256];

@@ -7,6 +7,40 @@
 // MCUs when one is complete (block_coder.cpp, with the forward DCT of
 // forward_dct.cpp and the bit writer of bit_writer.cpp) and writes EOI after the
 // last line. The default tables live in builtin_tables.cpp.
+//
+// Glossary. The encoder's table and procedure names below are fixed (the
+// tests and the other layers call them by these names); read them as:
+//   qluma1, qkroma1, qkroma2  quantization bases: luminance; chrominance at
+//                             full resolution (1) and in a subsampled image (2)
+//   tluma1, tkroma1           caps on the scaled luminance / chrominance steps
+//   dtsbits                   DC table specifications (BITS + HUFFVAL), entry
+//                             2s + 0 luminance, 2s + 1 chrominance of set s
+//   atsL<s>, atsC<s>          AC table specification of set s 0..4, for
+//                             luminance (L) and chrominance (C)
+//   atsptrs, atsLen           the ten AC specifications and their byte
+//                             lengths, indexed 2s + 0 (L) or 2s + 1 (C)
+//   sput                      "stream put": header bytes onto the target, and
+//                             with a v, the variable-length bit output
+//   DCTEinit_sputv            empties the bit output (open)
+//   DCTEmdusputv              appends n bits of entropy-coded data ("mdu":
+//                             minimum data unit, the coded 8 x 8 block)
+//   DCTEsput8, DCTEsput16     one header byte, one big-endian 16-bit word
+//   DCTEsputmarker            pads the bits to a byte with 1s, writes a marker
+//   DCTEclose_sput            the final padding and EOI
+//   DCTEmake_huffenc          code table (code, length per event) of a
+//                             Huffman specification
+//   DCTEInitCT                builds the colour-transform (CT) tables
+//   DCTEGetNCLine             takes the raster line in lineBuffer into the
+//                             component strips (colour conversion, downsampling)
+//   DCTEFixRightBot           fills a strip line's right edge; at a group's
+//                             last line, reduces a subsampled component's bottom
+//   DCTEPointStrip            address of one line of a component strip
+//   DCTEget_ovflines          completes the last strip with lines past the
+//                             image's bottom ("overflow lines")
+//   DCTEQScale, DCTEScaleQT   the transform's output scale, and scaling the
+//                             quantization tables (QT) by it
+//   DCTTransform              forward DCT of one block, level shift included
+//   DCTEcodeStrip, DCTEFlush  codes one strip of MCUs; takes one raster line
 #ifndef JPEG_ENCODE_ENCODER_H
 #define JPEG_ENCODE_ENCODER_H
 
@@ -14,6 +48,10 @@
 
 #include "codec/codec_state.h"
 #include "stream/stm_inline.h"
+
+// The quality factor in 16.16 fixed point (qFactorFixed): kQFactorOne is 1.0.
+constexpr int32_t kQFactorShift = 16;
+constexpr int32_t kQFactorOne = 1 << kQFactorShift;
 
 // --- default tables (builtin_tables.cpp) -----------------------------------------
 extern const uint8_t qluma1[64];   // quantization bases, zigzag order

@@ -17,7 +17,8 @@ namespace {
 // (Lines wider than the Stm's 16-bit count pass the filter in pieces.)
 constexpr int32_t kMaxColumns = 65535;
 constexpr int32_t kMaxRows = 65535;
-constexpr int32_t kOne = 65536;  // 1.0 in 16.16 fixed point
+// APP14 flags0 bit: the chroma was averaged (blended) while downsampling.
+constexpr uint16_t kAPP14FlagBlended = 0x8000;
 
 void ValidateSize(const DCTState* state) {
   if (state->Columns == 0) DCTStmErr0("Columns==0");
@@ -57,15 +58,17 @@ void SetUpComponents(DCTState* state) {
   }
 }
 
-// One scaled quantizer, before the cap. F is the 16.16 quality factor; the
-// DC step grows at half the rate above 1.0. Computed in 64 bits so that any
-// factor the configuration admits stays exact, then clamped to 1..maxQ.
-int32_t ScaledQuantizer(int32_t F, int32_t base, bool isDC, int32_t maxQ) {
+// One scaled quantizer, before the cap: the base times the 16.16 quality
+// factor, rounded; the DC step grows at half the rate above 1.0 (one more
+// shift). Computed in 64 bits so that any factor the configuration admits
+// stays exact, then clamped to 1..maxQ.
+int32_t ScaledQuantizer(int32_t factor, int32_t base, bool isDC, int32_t maxQ) {
   int64_t q;
-  if (isDC && F > kOne)
-    q = base + ((static_cast<int64_t>(base) * (F - kOne) + kOne) >> 17);
+  if (isDC && factor > kQFactorOne)
+    q = base + ((static_cast<int64_t>(base) * (factor - kQFactorOne) + kQFactorOne) >>
+                (kQFactorShift + 1));
   else
-    q = (static_cast<int64_t>(F) * base + kOne / 2) >> 16;
+    q = (static_cast<int64_t>(factor) * base + kQFactorOne / 2) >> kQFactorShift;
   if (q <= 0) return 1;
   return q < maxQ ? static_cast<int32_t>(q) : maxQ;
 }
@@ -90,7 +93,7 @@ void DCTEncodeOpen(DCTState* state) {
   ValidateSize(state);
   state->inputLineBytes = state->Columns * state->Colors;
   DCTInitCommon(state, 1);
-  state->app14Flags0 = state->blend ? 0x8000 : 0;
+  state->app14Flags0 = state->blend ? kAPP14FlagBlended : 0;
   state->app14Flags1 = 0;
   SetUpComponents(state);
   DCTallocate(state, state->inputLineBytes, 1);

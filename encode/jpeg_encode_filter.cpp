@@ -29,7 +29,6 @@
 namespace {
 
 constexpr int32_t kAPP0Bytes = 18;  // JFIF APP0 segment, marker included
-constexpr int32_t kFixedOne = 65536;
 
 JPEGFilterContext* ContextOf(Stm* s) { return static_cast<JPEGFilterContext*>(s->procData); }
 
@@ -76,15 +75,23 @@ int16_t ContinueLine(int16_t c, JPEGFilterContext* ctx) {
 // too large for 32 bits saturate (every such factor already clamps each
 // quantizer to its maximum, and selects the same Huffman tables).
 int32_t FixedQuality(double q) {
-  const double f = q * kFixedOne;
-  if (f >= 2147483647.0) return INT32_MAX;
+  const double f = q * kQFactorOne;
+  if (f >= static_cast<double>(INT32_MAX)) return INT32_MAX;
   return static_cast<int32_t>(f);
 }
 
+// The largest quantizer the set-up allows (maxQuantValue) grows with the
+// quality factor in three steps: coarser factors may quantize harder.
+constexpr int32_t kQuantCeilingFine = 85;     // factors up to kFineQFactorUpTo
+constexpr int32_t kQuantCeilingMedium = 90;   // factors up to kMediumQFactorUpTo
+constexpr int32_t kQuantCeilingCoarse = 93;   // larger factors
+constexpr double kFineQFactorUpTo = 1.01;
+constexpr double kMediumQFactorUpTo = 1.31;
+
 int32_t MaxQuantValue(double q) {
-  if (q <= 1.01) return 85;
-  if (q <= 1.31) return 90;
-  return 93;
+  if (q <= kFineQFactorUpTo) return kQuantCeilingFine;
+  if (q <= kMediumQFactorUpTo) return kQuantCeilingMedium;
+  return kQuantCeilingCoarse;
 }
 
 void WriteAPP0(uint8_t* p, const JPEGEncodeParams* params) {

@@ -91,16 +91,28 @@ int32_t DCTEcount_huff(const uint8_t bits[16]) {
   return n;
 }
 
+// Quality factors (qFactorFixed, 16.16 fixed point) that bound the table
+// sets: a factor below kQFactorSet<N>Below gets set N or a finer one. Set 0
+// serves factors of 93/64 (1.453125) and above; AC set 4 has no DC set of
+// its own, its factors take DC set 3.
+constexpr int32_t kQFactorSet4Below = kQFactorOne / 32;      // 2048, 0.03125
+constexpr int32_t kQFactorSet3Below = kQFactorOne / 8;       // 8192, 0.125
+constexpr int32_t kQFactorSet2Below = kQFactorOne * 3 / 4;   // 49152, 0.75
+constexpr int32_t kQFactorSet1Below = kQFactorOne * 93 / 64; // 95232, 1.453125
+
 // The DC and AC table sets for a quality factor: coarser quantization gets
 // the AC tables with the smaller alphabets (WideEnoughACSet then makes sure
 // they hold every coefficient size the quantizers allow).
 void PickTableSets(int32_t qFactorFixed, int32_t* dcSet, int32_t* acSet) {
-  if (qFactorFixed < 8192) {
+  if (qFactorFixed < kQFactorSet3Below) {
     *dcSet = 3;
-    *acSet = qFactorFixed < 2048 ? 4 : 3;
+    *acSet = qFactorFixed < kQFactorSet4Below ? 4 : 3;
+  } else if (qFactorFixed < kQFactorSet2Below) {
+    *dcSet = *acSet = 2;
+  } else if (qFactorFixed < kQFactorSet1Below) {
+    *dcSet = *acSet = 1;
   } else {
-    *dcSet = qFactorFixed < 49152 ? 2 : (qFactorFixed < 95232 ? 1 : 0);
-    *acSet = *dcSet;
+    *dcSet = *acSet = 0;
   }
 }
 

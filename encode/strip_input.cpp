@@ -242,7 +242,8 @@ void ConvertInPlace(DCTState* state) {
 
 // --- distribution of (converted or untransformed) samples ---------------------
 
-inline uint8_t Mean2(int a, int b) { return static_cast<uint8_t>((a + b + 1) >> 1); }
+// The mean of two samples, halves rounded up.
+inline uint8_t RoundedMean(int a, int b) { return static_cast<uint8_t>((a + b + 1) >> 1); }
 
 // dst[i] = src[i x step] for i < count.
 void TakeEvery(uint8_t* dst, const uint8_t* src, int32_t step, int32_t count) {
@@ -265,8 +266,8 @@ void DistributePairs211(const DCTState* state, uint8_t* const* lines) {
   for (int32_t i = 0; i < pairs; i++, p += 6) {
     c0[2 * i] = p[0];
     c0[2 * i + 1] = p[3];
-    c1[i] = kBlend ? Mean2(p[1], p[4]) : p[1];
-    c2[i] = kBlend ? Mean2(p[2], p[5]) : p[2];
+    c1[i] = kBlend ? RoundedMean(p[1], p[4]) : p[1];
+    c2[i] = kBlend ? RoundedMean(p[2], p[5]) : p[2];
   }
 }
 
@@ -404,7 +405,7 @@ void BlendLines(uint8_t* const* l, int32_t vmax, int32_t v, int32_t n) {
   uint8_t *l0 = l[0], *l1 = l[1], *l2 = l[2], *l3 = l[3];
   switch (vmax * 4 + v) {
     case 2 * 4 + 1:
-      for (int32_t i = 0; i < n; i++) l0[i] = Mean2(l0[i], l1[i]);
+      for (int32_t i = 0; i < n; i++) l0[i] = RoundedMean(l0[i], l1[i]);
       break;
     case 3 * 4 + 1:
       for (int32_t i = 0; i < n; i++) {
@@ -424,12 +425,12 @@ void BlendLines(uint8_t* const* l, int32_t vmax, int32_t v, int32_t n) {
       break;
     case 4 * 4 + 2:
       for (int32_t i = 0; i < n; i++) {
-        l0[i] = Mean2(l0[i], l1[i]);
-        l1[i] = Mean2(l2[i], l3[i]);
+        l0[i] = RoundedMean(l0[i], l1[i]);
+        l1[i] = RoundedMean(l2[i], l3[i]);
       }
       break;
     case 4 * 4 + 3:
-      for (int32_t i = 0; i < n; i++) l1[i] = Mean2(l1[i], l2[i]);
+      for (int32_t i = 0; i < n; i++) l1[i] = RoundedMean(l1[i], l2[i]);
       CopyLine(l2, l3, n);
       break;
     default: break;

@@ -13,7 +13,11 @@
  * returns the number of line feeds written.
  *
  * The filters raise no errors; they report through the Stm flags and -1
- * results. params is not read. A null source or target is refused (null). */
+ * results. params is not read. A null source or target is refused (null).
+ *
+ * Names: A85D / A85E open and close the decode / encode filter; Asc85DFilBuf
+ * and Asc85EFlsBuf are their buffer procedures (fill a reader's buffer,
+ * flush a writer's), Asc85EPutEOF writes the last group and "~>". */
 #ifndef JPEG_A85_FILTERS_H
 #define JPEG_A85_FILTERS_H
 

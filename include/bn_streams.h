@@ -15,7 +15,8 @@
  *   index 7 CCloseJPEGDecode    BNCloseProc
  *
  * Stack filters by passing one filter's Stm as the next one's stream below;
- * close top-down. */
+ * close top-down. Names: BN is the host's prefix for what it looks up in the
+ * library; COpen / CClose are the entries' plain-C open and close. */
 #ifndef JPEG_BN_STREAMS_H
 #define JPEG_BN_STREAMS_H
 

@@ -26,7 +26,19 @@
  * JPEG filters pass wider raster lines through in pieces (jpeg_filters.h).
  *
  * The record layout is part of the library's binary interface: a C program
- * with its own copy of this record works with jpeg.so. */
+ * with its own copy of this record works with jpeg.so.
+ *
+ * Names (fixed by that interface):
+ *   filBuf, flsBuf          fill a reader's buffer, flush a writer's
+ *   procData                the owner's pointer back to its context
+ *   os_fgetc, os_fputc      one byte in / out, as the C library's fgetc/fputc
+ *   StmFRead, StmFWrite     blocks of items, as fread/fwrite
+ *   DCTStmErr0/1/2          raise a failure with a text and 0, 1 or 2 numbers
+ *   gJPEGError              the sticky failure flag (below)
+ *   scd, os_eprint1         kept for old callers: scd answers 0, os_eprint1
+ *                           prints nothing
+ *   report_open_failure     raises "fopen failure for file %s"
+ *   vs_init_in, vs_init_out read / write the 18-byte raster header (below) */
 #ifndef JPEG_STM_H
 #define JPEG_STM_H
 

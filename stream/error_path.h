@@ -1,16 +1,17 @@
 // error_path.h - the library's single error path, as seen from inside.
 //
-// A JPEG filter entry (open, flush/fill procedure, close) arms the jump with
-// DCT_TRY before calling into the codec. Code below raises with
+// A JPEG filter entry (open, flush/fill procedure, close) arms the jump (the
+// pattern below) before calling into the codec. Code below raises with
 // DCTStmErr0/1/2: the message is formatted into the buffer gErrorMsg points
 // at and control longjmps back to the armed entry, which reports the failure
 // its own way (null open, error flag on its stream).
 //
 // Why setjmp/longjmp and not a C++ exception: the codec core is plain
 // records and procedures with no destructors anywhere between a raiser and
-// its entry (a rule for every file of the codec core, codec_state.h), so the jump skips nothing; it
-// costs nothing on the raising side's hot paths, needs no unwind tables in
-// callers, and never lets a C++ exception cross the C interface of jpeg.so.
+// its entry (a rule for every file of the codec core, codec_state.h), so the
+// jump skips nothing; it costs nothing on the raising side's hot paths, needs
+// no unwind tables in callers, and never lets a C++ exception cross the C
+// interface of jpeg.so.
 // Entries keep every local they read after a landing either untouched since
 // the arming or volatile.
 //
@@ -56,6 +57,9 @@ struct DCTSavedEnv {
   int armed;
 };
 
+// Names: "Env" is the jump buffer (gEnv) with the message pointer; an entry
+// saves the interrupted entry's (DCTSaveEnv) and restores it (DCTEndTry).
+//
 // Saves the running entry's jump buffer and message pointer into `saved` and
 // points gErrorMsg at `message` (the entry's own 256-byte buffer).
 void DCTSaveEnv(DCTSavedEnv* saved, char* message);
