@@ -166,7 +166,7 @@ TEST(SimdKernels, ColourConversionMatchesScalarForEveryColour) {
       for (int round = 0; round < 20; round++) {
         Bytes line(static_cast<size_t>(pixels) * 6 + 6);  // random, with the tables' corner values
         for (auto& v : line) v = static_cast<uint8_t>(rng());
-        for (int i = 0; i < 8; i++) line[3 * i + (i % 3)] = (i & 1) ? 255 : 0;
+        for (int i = 0; i < 2 * pixels && i < 8; i++) line[3 * i + (i % 3)] = (i & 1) ? 255 : 0;
         Bytes want(5 * pixels, 0x11), got(5 * pixels, 0x11);
         DCTERGBToYCbCrScalar(single.tables, line.data(), &want[0], &want[2 * pixels], &want[3 * pixels], pixels);
         k->rgbToYCbCr(single.tables, line.data(), &got[0], &got[2 * pixels], &got[3 * pixels], pixels);
