@@ -3,10 +3,9 @@
 // bytes, driving the library with them and checking what must hold whatever
 // they are (a failed check throws, fuzz_support.h). The first byte of the
 // decode and host entries picks the path; the rest is that path's input.
-//   Decode  0: the decode filter, cut into pieces, against the same bytes
-//              in whole buffers: the same lines and verdict;
-//           1: the same, the first frame header forced progressive;
-//           2: the decode filter reading through the ASCII85 decode filter.
+//   Decode     the decode filter, cut into pieces, against whole buffers,
+//              progressive or over ASCII85: the same lines and verdict;
+//   ParallelDecode  the decode filter with workers against one thread;
 //   Encode     the encode filter (over ASCII85 or not) with any parameters
 //              and raster pieces; what codes must decode to its size.
 //   A85        the ASCII85 decoder, cut into pieces against whole buffers,
@@ -20,8 +19,10 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 
 #include "bn_streams.h"
+#include "stream/error_path.h"
 #include "fuzz_support.h"
 #include "thumb_stream.h"
 
@@ -29,106 +30,128 @@ namespace fuzz {
 
 // ---- decode ---------------------------------------------------------------------
 
-// What one decode of the bytes showed.
+// What one decode of the bytes showed; Key() is what must not depend on how
+// the bytes arrive nor on worker threads.
 struct Decoded {
-  bool opened = false, ended = false;  // ended: every line, then the clean end
+  bool opened = false, ended = false, failed = false;  // ended: every line, then the clean end
   int16_t width = 0, height = 0;
   int32_t lineBytes = 0, colors = 0;
   std::string message;
   std::vector<std::vector<uint8_t>> lines;
-  bool operator==(const Decoded& o) const {
-    return opened == o.opened && ended == o.ended && message == o.message && lines == o.lines;
-  }
+  auto Key() const { return std::tie(opened, ended, failed, message, lines); }
 };
 
-// The decode filter over `below`; every byte of every line is read (and
-// kept), up to maxSamples.
-inline Decoded DecodeFrom(Stm* below, int16_t widthHint, int64_t maxSamples) {
+// The one decode check routine: the decode filter over `below`, with
+// `threads` workers from the first strip on when not 0, the thread's message
+// and failure cleared first; every byte of every line is read (and kept), up
+// to maxSamples; `failed` is the filter's own verdict.
+inline Decoded DecodeFrom(Stm* below, int16_t widthHint, int64_t maxSamples, int threads = 0) {
+  JPEGErrorMessage("");
+  DCTClearFailure();
   Decoded d;
   d.width = widthHint;
   int16_t colorCode = -1;
-  gJPEGError = 0;
   Stm* s = JPEGDOpen(below, &d.width, &d.height, &colorCode);
   if (s != nullptr) {
     d.opened = true;
+    if (threads != 0) FUZZ_CHECK(JPEGSetCodingThreads(s, threads) == threads);
     d.lineBytes = JPEGDLineBytes(s);
     d.colors = JPEGDColors(s);
     const int64_t rows = static_cast<uint16_t>(d.height);
-    d.ended = ReadLines(s, rows, d.lineBytes, maxSamples, &d.lines) == rows && JPEGDFilBuf(s) == -1 && !gJPEGError;
+    d.ended = ReadLines(s, rows, d.lineBytes, maxSamples, &d.lines) == rows && JPEGDFinishImage(s);
+    d.failed = JPEGDFilterFailed(s);
   }
-  if (gJPEGError) d.message = JPEGLastErrorMessage();
+  d.message = JPEGLastErrorMessage();
   JPEGDClose(s);
   return d;
 }
 
-inline Decoded DecodeBytes(const uint8_t* data, size_t size, uint16_t bufSize, uint8_t pattern, int16_t widthHint,
-                           int64_t maxSamples) {
+inline Decoded DecodeBytes(const std::vector<uint8_t>& j, uint16_t bufSize, uint8_t pattern, int16_t widthHint,
+                           int64_t maxSamples, int threads = 0) {
   MemorySource src;
-  InitSource(&src, data, size, bufSize, pattern);
-  return DecodeFrom(&src.stm, widthHint, maxSamples);
+  InitSource(&src, j.data(), j.size(), bufSize, pattern);
+  return DecodeFrom(&src.stm, widthHint, maxSamples, threads);
 }
 
-// The offset of the first frame header's marker code, or -1 when the
-// segments before it do not lead there (the decoder fails on those early).
-inline long FindFrameHeader(const std::vector<uint8_t>& j) {
-  for (size_t i = 0;;) {
-    while (i < j.size() && j[i] != 0xFF) i++;  // junk before a marker is skipped
-    while (i < j.size() && j[i] == 0xFF) i++;  // fill bytes
-    if (i + 2 >= j.size()) return -1;
-    const uint8_t code = j[i];
-    if (code >= 0xC0 && code <= 0xC2) return static_cast<long>(i);
-    if (code == 0xDA || code == 0xD9) return -1;
-    const size_t length = code == 0xD8 ? 0 : (size_t{j[i + 1]} << 8) | j[i + 2];
-    if (code != 0xD8 && length < 2) return -1;
-    i += 1 + length;
+// Forces the first frame header (when the segments before it lead there) to
+// SOF2 when its frame is small: a progressive image is decoded whole before
+// its first line, so the frame size sets the time of one run. False: skip.
+inline bool ForceProgressive(std::vector<uint8_t>* jpeg, int64_t maxSamples) {
+  const std::vector<uint8_t>& j = *jpeg;
+  size_t p = 0;
+  for (;;) {
+    while (p < j.size() && j[p] != 0xFF) p++;  // junk before a marker is skipped
+    while (p < j.size() && j[p] == 0xFF) p++;  // fill bytes
+    if (p + 2 >= j.size() || j[p] == 0xDA || j[p] == 0xD9) return false;
+    if (j[p] >= 0xC0 && j[p] <= 0xC2) break;
+    const size_t length = j[p] == 0xD8 ? 0 : (size_t{j[p + 1]} << 8) | j[p + 2];
+    if (j[p] != 0xD8 && length < 2) return false;
+    p += 1 + length;
   }
-}
-
-// Forces the first frame header to SOF2 when its frame is small: a
-// progressive image is decoded whole before its first line, so the frame
-// size, not the input size, sets the time of one run. False: skip the input.
-inline bool ForceProgressive(std::vector<uint8_t>* j, int64_t maxSamples) {
-  const long at = FindFrameHeader(*j);
-  if (at < 0) return false;
-  const size_t p = static_cast<size_t>(at);
-  if (p + 9 <= j->size()) {  // after the code: length (2), precision, rows (2), columns (2), components
-    const int64_t rows = ((*j)[p + 4] << 8) | (*j)[p + 5], columns = ((*j)[p + 6] << 8) | (*j)[p + 7];
-    const int64_t components = (*j)[p + 8] > 4 ? 4 : (*j)[p + 8];
-    if ((columns + 32) * (rows + 32) * components > maxSamples) return false;  // 32: the largest MCU
+  if (p + 9 <= j.size()) {  // after the code: length (2), precision, rows (2), columns (2), components
+    const int64_t rows = (j[p + 4] << 8) | j[p + 5], columns = (j[p + 6] << 8) | j[p + 7];
+    if ((columns + 32) * (rows + 32) * std::min(4, int{j[p + 8]}) > maxSamples) return false;  // 32: largest MCU
   }
-  (*j)[p] = 0xC2;
+  (*jpeg)[p] = 0xC2;
   return true;
 }
 
-// The text with white space inserted every few characters (never inside "~>").
-inline std::vector<uint8_t> Sprinkle(const std::vector<uint8_t>& text, uint8_t mode) {
-  static const uint8_t kWhite[] = {'\n', '\r', ' ', '\t', '\b'};
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i < text.size(); i++) {
-    out.push_back(text[i]);
-    if (i + 2 < text.size() && i % (1 + mode % 29) == 0) out.push_back(kWhite[(i + mode) % 5]);
-  }
-  return out;
-}
-
+// The first byte picks the path, the second cuts the pieces:
+//   0: the decode filter in pieces against whole buffers;
+//   1: the same, the first frame header forced progressive;
+//   2: the decode filter over the ASCII85 decode filter (JPEG bytes wrapped
+//      here, with white space: the same as read directly; or text as it stands).
 inline int Decode(const uint8_t* data, size_t size) {
   if (size < 2 || size > 64 * 1024) return 0;
   const uint8_t path = data[0] % 3, pattern = data[1];
   std::vector<uint8_t> jpeg(data + 2, data + size);
-  if (path == 2) {  // low bit clear: JPEG data wrapped here; set: text as it stands
-    if (!(pattern & 1)) jpeg = Sprinkle(A85Text(jpeg.data(), jpeg.size()), pattern);
+  const int16_t hint = static_cast<int16_t>(pattern & 0x40 ? 100 : 0);
+  if (path == 2) {
+    std::vector<uint8_t> text = jpeg;
+    if (!(pattern & 1)) {
+      const std::vector<uint8_t> plain = A85Text(jpeg.data(), jpeg.size());
+      text.clear();
+      for (size_t i = 0; i < plain.size(); i++) {  // never inside the closing "~>"
+        text.push_back(plain[i]);
+        if (i + 2 < plain.size() && i % (1 + pattern % 29) == 0) text.push_back("\n\r \t\b"[(i + pattern) % 5]);
+      }
+    }
     MemorySource src;
-    InitSource(&src, jpeg.data(), jpeg.size(), 512, pattern | 3);
+    InitSource(&src, text.data(), text.size(), 512, pattern | 3);
     Stm* a85 = A85DOpen(&src.stm, nullptr);
-    DecodeFrom(a85, 0, 1 << 22);
+    const Decoded wrapped = DecodeFrom(a85, hint, 1 << 22);
     A85DClose(a85);
+    if (!(pattern & 1)) FUZZ_CHECK(wrapped.Key() == DecodeBytes(jpeg, 32767, 0, hint, 1 << 22).Key());
     return 0;
   }
   const int64_t maxSamples = path == 1 ? 1 << 20 : 4 << 20;
   if (path == 1 && !ForceProgressive(&jpeg, maxSamples)) return 0;
-  const int16_t hint = static_cast<int16_t>(pattern & 0x40 ? 100 : 0);
-  const Decoded cut = DecodeBytes(jpeg.data(), jpeg.size(), 4096, pattern, hint, maxSamples);
-  FUZZ_CHECK(cut == DecodeBytes(jpeg.data(), jpeg.size(), 32767, 0, hint, maxSamples));
+  FUZZ_CHECK(DecodeBytes(jpeg, 4096, pattern, hint, maxSamples).Key() ==
+             DecodeBytes(jpeg, 32767, 0, hint, maxSamples).Key());
+  return 0;
+}
+
+// The decode filter with 2, 3, 5 or 8 workers (the mode byte's low two bits)
+// against the caller's thread alone. Input: the piece pattern, the mode
+// byte; with its bit 2 set four more bytes insert a run of one value (a
+// 16-bit position, a length in 512-byte units, the value), so that runs of
+// garbage span the workers' 32 KB windows; then the JPEG bytes.
+inline int ParallelDecode(const uint8_t* data, size_t size) {
+  static const int kThreads[] = {2, 3, 5, 8};
+  if (size < 2 || size > 64 * 1024) return 0;
+  Params in(data, size);
+  const uint8_t pattern = in.Byte(), mode = in.Byte();
+  size_t at = 0, runBytes = 0;
+  uint8_t value = 0;
+  if (mode & 4) {
+    at = in.U16();
+    runBytes = (size_t{in.Byte()} + 1) * 512;
+    value = in.Byte();
+  }
+  std::vector<uint8_t> jpeg = in.Bytes();
+  jpeg.insert(jpeg.begin() + static_cast<long>(at % (jpeg.size() + 1)), runBytes, value);
+  FUZZ_CHECK(DecodeBytes(jpeg, 4096, pattern, 0, 2 << 20).Key() ==
+             DecodeBytes(jpeg, 4096, pattern, 0, 2 << 20, kThreads[mode & 3]).Key());
   return 0;
 }
 
@@ -159,12 +182,7 @@ inline double QFactor(Params& in) {
   static const double kOdd[] = {-3.0, -0.0, 0.15, 1.01, 1.0100001, 1.31, 1.3100001, 32767.99, 32768.0, 65536.0,
                                 1e6, 1e300, 5e-324, HUGE_VAL, -HUGE_VAL, std::numeric_limits<double>::quiet_NaN()};
   const uint8_t q = in.Byte();
-  if (q < 200) return q / 64.0;  // 0 .. 3.1
-  if (q != 255) return kOdd[q % std::size(kOdd)];
-  const uint64_t bits = static_cast<uint64_t>(in.U32()) << 32 | in.U32();
-  double d;
-  std::memcpy(&d, &bits, sizeof d);
-  return d;
+  return q < 200 ? q / 64.0 : kOdd[q % std::size(kOdd)];  // 0 .. 3.1, or an odd one
 }
 
 // Well-formed user segments (FF, APPn or COM, length, payload) or raw bytes.
@@ -358,7 +376,7 @@ inline int A85(const uint8_t* data, size_t size) {
 // short or generous, in batches, one batch past the end.
 inline void Thumbnail(const uint8_t options, const uint8_t* jpeg, size_t length) {
   constexpr int64_t kMaxSamples = 1 << 21;
-  const Decoded direct = DecodeBytes(jpeg, length, 32767, 0, 0, kMaxSamples);
+  const Decoded direct = DecodeBytes(std::vector<uint8_t>(jpeg, jpeg + length), 32767, 0, 0, kMaxSamples);
   short width = (options & 0x40) ? 100 : 0, height = 0, colors = 0;
   JPEGThumbHandle handle =
       StartJPEGDecompress(reinterpret_cast<const char*>(jpeg), static_cast<long>(length), &width, &height, &colors);
@@ -390,11 +408,7 @@ struct StreamRead {
   JPEGReadInfo info{};
   int32_t resolution = 0;
   std::vector<uint8_t> resources, lines;
-  bool operator==(const StreamRead& o) const {
-    return started == o.started && info.width == o.info.width && info.height == o.info.height &&
-           info.colors == o.info.colors && info.colorCode == o.info.colorCode && resolution == o.resolution &&
-           resources == o.resources && lines == o.lines;
-  }
+  auto Key() const { return std::tie(started, info.width, info.height, info.colors, info.colorCode, resolution, resources, lines); }
 };
 
 // Failures come out as HostFailure and nothing else; afterwards no stream
@@ -435,7 +449,7 @@ inline void ReadStreamPaths(uint8_t options, const uint8_t* data, size_t size) {
   const StreamRead plain = ReadStream(&source, mode == 2);
   if (mode != 1) return;
   TMemoryStream text(A85Text(rest.data(), rest.size()));
-  FUZZ_CHECK(plain == ReadStream(&text, 1));
+  FUZZ_CHECK(plain.Key() == ReadStream(&text, 1).Key());
 }
 
 struct WriteSettings {

@@ -17,6 +17,7 @@
 #include <functional>
 #include <iterator>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -35,11 +36,9 @@ namespace fuzz {
 #ifndef FUZZ_FAIL
 #define FUZZ_FAIL(what) throw std::runtime_error(what)
 #endif
-#define FUZZ_STRINGIFY2(x) #x
-#define FUZZ_STRINGIFY(x) FUZZ_STRINGIFY2(x)
-#define FUZZ_CHECK(cond)                                                                      \
-  do {                                                                                        \
-    if (!(cond)) FUZZ_FAIL(__FILE__ ":" FUZZ_STRINGIFY(__LINE__) ": check failed: " #cond); \
+#define FUZZ_CHECK(cond)                                                                  \
+  do {                                                                                    \
+    if (!(cond)) FUZZ_FAIL(std::string(__FILE__ ":") + std::to_string(__LINE__) + ": " #cond); \
   } while (0)
 
 // Takes parameters byte by byte from the front of the input; an exhausted
@@ -47,11 +46,7 @@ namespace fuzz {
 class Params {
  public:
   Params(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  uint8_t Byte() {
-    if (size_ == 0) return 0;
-    size_--;
-    return *data_++;
-  }
+  uint8_t Byte() { return size_ == 0 ? 0 : (size_--, *data_++); }
   uint16_t U16() {
     const uint16_t high = Byte();
     return static_cast<uint16_t>(high << 8 | Byte());
@@ -60,8 +55,6 @@ class Params {
     const uint32_t high = U16();
     return high << 16 | U16();
   }
-  // One entry of a table.
-  template <typename T, size_t N> T Pick(const T (&table)[N]) { return table[U16() % N]; }
   // Up to n bytes of the input (fewer when it runs out); the rest with n = -1.
   std::vector<uint8_t> Bytes(size_t n = SIZE_MAX) {
     if (n > size_) n = size_;
@@ -87,10 +80,8 @@ struct Lcg {
 
 // Adds up every byte so that each one is read (and checked by ASan).
 inline void Touch(const uint8_t* p, size_t n) {
-  unsigned sum = 0;
-  for (size_t i = 0; i < n; i++) sum += p[i];
-  volatile unsigned sink = sum;
-  (void)sink;
+  volatile unsigned sum = 0;
+  for (size_t i = 0; i < n; i++) sum = sum + p[i];
 }
 
 // The one in-memory source and sink of the fuzz targets and the tests

@@ -127,8 +127,10 @@ Decoded Decode(const std::string& text, Pieces pieces) {
 }
 
 // Whole text at once, one character per refill, sizes that cut groups,
-// random sizes (0); then a single cut at every position of one text.
-TEST(A85Decode, ReadsBackHoweverTheSourceIsCut) {
+// random sizes (0); then a single cut at every position of one text; then
+// other writers' layouts: other line lengths and ends, groups cut by line
+// ends, white space (backspace to carriage return, space) anywhere.
+TEST(A85Decode, ReadsBackHoweverTheSourceIsCutAndLaidOut) {
   std::mt19937 rng(1);
   for (size_t piece : {8192, 1, 7, 0}) {
     for (size_t n = 0; n <= 3000 && !HasFailure(); n += piece == 8192 ? 1 : 7) {
@@ -145,25 +147,19 @@ TEST(A85Decode, ReadsBackHoweverTheSourceIsCut) {
     const Decoded d = Decode(text, [split](size_t k) { return k == 0 ? split : 100000; });
     EXPECT_TRUE(d.data == data && d.clean) << "split " << split;
   }
-}
-
-// Other writers: other line lengths and ends, groups cut by line ends,
-// white space (backspace to carriage return, space) anywhere.
-TEST(A85Decode, ReadsOtherLayouts) {
-  const Bytes data = TestBytes(5000, true);
-  std::string flat = RefEncode(data, 1 << 30), wrap72, wrap76, spaced = "\b ";
+  const Bytes other = TestBytes(5000, true);
+  std::string flat = RefEncode(other, 1 << 30), wrap72, wrap76, spaced = "\b ";
   flat.resize(flat.size() - 2);  // one line, end mark apart
   for (size_t i = 0; i < flat.size(); i += 72) wrap72 += flat.substr(i, 72) + "\r\n";
   for (size_t i = 0; i < flat.size(); i += 76) wrap76 += flat.substr(i, 76) + "\n";
-  std::mt19937 rng(11);
   for (char c : flat + "~>") {
     spaced += c;
     while (c != '~' && rng() % 3 == 0) spaced += " \b\t\n\v\f\r"[rng() % 7];
   }
-  for (const std::string& text : {flat + "~>", spaced, wrap72 + "~>\r\n", wrap76 + "~>"}) {
+  for (const std::string& layout : {flat + "~>", spaced, wrap72 + "~>\r\n", wrap76 + "~>"}) {
     for (size_t piece : {8192, 3, 1}) {
-      const Decoded d = Decode(text, piece);
-      EXPECT_TRUE(d.data == data && d.clean) << text.substr(0, 80) << " piece " << piece;
+      const Decoded d = Decode(layout, piece);
+      EXPECT_TRUE(d.data == other && d.clean) << layout.substr(0, 80) << " piece " << piece;
     }
   }
 }

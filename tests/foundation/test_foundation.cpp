@@ -1,7 +1,6 @@
 // test_foundation.cpp - the pieces under every filter: the error path (a
 // raise lands at the armed entry with its message formatted, cut to the
-// buffer; nested entries return to their own), the refusals of sampling,
-// transforms and Huffman specs, and byte I/O on a Stm (item counts on short
+// buffer; nested entries return to their own) and byte I/O on a Stm (item counts on short
 // reads and refused writes, a 16-bit count that never wraps, pushing back,
 // the 18-byte raster header).
 #include <gtest/gtest.h>
@@ -65,41 +64,6 @@ TEST(ErrorPath, MessagesLandAtTheirOwnEntryCutToTheBuffer) {
             }),
             "outer failure");
   EXPECT_EQ(innerResult, "inner failure");
-}
-
-TEST(Geometry, RefusesBadSamplingTransformsAndHuffmanSpecs) {
-  const struct {
-    std::vector<std::pair<int, int>> sampling;
-    int transform;
-    bool oversizedOk;
-    const char* message;
-  } cases[] = {
-      {{{2, 2}, {1, 1}, {1, 1}}, 2, false, "Unusable ColorTransform=2"}, {{{1, 1}}, 7, false, "Unusable ColorTransform=7"},
-      {{{0, 1}}, 0, false, "Sampling not [1..4]"}, {{{1, 5}}, 0, false, "Sampling not [1..4]"},
-      {{{2, 2}, {2, 2}, {2, 2}, {2, 2}}, 0, false, "Sum(HSamples * VSamples) > 10 limit"},
-      {{{2, 2}, {2, 2}, {2, 2}, {2, 2}}, 0, true, ""}, {{{2, 2}, {1, 1}, {1, 1}, {2, 2}}, 1, false, ""}};
-  for (const auto& c : cases) {
-    DCTState s{};
-    for (size_t i = 0; i < c.sampling.size(); i++)
-      s.components[i].hSamples = c.sampling[i].first, s.components[i].vSamples = c.sampling[i].second;
-    s.Colors = s.outputColors = s.frameColors = static_cast<int16_t>(c.sampling.size());
-    s.Columns = s.Rows = 16;
-    s.colorTransform = c.transform;
-    s.allowOversizedMCU = c.oversizedOk;
-    EXPECT_EQ(Raised([&] { DCTInitCommon(&s, 1); }), c.message);
-  }
-  const struct { std::vector<uint8_t> bits; int limit; const char* message; } specs[] = {
-      {{2}, 12, "Over-committed Huffman spec."}, {{1, 1, 2}, 12, "Over-committed Huffman spec."},
-      {{0, 0, 0, 0, 13}, 12, "Code table over 12 entries"},
-      {{0, 0, 0, 0, 0, 0, 0, 0, 100, 63}, 162, "Code table over 162 entries"},
-      {{0, 0, 0, 0, 0, 0, 0, 0, 100, 62}, 162, ""}, {{}, 12, ""}};
-  for (const auto& c : specs) {
-    DCTState s{};
-    uint8_t bits[16] = {}, sizes[163];
-    uint16_t codes[162];
-    std::copy(c.bits.begin(), c.bits.end(), bits);
-    EXPECT_EQ(Raised([&] { DCTsize_codes(&s, bits, sizes, codes, c.limit); }), c.message);
-  }
 }
 
 Bytes Iota(size_t n) {

@@ -2,8 +2,7 @@
 // every input that once broke it (crashes/<target>/, each file named after
 // what it broke) through the fuzz harness (fuzz/fuzz_harness.h), so a fault
 // that comes back fails here, and in the sanitizer build so does any memory
-// error, leak or undefined behaviour on those inputs. The worker-thread
-// target comes in its own file (target_parallel_decode.cpp), when present.
+// error, leak or undefined behaviour on those inputs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,8 +12,6 @@
 
 #include "fuzz_harness.h"
 #include "support/test_support.h"
-
-extern "C" int Fuzz_parallel_decode_OneInput(const uint8_t* data, size_t size) __attribute__((weak));
 
 namespace {
 
@@ -31,7 +28,6 @@ class FuzzReplay : public testing::TestWithParam<Target> {};
 
 TEST_P(FuzzReplay, SeedsAndCrashInputsPassTheHarnessChecks) {
   const Target target = GetParam();
-  if (target.entry == nullptr) GTEST_SKIP() << "no " << target.name << " target in this build";
   const fs::path corpus = fs::path(JPEG_FUZZ_CORPUS_DIR) / target.name;
   int seeds = 0;
   for (const fs::path& folder : {corpus, fs::path(__FILE__).parent_path() / "crashes" / target.name}) {
@@ -52,7 +48,7 @@ TEST_P(FuzzReplay, SeedsAndCrashInputsPassTheHarnessChecks) {
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplay,
                          testing::Values(Target{"decode", fuzz::Decode}, Target{"encode", fuzz::Encode},
                                          Target{"a85", fuzz::A85}, Target{"host", fuzz::Host},
-                                         Target{"parallel_decode", Fuzz_parallel_decode_OneInput}),
+                                         Target{"parallel_decode", fuzz::ParallelDecode}),
                          [](const testing::TestParamInfo<Target>& info) { return std::string(info.param.name); });
 
 }  // namespace
