@@ -14,12 +14,8 @@
 namespace tool_test {
 namespace {
 
-std::string SmallPpm() {
-  const Image img = Crop(LoadTestImage("coffee.ppm"), 40, 24);
-  return "P6\n40 24\n255\n" + Text(img.pixels);
-}
-
-const std::string kJpeg = Text(LibjpegEncode(Crop(LoadTestImage("coffee.ppm"), 40, 24)));
+const Image kSmall = Crop(LoadTestImage("coffee.ppm"), 40, 24);
+const std::string kJpeg = Text(LibjpegEncode(kSmall));
 
 // kJpeg with one resource segment (APP13: signature, its zero, the bytes).
 std::string WithResources(const std::string& jpeg, const std::string& resources) {
@@ -37,7 +33,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"Encode", "encode IN OUT", SmallPpm()},
+    {"Encode", "encode IN OUT", "P6\n40 24\n255\n" + Text(kSmall.pixels)},
     {"Decode", "decode --quiet IN OUT", kJpeg},
     {"DecodeResources", "decode --quiet --resources OUT IN DIR/image.ppm", kJpegWithResources},
     {"Thumb", "thumb --quiet IN OUT", kJpeg},
@@ -175,13 +171,12 @@ constexpr long kPeakBudgetKiB = 24 * 1024;
 // A 96 MB image passes through decode and thumb in a few megabytes: lines are streamed.
 TEST(Memory, EncodeAndDecodeStreamLines) {
   TempDir dir;
-  const int width = 8000, height = 4000;
-  {
+  {  // written line by line: this process stays small, as its children's peak counts it at the fork
     std::ofstream out(dir.File("big.ppm"), std::ios::binary);
-    out << "P6\n" << width << " " << height << "\n255\n";
-    std::string line(width * 3, '\0');
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width * 3; ++x) line[x] = static_cast<char>((x / 3 + y) ^ (x % 3 * 85));
+    out << "P6\n8000 4000\n255\n";
+    std::string line(8000 * 3, '\0');
+    for (int y = 0; y < 4000; ++y) {
+      for (int x = 0; x < 8000 * 3; ++x) line[x] = static_cast<char>((x / 3 + y) ^ (x % 3 * 85));
       out << line;
     }
   }
