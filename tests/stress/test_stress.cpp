@@ -20,7 +20,6 @@
 
 #include "bn_streams.h"
 #include "host/host_test_util.h"
-#include "support/decode_paths.h"
 #include "jpeg_filters.h"
 
 namespace {
@@ -157,11 +156,25 @@ Outcome ReadStream(const Bytes& data, bool ascii85) {
   return r;
 }
 
-// The thumbnail interface, as the host decode paths drive it.
-Outcome Thumbnail(const Bytes& data) {
-  const testing_support::PathVerdict v = testing_support::DecodeThrough(testing_support::DecodePath::kThumbnail, data);
+// A damaged scan may cost lines without the interface saying so; its
+// message is then taken all the same.
+Outcome Thumbnail(const Bytes& data, bool damaged) {
   Outcome r;
-  std::tie(r.ok, r.output, r.message) = std::tie(v.ok, v.lines, v.message);
+  short width = 0, height = 0, colors = 0;
+  JPEGThumbHandle h = StartJPEGDecompress(reinterpret_cast<const char*>(data.data()),
+                                          static_cast<long>(data.size()), &width, &height, &colors);
+  r.ok = h != nullptr;
+  if (h != nullptr) {
+    const short lineBytes = static_cast<short>(width * colors);
+    std::vector<char> lines(static_cast<size_t>(lineBytes) * 4, 0);
+    for (short y = 0; y < height; y += 4) {
+      const short n = static_cast<short>(std::min(4, height - y));
+      r.ok = GetJPEGData(h, lines.data(), n, lineBytes) == 1 && r.ok;
+      Append(&r.output, reinterpret_cast<const uint8_t*>(lines.data()), static_cast<size_t>(n) * lineBytes);
+    }
+    CloseJPEG(h);
+  }
+  if (!r.ok || damaged) r.message = JPEGLastErrorMessage();
   return r;
 }
 
@@ -198,7 +211,7 @@ Outcome Interleaved(const Inputs& in) {
 }
 
 // What a job must do when run alone.
-enum class Verdict { kWorks, kFails };
+enum class Verdict { kWorks, kFails, kEither };
 
 struct Job {
   const char* name;
@@ -225,8 +238,9 @@ std::vector<Job> MakeJobs(const Inputs& in) {
       {"read stream of ASCII85", Verdict::kWorks, [&] { return ReadStream(in.textJPEG, true); }},
       {"read stream cut short", Verdict::kFails, [&] { return ReadStream(in.corruptWithRes, false); }},
       {"read stream damaged header", Verdict::kFails, [&] { return ReadStream(in.corruptHeader, false); }},
-      {"thumbnail with resource segments", Verdict::kWorks, [&] { return Thumbnail(in.jpegWithRes); }},
-      {"thumbnail damaged header", Verdict::kFails, [&] { return Thumbnail(in.corruptHeader); }},
+      {"thumbnail with resource segments", Verdict::kWorks, [&] { return Thumbnail(in.jpegWithRes, false); }},
+      {"thumbnail damaged header", Verdict::kFails, [&] { return Thumbnail(in.corruptHeader, true); }},
+      {"thumbnail damaged scan", Verdict::kEither, [&] { return Thumbnail(in.corruptScan, true); }},
       {"interleaved filters and streams", Verdict::kWorks, [&] { return Interleaved(in); }},
   };
 }
@@ -283,6 +297,7 @@ TEST(Stress, EightThreadsMatchTheSingleThreadedRun) {
   for (const Job& job : jobs) reference.push_back(job.run());
   // The damaged inputs fail, with the codec's reason, and the good ones work.
   for (size_t k = 0; k < jobs.size(); k++) {
+    if (jobs[k].verdict == Verdict::kEither) continue;
     const bool fails = jobs[k].verdict == Verdict::kFails;
     EXPECT_EQ(reference[k].ok, !fails) << jobs[k].name << ": " << reference[k].message;
     EXPECT_TRUE(!fails || !reference[k].message.empty()) << jobs[k].name;
