@@ -18,17 +18,6 @@ const std::string kWideRgb = Text(LibjpegEncode(SyntheticImage(12000, 2, 3)));
 const std::string kX(40000, 'x');
 const std::string kPixel = "P5 1 1 255\nx";
 
-std::string Patch(std::string s, size_t at, const std::string& by) { return s.replace(at, by.size(), by); }
-// The first DHT's table-class byte set to a value no table may have.
-const std::string kBadHuffmanTable = Patch(kJpeg, kJpeg.find("\xFF\xC4") + 4, "\x55");
-
-// A run of scrambled bytes in the middle of the entropy-coded data.
-std::string CorruptScan() {
-  std::string jpeg = kJpeg;
-  for (size_t i = 0; i < 200; ++i) jpeg[jpeg.size() / 2 + i] = static_cast<char>(i * 37 + 11);
-  return jpeg;
-}
-
 struct Failure {
   const char* name;
   const char* args;                  // IN and OUT stand for DIR/in and DIR/out, DIR for the test's directory
@@ -71,7 +60,6 @@ const Failure kCases[] = {
     {"QualityRange", "encode --quality=-1 IN OUT", kPixel, 2, "--quality: -1 is out of range (expected"},
     {"NoValue", "encode IN OUT --quality", kPixel, 2, "option --quality needs a value"},
     // Files that cannot be read or written.
-    {"DirectoryIn", "encode DIR OUT", {}, 1, "cannot read DIR: Is a directory"},
     {"NoDestinationDir", "encode IN DIR/no/out", kPixel, 1, "cannot create a file beside DIR/no/out"},
     {"DirectoryOut", "a85encode IN DIR", kPixel, 1, "cannot write DIR: it is a directory"},
     // An output that is the input or the other output, refused before anything is written.
@@ -83,11 +71,9 @@ const Failure kCases[] = {
     // Images the encoder refuses.
     {"NotPnm", "encode IN OUT", "hello world", 1, "DIR/in: not a PNM image (P2, P3, P5, P6 or P7)"},
     {"SampleOverMaxval", "encode IN OUT", "P5 2 1 100\n\x10\x65", 1, "sample value 101 exceeds MAXVAL"},
-    {"PlainSampleOverMaxval", "encode IN OUT", "P2 2 1 15 3 16", 1, "a sample value exceeds MAXVAL"},
     {"TruncatedPixels", "encode IN OUT", "P6 4 4 255\nxxxx", 1, "truncated PNM: the pixels of 4 lines expected, 0"},
     {"PamAlpha", "encode IN OUT", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\nxxxx", 1,
      "TUPLTYPE RGB_ALPHA is not supported"},
-    {"TruncatedHeader", "encode IN OUT", "P6 4", 1, "truncated PNM header (no height)"},
     {"TooWide", "encode IN OUT", "P5 65536 1 255\n" + kX + kX.substr(14464), 1,
      "image too wide for the codec: 65536 pixels (at most 65535)"},
     {"DpiWithoutJfif", "encode --dpi 300 --marker-mode 1 IN OUT", kPixel, 2, "--dpi cannot be kept with --marker-mode 1"},
@@ -95,8 +81,6 @@ const Failure kCases[] = {
     {"Empty", "decode IN OUT", "", 1, "decode failed: not a JPEG file: it is empty (Source EOF during marker)"},
     {"Truncated", "decode IN OUT", kJpeg.substr(0, 900), 1, "decode failed: Source EOF in 8x8 block"},
     {"ThumbTruncated", "thumb IN OUT", kJpeg.substr(0, 900), 1, "thumb failed: Source EOF in 8x8 block"},
-    {"BadHuffmanTable", "decode IN OUT", kBadHuffmanTable, 1, "decode failed: Bad DHT segment table no."},
-    {"CorruptScan", "decode IN OUT", CorruptScan(), 1, "decode failed: AC HuffTable unusable value"},
     {"Arithmetic", "decode IN OUT", kArithmetic, 1, "(an arithmetic-coded JPEG:"},
     {"ThumbTooWide", "thumb IN OUT", kWideRgb, 1,
      "thumb failed: Raster line of 36000 bytes exceeds the thumbnail interface's 32767-byte limit"},
