@@ -39,14 +39,8 @@ Decoded Decode(const Bytes& jpeg, int threads, size_t piece = 4096) {
   MemSource source(jpeg, piece);
   int16_t width = 0, height = 0, code = -1;
   Stm* s = JPEGDOpen(source.stm(), &width, &height, &code);
-  if (s == nullptr) {
-    d.failed = true;
-    d.message = JPEGLastErrorMessage();
-    return d;
-  }
-  if (threads != 0) {
-    EXPECT_EQ(JPEGSetCodingThreads(s, threads), threads);
-  }
+  if (s == nullptr) return {0, false, true, JPEGLastErrorMessage(), {}};
+  if (threads != 0) { EXPECT_EQ(JPEGSetCodingThreads(s, threads), threads); }
   const int colors = code == 0 ? 3 : code == 1 ? 4 : code == 2 ? 1 : 2;
   const size_t bytes = static_cast<uint16_t>(width) * static_cast<size_t>(colors);
   Bytes line(bytes);
@@ -85,13 +79,10 @@ std::vector<size_t> RestartMarkers(const Bytes& jpeg) {
   return markers;
 }
 
-Image Photo(int width, int height) {
-  return testing_support::Tiled(testing_support::LoadTestImage("coffee.ppm"), width, height);
+Image Photo(int width, int height, const char* file = "coffee.ppm") {
+  return testing_support::Tiled(testing_support::LoadTestImage(file), width, height);
 }
-
-Image Grey(int width, int height) {
-  return testing_support::Tiled(testing_support::LoadTestImage("camera.pgm"), width, height);
-}
+Image Grey(int width, int height) { return Photo(width, height, "camera.pgm"); }
 
 struct EncodeCase {
   std::string name;
@@ -114,15 +105,11 @@ std::vector<EncodeCase> EncodeCases() {
       {"wide", Photo(12000, 40), subsampled},
   };
   const OurEncodeOptions layouts[] = {{}, subsampled, blended, moded};
-  for (int colors = 1; colors <= 4; colors++) {
-    for (size_t l = 0; l < 4; l++) {
-      for (const auto& size : {std::make_pair(37, 29), std::make_pair(211, 70)}) {
-        cases.push_back({std::to_string(colors) + " colours, layout " + std::to_string(l) + ", " +
-                             std::to_string(size.first) + "x" + std::to_string(size.second),
-                         testing_support::SyntheticImage(size.first, size.second, colors, 11), layouts[l]});
-      }
-    }
-  }
+  for (int colors = 1; colors <= 4; colors++)
+    for (size_t l = 0; l < 4; l++)
+      for (const auto& [w, h] : {std::make_pair(37, 29), std::make_pair(211, 70)})
+        cases.push_back({std::to_string(colors) + " colours, layout " + std::to_string(l) + ", " + std::to_string(w),
+                         testing_support::SyntheticImage(w, h, colors, 11), layouts[l]});
   return cases;
 }
 
@@ -258,21 +245,6 @@ TEST(ParallelEncode, FailuresGiveTheSameMessageAndTarget) {
       EXPECT_EQ(again.taken, first.taken) << what;
     }
   }
-}
-
-TEST(ParallelApi, WhenThreadsCanBeAsked) {
-  EXPECT_EQ(JPEGSetCodingThreads(nullptr, 2), -1);
-  testing_support::MemSink sink;
-  EXPECT_EQ(JPEGSetCodingThreads(sink.stm(), 2), -1);  // not a JPEG filter
-  JPEGEncodeParams p{0.5, false, 0, 0, 0, 1, 72, 72, 16, 16, 1, 0, nullptr, 0};
-  Stm* s = JPEGOpen(sink.stm(), &p);
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(JPEGSetCodingThreads(s, 1000), 64);
-  EXPECT_EQ(JPEGSetCodingThreads(s, -3), 0);
-  const uint8_t line[17] = {};
-  StmFWrite(line, 1, 17, s);  // the first line goes to the coder
-  EXPECT_EQ(JPEGSetCodingThreads(s, 2), -1);
-  JPEGClose(s);
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ using testing_support::MemSource;
 constexpr int kThreads = 8;
 // Each thread runs every job this many times, shuffled; JPEG_STRESS_ROUNDS
 // asks for a longer soak.
-int Rounds() { return std::getenv("JPEG_STRESS_ROUNDS") ? std::max(1, std::atoi(std::getenv("JPEG_STRESS_ROUNDS"))) : 3; }
+int Rounds() { return std::max(1, std::atoi(std::getenv("JPEG_STRESS_ROUNDS") ? std::getenv("JPEG_STRESS_ROUNDS") : "3")); }
 
 // What one job produced; equal outcomes mean byte-identical work.
 struct Outcome {

@@ -7,8 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -17,21 +18,15 @@ namespace testing_support {
 std::string TestdataPath(const std::string& name) { return std::string(JPEG_TESTDATA_DIR) + "/" + name; }
 
 Bytes ReadFileBytes(const std::string& path) {
-  Bytes bytes;
-  FILE* f = std::fopen(path.c_str(), "rb");
+  std::ifstream f(path, std::ios::binary);
   if (!f) throw std::runtime_error("cannot open " + path);
-  uint8_t chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-  std::fclose(f);
-  return bytes;
+  return Bytes(std::istreambuf_iterator<char>(f), {});
 }
 
 void WriteFileBytes(const std::string& path, const Bytes& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot create " + path);
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
+  std::ofstream f(path, std::ios::binary);
+  if (!f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
+    throw std::runtime_error("cannot write " + path);
 }
 
 // P5 and P6 headers are "magic width height maxval"; a P7 header is lines
@@ -63,22 +58,13 @@ Image LoadPNM(const std::string& path) {
 Image LoadTestImage(const std::string& name) { return LoadPNM(TestdataPath(name)); }
 
 Image SyntheticImage(int width, int height, int colors, uint32_t seed) {
-  Image img;
-  img.width = width;
-  img.height = height;
-  img.colors = colors;
-  img.pixels.resize(static_cast<size_t>(width) * height * colors);
+  Image img{width, height, colors, Bytes(size_t{1} * width * height * colors)};
   uint32_t r = seed * 2654435761u + 1;
-  for (int y = 0; y < height; y++) {
-    for (int x = 0; x < width; x++) {
-      for (int c = 0; c < colors; c++) {
-        r = r * 1664525u + 1013904223u;
-        int smooth = (x * (3 + c) * 255 / std::max(1, width) + y * (5 - c) * 255 / std::max(1, height)) / 4;
-        int texture = static_cast<int>((r >> 24) & 31) - 16;
-        img.pixels[(static_cast<size_t>(y) * width + x) * colors + c] =
-            static_cast<uint8_t>(std::clamp(smooth + 64 + texture, 0, 255));
-      }
-    }
+  for (size_t i = 0; i < img.pixels.size(); i++) {
+    const int c = static_cast<int>(i % colors), x = static_cast<int>(i / colors % width), y = static_cast<int>(i / colors / width);
+    r = r * 1664525u + 1013904223u;
+    const int smooth = (x * (3 + c) * 255 / std::max(1, width) + y * (5 - c) * 255 / std::max(1, height)) / 4;
+    img.pixels[i] = static_cast<uint8_t>(std::clamp(smooth + 64 + static_cast<int>((r >> 24) & 31) - 16, 0, 255));
   }
   return img;
 }
@@ -96,27 +82,16 @@ Image Tiled(const Image& tile, int width, int height) {
 }
 
 Image Crop(const Image& img, int width, int height) {
-  Image out;
-  out.width = std::min(width, img.width);
-  out.height = std::min(height, img.height);
-  out.colors = img.colors;
-  for (int y = 0; y < out.height; y++) {
-    const uint8_t* row = img.Row(y);
-    out.pixels.insert(out.pixels.end(), row, row + static_cast<size_t>(out.width) * out.colors);
-  }
+  Image out{std::min(width, img.width), std::min(height, img.height), img.colors, {}};
+  for (int y = 0; y < out.height; y++) out.pixels.insert(out.pixels.end(), img.Row(y), img.Row(y) + size_t{1} * out.width * out.colors);
   return out;
 }
 
 double Psnr(const Bytes& a, const Bytes& b) {
   if (a.size() != b.size() || a.empty()) return 0.0;
   double sum = 0;
-  for (size_t i = 0; i < a.size(); i++) {
-    double d = static_cast<double>(a[i]) - b[i];
-    sum += d * d;
-  }
-  if (sum == 0) return 99.0;
-  double mse = sum / static_cast<double>(a.size());
-  return 10.0 * std::log10(255.0 * 255.0 / mse);
+  for (size_t i = 0; i < a.size(); i++) sum += (static_cast<double>(a[i]) - b[i]) * (static_cast<double>(a[i]) - b[i]);
+  return sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / sum);
 }
 
 double Psnr(const Image& a, const Image& b) {

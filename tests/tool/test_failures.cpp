@@ -18,17 +18,6 @@ const std::string kWideRgb = Text(LibjpegEncode(SyntheticImage(12000, 2, 3)));
 const std::string kX(40000, 'x');
 const std::string kPixel = "P5 1 1 255\nx";
 
-std::string Patch(std::string s, size_t at, const std::string& by) { return s.replace(at, by.size(), by); }
-// The first DHT's table-class byte set to a value no table may have.
-const std::string kBadHuffmanTable = Patch(kJpeg, kJpeg.find("\xFF\xC4") + 4, "\x55");
-
-// A run of scrambled bytes in the middle of the entropy-coded data.
-std::string CorruptScan() {
-  std::string jpeg = kJpeg;
-  for (size_t i = 0; i < 200; ++i) jpeg[jpeg.size() / 2 + i] = static_cast<char>(i * 37 + 11);
-  return jpeg;
-}
-
 struct Failure {
   const char* name;
   const char* args;                  // IN and OUT stand for DIR/in and DIR/out, DIR for the test's directory
@@ -67,72 +56,38 @@ TEST_P(Failures, OneLineNoOutputNoLeftovers) {
 const Failure kCases[] = {
     // The command line: status 2.
     {"UnknownCommand", "frobnicate", {}, 2, "unknown command 'frobnicate' (see 'jpegtool --help')"},
-    {"UnknownOption", "--frobnicate", {}, 2, "unknown option --frobnicate (see 'jpegtool --help')"},
-    {"UnknownEncodeOption", "encode --fast IN OUT", kPixel, 2, "unknown option --fast for encode (see"},
     {"MissingArguments", "encode IN", kPixel, 2, "encode: missing arguments"},
-    {"ExtraArgument", "info IN b", kJpeg, 2, "info: unexpected argument 'b'"},
     {"QualityRange", "encode --quality=-1 IN OUT", kPixel, 2, "--quality: -1 is out of range (expected"},
-    {"QualityNotNumber", "encode --quality high IN OUT", kPixel, 2, "--quality: 'high' is not a number"},
-    {"DpiHalf", "encode --dpi 72, IN OUT", kPixel, 2, "--dpi: missing number"},
     {"NoValue", "encode IN OUT --quality", kPixel, 2, "option --quality needs a value"},
-    {"UnwantedValue", "encode --ascii85=1 IN OUT", kPixel, 2, "option --ascii85 takes no value"},
     // Files that cannot be read or written.
-    {"DirectoryIn", "encode DIR OUT", {}, 1, "cannot read DIR: Is a directory"},
-    {"MissingResources", "encode --resources DIR/res IN OUT", kPixel, 1, "cannot open DIR/res: No such file"},
     {"NoDestinationDir", "encode IN DIR/no/out", kPixel, 1, "cannot create a file beside DIR/no/out"},
     {"DirectoryOut", "a85encode IN DIR", kPixel, 1, "cannot write DIR: it is a directory"},
     // An output that is the input or the other output, refused before anything is written.
     {"OutputIsInput", "decode IN IN", kJpeg, 2, "refusing to write DIR/in: it is the same file as the input DIR/in"},
     {"OutputLinksToInput", "thumb IN DIR/link", kJpeg, 2, "write DIR/link: it is the same file as the input DIR/in"},
-    {"OutputHardLinksInput", "a85encode IN DIR/hard", kJpeg, 2, "write DIR/hard: it is the same file as the input"},
     {"EncodeOutputIsInput", "encode IN DIR/link", kPixel, 2, "it is the same file as the input DIR/in"},
     {"OutputsOneFile", "decode --resources OUT IN OUT", kJpeg, 2, "refusing to write DIR/out twice"},
-    {"OutputsOneNewFile", "decode --resources DIR/new IN DIR/new", kJpeg, 2, "refusing to write DIR/new twice"},
     {"OutputLoops", "decode IN DIR/loop", kJpeg, 1, "cannot write DIR/loop: Too many levels of symbolic links"},
     // Images the encoder refuses.
     {"NotPnm", "encode IN OUT", "hello world", 1, "DIR/in: not a PNM image (P2, P3, P5, P6 or P7)"},
-    {"Bitmap", "encode IN OUT", "P4 8 1\nx", 1, "DIR/in: P1 and P4 bitmaps are not supported"},
-    {"MaxvalZero", "encode IN OUT", "P5 2 2 0\nxxxx", 1, "MAXVAL 0 is not supported (1 to 65535)"},
     {"SampleOverMaxval", "encode IN OUT", "P5 2 1 100\n\x10\x65", 1, "sample value 101 exceeds MAXVAL"},
-    {"WideSampleOverMaxval", "encode IN OUT", std::string("P5 1 1 1000\n\x03\xE9", 14), 1, "value 1001"},
-    {"PlainSampleOverMaxval", "encode IN OUT", "P2 2 1 15 3 16", 1, "a sample value exceeds MAXVAL"},
-    {"PlainNotNumber", "encode IN OUT", "P3 1 1 255 1 2 x", 1, "bad plain PNM: a sample is not a number"},
-    {"PlainTruncated", "encode IN OUT", "P2 2 2 255 1 2 3", 1, "truncated PNM: the pixels of 2 lines"},
     {"TruncatedPixels", "encode IN OUT", "P6 4 4 255\nxxxx", 1, "truncated PNM: the pixels of 4 lines expected, 0"},
     {"PamAlpha", "encode IN OUT", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\nxxxx", 1,
      "TUPLTYPE RGB_ALPHA is not supported"},
-    {"TruncatedHeader", "encode IN OUT", "P6 4", 1, "truncated PNM header (no height)"},
-    {"ZeroWidth", "encode IN OUT", "P5 0 4 255\n", 1, "bad PNM header: width and height must be positive"},
-    {"HugeNumber", "encode IN OUT", "P5 99999999999999999999 1 255\n", 1, "width is too large"},
     {"TooWide", "encode IN OUT", "P5 65536 1 255\n" + kX + kX.substr(14464), 1,
      "image too wide for the codec: 65536 pixels (at most 65535)"},
-    {"TooTall", "encode IN OUT", "P5 1 65536 255\n", 1, "image too tall for the codec: 65536 lines (at most 65535)"},
     {"DpiWithoutJfif", "encode --dpi 300 --marker-mode 1 IN OUT", kPixel, 2, "--dpi cannot be kept with --marker-mode 1"},
-    {"DpiWithPortableCmyk", "encode --dpi 300 --portable IN OUT",
-     "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\nxxxx", 2,
-     "--dpi cannot be kept: this image's layout has no JFIF segment"},
-    {"PamDepth5", "encode IN OUT", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\nENDHDR\nxxxxx", 1, "DEPTH 5"},
-    {"PamNoEnd", "encode IN OUT", "P7\nWIDTH 1\nHEIGHT 1\n", 1, "truncated PAM header (no ENDHDR)"},
     // Files the decoder refuses.
     {"Empty", "decode IN OUT", "", 1, "decode failed: not a JPEG file: it is empty (Source EOF during marker)"},
-    {"NotJpeg", "decode IN OUT", "hello", 1, "decode failed: not a JPEG file: starts with 0x68 0x65 (Source EOF"},
-    {"ThumbNotJpeg", "thumb IN OUT", "h", 1, "thumb failed: not a JPEG file: it holds one byte, 0x68 (Source"},
     {"Truncated", "decode IN OUT", kJpeg.substr(0, 900), 1, "decode failed: Source EOF in 8x8 block"},
-    {"RecompressTruncated", "recompress IN OUT", kJpeg.substr(0, 900), 1, "recompress failed: Source EOF in 8x8"},
     {"ThumbTruncated", "thumb IN OUT", kJpeg.substr(0, 900), 1, "thumb failed: Source EOF in 8x8 block"},
-    {"BadHuffmanTable", "decode IN OUT", kBadHuffmanTable, 1, "decode failed: Bad DHT segment table no."},
-    {"CorruptScan", "decode IN OUT", CorruptScan(), 1, "decode failed: AC HuffTable unusable value"},
     {"Arithmetic", "decode IN OUT", kArithmetic, 1, "(an arithmetic-coded JPEG:"},
-    {"ThumbArithmetic", "thumb IN OUT", kArithmetic, 1, "thumb failed: Non-baseline or invalid marker"},
     {"ThumbTooWide", "thumb IN OUT", kWideRgb, 1,
      "thumb failed: Raster line of 36000 bytes exceeds the thumbnail interface's 32767-byte limit"},
     // ASCII85 input: the bytes the text decodes to are what is not a JPEG.
     {"Ascii85Garbage", "decode --ascii85 IN OUT", "not ascii85 {}", 1, "not a JPEG file: starts with 0xF2 0x78 ("},
-    {"A85Malformed", "a85decode IN OUT", "87cURD]i,\"Ebo80{{{{", 1, "DIR/in is not valid ASCII85 text (bad"},
     // Damaged files the segment listing describes instead of trusting.
     {"InfoNotJpeg", "info IN", "GIF89a", 1, "DIR/in: not a JPEG file: starts with 0x47 0x49"},
-    {"InfoInSegment", "info IN", kJpeg.substr(0, 10), 1, "the file ends inside the APP0 segment"},
-    {"InfoShortLength", "info IN", std::string("\xFF\xD8\xFF\xE0\0\1", 6), 1, "has a length below 2"},
     {"InfoInScan", "info IN", kJpeg.substr(0, kJpeg.size() - 2), 1, "ends inside the entropy-coded data"},
 };
 

@@ -1,6 +1,6 @@
 // tool_runner.h - what the jpegtool tests share: running the built binary
-// (exit status, stdout, stderr), a temporary directory that removes itself,
-// and small file helpers.
+// through the shell (exit status, stdout, stderr) and a temporary directory
+// that removes itself.
 #ifndef JPEG_TESTS_TOOL_TOOL_RUNNER_H
 #define JPEG_TESTS_TOOL_TOOL_RUNNER_H
 
@@ -27,25 +27,18 @@ inline std::string ReadText(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), {}};
 }
-
-inline void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
+inline void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 inline std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // text with every `from` replaced by `to`.
 inline std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
+  for (size_t at = text.find(from); at != npos; at = text.find(from, at + to.size())) text.replace(at, from.size(), to);
   return text;
 }
 
 struct TempDir {
-  std::string path;
-  TempDir() : path((fs::temp_directory_path() / "jpegtool-test-XXXXXX").string()) {
-    if (mkdtemp(path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  }
+  std::string path = (fs::temp_directory_path() / "jpegtool-test-XXXXXX").string();
+  TempDir() { if (mkdtemp(path.data()) == nullptr) throw std::runtime_error("mkdtemp failed"); }
   TempDir(const TempDir&) = delete;
   ~TempDir() { fs::remove_all(path); }
   std::string File(const std::string& name) const { return path + "/" + name; }
@@ -56,28 +49,20 @@ struct ToolResult {
   std::string out, err;
 };
 
-// Runs jpegtool through the shell; no argument a test passes holds a quote.
-inline ToolResult RunTool(const std::vector<std::string>& args) {
+// Runs a shell command line in which JPEGTOOL stands for the tool; stdout and
+// stderr are captured unless the command redirects them.
+inline ToolResult RunShell(const std::string& command) {
   TempDir capture;
-  std::string command = "'" JPEGTOOL_PATH "'";
-  for (const std::string& arg : args) command += " '" + arg + "'";
-  command += " >" + capture.File("out") + " 2>" + capture.File("err");
-  const int wait = system(command.c_str());
-  return {WIFEXITED(wait) ? WEXITSTATUS(wait) : -1, ReadText(capture.File("out")),
-          ReadText(capture.File("err"))};
+  const std::string line = Replace(command, "JPEGTOOL", "'" JPEGTOOL_PATH "'");
+  const int wait = system(("{ " + line + " ; } >" + capture.File("out") + " 2>" + capture.File("err")).c_str());
+  return {WIFEXITED(wait) ? WEXITSTATUS(wait) : -1, ReadText(capture.File("out")), ReadText(capture.File("err"))};
 }
 
-// Runs a shell command line in which JPEGTOOL stands for the tool; the
-// command's own redirections apply (stdout and stderr are captured unless it
-// redirects them).
-inline ToolResult RunShell(std::string command) {
-  TempDir capture;
-  for (size_t at = command.find("JPEGTOOL"); at != npos; at = command.find("JPEGTOOL", at))
-    command.replace(at, 8, "'" JPEGTOOL_PATH "'");
-  const int wait =
-      system(("{ " + command + " ; } >" + capture.File("out") + " 2>" + capture.File("err")).c_str());
-  return {WIFEXITED(wait) ? WEXITSTATUS(wait) : -1, ReadText(capture.File("out")),
-          ReadText(capture.File("err"))};
+// Runs jpegtool with these arguments (none holds a quote).
+inline ToolResult RunTool(const std::vector<std::string>& args) {
+  std::string command = "JPEGTOOL";
+  for (const std::string& arg : args) command += " '" + arg + "'";
+  return RunShell(command);
 }
 
 // Runs jpegtool and expects it to succeed silently on stderr.
