@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Mutation score of the Release suite: plants seeded, random operator mutants
-# in the library's sources (a85 dct filters host stream, .cpp files), one at a
+# in the library's sources (a85 codec decode encode parallel simd host stream, .cpp files), one at a
 # time, rebuilds the Release build incrementally, runs its ctest and counts a
 # mutant killed when any test fails or times out. A mutant that does not
 # compile is discarded and not counted (the count of those is printed too).
@@ -65,7 +65,7 @@ def code_part(line, in_block):
             out.append(line[i]); i += 1
     return ''.join(out), in_block
 sites = []
-for top in ['a85', 'dct', 'filters', 'host', 'stream']:
+for top in ['a85', 'codec', 'decode', 'encode', 'parallel', 'simd', 'host', 'stream']:
     for root, _, files in sorted(os.walk(os.path.join(repo, top))):
         for name in sorted(files):
             if not name.endswith('.cpp'): continue
