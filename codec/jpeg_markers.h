@@ -3,47 +3,51 @@
 //
 // A marker is 0xFF followed by a code byte (ITU-T T.81 Table B.1); the
 // constants below are the code bytes. The encoder and decoder (encode/, decode/),
-// the host streams under host/ and jpegtool all take their codes and
+// and the host streams under host/ take their codes and
 // identifiers from here rather than spelling them out. Plain constants only:
-// the header has no dependencies and suits every layer above stream/.
+// the header depends on include/ alone and suits every layer above stream/.
 #ifndef JPEG_CODEC_JPEG_MARKERS_H
 #define JPEG_CODEC_JPEG_MARKERS_H
 
 #include <cstdint>
 
-// --- marker codes (T.81 Table B.1) ------------------------------------------
-constexpr int32_t kMarkerPrefix = 0xFF;  // the byte every marker starts with
+#include "jpeg_marker_codes.h"
 
-constexpr int32_t kTEM = 0x01;  // temporary private use (arithmetic coding), stands alone
+// --- marker codes (T.81 Table B.1) ------------------------------------------
+// The values live in the installed header jpeg_marker_codes.h, so that the
+// codec and the hosts that walk segments share one table.
+constexpr int32_t kMarkerPrefix = JPEG_MARKER_PREFIX;  // the byte every marker starts with
+
+constexpr int32_t kTEM = JPEG_MARKER_TEM;  // temporary private use (arithmetic coding), stands alone
 // Start of frame: SOF0..SOF3 Huffman, SOF5..SOF7 differential Huffman,
 // SOF9..SOF11 arithmetic, SOF13..SOF15 differential arithmetic. The codes
 // between them (DHT, JPG, DAC) are not frames.
-constexpr int32_t kSOF0 = 0xC0;   // baseline
-constexpr int32_t kSOF1 = 0xC1;   // extended sequential, Huffman
-constexpr int32_t kSOF2 = 0xC2;   // progressive, Huffman
-constexpr int32_t kSOF3 = 0xC3;   // lossless, Huffman
-constexpr int32_t kDHT = 0xC4;    // define Huffman tables
-constexpr int32_t kJPG = 0xC8;    // reserved for extensions
-constexpr int32_t kSOF9 = 0xC9;   // extended sequential, arithmetic: the first arithmetic frame
-constexpr int32_t kDAC = 0xCC;    // define arithmetic conditioning
-constexpr int32_t kSOF15 = 0xCF;  // the last frame code
-constexpr int32_t kRST0 = 0xD0;   // restart markers RST0..RST7, numbered modulo 8
-constexpr int32_t kRST7 = 0xD7;
-constexpr int32_t kSOI = 0xD8;
-constexpr int32_t kEOI = 0xD9;
-constexpr int32_t kSOS = 0xDA;
-constexpr int32_t kDQT = 0xDB;
-constexpr int32_t kDNL = 0xDC;
-constexpr int32_t kDRI = 0xDD;
-constexpr int32_t kDHP = 0xDE;
-constexpr int32_t kEXP = 0xDF;
-constexpr int32_t kAPP0 = 0xE0;   // application segments APP0..APP15
-constexpr int32_t kAPP13 = 0xED;  // the host's resource segments
-constexpr int32_t kAPP14 = 0xEE;  // the colour-transform segment
-constexpr int32_t kAPP15 = 0xEF;
-constexpr int32_t kJPG0 = 0xF0;   // reserved for extensions JPG0..JPG13
-constexpr int32_t kJPG13 = 0xFD;
-constexpr int32_t kCOM = 0xFE;
+constexpr int32_t kSOF0 = JPEG_MARKER_SOF0;   // baseline
+constexpr int32_t kSOF1 = JPEG_MARKER_SOF1;   // extended sequential, Huffman
+constexpr int32_t kSOF2 = JPEG_MARKER_SOF2;   // progressive, Huffman
+constexpr int32_t kSOF3 = JPEG_MARKER_SOF3;   // lossless, Huffman
+constexpr int32_t kDHT = JPEG_MARKER_DHT;    // define Huffman tables
+constexpr int32_t kJPG = JPEG_MARKER_JPG;    // reserved for extensions
+constexpr int32_t kSOF9 = JPEG_MARKER_SOF9;   // extended sequential, arithmetic: the first arithmetic frame
+constexpr int32_t kDAC = JPEG_MARKER_DAC;    // define arithmetic conditioning
+constexpr int32_t kSOF15 = JPEG_MARKER_SOF15;  // the last frame code
+constexpr int32_t kRST0 = JPEG_MARKER_RST0;   // restart markers RST0..RST7, numbered modulo 8
+constexpr int32_t kRST7 = JPEG_MARKER_RST7;
+constexpr int32_t kSOI = JPEG_MARKER_SOI;
+constexpr int32_t kEOI = JPEG_MARKER_EOI;
+constexpr int32_t kSOS = JPEG_MARKER_SOS;
+constexpr int32_t kDQT = JPEG_MARKER_DQT;
+constexpr int32_t kDNL = JPEG_MARKER_DNL;
+constexpr int32_t kDRI = JPEG_MARKER_DRI;
+constexpr int32_t kDHP = JPEG_MARKER_DHP;
+constexpr int32_t kEXP = JPEG_MARKER_EXP;
+constexpr int32_t kAPP0 = JPEG_MARKER_APP0;   // application segments APP0..APP15
+constexpr int32_t kAPP13 = JPEG_MARKER_APP13;  // the host's resource segments
+constexpr int32_t kAPP14 = JPEG_MARKER_APP14;  // the colour-transform segment
+constexpr int32_t kAPP15 = JPEG_MARKER_APP15;
+constexpr int32_t kJPG0 = JPEG_MARKER_JPG0;   // reserved for extensions JPG0..JPG13
+constexpr int32_t kJPG13 = JPEG_MARKER_JPG13;
+constexpr int32_t kCOM = JPEG_MARKER_COM;
 
 constexpr bool JPEGIsRST(int32_t code) { return code >= kRST0 && code <= kRST7; }
 constexpr bool JPEGIsAPP(int32_t code) { return code >= kAPP0 && code <= kAPP15; }

@@ -1,5 +1,5 @@
 // stm_procs.cpp - the shared refill ending and the refusing procedures of
-// stream owners (stm_procs.h).
+// stream owners (include/stm_owner.h).
 #include "stream/stm_procs.h"
 
 int16_t StmRefillWithGuard(Stm* s, size_t got) {

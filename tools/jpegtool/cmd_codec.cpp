@@ -9,13 +9,13 @@
 
 #include "bn_streams.h"
 #include "cli.h"
-#include "codec/jpeg_markers.h"
 #include "commands.h"
 #include "decode_failure.h"
 #include "file_io.h"
 #include "file_stm.h"
 #include "host_codec.h"
 #include "info_walker.h"
+#include "jpeg_marker_codes.h"
 #include "jpeg_stream.h"
 #include "pnm_io.h"
 #include "recompress_source.h"
@@ -198,7 +198,7 @@ bool BeginFromFrame(const Bytes& head, bool ascii85, PnmTarget* target) {
   const Bytes bytes = ascii85 ? UnwrapAscii85(head) : head;
   const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
   const bool scanFound = std::any_of(summary.segments.begin(), summary.segments.end(),
-                                     [](const SegmentInfo& segment) { return segment.marker == kSOS; });
+                                     [](const SegmentInfo& segment) { return segment.marker == JPEG_MARKER_SOS; });
   if (!scanFound || summary.width <= 0 || summary.height <= 0 || summary.components < 1 ||
       summary.components > 4) {
     return false;

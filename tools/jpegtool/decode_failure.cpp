@@ -2,8 +2,8 @@
 // decode_failure.h); the segment walker looks at the bytes already read.
 #include "decode_failure.h"
 
-#include "codec/jpeg_markers.h"
 #include "info_walker.h"
+#include "jpeg_marker_codes.h"
 
 namespace jpegtool {
 namespace {
@@ -12,7 +12,7 @@ namespace {
 // it is one the codec does not decode ("" otherwise).
 std::string FrameKindHint(const Bytes& head) {
   const int frame = WalkJpeg(head.data(), head.size()).frameMarker;
-  if (frame == 0 || frame == kSOF0 || frame == kSOF1 || frame == kSOF2) return "";
+  if (frame == 0 || frame == JPEG_MARKER_SOF0 || frame == JPEG_MARKER_SOF1 || frame == JPEG_MARKER_SOF2) return "";
   return " (" + WithArticle(FrameKind(frame)) +
          " JPEG: only baseline, extended sequential and progressive Huffman files can be decoded)";
 }

@@ -1,13 +1,13 @@
 // file_stm.cpp - the buffer procedures of the file-backed streams. They
-// follow the Stm contract: a refill returns the first byte and counts the
-// rest; a flush empties the buffer and takes the byte that did not fit.
+// follow the Stm contract (stm.h): a refill returns the first byte and counts
+// the rest, ending with the installed StmRefillWithGuard (stm_owner.h); a
+// flush empties the buffer and takes the byte that did not fit.
 #include "file_stm.h"
 
 #include <cstring>
 #include <exception>
 
-#include "stream/stm_inline.h"
-#include "stream/stm_procs.h"
+#include "stm_owner.h"
 
 namespace jpegtool {
 namespace {
@@ -36,13 +36,26 @@ bool WriteBuffered(Stm* s) {
   return written;
 }
 
+// The end of a flush, the buffer emptied: it takes c as its first byte, or
+// c = -1 marks the end of the data (eof set, count 0). Returns c.
+int16_t StartNextBuffer(int16_t c, Stm* s) {
+  if (c == -1) {
+    s->eof = 1;
+    s->count = 0;
+    return -1;
+  }
+  s->count--;
+  *s->ptr++ = static_cast<uint8_t>(c);
+  return c;
+}
+
 int16_t FileFlsBuf(int16_t c, Stm* s) {
   if (s->error || s->eof) return -1;
   if (!WriteBuffered(s)) {
     s->count = 0;
     return -1;
   }
-  return StmRestartWrite(c, s);
+  return StartNextBuffer(c, s);
 }
 
 void InitCommon(FileStm* f) {

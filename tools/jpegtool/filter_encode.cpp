@@ -14,6 +14,7 @@
 #include "file_stm.h"
 #include "host_codec.h"
 #include "jpeg_filters.h"
+#include "jpeg_marker_codes.h"
 #include "jpeg_stream.h"
 #include "progress.h"
 #include "stm.h"
@@ -24,7 +25,6 @@ namespace {
 
 // The frame stores width and height in 16 bits: the codec's limit.
 constexpr long kLargestSide = 65535;
-constexpr uint8_t kMarkerPrefix = 0xFF, kAPP13 = 0xED;
 constexpr size_t kSignatureBytes = sizeof kJPEGResourceSignature;  // with its zero
 // Segment bytes are counted in a 32-bit field; a gigabyte leaves ample room.
 constexpr size_t kLargestSegmentBytes = size_t{1} << 30;
@@ -35,7 +35,7 @@ void AppendResourceSegments(const Bytes& resources, Bytes* segments) {
   for (size_t at = 0; at < resources.size(); at += kJPEGResourceChunk) {
     const size_t n = std::min(resources.size() - at, size_t{kJPEGResourceChunk});
     const size_t length = 2 + kSignatureBytes + n;
-    const uint8_t head[4] = {kMarkerPrefix, kAPP13, static_cast<uint8_t>(length >> 8),
+    const uint8_t head[4] = {JPEG_MARKER_PREFIX, JPEG_MARKER_APP13, static_cast<uint8_t>(length >> 8),
                              static_cast<uint8_t>(length & 0xFF)};
     segments->insert(segments->end(), head, head + 4);
     segments->insert(segments->end(), kJPEGResourceSignature, kJPEGResourceSignature + kSignatureBytes);

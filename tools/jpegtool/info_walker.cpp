@@ -6,8 +6,9 @@
 
 #include <cstdio>
 
-#include "codec/jpeg_markers.h"
+#include "jpeg_marker_codes.h"
 #include "jpeg_stream.h"
+#include "segment_layouts.h"
 
 namespace jpegtool {
 namespace {
@@ -36,42 +37,42 @@ std::string Format(const char* format, long a, long b = 0, long c = 0, long d = 
   return text;
 }
 
-bool IsFrameMarker(int code) { return JPEGIsSOF(code); }
+bool IsFrameMarker(int code) { return JPEG_MARKER_IS_SOF(code); }
 bool IsStandalone(int code) {
-  return code == kSOI || code == kEOI || code == kTEM || JPEGIsRST(code);
+  return code == JPEG_MARKER_SOI || code == JPEG_MARKER_EOI || code == JPEG_MARKER_TEM || JPEG_MARKER_IS_RST(code);
 }
 
 std::string MarkerName(int code) {
-  if (IsFrameMarker(code)) return "SOF" + std::to_string(code - kSOF0);
-  if (JPEGIsRST(code)) return "RST" + std::to_string(code - kRST0);
-  if (JPEGIsAPP(code)) return "APP" + std::to_string(code - kAPP0);
-  if (code >= kJPG0 && code <= kJPG13) return "JPG" + std::to_string(code - kJPG0);
+  if (IsFrameMarker(code)) return "SOF" + std::to_string(code - JPEG_MARKER_SOF0);
+  if (JPEG_MARKER_IS_RST(code)) return "RST" + std::to_string(code - JPEG_MARKER_RST0);
+  if (JPEG_MARKER_IS_APP(code)) return "APP" + std::to_string(code - JPEG_MARKER_APP0);
+  if (code >= JPEG_MARKER_JPG0 && code <= JPEG_MARKER_JPG13) return "JPG" + std::to_string(code - JPEG_MARKER_JPG0);
   switch (code) {
-    case kDHT:
+    case JPEG_MARKER_DHT:
       return "DHT";
-    case kJPG:
+    case JPEG_MARKER_JPG:
       return "JPG";
-    case kDAC:
+    case JPEG_MARKER_DAC:
       return "DAC";
-    case kSOI:
+    case JPEG_MARKER_SOI:
       return "SOI";
-    case kEOI:
+    case JPEG_MARKER_EOI:
       return "EOI";
-    case kSOS:
+    case JPEG_MARKER_SOS:
       return "SOS";
-    case kDQT:
+    case JPEG_MARKER_DQT:
       return "DQT";
-    case kDNL:
+    case JPEG_MARKER_DNL:
       return "DNL";
-    case kDRI:
+    case JPEG_MARKER_DRI:
       return "DRI";
-    case kDHP:
+    case JPEG_MARKER_DHP:
       return "DHP";
-    case kEXP:
+    case JPEG_MARKER_EXP:
       return "EXP";
-    case kCOM:
+    case JPEG_MARKER_COM:
       return "COM";
-    case kTEM:
+    case JPEG_MARKER_TEM:
       return "TEM";
     default:
       return "RES";
@@ -193,7 +194,7 @@ std::string DescribeApp14(const Payload& p) {
 }
 
 std::string DescribeGeneric(const Payload& p, int code) {
-  if (code == kCOM) return "comment \"" + PrintablePrefix(p) + "\"";
+  if (code == JPEG_MARKER_COM) return "comment \"" + PrintablePrefix(p) + "\"";
   const std::string signature = PrintablePrefix(p);
   if (signature.empty()) return Format("%ld bytes", static_cast<long>(p.size));
   return "signature \"" + signature + "\"" + Format(", %ld bytes", static_cast<long>(p.size));
@@ -203,21 +204,21 @@ std::string DescribeSegment(int code, const Payload& p, JpegSummary* summary) {
   if (IsFrameMarker(code)) return DescribeFrame(p, code, summary);
   std::string text;
   switch (code) {
-    case kDQT:
+    case JPEG_MARKER_DQT:
       return DescribeQuantization(p);
-    case kDHT:
+    case JPEG_MARKER_DHT:
       return DescribeHuffman(p);
-    case kSOS:
+    case JPEG_MARKER_SOS:
       return DescribeScan(p);
-    case kDRI:
+    case JPEG_MARKER_DRI:
       return p.Has(0, 2) ? Format("restart interval %ld MCUs", p.U16(0)) : "too short";
-    case kAPP0:
+    case JPEG_MARKER_APP0:
       if (p.size >= kJFIFBodyBytes && p.StartsWith(kJFIFIdentifier, kJFIFIdentifierBytes)) return DescribeJfif(p);
       break;
-    case kAPP13:
+    case JPEG_MARKER_APP13:
       text = DescribeApp13(p);
       break;
-    case kAPP14:
+    case JPEG_MARKER_APP14:
       text = DescribeApp14(p);
       break;
   }
@@ -228,14 +229,14 @@ std::string DescribeSegment(int code, const Payload& p, JpegSummary* summary) {
 // is neither a stuffed zero nor a restart marker. Returns its offset, or size.
 size_t SkipScanData(const uint8_t* data, size_t size, size_t pos, long* restarts) {
   while (pos + 1 < size) {
-    if (data[pos] != kMarkerPrefix) {
+    if (data[pos] != JPEG_MARKER_PREFIX) {
       ++pos;
       continue;
     }
     const int next = data[pos + 1];
-    if (next == 0x00 || next == kMarkerPrefix) {
+    if (next == 0x00 || next == JPEG_MARKER_PREFIX) {
       pos += next == 0x00 ? 2 : 1;
-    } else if (JPEGIsRST(next)) {
+    } else if (JPEG_MARKER_IS_RST(next)) {
       ++*restarts;
       pos += 2;
     } else {
@@ -267,14 +268,14 @@ size_t WalkScanData(const uint8_t* data, size_t size, size_t pos, JpegSummary* s
 
 // One step of the walk at pos; returns the next position or size to stop.
 size_t WalkOne(const uint8_t* data, size_t size, size_t pos, JpegSummary* summary) {
-  if (data[pos] != kMarkerPrefix) {
+  if (data[pos] != JPEG_MARKER_PREFIX) {
     size_t next = pos;
-    while (next < size && data[next] != kMarkerPrefix) ++next;
+    while (next < size && data[next] != JPEG_MARKER_PREFIX) ++next;
     Add(summary, pos, 0, -1,
         Format("%ld stray bytes where a marker was expected", static_cast<long>(next - pos)));
     return next;
   }
-  while (pos + 1 < size && data[pos + 1] == kMarkerPrefix) ++pos;  // fill bytes before a marker
+  while (pos + 1 < size && data[pos + 1] == JPEG_MARKER_PREFIX) ++pos;  // fill bytes before a marker
   if (pos + 1 >= size) {
     summary->problem = "the file ends inside a marker";
     return size;
@@ -286,7 +287,7 @@ size_t WalkOne(const uint8_t* data, size_t size, size_t pos, JpegSummary* summar
   }
   if (IsStandalone(code)) {
     Add(summary, pos, code, -1, "");
-    if (code != kEOI) return pos + 2;
+    if (code != JPEG_MARKER_EOI) return pos + 2;
     summary->sawEndOfImage = true;
     if (pos + 2 < size)
       Add(summary, pos + 2, 0, -1, Format("%ld bytes after EOI", static_cast<long>(size - pos - 2)));
@@ -312,28 +313,28 @@ size_t WalkOne(const uint8_t* data, size_t size, size_t pos, JpegSummary* summar
   const Payload payload{data + pos + 4, static_cast<size_t>(length) - 2};
   Add(summary, pos, code, length, DescribeSegment(code, payload, summary));
   const size_t next = pos + 2 + static_cast<size_t>(length);
-  return code == kSOS ? WalkScanData(data, size, next, summary) : next;
+  return code == JPEG_MARKER_SOS ? WalkScanData(data, size, next, summary) : next;
 }
 
 }  // namespace
 
 std::string FrameKind(int marker) {
   switch (marker) {
-    case kSOF0:
+    case JPEG_MARKER_SOF0:
       return "baseline";
-    case kSOF1:
+    case JPEG_MARKER_SOF1:
       return "extended sequential";
-    case kSOF2:
+    case JPEG_MARKER_SOF2:
       return "progressive";
-    case kSOF3:
+    case JPEG_MARKER_SOF3:
       return "lossless";
     default:
-      return marker >= kSOF9 ? "arithmetic-coded" : "hierarchical";
+      return marker >= JPEG_MARKER_SOF9 ? "arithmetic-coded" : "hierarchical";
   }
 }
 
 std::string NotJpegReason(const uint8_t* data, size_t size) {
-  if (size >= 2 && data[0] == kMarkerPrefix && data[1] == kSOI) return "";
+  if (size >= 2 && data[0] == JPEG_MARKER_PREFIX && data[1] == JPEG_MARKER_SOI) return "";
   if (size == 0) return "not a JPEG file: it is empty";
   if (size == 1) return Format("not a JPEG file: it holds one byte, 0x%02lX", data[0]);
   return Format("not a JPEG file: starts with 0x%02lX 0x%02lX", data[0], data[1]);
@@ -343,7 +344,7 @@ JpegSummary WalkJpeg(const uint8_t* data, size_t size) {
   JpegSummary summary;
   summary.problem = NotJpegReason(data, size);
   if (!summary.problem.empty()) return summary;
-  Add(&summary, 0, kSOI, -1, "");
+  Add(&summary, 0, JPEG_MARKER_SOI, -1, "");
   size_t pos = 2;
   while (pos < size) pos = WalkOne(data, size, pos, &summary);
   if (!summary.sawEndOfImage && summary.problem.empty())
@@ -373,17 +374,17 @@ JfifDensity FindJfifDensity(const uint8_t* data, size_t size) {
   // JFIF APP0 payload: "JFIF\0", version (2), units (1), X (2), Y (2), ...
   constexpr size_t kUnits = 7, kX = 8, kY = 10, kLeast = 12;
   size_t at = 2;  // after SOI
-  if (size < 2 || data[0] != kMarkerPrefix || data[1] != kSOI) return density;
-  while (at + 4 <= size && data[at] == kMarkerPrefix) {
+  if (size < 2 || data[0] != JPEG_MARKER_PREFIX || data[1] != JPEG_MARKER_SOI) return density;
+  while (at + 4 <= size && data[at] == JPEG_MARKER_PREFIX) {
     const int code = data[at + 1];
-    if (code == kMarkerPrefix) {  // a fill byte before the marker
+    if (code == JPEG_MARKER_PREFIX) {  // a fill byte before the marker
       ++at;
       continue;
     }
-    if (IsFrameMarker(code) || code == kSOS || IsStandalone(code)) break;
+    if (IsFrameMarker(code) || code == JPEG_MARKER_SOS || IsStandalone(code)) break;
     const size_t length = size_t{data[at + 2]} << 8 | data[at + 3];
     const Payload payload{data + at + 4, length >= 2 && at + 2 + length <= size ? length - 2 : 0};
-    if (code == kAPP0 && payload.Has(0, kLeast) && payload.StartsWith(kJFIFIdentifier, kJFIFIdentifierBytes)) {
+    if (code == JPEG_MARKER_APP0 && payload.Has(0, kLeast) && payload.StartsWith(kJFIFIdentifier, kJFIFIdentifierBytes)) {
       density.found = true;
       density.units = payload.U8(kUnits);
       density.x = payload.U16(kX);

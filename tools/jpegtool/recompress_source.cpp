@@ -8,9 +8,10 @@
 #include <cstring>
 #include <new>
 
-#include "codec/jpeg_markers.h"
 #include "jpeg_filters.h"
+#include "jpeg_marker_codes.h"
 #include "jpeg_segments.h"
+#include "segment_layouts.h"
 #include "tool_error.h"
 
 namespace jpegtool {
@@ -18,27 +19,26 @@ namespace {
 
 constexpr int16_t kWidthHint = 32767;  // the largest line piece goes whole
 constexpr int16_t kNoColorCode = -1;   // left alone for two components
-constexpr int kJfifUnitsAt = 7, kJfifDensityAt = 8;
 
 int BigEndian16(const char* p) {
   return (static_cast<uint8_t>(p[0]) << 8) | static_cast<uint8_t>(p[1]);
 }
 
 bool IsJfif(const char* body, uint16_t marker, uint16_t length) {
-  return marker == kAPP0 && length >= kJFIFBodyBytes &&
+  return marker == JPEG_MARKER_APP0 && length >= kJFIFBodyBytes &&
          std::memcmp(body, kJFIFIdentifier, kJFIFIdentifierBytes) == 0;
 }
 
 // The colour-transform layout (a five-character printable identifier, the
 // version, two flag words, the transform byte), under any identifier.
 bool IsColourSegment(const char* body, uint16_t marker, uint16_t length) {
-  if (marker != kAPP14 || length < kColourSegmentBodyBytes) return false;
+  if (marker != JPEG_MARKER_APP14 || length < kColourSegmentBodyBytes) return false;
   return std::all_of(body, body + kColourSegmentIdentifierBytes, [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
 
 void TakeDensity(const char* body, KeptSegments* kept) {
-  const int units = static_cast<uint8_t>(body[kJfifUnitsAt]);
-  const int x = BigEndian16(body + kJfifDensityAt), y = BigEndian16(body + kJfifDensityAt + 2);
+  const int units = static_cast<uint8_t>(body[kJFIFUnitsAt]);
+  const int x = BigEndian16(body + kJFIFDensityAt), y = BigEndian16(body + kJFIFDensityAt + 2);
   if (units == 1) kept->dpiX = x, kept->dpiY = y;
   if (units == 2) kept->dpiX = (x * 254 + 50) / 100, kept->dpiY = (y * 254 + 50) / 100;
 }
@@ -52,7 +52,7 @@ void KeepSegment(void* data, char* body, uint16_t marker, uint16_t length) {
     return;
   }
   const int segmentLength = length + 2;
-  const uint8_t head[4] = {static_cast<uint8_t>(kMarkerPrefix), static_cast<uint8_t>(marker),
+  const uint8_t head[4] = {static_cast<uint8_t>(JPEG_MARKER_PREFIX), static_cast<uint8_t>(marker),
                            static_cast<uint8_t>(segmentLength >> 8), static_cast<uint8_t>(segmentLength & 0xFF)};
   try {
     kept->segments.insert(kept->segments.end(), head, head + 4);
