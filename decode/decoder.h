@@ -10,6 +10,20 @@
 // first scan leaves components out, and progressive ones) are first decoded
 // whole into a coefficient store (coefficient_store.cpp), from which the strips are
 // then made.
+//
+// Glossary of the fixed names below (the decoder's procedures keep the names
+// the rest of the system knows them by):
+//   DCTDinit_sgetv     sets up the entropy input: the bit reader over the source
+//   DCTDpremdusget     reads what follows a 0xFF in coded data: a stuffed 0,
+//                      fill bytes, or a marker, which it pushes back
+//   DCTDmake_huffdec   builds a decode table (with its combined look-up) from
+//                      a DHT segment's counts and values
+//   DCTDQScale         the inverse DCT's per-coefficient scale, zigzag order;
+//   DCTDScaleQT        a quantization table multiplied by it
+//   DCTrev_transform   dequantized block to 8x8 samples (the inverse DCT)
+//   DCTDInitCT         builds the output stage's two colour-conversion tables
+//   DCTPutNCLine       writes one output raster line into lineBuffer from the
+//                      decoded strip (upsampled, interleaved, converted)
 #ifndef JPEG_DECODE_DECODER_H
 #define JPEG_DECODE_DECODER_H
 
