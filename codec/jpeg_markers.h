@@ -55,38 +55,26 @@ constexpr bool JPEGIsSOF(int32_t code) {
   return code >= kSOF0 && code <= kSOF15 && code != kDHT && code != kJPG && code != kDAC;
 }
 
-// --- application-segment identifiers ------------------------------------------
-// Each is compared byte by byte at the start of a segment body; the byte
-// counts say whether a terminating zero belongs to the identifier.
-
-// JFIF APP0: "JFIF" and its zero, 5 bytes; a full segment body has 14 bytes
-// (identifier, version 2, units 1, densities 2 + 2, thumbnail size 1 + 1).
-constexpr char kJFIFIdentifier[] = "JFIF";
-constexpr int32_t kJFIFIdentifierBytes = 5;
-constexpr int32_t kJFIFBodyBytes = 14;
-
-// Our colour-transform APP14: a five-byte identifier (no zero), the version
-// and two flag words (big-endian), the transform byte; 12 body bytes.
-constexpr char kColourSegmentIdentifier[] = "Orlyx";
-constexpr int32_t kColourSegmentIdentifierBytes = 5;
-constexpr int32_t kColourSegmentBodyBytes = 12;
-constexpr int32_t kColourSegmentVersionAt = 5;    // offsets in the body
-constexpr int32_t kColourSegmentFlags0At = 7;
-constexpr int32_t kColourSegmentFlags1At = 9;
-constexpr int32_t kColourSegmentTransformAt = 11;
-
-// The old resource APP13: a 19-byte identifier (no zero), the resolution in
-// 16.16 (4 bytes), 4 reserved bytes, then the resource data.
-constexpr char kOldResourceIdentifier[] = "Orlyx_Imagerion2.5:";
-constexpr int32_t kOldResourceIdentifierBytes = 19;
-constexpr int32_t kOldResourceHeadBytes = 27;
-
-// The resolution APP13: "Storm" and its zero, 6 bytes; 14 body bytes with
-// the resolution in dots per inch at offset 10.
-constexpr char kResolutionIdentifier[] = "Storm";
-constexpr int32_t kResolutionIdentifierBytes = 6;
-constexpr int32_t kResolutionBodyBytes = 14;
-constexpr int32_t kResolutionAt = 10;
+// --- application-segment layouts ------------------------------------------
+// The layouts are public (jpeg_marker_codes.h says what each is); these are
+// the codec's names for them.
+constexpr char kJFIFIdentifier[] = JPEG_JFIF_IDENTIFIER;
+constexpr int32_t kJFIFIdentifierBytes = JPEG_JFIF_IDENTIFIER_BYTES;
+constexpr int32_t kJFIFBodyBytes = JPEG_JFIF_BODY_BYTES;
+constexpr char kColourSegmentIdentifier[] = JPEG_COLOUR_SEGMENT_IDENTIFIER;
+constexpr int32_t kColourSegmentIdentifierBytes = JPEG_COLOUR_SEGMENT_IDENTIFIER_BYTES;
+constexpr int32_t kColourSegmentBodyBytes = JPEG_COLOUR_SEGMENT_BODY_BYTES;
+constexpr int32_t kColourSegmentVersionAt = JPEG_COLOUR_SEGMENT_VERSION_AT;
+constexpr int32_t kColourSegmentFlags0At = JPEG_COLOUR_SEGMENT_FLAGS0_AT;
+constexpr int32_t kColourSegmentFlags1At = JPEG_COLOUR_SEGMENT_FLAGS1_AT;
+constexpr int32_t kColourSegmentTransformAt = JPEG_COLOUR_SEGMENT_TRANSFORM_AT;
+constexpr char kOldResourceIdentifier[] = JPEG_OLD_RESOURCE_IDENTIFIER;
+constexpr int32_t kOldResourceIdentifierBytes = JPEG_OLD_RESOURCE_IDENTIFIER_BYTES;
+constexpr int32_t kOldResourceHeadBytes = JPEG_OLD_RESOURCE_HEAD_BYTES;
+constexpr char kResolutionIdentifier[] = JPEG_RESOLUTION_IDENTIFIER;
+constexpr int32_t kResolutionIdentifierBytes = JPEG_RESOLUTION_IDENTIFIER_BYTES;
+constexpr int32_t kResolutionBodyBytes = JPEG_RESOLUTION_BODY_BYTES;
+constexpr int32_t kResolutionAt = JPEG_RESOLUTION_AT;
 
 // The current resource APP13 identifier, kJPEGResourceSignature, is part of
 // the host interface (include/jpeg_stream.h).

@@ -56,4 +56,38 @@
   ((code) >= JPEG_MARKER_SOF0 && (code) <= JPEG_MARKER_SOF15 && (code) != JPEG_MARKER_DHT && \
    (code) != JPEG_MARKER_JPG && (code) != JPEG_MARKER_DAC)
 
+/* The application segments this codec writes and reads, for hosts that
+ * recognise them (through the segment hook, or walking a file): each
+ * identifier is compared byte by byte at the start of the segment body, and
+ * the byte counts say whether a terminating zero belongs to it. Offsets are
+ * into the body (after the length field); numbers in it are big-endian. */
+/* JFIF APP0: "JFIF" and its zero; version 2 bytes, units 1 (1 dots per inch,
+ * 2 per centimetre), densities 2 + 2, thumbnail size 1 + 1: 14 bytes. */
+#define JPEG_JFIF_IDENTIFIER "JFIF"
+#define JPEG_JFIF_IDENTIFIER_BYTES 5
+#define JPEG_JFIF_BODY_BYTES 14
+#define JPEG_JFIF_UNITS_AT 7
+#define JPEG_JFIF_DENSITY_AT 8
+/* The colour-transform APP14 this codec writes: a five-byte identifier (no
+ * zero), the version and two flag words, the transform byte: 12 bytes. Other
+ * encoders write the same layout under an identifier of their own. */
+#define JPEG_COLOUR_SEGMENT_IDENTIFIER "Orlyx"
+#define JPEG_COLOUR_SEGMENT_IDENTIFIER_BYTES 5
+#define JPEG_COLOUR_SEGMENT_BODY_BYTES 12
+#define JPEG_COLOUR_SEGMENT_VERSION_AT 5
+#define JPEG_COLOUR_SEGMENT_FLAGS0_AT 7
+#define JPEG_COLOUR_SEGMENT_FLAGS1_AT 9
+#define JPEG_COLOUR_SEGMENT_TRANSFORM_AT 11
+/* The old resource APP13: a 19-byte identifier (no zero), the resolution in
+ * 16.16 (4 bytes), 4 reserved bytes, then the resource data. */
+#define JPEG_OLD_RESOURCE_IDENTIFIER "Orlyx_Imagerion2.5:"
+#define JPEG_OLD_RESOURCE_IDENTIFIER_BYTES 19
+#define JPEG_OLD_RESOURCE_HEAD_BYTES 27
+/* The resolution APP13: "Storm" and its zero; 14 bytes, the resolution in
+ * dots per inch (16 bits) at offset 10. */
+#define JPEG_RESOLUTION_IDENTIFIER "Storm"
+#define JPEG_RESOLUTION_IDENTIFIER_BYTES 6
+#define JPEG_RESOLUTION_BODY_BYTES 14
+#define JPEG_RESOLUTION_AT 10
+
 #endif

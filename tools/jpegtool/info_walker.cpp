@@ -8,7 +8,7 @@
 
 #include "jpeg_marker_codes.h"
 #include "jpeg_stream.h"
-#include "segment_layouts.h"
+#include "jpeg_marker_codes.h"
 
 namespace jpegtool {
 namespace {
@@ -166,31 +166,31 @@ std::string DescribeApp13(const Payload& p) {
     return "\"" + std::string(kJPEGResourceSignature) + "\"" +
            Format(" image resources, %ld bytes", static_cast<long>(p.size - kResourceIdentifierBytes));
   }
-  if (p.size >= kOldResourceHeadBytes && p.StartsWith(kOldResourceIdentifier, kOldResourceIdentifierBytes)) {
-    const size_t at = kOldResourceIdentifierBytes;  // the 16.16 resolution follows the identifier
+  if (p.size >= JPEG_OLD_RESOURCE_HEAD_BYTES && p.StartsWith(JPEG_OLD_RESOURCE_IDENTIFIER, JPEG_OLD_RESOURCE_IDENTIFIER_BYTES)) {
+    const size_t at = JPEG_OLD_RESOURCE_IDENTIFIER_BYTES;  // the 16.16 resolution follows the identifier
     const uint32_t fixed = static_cast<uint32_t>(p.U16(at)) << 16 | static_cast<uint32_t>(p.U16(at + 2));
     char text[160];
     std::snprintf(text, sizeof text, "\"%s\" resolution %.2f dpi, image resources %ld bytes",
-                  kOldResourceIdentifier, fixed / 65536.0, static_cast<long>(p.size - kOldResourceHeadBytes));
+                  JPEG_OLD_RESOURCE_IDENTIFIER, fixed / 65536.0, static_cast<long>(p.size - JPEG_OLD_RESOURCE_HEAD_BYTES));
     return text;
   }
-  if (p.size == kResolutionBodyBytes && p.StartsWith(kResolutionIdentifier, kResolutionIdentifierBytes)) {
-    return "\"" + std::string(kResolutionIdentifier) + "\"" + Format(" resolution %ld dpi", p.U16(kResolutionAt));
+  if (p.size == JPEG_RESOLUTION_BODY_BYTES && p.StartsWith(JPEG_RESOLUTION_IDENTIFIER, JPEG_RESOLUTION_IDENTIFIER_BYTES)) {
+    return "\"" + std::string(JPEG_RESOLUTION_IDENTIFIER) + "\"" + Format(" resolution %ld dpi", p.U16(JPEG_RESOLUTION_AT));
   }
   return "";
 }
 
 std::string DescribeApp14(const Payload& p) {
-  if (p.size < kColourSegmentBodyBytes ||
-      !p.StartsWith(kColourSegmentIdentifier, kColourSegmentIdentifierBytes)) {
+  if (p.size < JPEG_COLOUR_SEGMENT_BODY_BYTES ||
+      !p.StartsWith(JPEG_COLOUR_SEGMENT_IDENTIFIER, JPEG_COLOUR_SEGMENT_IDENTIFIER_BYTES)) {
     return "";
   }
   static const char* const kTransforms[] = {"none", "YCbCr", "YCCK"};
-  const int transform = p.U8(kColourSegmentTransformAt);
-  return "\"" + std::string(kColourSegmentIdentifier) + "\"" + Format(" colour transform %ld", transform) +
+  const int transform = p.U8(JPEG_COLOUR_SEGMENT_TRANSFORM_AT);
+  return "\"" + std::string(JPEG_COLOUR_SEGMENT_IDENTIFIER) + "\"" + Format(" colour transform %ld", transform) +
          (transform <= 2 ? std::string(" (") + kTransforms[transform] + ")" : std::string(" (unknown)")) +
-         Format(", version %ld, flags 0x%04lX 0x%04lX", p.U16(kColourSegmentVersionAt),
-                p.U16(kColourSegmentFlags0At), p.U16(kColourSegmentFlags1At));
+         Format(", version %ld, flags 0x%04lX 0x%04lX", p.U16(JPEG_COLOUR_SEGMENT_VERSION_AT),
+                p.U16(JPEG_COLOUR_SEGMENT_FLAGS0_AT), p.U16(JPEG_COLOUR_SEGMENT_FLAGS1_AT));
 }
 
 std::string DescribeGeneric(const Payload& p, int code) {
@@ -213,7 +213,7 @@ std::string DescribeSegment(int code, const Payload& p, JpegSummary* summary) {
     case JPEG_MARKER_DRI:
       return p.Has(0, 2) ? Format("restart interval %ld MCUs", p.U16(0)) : "too short";
     case JPEG_MARKER_APP0:
-      if (p.size >= kJFIFBodyBytes && p.StartsWith(kJFIFIdentifier, kJFIFIdentifierBytes)) return DescribeJfif(p);
+      if (p.size >= JPEG_JFIF_BODY_BYTES && p.StartsWith(JPEG_JFIF_IDENTIFIER, JPEG_JFIF_IDENTIFIER_BYTES)) return DescribeJfif(p);
       break;
     case JPEG_MARKER_APP13:
       text = DescribeApp13(p);
@@ -384,7 +384,7 @@ JfifDensity FindJfifDensity(const uint8_t* data, size_t size) {
     if (IsFrameMarker(code) || code == JPEG_MARKER_SOS || IsStandalone(code)) break;
     const size_t length = size_t{data[at + 2]} << 8 | data[at + 3];
     const Payload payload{data + at + 4, length >= 2 && at + 2 + length <= size ? length - 2 : 0};
-    if (code == JPEG_MARKER_APP0 && payload.Has(0, kLeast) && payload.StartsWith(kJFIFIdentifier, kJFIFIdentifierBytes)) {
+    if (code == JPEG_MARKER_APP0 && payload.Has(0, kLeast) && payload.StartsWith(JPEG_JFIF_IDENTIFIER, JPEG_JFIF_IDENTIFIER_BYTES)) {
       density.found = true;
       density.units = payload.U8(kUnits);
       density.x = payload.U16(kX);

@@ -11,7 +11,7 @@
 #include "jpeg_filters.h"
 #include "jpeg_marker_codes.h"
 #include "jpeg_segments.h"
-#include "segment_layouts.h"
+#include "jpeg_marker_codes.h"
 #include "tool_error.h"
 
 namespace jpegtool {
@@ -25,20 +25,20 @@ int BigEndian16(const char* p) {
 }
 
 bool IsJfif(const char* body, uint16_t marker, uint16_t length) {
-  return marker == JPEG_MARKER_APP0 && length >= kJFIFBodyBytes &&
-         std::memcmp(body, kJFIFIdentifier, kJFIFIdentifierBytes) == 0;
+  return marker == JPEG_MARKER_APP0 && length >= JPEG_JFIF_BODY_BYTES &&
+         std::memcmp(body, JPEG_JFIF_IDENTIFIER, JPEG_JFIF_IDENTIFIER_BYTES) == 0;
 }
 
 // The colour-transform layout (a five-character printable identifier, the
 // version, two flag words, the transform byte), under any identifier.
 bool IsColourSegment(const char* body, uint16_t marker, uint16_t length) {
-  if (marker != JPEG_MARKER_APP14 || length < kColourSegmentBodyBytes) return false;
-  return std::all_of(body, body + kColourSegmentIdentifierBytes, [](char c) { return c >= 0x20 && c <= 0x7E; });
+  if (marker != JPEG_MARKER_APP14 || length < JPEG_COLOUR_SEGMENT_BODY_BYTES) return false;
+  return std::all_of(body, body + JPEG_COLOUR_SEGMENT_IDENTIFIER_BYTES, [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
 
 void TakeDensity(const char* body, KeptSegments* kept) {
-  const int units = static_cast<uint8_t>(body[kJFIFUnitsAt]);
-  const int x = BigEndian16(body + kJFIFDensityAt), y = BigEndian16(body + kJFIFDensityAt + 2);
+  const int units = static_cast<uint8_t>(body[JPEG_JFIF_UNITS_AT]);
+  const int x = BigEndian16(body + JPEG_JFIF_DENSITY_AT), y = BigEndian16(body + JPEG_JFIF_DENSITY_AT + 2);
   if (units == 1) kept->dpiX = x, kept->dpiY = y;
   if (units == 2) kept->dpiX = (x * 254 + 50) / 100, kept->dpiY = (y * 254 + 50) / 100;
 }
