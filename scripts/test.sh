@@ -72,8 +72,8 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan -R '^(Stress|Parallel[A-Za-z]*)\.' --output-on-failure
 
 echo "== libFuzzer targets (short run)"
+# The decode filter in pieces, progressive, over ASCII85, and worker
+# threads against none: the same lines, verdict and message.
 bash scripts/fuzz.sh "${JPEG_FUZZ_SECONDS:-60}" fuzz_decode
-# Worker threads against none: the same lines, verdict and message.
-bash scripts/fuzz.sh 20 fuzz_parallel_decode
 # The encoder, ASCII85, the host streams and jpegtool's own parsers.
 bash scripts/fuzz.sh 20 fuzz_encode fuzz_a85 fuzz_host fuzz_tool

@@ -47,8 +47,7 @@ TEST_P(FuzzReplay, SeedsAndCrashInputsPassTheHarnessChecks) {
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplay,
                          testing::Values(Target{"decode", fuzz::Decode}, Target{"encode", fuzz::Encode},
-                                         Target{"a85", fuzz::A85}, Target{"host", fuzz::Host},
-                                         Target{"parallel_decode", fuzz::ParallelDecode}),
+                                         Target{"a85", fuzz::A85}, Target{"host", fuzz::Host}),
                          [](const testing::TestParamInfo<Target>& info) { return std::string(info.param.name); });
 
 }  // namespace
