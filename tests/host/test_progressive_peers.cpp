@@ -6,7 +6,6 @@
 // same lines, within 40 dB of what djpeg shows. (Cut progressive files:
 // tests/host/test_thumb_stream.cpp.)
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -21,9 +20,9 @@ using namespace testing_support;
 // The source image: an odd-sized crop of the photograph (partial MCUs at
 // both edges in every layout).
 struct Source {
-  std::string rgb = "/tmp/jpeg-progressive-peers-" + std::to_string(getpid()) + ".ppm";
+  TempDir dir;
+  std::string rgb = dir.File("in.ppm");
   Source() { WritePNM(rgb, Crop(LoadTestImage("coffee.ppm"), 227, 149)); }
-  ~Source() { std::remove(rgb.c_str()); }
 };
 
 std::string Pillow(const std::string& in, const char* mode) {

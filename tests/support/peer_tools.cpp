@@ -5,29 +5,15 @@
 // stored copies; and what djpeg, ImageMagick, Pillow and Ghostscript (a
 // page-description program placing the file) show of a file of ours.
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 
 #include "support/test_support.h"
 
 namespace testing_support {
 namespace {
-
-namespace fs = std::filesystem;
-
-// A fresh directory for one peer run, removed with everything in it.
-struct ScratchDir {
-  std::string path;
-  ScratchDir() : path((fs::temp_directory_path() / "jpeg-peer-XXXXXX").string()) {
-    if (mkdtemp(path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  }
-  ~ScratchDir() { fs::remove_all(path); }
-  std::string File(const char* name) const { return path + "/" + name; }
-};
 
 void Run(const std::string& command) {
   const int status = std::system((command + " 2>/dev/null").c_str());
@@ -41,7 +27,7 @@ std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 }  // namespace
 
 Bytes PeerEncode(PeerWriter writer, const Image& img) {
-  ScratchDir dir;
+  TempDir dir;
   const std::string in = dir.File(img.colors == 1 ? "in.pgm" : "in.ppm"), out = dir.File("out.jpg");
   WritePNM(in, img);
   switch (writer) {
@@ -64,13 +50,13 @@ Bytes PeerEncode(PeerWriter writer, const Image& img) {
 }
 
 Bytes PeerFileFromShell(const std::string& command) {
-  ScratchDir dir;
+  TempDir dir;
   Run("cd " + Quoted(dir.path) + " && " + command);
   return ReadFileBytes(dir.File("out.jpg"));
 }
 
 Image DjpegDecode(const Bytes& jpeg) {
-  ScratchDir dir;
+  TempDir dir;
   WriteFileBytes(dir.File("in.jpg"), jpeg);
   Run("djpeg -pnm -nosmooth -outfile " + Quoted(dir.File("out.pnm")) + " " + Quoted(dir.File("in.jpg")));
   return LoadPNM(dir.File("out.pnm"));
@@ -95,7 +81,7 @@ std::string PlacedOnPage(const Bytes& jpeg, int width, int height) {
 
 Image PeerRead(PeerReader reader, const Bytes& jpeg, int width, int height) {
   if (reader == PeerReader::kDjpeg) return DjpegDecode(jpeg);
-  ScratchDir dir;
+  TempDir dir;
   const std::string in = Quoted(dir.File("in.jpg")), out = Quoted(dir.File("out.pam"));
   WriteFileBytes(dir.File("in.jpg"), jpeg);
   switch (reader) {

@@ -5,15 +5,23 @@
 #include "stream/stm_inline.h"
 #include "stream/stm_procs.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
 
 namespace testing_support {
+
+TempDir::TempDir() : path((std::filesystem::temp_directory_path() / "jpeg-test-XXXXXX").string()) {
+  if (mkdtemp(path.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+}
+TempDir::~TempDir() { std::filesystem::remove_all(path); }
 
 std::string TestdataPath(const std::string& name) { return std::string(JPEG_TESTDATA_DIR) + "/" + name; }
 

@@ -26,6 +26,17 @@ struct Image {
   const uint8_t* Row(int y) const { return &pixels[static_cast<size_t>(y) * width * colors]; }
 };
 
+// A fresh directory under the system's temporary folder, removed with
+// everything in it.
+struct TempDir {
+  std::string path;
+  TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+  std::string File(const std::string& name) const { return path + "/" + name; }
+};
+
 std::string TestdataPath(const std::string& name);
 Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);

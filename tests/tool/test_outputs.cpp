@@ -205,15 +205,5 @@ TEST(Memory, ShortFileWithAHugeFrameAllocatesNothingAhead) {
   EXPECT_LT(ChildrenPeakKiB(), kPeakBudgetKiB);
 }
 
-// thumb fetches at most 32767 lines at a time (the interface's short): a
-// 1x40000 image comes out whole.
-TEST(Thumb, TallNarrowImageComesOutWhole) {
-  TempDir dir;
-  const Bytes jpeg = LibjpegEncode(SyntheticImage(1, 40000, 1));
-  WriteFileBytes(dir.File("tall.jpg"), jpeg);
-  Ok({"thumb", "--quiet", dir.File("tall.jpg"), dir.File("tall.pgm")});
-  EXPECT_GT(Psnr(LoadPNM(dir.File("tall.pgm")), DjpegDecode(jpeg)), 50);
-}
-
 }  // namespace
 }  // namespace tool_test

@@ -1,6 +1,6 @@
 // tool_runner.h - what the jpegtool tests share: running the built binary
-// through the shell (exit status, stdout, stderr) and a temporary directory
-// that removes itself.
+// through the shell (exit status, stdout, stderr); temporary directories
+// come from the shared support (TempDir).
 #ifndef JPEG_TESTS_TOOL_TOOL_RUNNER_H
 #define JPEG_TESTS_TOOL_TOOL_RUNNER_H
 
@@ -35,14 +35,6 @@ inline std::string Replace(std::string text, const std::string& from, const std:
   for (size_t at = text.find(from); at != npos; at = text.find(from, at + to.size())) text.replace(at, from.size(), to);
   return text;
 }
-
-struct TempDir {
-  std::string path = (fs::temp_directory_path() / "jpegtool-test-XXXXXX").string();
-  TempDir() { if (mkdtemp(path.data()) == nullptr) throw std::runtime_error("mkdtemp failed"); }
-  TempDir(const TempDir&) = delete;
-  ~TempDir() { fs::remove_all(path); }
-  std::string File(const std::string& name) const { return path + "/" + name; }
-};
 
 struct ToolResult {
   int status;  // the shell turns death by a signal into 128 + its number
