@@ -124,23 +124,18 @@ void DecodeDCRefine(DCTState* state, DCTComponent*, int16_t* coefs, int32_t coun
   StoreReader(state, r);
 }
 
-void DecodeACFirstBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count) {
-  BitReader r = LoadReader(state);
-  const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
-  const Band band = BandOf(state);
-  for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
-    DecodeACFirst(state, r, acTable, band, coefs);
-    state->blockNumber++;
-  }
-  StoreReader(state, r);
-}
+// A run of one component's blocks through one AC pass; the pass is a
+// template argument, so each pass gets its own loop with the block decode
+// inlined and no per-block test of the scan's kind.
+using ACBlockDecoder = void (*)(DCTState*, BitReader&, const DCTDHuffTable*, Band, int16_t*);
 
-void DecodeACRefineBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count) {
+template <ACBlockDecoder DecodeBlock>
+void DecodeACBlocks(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count) {
   BitReader r = LoadReader(state);
   const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
   const Band band = BandOf(state);
   for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
-    DecodeACRefine(state, r, acTable, band, coefs);
+    DecodeBlock(state, r, acTable, band, coefs);
     state->blockNumber++;
   }
   StoreReader(state, r);
@@ -158,8 +153,8 @@ void Restart(DCTState* state) {
 
 const DCTDEntropyDecoder kDCFirst = {StartScan, nullptr, DecodeDCFirst, Restart};
 const DCTDEntropyDecoder kDCRefine = {StartScan, nullptr, DecodeDCRefine, Restart};
-const DCTDEntropyDecoder kACFirst = {StartScan, nullptr, DecodeACFirstBlocks, Restart};
-const DCTDEntropyDecoder kACRefine = {StartScan, nullptr, DecodeACRefineBlocks, Restart};
+const DCTDEntropyDecoder kACFirst = {StartScan, nullptr, DecodeACBlocks<DecodeACFirst>, Restart};
+const DCTDEntropyDecoder kACRefine = {StartScan, nullptr, DecodeACBlocks<DecodeACRefine>, Restart};
 
 }  // namespace
 
