@@ -145,8 +145,8 @@ TEST(GoodStreams, CloseToLibjpegAndToTheSource) {
       {"", 3, {75, 2, 2}}, {"", 3, {75, 4, 1}}, {"", 1, {}}, {"chelsea_cmyk.pam", 4, {75, 1, 1}},
       {"coffee.ppm", 3, {75, 2, 2, 7}}, {"camera.pgm", 1, {75, 1, 1, 1}}, {"astronaut.ppm", 3, {75, 2, 2, 0, 1}},
       {"coffee.ppm", 3, {75, 1, 1, 0, 3}}, {"astronaut.ppm", 3, {75, 2, 2, 0, 0, true}},
-      {"camera.pgm", 1, {75, 1, 1, 0, 0, true}}, {"coffee.ppm", 3, {10}}, {"coffee.ppm", 3, {50}},
-      {"coffee.ppm", 3, {90}}, {"coffee.ppm", 3, {100, 1, 1}}, {"camera.pgm", 1, {100, 1, 1}}, {"retina.jpg", 0, {}}};
+      {"camera.pgm", 1, {75, 1, 1, 0, 0, true}}, {"coffee.ppm", 3, {10}}, {"coffee.ppm", 3, {100, 1, 1}},
+      {"camera.pgm", 1, {100, 1, 1}}, {"retina.jpg", 0, {}}};
   for (const auto& c : cases) {
     const Bytes jpeg = c.colors ? LibjpegEncode(Load(c.image, c.colors), c.options) : ReadFileBytes(TestdataPath(c.image));
     for (int wide : {0, 1, 3}) {

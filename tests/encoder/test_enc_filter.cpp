@@ -249,57 +249,54 @@ std::string WriteAndClose(const Image& img, size_t bytes, Bytes* out, long failA
   return gJPEGError ? JPEGLastErrorMessage() : message;
 }
 
-TEST(EncoderMisuse, CloseEarlyLateAndFailing) {
-  Bytes out;
-  // Twenty of forty lines: the header and two MCU rows with one RST, no EOI.
-  EXPECT_EQ(WriteAndClose(SyntheticImage(40, 40, 3), 20 * 40 * 3, &out), "Premature close before EOI");
-  const uint8_t rst0[] = {0xFF, 0xD0}, eoi[] = {0xFF, 0xD9};
-  EXPECT_TRUE(std::search(out.begin(), out.end(), rst0, rst0 + 2) != out.end() &&
-              std::search(out.begin(), out.end(), eoi, eoi + 2) == out.end());
-  // Nothing written is no image, not one made of stale buffer bytes.
-  EXPECT_EQ(WriteAndClose(SyntheticImage(8, 1, 1), 0, &out), "Premature close before EOI");
-  EXPECT_TRUE(out.empty());
-  EXPECT_EQ(WriteAndClose(SyntheticImage(64, 64, 3), 12288, &out, 600), "Target error prevents output");
-  EXPECT_EQ(WriteAndClose(SyntheticImage(16, 32, 1), 512, &out, -1, true), "Target EOF prevents output");
-  // The flush of EOI's 0xFF fails: found and reported at the close.
-  const long eoiAt = static_cast<long>(Encode(SyntheticImage(16, 16, 1)).size()) - 2;
-  EXPECT_EQ(WriteAndClose(SyntheticImage(16, 16, 1), 256, &out, eoiAt), "Target error prevents output");
-}
-
 // Raster data that does not fill exactly Rows lines, written in pieces of
 // odd sizes: a failure the caller sees, with no EOI in the target. A surplus
 // is found while writing (the last line is then never coded), a shortfall at
-// the close. Exactly Rows lines give the whole image. Lines of 36000 bytes
-// (wider than the 16-bit count: pieces of 32766 and 3234) end short inside
-// their first piece, at a piece boundary, in the last piece.
-TEST(EncoderMisuse, WrongAmountOfRasterData) {
+// the close, after the strips already coded (23 of 24 lines: two strips and
+// their RST). Nothing written is no image, not one of stale buffer bytes.
+// Exactly Rows lines give the whole image. Lines of 36000 bytes (wider than
+// the 16-bit count: pieces of 32766 and 3234) end short inside their first
+// piece, at a piece boundary, in the last piece. A target that fails amid
+// the data, fails on the flush of EOI's 0xFF (found at the close) or has
+// ended is reported once, with its message.
+TEST(EncoderMisuse, WrongAmountOfRasterDataAndFailingTargets) {
   const Image img = SyntheticImage(40, 24, 3), wide = SyntheticImage(12000, 2, 3);  // lines of 120 bytes, three strips
   const size_t image = img.pixels.size(), line = 120;
+  const long eoiAt = static_cast<long>(Encode(img).size()) - 2;
   const char* const kPast = "Raster data past the end of the image's 24 lines";
+  const uint8_t rst0[] = {0xFF, 0xD0};
   const struct {
     const Image* img;
     size_t bytes;
     const char* message;  // "" for success
     bool whileWriting;
+    long failAfter = -1;
+    bool endTarget = false;
   } cases[] = {
       {&img, image, "", false},
       {&img, image - 1, "Premature close before EOI: line 24 has only 119 bytes", false},
       {&img, image - line, "Premature close before EOI", false},
+      {&img, 0, "Premature close before EOI", false},
       {&img, 10 * line + 60, "Premature close before EOI: line 11 has only 60 bytes", false},
       {&img, image + 1, kPast, true},
       {&img, image + line, kPast, true},
       {&wide, 36000 + 100, "Premature close before EOI: line 2 has only 100 bytes", false},
       {&wide, 36000 + 32766, "Premature close before EOI: line 2 has only 32766 bytes", false},
       {&wide, 36000 + 35999, "Premature close before EOI: line 2 has only 35999 bytes", false},
+      {&img, image, "Target error prevents output", true, eoiAt / 2},  // while writing
+      {&img, image, "Target error prevents output", false, eoiAt},
+      {&img, image, "Target EOF prevents output", true, -1, true},
   };
   for (const auto& c : cases) {
     for (size_t piece : {1, 7, 119, 121, 1001}) {
       SCOPED_TRACE(testing::Message() << c.bytes << " bytes, pieces of " << piece);
       Bytes out;
       bool whileWriting = false;
-      EXPECT_EQ(WriteAndClose(*c.img, c.bytes, &out, -1, false, piece, &whileWriting), c.message);
+      EXPECT_EQ(WriteAndClose(*c.img, c.bytes, &out, c.failAfter, c.endTarget, piece, &whileWriting), c.message);
       EXPECT_EQ(whileWriting, c.whileWriting);
       const bool ok = *c.message == '\0';
+      if (c.bytes == image - line) { EXPECT_NE(std::search(out.begin(), out.end(), rst0, rst0 + 2), out.end()); }
+      EXPECT_TRUE(c.bytes > 0 || out.empty());
       EXPECT_EQ(out.size() >= 2 && out[out.size() - 2] == 0xFF && out.back() == 0xD9, ok);
       Image dec;
       EXPECT_EQ(testing_support::LibjpegDecode(out, &dec) && dec.height == c.img->height, ok);

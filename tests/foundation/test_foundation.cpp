@@ -34,18 +34,14 @@ std::string Raised(char (&message)[kDCTMessageSize], Body body) {
   DCTEndTry(&saved);
   return "";
 }
-template <typename Body>
-std::string Raised(Body body) {
-  static char message[kDCTMessageSize];
-  return Raised(message, body);
-}
 
 TEST(ErrorPath, MessagesLandAtTheirOwnEntryCutToTheBuffer) {
+  char message[kDCTMessageSize];
   gJPEGError = 0;
-  EXPECT_EQ(Raised([] { DCTStmErr1("Cannot allocate %ld bytes", 608); }), "Cannot allocate 608 bytes");
+  EXPECT_EQ(Raised(message, [] { DCTStmErr1("Cannot allocate %ld bytes", 608); }), "Cannot allocate 608 bytes");
   EXPECT_EQ(gJPEGError, 1);
   EXPECT_STREQ(JPEGLastErrorMessage(), "Cannot allocate 608 bytes");
-  EXPECT_EQ(Raised([] { DCTStmErr2("%ld and %ld", -7, 9); }), "-7 and 9");
+  EXPECT_EQ(Raised(message, [] { DCTStmErr2("%ld and %ld", -7, 9); }), "-7 and 9");
   struct {
     char message[kDCTMessageSize];
     char tail[16];

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "decode/decoder.h"
@@ -19,11 +21,19 @@ namespace {
 using testing_support::Bytes;
 using testing_support::Image;
 
-std::vector<int32_t> RunnableVectorLevels() {
-  std::vector<int32_t> levels;
-  for (int32_t level = kDCTSimdScalar + 1; level < kDCTSimdLevels; level++)
-    if (DCTKernelsAt(level) != nullptr) levels.push_back(level);
-  return levels;
+// The scalar references, named here rather than taken from the dispatch
+// table, so that a mis-wired table entry cannot become its own reference.
+const DCTKernels kScalar = {&DCTForwardDCTScalar, &DCTEForwardDCTMaskScalar, &DCTInverseDCTScalar, &DCTERGBToYCbCrScalar,
+                            &DCTERGBPairsToYCbCrScalar, &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar};
+
+// The one driver: what run(kernels) gives at every vector level this CPU
+// runs equals what it gives with the scalar references, bit for bit.
+template <typename Run>
+void ExpectEveryLevelMatchesScalar(const Run& run, const std::string& what) {
+  const auto want = run(kScalar);
+  for (int32_t level = kDCTSimdScalar + 1; level < kDCTSimdLevels; level++) {
+    if (const DCTKernels* k = DCTKernelsAt(level)) { ASSERT_EQ(run(*k), want) << DCTSimdLevelName(level) << " " << what; }
+  }
 }
 
 // 8x8 sample blocks: noise, flat extremes, and every coefficient at its extremes.
@@ -58,26 +68,21 @@ std::vector<Bytes> SampleBlocks() {
 TEST(SimdKernels, ForwardDCTsMatchScalar) {
   const std::vector<Bytes> blocks = SampleBlocks();
   std::mt19937 rng(3);
-  for (int32_t level : RunnableVectorLevels()) {
-    const DCTKernels* k = DCTKernelsAt(level);
-    for (size_t i = 0; i < blocks.size(); i++) {
-      Bytes strip(8 * 13 + 8, 0x5A);
-      for (int r = 0; r < 8; r++) std::memcpy(&strip[r * 13], &blocks[i][8 * r], 8);
-      int32_t want[64], got[64];
-      DCTForwardDCTScalar(want, strip.data(), 13);
-      k->forwardDCT(got, strip.data(), 13);
-      ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << DCTSimdLevelName(level) << " block " << i;
-      uint32_t t[64], twoTFlipped[64];
-      const uint32_t quantizer = 1 + static_cast<uint32_t>(i % 255);
-      for (int n = 0; n < 64; n++) {
-        t[n] = i % 7 == 6 ? static_cast<uint32_t>(rng()) : quantizer * DCTEQScale[n];
-        twoTFlipped[n] = (2 * t[n]) ^ 0x80000000u;
-      }
-      const uint64_t wantMask = DCTEForwardDCTMaskScalar(want, blocks[i].data(), 8, t, twoTFlipped);
-      const uint64_t gotMask = k->forwardDCTMask(got, blocks[i].data(), 8, t, twoTFlipped);
-      ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << DCTSimdLevelName(level) << " masked block " << i;
-      ASSERT_EQ(wantMask, gotMask) << DCTSimdLevelName(level) << " block " << i;
+  for (size_t i = 0; i < blocks.size() && !HasFailure(); i++) {
+    Bytes strip(8 * 13 + 8, 0x5A);
+    for (int r = 0; r < 8; r++) std::memcpy(&strip[r * 13], &blocks[i][8 * r], 8);
+    uint32_t t[64], twoTFlipped[64];
+    const uint32_t quantizer = 1 + static_cast<uint32_t>(i % 255);
+    for (int n = 0; n < 64; n++) {
+      t[n] = i % 7 == 6 ? static_cast<uint32_t>(rng()) : quantizer * DCTEQScale[n];
+      twoTFlipped[n] = (2 * t[n]) ^ 0x80000000u;
     }
+    ExpectEveryLevelMatchesScalar([&](const DCTKernels& k) {
+      std::vector<int32_t> plain(64), masked(64);
+      k.forwardDCT(plain.data(), strip.data(), 13);
+      const uint64_t mask = k.forwardDCTMask(masked.data(), blocks[i].data(), 8, t, twoTFlipped);
+      return std::make_tuple(plain, masked, mask);
+    }, "block " + std::to_string(i));
   }
 }
 
@@ -124,16 +129,13 @@ int32_t LastColumn(const std::vector<int32_t>& b) {
 
 TEST(SimdKernels, InverseDCTMatchesScalar) {
   const auto blocks = CoefficientBlocks();
-  for (int32_t level : RunnableVectorLevels()) {
-    const DCTKernels* k = DCTKernelsAt(level);
-    for (size_t i = 0; i < blocks.size(); i++) {
-      std::vector<int32_t> a = blocks[i], b = blocks[i];
-      const int32_t lastCol = LastColumn(blocks[i]);
-      Bytes want(8 * 21, 0x33), got(8 * 21, 0x33);  // stride 21: bytes between rows stay untouched
-      DCTInverseDCTScalar(a.data(), want.data(), 21, lastCol);
-      k->inverseDCT(b.data(), got.data(), 21, lastCol);
-      ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " block " << i;
-    }
+  for (size_t i = 0; i < blocks.size() && !HasFailure(); i++) {
+    ExpectEveryLevelMatchesScalar([&](const DCTKernels& k) {
+      std::vector<int32_t> block = blocks[i];
+      Bytes out(8 * 21, 0x33);  // stride 21: bytes between rows stay untouched
+      k.inverseDCT(block.data(), out.data(), 21, LastColumn(blocks[i]));
+      return out;
+    }, "block " + std::to_string(i));
   }
 }
 
@@ -159,53 +161,45 @@ struct ColorTableSet {
 // nothing short of every index proves them.
 TEST(SimdKernels, ColourConversionMatchesScalarForEveryColour) {
   const ColorTableSet single(false), pairs(true);
+  // The single or pair form over n pixels (pairs) of line: Y at 0, Cb at 2n, Cr at 3n.
+  const auto convert = [&](const Bytes& line, int n, bool pair) {
+    return [&line, &single, &pairs, n, pair](const DCTKernels& k) {
+      Bytes out(5 * n, 0x11);
+      (pair ? k.rgbPairsToYCbCr : k.rgbToYCbCr)((pair ? pairs : single).tables, line.data(), &out[0], &out[2 * n], &out[3 * n], n);
+      return out;
+    };
+  };
   std::mt19937 rng(5);
-  for (int32_t level : RunnableVectorLevels()) {
-    const DCTKernels* k = DCTKernelsAt(level);
-    for (int pixels = 1; pixels < 80; pixels++) {
-      for (int round = 0; round < 20; round++) {
-        Bytes line(static_cast<size_t>(pixels) * 6 + 6);  // random, with the tables' corner values
-        for (auto& v : line) v = static_cast<uint8_t>(rng());
-        for (int i = 0; i < 2 * pixels && i < 8; i++) line[3 * i + (i % 3)] = (i & 1) ? 255 : 0;
-        Bytes want(5 * pixels, 0x11), got(5 * pixels, 0x11);
-        DCTERGBToYCbCrScalar(single.tables, line.data(), &want[0], &want[2 * pixels], &want[3 * pixels], pixels);
-        k->rgbToYCbCr(single.tables, line.data(), &got[0], &got[2 * pixels], &got[3 * pixels], pixels);
-        ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " single, " << pixels << " pixels";
-        DCTERGBPairsToYCbCrScalar(pairs.tables, line.data(), &want[0], &want[2 * pixels], &want[3 * pixels], pixels);
-        k->rgbPairsToYCbCr(pairs.tables, line.data(), &got[0], &got[2 * pixels], &got[3 * pixels], pixels);
-        ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " pairs, " << pixels << " pairs";
-      }
+  for (int pixels = 1; pixels < 80 && !HasFailure(); pixels++) {
+    for (int round = 0; round < 20; round++) {
+      Bytes line(static_cast<size_t>(pixels) * 6 + 6);  // random, with the tables' corner values
+      for (auto& v : line) v = static_cast<uint8_t>(rng());
+      for (int i = 0; i < 2 * pixels && i < 8; i++) line[3 * i + (i % 3)] = (i & 1) ? 255 : 0;
+      for (const bool pair : {false, true})
+        ExpectEveryLevelMatchesScalar(convert(line, pixels, pair), std::to_string(pixels) + (pair ? " pairs" : " pixels"));
     }
   }
-  constexpr int kLine = 65536;
-  Bytes line(3 * kLine), want(3 * kLine), got(3 * kLine);
-  for (int32_t level : RunnableVectorLevels()) {
-    const DCTKernels* k = DCTKernelsAt(level);
-    for (int red = 0; red < 256; red++) {
-      for (int j = 0; j < kLine; j++) {
-        line[3 * j] = static_cast<uint8_t>(red);
-        line[3 * j + 1] = static_cast<uint8_t>(j >> 8);
-        line[3 * j + 2] = static_cast<uint8_t>(j);
-      }
-      DCTERGBToYCbCrScalar(single.tables, line.data(), &want[0], &want[kLine], &want[2 * kLine], kLine);
-      k->rgbToYCbCr(single.tables, line.data(), &got[0], &got[kLine], &got[2 * kLine], kLine);
-      ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " red " << red;
+  constexpr int kLine = 65536, kSums = 511;  // pair sums 0..510
+  Bytes line(3 * kLine);
+  for (int red = 0; red < 256 && !HasFailure(); red++) {
+    for (int j = 0; j < kLine; j++) {
+      line[3 * j] = static_cast<uint8_t>(red);
+      line[3 * j + 1] = static_cast<uint8_t>(j >> 8);
+      line[3 * j + 2] = static_cast<uint8_t>(j);
     }
-    constexpr int kSums = 511;  // pair sums 0..510
-    for (int sweep = 0; sweep < 2; sweep++) {
-      for (int outer = 0; outer < kSums; outer++) {
-        for (int j = 0; j < kSums; j++) {
-          const int third = (outer * 7 + j * 3) % kSums;
-          const int sums[2][3] = {{outer, j, third}, {third, outer, j}};  // (R, G) or (G, B) swept
-          for (int c = 0; c < 3; c++) {
-            line[6 * j + c] = static_cast<uint8_t>(sums[sweep][c] - sums[sweep][c] / 2);
-            line[6 * j + 3 + c] = static_cast<uint8_t>(sums[sweep][c] / 2);
-          }
+    ExpectEveryLevelMatchesScalar(convert(line, kLine, false), "red " + std::to_string(red));
+  }
+  for (int sweep = 0; sweep < 2; sweep++) {
+    for (int outer = 0; outer < kSums && !HasFailure(); outer++) {
+      for (int j = 0; j < kSums; j++) {
+        const int third = (outer * 7 + j * 3) % kSums;
+        const int sums[2][3] = {{outer, j, third}, {third, outer, j}};  // (R, G) or (G, B) swept
+        for (int c = 0; c < 3; c++) {
+          line[6 * j + c] = static_cast<uint8_t>(sums[sweep][c] - sums[sweep][c] / 2);
+          line[6 * j + 3 + c] = static_cast<uint8_t>(sums[sweep][c] / 2);
         }
-        DCTERGBPairsToYCbCrScalar(pairs.tables, line.data(), &want[0], &want[2 * kSums], &want[3 * kSums], kSums);
-        k->rgbPairsToYCbCr(pairs.tables, line.data(), &got[0], &got[2 * kSums], &got[3 * kSums], kSums);
-        ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " sweep " << sweep << ", sum " << outer;
       }
+      ExpectEveryLevelMatchesScalar(convert(line, kSums, true), "sweep " + std::to_string(sweep) + ", sum " + std::to_string(outer));
     }
   }
 }
@@ -236,24 +230,18 @@ TEST(SimdKernels, DecoderColourConversionMatchesScalar) {
   std::mt19937 rng(9);
   for (int32_t transform : {1, 2, 0}) {
     const DecoderTableSet t(transform);
-    for (int32_t level : RunnableVectorLevels()) {
-      const DCTKernels* k = DCTKernelsAt(level);
-      for (int pixels = 1; pixels < 70; pixels++) {
-        for (int round = 0; round < 20; round++) {
-          Bytes planes(4 * pixels);
-          for (auto& v : planes) v = static_cast<uint8_t>(rng());
-          for (int i = 0; i < pixels && i < 6; i++) planes[i] = (i & 1) ? 255 : 0;
-          const uint8_t *y = &planes[0], *cb = &planes[2 * pixels], *cr = &planes[3 * pixels];
-          Bytes want(3 * pixels + 8, 0x77), got(3 * pixels + 8, 0x77);
-          DCTDYCbCrToRGBScalar(t.cb.data(), t.cr.data(), y, cb, cr, want.data(), pixels);
-          k->yccToRGB(t.cb.data(), t.cr.data(), y, cb, cr, got.data(), pixels);
-          ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " " << pixels << " pixels";
-          const int pairs = pixels / 2;
-          want.assign(want.size(), 0x77);
-          got.assign(got.size(), 0x77);
-          DCTDYCbCrPairsToRGBScalar(t.cb.data(), t.cr.data(), y, cb, cr, want.data(), pairs);
-          k->yccPairsToRGB(t.cb.data(), t.cr.data(), y, cb, cr, got.data(), pairs);
-          ASSERT_EQ(want, got) << DCTSimdLevelName(level) << " " << pairs << " pairs";
+    for (int pixels = 1; pixels < 70 && !HasFailure(); pixels++) {
+      for (int round = 0; round < 20; round++) {
+        Bytes planes(4 * pixels);
+        for (auto& v : planes) v = static_cast<uint8_t>(rng());
+        for (int i = 0; i < pixels && i < 6; i++) planes[i] = (i & 1) ? 255 : 0;
+        const uint8_t *y = &planes[0], *cb = &planes[2 * pixels], *cr = &planes[3 * pixels];
+        for (const bool pair : {false, true}) {
+          ExpectEveryLevelMatchesScalar([&](const DCTKernels& k) {
+            Bytes out(3 * pixels + 8, 0x77);
+            (pair ? k.yccPairsToRGB : k.yccToRGB)(t.cb.data(), t.cr.data(), y, cb, cr, out.data(), pair ? pixels / 2 : pixels);
+            return out;
+          }, std::to_string(pixels) + (pair ? " pixels in pairs" : " pixels"));
         }
       }
     }
