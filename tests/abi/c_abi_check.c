@@ -7,14 +7,11 @@
 
 typedef struct MyStm MyStm;
 struct MyStm {
-  uint8_t eof;
-  uint8_t error;
+  uint8_t eof, error;
   int16_t count;
-  uint8_t* ptr;
-  uint8_t* base;
+  uint8_t *ptr, *base;
   void* procData;
-  uint16_t bufSize;
-  uint16_t reserved;
+  uint16_t bufSize, reserved;
   int16_t (*flsBuf)(int16_t c, MyStm* s);
   int16_t (*filBuf)(MyStm* s);
 };
@@ -29,24 +26,16 @@ void JPEGErrorMessage(const char* msg);
 int32_t scd(void);
 extern uint8_t gJPEGError;
 
-static uint8_t sink[256];
+static uint8_t sink[256], sinkBuffer[4];
 static size_t sinkLength;
-static uint8_t sinkBuffer[4];
 
-/* Write side: a 4-byte buffer flushed into `sink`. */
+/* Write side: a 4-byte buffer flushed into `sink` (-1: only flushed). */
 static int16_t Flush(int16_t c, MyStm* s) {
   memcpy(sink + sinkLength, s->base, (size_t)(s->ptr - s->base));
   sinkLength += (size_t)(s->ptr - s->base);
   s->ptr = s->base;
-  s->count = (int16_t)s->bufSize;
-  if (c == -1) {
-    s->eof = 1;
-    s->count = 0;
-    return -1;
-  }
-  *s->ptr++ = (uint8_t)c;
-  s->count--;
-  return c;
+  s->count = (int16_t)(s->bufSize - (c != -1));
+  return c == -1 ? -1 : (*s->ptr++ = (uint8_t)c);
 }
 
 /* Read side: the bytes are all in the buffer; a refill finds no more. */

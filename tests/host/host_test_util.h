@@ -1,12 +1,13 @@
 // host_test_util.h - what the host-layer tests share: marker segments to
-// splice into JPEG data, resource bytes and handles, a host stream that fails
-// on command, and whole images written and read through the JPEG streams.
+// splice into JPEG data, resource bytes and handles, the fuzz targets' host
+// stream that fails on command, and whole images through the JPEG streams.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "fuzz_support.h"
 #include "host/host_internal.h"
 #include "jpeg_stream.h"
 #include "support/test_support.h"
@@ -55,18 +56,8 @@ template <typename Body> int16_t FailureCode(Body&& body) {
   return 0;
 }
 
-// A memory stream whose failingCall-th transfer (1-based; 0 never) raises code.
-class FailingStream : public TMemoryStream {
- public:
-  FailingStream(Bytes contents, int failingCall, int16_t code)
-      : TMemoryStream(std::move(contents)), failingCall_(failingCall), code_(code) {}
-  void GetBytes(int32_t count, void* buffer) override { Count(); TMemoryStream::GetBytes(count, buffer); }
-  void PutBytes(int32_t count, const void* to) override { Count(); TMemoryStream::PutBytes(count, to); }
- private:
-  void Count() { if (++calls_ == failingCall_) Failure(code_, 0); }
-  int failingCall_, calls_ = 0;
-  int16_t code_;
-};
+// A memory stream whose failingCall-th transfer or length query raises code.
+using fuzz::FailingStream;
 
 inline JPEGWriteOptions Options(const Image& img, int32_t quality, int32_t mode = 0, int16_t dpi = 300) {
   return {quality, dpi, dpi, static_cast<int16_t>(img.width), static_cast<int16_t>(img.height),

@@ -20,21 +20,6 @@ using testing_support::LibjpegEncode;
 using testing_support::PathName;
 using testing_support::PathVerdict;
 
-namespace {
-
-// Batches of 7 lines (the last one shorter) of `stride` bytes each,
-// pre-filled with 0x77; the results of the calls in order.
-std::vector<int> ThumbnailBatches(JPEGThumbHandle t, int h, int stride, Bytes* got) {
-  got->assign(size_t{1} * stride * h, 0x77);
-  std::vector<int> results;
-  for (int y = 0; y < h; y += 7)
-    results.push_back(GetJPEGData(t, reinterpret_cast<char*>(&(*got)[size_t{1} * y * stride]),
-                                  static_cast<short>(std::min(7, h - y)), static_cast<short>(stride)));
-  return results;
-}
-
-}  // namespace
-
 // Data cut inside the scan gives the lines the filter gives, and the batch
 // that meets the cut answers 0, as does every later one; the rest of the
 // caller's buffer (lines 3 bytes longer than decoded where a short allows)
@@ -67,8 +52,12 @@ TEST(Thumbnail, DecodesLikeTheFilterNeverPastTheLine) {
     ASSERT_TRUE(t != nullptr && c == colors) << colors;
     const int decoded = w * c, stride = decoded + (decoded <= 32764 ? 3 : 0);
     EXPECT_EQ(GetJPEGData(t, nullptr, 0, static_cast<short>(stride)), 1);  // zero lines: nothing touched
-    Bytes got, expected(size_t{1} * stride * h, 0x77);
-    const std::vector<int> results = ThumbnailBatches(t, h, stride, &got);
+    // Batches of 7 lines (the last one shorter) into a buffer pre-filled with 0x77.
+    Bytes got(size_t{1} * stride * h, 0x77), expected = got;
+    std::vector<int> results;
+    for (int y = 0; y < h; y += 7)
+      results.push_back(GetJPEGData(t, reinterpret_cast<char*>(&got[size_t{1} * y * stride]),
+                                    static_cast<short>(std::min(7, h - y)), static_cast<short>(stride)));
     const auto firstFailed = std::find(results.begin(), results.end(), 0);
     EXPECT_EQ(firstFailed == results.end(), whole) << colors;
     EXPECT_TRUE(std::all_of(firstFailed, results.end(), [](int r) { return r == 0; }));  // no success after a failure

@@ -7,60 +7,27 @@
 #include <string>
 #include <vector>
 
-#include "decode/jpeg_filter_query.h"
 #include "jpeg_filters.h"
+#include "support/decode_paths.h"
 #include "support/our_codec.h"
 #include "support/test_support.h"
 
 namespace {
 
 using testing_support::Bytes;
+using testing_support::FilterRun;
 using testing_support::Image;
 using testing_support::LibjpegEncode;
 using testing_support::LibjpegOptions;
-using testing_support::MemSource;
 using testing_support::OurEncode;
 using testing_support::OurEncodeOptions;
-
-// What a decode gives: the lines handed out, whether the image then ended
-// cleanly, and the filter's own verdict and message.
-struct Decoded {
-  int lines = 0;
-  bool ended = false;
-  bool failed = false;
-  std::string message;
-  Bytes pixels;
-};
-
-// Every line through the decode filter, with `threads` workers from the
-// first fill on, the source handing out `piece` bytes at a time.
-Decoded Decode(const Bytes& jpeg, int threads, size_t piece = 4096) {
-  Decoded d;
-  MemSource source(jpeg, piece);
-  int16_t width = 0, height = 0, code = -1;
-  Stm* s = JPEGDOpen(source.stm(), &width, &height, &code);
-  if (s == nullptr) return {0, false, true, JPEGLastErrorMessage(), {}};
-  if (threads != 0) { EXPECT_EQ(JPEGSetCodingThreads(s, threads), threads); }
-  const int colors = code == 0 ? 3 : code == 1 ? 4 : code == 2 ? 1 : 2;
-  const size_t bytes = static_cast<uint16_t>(width) * static_cast<size_t>(colors);
-  Bytes line(bytes);
-  const int rows = static_cast<uint16_t>(height);
-  while (d.lines < rows && testing_support::FillDecodedLine(s, bytes, colors, line.data())) {
-    d.pixels.insert(d.pixels.end(), line.begin(), line.end());
-    d.lines++;
-  }
-  d.ended = d.lines == rows && JPEGDFinishImage(s);
-  d.failed = JPEGDFilterFailed(s);
-  if (d.failed) d.message = JPEGLastErrorMessage();
-  JPEGDClose(s);
-  return d;
-}
+using testing_support::RunDecodeFilter;
 
 void ExpectSameDecode(const Bytes& jpeg, const std::string& what, std::initializer_list<int> threads = {2},
                       size_t piece = 4096) {
-  const Decoded serial = Decode(jpeg, 0, piece);
+  const FilterRun serial = RunDecodeFilter(jpeg, {0, piece});
   for (int t : threads) {
-    const Decoded parallel = Decode(jpeg, t, piece);
+    const FilterRun parallel = RunDecodeFilter(jpeg, {t, piece});
     const std::string where = what + ", " + std::to_string(t) + " threads";
     EXPECT_EQ(parallel.lines, serial.lines) << where;
     EXPECT_EQ(parallel.ended, serial.ended) << where;

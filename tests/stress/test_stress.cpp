@@ -21,6 +21,7 @@
 #include "bn_streams.h"
 #include "host/host_test_util.h"
 #include "jpeg_filters.h"
+#include "support/decode_paths.h"
 
 namespace {
 
@@ -46,10 +47,7 @@ struct Outcome {
 void Append(Bytes* out, const uint8_t* p, size_t n) { out->insert(out->end(), p, p + n); }
 
 // Bytes of one decoded line for the size and colour code a decode open reported.
-size_t LineBytes(const int16_t info[3]) {
-  const int colors = info[2] == 0 ? 3 : info[2] == 1 ? 4 : info[2] == 2 ? 1 : 2;
-  return static_cast<size_t>(info[0]) * colors;
-}
+size_t LineBytes(const int16_t info[3]) { return static_cast<size_t>(info[0]) * testing_support::ColorsOfCode(info[2]); }
 
 // --- the inputs, made once on the main thread and only read afterwards ---------------
 
@@ -96,27 +94,14 @@ Outcome EncodeFilter(const Image& img, double q, bool subsample, bool ascii85, i
   return r;
 }
 
-// The decode filter from the table over data in odd pieces, optionally
-// ASCII85 text; every line it hands out.
+// The shared decode-filter driver over data in odd pieces, optionally
+// ASCII85 text: every line, and the filter's own verdict and message.
 Outcome DecodeFilter(const Bytes& data, bool ascii85, int threads = 0) {
+  testing_support::FilterRun run = testing_support::RunDecodeFilter(data, {threads, 1000, ascii85});
   Outcome r;
-  MemSource source(data, 1000);
-  Stm* below = source.stm();
-  if (ascii85) below = reinterpret_cast<BNOpenProc>(BNStreams[kBNOpenAscii85Decode])(below, nullptr);
-  int16_t info[3] = {0, 0, -1};
-  Stm* s = reinterpret_cast<BNOpenJPEGDecodeProc>(BNStreams[kBNOpenJPEGDecode])(below, info);
-  if (s != nullptr && threads != 0) JPEGSetCodingThreads(s, threads);
-  int lines = 0;
-  if (s != nullptr) {
-    while (lines < info[1] && JPEGDFilBuf(s) == 0) {
-      Append(&r.output, s->base, LineBytes(info));
-      lines++;
-    }
-    reinterpret_cast<BNCloseProc>(BNStreams[kBNCloseJPEGDecode])(s);
-  }
-  r.ok = s != nullptr && lines == info[1];
-  if (ascii85) reinterpret_cast<BNCloseProc>(BNStreams[kBNCloseAscii85Decode])(below);
-  if (!r.ok) r.message = JPEGLastErrorMessage();
+  r.ok = run.ended && !run.failed;
+  r.output = std::move(run.pixels);
+  r.message = run.message;
   return r;
 }
 

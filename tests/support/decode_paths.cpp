@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "bn_streams.h"
+#include "decode/jpeg_filter_query.h"
 #include "jpeg_filters.h"
 #include "jpeg_stream.h"
 #include "thumb_stream.h"
@@ -27,22 +29,13 @@ void Keep(PathVerdict* v, bool keep, const void* line, size_t bytes) {
   if (keep) v->lines.insert(v->lines.end(), p, p + bytes);
 }
 
-// Every line, then -1 without a failure.
 PathVerdict ThroughFilter(const Bytes& jpeg, bool keepLines) {
-  MemSource source(jpeg);
-  int16_t width = 0, height = 0, code = -1;
-  Stm* s = JPEGDOpen(source.stm(), &width, &height, &code);
-  if (s == nullptr) return Failed();
+  FilterRun run = RunDecodeFilter(jpeg, {0, 4096, false, keepLines});
   PathVerdict v;
-  const int colors = code == 0 ? 3 : code == 1 ? 4 : code == 2 ? 1 : 2;
-  const size_t bytes = static_cast<uint16_t>(width) * size_t{static_cast<unsigned>(colors)};
-  Bytes line(bytes);
-  int y = 0;
-  for (; y < static_cast<uint16_t>(height) && FillDecodedLine(s, bytes, colors, line.data()); y++)
-    Keep(&v, keepLines, line.data(), bytes);
-  v.ok = y == static_cast<uint16_t>(height) && s->filBuf(s) == -1 && !gJPEGError;
-  JPEGDClose(s);
-  return v.ok ? v : Failed();
+  v.ok = run.ended && !run.failed;
+  v.message = v.ok ? "" : run.failed ? run.message : "(no codec message)";
+  if (v.ok) v.lines = std::move(run.pixels);  // as the other paths: no lines after a failure
+  return v;
 }
 
 PathVerdict ThroughReadStream(const Bytes& jpeg, bool keepLines) {
@@ -88,6 +81,28 @@ PathVerdict ThroughThumbnail(const Bytes& jpeg, bool keepLines) {
 }
 
 }  // namespace
+
+int ColorsOfCode(int code) { return code == 0 ? 3 : code == 1 ? 4 : code == 2 ? 1 : 2; }
+
+FilterRun RunDecodeFilter(const Bytes& jpeg, const FilterRunOptions& o) {
+  FilterRun run;
+  MemSource source(jpeg, o.piece);
+  Stm* below = source.stm();
+  if (o.ascii85) below = reinterpret_cast<BNOpenProc>(BNStreams[kBNOpenAscii85Decode])(below, nullptr);
+  int16_t info[3] = {0, 0, -1};  // width, height, colour code
+  Stm* s = reinterpret_cast<BNOpenJPEGDecodeProc>(BNStreams[kBNOpenJPEGDecode])(below, info);
+  if (s != nullptr && o.threads != 0) { EXPECT_EQ(JPEGSetCodingThreads(s, o.threads), o.threads); }
+  const int colors = ColorsOfCode(info[2]), rows = static_cast<uint16_t>(info[1]);
+  Bytes line(static_cast<uint16_t>(info[0]) * static_cast<size_t>(colors));
+  for (; s != nullptr && run.lines < rows && FillDecodedLine(s, line.size(), colors, line.data()); run.lines++)
+    if (o.keepLines) run.pixels.insert(run.pixels.end(), line.begin(), line.end());
+  run.ended = s != nullptr && run.lines == rows && JPEGDFinishImage(s);
+  run.failed = s == nullptr || JPEGDFilterFailed(s);
+  if (run.failed) run.message = JPEGLastErrorMessage();
+  if (s != nullptr) reinterpret_cast<BNCloseProc>(BNStreams[kBNCloseJPEGDecode])(s);
+  if (o.ascii85) reinterpret_cast<BNCloseProc>(BNStreams[kBNCloseAscii85Decode])(below);
+  return run;
+}
 
 const char* PathName(DecodePath path) {
   return path == DecodePath::kFilter ? "decode filter" : path == DecodePath::kReadStream ? "read stream" : "thumbnail";

@@ -1,6 +1,7 @@
 // decode_paths.h - a JPEG file decoded the three ways a host can: the decode
 // filter filled to its end, the read stream (start, every line, stop) and the
-// thumbnail interface, each reporting its verdict the same way.
+// thumbnail interface, each reporting its verdict the same way; and the one
+// decode-filter driver the parallel and stress tests share.
 #ifndef JPEG_TESTS_SUPPORT_DECODE_PATHS_H
 #define JPEG_TESTS_SUPPORT_DECODE_PATHS_H
 
@@ -15,6 +16,28 @@ struct PathVerdict {
   std::string message;  // the codec's message after a failure
   Bytes lines;          // every line delivered (kept only when asked for)
 };
+
+// Every line through the decode filter from the filter table, with `threads`
+// workers from the first fill on (0: none), the source handing out `piece`
+// bytes at a time, optionally under the ASCII85 decode filter. The verdict is
+// the filter's own (JPEGDFinishImage, JPEGDFilterFailed), never the
+// process-wide gJPEGError, so threads may decode at once.
+struct FilterRunOptions {
+  int threads = 0;
+  size_t piece = 4096;
+  bool ascii85 = false;
+  bool keepLines = true;
+};
+struct FilterRun {
+  int lines = 0;
+  bool ended = false;   // every line, then a clean end of the image
+  bool failed = false;  // the filter (or its open) reported a failure
+  std::string message;  // the codec's message after a failure
+  Bytes pixels;         // every line (kept only when asked for)
+};
+FilterRun RunDecodeFilter(const Bytes& jpeg, const FilterRunOptions& options = {});
+// Components per pixel of a decode open's colour code.
+int ColorsOfCode(int code);
 
 enum class DecodePath { kFilter, kReadStream, kThumbnail };
 const char* PathName(DecodePath path);

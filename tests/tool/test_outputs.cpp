@@ -39,9 +39,8 @@ const Command kCommands[] = {
     {"Thumb", "thumb --quiet IN OUT", kJpeg},
     {"A85Encode", "a85encode IN OUT", "some bytes to wrap"},
     {"A85Decode", "a85decode IN OUT", "87cURD]i,\"Ebo80~>"},
+    {"Info", "info IN >OUT", kJpeg},  // its listing goes to standard output, which the shell opens
 };
-// info writes its listing to standard output, which the shell opens.
-const Command kInfo{"Info", "info IN >OUT", kJpeg};
 
 ToolResult RunWith(const Command& command, const TempDir& dir, const std::string& out) {
   WriteText(dir.File("in"), command.input);
@@ -59,12 +58,14 @@ std::string ExpectedOutput(const Command& command, const TempDir& dir) {
 
 void PrintTo(const Command& command, std::ostream* out) { *out << command.name; }
 
-// Devices, FIFOs and links (every command, info included).
-class SpecialOutputs : public ::testing::TestWithParam<Command> {};
-// Regular files the tool opens itself.
-class FileOutputs : public ::testing::TestWithParam<Command> {};
+// Every command against devices, FIFOs and links; regular files and "-" for
+// the commands that open their output themselves (not info).
+class Outputs : public ::testing::TestWithParam<Command> {
+ protected:
+  bool Is(const char* name) const { return std::string(GetParam().name) == name; }
+};
 
-TEST_P(SpecialOutputs, NullDeviceTakesEverythingAndStaysADevice) {
+TEST_P(Outputs, NullDeviceTakesEverythingAndStaysADevice) {
   struct stat before, after;
   // Another program on the machine may have replaced it; that is no test of ours.
   if (stat("/dev/null", &before) != 0 || !S_ISCHR(before.st_mode)) GTEST_SKIP() << "/dev/null is no device here";
@@ -75,7 +76,7 @@ TEST_P(SpecialOutputs, NullDeviceTakesEverythingAndStaysADevice) {
   EXPECT_TRUE(S_ISCHR(after.st_mode) && after.st_ino == before.st_ino && after.st_rdev == before.st_rdev);
 }
 
-TEST_P(SpecialOutputs, FullDeviceIsAFailureWithItsReason) {
+TEST_P(Outputs, FullDeviceIsAFailureWithItsReason) {
   TempDir dir;
   WriteText(dir.File("image.ppm"), "precious");
   const ToolResult result = RunWith(GetParam(), dir, "/dev/full");
@@ -88,7 +89,7 @@ TEST_P(SpecialOutputs, FullDeviceIsAFailureWithItsReason) {
 
 // A FIFO and a symbolic link (to a file longer than any output: truncated
 // first) are written through and stay what they are.
-TEST_P(SpecialOutputs, FifoAndSymlinkAreWrittenThroughAndKept) {
+TEST_P(Outputs, FifoAndSymlinkAreWrittenThroughAndKept) {
   TempDir dir;
   const std::string fifo = dir.File("fifo"), link = dir.File("link");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -111,7 +112,8 @@ TEST_P(SpecialOutputs, FifoAndSymlinkAreWrittenThroughAndKept) {
 }
 
 // Also as the superuser: a file without any write bit is never replaced.
-TEST_P(FileOutputs, ReadOnlyFileIsNeverReplaced) {
+TEST_P(Outputs, ReadOnlyFileIsNeverReplaced) {
+  if (Is("Info")) GTEST_SKIP();
   TempDir dir;
   WriteText(dir.File("locked"), "precious");
   ASSERT_EQ(chmod(dir.File("locked").c_str(), 0444), 0);
@@ -122,7 +124,8 @@ TEST_P(FileOutputs, ReadOnlyFileIsNeverReplaced) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 2) << "a file left behind";
 }
 
-TEST_P(FileOutputs, ReplacedFileKeepsItsPermissions) {
+TEST_P(Outputs, ReplacedFileKeepsItsPermissions) {
+  if (Is("Info")) GTEST_SKIP();
   TempDir dir;
   WriteText(dir.File("out"), "old");
   ASSERT_EQ(chmod(dir.File("out").c_str(), 0640), 0);
@@ -133,27 +136,23 @@ TEST_P(FileOutputs, ReplacedFileKeepsItsPermissions) {
   EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
-std::string CommandName(const ::testing::TestParamInfo<Command>& info) { return info.param.name; }
-
-INSTANTIATE_TEST_SUITE_P(Commands, FileOutputs, ::testing::ValuesIn(kCommands), CommandName);
-INSTANTIATE_TEST_SUITE_P(Commands, SpecialOutputs, ::testing::ValuesIn(kCommands), CommandName);
-INSTANTIATE_TEST_SUITE_P(Listing, SpecialOutputs, ::testing::Values(kInfo), CommandName);
-
-// "-" is standard input and standard output for every command, the same
-// bytes as on named files; decode's statistics line then goes to stderr.
-TEST(StandardStreams, DashReadsStdinAndWritesStdout) {
+// "-" is standard input and standard output, the same bytes as on named
+// files; decode's statistics line then goes to stderr.
+TEST_P(Outputs, DashReadsStdinAndWritesStdout) {
+  if (Is("Info") || Is("DecodeResources")) GTEST_SKIP();
   TempDir dir;
-  for (const Command& c : kCommands) {
-    if (std::string(c.name) == "DecodeResources") continue;
-    SCOPED_TRACE(c.name);
-    WriteText(dir.File("in"), c.input);
-    const ToolResult piped = RunShell("JPEGTOOL " + Replace(Replace(c.args, "IN", "-"), "OUT", "-") + " <" + dir.File("in"));
-    EXPECT_EQ(piped.status, 0) << piped.err;
-    EXPECT_TRUE(piped.out == ExpectedOutput(c, dir));
+  WriteText(dir.File("in"), GetParam().input);
+  const ToolResult piped =
+      RunShell("JPEGTOOL " + Replace(Replace(GetParam().args, "IN", "-"), "OUT", "-") + " <" + dir.File("in"));
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_TRUE(piped.out == ExpectedOutput(GetParam(), dir));
+  if (Is("Decode")) {
+    EXPECT_EQ(RunShell("JPEGTOOL decode - - <" + dir.File("in")).err, "40x24 colors=3 dpi=0 resources=0\n");
   }
-  WriteText(dir.File("in.jpg"), kJpeg);
-  EXPECT_EQ(RunShell("JPEGTOOL decode - - <" + dir.File("in.jpg")).err, "40x24 colors=3 dpi=0 resources=0\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(Commands, Outputs, ::testing::ValuesIn(kCommands),
+                         [](const ::testing::TestParamInfo<Command>& info) { return std::string(info.param.name); });
 
 // Peak memory of the children run so far, in KiB.
 long ChildrenPeakKiB() {
