@@ -24,7 +24,8 @@ TEST(WriteStream, FilesReadBackWithResourcesResolutionAndPixels) {
   const Case cases[] = {{0, 0, 1, 0, 0},     {1, 1, 3, 100000, 0}, {2, 0, 3, 1, 0},      {3, 0, 4, 32000, 0},
                         {4, 1, 1, 32001, 0}, {5, 0, 2, 32001, 0},  {6, 1, 4, 1, 0},      {6, 0, 3, 100000, 1},
                         {6, 0, 3, 0, 0, 40000}, {6, 0, 1, 0, 0, 65535}, {1, 1, 4, 0, 0, 16384}, {0, 1, 3, 0, 0, 40000}};
-  const std::string path = ::testing::TempDir() + "jpeg_roundtrip.jpg";
+  const testing_support::TempDir dir;  // its own folder: runs side by side never share the file
+  const std::string path = dir.File("roundtrip.jpg");
   TFile file(path);
   long previousQuantizers = 1 << 30;
   for (const Case& c : cases) {
@@ -64,7 +65,6 @@ TEST(WriteStream, FilesReadBackWithResourcesResolutionAndPixels) {
     // The reference reads it (up to its own 65500-sample limit).
     EXPECT_TRUE(c.colors == 2 || c.width > 65500 || testing_support::LibjpegDecode(bytes, &back));
   }
-  std::remove(path.c_str());
 }
 
 // Bad calls, and a refused allocation while spooling the resources, leave a
