@@ -51,7 +51,7 @@ constexpr int32_t kJPEGPortableMarkerMode = 3;
 
 struct JPEGReadInfo {
   int16_t width;      // pixels, to be read unsigned (up to 65535)
-  int16_t height;
+  int16_t height;     // lines, to be read unsigned (up to 65535)
   int16_t colors;     // components per pixel delivered: 1, 2, 3 or 4
   int32_t colorCode;  // 0 three components, 1 four, 2 one, 3 two
 };

@@ -2,7 +2,8 @@
  *
  * StartJPEGDecompress opens a decoder on the caller's bytes (not copied: they
  * must stay valid until CloseJPEG) and reports the size and the number of
- * colours (3, 4 or 1; 2 for a two-component image). It returns null when the
+ * colours (3, 4 or 1; 2 for a two-component image); width and height are
+ * 16-bit numbers to be read unsigned (up to 65535). It returns null when the
  * header cannot be read or the first lines cannot be decoded, and when a
  * line holds more than the 32767 bytes a `short lineBytes` can take
  * (gJPEGError set, JPEGLastErrorMessage() says so).
