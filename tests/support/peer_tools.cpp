@@ -64,7 +64,7 @@ Image DjpegDecode(const Bytes& jpeg) {
 
 namespace {
 
-// A PostScript page of exactly the CMYK image at 72 dpi, the file placed as
+// A page-description program that draws exactly the CMYK image at 72 dpi, the file placed as
 // a DCTDecode image (hex-wrapped) with the Decode array page-description
 // programs give JPEG CMYK, whose ink is stored inverted.
 std::string PlacedOnPage(const Bytes& jpeg, int width, int height) {
