@@ -83,9 +83,11 @@ TFileStream* SavedFile(TJPEGWriteStream* stream) {
   return stream->OwnsTarget() ? dynamic_cast<TFileStream*>(stream->Target()) : nullptr;
 }
 
-JPEGEncodeParams EncodeParams(const JPEGWriteOptions& options) {
+}  // namespace
+
+JPEGEncodeParams TJPEGWriteStream::EncodeParamsFor(const JPEGWriteOptions& options) {
   JPEGEncodeParams p{};
-  p.QFactor = TJPEGWriteStream::QFactorFor(options.quality);
+  p.QFactor = QFactorFor(options.quality);
   p.subsample = options.quality < kFirstFullChromaQuality ? 1 : 0;
   p.blend = p.subsample;
   p.ColorTransform = 1;
@@ -98,8 +100,6 @@ JPEGEncodeParams EncodeParams(const JPEGWriteOptions& options) {
   p.markerMode = static_cast<int16_t>(static_cast<uint16_t>(options.markerMode));
   return p;
 }
-
-}  // namespace
 
 double TJPEGWriteStream::QFactorFor(int32_t quality) {
   if (quality < 0 || quality > 6) Failure(kHostParamError, 0);
@@ -130,7 +130,7 @@ void TJPEGWriteStream::IJPEGWriteStream(TStream* target, long bufferSize) {
 void TJPEGWriteStream::StartJPEG(const JPEGWriteOptions& options, unsigned char ascii85) {
   if (fJPEGStm != nullptr || fA85Stm != nullptr) Failure(kHostParamError, 0);  // already started
   if (options.width == 0 || options.height < 1) Failure(kHostParamError, 0);
-  JPEGEncodeParams params = EncodeParams(options);
+  JPEGEncodeParams params = EncodeParamsFor(options);
   LargeHandle markers = fUserMarkers ? SpoolUserMarkers() : nullptr;
   params.markerData = markers;
   params.markerDataLength = GetHandleSize(markers);

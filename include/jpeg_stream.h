@@ -30,6 +30,7 @@
 #include <cstdint>
 
 #include "host_framework.h"
+#include "jpeg_filters.h"
 #include "stm.h"
 
 struct JPEGWriteOptions {
@@ -80,6 +81,10 @@ class JPEG_API TJPEGWriteStream : public TWriteStream {
   LargeHandle SpoolUserMarkers();
   // QFactor of a quality (0..6); raises kHostParamError for any other.
   static double QFactorFor(int32_t quality);
+  // The encode-filter parameters StartJPEG opens its filter with, for
+  // callers that run the filter themselves (Rows may then go up to 65535);
+  // raises kHostParamError for a quality outside 0..6.
+  static JPEGEncodeParams EncodeParamsFor(const JPEGWriteOptions& options);
 
   int16_t fError;            // host failure code caught while writing; 0 none
   LargeHandle fUserMarkers;  // the caller's resource data, or null

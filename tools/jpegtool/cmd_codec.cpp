@@ -64,6 +64,15 @@ bool IsCodecFailure(const ToolError& error, const char* verb) {
   return std::string(error.what()).rfind(std::string(verb) + " failed: ", 0) == 0;
 }
 
+// The options encode takes (recompress takes them too), with `more` after.
+std::vector<OptionSpec> EncodeOptions(std::vector<OptionSpec> more = {}) {
+  std::vector<OptionSpec> options{{"quality", true}, {"ascii85", false}, {"marker-mode", true},
+                                  {"portable", false}, {"dpi", true}, {"resources", true},
+                                  {"threads", true}};
+  options.insert(options.end(), more.begin(), more.end());
+  return options;
+}
+
 EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   EncodeSettings settings;
   if (parsed.Has("quality")) settings.quality = ParseIntInRange(parsed.Value("quality"), 0, 6, "--quality");
@@ -153,17 +162,7 @@ class PnmTarget : public DecodeTarget {
 }  // namespace
 
 int RunEncode(const Args& args) {
-  static const CommandSpec kSpec{
-      "encode",
-      {{"quality", true},
-       {"ascii85", false},
-       {"marker-mode", true},
-       {"portable", false},
-       {"dpi", true},
-       {"resources", true},
-       {"threads", true}},
-      2,
-      2};
+  static const CommandSpec kSpec{"encode", EncodeOptions(), 2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("encode"), 0;
   CheckOutputsApart({parsed.positionals[0], parsed.Has("resources") ? parsed.Value("resources") : "-"},
@@ -248,17 +247,7 @@ int RunDecode(const Args& args) {
 }
 
 int RunRecompress(const Args& args) {
-  static const CommandSpec kSpec{"recompress",
-                                 {{"quality", true},
-                                  {"ascii85", false},
-                                  {"marker-mode", true},
-                                  {"portable", false},
-                                  {"dpi", true},
-                                  {"resources", true},
-                                  {"threads", true},
-                                  {"strip", false}},
-                                 2,
-                                 2};
+  static const CommandSpec kSpec{"recompress", EncodeOptions({{"strip", false}}), 2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("recompress"), 0;
   EncodeSettings settings = ParseEncodeSettings(parsed);

@@ -13,6 +13,7 @@
 #include "embedded_photo.h"
 #include "file_io.h"
 #include "host_codec.h"
+#include "jpeg_stream.h"
 #include "pnm_io.h"
 #include "svg_chart.h"
 #include "tool_error.h"
@@ -91,7 +92,7 @@ std::string FormatTable(const Image& photo, const std::vector<DemoRow>& rows) {
   char line[160];
   for (const DemoRow& row : rows) {
     std::snprintf(line, sizeof line, "%7d  %7.2f  %7zu  %9zu  %6.3f  %7.2f  %9.1f  %9.1f\n", row.quality,
-                  kQFactorByQuality[row.quality], row.bytes, row.ascii85Bytes, row.bitsPerPixel, row.psnr,
+                  TJPEGWriteStream::QFactorFor(row.quality), row.bytes, row.ascii85Bytes, row.bitsPerPixel, row.psnr,
                   row.encodeMs, row.decodeMs);
     table += line;
   }

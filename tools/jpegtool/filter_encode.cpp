@@ -43,19 +43,18 @@ void AppendResourceSegments(const Bytes& resources, Bytes* segments) {
   }
 }
 
+// The host write stream's parameters for these settings, so the bytes are
+// the host's; only the height is not held to the host's signed 16-bit field.
 JPEGEncodeParams MakeParams(const ImageShape& shape, const EncodeSettings& settings) {
-  JPEGEncodeParams p{};
-  p.QFactor = kQFactorByQuality[settings.quality];
-  p.subsample = settings.quality < kFirstFullChromaQuality ? 1 : 0;
-  p.blend = p.subsample;
-  p.ColorTransform = 1;
-  p.densityUnits = 1;  // dots per inch
-  p.xDensity = static_cast<uint16_t>(settings.xDpi);
-  p.yDensity = static_cast<uint16_t>(settings.yDpi);
-  p.Columns = shape.width;
+  JPEGWriteOptions options{};
+  options.quality = settings.quality;
+  options.xResolution = static_cast<int16_t>(settings.xDpi);
+  options.yResolution = static_cast<int16_t>(settings.yDpi);
+  options.width = static_cast<int16_t>(shape.width);
+  options.colors = static_cast<int16_t>(shape.colors);
+  options.markerMode = settings.markerMode;
+  JPEGEncodeParams p = TJPEGWriteStream::EncodeParamsFor(options);
   p.Rows = shape.height;
-  p.Colors = static_cast<int16_t>(shape.colors);
-  p.markerMode = static_cast<int16_t>(settings.markerMode);
   return p;
 }
 

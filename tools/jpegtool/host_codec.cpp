@@ -18,8 +18,6 @@
 
 namespace jpegtool {
 
-const double kQFactorByQuality[kQualityLevels] = {1.3, 1.0, 0.76, 0.65, 0.4, 0.25, 0.15};
-
 namespace {
 
 // Width and height come in the read stream's 16-bit fields, to be read

@@ -18,9 +18,8 @@
 
 namespace jpegtool {
 
-// The QFactor each quality index selects (index 0 coarsest).
+// The host's quality indexes, 0 coarsest (their QFactors: TJPEGWriteStream::QFactorFor).
 constexpr int kQualityLevels = 7;
-extern const double kQFactorByQuality[kQualityLevels];
 // Qualities below this one subsample chroma 2x2.
 constexpr int kFirstFullChromaQuality = 3;
 
