@@ -95,8 +95,8 @@ Bytes Segment(uint8_t code, const Bytes& body) {  // FF code, length, body
 // jpeg rewritten by the peer's transcoder as sequential scans (all
 // coefficients, no approximation) per script, with a restart interval in MCUs.
 Bytes Rescan(const Bytes& jpeg, const Script& script, int restart = 0) {
-  static int files = 0;
-  const std::string in = ::testing::TempDir() + "rescan_" + std::to_string(files++) + ".jpg";
+  TempDir dir;
+  const std::string in = dir.File("in.jpg");
   WriteFileBytes(in, jpeg);
   std::string scans;
   for (const auto& scan : script) {

@@ -21,10 +21,6 @@ int Tool(const std::string& args) {
   return std::system((std::string(JPEGTOOL_PATH) + " " + args + " >/dev/null 2>&1").c_str());
 }
 
-std::string Scratch(const char* name) { return ::testing::TempDir() + "colour_layouts_" + name; }
-void RemoveScratch() {
-  for (const char* name : {"in.jpg", "out.jpg", "out.pam"}) std::remove(Scratch(name).c_str());
-}
 
 struct Layout {
   const char* name;
@@ -36,7 +32,8 @@ const Layout kLayouts[] = {{"CMYK portable", "chelsea_cmyk.pam", "--portable", 4
                            {"RGB mode 2", "coffee.ppm", "--marker-mode 2", 40}};
 
 Bytes EncodeWithTool(const Layout& l) {
-  const std::string out = Scratch("out.jpg");
+  TempDir dir;  // each test in a folder of its own: CTest runs them side by side
+  const std::string out = dir.File("out.jpg");
   EXPECT_EQ(Tool(std::string("encode --quiet --quality 6 ") + l.options + " " + TestdataPath(l.image) + " " + out), 0);
   return ReadFileBytes(out);
 }
@@ -62,7 +59,6 @@ TEST(ColourLayouts, OtherProgramsShowTheSource) {
       EXPECT_GE(psnr, l.floor) << l.name << " in " << p.name;
     }
   }
-  RemoveScratch();
 }
 
 // The portable layout comes back as the CMYK given (0 = no ink), and mode-2
@@ -82,15 +78,15 @@ TEST(ColourLayouts, OurDecodersReadThemBack) {
       before.insert(before.begin() + 2, {0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 2, 0, 0, 1, 0, 1, 0, 0});
       EXPECT_GE(Psnr(DecodeThrough(DecodePath::kFilter, before).lines, source.pixels), 40);
     }
-    WriteFileBytes(Scratch("in.jpg"), jpeg);
-    ASSERT_EQ(Tool("decode --quiet " + Scratch("in.jpg") + " " + Scratch("out.pam")), 0);
-    EXPECT_GE(Psnr(LoadPNM(Scratch("out.pam")), source), 40) << l.name << " jpegtool decode";
+    TempDir dir;
+    WriteFileBytes(dir.File("in.jpg"), jpeg);
+    ASSERT_EQ(Tool("decode --quiet " + dir.File("in.jpg") + " " + dir.File("out.pam")), 0);
+    EXPECT_GE(Psnr(LoadPNM(dir.File("out.pam")), source), 40) << l.name << " jpegtool decode";
   }
   for (int colors : {1, 2, 3}) {
     const Image img = SyntheticImage(33, 17, colors);
     EXPECT_EQ(OurEncode(img, {0.5, true, false, 3, {}}).jpeg, OurEncode(img, {0.5, true, false, 0, {}}).jpeg);
   }
-  RemoveScratch();
 }
 
 }  // namespace

@@ -147,7 +147,8 @@ TEST(HostStreams, FailuresGiveTheirCodeBothWaysAndLeaveNothingBehind) {
 // resources, never unwind through the codec, leak nothing, and leave a stream
 // that still works (the write stream's spooling: see the write stream tests).
 TEST(HostStreams, AllocationFailuresFailCleanly) {
-  TFile in(testing_support::TestdataPath("retina.jpg")), out(::testing::TempDir() + "jpeg_alloc.jpg");
+  testing_support::TempDir dir;
+  TFile in(testing_support::TestdataPath("retina.jpg")), out(dir.File("out.jpg"));
   for (int allowed : {0, 1}) {  // the file stream refused, then the JPEG stream (one refusal each)
     HostRefuseObjectAllocationAfter(allowed);
     EXPECT_EQ(FailureCode([&] { MakeJPEGReadFileStream(&in); }), kHostNoMemory);
