@@ -293,6 +293,10 @@ struct DCTState {
   int32_t codingThreads;  // workers asked for (JPEGSetCodingThreads); below 2: none
   DCTParallel* parallel;  // the workers and the strips in flight; null until started
   DCTDReplaySource* replaySource; // dec: bytes read ahead handed back to the serial reader
+  // Opt-in coding choices (jpeg_options.h); zero = as the plain opens.
+  int32_t optimizeTables;   // enc: Huffman tables built for the image
+  int32_t progressiveScans; // enc: a progressive frame
+  int32_t scaleDenominator; // dec: 1, 2, 4 or 8 (0 = 1)
 };
 
 // --- Shared procedures (strip_memory.cpp, geometry.cpp; DCTfree: strip_jobs.h)

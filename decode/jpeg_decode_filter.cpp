@@ -17,6 +17,7 @@
 #include "decode/decoder.h"
 #include "decode/jpeg_filter_query.h"
 #include "jpeg_filters.h"
+#include "jpeg_options.h"
 #include "jpeg_segments.h"
 #include "parallel/strip_jobs.h"
 #include "stream/error_path.h"
@@ -75,6 +76,16 @@ Stm* JPEGDOpen(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode)
 Stm* JPEGDOpenWithSegments(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode,
                            JPEGSegmentHook hook, void* hookData) {
   return JPEGDOpenHooked(source, width, height, colorCode, hook, hookData);
+}
+
+Stm* JPEGDOpenWithOptions(Stm* source, const JPEGDecodeOptions* options, int16_t* width, int16_t* height,
+                          int16_t* colorCode) {
+  if (options == nullptr) return JPEGDOpenHooked(source, width, height, colorCode, nullptr, nullptr);
+  if (options->scaleDenominator > 1) {
+    JPEGErrorMessage("Scaled decoding not supported yet");
+    return nullptr;
+  }
+  return JPEGDOpenHooked(source, width, height, colorCode, options->hook, options->hookData);
 }
 
 Stm* JPEGDOpenHooked(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode,

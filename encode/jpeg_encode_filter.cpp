@@ -22,6 +22,7 @@
 #include "codec/jpeg_markers.h"
 #include "encode/encoder.h"
 #include "jpeg_filters.h"
+#include "jpeg_options.h"
 #include "parallel/strip_jobs.h"
 #include "stream/error_path.h"
 #include "stream/stm_inline.h"
@@ -138,12 +139,35 @@ void CheckNoPartialLine(const JPEGFilterContext* ctx) {
              written);
 }
 
-void SetSampling(DCTState* state, int32_t s) {
+void SetSampling(DCTState* state, int32_t h, int32_t v) {
   for (int32_t i = 0; i < state->Colors; i++) {
     const bool fullRate = i == 0 || i == 3;
-    state->components[i].hSamples = fullRate ? s : 1;
-    state->components[i].vSamples = fullRate ? s : 1;
+    state->components[i].hSamples = fullRate ? h : 1;
+    state->components[i].vSamples = fullRate ? v : 1;
   }
+}
+
+// Sampling of component 0 (and 3) as the options ask: zero in both keeps
+// what the open record set up.
+void ApplySamplingOption(DCTState* state, const JPEGEncodeOptions* options) {
+  if (options->lumaH == 0 && options->lumaV == 0) return;
+  const int32_t h = options->lumaH, v = options->lumaV;
+  if (h < 1 || h > 2 || v < 1 || v > 2) DCTStmErr2("Bad chroma sampling %ldx%ld", h, v);
+  if (state->colorTransform == kTransformNone && (h != 1 || v != 1))
+    DCTStmErr0("Chroma sampling needs the colour transform");
+  if (h != v) DCTStmErr2("Chroma sampling %ldx%ld not supported yet", h, v);
+  SetSampling(state, h, v);
+  const int32_t mcuWidth = 8 * (state->Colors == 1 ? 1 : h);
+  state->restartInterval = state->Columns > 0 ? (state->Columns - 1) / mcuWidth + 1 : 0;
+}
+
+void ApplyOptions(DCTState* state, const JPEGEncodeOptions* options) {
+  if (options == nullptr) return;
+  ApplySamplingOption(state, options);
+  state->optimizeTables = options->optimize != 0 ? 1 : 0;
+  state->progressiveScans = options->progressive != 0 ? 1 : 0;
+  if (state->optimizeTables || state->progressiveScans)
+    DCTStmErr0("Optimized tables and progressive scans not supported yet");
 }
 
 }  // namespace
@@ -180,7 +204,7 @@ void JPEGEncConfigure(DCTState* state, JPEGEncodeParams* params) {
   state->invertInks = portable ? 1 : 0;
   if (state->Colors < 1 || state->Colors > 4) DCTStmErr0("Wrong number of colors!");
   const int32_t s = params->subsample != 0 ? 2 : 1;
-  SetSampling(state, s);
+  SetSampling(state, s, s);
   // One restart interval per MCU row (a non-interleaved scan has one block
   // per MCU). A width the set-up will reject gives 0.
   const int32_t mcuWidth = 8 * (state->Colors == 1 ? 1 : s);
@@ -191,7 +215,9 @@ void JPEGEncConfigure(DCTState* state, JPEGEncodeParams* params) {
   state->outputColors = state->Colors;
 }
 
-Stm* JPEGOpen(Stm* target, JPEGEncodeParams* params) {
+Stm* JPEGOpen(Stm* target, JPEGEncodeParams* params) { return JPEGOpenWithOptions(target, params, nullptr); }
+
+Stm* JPEGOpenWithOptions(Stm* target, JPEGEncodeParams* params, const JPEGEncodeOptions* options) {
   if (target == nullptr || params == nullptr) return nullptr;
   JPEGFilterContext* ctx = DCTNewFilterContext(target);
   if (ctx == nullptr) return nullptr;
@@ -208,6 +234,7 @@ Stm* JPEGOpen(Stm* target, JPEGEncodeParams* params) {
   ctx->state->filterStm = &ctx->stm;
   ctx->state->targetStm = target;
   JPEGEncConfigure(ctx->state, params);
+  ApplyOptions(ctx->state, options);
   DCTEncodeOpen(ctx->state);
   PointAtPiece(ctx, 0);
   DCTEndTry(&saved);
