@@ -2,7 +2,7 @@
 # Whole-process time and peak memory of jpegtool against the system's cjpeg
 # and djpeg (their non-SIMD code, JSIMD_FORCENONE=1) on the same input in
 # the same run, and jpegtool's peak memory on a ~98-megapixel image.
-#   encode: the same PPM; jpegtool --quality 2 and cjpeg -quality 75 both
+#   encode: the same PPM; jpegtool --level 2 and cjpeg -quality 75 both
 #           subsample chroma 2x2 and give files of about the same size
 #   decode: the same file (cjpeg's) through jpegtool decode and djpeg
 # Each time is the best of RUNS runs (default 5): the machine may be busy.
@@ -46,7 +46,7 @@ report() {  # name, ours "us kib", theirs "us kib"
 echo "== 17.9 MP (5184x3456 RGB), best of $runs runs, JSIMD_FORCENONE=1"
 make_image 5184 3456 "$work/photo.ppm"
 cjpeg -quality 75 -outfile "$work/peer.jpg" "$work/photo.ppm"
-report encode "$(measure "$tool" encode --quiet --quality 2 "$work/photo.ppm" "$work/ours.jpg")" \
+report encode "$(measure "$tool" encode --quiet --level 2 "$work/photo.ppm" "$work/ours.jpg")" \
               "$(measure cjpeg -quality 75 -outfile "$work/theirs.jpg" "$work/photo.ppm")"
 report decode "$(measure "$tool" decode --quiet "$work/peer.jpg" "$work/ours.ppm")" \
               "$(measure djpeg -outfile "$work/theirs.ppm" "$work/peer.jpg")"

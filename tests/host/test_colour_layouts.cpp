@@ -25,7 +25,7 @@ int Tool(const std::string& args) {
 struct Layout {
   const char* name;
   const char* image;    // in testdata/
-  const char* options;  // jpegtool encode options besides --quality 6
+  const char* options;  // jpegtool encode options besides --level 6
   double floor;         // least PSNR in every peer
 };
 const Layout kLayouts[] = {{"CMYK portable", "chelsea_cmyk.pam", "--portable", 40},
@@ -34,7 +34,7 @@ const Layout kLayouts[] = {{"CMYK portable", "chelsea_cmyk.pam", "--portable", 4
 Bytes EncodeWithTool(const Layout& l) {
   TempDir dir;  // each test in a folder of its own: CTest runs them side by side
   const std::string out = dir.File("out.jpg");
-  EXPECT_EQ(Tool(std::string("encode --quiet --quality 6 ") + l.options + " " + TestdataPath(l.image) + " " + out), 0);
+  EXPECT_EQ(Tool(std::string("encode --quiet --level 6 ") + l.options + " " + TestdataPath(l.image) + " " + out), 0);
   return ReadFileBytes(out);
 }
 

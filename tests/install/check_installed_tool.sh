@@ -26,8 +26,8 @@ fi
 
 photo=$source/testdata/coffee.ppm
 cd "$work"
-"$tool" encode --quiet --quality 2 "$photo" installed.jpg
-"$intree" encode --quiet --quality 2 "$photo" intree.jpg
+"$tool" encode --quiet --level 2 "$photo" installed.jpg
+"$intree" encode --quiet --level 2 "$photo" intree.jpg
 cmp installed.jpg intree.jpg || fail "the encoded files differ"
 "$tool" decode --quiet installed.jpg installed.ppm
 "$intree" decode --quiet intree.jpg intree.ppm

@@ -57,8 +57,8 @@ const Failure kCases[] = {
     // The command line: status 2.
     {"UnknownCommand", "frobnicate", {}, 2, "unknown command 'frobnicate' (see 'jpegtool --help')"},
     {"MissingArguments", "encode IN", kPixel, 2, "encode: missing arguments"},
-    {"QualityRange", "encode --quality=-1 IN OUT", kPixel, 2, "--quality: -1 is out of range (expected"},
-    {"NoValue", "encode IN OUT --quality", kPixel, 2, "option --quality needs a value"},
+    {"QualityRange", "encode --level=-1 IN OUT", kPixel, 2, "--level: -1 is out of range (expected"},
+    {"NoValue", "encode IN OUT --level", kPixel, 2, "option --level needs a value"},
     // Files that cannot be read or written.
     {"NoDestinationDir", "encode IN DIR/no/out", kPixel, 1, "cannot create a file beside DIR/no/out"},
     {"DirectoryOut", "a85encode IN DIR", kPixel, 1, "cannot write DIR: it is a directory"},

@@ -27,7 +27,7 @@ TEST(Recompress, KeepsAnotherProgramsProfileExifAndComment) {
   for (const char* line : {"Profile-icc: 187484 bytes", "exif:Artist: kept artist", "comment: kept comment"})
     ASSERT_NE(before.find(line), npos) << before;
 
-  Ok({"recompress", "--quality", "5", dir.File("in.jpg"), dir.File("out.jpg")});
+  Ok({"recompress", "--level", "5", dir.File("in.jpg"), dir.File("out.jpg")});
   EXPECT_EQ(MetadataLines(dir.File("out.jpg")), before);
   EXPECT_GE(Psnr(LoadTestImage("coffee.ppm"), DjpegDecode(ReadFileBytes(dir.File("out.jpg")))), 30);
   Ok({"recompress", "--strip", dir.File("in.jpg"), dir.File("stripped.jpg")});
@@ -42,7 +42,7 @@ TEST(Recompress, KeepsAnotherProgramsCmykReadable) {
   const std::string make = "from PIL import Image; Image.open('" + dir.File("in.ppm") +
                            "').convert('CMYK').save('" + dir.File("in.jpg") + "', quality=95)";
   ASSERT_EQ(RunShell("/usr/bin/python3 -c \"" + make + "\"").status, 0);
-  Ok({"recompress", "--quality", "6", dir.File("in.jpg"), dir.File("out.jpg")});
+  Ok({"recompress", "--level", "6", dir.File("in.jpg"), dir.File("out.jpg")});
   for (const char* name : {"in", "out"})
     ASSERT_EQ(RunShell("convert " + dir.File(name + std::string(".jpg")) + " " + dir.File(name + std::string(".pam"))).status, 0);
   EXPECT_GE(Psnr(LoadPNM(dir.File("in.pam")), LoadPNM(dir.File("out.pam"))), 40);
@@ -54,7 +54,7 @@ TEST(Recompress, KeepsAnotherProgramsCmykReadable) {
 // stderr and the status is 2.
 TEST(DecodePartial, GivesTheGoodLinesAndGreyLikeDjpeg) {
   TempDir dir;
-  Ok({"encode", "--quality", "4", TestdataPath("coffee.ppm"), dir.File("whole.jpg")});
+  Ok({"encode", "--level", "4", TestdataPath("coffee.ppm"), dir.File("whole.jpg")});
   const struct { size_t bytes; const char* damage; int good; } cuts[] = {
       {30000, "(Source EOF in 8x8 block no. 5772): 200 of 400 lines decoded", 200},
       {1200, "): 0 of 400 lines decoded", 0}};

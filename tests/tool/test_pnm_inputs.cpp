@@ -43,8 +43,8 @@ TEST(PnmInputs, EveryFormEncodesLikeItsEightBitImage) {
     const auto [in, eight] = MakeForm(form);
     WriteText(dir.File("in.pnm"), in);
     WriteText(dir.File("eight.pnm"), eight);
-    Ok({"encode", "--quality", "6", dir.File("in.pnm"), dir.File("a.jpg")});
-    Ok({"encode", "--quality", "6", dir.File("eight.pnm"), dir.File("b.jpg")});
+    Ok({"encode", "--level", "6", dir.File("in.pnm"), dir.File("a.jpg")});
+    Ok({"encode", "--level", "6", dir.File("eight.pnm"), dir.File("b.jpg")});
     EXPECT_EQ(ReadText(dir.File("a.jpg")), ReadText(dir.File("b.jpg")));
     if (form.form == 'a') continue;  // the system's converter rounds the same way (PAM is ours alone)
     for (const char* f : {"in", "eight"})

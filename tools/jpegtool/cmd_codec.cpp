@@ -66,7 +66,7 @@ bool IsCodecFailure(const ToolError& error, const char* verb) {
 
 // The options encode takes (recompress takes them too), with `more` after.
 std::vector<OptionSpec> EncodeOptions(std::vector<OptionSpec> more = {}) {
-  std::vector<OptionSpec> options{{"quality", true}, {"ascii85", false}, {"marker-mode", true},
+  std::vector<OptionSpec> options{{"quality", true}, {"level", true}, {"ascii85", false}, {"marker-mode", true},
                                   {"portable", false}, {"dpi", true}, {"resources", true},
                                   {"threads", true}};
   options.insert(options.end(), more.begin(), more.end());
@@ -76,6 +76,7 @@ std::vector<OptionSpec> EncodeOptions(std::vector<OptionSpec> more = {}) {
 EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   EncodeSettings settings;
   if (parsed.Has("quality")) settings.quality = ParseIntInRange(parsed.Value("quality"), 0, 6, "--quality");
+  if (parsed.Has("level")) settings.quality = ParseIntInRange(parsed.Value("level"), 0, 6, "--level");
   if (parsed.Has("marker-mode")) {
     settings.markerMode = ParseIntInRange(parsed.Value("marker-mode"), 0, 2, "--marker-mode");
   }
