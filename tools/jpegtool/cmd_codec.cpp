@@ -37,6 +37,15 @@ void ParseDpi(const std::string& text, EncodeSettings* settings) {
                        : ParseIntInRange(text.substr(comma + 1), 1, kLargestDpi, "--dpi");
 }
 
+// --sample HxV: the luminance sampling factors against chroma, 1 or 2 each.
+void ParseSample(const std::string& text, EncodeSettings* settings) {
+  const bool valid = text.size() == 3 && (text[0] == '1' || text[0] == '2') && (text[1] == 'x' || text[1] == 'X') &&
+                     (text[2] == '1' || text[2] == '2');
+  if (!valid) FailUsage("--sample takes 1x1, 2x1, 1x2 or 2x2, not '" + text + "'");
+  settings->lumaH = text[0] - '0';
+  settings->lumaV = text[2] - '0';
+}
+
 // --threads N: worker threads for the codec, 0 (none) to 64.
 int ParseThreads(const ParsedArgs& parsed) {
   return parsed.Has("threads") ? ParseIntInRange(parsed.Value("threads"), 0, 64, "--threads") : 0;
@@ -68,15 +77,19 @@ bool IsCodecFailure(const ToolError& error, const char* verb) {
 std::vector<OptionSpec> EncodeOptions(std::vector<OptionSpec> more = {}) {
   std::vector<OptionSpec> options{{"quality", true}, {"level", true}, {"ascii85", false}, {"marker-mode", true},
                                   {"portable", false}, {"dpi", true}, {"resources", true},
-                                  {"threads", true}};
+                                  {"threads", true},
+                                  {"sample", true}, {"grayscale", false}};
   options.insert(options.end(), more.begin(), more.end());
   return options;
 }
 
 EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   EncodeSettings settings;
-  if (parsed.Has("quality")) settings.quality = ParseIntInRange(parsed.Value("quality"), 0, 6, "--quality");
+  if (parsed.Has("quality") && parsed.Has("level")) FailUsage("--quality and --level exclude each other");
+  if (parsed.Has("quality")) settings.scale = ParseIntInRange(parsed.Value("quality"), 1, 100, "--quality");
   if (parsed.Has("level")) settings.quality = ParseIntInRange(parsed.Value("level"), 0, 6, "--level");
+  if (parsed.Has("sample")) ParseSample(parsed.Value("sample"), &settings);
+  settings.grayscale = parsed.Has("grayscale");
   if (parsed.Has("marker-mode")) {
     settings.markerMode = ParseIntInRange(parsed.Value("marker-mode"), 0, 2, "--marker-mode");
   }
@@ -172,7 +185,7 @@ int RunEncode(const Args& args) {
   ByteReader input(parsed.positionals[0]);
   PnmReader reader(&input);
   CheckEncodable(reader.Shape());
-  CheckDpiKept(parsed, settings, reader.Shape().colors);
+  CheckDpiKept(parsed, settings, settings.grayscale ? 1 : reader.Shape().colors);
   OutputFile output(parsed.positionals[1]);
   EncodeLines(&reader, settings, &output);
   output.Commit();
@@ -261,7 +274,7 @@ int RunRecompress(const Args& args) {
     RethrowDecodeFailure(error, "recompress", input.Head());
   }
   const KeptSegments& kept = source->Kept();
-  const int colors = source->Shape().colors;
+  const int colors = settings.grayscale && source->Shape().colors == 3 ? 1 : source->Shape().colors;
   // CMYK that another program wrote stays in the layout other programs read.
   if (kept.peerColourSegment && colors == 4 && !parsed.Has("marker-mode")) {
     settings.markerMode = kJPEGPortableMarkerMode;
