@@ -12,8 +12,6 @@
 #include "support/decode_paths.h"
 #include "support/our_codec.h"
 
-namespace {
-
 using namespace testing_support;
 
 TEST(SamplingPeers, EveryLayoutReadsAlikeInEveryPeer) {
@@ -39,5 +37,3 @@ TEST(SamplingPeers, EveryLayoutReadsAlikeInEveryPeer) {
     }
   }
 }
-
-}  // namespace

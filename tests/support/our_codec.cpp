@@ -1,8 +1,7 @@
 // our_codec.cpp - see our_codec.h.
 #include "support/our_codec.h"
 
-#include "jpeg_filters.h"
-#include "jpeg_options.h"
+#include "jpeg_options.h"  // and jpeg_filters.h
 
 namespace testing_support {
 
