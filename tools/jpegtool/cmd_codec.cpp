@@ -68,7 +68,8 @@ bool IsCodecFailure(const ToolError& error, const char* verb) {
 std::vector<OptionSpec> EncodeOptions(std::vector<OptionSpec> more = {}) {
   std::vector<OptionSpec> options{{"quality", true}, {"level", true}, {"ascii85", false}, {"marker-mode", true},
                                   {"portable", false}, {"dpi", true}, {"resources", true},
-                                  {"threads", true}};
+                                  {"threads", true},
+                                  {"optimize", false}, {"progressive", false}};
   options.insert(options.end(), more.begin(), more.end());
   return options;
 }
@@ -90,6 +91,8 @@ EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   settings.ascii85 = parsed.Has("ascii85");
   settings.quiet = parsed.quiet;
   settings.threads = ParseThreads(parsed);
+  settings.optimize = parsed.Has("optimize");
+  settings.progressive = parsed.Has("progressive");
   return settings;
 }
 

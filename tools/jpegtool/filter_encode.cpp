@@ -15,6 +15,7 @@
 #include "host_codec.h"
 #include "jpeg_filters.h"
 #include "jpeg_marker_codes.h"
+#include "jpeg_options.h"
 #include "jpeg_stream.h"
 #include "progress.h"
 #include "stm.h"
@@ -78,8 +79,8 @@ class FilterChain {
   FilterChain(const FilterChain&) = delete;
   FilterChain& operator=(const FilterChain&) = delete;
 
-  Stm* Open(JPEGEncodeParams* params) {
-    jpeg_ = COpenJPEGEncode(a85_ != nullptr ? a85_ : &bottom_.stm, params);
+  Stm* Open(JPEGEncodeParams* params, const JPEGEncodeOptions* options) {
+    jpeg_ = JPEGOpenWithOptions(a85_ != nullptr ? a85_ : &bottom_.stm, params, options);
     if (jpeg_ == nullptr) Fail(CodecFailure());
     return jpeg_;
   }
@@ -127,7 +128,10 @@ void EncodeLines(LineSource* source, const EncodeSettings& settings, OutputFile*
 
   gJPEGError = 0;
   FilterChain chain(output, settings.ascii85);
-  Stm* jpeg = chain.Open(&params);
+  JPEGEncodeOptions options{};
+  options.optimize = settings.optimize ? 1 : 0;
+  options.progressive = settings.progressive ? 1 : 0;
+  Stm* jpeg = chain.Open(&params, &options);
   if (settings.threads > 1) JPEGSetCodingThreads(jpeg, settings.threads);
   Progress progress("encoding", shape.height, static_cast<long long>(shape.width) * shape.height,
                     settings.quiet);

@@ -32,6 +32,8 @@ struct EncodeSettings {
   Bytes segments;      // ready-made segments written ahead of those (recompress)
   bool quiet = false;  // no progress line
   int threads = 0;     // codec worker threads (0: none)
+  bool optimize = false;     // Huffman tables built for the image
+  bool progressive = false;  // progressive scans
 };
 
 // Refuses images the codec cannot take (wider than 65535 pixels or taller
