@@ -299,6 +299,7 @@ struct DCTState {
   int32_t progressiveScans; // enc: a progressive frame
   int32_t scaleDenominator; // dec: 1, 2, 4 or 8 (0 = 1)
   DCTECoefImage* coefImage; // enc: the whole image's coefficients (optimized or progressive)
+  int32_t keepCoefficients; // dec: every image goes through the coefficient store, kept whole
 };
 
 // --- Shared procedures (strip_memory.cpp, geometry.cpp; DCTfree: strip_jobs.h)
