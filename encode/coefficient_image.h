@@ -101,6 +101,7 @@ struct DCTEScanCoder {
   int32_t counting;    // 1: count symbols into the tables; 0: write codes
   DCTEOptTable* dc[4]; // tables of scan component j (DC scans)
   DCTEOptTable* ac[4]; // (AC scans: entry 0)
+  uint64_t rawBits;    // counting: bits written outside the codes (magnitudes, corrections)
 };
 void DCTECodeScan(DCTEScanCoder* coder, const DCTECoefImage* image, const DCTEScan* scan);
 

@@ -47,6 +47,7 @@ uint32_t Magnitude(int32_t v) { return v < 0 ? 0u - static_cast<uint32_t>(v) : s
 int32_t ShiftDown(int32_t v, int32_t al) { return v >= 0 ? v >> al : -((-v - 1) >> al) - 1; }
 
 void PutRaw(Walk* w, uint32_t value, int32_t n) {
+  if (w->coder->counting) w->coder->rawBits += static_cast<uint64_t>(n);
   if (w->coder->counting || n == 0) return;
   DCTEputBits(&w->sink, value & ((1u << n) - 1), n);
 }

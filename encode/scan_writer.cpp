@@ -4,20 +4,27 @@
 // Sequential (optimized tables): one interleaved scan of every component,
 // its DC and AC tables (one pair per table slot: luminance, chrominance)
 // counted over the whole image and written in one DHT before the SOS.
-// Progressive: a script of spectral selection and successive approximation
-// much like the common encoders use: the DC of every component at half
-// precision; each component's low band and then the rest at a quarter
-// (luminance; chrominance at half precision in one band); a refinement bit
-// for luminance; the DC refinement; the last bit of each component. Every
-// scan that codes symbols is counted first and gets a DHT of its own.
+//
+// Progressive: the scan script of the common encoders, chosen per component
+// by what it costs. Its shape: the DC of every component in one scan; the
+// AC of each luminance-slot component in two bands (1..5, then 6..63), of
+// each chrominance component in one (1..63); then refinement scans, one bit
+// each, down to full precision. The first scans of a component may leave
+// out Al = 0, 1 or 2 low bits (the DC 0 or 1); every choice is counted (its
+// scans' code and raw bits with tables built for them, and their segments)
+// and the cheapest one taken per component, so the script is never larger
+// than the common one (DC at Al 1, luminance at 2, chrominance at 1), which
+// is one of the choices. Every scan that codes symbols gets a DHT of its own.
 #include "codec/jpeg_markers.h"
 #include "encode/coefficient_image.h"
 #include "encode/encoder.h"
 
 namespace {
 
-constexpr int32_t kMaxScans = 24;
+constexpr int32_t kMaxScans = 32;
 constexpr int32_t kSlots = 2;
+constexpr int32_t kMaxACAl = 2;  // low bits the first AC scans may leave out
+constexpr int32_t kMaxDCAl = 1;
 
 struct Script {
   int32_t count;
@@ -29,42 +36,32 @@ void Add(Script* s, int32_t plane, int32_t ss, int32_t se, int32_t ah, int32_t a
 }
 
 void AddDC(Script* s, int32_t colors, int32_t ah, int32_t al) {
-  DCTEScan scan = {colors, {0, 1, 2, 3}, 0, 0, ah, al};
-  s->scans[s->count++] = scan;
+  s->scans[s->count++] = DCTEScan{colors, {0, 1, 2, 3}, 0, 0, ah, al};
 }
 
-// Luminance and two chrominance components.
-void LumaChromaScript(Script* s) {
-  AddDC(s, 3, 0, 1);
-  Add(s, 0, 1, 5, 0, 2);
-  Add(s, 2, 1, 63, 0, 1);
-  Add(s, 1, 1, 63, 0, 1);
-  Add(s, 0, 6, 63, 0, 2);
-  Add(s, 0, 1, 63, 2, 1);
-  AddDC(s, 3, 1, 0);
-  Add(s, 2, 1, 63, 1, 0);
-  Add(s, 1, 1, 63, 1, 0);
-  Add(s, 0, 1, 63, 1, 0);  // the largest scan last
-}
+bool SplitBands(const DCTECoefImage* image, int32_t plane) { return image->plane[plane].tableSlot == 0; }
 
-void GeneralScript(Script* s, int32_t colors) {
-  AddDC(s, colors, 0, 1);
-  for (int32_t c = 0; c < colors; c++) Add(s, c, 1, 5, 0, 2);
-  for (int32_t c = 0; c < colors; c++) Add(s, c, 6, 63, 0, 2);
-  for (int32_t c = 0; c < colors; c++) Add(s, c, 1, 63, 2, 1);
-  AddDC(s, colors, 1, 0);
-  for (int32_t c = 0; c < colors; c++) Add(s, c, 1, 63, 1, 0);
-}
-
-void MakeScript(Script* s, const DCTECoefImage* image, int32_t progressive) {
-  s->count = 0;
-  if (!progressive) {
-    DCTEScan all = {image->colors, {0, 1, 2, 3}, 0, 63, 0, 0};
-    s->scans[s->count++] = all;
-  } else if (image->colors == 3 && image->plane[1].tableSlot == 1 && image->plane[2].tableSlot == 1) {
-    LumaChromaScript(s);
+// The first scans of one component's AC, leaving out al low bits.
+void AddFirstAC(Script* s, const DCTECoefImage* image, int32_t c, int32_t al, int32_t band) {
+  if (!SplitBands(image, c)) {
+    if (band == 0) Add(s, c, 1, 63, 0, al);
   } else {
-    GeneralScript(s, image->colors);
+    Add(s, c, band == 0 ? 1 : 6, band == 0 ? 5 : 63, 0, al);
+  }
+}
+
+// The whole script for the chosen dcAl and per-component al: DC, the low
+// luminance bands, chrominance, the high luminance bands, then the
+// refinements, the last bit of luminance last.
+void MakeScript(Script* s, const DCTECoefImage* image, int32_t dcAl, const int32_t* al) {
+  s->count = 0;
+  AddDC(s, image->colors, 0, dcAl);
+  for (int32_t band = 0; band < 2; band++)
+    for (int32_t c = 0; c < image->colors; c++) AddFirstAC(s, image, c, al[c], band);
+  for (int32_t bit = kMaxACAl; bit > 0; bit--) {
+    if (bit == 1 && dcAl == 1) AddDC(s, image->colors, 1, 0);
+    for (int32_t c = image->colors - 1; c >= 0; c--)
+      if (al[c] >= bit) Add(s, c, 1, 63, bit, bit - 1);
   }
 }
 
@@ -115,10 +112,65 @@ void WriteSOS(DCTState* state, const DCTECoefImage* image, const DCTEScan* scan)
   DCTEsput8(state, scan->ah * 16 + scan->al);
 }
 
+// Bits of a scan coded with tables built for it, its DHT and SOS included.
+uint64_t ScanBits(DCTState* state, const DCTECoefImage* image, const DCTEScan* scan) {
+  DCTEOptTable dc[kSlots] = {}, ac[kSlots] = {};
+  DCTEScanCoder coder = {state, 1, {}, {}, 0};
+  for (int32_t j = 0; j < scan->count; j++) {
+    const int32_t slot = image->plane[scan->planes[j]].tableSlot;
+    coder.dc[j] = &dc[slot];
+    coder.ac[j] = &ac[slot];
+  }
+  DCTECodeScan(&coder, image, scan);
+  uint64_t bits = coder.rawBits + 8 * (8 + 2 * static_cast<uint64_t>(scan->count));  // SOS
+  DCTEOptTable* tables[2 * kSlots] = {&dc[0], &dc[1], &ac[0], &ac[1]};
+  for (DCTEOptTable* t : tables) {
+    bool used = false;
+    for (uint32_t f : t->freq) used = used || f != 0;
+    if (!used) continue;
+    DCTEBuildOptTable(t);
+    bits += 8 * (17 + static_cast<uint64_t>(t->count));
+    for (int32_t sym = 0; sym < 256; sym++) bits += uint64_t{t->freq[sym]} * t->size[sym];
+  }
+  return bits;
+}
+
+// Bits of one component's AC scans when its first scans leave out al bits.
+uint64_t ComponentBits(DCTState* state, const DCTECoefImage* image, int32_t c, int32_t al) {
+  Script s = {};
+  for (int32_t band = 0; band < 2; band++) AddFirstAC(&s, image, c, al, band);
+  for (int32_t bit = al; bit > 0; bit--) Add(&s, c, 1, 63, bit, bit - 1);
+  uint64_t bits = 0;
+  for (int32_t n = 0; n < s.count; n++) bits += ScanBits(state, image, &s.scans[n]);
+  return bits;
+}
+
+// The cheapest choice of dcAl and of each component's al.
+void ChooseScript(Script* s, DCTState* state, const DCTECoefImage* image) {
+  int32_t al[4] = {};
+  for (int32_t c = 0; c < image->colors; c++) {
+    uint64_t best = 0;
+    for (int32_t a = 0; a <= kMaxACAl; a++) {
+      const uint64_t bits = ComponentBits(state, image, c, a);
+      if (a == 0 || bits < best) best = bits, al[c] = a;
+    }
+  }
+  int32_t dcAl = 0;
+  uint64_t best = 0;
+  for (int32_t a = 0; a <= kMaxDCAl; a++) {
+    const DCTEScan first = {image->colors, {0, 1, 2, 3}, 0, 0, 0, a};
+    const DCTEScan refine = {image->colors, {0, 1, 2, 3}, 0, 0, a, a - 1};
+    uint64_t bits = ScanBits(state, image, &first);
+    if (a > 0) bits += ScanBits(state, image, &refine);
+    if (a == 0 || bits < best) best = bits, dcAl = a;
+  }
+  MakeScript(s, image, dcAl, al);
+}
+
 // Counts the scan's symbols, builds and writes its tables, then codes it.
 void WriteScan(DCTState* state, const DCTECoefImage* image, const DCTEScan* scan) {
   DCTEOptTable dc[kSlots] = {}, ac[kSlots] = {};
-  DCTEScanCoder coder = {state, 1, {}, {}};
+  DCTEScanCoder coder = {state, 1, {}, {}, 0};
   for (int32_t j = 0; j < scan->count; j++) {
     const int32_t slot = image->plane[scan->planes[j]].tableSlot;
     coder.dc[j] = &dc[slot];
@@ -146,8 +198,13 @@ void DCTEWriteCoefImage(DCTState* state, const DCTECoefImage* image, int32_t pro
   for (int32_t i = 0; i < image->colors; i++)
     if (image->plane[i].tableSlot < 0 || image->plane[i].tableSlot >= kSlots)
       DCTStmErr1("BUG: table slot %ld", image->plane[i].tableSlot);
-  Script script;
-  MakeScript(&script, image, progressive);
+  Script script = {};
+  if (progressive) {
+    ChooseScript(&script, state, image);
+  } else {
+    script.count = 1;
+    script.scans[0] = DCTEScan{image->colors, {0, 1, 2, 3}, 0, 63, 0, 0};
+  }
   if (image->restartInterval != 0) {
     DCTEsputmarker(state, kDRI);
     DCTEsput16(state, 4);
