@@ -1,8 +1,9 @@
 // scan_writer.cpp - the scans of a coefficient image (coefficient_image.h)
 // with Huffman tables built for each of them, after the frame header.
 //
-// Sequential (optimized tables): one interleaved scan of every component,
-// its DC and AC tables (one pair per table slot: luminance, chrominance)
+// Sequential (optimized tables): one interleaved scan of every component
+// (one scan per component when an MCU would hold more than 10 blocks), its
+// DC and AC tables (one pair per table slot: luminance, chrominance)
 // counted over the whole image and written in one DHT before the SOS.
 //
 // Progressive: the scan script of the common encoders, chosen per component
@@ -35,9 +36,26 @@ void Add(Script* s, int32_t plane, int32_t ss, int32_t se, int32_t ah, int32_t a
   s->scans[s->count++] = DCTEScan{1, {plane, 0, 0, 0}, ss, se, ah, al};
 }
 
-void AddDC(Script* s, int32_t colors, int32_t ah, int32_t al) {
-  s->scans[s->count++] = DCTEScan{colors, {0, 1, 2, 3}, 0, 0, ah, al};
+// An interleaved scan holds at most 10 blocks per MCU; an image whose MCU
+// holds more (sampling such as 4x4 with 1x1) is coded one scan per component.
+constexpr int32_t kMaxBlocksPerMCU = 10;
+
+bool Interleavable(const DCTECoefImage* image) {
+  int32_t blocks = 0;
+  for (int32_t c = 0; c < image->colors; c++) blocks += image->plane[c].h * image->plane[c].v;
+  return blocks <= kMaxBlocksPerMCU;
 }
+
+// The band ss..se of every component: one interleaved scan, or one per component.
+void AddAll(Script* s, const DCTECoefImage* image, int32_t se, int32_t ah, int32_t al) {
+  if (Interleavable(image)) {
+    s->scans[s->count++] = DCTEScan{image->colors, {0, 1, 2, 3}, 0, se, ah, al};
+    return;
+  }
+  for (int32_t c = 0; c < image->colors; c++) Add(s, c, 0, se, ah, al);
+}
+
+void AddDC(Script* s, const DCTECoefImage* image, int32_t ah, int32_t al) { AddAll(s, image, 0, ah, al); }
 
 bool SplitBands(const DCTECoefImage* image, int32_t plane) { return image->plane[plane].tableSlot == 0; }
 
@@ -55,11 +73,11 @@ void AddFirstAC(Script* s, const DCTECoefImage* image, int32_t c, int32_t al, in
 // refinements, the last bit of luminance last.
 void MakeScript(Script* s, const DCTECoefImage* image, int32_t dcAl, const int32_t* al) {
   s->count = 0;
-  AddDC(s, image->colors, 0, dcAl);
+  AddDC(s, image, 0, dcAl);
   for (int32_t band = 0; band < 2; band++)
     for (int32_t c = 0; c < image->colors; c++) AddFirstAC(s, image, c, al[c], band);
   for (int32_t bit = kMaxACAl; bit > 0; bit--) {
-    if (bit == 1 && dcAl == 1) AddDC(s, image->colors, 1, 0);
+    if (bit == 1 && dcAl == 1) AddDC(s, image, 1, 0);
     for (int32_t c = image->colors - 1; c >= 0; c--)
       if (al[c] >= bit) Add(s, c, 1, 63, bit, bit - 1);
   }
@@ -158,10 +176,11 @@ void ChooseScript(Script* s, DCTState* state, const DCTECoefImage* image) {
   int32_t dcAl = 0;
   uint64_t best = 0;
   for (int32_t a = 0; a <= kMaxDCAl; a++) {
-    const DCTEScan first = {image->colors, {0, 1, 2, 3}, 0, 0, 0, a};
-    const DCTEScan refine = {image->colors, {0, 1, 2, 3}, 0, 0, a, a - 1};
-    uint64_t bits = ScanBits(state, image, &first);
-    if (a > 0) bits += ScanBits(state, image, &refine);
+    Script dc = {};
+    AddDC(&dc, image, 0, a);
+    if (a > 0) AddDC(&dc, image, a, a - 1);
+    uint64_t bits = 0;
+    for (int32_t n = 0; n < dc.count; n++) bits += ScanBits(state, image, &dc.scans[n]);
     if (a == 0 || bits < best) best = bits, dcAl = a;
   }
   MakeScript(s, image, dcAl, al);
@@ -202,8 +221,7 @@ void DCTEWriteCoefImage(DCTState* state, const DCTECoefImage* image, int32_t pro
   if (progressive) {
     ChooseScript(&script, state, image);
   } else {
-    script.count = 1;
-    script.scans[0] = DCTEScan{image->colors, {0, 1, 2, 3}, 0, 63, 0, 0};
+    AddAll(&script, image, 63, 0, 0);
   }
   if (image->restartInterval != 0) {
     DCTEsputmarker(state, kDRI);
