@@ -123,6 +123,10 @@ TEST(SmallerFiles, RecodingKeepsThePeersPixelsAndBeatsTheInput) {
       {"libjpeg 4:2:2 restarts", ts::LibjpegEncode(photo, restarts)},
       {"libjpeg progressive", ts::LibjpegEncode(photo, progressive)},
       {"retina.jpg", ts::ReadFileBytes(ts::TestdataPath("retina.jpg"))},
+      // one scan per component, 18 blocks per MCU: too many for one interleaved scan
+      {"libjpeg 4x4 luminance", ts::PeerFileFromShell("printf '0: 0 63 0 0;\\n1: 0 63 0 0;\\n2: 0 63 0 0;\\n' > s && "
+                                                      "cjpeg -sample 4x4,1x1,1x1 -scans s " +
+                                                      ts::TestdataPath("coffee.ppm") + " > out.jpg")},
   };
   for (const auto& [name, input] : inputs) {
     for (const bool toProgressive : {false, true}) {
