@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "decode_failure.h"
 #include "file_io.h"
 #include "file_stm.h"
 #include "jpeg_transcode.h"
@@ -28,7 +29,7 @@ int RunOptimize(const Args& args) {
   const std::string message = coded ? "" : JPEGLastErrorMessage();
   const bool written = FinishFileSink(&sink);
   if (!output.WriteError().empty()) Fail(output.WriteError());
-  if (!coded) Fail("optimize failed: " + message);
+  if (!coded) Fail(DescribeDecodeFailure("optimize", message, input));
   if (!written) Fail("optimize failed: I/O error");
   output.Commit();
   return 0;
