@@ -152,6 +152,7 @@ struct DCTDCoefStore;  // coefficient_store.cpp
 struct DCTParallel;    // strip_jobs.h
 struct DCTDReplaySource;  // parallel_decode.cpp
 struct DCTDEntropyDecoder;  // decode/entropy_decoder.h
+struct DCTECoefImage;  // encode/coefficient_image.h
 
 // --- Meanings of the state's mode fields ---------------------------------------
 
@@ -297,6 +298,8 @@ struct DCTState {
   int32_t optimizeTables;   // enc: Huffman tables built for the image
   int32_t progressiveScans; // enc: a progressive frame
   int32_t scaleDenominator; // dec: 1, 2, 4 or 8 (0 = 1)
+  DCTECoefImage* coefImage; // enc: the whole image's coefficients (optimized or progressive)
+  int32_t keepCoefficients; // dec: every image goes through the coefficient store, kept whole
 };
 
 // --- Shared procedures (strip_memory.cpp, geometry.cpp; DCTfree: strip_jobs.h)

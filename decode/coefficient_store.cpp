@@ -306,3 +306,8 @@ void DCTDCoefsToStrip(DCTState* state) {
     }
   }
 }
+
+const int16_t* DCTDCoefRow(const DCTState* state, int32_t f, int32_t by) {
+  const DCTDCoefComponent& cc = state->coefStore->comp[f];
+  return by < cc.blocksHigh ? cc.rows[by] : nullptr;
+}

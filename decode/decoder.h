@@ -91,6 +91,10 @@ void DCTDdecodeCoefScan(DCTState* state);
 bool DCTDCoefImageComplete(const DCTState* state);
 // The error for an EOI that came before every frame component was coded.
 [[noreturn]] void DCTDFailUncoded(const DCTState* state);
+// Block row `by` of frame component f of the store: blocks of 64 coefficients
+// in natural order, mcusPerRow x H of them (a lone component: its strip's);
+// null for a row no scan reached (all zero).
+const int16_t* DCTDCoefRow(const DCTState* state, int32_t f, int32_t by);
 // Dequantizes and inverse-transforms the store's blocks of the strip that
 // begins at line linesEmitted into the component strips.
 void DCTDCoefsToStrip(DCTState* state);
@@ -108,6 +112,10 @@ void DCTDClampPixel(int32_t r, int32_t g, int32_t b, uint8_t* pixelEnd);
 // --- marker parser and the per-line driver (marker_parser.cpp) -------------------
 int32_t DCTDFilBuf(DCTState* state);
 void DCTDReadHeaders(DCTState* state);
+// Reads a whole image into the coefficient store (every scan, whatever the
+// image's kind) and stops there, the store kept whole for the transcoder
+// (DCTDCoefRow); the lines are never made.
+void DCTDReadCoefficients(DCTState* state);
 // True once DCTDFilBuf has reached the end of the image cleanly (EOI, or the
 // end of the data right after a complete image).
 bool DCTDImageEnded(const DCTState* state);

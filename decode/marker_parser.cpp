@@ -319,7 +319,8 @@ void StartScan(DCTState* state, const QuantStore* store) {
     return;
   }
   // The colour count comes from the frame: a one-scan image codes it all.
-  const bool wholeFrame = state->scan.count == state->frameColors && state->progressive == 0;
+  const bool wholeFrame = state->scan.count == state->frameColors && state->progressive == 0 &&
+                          state->keepCoefficients == 0;
   state->Colors = state->outputColors = state->frameColors;
   DCTInitCommon(state, 0);
   DCTDSkipSegmentBytes(state, leftover);
@@ -469,4 +470,13 @@ int32_t DCTDFilBuf(DCTState* state) {
   }
   EmitLine(state);
   return 0;
+}
+
+void DCTDReadCoefficients(DCTState* state) {
+  state->keepCoefficients = 1;
+  DCTDinit_sgetv(state);
+  DCTDInitHuffTables(state);
+  DCTDReadHeaders(state);
+  if (state->phase != kDecPhaseScans) DCTStmErr0("No image before EOI");
+  DecodeAllScans(state);
 }

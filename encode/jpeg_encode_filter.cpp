@@ -167,8 +167,11 @@ void ApplyOptions(DCTState* state, const JPEGEncodeOptions* options) {
   ApplySamplingOption(state, options);
   state->optimizeTables = options->optimize != 0 ? 1 : 0;
   state->progressiveScans = options->progressive != 0 ? 1 : 0;
-  if (state->optimizeTables || state->progressiveScans)
-    DCTStmErr0("Optimized tables and progressive scans not supported yet");
+  // Both keep the whole image's coefficients and write its scans at the end
+  // (encode/coefficient_image.h); like other encoders' optimized and
+  // progressive files they carry no restart intervals, so strips are coded
+  // on the filter's thread whatever JPEGSetCodingThreads asked.
+  if (state->optimizeTables || state->progressiveScans) state->restartInterval = 0;
 }
 
 }  // namespace

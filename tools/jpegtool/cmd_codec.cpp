@@ -78,7 +78,8 @@ std::vector<OptionSpec> EncodeOptions(std::vector<OptionSpec> more = {}) {
   std::vector<OptionSpec> options{{"quality", true}, {"level", true}, {"ascii85", false}, {"marker-mode", true},
                                   {"portable", false}, {"dpi", true}, {"resources", true},
                                   {"threads", true},
-                                  {"sample", true}, {"grayscale", false}};
+                                  {"sample", true}, {"grayscale", false},
+                                  {"optimize", false}, {"progressive", false}};
   options.insert(options.end(), more.begin(), more.end());
   return options;
 }
@@ -103,6 +104,8 @@ EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   settings.ascii85 = parsed.Has("ascii85");
   settings.quiet = parsed.quiet;
   settings.threads = ParseThreads(parsed);
+  settings.optimize = parsed.Has("optimize");
+  settings.progressive = parsed.Has("progressive");
   return settings;
 }
 

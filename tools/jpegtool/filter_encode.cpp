@@ -80,6 +80,8 @@ JPEGEncodeOptions MakeOptions(const ImageShape& shape, const EncodeSettings& set
     options.lumaH = options.lumaV = s;
   }
   if (options.lumaH != 0) p->blend = shape.colors > 1 && options.lumaH * options.lumaV > 1 ? 1 : 0;
+  options.optimize = settings.optimize ? 1 : 0;
+  options.progressive = settings.progressive ? 1 : 0;
   return options;
 }
 
@@ -180,7 +182,7 @@ void EncodeLines(LineSource* colour, const EncodeSettings& settings, OutputFile*
 
   gJPEGError = 0;
   FilterChain chain(output, settings.ascii85);
-  Stm* jpeg = chain.Open(&params, options.lumaH != 0 ? &options : nullptr);
+  Stm* jpeg = chain.Open(&params, &options);
   if (settings.threads > 1) JPEGSetCodingThreads(jpeg, settings.threads);
   Progress progress("encoding", shape.height, static_cast<long long>(shape.width) * shape.height,
                     settings.quiet);

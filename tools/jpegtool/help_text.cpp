@@ -37,8 +37,16 @@ const HelpEntry kHelp[] = {
      "  --resources FILE  embed FILE's bytes as image-resource segments\n"
      "  --threads N       code on N worker threads (0 to 64; default 0: none);\n"
      "                    the file is the same byte for byte\n"
+     "  --optimize        Huffman tables built for the image (smaller file, same pixels)\n"
+     "  --progressive     progressive scans, with tables built for each\n"
      "  --quiet           no progress line\n"
      "At most 65535 pixels wide and 65535 lines high.\n"},
+    {"optimize",
+     "usage: jpegtool optimize [--progressive] IN.jpg OUT.jpg\n"
+     "Codes a JPEG file's data anew with Huffman tables built for it, without\n"
+     "decoding to pixels: the coefficients, and so the pixels, stay the same;\n"
+     "every application, comment and quantization segment is kept.\n"
+     "  --progressive     write progressive scans (default: one sequential scan)\n"},
     {"decode",
      "usage: jpegtool decode [options] IN OUT\n"
      "Decodes a baseline, extended-sequential or progressive Huffman JPEG file\n"
@@ -101,6 +109,7 @@ const char* ToolUsage() {
          "  encode IN.pnm OUT.jpg    encode a PNM/PAM image\n"
          "  decode IN.jpg OUT.pnm    decode to PNM/PAM\n"
          "  recompress IN.jpg OUT.jpg  re-encode, keeping EXIF, ICC, XMP and comments\n"
+         "  optimize IN.jpg OUT.jpg  re-code losslessly with tables built for the file\n"
          "  thumb IN.jpg OUT.pnm     decode through the thumbnail interface\n"
          "  a85encode IN OUT         wrap bytes as ASCII85 text\n"
          "  a85decode IN OUT         unwrap ASCII85 text\n"
