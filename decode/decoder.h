@@ -69,6 +69,22 @@ void DCTDScaleQT(DCTState* state, int32_t* table, int32_t index);
 void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t lastCol,
                       int32_t lastRow, const DCTComponent* comp);
 
+// --- scaled decoding (scaled_idct.cpp) ---------------------------------------------
+// Keeps the frame's size in frameColumns / frameRows and, when the state's
+// scaleDenominator d is above 1, reduces Columns and Rows to the output's
+// ceil(size / d); called once per image, before the geometry is set up.
+void DCTDScaleGeometry(DCTState* state);
+// Where a block of a reduced image goes: `out` addresses the block on the
+// full-size grid of comp's strip (8 samples per block, 8 rows per block
+// row), as the entropy decoders and the coefficient store address it at
+// every scale; the answer is its place in the reduced strip.
+uint8_t* DCTDScaledPlace(const DCTState* state, uint8_t* out, const DCTComponent* comp);
+// DCTrev_transform for a block of side s < 8 (DCTComponentSide): its s x s
+// samples at `out` (its place in the strip), each the mean of the samples
+// of the full-size transform it stands for.
+void DCTDScaledTransform(const DCTState* state, const int32_t* block, uint8_t* out, int32_t lastCol,
+                         int32_t lastRow, const DCTComponent* comp);
+
 // --- entropy decoding (entropy_decoder.h) --------------------------------------
 // One strip of an image coded in one interleaved scan, through the scan's
 // entropy decoder: Huffman-decoded, dequantized, inverse-transformed into

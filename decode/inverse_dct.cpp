@@ -165,7 +165,13 @@ void ColumnZeroOnly(int32_t* block, uint8_t* out, int32_t stride) {
 
 void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t lastCol,
                       int32_t lastRow, const DCTComponent* comp) {
-  (void)state;
+  if (state->scaleDenominator > 1) {  // a reduced image: scaled_idct.cpp
+    out = DCTDScaledPlace(state, out, comp);
+    if (DCTComponentSide(state, comp) < 8) {
+      DCTDScaledTransform(state, block, out, lastCol, lastRow, comp);
+      return;
+    }
+  }
   const int32_t stride = comp->stripWidth;
   block[0] = WrapAdd(block[0], kDCBias);
   if (lastRow == 0) {

@@ -19,6 +19,7 @@
 #include "jpeg_stream.h"
 #include "pnm_io.h"
 #include "recompress_source.h"
+#include "scaled_decode.h"
 #include "stm.h"
 #include "tool_error.h"
 
@@ -209,10 +210,15 @@ bool BeginFromFrame(const Bytes& head, bool ascii85, PnmTarget* target) {
 
 int RunDecode(const Args& args) {
   static const CommandSpec kSpec{
-      "decode", {{"ascii85", false}, {"resources", true}, {"threads", true}, {"partial", false}}, 2, 2};
+      "decode",
+      {{"ascii85", false}, {"resources", true}, {"threads", true}, {"partial", false},
+       {"scale", true}},
+      2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("decode"), 0;
   const bool ascii85 = parsed.Has("ascii85");
+  const int scale = parsed.Has("scale") ? ParseScale(parsed.Value("scale")) : 1;
+  if (scale > 1 && parsed.Has("resources")) FailUsage("--resources cannot be kept with --scale");
   CheckOutputsApart({parsed.positionals[0]},
                     {parsed.positionals[1], parsed.Has("resources") ? parsed.Value("resources") : "-"});
   ByteReader input(parsed.positionals[0]);
@@ -224,7 +230,11 @@ int RunDecode(const Args& args) {
   PnmTarget target(&image);
   DecodeResult result;
   try {
-    DecodeJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed), &result);
+    if (scale > 1) {
+      DecodeScaledJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed), scale, &result);
+    } else {
+      DecodeJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed), &result);
+    }
   } catch (const ToolError& error) {
     const Bytes head = ascii85 ? UnwrapAscii85(input.Head()) : input.Head();
     if (parsed.Has("partial") && IsCodecFailure(error, "decode") &&
