@@ -187,7 +187,8 @@ void DCTDBeginCoefImage(DCTState* state) {
   for (int32_t f = 0; f < state->frameColors; f++) {
     const DCTComponent& comp = state->components[f];
     DCTDCoefComponent& cc = store->comp[f];
-    cc.blocksWide = comp.stripWidth / DCTComponentSide(state, &comp);  // mcusPerRow x H; a lone component's H does not widen it
+    // mcusPerRow x H; a lone component's H does not widen it.
+    cc.blocksWide = comp.stripWidth / DCTComponentSide(state, &comp);
     cc.blocksHigh = store->mcuRows * comp.vSamples;
     // Component size in samples (T.81 A.1.1): ceil(X x H / Hmax), likewise Y.
     const int32_t width = CeilDiv(state->frameColumns * comp.hSamples, state->maxHSamples);

@@ -71,8 +71,8 @@ void FreeContext(JPEGThumbContext* context) {
 namespace {
 
 // Both starts: the image reduced by scaleDenominator (1: full size).
-JPEGThumbHandle StartThumb(const char* data, long length, int32_t scaleDenominator, short* width, short* height,
-                           short* colors) {
+JPEGThumbHandle StartThumb(const char* data, long length, int32_t scaleDenominator, short* width,
+                           short* height, short* colors) {
   if (width == nullptr || height == nullptr || colors == nullptr) return nullptr;
   if (length < 0 || length > std::numeric_limits<int32_t>::max() || (data == nullptr && length > 0))
     return nullptr;

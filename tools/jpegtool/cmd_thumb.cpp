@@ -44,7 +44,8 @@ ThumbHandle OpenThumb(const Bytes& data, int scale, ImageShape* shape) {
   short width = 0, height = 0, colors = 0;
   gJPEGError = 0;
   ThumbHandle handle(StartJPEGDecompressScaled(reinterpret_cast<const char*>(data.data()),
-                                               static_cast<long>(data.size()), scale, &width, &height, &colors));
+                                               static_cast<long>(data.size()), scale, &width, &height,
+                                               &colors));
   if (!handle) Fail("thumb failed: " + CodecMessage("the decoder could not be opened"));
   shape->width = Dimension(width);
   shape->height = Dimension(height);
