@@ -12,7 +12,9 @@
 // final clamp keeps the samples in 0..255 whatever happened before. The
 // exact order of shifts and multiplications below fixes the output bytes;
 // the short cuts for blocks whose non-zero coefficients stay in row 0 or
-// column 0 give exactly the bytes of the full transform.
+// column 0 give exactly the bytes of the full transform. A reduced image
+// (scaleDenominator above 1) has its blocks placed and, below 8 x 8,
+// transformed by scaled_idct.cpp.
 #include <cstring>
 
 #include "codec/wrap_arith.h"

@@ -12,7 +12,10 @@
 // conversion, the lines of a block line after its first only change by
 // component 0 and are updated from the previous line still held in
 // lineBuffer. CMYK that another encoder stored with inverted ink is turned
-// back (0 = no ink) as the line's last step.
+// back (0 = no ink) as the line's last step. A reduced image
+// (scaled_idct.cpp) whose subsampled components came out of the inverse DCT
+// larger than their sampling says goes through ReducedLine, which upsamples
+// each by what is left.
 //
 // Bounds: every loop works in whole groups of maxHSamples pixels and stops
 // at paddedLineSamples (a whole number of such groups), so nothing is written

@@ -3,14 +3,15 @@
 //
 // With scaleDenominator d the decoder's lines are ceil(width / d) pixels
 // long and there are ceil(height / d) of them (DCTDScaleGeometry). Every
-// block becomes s x s samples, s = 8 / d: the component strips are s rows
-// per block row and s samples per block, the line driver (marker_parser.cpp)
-// hands out s x Vmax lines per strip, and the output stage
-// (raster_output.cpp) upsamples subsampled components at that size, as it
-// does at full size. The entropy decoders and the coefficient store are
-// the same for every d: they address a block on the full-size grid of the
-// strip, and DCTDScaledTransform finds the block's place in the reduced strip
-// from that address.
+// block becomes s x s samples, s = 8 / d, and the line driver
+// (marker_parser.cpp) hands out s x Vmax lines per strip. A subsampled
+// component gets larger blocks where its sampling leaves room, up to 8 x 8
+// (DCTComponentSide, codec_state.h: 4:2:0 chroma at 1/2 is transformed at
+// full size), so it is upsampled less, or not at all; the output stage
+// (raster_output.cpp) upsamples what is left. The entropy decoders and the
+// coefficient store are the same for every d: they address a block on the
+// full-size grid of its strip, and DCTDScaledPlace finds the block's place in
+// the reduced strip from that address.
 //
 // Each reduced sample is the mean of the d x d full-size samples it stands
 // for, computed from the coefficients directly: the mean of consecutive
