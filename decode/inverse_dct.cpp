@@ -168,9 +168,10 @@ void ColumnZeroOnly(int32_t* block, uint8_t* out, int32_t stride) {
 void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t lastCol,
                       int32_t lastRow, const DCTComponent* comp) {
   if (state->scaleDenominator > 1) {  // a reduced image: scaled_idct.cpp
-    out = DCTDScaledPlace(state, out, comp);
-    if (DCTComponentSide(state, comp) < 8) {
-      DCTDScaledTransform(state, block, out, lastCol, lastRow, comp);
+    const int32_t side = DCTComponentSide(state, comp);
+    out = DCTDScaledPlace(out, comp, side);
+    if (side < 8) {
+      DCTDScaledTransform(block, out, lastCol, lastRow, comp->stripWidth, side);
       return;
     }
   }

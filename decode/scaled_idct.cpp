@@ -115,18 +115,15 @@ void DCTDScaleGeometry(DCTState* state) {
   state->Rows = CeilDiv(state->Rows, d);
 }
 
-uint8_t* DCTDScaledPlace(const DCTState* state, uint8_t* out, const DCTComponent* comp) {
-  const ptrdiff_t side = DCTComponentSide(state, comp);
+uint8_t* DCTDScaledPlace(uint8_t* out, const DCTComponent* comp, int32_t side) {
   const ptrdiff_t stride = comp->stripWidth;
   const ptrdiff_t gridRow = 8 * stride;  // one block row on the full-size grid
   const ptrdiff_t offset = out - comp->strip;
   return comp->strip + side * ((offset / gridRow) * stride + (offset % gridRow) / 8);
 }
 
-void DCTDScaledTransform(const DCTState* state, const int32_t* block, uint8_t* at, int32_t lastCol,
-                         int32_t lastRow, const DCTComponent* comp) {
-  const int32_t side = DCTComponentSide(state, comp);
-  const int32_t stride = comp->stripWidth;
+void DCTDScaledTransform(const int32_t* block, uint8_t* at, int32_t lastCol, int32_t lastRow,
+                         int32_t stride, int32_t side) {
   if (side == 1 || (lastCol == 0 && lastRow == 0)) {
     Fill(at, stride, side, Mean(block[0]));
   } else if (side == 2) {

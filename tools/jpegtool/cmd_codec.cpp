@@ -193,9 +193,10 @@ void GivePartial(const ToolError& error, PnmTarget* target, const std::vector<Ou
 }
 
 // A file damaged before its first line was out: the shape from its frame
-// header, when the walk over the bytes read finds one and a scan after it
-// (damage in the scan data, not a header the decoder refused).
-bool BeginFromFrame(const Bytes& head, bool ascii85, PnmTarget* target) {
+// header (reduced by scale, sides rounded up), when the walk over the bytes
+// read finds one and a scan after it (damage in the scan data, not a header
+// the decoder refused).
+bool BeginFromFrame(const Bytes& head, bool ascii85, int scale, PnmTarget* target) {
   const Bytes bytes = ascii85 ? UnwrapAscii85(head) : head;
   const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
   const bool scanFound = std::any_of(summary.segments.begin(), summary.segments.end(),
@@ -204,7 +205,8 @@ bool BeginFromFrame(const Bytes& head, bool ascii85, PnmTarget* target) {
       summary.components > 4) {
     return false;
   }
-  target->Begin(ImageShape{summary.width, summary.height, summary.components});
+  target->Begin(ImageShape{(summary.width + scale - 1) / scale, (summary.height + scale - 1) / scale,
+                           summary.components});
   return true;
 }
 
@@ -238,7 +240,7 @@ int RunDecode(const Args& args) {
   } catch (const ToolError& error) {
     const Bytes head = ascii85 ? UnwrapAscii85(input.Head()) : input.Head();
     if (parsed.Has("partial") && IsCodecFailure(error, "decode") &&
-        (target.Begun() || BeginFromFrame(input.Head(), ascii85, &target))) {
+        (target.Begun() || BeginFromFrame(input.Head(), ascii85, scale, &target))) {
       if (resources) resources->Write(result.resources.data(), result.resources.size());
       GivePartial(error, &target, outputs);
       return kExitDamaged;
