@@ -322,6 +322,7 @@ void StartScan(DCTState* state, const QuantStore* store) {
   const bool wholeFrame = state->scan.count == state->frameColors && state->progressive == 0 &&
                           state->keepCoefficients == 0;
   state->Colors = state->outputColors = state->frameColors;
+  DCTDScaleGeometry(state);
   DCTInitCommon(state, 0);
   DCTDSkipSegmentBytes(state, leftover);
   // The strip memory only once scan data is at hand: a header alone never
@@ -363,7 +364,7 @@ void EmitLine(DCTState* state) {
   if (!DCTDParallelLine(state)) DCTPutNCLine(state, state->stripBlockLine, state->stripSubLine);
   if (++state->stripSubLine == state->maxVSamples) {
     state->stripSubLine = 0;
-    if (++state->stripBlockLine == 8) state->phase = kDecPhaseStrip;
+    if (++state->stripBlockLine == DCTBlockSide(state)) state->phase = kDecPhaseStrip;
   }
   if (++state->linesEmitted == state->Rows) state->phase = kDecPhaseMarkers;
 }

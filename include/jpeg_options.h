@@ -41,9 +41,10 @@ typedef struct JPEGEncodeOptions {
  * open fail with the reason in gJPEGError / JPEGLastErrorMessage(). */
 JPEG_API Stm* JPEGOpenWithOptions(Stm* target, JPEGEncodeParams* params, const JPEGEncodeOptions* options);
 
-/* Decode choices. scaleDenominator 1, 2, 4 or 8 (0 = 1): the image comes
- * out reduced by that factor, each dimension rounded up, the reduction done
- * inside the inverse transform (no full-size decode). hook and hookData: as
+/* Decode choices. scaleDenominator 1, 2, 4 or 8 (0 = 1; other values make
+ * the open fail): the image comes out reduced by that factor, each
+ * dimension rounded up, the reduction done inside the inverse transform (no
+ * full-size decode). hook and hookData: as
  * JPEGDOpenWithSegments (jpeg_segments.h); null for none. width and height
  * come back as the scaled size. */
 typedef struct JPEGDecodeOptions {

@@ -19,6 +19,7 @@
 #include "jpeg_stream.h"
 #include "pnm_io.h"
 #include "recompress_source.h"
+#include "scaled_decode.h"
 #include "stm.h"
 #include "tool_error.h"
 
@@ -208,9 +209,10 @@ void GivePartial(const ToolError& error, PnmTarget* target, const std::vector<Ou
 }
 
 // A file damaged before its first line was out: the shape from its frame
-// header, when the walk over the bytes read finds one and a scan after it
-// (damage in the scan data, not a header the decoder refused).
-bool BeginFromFrame(const Bytes& head, bool ascii85, PnmTarget* target) {
+// header (reduced by scale, sides rounded up), when the walk over the bytes
+// read finds one and a scan after it (damage in the scan data, not a header
+// the decoder refused).
+bool BeginFromFrame(const Bytes& head, bool ascii85, int scale, PnmTarget* target) {
   const Bytes bytes = ascii85 ? UnwrapAscii85(head) : head;
   const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
   const bool scanFound = std::any_of(summary.segments.begin(), summary.segments.end(),
@@ -219,16 +221,22 @@ bool BeginFromFrame(const Bytes& head, bool ascii85, PnmTarget* target) {
       summary.components > 4) {
     return false;
   }
-  target->Begin(ImageShape{summary.width, summary.height, summary.components});
+  target->Begin(ImageShape{(summary.width + scale - 1) / scale, (summary.height + scale - 1) / scale,
+                           summary.components});
   return true;
 }
 
 int RunDecode(const Args& args) {
   static const CommandSpec kSpec{
-      "decode", {{"ascii85", false}, {"resources", true}, {"threads", true}, {"partial", false}}, 2, 2};
+      "decode",
+      {{"ascii85", false}, {"resources", true}, {"threads", true}, {"partial", false},
+       {"scale", true}},
+      2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("decode"), 0;
   const bool ascii85 = parsed.Has("ascii85");
+  const int scale = parsed.Has("scale") ? ParseScale(parsed.Value("scale")) : 1;
+  if (scale > 1 && parsed.Has("resources")) FailUsage("--resources cannot be kept with --scale");
   CheckOutputsApart({parsed.positionals[0]},
                     {parsed.positionals[1], parsed.Has("resources") ? parsed.Value("resources") : "-"});
   ByteReader input(parsed.positionals[0]);
@@ -240,11 +248,15 @@ int RunDecode(const Args& args) {
   PnmTarget target(&image);
   DecodeResult result;
   try {
-    DecodeJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed), &result);
+    if (scale > 1) {
+      DecodeScaledJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed), scale, &result);
+    } else {
+      DecodeJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed), &result);
+    }
   } catch (const ToolError& error) {
     const Bytes head = ascii85 ? UnwrapAscii85(input.Head()) : input.Head();
     if (parsed.Has("partial") && IsCodecFailure(error, "decode") &&
-        (target.Begun() || BeginFromFrame(input.Head(), ascii85, &target))) {
+        (target.Begun() || BeginFromFrame(input.Head(), ascii85, scale, &target))) {
       if (resources) resources->Write(result.resources.data(), result.resources.size());
       GivePartial(error, &target, outputs);
       return kExitDamaged;

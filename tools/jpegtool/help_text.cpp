@@ -61,6 +61,8 @@ const HelpEntry kHelp[] = {
      "  --partial         on a damaged or truncated file, write the lines decoded\n"
      "                    and mid-grey for the rest, say what went wrong and how\n"
      "                    many lines were good on stderr, and exit 2\n"
+     "  --scale 1/N       the image reduced by N = 1, 2, 4 or 8 (each side rounded up),\n"
+     "                    made inside the inverse DCT; not with --resources\n"
      "  --quiet           no progress line, no statistics line\n"
      "Progressive files are decoded whole into memory (2 bytes per sample) before\n"
      "the first line comes out; other files stream line by line.\n"},
@@ -76,6 +78,7 @@ const HelpEntry kHelp[] = {
      "usage: jpegtool thumb IN OUT\n"
      "Decodes a JPEG file held in memory through the thumbnail interface and\n"
      "writes it as PNM, like decode.\n"
+     "  --scale N         the image reduced by N = 1, 2, 4 or 8, as decode --scale 1/N\n"
      "  --quiet           no statistics line\n"},
     {"a85encode",
      "usage: jpegtool a85encode IN OUT\n"
