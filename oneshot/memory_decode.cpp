@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "decode/jpeg_filter_query.h"
+#include "jpeg_marker_codes.h"
 #include "jpeg_options.h"
 #include "oneshot/oneshot_internal.h"
 #include "stm_owner.h"
@@ -67,9 +68,16 @@ int32_t ColorsFor(int16_t colorCode, const Stm* filter) {
 
 bool ValidScale(int32_t scale) { return scale == 0 || scale == 1 || scale == 2 || scale == 4 || scale == 8; }
 
-int32_t OpenFailed(JPEGMemResult* result) {
+// The decoder's reason; data that does not start with SOI is said to be no
+// JPEG first, with the decoder's words after it.
+int32_t OpenFailed(const MemorySource* source, JPEGMemResult* result) {
   const char* message = OpenFailureMessage(nullptr);
   if (message == nullptr) return Report(result, JPEG_MEM_NO_MEMORY, "out of memory opening the decoder");
+  const uint8_t* d = source->data;
+  if (source->size < 2 || d[0] != JPEG_MARKER_PREFIX || d[1] != JPEG_MARKER_SOI) {
+    if (source->size < 2) return Report(result, JPEG_MEM_BAD_DATA, "not a JPEG file: %zu bytes (%s)", source->size, message);
+    return Report(result, JPEG_MEM_BAD_DATA, "not a JPEG file: starts with 0x%02X 0x%02X (%s)", d[0], d[1], message);
+  }
   const int32_t status = std::strstr(message, "not supported yet") != nullptr ? JPEG_MEM_REFUSED : JPEG_MEM_BAD_DATA;
   return Report(result, status, "%s", message);
 }
@@ -84,7 +92,7 @@ int32_t OpenDecoder(MemorySource* source, const JPEGMemDecodeOptions* options, S
   const JPEGDecodeOptions decodeOptions{scale, nullptr, nullptr};
   int16_t width = kWidthHint, height = 0, colorCode = kNoColorCode;
   *filter = JPEGDOpenWithOptions(&source->stm, &decodeOptions, &width, &height, &colorCode);
-  if (*filter == nullptr) return OpenFailed(result);
+  if (*filter == nullptr) return OpenFailed(source, result);
   image->width = static_cast<uint16_t>(width);
   image->height = static_cast<uint16_t>(height);
   image->components = ColorsFor(colorCode, *filter);
