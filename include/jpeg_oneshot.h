@@ -36,7 +36,8 @@ JPEG_EXTERN_C_BEGIN
 /* Statuses. */
 #define JPEG_MEM_OK 0
 /* A null pointer where one is needed, a size or pitch that cannot be, a
- * scale other than 1, 2, 4 or 8, ill-formed segments to write. */
+ * quality outside 0..100, a scale other than 1, 2, 4 or 8, a negative
+ * thread count, ill-formed segments to write. */
 #define JPEG_MEM_BAD_ARGUMENT 1
 /* The data is no JPEG, is damaged or cut short, or is of a kind the decoder
  * does not read (lossless, hierarchical, arithmetic-coded, 12-bit); the
@@ -138,7 +139,8 @@ typedef struct JPEGMemImage {
  * *image gets the shape (also on JPEG_MEM_TOO_SMALL, so a caller may ask
  * with a null buffer and 0 bytes first). The whole image must decode and
  * the data end cleanly after it (with EOI or simply at its end).
- * Fails: JPEG_MEM_BAD_ARGUMENT (data or image null, a pitch below a line),
+ * Fails: JPEG_MEM_BAD_ARGUMENT (data or image null, a pitch below a line,
+ * a bad scale or thread count),
  * JPEG_MEM_BAD_DATA (the decoder's reason), JPEG_MEM_REFUSED (a scale the
  * decoder does not offer), JPEG_MEM_NO_MEMORY, JPEG_MEM_TOO_SMALL (buffer
  * null or shorter than the raster; nothing is written). After BAD_DATA the
@@ -180,10 +182,13 @@ typedef struct JPEGMemEncodeOptions {
  * *jpegBytes gets the length of the JPEG data, and on JPEG_MEM_TOO_SMALL
  * the length it needs (the whole image is coded to learn it).
  * Fails: JPEG_MEM_BAD_ARGUMENT (pixels or jpegBytes null, a size outside
- * 1..65535, components outside 1..4, a pitch below a line, ill-formed
- * segments), JPEG_MEM_REFUSED (the encoder's reason: a quality or sampling
- * it cannot take, a choice not supported yet), JPEG_MEM_NO_MEMORY,
- * JPEG_MEM_TOO_SMALL, JPEG_MEM_FAILED. */
+ * 1..65535, components outside 1..4, a pitch below a line, a quality
+ * outside 0..100, a negative thread count, ill-formed segments),
+ * JPEG_MEM_REFUSED (the encoder's reason: a sampling it cannot take, say
+ * without the colour transform, a choice not supported yet),
+ * JPEG_MEM_NO_MEMORY, JPEG_MEM_TOO_SMALL, JPEG_MEM_FAILED (the output
+ * could not be completed; the encoder's reason). *jpegBytes is 0 after
+ * any failure but JPEG_MEM_TOO_SMALL. */
 JPEG_API int32_t JPEGMemEncode(const uint8_t* pixels, int32_t width, int32_t height, int32_t components,
                                size_t pitch, const JPEGMemEncodeOptions* options, uint8_t* jpeg,
                                size_t capacity, size_t* jpegBytes, JPEGMemResult* result);

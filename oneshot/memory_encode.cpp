@@ -209,9 +209,9 @@ int32_t CheckAll(const uint8_t* pixels, int32_t width, int32_t height, int32_t c
 int32_t JPEGMemEncode(const uint8_t* pixels, int32_t width, int32_t height, int32_t components, size_t pitch,
                       const JPEGMemEncodeOptions* options, uint8_t* jpeg, size_t capacity, size_t* jpegBytes,
                       JPEGMemResult* result) {
+  if (jpegBytes != nullptr) *jpegBytes = 0;
   int32_t status = CheckAll(pixels, width, height, components, pitch, options, jpegBytes, result);
   if (status != JPEG_MEM_OK) return status;
-  *jpegBytes = 0;
   auto* sink = static_cast<MemorySink*>(std::malloc(sizeof(MemorySink)));
   if (sink == nullptr) return Report(result, JPEG_MEM_NO_MEMORY, "out of memory for the output stream");
   InitSink(sink, jpeg, jpeg != nullptr ? capacity : 0, false);
@@ -230,9 +230,9 @@ int32_t JPEGMemEncodeAlloc(const uint8_t* pixels, int32_t width, int32_t height,
                            JPEGMemResult* result) {
   if (jpeg == nullptr) return Report(result, JPEG_MEM_BAD_ARGUMENT, "a null pointer where the JPEG data goes");
   *jpeg = nullptr;
+  if (jpegBytes != nullptr) *jpegBytes = 0;
   int32_t status = CheckAll(pixels, width, height, components, pitch, options, jpegBytes, result);
   if (status != JPEG_MEM_OK) return status;
-  *jpegBytes = 0;
   auto* sink = static_cast<MemorySink*>(std::malloc(sizeof(MemorySink)));
   if (sink == nullptr) return Report(result, JPEG_MEM_NO_MEMORY, "out of memory for the output stream");
   InitSink(sink, nullptr, 0, true);
