@@ -16,6 +16,7 @@
 #include "host_codec.h"
 #include "info_walker.h"
 #include "jpeg_marker_codes.h"
+#include "jpeg_oneshot.h"
 #include "jpeg_stream.h"
 #include "pnm_io.h"
 #include "recompress_source.h"
@@ -209,20 +210,18 @@ void GivePartial(const ToolError& error, PnmTarget* target, const std::vector<Ou
 }
 
 // A file damaged before its first line was out: the shape from its frame
-// header (reduced by scale, sides rounded up), when the walk over the bytes
-// read finds one and a scan after it (damage in the scan data, not a header
+// header (reduced by scale, sides rounded up), when the header reader
+// finds one and a scan after it (damage in the scan data, not a header
 // the decoder refused).
 bool BeginFromFrame(const Bytes& head, bool ascii85, int scale, PnmTarget* target) {
   const Bytes bytes = ascii85 ? UnwrapAscii85(head) : head;
-  const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
-  const bool scanFound = std::any_of(summary.segments.begin(), summary.segments.end(),
-                                     [](const SegmentInfo& segment) { return segment.marker == JPEG_MARKER_SOS; });
-  if (!scanFound || summary.width <= 0 || summary.height <= 0 || summary.components < 1 ||
-      summary.components > 4) {
+  JPEGMemHeader header;
+  if (JPEGMemReadHeader(bytes.data(), bytes.size(), &header, nullptr, 0, nullptr) != JPEG_MEM_OK ||
+      header.width <= 0 || header.height <= 0 || header.components < 1 || header.components > 4) {
     return false;
   }
-  target->Begin(ImageShape{(summary.width + scale - 1) / scale, (summary.height + scale - 1) / scale,
-                           summary.components});
+  target->Begin(ImageShape{(header.width + scale - 1) / scale, (header.height + scale - 1) / scale,
+                           header.components});
   return true;
 }
 
