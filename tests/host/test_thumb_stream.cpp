@@ -91,9 +91,7 @@ namespace {
 // data, and each of the last 6 bytes.
 std::vector<size_t> CutPoints(const Bytes& jpeg) {
   std::vector<size_t> cuts;
-  const uint8_t sos[] = {0xFF, 0xDA};
-  const size_t scan = static_cast<size_t>(std::search(jpeg.begin(), jpeg.end(), sos, sos + 2) - jpeg.begin());
-  const size_t data = scan + 2 + (jpeg[scan + 2] << 8) + jpeg[scan + 3];
+  const size_t data = testing_support::SegmentEnd(jpeg, testing_support::FindMarker(jpeg, 0xDA));
   for (size_t i = 2; i < data; i++) if (jpeg[i] == 0xFF && jpeg[i + 1] != 0) cuts.push_back(i);
   for (size_t k = 0; k < 40; k++) cuts.push_back(data + (jpeg.size() - 6 - data) * k / 40);
   for (size_t i = jpeg.size() - 6; i <= jpeg.size(); i++) cuts.push_back(i);

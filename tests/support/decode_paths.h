@@ -1,11 +1,13 @@
 // decode_paths.h - a JPEG file decoded the three ways a host can: the decode
 // filter filled to its end, the read stream (start, every line, stop) and the
-// thumbnail interface, each reporting its verdict the same way; and the one
-// decode-filter driver the parallel and stress tests share.
+// thumbnail interface, each reporting its verdict the same way; the one
+// decode driver of the decode-path, memory, parallel and stress tests. No
+// verdict is read from the process-wide gJPEGError, so threads may decode at once.
 #ifndef JPEG_TESTS_SUPPORT_DECODE_PATHS_H
 #define JPEG_TESTS_SUPPORT_DECODE_PATHS_H
 
 #include <string>
+#include <tuple>
 
 #include "support/test_support.h"
 
@@ -15,6 +17,9 @@ struct PathVerdict {
   bool ok = false;      // every line and a clean end, no failure reported
   std::string message;  // the codec's message after a failure
   Bytes lines;          // every line delivered (kept only when asked for)
+  int32_t resolution = 0;  // read stream: fResolution
+  Bytes resources;         // read stream: fResources
+  auto Key() const { return std::tie(ok, message, lines, resolution, resources); }
 };
 
 // Every line through the decode filter from the filter table, with `threads`
@@ -41,7 +46,9 @@ int ColorsOfCode(int code);
 
 enum class DecodePath { kFilter, kReadStream, kThumbnail };
 const char* PathName(DecodePath path);
-PathVerdict DecodeThrough(DecodePath path, const Bytes& jpeg, bool keepLines = true);
+// The filter and the read stream take `ascii85` (text) and the filter
+// `threads` and `piece`; every path takes keepLines.
+PathVerdict DecodeThrough(DecodePath path, const Bytes& jpeg, const FilterRunOptions& options = {});
 
 }  // namespace testing_support
 

@@ -1,7 +1,9 @@
 // our_codec.cpp - see our_codec.h.
 #include "support/our_codec.h"
 
+#include "a85_filters.h"
 #include "jpeg_filters.h"
+#include "stream/error_path.h"
 
 namespace testing_support {
 
@@ -22,17 +24,15 @@ OurEncodeResult OurEncode(const Image& img, const OurEncodeOptions& o) {
   p.markerData = &handle;
   p.markerDataLength = static_cast<int32_t>(marker.size());
   MemSink sink;
-  gJPEGError = 0;
-  Stm* s = JPEGOpen(sink.stm(), &p);
-  if (s == nullptr) {
-    r.message = JPEGLastErrorMessage();
-    return r;
-  }
-  if (o.threads != 0) JPEGSetCodingThreads(s, o.threads);
+  DCTClearFailure();
+  Stm* below = o.ascii85 ? A85EOpen(sink.stm(), nullptr) : sink.stm();
+  Stm* s = JPEGOpen(below, &p);
+  if (s != nullptr && o.threads != 0) JPEGSetCodingThreads(s, o.threads);
   const uint32_t total = static_cast<uint32_t>(img.pixels.size());
-  const bool allTaken = StmFWrite(img.pixels.data(), 1, total, s) == total && !s->error;
+  const bool allTaken = s != nullptr && StmFWrite(img.pixels.data(), 1, total, s) == total && !s->error;
   JPEGClose(s);
-  r.ok = allTaken && !gJPEGError;
+  if (o.ascii85) A85EClose(below);
+  r.ok = allTaken && !DCTThreadFailed();
   if (!r.ok) r.message = JPEGLastErrorMessage();
   r.jpeg = sink.Contents();
   return r;

@@ -16,6 +16,7 @@ struct OurEncodeOptions {
   int markerMode = 0;
   Bytes markerData;  // host segments written right after SOI (and APP0)
   int threads = 0;   // worker threads for the filter (JPEGSetCodingThreads)
+  bool ascii85 = false;  // written through the ASCII85 encode filter
 };
 
 struct OurEncodeResult {
@@ -24,7 +25,8 @@ struct OurEncodeResult {
   Bytes jpeg;           // what reached the target
 };
 
-// Encodes img through JPEGOpen/StmFWrite/JPEGClose into memory.
+// Encodes img through JPEGOpen/StmFWrite/JPEGClose into memory; the verdict
+// is this thread's own, so threads may encode at once.
 OurEncodeResult OurEncode(const Image& img, const OurEncodeOptions& options = {});
 
 
