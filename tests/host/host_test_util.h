@@ -20,6 +20,7 @@ using testing_support::SyntheticImage;
 using testing_support::Be16;
 using testing_support::Cat;
 using testing_support::Segment;
+using testing_support::Slice;
 inline Bytes Str(const char* s, size_t n) { return Bytes(s, s + n); }
 // A JFIF segment (version 1.02) with both densities the same.
 inline Bytes JFIF(uint8_t units, uint16_t density) {
