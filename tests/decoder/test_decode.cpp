@@ -31,36 +31,18 @@ using Script = std::vector<std::vector<int>>;  // per scan: the frame component 
 struct DecodeResult {
   bool opened = false, complete = false;  // complete: every line, then the end, no failure
   int colorCode = -1;
-  std::string message;                    // JPEGLastErrorMessage() after a failure, else ""
+  std::string message;                    // the filter's message after a failure, else ""
   int firstCount = -1;                    // the count the first fill set
   Image image;
 };
 
-// Pieces of pieceSize bytes (or pieceFn(k) when given); widthHint goes to the open.
+// Through the shared filter driver: pieces of pieceSize bytes (or pieceFn(k)
+// when given); widthHint goes to the open.
 DecodeResult Decode(const Bytes& jpeg, size_t pieceSize = 8192, MemSource::PieceFn pieceFn = nullptr,
-                           int16_t widthHint = 0) {
-  DecodeResult r;
-  MemSource source(jpeg, pieceFn ? pieceFn : [pieceSize](size_t) { return pieceSize; });
-  gJPEGError = 0;
-  int16_t width = widthHint, height = 0, colorCode = -1, lines = 0;
-  Stm* s = JPEGDOpen(source.stm(), &width, &height, &colorCode);
-  if ((r.opened = s != nullptr)) {
-    Image& img = r.image;
-    r.colorCode = colorCode;
-    img.width = static_cast<uint16_t>(width), img.height = static_cast<uint16_t>(height);  // 16-bit, unsigned
-    img.colors = colorCode == 0 ? 3 : colorCode == 1 ? 4 : colorCode == 2 ? 1 : 2;  // 3: two components
-    const size_t lineBytes = static_cast<size_t>(img.width) * img.colors;
-    Bytes line(lineBytes);
-    while (lines < img.height &&
-           FillDecodedLine(s, lineBytes, img.colors, line.data(), lines == 0 ? &r.firstCount : nullptr)) {
-      lines++;
-      img.pixels.insert(img.pixels.end(), line.begin(), line.end());
-    }
-    r.complete = lines == img.height && JPEGDFilBuf(s) == -1 && s->error && !gJPEGError;
-  }
-  if (gJPEGError) r.message = JPEGLastErrorMessage();
-  JPEGDClose(s);  // takes null
-  return r;
+                    int16_t widthHint = 0) {
+  FilterRun r = RunDecodeFilter(jpeg, {0, pieceSize, false, true, widthHint, std::move(pieceFn)});
+  return {r.opened, r.ended && !r.failed, r.colorCode, r.message, r.firstCount,
+          Image{r.width, r.height, r.colors, std::move(r.pixels)}};
 }
 
 // jpeg rewritten by the peer's transcoder as sequential scans (all

@@ -89,17 +89,22 @@ int ColorsOfCode(int code) { return code == 0 ? 3 : code == 1 ? 4 : code == 2 ? 
 
 FilterRun RunDecodeFilter(const Bytes& jpeg, const FilterRunOptions& o) {
   FilterRun run;
-  MemSource source(jpeg, o.piece);
+  const size_t piece = o.piece;
+  MemSource source(jpeg, o.pieceFn ? o.pieceFn : [piece](size_t) { return piece; });
   Stm* below = source.stm();
   if (o.ascii85) below = reinterpret_cast<BNOpenProc>(BNStreams[kBNOpenAscii85Decode])(below, nullptr);
-  int16_t info[3] = {0, 0, -1};  // width, height, colour code
+  int16_t info[3] = {o.widthHint, 0, -1};  // width, height, colour code
   Stm* s = reinterpret_cast<BNOpenJPEGDecodeProc>(BNStreams[kBNOpenJPEGDecode])(below, info);
   if (s != nullptr && o.threads != 0) { EXPECT_EQ(JPEGSetCodingThreads(s, o.threads), o.threads); }
-  const int colors = ColorsOfCode(info[2]), rows = static_cast<uint16_t>(info[1]);
-  Bytes line(static_cast<uint16_t>(info[0]) * static_cast<size_t>(colors));
-  for (; s != nullptr && run.lines < rows && FillDecodedLine(s, line.size(), colors, line.data()); run.lines++)
+  run.opened = s != nullptr;
+  run.width = static_cast<uint16_t>(info[0]), run.height = static_cast<uint16_t>(info[1]);  // 16-bit, unsigned
+  run.colors = ColorsOfCode(info[2]), run.colorCode = info[2];
+  Bytes line(size_t{1} * run.width * run.colors);
+  for (; run.opened && run.lines < run.height &&
+         FillDecodedLine(s, line.size(), run.colors, line.data(), run.lines == 0 ? &run.firstCount : nullptr);
+       run.lines++)
     if (o.keepLines) run.pixels.insert(run.pixels.end(), line.begin(), line.end());
-  run.ended = s != nullptr && run.lines == rows && JPEGDFinishImage(s);
+  run.ended = run.opened && run.lines == run.height && JPEGDFinishImage(s);
   run.failed = s == nullptr || JPEGDFilterFailed(s);
   if (run.failed) run.message = JPEGLastErrorMessage();
   if (s != nullptr) reinterpret_cast<BNCloseProc>(BNStreams[kBNCloseJPEGDecode])(s);

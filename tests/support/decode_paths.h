@@ -32,8 +32,13 @@ struct FilterRunOptions {
   size_t piece = 4096;
   bool ascii85 = false;
   bool keepLines = true;
+  int16_t widthHint = 0;         // what the open is handed as the width
+  MemSource::PieceFn pieceFn{};  // when set, cuts the pieces instead of `piece`
 };
 struct FilterRun {
+  bool opened = false;
+  int width = 0, height = 0, colors = 0, colorCode = -1;  // as the open reported them
+  int firstCount = -1;  // the count the first fill set
   int lines = 0;
   bool ended = false;   // every line, then a clean end of the image
   bool failed = false;  // the filter (or its open) reported a failure
