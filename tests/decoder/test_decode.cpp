@@ -30,19 +30,16 @@ using Script = std::vector<std::vector<int>>;  // per scan: the frame component 
 
 struct DecodeResult {
   bool opened = false, complete = false;  // complete: every line, then the end, no failure
-  int colorCode = -1;
-  std::string message;                    // the filter's message after a failure, else ""
-  int firstCount = -1;                    // the count the first fill set
+  int colors = 0;
+  std::string message;                    // the codec's message after a failure, else ""
   Image image;
 };
 
-// Through the shared filter driver: pieces of pieceSize bytes (or pieceFn(k)
-// when given); widthHint goes to the open.
-DecodeResult Decode(const Bytes& jpeg, size_t pieceSize = 8192, MemSource::PieceFn pieceFn = nullptr,
-                    int16_t widthHint = 0) {
-  FilterRun r = RunDecodeFilter(jpeg, {0, pieceSize, false, true, widthHint, std::move(pieceFn)});
-  return {r.opened, r.ended && !r.failed, r.colorCode, r.message, r.firstCount,
-          Image{r.width, r.height, r.colors, std::move(r.pixels)}};
+// Through the shared filter driver: pieces of pieceSize bytes (or pieceFn(k) when given).
+DecodeResult Decode(const Bytes& jpeg, size_t pieceSize = 8192, MemSource::PieceFn pieceFn = nullptr) {
+  const FilterRun r = RunDecodeFilter(jpeg, {0, pieceSize, false, true, 0, std::move(pieceFn)});
+  return {r.opened, r.ended && !r.failed, r.colors, r.failed || !r.opened ? r.message : "",
+          Image{static_cast<uint16_t>(r.width), static_cast<uint16_t>(r.height), r.colors, Pixels(r)}};
 }
 
 // jpeg rewritten by the peer's transcoder as sequential scans (all
@@ -149,7 +146,7 @@ TEST(MultiScan, LayoutsAndProgressionsMatchLibjpegAndTheOneScanTwin) {
         for (const Bytes& file : files) {
           const DecodeResult ours = Decode(file);
           ASSERT_TRUE(ours.complete) << ours.message;
-          EXPECT_EQ(ours.colorCode, twin.colorCode);
+          EXPECT_EQ(ours.colors, twin.colors);
           EXPECT_GE(Psnr(ours.image, Reference(file)), 40);
           EXPECT_EQ(ours.image.pixels, twin.image.pixels);
         }
@@ -243,8 +240,11 @@ TEST(GoodStreams, HintSetsCount) {
   const struct { int16_t hint; int width, colors, count; } hints[] = {
       {0, 24, 1, 0}, {10, 24, 3, 30}, {100, 24, 3, 72}, {-5, 24, 3, 0}, {30000, 12000, 3, 32766}};
   for (const auto& c : hints) {
-    const DecodeResult r = Decode(LibjpegEncode(SyntheticImage(c.width, 16, c.colors, 3)), 8192, nullptr, c.hint);
-    EXPECT_TRUE(r.complete && r.firstCount == c.count) << "hint " << c.hint << ": " << r.firstCount;
+    MemSource source(LibjpegEncode(SyntheticImage(c.width, 16, c.colors, 3)));
+    int16_t info[3] = {c.hint, 0, -1};
+    Stm* s = COpenJPEGDecode(source.stm(), info);
+    EXPECT_TRUE(s != nullptr && s->filBuf(s) == 0 && s->count == c.count) << "hint " << c.hint;
+    JPEGDClose(s);
   }
 }
 

@@ -28,12 +28,7 @@ void ExpectSameDecode(const Bytes& jpeg, const std::string& what, std::initializ
   const FilterRun serial = RunDecodeFilter(jpeg, {0, piece});
   for (int t : threads) {
     const FilterRun parallel = RunDecodeFilter(jpeg, {t, piece});
-    const std::string where = what + ", " + std::to_string(t) + " threads";
-    EXPECT_EQ(parallel.lines, serial.lines) << where;
-    EXPECT_EQ(parallel.ended, serial.ended) << where;
-    EXPECT_EQ(parallel.failed, serial.failed) << where;
-    EXPECT_EQ(parallel.message, serial.message) << where;
-    EXPECT_TRUE(parallel.pixels == serial.pixels) << where;
+    EXPECT_TRUE(parallel.Key() == serial.Key()) << what << ", " << t << " threads: \"" << parallel.message << "\"";
   }
 }
 

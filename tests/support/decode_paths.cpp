@@ -33,11 +33,11 @@ void Keep(PathVerdict* v, bool keep, const void* line, size_t bytes) {
 }
 
 PathVerdict ThroughFilter(const Bytes& jpeg, const FilterRunOptions& o) {
-  FilterRun run = RunDecodeFilter(jpeg, o);
+  const FilterRun run = RunDecodeFilter(jpeg, o);
   PathVerdict v;
   v.ok = run.ended && !run.failed;
-  v.message = v.ok ? "" : run.failed ? run.message : "(no codec message)";
-  if (v.ok) v.lines = std::move(run.pixels);
+  v.message = v.ok ? "" : run.failed || !run.opened ? run.message : "(no codec message)";
+  if (v.ok) v.lines = Pixels(run);
   return v;
 }
 
@@ -88,28 +88,18 @@ PathVerdict ThroughThumbnail(const Bytes& jpeg, bool keepLines) {
 int ColorsOfCode(int code) { return code == 0 ? 3 : code == 1 ? 4 : code == 2 ? 1 : 2; }
 
 FilterRun RunDecodeFilter(const Bytes& jpeg, const FilterRunOptions& o) {
-  FilterRun run;
   const size_t piece = o.piece;
   MemSource source(jpeg, o.pieceFn ? o.pieceFn : [piece](size_t) { return piece; });
-  Stm* below = source.stm();
-  if (o.ascii85) below = reinterpret_cast<BNOpenProc>(BNStreams[kBNOpenAscii85Decode])(below, nullptr);
-  int16_t info[3] = {o.widthHint, 0, -1};  // width, height, colour code
-  Stm* s = reinterpret_cast<BNOpenJPEGDecodeProc>(BNStreams[kBNOpenJPEGDecode])(below, info);
-  if (s != nullptr && o.threads != 0) { EXPECT_EQ(JPEGSetCodingThreads(s, o.threads), o.threads); }
-  run.opened = s != nullptr;
-  run.width = static_cast<uint16_t>(info[0]), run.height = static_cast<uint16_t>(info[1]);  // 16-bit, unsigned
-  run.colors = ColorsOfCode(info[2]), run.colorCode = info[2];
-  Bytes line(size_t{1} * run.width * run.colors);
-  for (; run.opened && run.lines < run.height &&
-         FillDecodedLine(s, line.size(), run.colors, line.data(), run.lines == 0 ? &run.firstCount : nullptr);
-       run.lines++)
-    if (o.keepLines) run.pixels.insert(run.pixels.end(), line.begin(), line.end());
-  run.ended = run.opened && run.lines == run.height && JPEGDFinishImage(s);
-  run.failed = s == nullptr || JPEGDFilterFailed(s);
-  if (run.failed) run.message = JPEGLastErrorMessage();
-  if (s != nullptr) reinterpret_cast<BNCloseProc>(BNStreams[kBNCloseJPEGDecode])(s);
-  if (o.ascii85) reinterpret_cast<BNCloseProc>(BNStreams[kBNCloseAscii85Decode])(below);
+  Stm* a85 = o.ascii85 ? A85DOpen(source.stm(), nullptr) : nullptr;
+  FilterRun run = fuzz::DecodeFrom(a85 ? a85 : source.stm(), o.widthHint, INT64_MAX, o.threads, o.keepLines);
+  if (a85 != nullptr) A85DClose(a85);
   return run;
+}
+
+Bytes Pixels(const FilterRun& run) {
+  Bytes all;
+  for (const Bytes& line : run.lines) all.insert(all.end(), line.begin(), line.end());
+  return all;
 }
 
 const char* PathName(DecodePath path) {

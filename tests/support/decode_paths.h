@@ -9,6 +9,7 @@
 #include <string>
 #include <tuple>
 
+#include "fuzz_harness.h"
 #include "support/test_support.h"
 
 namespace testing_support {
@@ -35,16 +36,10 @@ struct FilterRunOptions {
   int16_t widthHint = 0;         // what the open is handed as the width
   MemSource::PieceFn pieceFn{};  // when set, cuts the pieces instead of `piece`
 };
-struct FilterRun {
-  bool opened = false;
-  int width = 0, height = 0, colors = 0, colorCode = -1;  // as the open reported them
-  int firstCount = -1;  // the count the first fill set
-  int lines = 0;
-  bool ended = false;   // every line, then a clean end of the image
-  bool failed = false;  // the filter (or its open) reported a failure
-  std::string message;  // the codec's message after a failure
-  Bytes pixels;         // every line (kept only when asked for)
-};
+// What the run showed: the fuzz harness's record (Key(): the lines, verdict
+// and message that must not depend on pieces nor threads).
+using FilterRun = fuzz::Decoded;
+Bytes Pixels(const FilterRun& run);  // every line kept, one after another
 FilterRun RunDecodeFilter(const Bytes& jpeg, const FilterRunOptions& options = {});
 // Components per pixel of a decode open's colour code.
 int ColorsOfCode(int code);

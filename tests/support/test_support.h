@@ -123,13 +123,6 @@ class MemSource {
   fuzz::MemorySource src_;
 };
 
-// Takes the next raster line (lineBytes bytes of pixels of `colors` samples)
-// from an open JPEG decode filter into line: one fill for a line that fits
-// the 16-bit count, consecutive fills of JPEG_LINE_PIECE_BYTES pieces for a
-// wider one. False when a fill answers -1. firstCount, when given, gets the
-// count the line's first fill set.
-bool FillDecodedLine(Stm* jpeg, size_t lineBytes, int colors, uint8_t* line, int* firstCount = nullptr);
-
 // libjpeg-turbo as a reference peer.
 struct LibjpegOptions {
   int quality = 75;
