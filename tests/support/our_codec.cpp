@@ -1,6 +1,8 @@
 // our_codec.cpp - see our_codec.h.
 #include "support/our_codec.h"
 
+#include <algorithm>
+
 #include "a85_filters.h"
 #include "jpeg_filters.h"
 #include "stream/error_path.h"
@@ -23,13 +25,14 @@ OurEncodeResult OurEncode(const Image& img, const OurEncodeOptions& o) {
   p.markerMode = static_cast<int16_t>(o.markerMode);
   p.markerData = &handle;
   p.markerDataLength = static_cast<int32_t>(marker.size());
-  MemSink sink;
+  MemSink sink(4096, o.failAfter);
   DCTClearFailure();
   Stm* below = o.ascii85 ? A85EOpen(sink.stm(), nullptr) : sink.stm();
   Stm* s = JPEGOpen(below, &p);
   if (s != nullptr && o.threads != 0) JPEGSetCodingThreads(s, o.threads);
-  const uint32_t total = static_cast<uint32_t>(img.pixels.size());
-  const bool allTaken = s != nullptr && StmFWrite(img.pixels.data(), 1, total, s) == total && !s->error;
+  const uint32_t bytes = static_cast<uint32_t>(std::min(img.pixels.size(), o.stop));
+  r.taken = s != nullptr ? StmFWrite(img.pixels.data(), 1, bytes, s) : 0;
+  const bool allTaken = s != nullptr && r.taken == img.pixels.size() && !s->error;
   JPEGClose(s);
   if (o.ascii85) A85EClose(below);
   r.ok = allTaken && !DCTThreadFailed();
