@@ -41,28 +41,31 @@ struct Decoded {
   auto Key() const { return std::tie(opened, ended, failed, message, lines); }
 };
 
-// The one decode check routine: the decode filter over `below`, with
-// `threads` workers from the first strip on when not 0, the thread's message
-// and failure cleared first; every byte of every line is read (and kept), up
-// to maxSamples; `failed` is the filter's own verdict.
-inline Decoded DecodeFrom(Stm* below, int16_t widthHint, int64_t maxSamples, int threads = 0) {
+template <typename Proc> Proc Entry(int index) { return reinterpret_cast<Proc>(BNStreams[index]); }
+
+// The one decode routine of the fuzz targets and the tests: the decode
+// filter from the filter table over `below`, with `threads` workers from the
+// first strip on when not 0, the thread's message and failure cleared first;
+// every byte of every line is read (and kept unless `keep` is false), up to
+// maxSamples; `failed` is the filter's own verdict, never gJPEGError.
+inline Decoded DecodeFrom(Stm* below, int16_t widthHint, int64_t maxSamples, int threads = 0, bool keep = true) {
   JPEGErrorMessage("");
   DCTClearFailure();
   Decoded d;
-  d.width = widthHint;
-  int16_t colorCode = -1;
-  Stm* s = JPEGDOpen(below, &d.width, &d.height, &colorCode);
+  int16_t info[3] = {widthHint, 0, -1};  // width, height, colour code
+  Stm* s = Entry<BNOpenJPEGDecodeProc>(kBNOpenJPEGDecode)(below, info);
+  d.width = info[0], d.height = info[1];
   if (s != nullptr) {
     d.opened = true;
     if (threads != 0) FUZZ_CHECK(JPEGSetCodingThreads(s, threads) == threads);
     d.lineBytes = JPEGDLineBytes(s);
     d.colors = JPEGDColors(s);
     const int64_t rows = static_cast<uint16_t>(d.height);
-    d.ended = ReadLines(s, rows, d.lineBytes, maxSamples, &d.lines) == rows && JPEGDFinishImage(s);
+    d.ended = ReadLines(s, rows, d.lineBytes, maxSamples, keep ? &d.lines : nullptr) == rows && JPEGDFinishImage(s);
     d.failed = JPEGDFilterFailed(s);
+    Entry<BNCloseProc>(kBNCloseJPEGDecode)(s);
   }
   d.message = JPEGLastErrorMessage();
-  JPEGDClose(s);
   return d;
 }
 
@@ -242,8 +245,6 @@ struct EncodeRun {
   bool failed = false;  // a failure was reported, while writing or at the close
   std::vector<uint8_t> out;
 };
-
-template <typename Proc> Proc Entry(int index) { return reinterpret_cast<Proc>(BNStreams[index]); }
 
 // Writes the raster in pieces of varying length: whole lines, lines a little
 // short or long, single bytes, runs; answers the bytes taken.

@@ -30,67 +30,17 @@ using Script = std::vector<std::vector<int>>;  // per scan: the frame component 
 
 struct DecodeResult {
   bool opened = false, complete = false;  // complete: every line, then the end, no failure
-  int colorCode = -1;
-  std::string message;                    // JPEGLastErrorMessage() after a failure, else ""
-  int firstCount = -1;                    // the count the first fill set
+  int colors = 0;
+  std::string message;                    // the codec's message after a failure, else ""
   Image image;
 };
 
-// Pieces of pieceSize bytes (or pieceFn(k) when given); widthHint goes to the open.
-DecodeResult Decode(const Bytes& jpeg, size_t pieceSize = 8192, MemSource::PieceFn pieceFn = nullptr,
-                           int16_t widthHint = 0) {
-  DecodeResult r;
-  MemSource source(jpeg, pieceFn ? pieceFn : [pieceSize](size_t) { return pieceSize; });
-  gJPEGError = 0;
-  int16_t width = widthHint, height = 0, colorCode = -1, lines = 0;
-  Stm* s = JPEGDOpen(source.stm(), &width, &height, &colorCode);
-  if ((r.opened = s != nullptr)) {
-    Image& img = r.image;
-    r.colorCode = colorCode;
-    img.width = static_cast<uint16_t>(width), img.height = static_cast<uint16_t>(height);  // 16-bit, unsigned
-    img.colors = colorCode == 0 ? 3 : colorCode == 1 ? 4 : colorCode == 2 ? 1 : 2;  // 3: two components
-    const size_t lineBytes = static_cast<size_t>(img.width) * img.colors;
-    Bytes line(lineBytes);
-    while (lines < img.height &&
-           FillDecodedLine(s, lineBytes, img.colors, line.data(), lines == 0 ? &r.firstCount : nullptr)) {
-      lines++;
-      img.pixels.insert(img.pixels.end(), line.begin(), line.end());
-    }
-    r.complete = lines == img.height && JPEGDFilBuf(s) == -1 && s->error && !gJPEGError;
-  }
-  if (gJPEGError) r.message = JPEGLastErrorMessage();
-  JPEGDClose(s);  // takes null
-  return r;
+// Through the shared filter driver: pieces of pieceSize bytes (or pieceFn(k) when given).
+DecodeResult Decode(const Bytes& jpeg, size_t pieceSize = 8192, MemSource::PieceFn pieceFn = nullptr) {
+  const FilterRun r = RunDecodeFilter(jpeg, {0, pieceSize, false, true, 0, std::move(pieceFn)});
+  return {r.opened, r.ended && !r.failed, r.colors, r.failed || !r.opened ? r.message : "",
+          Image{static_cast<uint16_t>(r.width), static_cast<uint16_t>(r.height), r.colors, Pixels(r)}};
 }
-
-// Offsets of every marker `code` in j (entropy-coded data never holds FF
-// followed by a marker code other than RSTn), and of the first one.
-std::vector<long> Markers(const Bytes& j, uint8_t code) {
-  std::vector<long> at;
-  for (size_t i = 0; i + 1 < j.size(); i++) {
-    if (j[i] == 0xFF && j[i + 1] == code) at.push_back(static_cast<long>(i));
-  }
-  return at;
-}
-long FindMarker(const Bytes& j, uint8_t code) {
-  const uint8_t m[] = {0xFF, code};
-  return std::search(j.begin(), j.end(), m, m + 2) - j.begin();
-}
-long SegmentEnd(const Bytes& j, long at) { return at + 2 + (j[at + 2] << 8) + j[at + 3]; }
-Bytes Slice(const Bytes& j, long from, long to) { return Bytes(j.begin() + from, j.begin() + to); }
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-Bytes Insert(Bytes jpeg, long offset, const Bytes& bytes) {
-  jpeg.insert(jpeg.begin() + offset, bytes.begin(), bytes.end());
-  return jpeg;
-}
-Bytes Segment(uint8_t code, const Bytes& body) {  // FF code, length, body
-  return Insert(body, 0, {0xFF, code, static_cast<uint8_t>((body.size() + 2) >> 8), static_cast<uint8_t>(body.size() + 2)});
-}
-
 
 // jpeg rewritten by the peer's transcoder as sequential scans (all
 // coefficients, no approximation) per script, with a restart interval in MCUs.
@@ -196,7 +146,7 @@ TEST(MultiScan, LayoutsAndProgressionsMatchLibjpegAndTheOneScanTwin) {
         for (const Bytes& file : files) {
           const DecodeResult ours = Decode(file);
           ASSERT_TRUE(ours.complete) << ours.message;
-          EXPECT_EQ(ours.colorCode, twin.colorCode);
+          EXPECT_EQ(ours.colors, twin.colors);
           EXPECT_GE(Psnr(ours.image, Reference(file)), 40);
           EXPECT_EQ(ours.image.pixels, twin.image.pixels);
         }
@@ -233,8 +183,8 @@ TEST(AnyFile, AnyPieceSizeAndMovedTablesSameLines) {
   Bytes sampled = grey;
   sampled.at(FindMarker(grey, 0xC2) + 2 + 2 + 1 + 4 + 1 + 1) = 0x22;  // H = V = 2
   const std::pair<Bytes, Bytes> variants[] = {
-      {single, Join({Slice(multi, 0, dqt[1]), Slice(multi, dqt1End, sos[1]), Slice(multi, dqt[1], dqt1End), Slice(multi, sos[1], multi.size())})},
-      {prog, Join({Slice(prog, 0, sof), Slice(prog, table, SegmentEnd(prog, table)), Slice(prog, sof, table),
+      {single, Cat({Slice(multi, 0, dqt[1]), Slice(multi, dqt1End, sos[1]), Slice(multi, dqt[1], dqt1End), Slice(multi, sos[1], multi.size())})},
+      {prog, Cat({Slice(prog, 0, sof), Slice(prog, table, SegmentEnd(prog, table)), Slice(prog, sof, table),
                    Slice(prog, SegmentEnd(prog, table), prog.size())})},
       {grey, sampled}};
   for (const auto& [original, variant] : variants) {
@@ -260,7 +210,7 @@ TEST(PeerFiles, ColoursMatchTheReferenceDecoder) {
     EXPECT_GE(Psnr(ours.image, Reference(jpeg)), 40);
   }
   const Bytes rgb = PeerEncode(PeerWriter::kCjpegRgb, Crop(coffee, 160, 96)), cmyk = PeerEncode(PeerWriter::kMagickCmyk, Crop(coffee, 160, 96));
-  const auto without = [](const Bytes& j, uint8_t code) { const long at = FindMarker(j, code); return Join({Slice(j, 0, at), Slice(j, SegmentEnd(j, at), j.size())}); };
+  const auto without = [](const Bytes& j, uint8_t code) { const long at = FindMarker(j, code); return Cat({Slice(j, 0, at), Slice(j, SegmentEnd(j, at), j.size())}); };
   const auto jfif = [](const Bytes& j) { return Insert(j, 2, Segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 2, 0, 0, 1, 0, 1, 0, 0})); };
   const auto renamed = [](Bytes j, const char* id) { std::copy(id, id + 5, j.begin() + FindMarker(j, 0xEE) + 4); return j; };
   const std::pair<Bytes, Bytes> layouts[] = {{without(rgb, 0xEE), {}}, {jfif(rgb), {}}, {jfif(without(rgb, 0xEE)), {}},
@@ -290,8 +240,11 @@ TEST(GoodStreams, HintSetsCount) {
   const struct { int16_t hint; int width, colors, count; } hints[] = {
       {0, 24, 1, 0}, {10, 24, 3, 30}, {100, 24, 3, 72}, {-5, 24, 3, 0}, {30000, 12000, 3, 32766}};
   for (const auto& c : hints) {
-    const DecodeResult r = Decode(LibjpegEncode(SyntheticImage(c.width, 16, c.colors, 3)), 8192, nullptr, c.hint);
-    EXPECT_TRUE(r.complete && r.firstCount == c.count) << "hint " << c.hint << ": " << r.firstCount;
+    MemSource source(LibjpegEncode(SyntheticImage(c.width, 16, c.colors, 3)));
+    int16_t info[3] = {c.hint, 0, -1};
+    Stm* s = COpenJPEGDecode(source.stm(), info);
+    EXPECT_TRUE(s != nullptr && s->filBuf(s) == 0 && s->count == c.count) << "hint " << c.hint;
+    JPEGDClose(s);
   }
 }
 
@@ -362,24 +315,24 @@ TEST(BadStreams, FailWithTheirMessageAtAnyPieceSize) {
       {"fill bytes only", Cut(-2, {0xFF, 0xFF}), true, ""}, {"garbage then EOI", Cut(-2, {7, 0xFF, 0xFF, 0xD9}), true, ""},
       {"cut segment after the image", Cut(-2, {0xFF, 0xFE, 0, 9, 'x'}), true, "Source EOF during marker"},
       {"invalid marker after the image", Cut(-2, {0xFF, 0xC3}), true, "Non-baseline or invalid marker code = 195"},
-      {"first component coded twice", Join({Slice(mj, 0, m[1]), Slice(mj, m[0], me)}), false, "Component 1 coded in more than one scan"},
-      {"two-component scan repeats one", Join({Slice(mj, 0, m[2]), Slice(mj, m[1], m[2]), Slice(mj, m[2], me)}), false,
+      {"first component coded twice", Cat({Slice(mj, 0, m[1]), Slice(mj, m[0], me)}), false, "Component 1 coded in more than one scan"},
+      {"two-component scan repeats one", Cat({Slice(mj, 0, m[2]), Slice(mj, m[1], m[2]), Slice(mj, m[2], me)}), false,
        "Component 2 coded in more than one scan"},
-      {"last component never coded", Join({Slice(mj, 0, m[2]), eoi}), false, "Component 3 not coded before EOI"},
-      {"scan after the image is complete", Join({Slice(mj, 0, me - 2), Slice(mj, m[2], me)}), true,
+      {"last component never coded", Cat({Slice(mj, 0, m[2]), eoi}), false, "Component 3 not coded before EOI"},
+      {"scan after the image is complete", Cat({Slice(mj, 0, me - 2), Slice(mj, m[2], me)}), true,
        "Streams with more than one scan are not supported"},
       {"cut inside the second scan", Slice(mj, 0, m[1] + 40), false, "Source EOF in 8x8 block no. "},
-      {"EOI inside the second scan", Join({Slice(mj, 0, m[1] + 40), eoi}), false, "Illegal JPEG marker 0xD9 in MCU"},
-      {"next scan inside the first", Join({Slice(mj, 0, m[0] + 40), Slice(mj, m[1], me)}), false, "Illegal JPEG marker 0xDA in MCU"},
+      {"EOI inside the second scan", Cat({Slice(mj, 0, m[1] + 40), eoi}), false, "Illegal JPEG marker 0xD9 in MCU"},
+      {"next scan inside the first", Cat({Slice(mj, 0, m[0] + 40), Slice(mj, m[1], me)}), false, "Illegal JPEG marker 0xDA in MCU"},
       {"DC scan with Se 1", pp(firstSs + 1, 1), false, "Bad progressive scan Ss=0 Se=1"},
       {"AC band past 63", pp(p[1] + 2 + 2 + 1 + 2 + 1, 64), false, "Bad progressive scan Ss=1 Se=64"},
       {"first scan refines", pp(firstSs + 2, 0x21), false, "Bad successive approximation Ah=2 Al=1"},
       {"Al above 13", pp(firstSs + 2, 0x0E), false, "Bad successive approximation Ah=0 Al=14"},
-      {"band coded twice", Join({Slice(pj, 0, p[2]), Slice(pj, p[1], pe)}), false, "Bad successive approximation Ah=0 Al=2"},
-      {"refinement first", Join({Slice(pj, 0, p[1]), Slice(pj, p[5], pe)}), false, "Bad successive approximation Ah=2 Al=1"},
-      {"no DC scan", Join({Slice(pj, 0, p[0]), Slice(pj, tablesOfScan1, p[2]), eoi}), false, "Progressive AC scan before the DC scan of component 1"},
+      {"band coded twice", Cat({Slice(pj, 0, p[2]), Slice(pj, p[1], pe)}), false, "Bad successive approximation Ah=0 Al=2"},
+      {"refinement first", Cat({Slice(pj, 0, p[1]), Slice(pj, p[5], pe)}), false, "Bad successive approximation Ah=2 Al=1"},
+      {"no DC scan", Cat({Slice(pj, 0, p[0]), Slice(pj, tablesOfScan1, p[2]), eoi}), false, "Progressive AC scan before the DC scan of component 1"},
       {"cut inside a progressive scan", Slice(pj, 0, p[4] + 60), false, "Source EOF in 8x8 block no. "},
-      {"EOI inside a progressive scan", Join({Slice(pj, 0, p[4] + 60), eoi}), false, "Illegal JPEG marker 0xD9 in MCU"}};
+      {"EOI inside a progressive scan", Cat({Slice(pj, 0, p[4] + 60), eoi}), false, "Illegal JPEG marker 0xD9 in MCU"}};
   const DecodeResult whole = Decode(base);
   for (const auto& c : cases) {
     for (size_t piece : {8192, 1}) {

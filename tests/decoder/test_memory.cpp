@@ -71,13 +71,11 @@ Bytes HugeHeader(uint16_t width, uint16_t height, int colors, bool allSampled4x4
   LibjpegOptions options;
   options.progressive = progressive;
   Bytes j = LibjpegEncode(SyntheticImage(64, 64, colors, 3), options);
-  const uint8_t sof[] = {0xFF, static_cast<uint8_t>(progressive ? 0xC2 : 0xC0)}, sos[] = {0xFF, 0xDA};
-  const size_t f = static_cast<size_t>(std::search(j.begin(), j.end(), sof, sof + 2) - j.begin());
+  const long f = FindMarker(j, progressive ? 0xC2 : 0xC0);
   j[f + 5] = static_cast<uint8_t>(height >> 8), j[f + 6] = static_cast<uint8_t>(height);
   j[f + 7] = static_cast<uint8_t>(width >> 8), j[f + 8] = static_cast<uint8_t>(width);
   for (int i = 0; allSampled4x4 && i < colors; i++) j[f + 11 + 3 * i] = 0x44;
-  const size_t s = static_cast<size_t>(std::search(j.begin(), j.end(), sos, sos + 2) - j.begin());
-  j.resize(std::min(j.size() - 2, s + 2 + (j[s + 2] << 8) + j[s + 3] + dataBytes));
+  j.resize(std::min(j.size() - 2, SegmentEnd(j, FindMarker(j, 0xDA)) + dataBytes));
   return j;
 }
 
@@ -108,10 +106,10 @@ TEST(Memory, AHeaderAloneCostsAtMostOneStripAndTheStoreFollowsTheData) {
     for (DecodePath p : kPaths) {
       const std::string where = std::string(f.name) + ", " + PathName(p);
       if (f.message[0]) {  // decoded here, before the measured child, it raises the peak the child inherits
-        const std::string message = DecodeThrough(p, f.jpeg, false).message;
+        const std::string message = DecodeThrough(p, f.jpeg, {0, 4096, false, false}).message;
         EXPECT_EQ(message.rfind(f.message, 0), 0u) << where << ": " << message;
       }
-      const Growth g = InChild([&] { return DecodeThrough(p, f.jpeg, false).ok; });
+      const Growth g = InChild([&] { return DecodeThrough(p, f.jpeg, {0, 4096, false, false}).ok; });
       EXPECT_FALSE(g.decoded) << where;  // the data ends early
       EXPECT_TRUE(g.addressBytes >= 0 && g.addressBytes <= f.bound && g.residentBytes <= kResidentBound)
           << where << ": peak resident +" << g.residentBytes / 1024 << " KiB, address space +" << g.addressBytes / 1024 << " KiB";

@@ -48,8 +48,9 @@ Image Ours(const Bytes& jpeg, int denom, int threads) {
   if (s == nullptr) return out;
   if (threads > 1) JPEGSetCodingThreads(s, threads);
   const size_t lineBytes = static_cast<size_t>(w) * out.colors;
-  out.pixels.resize(lineBytes * h);
-  for (int y = 0; y < h; y++) EXPECT_TRUE(FillDecodedLine(s, lineBytes, out.colors, &out.pixels[y * lineBytes]));
+  std::vector<std::vector<uint8_t>> lines;
+  EXPECT_EQ(fuzz::ReadLines(s, h, static_cast<int64_t>(lineBytes), INT64_MAX, &lines), h);
+  for (const auto& line : lines) out.pixels.insert(out.pixels.end(), line.begin(), line.end());
   JPEGDClose(s);
   return out;
 }

@@ -86,14 +86,14 @@ TEST(SmallerFiles, OptimizedAndProgressiveFilesShowTheDefaultFilesPixels) {
   for (const Case& c : Cases()) {
     const ts::Bytes plain = Encode(c, JPEGEncodeOptions{});
     const ts::Bytes peerPixels = Pixels(plain, c.name);
-    const ts::Bytes ourPixels = ts::RunDecodeFilter(plain).pixels;
+    const ts::Bytes ourPixels = ts::Pixels(ts::RunDecodeFilter(plain));
     for (const bool progressive : {false, true}) {
       const std::string what = std::string(c.name) + (progressive ? " progressive" : " optimized");
       JPEGEncodeOptions options{};
       (progressive ? options.progressive : options.optimize) = 1;
       const ts::Bytes file = Encode(c, options);
       EXPECT_EQ(Pixels(file, what), peerPixels) << what;
-      EXPECT_EQ(ts::RunDecodeFilter(file).pixels, ourPixels) << what;
+      EXPECT_EQ(ts::Pixels(ts::RunDecodeFilter(file)), ourPixels) << what;
       EXPECT_EQ(Encode(c, options, 3), file) << what << ": workers change the bytes";
       for (const ts::PeerReader reader : {ts::PeerReader::kMagick, ts::PeerReader::kPillow}) {
         // Neither reads two components; a comment would land in their PAM header.

@@ -97,6 +97,48 @@ TEST(PeerDecodes, OptionMatrixAndPhotographs) {
   }
 }
 
+// Writes `bytes` of img (up to two lines more than it holds; the surplus is
+// 0x5A) in runs of the sizes in `runs` in turn (0: one os_fputc) into a
+// target that fails on the flush past failAfter bytes (-1: never) or has
+// been ended before the first write, and closes. After a failure while
+// writing, further writes are taken and dropped, the count never wraps,
+// however many, and nothing more reaches the target. Returns the message
+// reported, which must be reported once: while writing (*whileWriting) or at
+// the close, never both.
+std::string WriteAndClose(const Image& img, size_t bytes, Bytes* out, long failAfter = -1, bool endTarget = false,
+                          const std::vector<size_t>& runs = {192}, bool* whileWriting = nullptr,
+                          const OurEncodeOptions& o = {}) {
+  MemSink sink(failAfter >= 0 ? 1 : 256, failAfter);
+  JPEGEncodeParams p = MakeParams(img.width, img.height, img.colors);
+  p.QFactor = o.qFactor;
+  p.subsample = o.subsample;
+  gJPEGError = 0;
+  Stm* s = JPEGOpen(sink.stm(), &p);
+  if (s == nullptr) return "open failed";
+  if (endTarget) sink.stm()->flsBuf(-1, sink.stm());
+  Bytes in = img.pixels;
+  in.resize(in.size() + 2 * static_cast<size_t>(img.width * img.colors), 0x5A);
+  size_t taken = 0;
+  for (size_t k = 0, at = 0, run; at < bytes && !s->error; k++, at += std::max<size_t>(run, 1)) {
+    run = std::min(runs[k % runs.size()], bytes - at);
+    taken += run == 0 ? os_fputc(in[at], s) >= 0 : StmFWrite(in.data() + at, 1, static_cast<uint32_t>(run), s);
+  }
+  EXPECT_TRUE(s->error || taken == bytes) << taken;
+  if (whileWriting != nullptr) *whileWriting = s->error || gJPEGError;
+  std::string message = gJPEGError ? JPEGLastErrorMessage() : "";
+  const Bytes atFailure = sink.Contents();
+  for (int i = 0; s->error && i < 100000; i++) os_fputc(static_cast<int16_t>(i & 0xFF), s);
+  if (s->error) StmFWrite(in.data(), 1, static_cast<uint32_t>(in.size()), s);
+  EXPECT_TRUE(!s->error || (s->count <= 0 && s->count >= -1)) << s->count;
+  const bool failed = s->error;
+  gJPEGError = 0;
+  JPEGClose(s);
+  EXPECT_TRUE(message.empty() || !gJPEGError) << "reported twice";
+  *out = sink.Contents();
+  EXPECT_TRUE(!failed || *out == atFailure) << "written after the failure";
+  return gJPEGError ? JPEGLastErrorMessage() : message;
+}
+
 // ---- exact bytes ---------------------------------------------------------------------
 
 // FNV-1a over the whole file.
@@ -104,25 +146,6 @@ uint64_t Digest(const Bytes& b) {
   uint64_t h = 14695981039346656037ull;
   for (uint8_t v : b) h = (h ^ v) * 1099511628211ull;
   return h;
-}
-
-// Encodes img writing runs of the sizes in `runs` in turn (0: one os_fputc).
-Bytes EncodeInRuns(const Image& img, const OurEncodeOptions& o, const std::vector<size_t>& runs) {
-  MemSink sink;
-  JPEGEncodeParams p = MakeParams(img.width, img.height, img.colors);
-  p.QFactor = o.qFactor;
-  p.subsample = o.subsample;
-  Stm* s = JPEGOpen(sink.stm(), &p);
-  EXPECT_NE(s, nullptr) << JPEGLastErrorMessage();
-  for (size_t k = 0, at = 0; s != nullptr && at < img.pixels.size() && !s->error; k++) {
-    const size_t run = std::min(runs[k % runs.size()], img.pixels.size() - at);
-    if (run == 0) os_fputc(img.pixels[at++], s);
-    else at += StmFWrite(&img.pixels[at], 1, static_cast<uint32_t>(run), s);
-  }
-  gJPEGError = 0;
-  JPEGClose(s);
-  EXPECT_EQ(gJPEGError, 0) << JPEGLastErrorMessage();
-  return sink.Contents();
 }
 
 // The default output bytes never change: whole-file digests over the
@@ -178,8 +201,12 @@ TEST(EncoderBytes, DigestsOfDefaultOutput) {
         testing_support::LoadTestImage(colors == 4 ? "chelsea_cmyk.pam" : colors == 3 ? "coffee.ppm" : "camera.pgm"), width, height);
     const OurEncodeOptions o{0.15, subsample, false, 0, {}};
     const Bytes whole = Encode(img, o);
-    EXPECT_EQ(EncodeInRuns(img, o, {1, 4093, 32767, 32768, 0, 65537, 7}), whole) << width;
-    EXPECT_EQ(EncodeInRuns(img, o, {size_t{1} * width * colors - 1}), whole) << width;  // line ends move
+    for (const std::vector<size_t>& runs : {std::vector<size_t>{1, 4093, 32767, 32768, 0, 65537, 7},
+                                            {size_t{1} * width * colors - 1}}) {  // line ends move
+      Bytes out;
+      EXPECT_EQ(WriteAndClose(img, img.pixels.size(), &out, -1, false, runs, nullptr, o), "") << width;
+      EXPECT_TRUE(out == whole) << width;
+    }
     ExpectPeerDecodes(img, o, subsample ? 25 : 33);
   }
 }
@@ -211,42 +238,6 @@ TEST(EncoderMisuse, OpenRefusedWithMessage) {
   EXPECT_EQ(JPEGOpen(nullptr, &p), nullptr);
   EXPECT_EQ(JPEGOpen(sink.stm(), nullptr), nullptr);
   JPEGClose(nullptr);  // does nothing
-}
-
-// Writes `bytes` of img (up to two lines more than it holds; the surplus is
-// 0x5A) in pieces of `piece` into a target that fails on the flush past
-// failAfter bytes (-1: never) or has been ended before the first write, and
-// closes. After a failure while writing, further writes are taken and
-// dropped, the count never wraps, however many, and nothing more reaches the
-// target. Returns the message reported, which must be reported once: while
-// writing (*whileWriting) or at the close, never both.
-std::string WriteAndClose(const Image& img, size_t bytes, Bytes* out, long failAfter = -1,
-                          bool endTarget = false, size_t piece = 192, bool* whileWriting = nullptr) {
-  MemSink sink(failAfter >= 0 ? 1 : 256, failAfter);
-  JPEGEncodeParams p = MakeParams(img.width, img.height, img.colors);
-  gJPEGError = 0;
-  Stm* s = JPEGOpen(sink.stm(), &p);
-  if (s == nullptr) return "open failed";
-  if (endTarget) sink.stm()->flsBuf(-1, sink.stm());
-  Bytes in = img.pixels;
-  in.resize(in.size() + 2 * static_cast<size_t>(img.width * img.colors), 0x5A);
-  size_t taken = 0;
-  for (size_t at = 0; at < bytes && !s->error; at += piece)
-    taken += StmFWrite(in.data() + at, 1, static_cast<uint32_t>(std::min(piece, bytes - at)), s);
-  EXPECT_TRUE(s->error || taken == bytes) << taken;
-  if (whileWriting != nullptr) *whileWriting = s->error || gJPEGError;
-  std::string message = gJPEGError ? JPEGLastErrorMessage() : "";
-  const Bytes atFailure = sink.Contents();
-  for (int i = 0; s->error && i < 100000; i++) os_fputc(static_cast<int16_t>(i & 0xFF), s);
-  if (s->error) StmFWrite(in.data(), 1, static_cast<uint32_t>(in.size()), s);
-  EXPECT_TRUE(!s->error || (s->count <= 0 && s->count >= -1)) << s->count;
-  const bool failed = s->error;
-  gJPEGError = 0;
-  JPEGClose(s);
-  EXPECT_TRUE(message.empty() || !gJPEGError) << "reported twice";
-  *out = sink.Contents();
-  EXPECT_TRUE(!failed || *out == atFailure) << "written after the failure";
-  return gJPEGError ? JPEGLastErrorMessage() : message;
 }
 
 // Raster data that does not fill exactly Rows lines, written in pieces of
@@ -292,7 +283,7 @@ TEST(EncoderMisuse, WrongAmountOfRasterDataAndFailingTargets) {
       SCOPED_TRACE(testing::Message() << c.bytes << " bytes, pieces of " << piece);
       Bytes out;
       bool whileWriting = false;
-      EXPECT_EQ(WriteAndClose(*c.img, c.bytes, &out, c.failAfter, c.endTarget, piece, &whileWriting), c.message);
+      EXPECT_EQ(WriteAndClose(*c.img, c.bytes, &out, c.failAfter, c.endTarget, {piece}, &whileWriting), c.message);
       EXPECT_EQ(whileWriting, c.whileWriting);
       const bool ok = *c.message == '\0';
       if (c.bytes == image - line) { EXPECT_NE(std::search(out.begin(), out.end(), rst0, rst0 + 2), out.end()); }

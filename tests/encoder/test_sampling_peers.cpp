@@ -18,15 +18,16 @@ TEST(SamplingPeers, EveryLayoutReadsAlikeInEveryPeer) {
   for (const char* name : {"camera.pgm", "astronaut.ppm", "chelsea_cmyk.pam"}) {
     const Image source = Crop(LoadTestImage(name), 203, 117);
     for (int s : {11, 21, 12, 22, 111, 121, 112, 122}) {  // HV; 1HV: blended
-      OurEncodeOptions options{0.15, false, s > 100, 0, {}, 0, s / 10 % 10, s % 10};
+      OurEncodeOptions options{0.15, false, s > 100, 0, {}};
+      options.lumaH = s / 10 % 10, options.lumaV = s % 10;
       const Bytes jpeg = OurEncode(source, options).jpeg;
       options.threads = 3;
       EXPECT_EQ(OurEncode(source, options).jpeg, jpeg) << name << " " << s << " threads";
-      EXPECT_GE(Psnr(RunDecodeFilter(jpeg).pixels, source.pixels), 30) << name << " " << s;
+      EXPECT_GE(Psnr(Pixels(RunDecodeFilter(jpeg)), source.pixels), 30) << name << " " << s;
       Bytes planes = jpeg;
       if (source.colors == 4) planes[35] = 0;  // the transform byte, after SOI, APP0 and 15 bytes of APP14
       Image ours = source;
-      ours.pixels = RunDecodeFilter(planes).pixels;
+      ours.pixels = Pixels(RunDecodeFilter(planes));
       if (source.colors == 4) ours = InvertedInks(ours);
       for (PeerReader p : {PeerReader::kDjpeg, PeerReader::kMagick, PeerReader::kPillow}) {
         if (source.colors == 1 && p == PeerReader::kMagick) continue;  // shows grey as RGB

@@ -17,18 +17,11 @@ using testing_support::Bytes;
 using testing_support::Image;
 using testing_support::SyntheticImage;
 
-inline Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
+using testing_support::Be16;
+using testing_support::Cat;
+using testing_support::Segment;
+using testing_support::Slice;
 inline Bytes Str(const char* s, size_t n) { return Bytes(s, s + n); }
-inline Bytes Be16(uint32_t v) { return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}; }
-
-// One marker segment: FF, marker, length (payload + 2), payload.
-inline Bytes Segment(uint8_t marker, const Bytes& payload) {
-  return Cat({{0xFF, marker}, Be16(static_cast<uint32_t>(payload.size() + 2)), payload});
-}
 // A JFIF segment (version 1.02) with both densities the same.
 inline Bytes JFIF(uint8_t units, uint16_t density) {
   return Segment(0xE0, Cat({Str("JFIF", 5), {1, 2, units}, Be16(density), Be16(density), {0, 0}}));

@@ -74,8 +74,7 @@ TEST(ColourLayouts, OurDecodersReadThemBack) {
       EXPECT_GE(Psnr(v.lines, source.pixels), 40) << l.name << " " << PathName(path);
     }
     if (source.colors == 3) {  // mode 2 as written before, with JFIF: our colour segment still decides
-      Bytes before = jpeg;
-      before.insert(before.begin() + 2, {0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 2, 0, 0, 1, 0, 1, 0, 0});
+      const Bytes before = Insert(jpeg, 2, Segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 2, 0, 0, 1, 0, 1, 0, 0}));
       EXPECT_GE(Psnr(DecodeThrough(DecodePath::kFilter, before).lines, source.pixels), 40);
     }
     TempDir dir;

@@ -111,12 +111,17 @@ TEST(HostStreams, FailuresGiveTheirCodeBothWaysAndLeaveNothingBehind) {
   }
   const Bytes &jpeg = written[0], &text = written[1];  // read in pieces of 8192 bytes
   const Bytes cut(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() * 2 / 3));
+  // After the last line a 24 KB comment before EOI: a read failing inside it
+  // (while the last line settles the image) gives the host's code.
+  const Bytes junk = Cat({Slice(jpeg, 0, jpeg.size() - 2), Segment(0xFE, Bytes(3 * 8192, 0)), {0xFF, 0xD9}});
+  const int junkRead = 3 * static_cast<int>(jpeg.size() / 8192 + 3) - 1;
   // Data, ASCII85, failing call (0 none), code. Each refill queries the
   // length, then reads (which queries it again): call 1 is the first length
   // query, 2 the first read, 5 the second, 8 the third.
   const std::tuple<Bytes, bool, int, int16_t> cases[] = {
       {Bytes(), false, 0, kHostCodecError},  {cut, false, 0, kHostCodecError}, {jpeg, false, 1, -5001},
       {jpeg, false, 8, kHostIOError}, {text, true, 2, -5001},           {text, true, 5, -5001},
+      {junk, false, junkRead, -5001},
   };
   for (const auto& [data, ascii85, failingRead, code] : cases) {
     FailingStream source(data, failingRead, code);

@@ -54,12 +54,6 @@ std::string WithRestarts(const std::string& command, int interval) {
          "B -outfile r.jpg out.jpg && mv r.jpg out.jpg";
 }
 
-// Whether marker `code` appears in j.
-bool HasMarker(const Bytes& j, uint8_t code) {
-  const uint8_t marker[] = {0xFF, code};
-  return std::search(j.begin(), j.end(), marker, marker + 2) != j.end();
-}
-
 // Our lines as djpeg shows them: CMYK (0 = no ink) turned to RGB its way.
 Image Shown(const Bytes& lines, const Image& like) {
   const Image ours{like.width, like.height, static_cast<int>(lines.size() / (size_t{1} * like.width * like.height)), lines};
@@ -73,8 +67,8 @@ TEST(ProgressivePeers, EveryPathMatchesTheReferenceDecoder) {
       const std::string name = peerName + (restart ? ", restart every 3 MCUs" : "");
       SCOPED_TRACE(name);
       const Bytes jpeg = PeerFileFromShell(restart ? WithRestarts(command, restart) : command);
-      ASSERT_TRUE(HasMarker(jpeg, 0xC2));                // SOF2
-      ASSERT_EQ(HasMarker(jpeg, 0xD0), restart != 0);  // RST0
+      ASSERT_FALSE(Markers(jpeg, 0xC2).empty());                // SOF2
+      ASSERT_EQ(Markers(jpeg, 0xD0).empty(), restart == 0);  // RST0
       const Image reference = DjpegDecode(jpeg);
       const PathVerdict filter = DecodeThrough(DecodePath::kFilter, jpeg);
       ASSERT_TRUE(filter.ok) << filter.message;

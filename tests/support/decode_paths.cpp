@@ -11,6 +11,7 @@
 #include "decode/jpeg_filter_query.h"
 #include "jpeg_filters.h"
 #include "jpeg_stream.h"
+#include "stream/error_path.h"
 #include "thumb_stream.h"
 
 namespace testing_support {
@@ -18,9 +19,11 @@ namespace {
 
 constexpr size_t kLargestThumbnailLine = 32767;
 
-PathVerdict Failed() {
-  PathVerdict v;
-  v.message = gJPEGError ? JPEGLastErrorMessage() : "(no codec message)";
+// A failed run's verdict: this thread's message, when the codec gave one.
+PathVerdict Failed(PathVerdict v = {}) {
+  v.ok = false;
+  v.lines.clear();  // no lines after a failure, on every path
+  v.message = DCTThreadFailed() ? JPEGLastErrorMessage() : "(no codec message)";
   return v;
 }
 
@@ -29,38 +32,38 @@ void Keep(PathVerdict* v, bool keep, const void* line, size_t bytes) {
   if (keep) v->lines.insert(v->lines.end(), p, p + bytes);
 }
 
-PathVerdict ThroughFilter(const Bytes& jpeg, bool keepLines) {
-  FilterRun run = RunDecodeFilter(jpeg, {0, 4096, false, keepLines});
+PathVerdict ThroughFilter(const Bytes& jpeg, const FilterRunOptions& o) {
+  const FilterRun run = RunDecodeFilter(jpeg, o);
   PathVerdict v;
   v.ok = run.ended && !run.failed;
-  v.message = v.ok ? "" : run.failed ? run.message : "(no codec message)";
-  if (v.ok) v.lines = std::move(run.pixels);  // as the other paths: no lines after a failure
+  v.message = v.ok ? "" : run.failed || !run.opened ? run.message : "(no codec message)";
+  if (v.ok) v.lines = Pixels(run);
   return v;
 }
 
-PathVerdict ThroughReadStream(const Bytes& jpeg, bool keepLines) {
+PathVerdict ThroughReadStream(const Bytes& jpeg, const FilterRunOptions& o) {
   TMemoryStream source(jpeg);
   TJPEGReadStream* stream = MakeJPEGReadFolioprintStream(&source);
   PathVerdict v;
   int16_t raised = 0;
   try {
     JPEGReadInfo info{};
-    stream->StartJPEG(&info, 0);
+    stream->StartJPEG(&info, o.ascii85);
     std::vector<char> line(static_cast<size_t>(stream->fLineBytes));
     for (int y = 0; y < static_cast<uint16_t>(info.height); y++) {
       stream->GetJPEGRaster(line.data());
-      Keep(&v, keepLines, line.data(), line.size());
+      Keep(&v, o.keepLines, line.data(), line.size());
     }
     stream->StopJPEG();
   } catch (const HostFailure& f) {
     raised = f.error;
   }
+  v.resolution = stream->fResolution;
+  v.resources = stream->fResources ? Bytes(*stream->fResources, *stream->fResources + GetHandleSize(stream->fResources)) : Bytes{};
   stream->Free();
-  if (raised != 0) {
-    EXPECT_EQ(raised, kHostCodecError);  // running out of bytes is the codec's failure
-    return Failed();
-  }
-  v.ok = !gJPEGError;
+  EXPECT_TRUE(raised == 0 || raised == kHostCodecError) << raised;  // running out of bytes is the codec's failure
+  if (raised != 0 || DCTThreadFailed()) return Failed(std::move(v));
+  v.ok = true;
   return v;
 }
 
@@ -76,7 +79,7 @@ PathVerdict ThroughThumbnail(const Bytes& jpeg, bool keepLines) {
     if (v.ok) Keep(&v, keepLines, line.data(), line.size());
   }
   CloseJPEG(t);
-  EXPECT_EQ(v.ok, !gJPEGError);  // a failure always carries the decoder's message
+  EXPECT_EQ(v.ok, !DCTThreadFailed());  // a failure always carries the decoder's message
   return v.ok ? v : Failed();
 }
 
@@ -85,35 +88,30 @@ PathVerdict ThroughThumbnail(const Bytes& jpeg, bool keepLines) {
 int ColorsOfCode(int code) { return code == 0 ? 3 : code == 1 ? 4 : code == 2 ? 1 : 2; }
 
 FilterRun RunDecodeFilter(const Bytes& jpeg, const FilterRunOptions& o) {
-  FilterRun run;
-  MemSource source(jpeg, o.piece);
-  Stm* below = source.stm();
-  if (o.ascii85) below = reinterpret_cast<BNOpenProc>(BNStreams[kBNOpenAscii85Decode])(below, nullptr);
-  int16_t info[3] = {0, 0, -1};  // width, height, colour code
-  Stm* s = reinterpret_cast<BNOpenJPEGDecodeProc>(BNStreams[kBNOpenJPEGDecode])(below, info);
-  if (s != nullptr && o.threads != 0) { EXPECT_EQ(JPEGSetCodingThreads(s, o.threads), o.threads); }
-  const int colors = ColorsOfCode(info[2]), rows = static_cast<uint16_t>(info[1]);
-  Bytes line(static_cast<uint16_t>(info[0]) * static_cast<size_t>(colors));
-  for (; s != nullptr && run.lines < rows && FillDecodedLine(s, line.size(), colors, line.data()); run.lines++)
-    if (o.keepLines) run.pixels.insert(run.pixels.end(), line.begin(), line.end());
-  run.ended = s != nullptr && run.lines == rows && JPEGDFinishImage(s);
-  run.failed = s == nullptr || JPEGDFilterFailed(s);
-  if (run.failed) run.message = JPEGLastErrorMessage();
-  if (s != nullptr) reinterpret_cast<BNCloseProc>(BNStreams[kBNCloseJPEGDecode])(s);
-  if (o.ascii85) reinterpret_cast<BNCloseProc>(BNStreams[kBNCloseAscii85Decode])(below);
+  const size_t piece = o.piece;
+  MemSource source(jpeg, o.pieceFn ? o.pieceFn : [piece](size_t) { return piece; });
+  Stm* a85 = o.ascii85 ? A85DOpen(source.stm(), nullptr) : nullptr;
+  FilterRun run = fuzz::DecodeFrom(a85 ? a85 : source.stm(), o.widthHint, INT64_MAX, o.threads, o.keepLines);
+  if (a85 != nullptr) A85DClose(a85);
   return run;
+}
+
+Bytes Pixels(const FilterRun& run) {
+  Bytes all;
+  for (const Bytes& line : run.lines) all.insert(all.end(), line.begin(), line.end());
+  return all;
 }
 
 const char* PathName(DecodePath path) {
   return path == DecodePath::kFilter ? "decode filter" : path == DecodePath::kReadStream ? "read stream" : "thumbnail";
 }
 
-PathVerdict DecodeThrough(DecodePath path, const Bytes& jpeg, bool keepLines) {
-  gJPEGError = 0;
+PathVerdict DecodeThrough(DecodePath path, const Bytes& jpeg, const FilterRunOptions& o) {
+  DCTClearFailure();
   switch (path) {
-    case DecodePath::kFilter: return ThroughFilter(jpeg, keepLines);
-    case DecodePath::kReadStream: return ThroughReadStream(jpeg, keepLines);
-    default: return ThroughThumbnail(jpeg, keepLines);
+    case DecodePath::kFilter: return ThroughFilter(jpeg, o);
+    case DecodePath::kReadStream: return ThroughReadStream(jpeg, o);
+    default: return ThroughThumbnail(jpeg, o.keepLines);
   }
 }
 

@@ -1,7 +1,11 @@
 // our_codec.cpp - see our_codec.h.
 #include "support/our_codec.h"
 
+#include <algorithm>
+
+#include "a85_filters.h"
 #include "jpeg_options.h"  // and jpeg_filters.h
+#include "stream/error_path.h"
 
 namespace testing_support {
 
@@ -21,19 +25,18 @@ OurEncodeResult OurEncode(const Image& img, const OurEncodeOptions& o) {
   p.markerMode = static_cast<int16_t>(o.markerMode);
   p.markerData = &handle;
   p.markerDataLength = static_cast<int32_t>(marker.size());
-  MemSink sink;
-  gJPEGError = 0;
+  MemSink sink(4096, o.failAfter);
+  DCTClearFailure();
+  Stm* below = o.ascii85 ? A85EOpen(sink.stm(), nullptr) : sink.stm();
   const JPEGEncodeOptions sampling{static_cast<uint8_t>(o.lumaH), static_cast<uint8_t>(o.lumaV), 0, 0};
-  Stm* s = JPEGOpenWithOptions(sink.stm(), &p, &sampling);
-  if (s == nullptr) {
-    r.message = JPEGLastErrorMessage();
-    return r;
-  }
-  if (o.threads != 0) JPEGSetCodingThreads(s, o.threads);
-  const uint32_t total = static_cast<uint32_t>(img.pixels.size());
-  const bool allTaken = StmFWrite(img.pixels.data(), 1, total, s) == total && !s->error;
+  Stm* s = JPEGOpenWithOptions(below, &p, &sampling);
+  if (s != nullptr && o.threads != 0) JPEGSetCodingThreads(s, o.threads);
+  const uint32_t bytes = static_cast<uint32_t>(std::min(img.pixels.size(), o.stop));
+  r.taken = s != nullptr ? StmFWrite(img.pixels.data(), 1, bytes, s) : 0;
+  const bool allTaken = s != nullptr && r.taken == img.pixels.size() && !s->error;
   JPEGClose(s);
-  r.ok = allTaken && !gJPEGError;
+  if (o.ascii85) A85EClose(below);
+  r.ok = allTaken && !DCTThreadFailed();
   if (!r.ok) r.message = JPEGLastErrorMessage();
   r.jpeg = sink.Contents();
   return r;

@@ -107,17 +107,5 @@ double Psnr(const Image& a, const Image& b) {
   return Psnr(a.pixels, b.pixels);
 }
 
-bool FillDecodedLine(Stm* jpeg, size_t lineBytes, int colors, uint8_t* line, int* firstCount) {
-  const size_t piece = lineBytes <= 32767 ? lineBytes : JPEG_LINE_PIECE_BYTES(colors);
-  size_t at = 0;
-  do {
-    if (jpeg->filBuf(jpeg) != 0) return false;
-    if (at == 0 && firstCount != nullptr) *firstCount = jpeg->count;
-    const size_t n = std::min(piece, lineBytes - at);
-    std::memcpy(line + at, jpeg->base, n);
-    at += n;
-  } while (at < lineBytes);
-  return true;
-}
 
 }  // namespace testing_support

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +53,33 @@ Image Crop(const Image& img, int width, int height);
 // picture content).
 Image Tiled(const Image& tile, int width, int height);
 
+// Byte surgery on JPEG files. Entropy-coded data never holds FF followed by a
+// marker code other than RSTn, so a search for FF code finds segments only.
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+inline Bytes Slice(const Bytes& j, long from, long to) { return Bytes(j.begin() + from, j.begin() + to); }
+inline Bytes Insert(const Bytes& j, long at, const Bytes& bytes) { return Cat({Slice(j, 0, at), bytes, Slice(j, at, j.size())}); }
+inline Bytes Be16(uint32_t v) { return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}; }
+// One marker segment: FF, marker, length (payload + 2), payload.
+inline Bytes Segment(uint8_t marker, const Bytes& payload) {
+  return Cat({{0xFF, marker}, Be16(static_cast<uint32_t>(payload.size() + 2)), payload});
+}
+// Offsets of every FF `code` in j; of the first one (j.size() when none); the end of the segment at `at`.
+inline std::vector<long> Markers(const Bytes& j, uint8_t code) {
+  std::vector<long> at;
+  for (size_t i = 0; i + 1 < j.size(); i++)
+    if (j[i] == 0xFF && j[i + 1] == code) at.push_back(static_cast<long>(i));
+  return at;
+}
+inline long FindMarker(const Bytes& j, uint8_t code) {
+  const std::vector<long> at = Markers(j, code);
+  return at.empty() ? static_cast<long>(j.size()) : at[0];
+}
+inline long SegmentEnd(const Bytes& j, long at) { return at + 2 + (j[at + 2] << 8) + j[at + 3]; }
+
 // Peak signal-to-noise ratio over all samples (99 dB for identical inputs).
 double Psnr(const Bytes& a, const Bytes& b);
 double Psnr(const Image& a, const Image& b);
@@ -94,13 +122,6 @@ class MemSource {
   Bytes data_;
   fuzz::MemorySource src_;
 };
-
-// Takes the next raster line (lineBytes bytes of pixels of `colors` samples)
-// from an open JPEG decode filter into line: one fill for a line that fits
-// the 16-bit count, consecutive fills of JPEG_LINE_PIECE_BYTES pieces for a
-// wider one. False when a fill answers -1. firstCount, when given, gets the
-// count the line's first fill set.
-bool FillDecodedLine(Stm* jpeg, size_t lineBytes, int colors, uint8_t* line, int* firstCount = nullptr);
 
 // libjpeg-turbo as a reference peer.
 struct LibjpegOptions {

@@ -18,13 +18,9 @@ const Image kSmall = Crop(LoadTestImage("coffee.ppm"), 40, 24);
 const std::string kJpeg = Text(LibjpegEncode(kSmall));
 
 // kJpeg with one resource segment (APP13: signature, its zero, the bytes).
-std::string WithResources(const std::string& jpeg, const std::string& resources) {
-  const std::string payload = std::string(kJPEGResourceSignature, sizeof kJPEGResourceSignature) + resources;
-  const size_t length = payload.size() + 2;
-  return jpeg.substr(0, 2) + "\xFF\xED" + static_cast<char>(length >> 8) + static_cast<char>(length & 0xFF) +
-         payload + jpeg.substr(2);
-}
-const std::string kJpegWithResources = WithResources(kJpeg, "resource bytes");
+const Bytes kSignature(kJPEGResourceSignature, kJPEGResourceSignature + sizeof kJPEGResourceSignature);
+const std::string kJpegWithResources =
+    Text(Insert(LibjpegEncode(kSmall), 2, Segment(0xED, Cat({kSignature, {'r', 'e', 's', '!'}}))));
 
 struct Command {
   const char* name;
