@@ -106,7 +106,7 @@ const HelpEntry kHelp[] = {
 
 const char* ToolUsage() {
   return "usage: jpegtool COMMAND [options] ARGS...\n"
-         "A baseline JPEG codec on the command line.\n"
+         "A JPEG codec on the command line.\n"
          "\n"
          "commands:\n"
          "  encode IN.pnm OUT.jpg    encode a PNM/PAM image\n"
