@@ -218,13 +218,14 @@ int RegisterSuite(const char* name, SuiteFn fn) {
 int main(int argc, char** argv) {
   const auto& suites = bench::Suites();
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "--list") == 0)) {
-    std::printf("usage: jpegbench [SUITE...]  (table: the headline ratios)\n       jpegbench --run ROW [N]  (our side of table row ROW, N times: for a profiler)\nsuites:");
+    std::printf("usage: jpegbench [SUITE...]  (table: the headline ratios)\n       jpegbench --run|--run-peer ROW [N]  (one side of table row ROW, N times: for a profiler)\nsuites:");
     for (const auto& s : suites) std::printf(" %s", s.first.c_str());
     std::printf("\n");
     return 0;
   }
-  if (argc > 2 && std::strcmp(argv[1], "--run") == 0)
-    return bench::RunTableRow(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 10);
+  if (argc > 2 && (std::strcmp(argv[1], "--run") == 0 || std::strcmp(argv[1], "--run-peer") == 0))
+    return bench::RunTableRow(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 10,
+                              std::strcmp(argv[1], "--run-peer") == 0);
   if (argc > 1 && std::strcmp(argv[1], "--peer-times") == 0) {
     bench::PrintPeerTimes();
     return 0;

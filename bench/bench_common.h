@@ -80,9 +80,9 @@ double PhotoRate(double seconds);
 // The child mode of the table suite: libjpeg-turbo's time for every case,
 // one "peer <case> <seconds>" line each.
 void PrintPeerTimes();
-// Runs our side of one table row `times` times and nothing else (for
-// perf record); returns the exit status.
-int RunTableRow(int row, int times);
+// Runs our side (or the peer's) of one table row `times` times and nothing
+// else (for perf record); returns the exit status.
+int RunTableRow(int row, int times, bool peer);
 
 using SuiteFn = void (*)();
 int RegisterSuite(const char* name, SuiteFn fn);

@@ -157,17 +157,17 @@ void bench::PrintPeerTimes() {
   for (int i = 0; i < kRowCount; i++) std::printf("peer %d %.9f\n", i, TimePeer(i));
 }
 
-int bench::RunTableRow(int row, int times) {
+int bench::RunTableRow(int row, int times, bool peer) {
   if (row < 0 || row >= kRowCount) {
     std::fprintf(stderr, "jpegbench: rows are 0..%d\n", kRowCount - 1);
     return 2;
   }
   kRows[row].image();  // the image and the decode input are made before the runs
   if (!kRows[row].encode) DecodeInput(row);
-  for (int i = 0; i < times; i++) RunOurs(row);
-  std::printf("%s: %d runs", kRows[row].name, times);
+  for (int i = 0; i < times; i++) peer ? RunPeer(row) : RunOurs(row);
+  std::printf("%s: %d runs of %s", kRows[row].name, times, peer ? "the peer" : "ours");
   if (kRows[row].encode && times > 0) {
-    RunPeer(row);
+    peer ? RunOurs(row) : RunPeer(row);
     std::printf(", %u bytes (libjpeg-turbo %u)", gOurBytes[row], gPeerBytes[row]);
   }
   std::printf("\n");
