@@ -152,6 +152,7 @@ struct DCTDCoefStore;  // coefficient_store.cpp
 struct DCTParallel;    // strip_jobs.h
 struct DCTDReplaySource;  // parallel_decode.cpp
 struct DCTDEntropyDecoder;  // decode/entropy_decoder.h
+struct DCTECoefImage;  // encode/coefficient_image.h
 
 // --- Meanings of the state's mode fields ---------------------------------------
 
@@ -297,7 +298,34 @@ struct DCTState {
   int32_t optimizeTables;   // enc: Huffman tables built for the image
   int32_t progressiveScans; // enc: a progressive frame
   int32_t scaleDenominator; // dec: 1, 2, 4 or 8 (0 = 1)
+  DCTECoefImage* coefImage; // enc: the whole image's coefficients (optimized or progressive)
+  int32_t keepCoefficients; // dec: every image goes through the coefficient store, kept whole
+  // dec: the frame's own size. Columns and Rows are the size of the lines
+  // handed out, which scaled decoding reduces (decode/scaled_idct.cpp).
+  int32_t frameColumns;
+  int32_t frameRows;
 };
+
+// Samples along one side of a block in the component strips: 8, or
+// 8 / scaleDenominator when the decoder reduces the image.
+inline int32_t DCTBlockSide(const DCTState* state) {
+  return state->scaleDenominator > 1 ? 8 / state->scaleDenominator : 8;
+}
+
+// Samples along one side of a block of component c in its strip: the
+// image's block side, doubled (up to 8) while the component's subsampling
+// leaves room in both directions, so that a reduced image gets subsampled
+// components from the inverse DCT at up to the size they are shown at,
+// rather than upsampled. The maximal sampling factors must be known.
+inline int32_t DCTComponentSide(const DCTState* state, const DCTComponent* c) {
+  const int32_t side = DCTBlockSide(state);
+  int32_t n = side;
+  while (n < 8 && (state->maxHSamples * side) % (c->hSamples * n * 2) == 0 &&
+         (state->maxVSamples * side) % (c->vSamples * n * 2) == 0) {
+    n *= 2;
+  }
+  return n;
+}
 
 // --- Shared procedures (strip_memory.cpp, geometry.cpp; DCTfree: strip_jobs.h)
 

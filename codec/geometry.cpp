@@ -88,19 +88,23 @@ int32_t VerticalFastMode(const DCTState* state) {
   return state->colorTransform != kTransformNone && c[3].fullRes ? kVFastLumaOnly : kVFastOff;
 }
 
+// A scaled decode has Columns reduced to ceil(width / d) and blocks of
+// side 8 / d (subsampled components: up to 8), so the MCU count is that of
+// the full size.
 void SetWidths(DCTState* state) {
   const int32_t maxH = state->maxHSamples;
+  const int32_t side = DCTBlockSide(state);
   if (state->Colors >= 2) {
-    state->mcusPerRow = CeilDiv(state->Columns, 8 * maxH);
+    state->mcusPerRow = CeilDiv(state->Columns, side * maxH);
     for (int i = 0; i < state->Colors; i++) {
       DCTComponent& c = state->components[i];
-      c.stripWidth = c.hSamples * 8 * state->mcusPerRow;
+      c.stripWidth = c.hSamples * DCTComponentSide(state, &c) * state->mcusPerRow;
     }
   } else {
     // Non-interleaved scan: one block per MCU.
     DCTComponent& c = state->components[0];
-    state->mcusPerRow = CeilDiv(c.hSamples * state->Columns, 8 * maxH);
-    c.stripWidth = 8 * state->mcusPerRow;
+    state->mcusPerRow = CeilDiv(c.hSamples * state->Columns, side * maxH);
+    c.stripWidth = side * state->mcusPerRow;
   }
 }
 

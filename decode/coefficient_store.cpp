@@ -205,15 +205,18 @@ void DCTDBeginCoefImage(DCTState* state) {
   auto* store = static_cast<DCTDCoefStore*>(AllocateOrFail(1, sizeof(DCTDCoefStore)));
   state->coefStore = store;
   state->releaseWork = &ReleaseStore;
-  store->mcuRows = CeilDiv(state->Rows, 8 * state->maxVSamples);
+  // Blocks hold samples of the frame's own size, whatever size the lines
+  // come out at (scaled_idct.cpp).
+  store->mcuRows = CeilDiv(state->frameRows, 8 * state->maxVSamples);
   for (int32_t f = 0; f < state->frameColors; f++) {
     const DCTComponent& comp = state->components[f];
     DCTDCoefComponent& cc = store->comp[f];
-    cc.blocksWide = comp.stripWidth / 8;  // mcusPerRow x H; a lone component's H does not widen it
+    // mcusPerRow x H; a lone component's H does not widen it.
+    cc.blocksWide = comp.stripWidth / DCTComponentSide(state, &comp);
     cc.blocksHigh = store->mcuRows * comp.vSamples;
     // Component size in samples (T.81 A.1.1): ceil(X x H / Hmax), likewise Y.
-    const int32_t width = CeilDiv(state->Columns * comp.hSamples, state->maxHSamples);
-    const int32_t height = CeilDiv(state->Rows * comp.vSamples, state->maxVSamples);
+    const int32_t width = CeilDiv(state->frameColumns * comp.hSamples, state->maxHSamples);
+    const int32_t height = CeilDiv(state->frameRows * comp.vSamples, state->maxVSamples);
     cc.codedWide = CeilDiv(width, 8);
     cc.codedHigh = CeilDiv(height, 8);
     cc.rows = static_cast<int16_t**>(AllocateOrFail(static_cast<size_t>(cc.blocksHigh), sizeof(int16_t*)));
@@ -308,18 +311,22 @@ void DCTDFailUncoded(const DCTState* state) {
   DCTStmErr0("BUG: EOI with every component coded");
 }
 
+// Blocks are addressed on the full-size grid of the strip (8 samples each),
+// as DCTrev_transform takes them at every scale.
 void DCTDCoefsToStrip(DCTState* state) {
   DCTDCoefStore* store = state->coefStore;
-  const int32_t strip = state->linesEmitted / (8 * state->maxVSamples);
+  const int32_t strip = state->linesEmitted / (DCTBlockSide(state) * state->maxVSamples);
   for (int32_t f = 0; f < state->frameColors; f++) {
     const DCTComponent* comp = &state->components[f];
     DCTDCoefComponent& cc = store->comp[f];
+    const int32_t side = DCTComponentSide(state, comp);
     for (int32_t i = 0; i < comp->vSamples; i++) {
       const int32_t by = strip * comp->vSamples + i;
       uint8_t* out = comp->strip + static_cast<size_t>(8) * i * comp->stripWidth;
       const int16_t* row = by < cc.blocksHigh ? cc.rows[by] : nullptr;
       if (row == nullptr) {  // padding below the samples: never shown
-        std::memset(out, kZeroBlockSample, static_cast<size_t>(8) * comp->stripWidth);
+        std::memset(comp->strip + static_cast<size_t>(side) * i * comp->stripWidth, kZeroBlockSample,
+                    static_cast<size_t>(side) * comp->stripWidth);
         continue;
       }
       for (int32_t bx = 0; bx < cc.blocksWide; bx++) {
@@ -329,4 +336,9 @@ void DCTDCoefsToStrip(DCTState* state) {
       cc.rows[by] = nullptr;
     }
   }
+}
+
+const int16_t* DCTDCoefRow(const DCTState* state, int32_t f, int32_t by) {
+  const DCTDCoefComponent& cc = state->coefStore->comp[f];
+  return by < cc.blocksHigh ? cc.rows[by] : nullptr;
 }

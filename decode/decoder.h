@@ -69,6 +69,23 @@ void DCTDScaleQT(DCTState* state, int32_t* table, int32_t index);
 void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t lastCol,
                       int32_t lastRow, const DCTComponent* comp);
 
+// --- scaled decoding (scaled_idct.cpp) ---------------------------------------------
+// Keeps the frame's size in frameColumns / frameRows and, when the state's
+// scaleDenominator d is above 1, reduces Columns and Rows to the output's
+// ceil(size / d); called once per image, before the geometry is set up.
+void DCTDScaleGeometry(DCTState* state);
+// Where a block of a reduced image goes: `out` addresses the block on the
+// full-size grid of comp's strip (8 samples per block, 8 rows per block
+// row), as the entropy decoders and the coefficient store address it at
+// every scale; the answer is its place in the reduced strip, whose blocks
+// have `side` samples a side (DCTComponentSide).
+uint8_t* DCTDScaledPlace(uint8_t* out, const DCTComponent* comp, int32_t side);
+// DCTrev_transform for a block of side 4, 2 or 1: its side x side samples
+// at `out` (its place in the strip, rows `stride` bytes apart), each the
+// mean of the samples of the full-size transform it stands for.
+void DCTDScaledTransform(const int32_t* block, uint8_t* out, int32_t lastCol, int32_t lastRow,
+                         int32_t stride, int32_t side);
+
 // --- entropy decoding (entropy_decoder.h) --------------------------------------
 // One strip of an image coded in one interleaved scan, through the scan's
 // entropy decoder: Huffman-decoded, dequantized, inverse-transformed into
@@ -91,6 +108,10 @@ void DCTDdecodeCoefScan(DCTState* state);
 bool DCTDCoefImageComplete(const DCTState* state);
 // The error for an EOI that came before every frame component was coded.
 [[noreturn]] void DCTDFailUncoded(const DCTState* state);
+// Block row `by` of frame component f of the store: blocks of 64 coefficients
+// in natural order, mcusPerRow x H of them (a lone component: its strip's);
+// null for a row no scan reached (all zero).
+const int16_t* DCTDCoefRow(const DCTState* state, int32_t f, int32_t by);
 // Dequantizes and inverse-transforms the store's blocks of the strip that
 // begins at line linesEmitted into the component strips.
 void DCTDCoefsToStrip(DCTState* state);
@@ -108,6 +129,10 @@ void DCTDClampPixel(int32_t r, int32_t g, int32_t b, uint8_t* pixelEnd);
 // --- marker parser and the per-line driver (marker_parser.cpp) -------------------
 int32_t DCTDFilBuf(DCTState* state);
 void DCTDReadHeaders(DCTState* state);
+// Reads a whole image into the coefficient store (every scan, whatever the
+// image's kind) and stops there, the store kept whole for the transcoder
+// (DCTDCoefRow); the lines are never made.
+void DCTDReadCoefficients(DCTState* state);
 // True once DCTDFilBuf has reached the end of the image cleanly (EOI, or the
 // end of the data right after a complete image).
 bool DCTDImageEnded(const DCTState* state);

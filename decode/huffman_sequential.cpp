@@ -124,7 +124,7 @@ void DecodeSingleStrip(DCTState* state) {
   alignas(16) int32_t block[kCoefficientSlots] = {};
   DCTComponent* comp = &state->components[0];
   for (int32_t row = 0; row < comp->vSamples; row++) {
-    if (state->linesEmitted + 8 * row >= state->Rows) break;
+    if (state->linesEmitted + DCTBlockSide(state) * row >= state->Rows) break;
     uint8_t* out = comp->strip + static_cast<size_t>(8) * row * comp->stripWidth;
     int32_t left = state->mcusPerRow;
     while (left > 0) {

@@ -12,7 +12,9 @@
 // final clamp keeps the samples in 0..255 whatever happened before. The
 // exact order of shifts and multiplications below fixes the output bytes;
 // the short cuts for blocks whose non-zero coefficients stay in row 0 or
-// column 0 give exactly the bytes of the full transform.
+// column 0 give exactly the bytes of the full transform. A reduced image
+// (scaleDenominator above 1) has its blocks placed and, below 8 x 8,
+// transformed by scaled_idct.cpp.
 #include <cstring>
 
 #include "codec/wrap_arith.h"
@@ -165,7 +167,14 @@ void ColumnZeroOnly(int32_t* block, uint8_t* out, int32_t stride) {
 
 void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t lastCol,
                       int32_t lastRow, const DCTComponent* comp) {
-  (void)state;
+  if (state->scaleDenominator > 1) {  // a reduced image: scaled_idct.cpp
+    const int32_t side = DCTComponentSide(state, comp);
+    out = DCTDScaledPlace(out, comp, side);
+    if (side < 8) {
+      DCTDScaledTransform(block, out, lastCol, lastRow, comp->stripWidth, side);
+      return;
+    }
+  }
   const int32_t stride = comp->stripWidth;
   block[0] = WrapAdd(block[0], kDCBias);
   if (lastRow == 0) {

@@ -1,6 +1,8 @@
 // jpeg_decode_filter.cpp - the JPEG decode filter's entries: JPEGDOpen (and
 // JPEGDOpenWithSegments, its open with a segment hook: jpeg_segments.h),
-// JPEGDFilBuf, JPEGDClose and the codec-state set-up JPEGDecConfigure.
+// JPEGDFilBuf, JPEGDClose and the codec-state set-up JPEGDecConfigure, and
+// JPEGDOpenWithOptions (jpeg_options.h), whose scaled decoding lives in
+// scaled_idct.cpp.
 //
 // The filter wraps one decoder codec state in a JPEGFilterContext whose Stm
 // hands out one raster line per fill. A line of more than 32767 bytes, which
@@ -60,6 +62,9 @@ void FailFill(Stm* s) {
   s->count = 0;
 }
 
+Stm* OpenDecoder(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode,
+                 DCTUserMarkerProc hook, void* hookData, int32_t scaleDenominator);
+
 }  // namespace
 
 void JPEGDecConfigure(DCTState* state, Stm* filterStm, Stm* source) {
@@ -81,15 +86,25 @@ Stm* JPEGDOpenWithSegments(Stm* source, int16_t* width, int16_t* height, int16_t
 Stm* JPEGDOpenWithOptions(Stm* source, const JPEGDecodeOptions* options, int16_t* width, int16_t* height,
                           int16_t* colorCode) {
   if (options == nullptr) return JPEGDOpenHooked(source, width, height, colorCode, nullptr, nullptr);
-  if (options->scaleDenominator > 1) {
-    JPEGErrorMessage("Scaled decoding not supported yet");
+  const int32_t d = options->scaleDenominator;
+  if (d != 0 && d != 1 && d != 2 && d != 4 && d != 8) {
+    JPEGErrorMessage("Scale denominator not 1, 2, 4 or 8");
     return nullptr;
   }
-  return JPEGDOpenHooked(source, width, height, colorCode, options->hook, options->hookData);
+  return OpenDecoder(source, width, height, colorCode, options->hook, options->hookData, d);
 }
 
 Stm* JPEGDOpenHooked(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode,
                      DCTUserMarkerProc hook, void* hookData) {
+  return OpenDecoder(source, width, height, colorCode, hook, hookData, 1);
+}
+
+namespace {
+
+// The open of every entry: the header read and the first line decoded, the
+// image reduced by scaleDenominator (1: full size).
+Stm* OpenDecoder(Stm* source, int16_t* width, int16_t* height, int16_t* colorCode,
+                 DCTUserMarkerProc hook, void* hookData, int32_t scaleDenominator) {
   if (source == nullptr) return nullptr;
   JPEGFilterContext* ctx = DCTNewFilterContext(source);
   if (ctx == nullptr) return nullptr;
@@ -107,6 +122,7 @@ Stm* JPEGDOpenHooked(Stm* source, int16_t* width, int16_t* height, int16_t* colo
   ctx->state->allowOversizedMCU = 1;
   ctx->state->userMarkerHook = hook;
   ctx->state->userMarkerHookData = hookData;
+  ctx->state->scaleDenominator = scaleDenominator;
   if (DCTDFilBuf(ctx->state) != 0) {
     std::strcpy(ctx->message, "Failed to understand file format");
     JPEGErrorMessage(ctx->message);
@@ -123,6 +139,8 @@ Stm* JPEGDOpenHooked(Stm* source, int16_t* width, int16_t* height, int16_t* colo
   DCTEndTry(&saved);
   return &ctx->stm;
 }
+
+}  // namespace
 
 int16_t JPEGDFilBuf(Stm* s) {
   if (s->error) return -1;

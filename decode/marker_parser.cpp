@@ -319,8 +319,10 @@ void StartScan(DCTState* state, const QuantStore* store) {
     return;
   }
   // The colour count comes from the frame: a one-scan image codes it all.
-  const bool wholeFrame = state->scan.count == state->frameColors && state->progressive == 0;
+  const bool wholeFrame = state->scan.count == state->frameColors && state->progressive == 0 &&
+                          state->keepCoefficients == 0;
   state->Colors = state->outputColors = state->frameColors;
+  DCTDScaleGeometry(state);
   DCTInitCommon(state, 0);
   DCTDSkipSegmentBytes(state, leftover);
   // The strip memory only once scan data is at hand: a header alone never
@@ -362,7 +364,7 @@ void EmitLine(DCTState* state) {
   if (!DCTDParallelLine(state)) DCTPutNCLine(state, state->stripBlockLine, state->stripSubLine);
   if (++state->stripSubLine == state->maxVSamples) {
     state->stripSubLine = 0;
-    if (++state->stripBlockLine == 8) state->phase = kDecPhaseStrip;
+    if (++state->stripBlockLine == DCTBlockSide(state)) state->phase = kDecPhaseStrip;
   }
   if (++state->linesEmitted == state->Rows) state->phase = kDecPhaseMarkers;
 }
@@ -469,4 +471,13 @@ int32_t DCTDFilBuf(DCTState* state) {
   }
   EmitLine(state);
   return 0;
+}
+
+void DCTDReadCoefficients(DCTState* state) {
+  state->keepCoefficients = 1;
+  DCTDinit_sgetv(state);
+  DCTDInitHuffTables(state);
+  DCTDReadHeaders(state);
+  if (state->phase != kDecPhaseScans) DCTStmErr0("No image before EOI");
+  DecodeAllScans(state);
 }

@@ -305,7 +305,7 @@ int32_t MCUsInStrip(const DCTState* state, int32_t line) {
   if (state->Colors > 1) return state->mcusPerRow;
   const int32_t v = state->components[0].vSamples;
   int32_t rows = 0;
-  while (rows < v && line + kDCTBlockLines * rows < state->Rows) rows++;
+  while (rows < v && line + DCTBlockSide(state) * rows < state->Rows) rows++;
   return rows * state->mcusPerRow;
 }
 

@@ -12,7 +12,10 @@
 // conversion, the lines of a block line after its first only change by
 // component 0 and are updated from the previous line still held in
 // lineBuffer. CMYK that another encoder stored with inverted ink is turned
-// back (0 = no ink) as the line's last step.
+// back (0 = no ink) as the line's last step. A reduced image
+// (scaled_idct.cpp) whose subsampled components came out of the inverse DCT
+// larger than their sampling says goes through ReducedLine, which upsamples
+// each by what is left.
 //
 // Bounds: every loop works in whole groups of maxHSamples pixels and stops
 // at paddedLineSamples (a whole number of such groups), so nothing is written
@@ -197,19 +200,19 @@ void Spread(const uint8_t* s, int32_t h, int32_t hMax, uint8_t* out, int32_t gro
   }
 }
 
+// h[i]: samples of component i per group of hMax pixels.
 template <int colors>
-void InterleaveAll(const DCTState* st, const uint8_t* const* c, uint8_t* out, int32_t groups) {
-  for (int i = 0; i < colors; ++i) {
-    Spread<colors>(c[i], st->components[i].hSamples, st->maxHSamples, out + i, groups);
-  }
+void InterleaveAll(const int32_t* h, int32_t hMax, const uint8_t* const* c, uint8_t* out, int32_t groups) {
+  for (int i = 0; i < colors; ++i) Spread<colors>(c[i], h[i], hMax, out + i, groups);
 }
 
-void Interleave(const DCTState* st, const uint8_t* const* c, uint8_t* out, int32_t pixels) {
+void Interleave(const DCTState* st, const int32_t* h, const uint8_t* const* c, uint8_t* out,
+                int32_t pixels) {
   const int32_t groups = pixels / st->maxHSamples;
   switch (st->Colors) {
-    case 2: InterleaveAll<2>(st, c, out, groups); break;
-    case 3: InterleaveAll<3>(st, c, out, groups); break;
-    default: InterleaveAll<4>(st, c, out, groups); break;
+    case 2: InterleaveAll<2>(h, st->maxHSamples, c, out, groups); break;
+    case 3: InterleaveAll<3>(h, st->maxHSamples, c, out, groups); break;
+    default: InterleaveAll<4>(h, st->maxHSamples, c, out, groups); break;
   }
 }
 
@@ -245,8 +248,49 @@ void GeneralLine(const DCTState* st, const uint8_t* const* c, Tables t, uint8_t*
     std::memcpy(out, c[0], static_cast<size_t>(bytes));
     return;
   }
-  Interleave(st, c, out, pixels);
+  const int32_t h[4] = {st->components[0].hSamples, st->components[1].hSamples, st->components[2].hSamples,
+                        st->components[3].hSamples};
+  Interleave(st, h, c, out, pixels);
   if (st->colorTransform != kTransformNone) ConvertLine(st, t, out, pixels);
+}
+
+// --- reduced images ---------------------------------------------------------------
+
+// A line of a reduced image in which some subsampled component came out of
+// the inverse DCT larger than its sampling says (DCTComponentSide): such a
+// component is upsampled by what is left, its factors times the growth.
+// Components all at the line's resolution convert in one pass.
+void ReducedLine(const DCTState* st, int32_t blockLine, int32_t subLine, Tables t, uint8_t* out,
+                 int32_t pixels) {
+  const int32_t side = DCTBlockSide(st);
+  const uint8_t* c[4] = {nullptr, nullptr, nullptr, nullptr};
+  int32_t h[4] = {0, 0, 0, 0};
+  bool full = true;
+  for (int32_t i = 0; i < st->Colors && i < 4; i++) {
+    const DCTComponent& comp = st->components[i];
+    const int32_t growth = DCTComponentSide(st, &comp) / side;
+    const int32_t row = DCTStripRowOfLine(blockLine, subLine, st->maxVSamples, comp.vSamples * growth);
+    c[i] = comp.strip + static_cast<intptr_t>(comp.stripWidth) * row;
+    h[i] = comp.hSamples * growth;
+    full = full && h[i] == st->maxHSamples && comp.vSamples * growth == st->maxVSamples;
+  }
+  if (full && st->colorTransform == kTransformYCbCr) {
+    Mode2(c, t, out, pixels);
+  } else if (full && st->colorTransform == kTransformYCCK) {
+    Mode4(c, t, out, pixels);
+  } else {
+    Interleave(st, h, c, out, pixels);
+    if (st->colorTransform != kTransformNone) ConvertLine(st, t, out, pixels);
+  }
+}
+
+// Whether some component of a reduced image grew in the inverse DCT.
+bool SomeComponentGrew(const DCTState* st) {
+  if (st->scaleDenominator <= 1) return false;
+  for (int32_t i = 0; i < st->Colors && i < 4; i++) {
+    if (DCTComponentSide(st, &st->components[i]) != DCTBlockSide(st)) return true;
+  }
+  return false;
 }
 
 // Turns a line of ink values between the two polarities (0 = no ink and
@@ -327,7 +371,9 @@ void DCTPutNCLine(DCTState* state, int32_t blockLine, int32_t subLine) {
   }
   uint8_t* out = state->lineBuffer;
   const int32_t pixels = colors > 0 ? state->paddedLineSamples / colors : 0;
-  if (subLine > 0 && state->vFastMode == kVFastLumaOnly && state->colorTransform == kTransformNone &&
+  if (SomeComponentGrew(state)) {
+    ReducedLine(state, blockLine, subLine, {state->decCTTable[0], state->decCTTable[1]}, out, pixels);
+  } else if (subLine > 0 && state->vFastMode == kVFastLumaOnly && state->colorTransform == kTransformNone &&
       colors >= 2 &&
       colors <= 3) {
     VerticalUpdate(state, c[0], out, pixels);

@@ -13,6 +13,7 @@
 // category 0 and an EOB.
 #include "codec/jpeg_markers.h"
 #include "codec/wrap_arith.h"
+#include "encode/coefficient_image.h"
 #include "encode/encoder.h"
 #include "simd/kernels.h"
 
@@ -384,6 +385,7 @@ uint64_t DCTEForwardDCTMaskScalar(int32_t* coef, const uint8_t* samples, int32_t
 }
 
 void DCTEcodeStrip(DCTState* state, int32_t firstLine) {
+  if (state->coefImage != nullptr) return DCTEBufferStrip(state, firstLine);  // kept whole, coded later
   DCTEBitSink sink = DCTELoadSink(state);
   DeadZone zones[kMaxEncoderQTables];
   for (int32_t k = 0; k < state->qTableCount && k < kMaxEncoderQTables; k++)

@@ -148,14 +148,15 @@ void SetSampling(DCTState* state, int32_t h, int32_t v) {
 }
 
 // Sampling of component 0 (and 3) as the options ask: zero in both keeps
-// what the open record set up.
+// what the open record set up. One component has no chroma: it is coded
+// 1x1 whatever is asked, as other encoders do.
 void ApplySamplingOption(DCTState* state, const JPEGEncodeOptions* options) {
   if (options->lumaH == 0 && options->lumaV == 0) return;
-  const int32_t h = options->lumaH, v = options->lumaV;
+  int32_t h = options->lumaH, v = options->lumaV;
   if (h < 1 || h > 2 || v < 1 || v > 2) DCTStmErr2("Bad chroma sampling %ldx%ld", h, v);
   if (state->colorTransform == kTransformNone && (h != 1 || v != 1))
     DCTStmErr0("Chroma sampling needs the colour transform");
-  if (h != v) DCTStmErr2("Chroma sampling %ldx%ld not supported yet", h, v);
+  if (state->Colors == 1) h = v = 1;
   SetSampling(state, h, v);
   const int32_t mcuWidth = 8 * (state->Colors == 1 ? 1 : h);
   state->restartInterval = state->Columns > 0 ? (state->Columns - 1) / mcuWidth + 1 : 0;
@@ -166,8 +167,11 @@ void ApplyOptions(DCTState* state, const JPEGEncodeOptions* options) {
   ApplySamplingOption(state, options);
   state->optimizeTables = options->optimize != 0 ? 1 : 0;
   state->progressiveScans = options->progressive != 0 ? 1 : 0;
-  if (state->optimizeTables || state->progressiveScans)
-    DCTStmErr0("Optimized tables and progressive scans not supported yet");
+  // Both keep the whole image's coefficients and write its scans at the end
+  // (encode/coefficient_image.h); like other encoders' optimized and
+  // progressive files they carry no restart intervals, so strips are coded
+  // on the filter's thread whatever JPEGSetCodingThreads asked.
+  if (state->optimizeTables || state->progressiveScans) state->restartInterval = 0;
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 // colour-transform segment (in the portable layout under the identifier
 // other programs expect, the CMYK lines then inverted as they are taken
 // in), one DQT, SOF0, one DHT (with the table set picked
-// from the quality factor), DRI and SOS. Then every line goes into the
+// from the quality factor), DRI and SOS; with tables built for the image or
+// progressive scans (SOF2) the header ends at the frame header and the rest
+// follows the last strip (coefficient_image.h). Then every line goes into the
 // component strips (strip_input.cpp); each complete strip of 8 x Vmax lines
 // is coded at once (block_coder.cpp); after the last line the strip is
 // completed and coded, the bits padded with 1s, EOI written and the strip
@@ -14,6 +16,7 @@
 // empty, so nothing in them is padded or stuffed. Multi-byte fields are
 // big-endian (ITU-T T.81 B.1.1.4).
 #include "codec/jpeg_markers.h"
+#include "encode/coefficient_image.h"
 #include "encode/encoder.h"
 #include "parallel/strip_jobs.h"
 
@@ -220,12 +223,22 @@ void DCTEgenSOS(DCTState* state) {
   DCTEsput8(state, 0);        // Ah = Al = 0
 }
 
+bool BuffersImage(const DCTState* state) { return state->optimizeTables || state->progressiveScans; }
+
+// With tables built for the image (or progressive scans) the header stops
+// after the frame header: the tables, DRI and scans follow the last strip
+// (scan_writer.cpp), from the coefficients kept until then.
 void DCTEgenHeader(DCTState* state) {
   DCTEsputmarker(state, kSOI);
   DCTEgenMarkers(state);
   DCTEgenFOSeg(state);
   DCTEgenDQT(state, 0);
-  DCTEgenSOF(state, 8, kSOF0);
+  DCTEgenSOF(state, 8, state->progressiveScans ? kSOF2 : kSOF0);
+  if (BuffersImage(state)) {
+    DCTEBeginCoefImage(state);
+    for (int32_t i = 0; i < state->Colors; i++) state->coefImage->plane[i].id = ComponentId(state, i);
+    return;
+  }
   DCTEgenDHT(state);
   if (state->restartInterval != 0) DCTEgenResync(state);
   DCTEgenSOS(state);
@@ -268,6 +281,7 @@ void FinishStrip(DCTState* state) {
       DCTEParallelFinish(state);
       CheckTarget(state);
     }
+    if (state->coefImage != nullptr) DCTEWriteBufferedImage(state);
     DCTEclose_sput(state);
     CheckTarget(state);
     DCTfree(state);

@@ -17,6 +17,7 @@
 #include "decode/jpeg_filter_query.h"
 #include "host/host_internal.h"
 #include "jpeg_filters.h"
+#include "jpeg_options.h"
 #include "stream/stm_procs.h"
 
 namespace {
@@ -67,8 +68,11 @@ void FreeContext(JPEGThumbContext* context) {
 
 }  // namespace
 
-JPEGThumbHandle StartJPEGDecompress(const char* data, long length, short* width, short* height,
-                                    short* colors) {
+namespace {
+
+// Both starts: the image reduced by scaleDenominator (1: full size).
+JPEGThumbHandle StartThumb(const char* data, long length, int32_t scaleDenominator, short* width,
+                           short* height, short* colors) {
   if (width == nullptr || height == nullptr || colors == nullptr) return nullptr;
   if (length < 0 || length > std::numeric_limits<int32_t>::max() || (data == nullptr && length > 0))
     return nullptr;
@@ -89,7 +93,9 @@ JPEGThumbHandle StartJPEGDecompress(const char* data, long length, short* width,
   stm.filBuf = MyReadStmFilBuf;
 
   int16_t colorCode = -1;  // left alone by the decoder for two components
-  context->jpegStm = JPEGDOpen(&stm, width, height, &colorCode);
+  JPEGDecodeOptions options{};
+  options.scaleDenominator = scaleDenominator;
+  context->jpegStm = JPEGDOpenWithOptions(&stm, &options, width, height, &colorCode);
   if (context->jpegStm == nullptr) {
     FreeContext(context);
     return nullptr;
@@ -106,6 +112,22 @@ JPEGThumbHandle StartJPEGDecompress(const char* data, long length, short* width,
   }
   *colors = ColorsForCode(colorCode, context->jpegStm);
   return context;
+}
+
+}  // namespace
+
+JPEGThumbHandle StartJPEGDecompress(const char* data, long length, short* width, short* height,
+                                    short* colors) {
+  return StartThumb(data, length, 1, width, height, colors);
+}
+
+JPEGThumbHandle StartJPEGDecompressScaled(const char* data, long length, int scaleDenominator, short* width,
+                                          short* height, short* colors) {
+  if (scaleDenominator != 1 && scaleDenominator != 2 && scaleDenominator != 4 && scaleDenominator != 8) {
+    JPEGErrorMessage("Scale denominator not 1, 2, 4 or 8");
+    return nullptr;
+  }
+  return StartThumb(data, length, scaleDenominator, width, height, colors);
 }
 
 int GetJPEGData(JPEGThumbHandle handle, char* buffer, short lines, short lineBytes) {

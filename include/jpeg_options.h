@@ -16,13 +16,15 @@ JPEG_EXTERN_C_BEGIN
 
 /* The QFactor (JPEGEncodeParams.QFactor) whose files land near those of
  * other encoders at `quality` 1..100 (their size and fidelity at the same
- * number); values outside 1..100 are clamped. */
+ * number): 1.45 x S/100, S = 5000/quality below 50 and 200 - 2 x quality
+ * from 50 up; values outside 1..100 are clamped. */
 JPEG_API double JPEGQFactorForQuality(int32_t quality);
 
 /* Encode choices. lumaH x lumaV is the sampling of component 0 (and of
  * component 3) against the two chroma components: 1x1 (4:4:4), 2x1
  * (4:2:2), 1x2 (4:4:0), 2x2 (4:2:0). Zero in both takes the sampling from
- * params->subsample as JPEGOpen does. Sampling other than 1x1 needs the
+ * params->subsample as JPEGOpen does; one component is always coded 1x1.
+ * params->blend chooses averaged (non-zero) or picked chroma samples. Sampling other than 1x1 needs the
  * colour transform (it is refused in marker mode 2 and the portable
  * layout). optimize: Huffman tables built for the image (two passes over
  * its coefficients) instead of the built-in ones. progressive: a
@@ -39,9 +41,10 @@ typedef struct JPEGEncodeOptions {
  * open fail with the reason in gJPEGError / JPEGLastErrorMessage(). */
 JPEG_API Stm* JPEGOpenWithOptions(Stm* target, JPEGEncodeParams* params, const JPEGEncodeOptions* options);
 
-/* Decode choices. scaleDenominator 1, 2, 4 or 8 (0 = 1): the image comes
- * out reduced by that factor, each dimension rounded up, the reduction done
- * inside the inverse transform (no full-size decode). hook and hookData: as
+/* Decode choices. scaleDenominator 1, 2, 4 or 8 (0 = 1; other values make
+ * the open fail): the image comes out reduced by that factor, each
+ * dimension rounded up, the reduction done inside the inverse transform (no
+ * full-size decode). hook and hookData: as
  * JPEGDOpenWithSegments (jpeg_segments.h); null for none. width and height
  * come back as the scaled size. */
 typedef struct JPEGDecodeOptions {

@@ -20,7 +20,14 @@
  *      (the lines from the failing one on are left as they were; gJPEGError
  *      is set and JPEGLastErrorMessage() gives the decoder's reason). A
  *      handle that answered 0 for damaged data answers 0 from then on.
- * CloseJPEG releases the handle (null is ignored). */
+ * CloseJPEG releases the handle (null is ignored).
+ *
+ * StartJPEGDecompressScaled is StartJPEGDecompress for the image reduced by
+ * scaleDenominator 1, 2, 4 or 8 (another value is refused, gJPEGError
+ * set): width and height come back as the reduced size, each rounded up,
+ * and GetJPEGData hands out its lines. The reduction is made in the inverse
+ * DCT, so a large photograph's thumbnail costs a fraction of its full
+ * decode. */
 #ifndef JPEG_THUMB_STREAM_H
 #define JPEG_THUMB_STREAM_H
 
@@ -32,6 +39,8 @@ typedef struct JPEGThumbContext* JPEGThumbHandle;
 
 JPEG_API JPEGThumbHandle StartJPEGDecompress(const char* data, long length, short* width,
                                              short* height, short* colors);
+JPEG_API JPEGThumbHandle StartJPEGDecompressScaled(const char* data, long length, int scaleDenominator,
+                                                   short* width, short* height, short* colors);
 JPEG_API int GetJPEGData(JPEGThumbHandle handle, char* buffer, short lines, short lineBytes);
 JPEG_API void CloseJPEG(JPEGThumbHandle handle);
 

@@ -139,7 +139,7 @@ bool DCTParallelStart(DCTState* state, const DCTRingLayout& layout, int32_t line
   return true;
 }
 
-int32_t DCTLinesPerStrip(const DCTState* state) { return kDCTBlockLines * state->maxVSamples; }
+int32_t DCTLinesPerStrip(const DCTState* state) { return DCTBlockSide(state) * state->maxVSamples; }
 
 void DCTParallelRelease(DCTState* state) {
   DCTParallel* p = state->parallel;

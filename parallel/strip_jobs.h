@@ -99,7 +99,7 @@ bool DCTParallelWanted(const DCTState* state);
 // (but two jobs, whatever their size) and no more jobs than the image has
 // and one; no more workers start than the ring can keep busy.
 bool DCTParallelStart(DCTState* state, const DCTRingLayout& layout, int32_t lineBytes);
-// Raster lines of one strip.
+// Raster lines of one strip (of a reduced image: of its reduced strips).
 int32_t DCTLinesPerStrip(const DCTState* state);
 // Waits for every job in flight, stops the workers and frees it all.
 void DCTParallelRelease(DCTState* state);

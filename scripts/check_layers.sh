@@ -5,7 +5,7 @@
 # Usage: check_layers.sh [source dir]   (a CTest runs it: layering)
 cd "${1:-$(dirname "$0")/..}" || exit 2
 declare -A rank=([include]=0 [stream]=1 [codec]=2 [simd]=2 [parallel]=3 [encode]=4 [decode]=4
-                 [a85]=5 [host]=6 [tools]=7)
+                 [a85]=5 [transcode]=5 [oneshot]=5 [host]=6 [tools]=7)
 bad=0
 declare -A arrows edges
 while IFS=: read -r file _ target; do
@@ -21,7 +21,7 @@ while IFS=: read -r file _ target; do
     echo "upward or sideways: $file includes $target"; bad=1
   fi
 done < <(grep -rn '^#include "' --include='*.h' --include='*.cpp' include stream codec simd parallel \
-           encode decode a85 host tools)
+           encode decode a85 transcode oneshot host tools)
 for e in "${!edges[@]}"; do
   a=${e%%>*} b=${e#*>}
   if [[ -n ${edges[$b>$a]} && $a < $b ]]; then echo "mutual include: $a <-> $b"; bad=1; fi

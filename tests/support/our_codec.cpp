@@ -1,7 +1,7 @@
 // our_codec.cpp - see our_codec.h.
 #include "support/our_codec.h"
 
-#include "jpeg_filters.h"
+#include "jpeg_options.h"  // and jpeg_filters.h
 
 namespace testing_support {
 
@@ -23,7 +23,8 @@ OurEncodeResult OurEncode(const Image& img, const OurEncodeOptions& o) {
   p.markerDataLength = static_cast<int32_t>(marker.size());
   MemSink sink;
   gJPEGError = 0;
-  Stm* s = JPEGOpen(sink.stm(), &p);
+  const JPEGEncodeOptions sampling{static_cast<uint8_t>(o.lumaH), static_cast<uint8_t>(o.lumaV), 0, 0};
+  Stm* s = JPEGOpenWithOptions(sink.stm(), &p, &sampling);
   if (s == nullptr) {
     r.message = JPEGLastErrorMessage();
     return r;

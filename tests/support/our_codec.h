@@ -16,6 +16,7 @@ struct OurEncodeOptions {
   int markerMode = 0;
   Bytes markerData;  // host segments written right after SOI (and APP0)
   int threads = 0;   // worker threads for the filter (JPEGSetCodingThreads)
+  int lumaH = 0, lumaV = 0;  // chroma sampling (JPEGEncodeOptions); 0: as subsample says
 };
 
 struct OurEncodeResult {

@@ -16,9 +16,11 @@
 #include "host_codec.h"
 #include "info_walker.h"
 #include "jpeg_marker_codes.h"
+#include "jpeg_oneshot.h"
 #include "jpeg_stream.h"
 #include "pnm_io.h"
 #include "recompress_source.h"
+#include "scaled_decode.h"
 #include "stm.h"
 #include "tool_error.h"
 
@@ -35,6 +37,15 @@ void ParseDpi(const std::string& text, EncodeSettings* settings) {
   settings->yDpi = comma == std::string::npos
                        ? settings->xDpi
                        : ParseIntInRange(text.substr(comma + 1), 1, kLargestDpi, "--dpi");
+}
+
+// --sample HxV: the luminance sampling factors against chroma, 1 or 2 each.
+void ParseSample(const std::string& text, EncodeSettings* settings) {
+  const bool valid = text.size() == 3 && (text[0] == '1' || text[0] == '2') && (text[1] == 'x' || text[1] == 'X') &&
+                     (text[2] == '1' || text[2] == '2');
+  if (!valid) FailUsage("--sample takes 1x1, 2x1, 1x2 or 2x2, not '" + text + "'");
+  settings->lumaH = text[0] - '0';
+  settings->lumaV = text[2] - '0';
 }
 
 // --threads N: worker threads for the codec, 0 (none) to 64.
@@ -68,15 +79,20 @@ bool IsCodecFailure(const ToolError& error, const char* verb) {
 std::vector<OptionSpec> EncodeOptions(std::vector<OptionSpec> more = {}) {
   std::vector<OptionSpec> options{{"quality", true}, {"level", true}, {"ascii85", false}, {"marker-mode", true},
                                   {"portable", false}, {"dpi", true}, {"resources", true},
-                                  {"threads", true}};
+                                  {"threads", true},
+                                  {"sample", true}, {"grayscale", false},
+                                  {"optimize", false}, {"progressive", false}};
   options.insert(options.end(), more.begin(), more.end());
   return options;
 }
 
 EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   EncodeSettings settings;
-  if (parsed.Has("quality")) settings.quality = ParseIntInRange(parsed.Value("quality"), 0, 6, "--quality");
+  if (parsed.Has("quality") && parsed.Has("level")) FailUsage("--quality and --level exclude each other");
+  if (parsed.Has("quality")) settings.scale = ParseIntInRange(parsed.Value("quality"), 1, 100, "--quality");
   if (parsed.Has("level")) settings.quality = ParseIntInRange(parsed.Value("level"), 0, 6, "--level");
+  if (parsed.Has("sample")) ParseSample(parsed.Value("sample"), &settings);
+  settings.grayscale = parsed.Has("grayscale");
   if (parsed.Has("marker-mode")) {
     settings.markerMode = ParseIntInRange(parsed.Value("marker-mode"), 0, 2, "--marker-mode");
   }
@@ -90,6 +106,8 @@ EncodeSettings ParseEncodeSettings(const ParsedArgs& parsed) {
   settings.ascii85 = parsed.Has("ascii85");
   settings.quiet = parsed.quiet;
   settings.threads = ParseThreads(parsed);
+  settings.optimize = parsed.Has("optimize");
+  settings.progressive = parsed.Has("progressive");
   return settings;
 }
 
@@ -172,7 +190,7 @@ int RunEncode(const Args& args) {
   ByteReader input(parsed.positionals[0]);
   PnmReader reader(&input);
   CheckEncodable(reader.Shape());
-  CheckDpiKept(parsed, settings, reader.Shape().colors);
+  CheckDpiKept(parsed, settings, settings.grayscale ? 1 : reader.Shape().colors);
   OutputFile output(parsed.positionals[1]);
   EncodeLines(&reader, settings, &output);
   output.Commit();
@@ -192,27 +210,32 @@ void GivePartial(const ToolError& error, PnmTarget* target, const std::vector<Ou
 }
 
 // A file damaged before its first line was out: the shape from its frame
-// header, when the walk over the bytes read finds one and a scan after it
-// (damage in the scan data, not a header the decoder refused).
-bool BeginFromFrame(const Bytes& head, bool ascii85, PnmTarget* target) {
+// header (reduced by scale, sides rounded up), when the header reader
+// finds one and a scan after it (damage in the scan data, not a header
+// the decoder refused).
+bool BeginFromFrame(const Bytes& head, bool ascii85, int scale, PnmTarget* target) {
   const Bytes bytes = ascii85 ? UnwrapAscii85(head) : head;
-  const JpegSummary summary = WalkJpeg(bytes.data(), bytes.size());
-  const bool scanFound = std::any_of(summary.segments.begin(), summary.segments.end(),
-                                     [](const SegmentInfo& segment) { return segment.marker == JPEG_MARKER_SOS; });
-  if (!scanFound || summary.width <= 0 || summary.height <= 0 || summary.components < 1 ||
-      summary.components > 4) {
+  JPEGMemHeader header;
+  if (JPEGMemReadHeader(bytes.data(), bytes.size(), &header, nullptr, 0, nullptr) != JPEG_MEM_OK ||
+      header.width <= 0 || header.height <= 0 || header.components < 1 || header.components > 4) {
     return false;
   }
-  target->Begin(ImageShape{summary.width, summary.height, summary.components});
+  target->Begin(ImageShape{(header.width + scale - 1) / scale, (header.height + scale - 1) / scale,
+                           header.components});
   return true;
 }
 
 int RunDecode(const Args& args) {
   static const CommandSpec kSpec{
-      "decode", {{"ascii85", false}, {"resources", true}, {"threads", true}, {"partial", false}}, 2, 2};
+      "decode",
+      {{"ascii85", false}, {"resources", true}, {"threads", true}, {"partial", false},
+       {"scale", true}},
+      2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("decode"), 0;
   const bool ascii85 = parsed.Has("ascii85");
+  const int scale = parsed.Has("scale") ? ParseScale(parsed.Value("scale")) : 1;
+  if (scale > 1 && parsed.Has("resources")) FailUsage("--resources cannot be kept with --scale");
   CheckOutputsApart({parsed.positionals[0]},
                     {parsed.positionals[1], parsed.Has("resources") ? parsed.Value("resources") : "-"});
   ByteReader input(parsed.positionals[0]);
@@ -224,11 +247,15 @@ int RunDecode(const Args& args) {
   PnmTarget target(&image);
   DecodeResult result;
   try {
-    DecodeJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed), &result);
+    if (scale > 1) {
+      DecodeScaledJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed), scale, &result);
+    } else {
+      DecodeJpeg(&input, ascii85, parsed.quiet, &target, ParseThreads(parsed), &result);
+    }
   } catch (const ToolError& error) {
     const Bytes head = ascii85 ? UnwrapAscii85(input.Head()) : input.Head();
     if (parsed.Has("partial") && IsCodecFailure(error, "decode") &&
-        (target.Begun() || BeginFromFrame(input.Head(), ascii85, &target))) {
+        (target.Begun() || BeginFromFrame(input.Head(), ascii85, scale, &target))) {
       if (resources) resources->Write(result.resources.data(), result.resources.size());
       GivePartial(error, &target, outputs);
       return kExitDamaged;
@@ -261,7 +288,7 @@ int RunRecompress(const Args& args) {
     RethrowDecodeFailure(error, "recompress", input.Head());
   }
   const KeptSegments& kept = source->Kept();
-  const int colors = source->Shape().colors;
+  const int colors = settings.grayscale && source->Shape().colors == 3 ? 1 : source->Shape().colors;
   // CMYK that another program wrote stays in the layout other programs read.
   if (kept.peerColourSegment && colors == 4 && !parsed.Has("marker-mode")) {
     settings.markerMode = kJPEGPortableMarkerMode;

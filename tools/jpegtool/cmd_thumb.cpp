@@ -2,7 +2,8 @@
 // interface (thumb_stream.h), the way a host previews a file it holds in
 // memory. The compressed bytes are in memory, as the interface takes them;
 // the decoded image is not: lines are fetched a batch at a time and written
-// out, so memory does not grow with the image (as with decode).
+// out, so memory does not grow with the image (as with decode). --scale N
+// reduces the image by N (1, 2, 4, 8) through StartJPEGDecompressScaled.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "decode_failure.h"
 #include "file_io.h"
 #include "pnm_io.h"
+#include "scaled_decode.h"
 #include "stm.h"
 #include "thumb_stream.h"
 #include "tool_error.h"
@@ -38,11 +40,12 @@ std::string CodecMessage(const char* fallback) {
 // unsigned, a 65535-line image is 65535 lines.
 int Dimension(short value) { return static_cast<uint16_t>(value); }
 
-ThumbHandle OpenThumb(const Bytes& data, ImageShape* shape) {
+ThumbHandle OpenThumb(const Bytes& data, int scale, ImageShape* shape) {
   short width = 0, height = 0, colors = 0;
   gJPEGError = 0;
-  ThumbHandle handle(StartJPEGDecompress(reinterpret_cast<const char*>(data.data()),
-                                         static_cast<long>(data.size()), &width, &height, &colors));
+  ThumbHandle handle(StartJPEGDecompressScaled(reinterpret_cast<const char*>(data.data()),
+                                               static_cast<long>(data.size()), scale, &width, &height,
+                                               &colors));
   if (!handle) Fail("thumb failed: " + CodecMessage("the decoder could not be opened"));
   shape->width = Dimension(width);
   shape->height = Dimension(height);
@@ -75,15 +78,16 @@ void StreamThumb(JPEGThumbContext* handle, const ImageShape& shape, OutputFile* 
 }  // namespace
 
 int RunThumb(const Args& args) {
-  static const CommandSpec kSpec{"thumb", {}, 2, 2};
+  static const CommandSpec kSpec{"thumb", {{"scale", true}}, 2, 2};
   const ParsedArgs parsed = ParseCommandLine(kSpec, args);
   if (parsed.help) return PrintCommandHelp("thumb"), 0;
+  const int scale = parsed.Has("scale") ? ParseScale(parsed.Value("scale")) : 1;
   CheckOutputsApart({parsed.positionals[0]}, {parsed.positionals[1]});
   const Bytes data = ReadWholeFile(parsed.positionals[0]);
   OutputFile output(parsed.positionals[1]);
   ImageShape shape;
   try {
-    const ThumbHandle handle = OpenThumb(data, &shape);
+    const ThumbHandle handle = OpenThumb(data, scale, &shape);
     StreamThumb(handle.get(), shape, &output);
   } catch (const ToolError& error) {
     RethrowDecodeFailure(error, "thumb", data);

@@ -14,6 +14,7 @@ int RunEncode(const Args& args);
 int RunDecode(const Args& args);
 int RunThumb(const Args& args);
 int RunRecompress(const Args& args);
+int RunOptimize(const Args& args);
 
 // decode --partial on a damaged file: what could be decoded was written.
 constexpr int kExitDamaged = 2;

@@ -1,9 +1,11 @@
 // decode_failure.cpp - wording the codec's failures for a person (see
-// decode_failure.h); the segment walker looks at the bytes already read.
+// decode_failure.h); the header reader (jpeg_oneshot.h) looks at the bytes
+// already read.
 #include "decode_failure.h"
 
 #include "info_walker.h"
 #include "jpeg_marker_codes.h"
+#include "jpeg_oneshot.h"
 
 namespace jpegtool {
 namespace {
@@ -11,7 +13,9 @@ namespace {
 // Why the codec could not read a JPEG that starts right: its frame kind, when
 // it is one the codec does not decode ("" otherwise).
 std::string FrameKindHint(const Bytes& head) {
-  const int frame = WalkJpeg(head.data(), head.size()).frameMarker;
+  JPEGMemHeader header;  // filled as far as the bytes go, also when they end early
+  JPEGMemReadHeader(head.data(), head.size(), &header, nullptr, 0, nullptr);
+  const int frame = header.frameMarker;
   if (frame == 0 || frame == JPEG_MARKER_SOF0 || frame == JPEG_MARKER_SOF1 || frame == JPEG_MARKER_SOF2) return "";
   return " (" + WithArticle(FrameKind(frame)) +
          " JPEG: only baseline, extended sequential and progressive Huffman files can be decoded)";

@@ -15,6 +15,7 @@
 #include "host_codec.h"
 #include "jpeg_filters.h"
 #include "jpeg_marker_codes.h"
+#include "jpeg_options.h"
 #include "jpeg_stream.h"
 #include "progress.h"
 #include "stm.h"
@@ -55,8 +56,55 @@ JPEGEncodeParams MakeParams(const ImageShape& shape, const EncodeSettings& setti
   options.markerMode = settings.markerMode;
   JPEGEncodeParams p = TJPEGWriteStream::EncodeParamsFor(options);
   p.Rows = shape.height;
+  if (settings.scale > 0) p.QFactor = JPEGQFactorForQuality(settings.scale);
   return p;
 }
+
+// Whether the file gets the colour transform, without which chroma cannot
+// be subsampled (marker mode 2, portable CMYK).
+bool HasColourTransform(int markerMode, int colors) {
+  return markerMode != 2 && !(markerMode == kJPEGPortableMarkerMode && colors == 4);
+}
+
+// The sampling asked for: --sample, else 2x2 under --quality (as other
+// encoders do at every quality) when the layout allows it, else the
+// host's own choice for its index (no options). Subsampled chroma is
+// averaged, as the host's coarse indexes do.
+JPEGEncodeOptions MakeOptions(const ImageShape& shape, const EncodeSettings& settings, JPEGEncodeParams* p) {
+  JPEGEncodeOptions options{};
+  if (settings.lumaH > 0) {
+    options.lumaH = static_cast<uint8_t>(settings.lumaH);
+    options.lumaV = static_cast<uint8_t>(settings.lumaV);
+  } else if (settings.scale > 0) {
+    const uint8_t s = HasColourTransform(settings.markerMode, shape.colors) ? 2 : 1;
+    options.lumaH = options.lumaV = s;
+  }
+  if (options.lumaH != 0) p->blend = shape.colors > 1 && options.lumaH * options.lumaV > 1 ? 1 : 0;
+  options.optimize = settings.optimize ? 1 : 0;
+  options.progressive = settings.progressive ? 1 : 0;
+  return options;
+}
+
+// Colour lines coded as one component (--grayscale): luma with the
+// encoder's own weights (0.299, 0.587, 0.114 in 16.16, rounded).
+class GreySource : public LineSource {
+ public:
+  explicit GreySource(LineSource* colour)
+      : colour_(colour), shape_{colour->Shape().width, colour->Shape().height, 1}, line_(colour->Shape().LineBytes()) {}
+  const ImageShape& Shape() const override { return shape_; }
+  void ReadLine(uint8_t* line) override {
+    colour_->ReadLine(line_.data());
+    const uint8_t* p = line_.data();
+    for (int x = 0; x < shape_.width; ++x, p += 3) {
+      line[x] = static_cast<uint8_t>((19595u * p[0] + 38470u * p[1] + 7471u * p[2] + 0x8000u) >> 16);
+    }
+  }
+
+ private:
+  LineSource* colour_;
+  ImageShape shape_;
+  std::vector<uint8_t> line_;
+};
 
 std::string CodecFailure() {
   const char* message = JPEGLastErrorMessage();
@@ -78,8 +126,8 @@ class FilterChain {
   FilterChain(const FilterChain&) = delete;
   FilterChain& operator=(const FilterChain&) = delete;
 
-  Stm* Open(JPEGEncodeParams* params) {
-    jpeg_ = COpenJPEGEncode(a85_ != nullptr ? a85_ : &bottom_.stm, params);
+  Stm* Open(JPEGEncodeParams* params, const JPEGEncodeOptions* options) {
+    jpeg_ = JPEGOpenWithOptions(a85_ != nullptr ? a85_ : &bottom_.stm, params, options);
     if (jpeg_ == nullptr) Fail(CodecFailure());
     return jpeg_;
   }
@@ -112,7 +160,13 @@ void CheckEncodable(const ImageShape& shape) {
   }
 }
 
-void EncodeLines(LineSource* source, const EncodeSettings& settings, OutputFile* output) {
+void EncodeLines(LineSource* colour, const EncodeSettings& settings, OutputFile* output) {
+  if (settings.grayscale && colour->Shape().colors != 1 && colour->Shape().colors != 3) {
+    Fail("--grayscale takes grey or RGB input, not " + std::to_string(colour->Shape().colors) + " components");
+  }
+  std::unique_ptr<GreySource> grey;
+  if (settings.grayscale && colour->Shape().colors == 3) grey.reset(new GreySource(colour));
+  LineSource* source = grey ? static_cast<LineSource*>(grey.get()) : colour;
   const ImageShape& shape = source->Shape();
   CheckEncodable(shape);
   if (settings.resources.size() > kLargestSegmentBytes || settings.segments.size() > kLargestSegmentBytes) {
@@ -124,10 +178,11 @@ void EncodeLines(LineSource* source, const EncodeSettings& settings, OutputFile*
   JPEGEncodeParams params = MakeParams(shape, settings);
   params.markerData = segments.empty() ? nullptr : &segmentBytes;
   params.markerDataLength = static_cast<int32_t>(segments.size());
+  const JPEGEncodeOptions options = MakeOptions(shape, settings, &params);
 
   gJPEGError = 0;
   FilterChain chain(output, settings.ascii85);
-  Stm* jpeg = chain.Open(&params);
+  Stm* jpeg = chain.Open(&params, &options);
   if (settings.threads > 1) JPEGSetCodingThreads(jpeg, settings.threads);
   Progress progress("encoding", shape.height, static_cast<long long>(shape.width) * shape.height,
                     settings.quiet);

@@ -17,8 +17,17 @@ const HelpEntry kHelp[] = {
      "Encodes a PNM image (P2/P5 grey, P3/P6 RGB, P7 PAM with DEPTH 1 to 4;\n"
      "any MAXVAL up to 65535, scaled to 8 bits) as a baseline JPEG file.\n"
      "IN or OUT '-' is standard input or output.\n"
-     "  --quality N       0 (coarsest, smallest) to 6 (finest); default 3.\n"
-     "                    Qualities 0, 1 and 2 subsample chroma 2x2; 3 to 6 keep full chroma\n"
+     "  --quality N       1 (coarsest, smallest) to 100 (finest), the scale other\n"
+     "                    encoders use: QFactor = 1.45 x S/100, S = 5000/N below 50,\n"
+     "                    200 - 2N from 50 up; files come out near theirs in size\n"
+     "                    and PSNR. Chroma 2x2 unless --sample says otherwise\n"
+     "  --level N         the host's quality index instead: 0 (coarsest) to 6 (finest);\n"
+     "                    the default is --level 3. Levels 0, 1 and 2 subsample\n"
+     "                    chroma 2x2, 3 to 6 keep full chroma. Excludes --quality\n"
+     "  --sample HxV      luminance sampling against chroma: 1x1 (4:4:4), 2x1 (4:2:2),\n"
+     "                    1x2 (4:4:0) or 2x2 (4:2:0), chroma averaged; needs the\n"
+     "                    colour transform (not --marker-mode 2 nor --portable)\n"
+     "  --grayscale       code grey or RGB input as one grey component\n"
      "  --ascii85         write the ASCII85-wrapped form (printable text ending in ~>)\n"
      "  --marker-mode N   0: JFIF segment and colour transform (default);\n"
      "                    1: no JFIF segment; 2: no colour transform, no subsampling\n"
@@ -28,8 +37,16 @@ const HelpEntry kHelp[] = {
      "  --resources FILE  embed FILE's bytes as image-resource segments\n"
      "  --threads N       code on N worker threads (0 to 64; default 0: none);\n"
      "                    the file is the same byte for byte\n"
+     "  --optimize        Huffman tables built for the image (smaller file, same pixels)\n"
+     "  --progressive     progressive scans, with tables built for each\n"
      "  --quiet           no progress line\n"
      "At most 65535 pixels wide and 65535 lines high.\n"},
+    {"optimize",
+     "usage: jpegtool optimize [--progressive] IN.jpg OUT.jpg\n"
+     "Codes a JPEG file's data anew with Huffman tables built for it, without\n"
+     "decoding to pixels: the coefficients, and so the pixels, stay the same;\n"
+     "every application, comment and quantization segment is kept.\n"
+     "  --progressive     write progressive scans (default: one sequential scan)\n"},
     {"decode",
      "usage: jpegtool decode [options] IN OUT\n"
      "Decodes a baseline, extended-sequential or progressive Huffman JPEG file\n"
@@ -44,6 +61,8 @@ const HelpEntry kHelp[] = {
      "  --partial         on a damaged or truncated file, write the lines decoded\n"
      "                    and mid-grey for the rest, say what went wrong and how\n"
      "                    many lines were good on stderr, and exit 2\n"
+     "  --scale 1/N       the image reduced by N = 1, 2, 4 or 8 (each side rounded up),\n"
+     "                    made inside the inverse DCT; not with --resources\n"
      "  --quiet           no progress line, no statistics line\n"
      "Progressive files are decoded whole into memory (2 bytes per sample) before\n"
      "the first line comes out; other files stream line by line.\n"},
@@ -59,6 +78,7 @@ const HelpEntry kHelp[] = {
      "usage: jpegtool thumb IN OUT\n"
      "Decodes a JPEG file held in memory through the thumbnail interface and\n"
      "writes it as PNM, like decode.\n"
+     "  --scale N         the image reduced by N = 1, 2, 4 or 8, as decode --scale 1/N\n"
      "  --quiet           no statistics line\n"},
     {"a85encode",
      "usage: jpegtool a85encode IN OUT\n"
@@ -72,11 +92,12 @@ const HelpEntry kHelp[] = {
      "length and what the segment says. The scan is not decoded.\n"},
     {"demo",
      "usage: jpegtool demo [--runs N] [OUTDIR]\n"
-     "Encodes the built-in photograph at every quality 0 to 6, plain and\n"
-     "ASCII85, decodes it back and prints quality, QFactor, bytes, bits per\n"
-     "pixel, PSNR and timings. Writes the files, table.txt and chart.svg\n"
-     "(PSNR against bits per pixel) into OUTDIR (default ./demo-out). With the\n"
-     "system's cjpeg and djpeg installed, they are shown at matching file sizes.\n"
+     "Encodes the built-in photograph at every --level 0 to 6 and at --quality\n"
+     "30, 50, 75, 90 and 95, plain and ASCII85, decodes it back and prints\n"
+     "quality, QFactor, bytes, bits per pixel, PSNR and timings. Writes the\n"
+     "files, table.txt and chart.svg (PSNR against bits per pixel) into OUTDIR\n"
+     "(default ./demo-out). With the system's cjpeg and djpeg installed, they are\n"
+     "shown at matching file sizes and at the same --quality numbers.\n"
      "  --runs N          time each encode and decode N times, keep the best (default 3)\n"
      "  --quiet           write the files only, print nothing\n"},
 };
@@ -91,6 +112,7 @@ const char* ToolUsage() {
          "  encode IN.pnm OUT.jpg    encode a PNM/PAM image\n"
          "  decode IN.jpg OUT.pnm    decode to PNM/PAM\n"
          "  recompress IN.jpg OUT.jpg  re-encode, keeping EXIF, ICC, XMP and comments\n"
+         "  optimize IN.jpg OUT.jpg  re-code losslessly with tables built for the file\n"
          "  thumb IN.jpg OUT.pnm     decode through the thumbnail interface\n"
          "  a85encode IN OUT         wrap bytes as ASCII85 text\n"
          "  a85decode IN OUT         unwrap ASCII85 text\n"

@@ -32,6 +32,11 @@ struct EncodeSettings {
   Bytes segments;      // ready-made segments written ahead of those (recompress)
   bool quiet = false;  // no progress line
   int threads = 0;     // codec worker threads (0: none)
+  int scale = 0;       // --quality 1..100 (0: the host's index `quality`)
+  int lumaH = 0, lumaV = 0;  // --sample HxV (0: as the quality chooses)
+  bool grayscale = false;    // colour input coded as one component
+  bool optimize = false;     // Huffman tables built for the image
+  bool progressive = false;  // progressive scans
 };
 
 // Refuses images the codec cannot take (wider than 65535 pixels or taller

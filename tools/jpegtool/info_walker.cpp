@@ -90,7 +90,7 @@ std::string PrintablePrefix(const Payload& p, size_t start = 0) {
   return text;
 }
 
-std::string DescribeFrame(const Payload& p, int code, JpegSummary* summary) {
+std::string DescribeFrame(const Payload& p, int code) {
   if (!p.Has(0, 6)) return "frame header too short";
   const int width = p.U16(3), height = p.U16(1), count = p.U8(5);
   std::string text = FrameKind(code) +
@@ -101,12 +101,6 @@ std::string DescribeFrame(const Payload& p, int code, JpegSummary* summary) {
     if (!p.Has(at, 3)) return text + " (truncated)";
     text += i == 0 ? ":" : ",";
     text += Format(" id %ld %ldx%ld q%ld", p.U8(at), p.U8(at + 1) >> 4, p.U8(at + 1) & 15, p.U8(at + 2));
-  }
-  if (summary->frameMarker == 0) {
-    summary->frameMarker = code;
-    summary->width = width;
-    summary->height = height;
-    summary->components = count;
   }
   return text;
 }
@@ -200,8 +194,8 @@ std::string DescribeGeneric(const Payload& p, int code) {
   return "signature \"" + signature + "\"" + Format(", %ld bytes", static_cast<long>(p.size));
 }
 
-std::string DescribeSegment(int code, const Payload& p, JpegSummary* summary) {
-  if (IsFrameMarker(code)) return DescribeFrame(p, code, summary);
+std::string DescribeSegment(int code, const Payload& p) {
+  if (IsFrameMarker(code)) return DescribeFrame(p, code);
   std::string text;
   switch (code) {
     case JPEG_MARKER_DQT:
@@ -311,7 +305,7 @@ size_t WalkOne(const uint8_t* data, size_t size, size_t pos, JpegSummary* summar
     return size;
   }
   const Payload payload{data + pos + 4, static_cast<size_t>(length) - 2};
-  Add(summary, pos, code, length, DescribeSegment(code, payload, summary));
+  Add(summary, pos, code, length, DescribeSegment(code, payload));
   const size_t next = pos + 2 + static_cast<size_t>(length);
   return code == JPEG_MARKER_SOS ? WalkScanData(data, size, next, summary) : next;
 }

@@ -22,9 +22,6 @@ struct SegmentInfo {
 
 struct JpegSummary {
   std::vector<SegmentInfo> segments;
-  int frameMarker = 0;        // the first SOFn code seen, 0 if none
-  int width = 0, height = 0;  // from that frame header
-  int components = 0;
   bool sawEndOfImage = false;
   std::string problem;  // why the walk stopped early ("" when it ended at EOI)
 };

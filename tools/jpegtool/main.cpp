@@ -27,6 +27,7 @@ const Command kCommands[] = {
     {"thumb", jpegtool::RunThumb},         {"a85encode", jpegtool::RunA85Encode},
     {"a85decode", jpegtool::RunA85Decode}, {"info", jpegtool::RunInfo},
     {"demo", jpegtool::RunDemo},           {"recompress", jpegtool::RunRecompress},
+    {"optimize", jpegtool::RunOptimize},
 };
 
 int RunCommand(const std::string& name, const Args& args) {
