@@ -54,17 +54,20 @@ Image LibjpegDecode(const std::vector<uint8_t>& jpeg) {
   return img;
 }
 
-// Mirrors `src` into a 2x2 tiling so the seams stay smooth.
-Image MirrorTile(const Image& src) {
+// Mirrors `src` into an n x n tiling, every other tile flipped so that the
+// seams stay smooth.
+Image MirrorTile(const Image& src, int n) {
   Image out;
-  out.width = src.width * 2;
-  out.height = src.height * 2;
+  out.width = src.width * n;
+  out.height = src.height * n;
   out.colors = src.colors;
   out.pixels.resize(static_cast<size_t>(out.width) * out.height * out.colors);
   for (int y = 0; y < out.height; y++) {
-    int sy = y < src.height ? y : 2 * src.height - 1 - y;
+    const int ty = y / src.height, ry = y % src.height;
+    const int sy = ty % 2 ? src.height - 1 - ry : ry;
     for (int x = 0; x < out.width; x++) {
-      int sx = x < src.width ? x : 2 * src.width - 1 - x;
+      const int tx = x / src.width, rx = x % src.width;
+      const int sx = tx % 2 ? src.width - 1 - rx : rx;
       std::memcpy(&out.pixels[(static_cast<size_t>(y) * out.width + x) * out.colors],
                   &src.pixels[(static_cast<size_t>(sy) * src.width + sx) * src.colors],
                   static_cast<size_t>(src.colors));
@@ -73,10 +76,61 @@ Image MirrorTile(const Image& src) {
   return out;
 }
 
+// A binary PPM (P6, maxval 255, no comments) as the test images are stored.
+Image ReadPpm(const std::string& path) {
+  const std::vector<uint8_t> bytes = ReadFile(path);
+  Image img;
+  int maxval = 0, used = 0;
+  const std::string head(bytes.begin(), bytes.begin() + (bytes.size() < 64 ? bytes.size() : 64));
+  if (std::sscanf(head.c_str(), "P6 %d %d %d%n", &img.width, &img.height, &maxval, &used) != 3 ||
+      maxval != 255) {
+    std::fprintf(stderr, "jpegbench: %s is not an 8-bit P6 file\n", path.c_str());
+    std::exit(1);
+  }
+  img.colors = 3;
+  const size_t size = static_cast<size_t>(img.width) * img.height * 3;
+  const size_t start = static_cast<size_t>(used) + 1;  // one whitespace byte after maxval
+  if (bytes.size() < start + size) {
+    std::fprintf(stderr, "jpegbench: %s is truncated\n", path.c_str());
+    std::exit(1);
+  }
+  img.pixels.assign(bytes.begin() + static_cast<long>(start), bytes.begin() + static_cast<long>(start + size));
+  return img;
+}
+
 }  // namespace
 
+const Image& DetailedPhoto() {
+  static const Image img = MirrorTile(ReadPpm(JPEG_TESTDATA_DIR "/astronaut.ppm"), 8);
+  return img;
+}
+
+const Image& NoiseImage() {
+  static const Image img = [] {
+    Image out;
+    out.width = out.height = 2048;
+    out.colors = 3;
+    out.pixels.resize(static_cast<size_t>(out.width) * out.height * 3);
+    uint32_t state = 0x9E3779B9u;  // xorshift32: the same image every run
+    for (int y = 0; y < out.height; y++) {
+      for (int x = 0; x < out.width; x++) {
+        for (int c = 0; c < 3; c++) {
+          state ^= state << 13;
+          state ^= state >> 17;
+          state ^= state << 5;
+          const int base = (x * (c + 1) + y * (3 - c)) / 24 % 192;  // slow colour ramps
+          out.pixels[(static_cast<size_t>(y) * out.width + x) * 3 + c] =
+              static_cast<uint8_t>(base + static_cast<int>(state >> 26));  // + 0..63 of noise
+        }
+      }
+    }
+    return out;
+  }();
+  return img;
+}
+
 const Image& BigPhoto() {
-  static const Image img = MirrorTile(LibjpegDecode(ReadFile(JPEG_TESTDATA_DIR "/retina.jpg")));
+  static const Image img = MirrorTile(LibjpegDecode(ReadFile(JPEG_TESTDATA_DIR "/retina.jpg")), 2);
   return img;
 }
 
@@ -97,7 +151,8 @@ const Image& BigPhotoGrey() {
   return grey;
 }
 
-std::vector<uint8_t> LibjpegEncode(const Image& img, int quality, bool subsample420) {
+std::vector<uint8_t> LibjpegEncode(const Image& img, int quality, bool subsample420,
+                                   bool progressive) {
   jpeg_compress_struct cinfo;
   jpeg_error_mgr jerr;
   cinfo.err = jpeg_std_error(&jerr);
@@ -116,6 +171,7 @@ std::vector<uint8_t> LibjpegEncode(const Image& img, int quality, bool subsample
     cinfo.comp_info[0].h_samp_factor = h;
     cinfo.comp_info[0].v_samp_factor = h;
   }
+  if (progressive) jpeg_simple_progression(&cinfo);
   jpeg_start_compress(&cinfo, TRUE);
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(
@@ -162,11 +218,14 @@ int RegisterSuite(const char* name, SuiteFn fn) {
 int main(int argc, char** argv) {
   const auto& suites = bench::Suites();
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "--list") == 0)) {
-    std::printf("usage: jpegbench [SUITE...]  (table: the headline ratios)\nsuites:");
+    std::printf("usage: jpegbench [SUITE...]  (table: the headline ratios)\n       jpegbench --run|--run-peer ROW [N]  (one side of table row ROW, N times: for a profiler)\nsuites:");
     for (const auto& s : suites) std::printf(" %s", s.first.c_str());
     std::printf("\n");
     return 0;
   }
+  if (argc > 2 && (std::strcmp(argv[1], "--run") == 0 || std::strcmp(argv[1], "--run-peer") == 0))
+    return bench::RunTableRow(std::atoi(argv[2]), argc > 3 ? std::atoi(argv[3]) : 10,
+                              std::strcmp(argv[1], "--run-peer") == 0);
   if (argc > 1 && std::strcmp(argv[1], "--peer-times") == 0) {
     bench::PrintPeerTimes();
     return 0;

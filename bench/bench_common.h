@@ -28,9 +28,17 @@ const Image& BigPhoto();
 // Grey version of the same (luma of BigPhoto).
 const Image& BigPhotoGrey();
 
+// The most detailed test photograph (testdata/astronaut.ppm) mirrored into
+// an 8x8 tiling: 4096 x 4096 RGB, about 16.8 MP.
+const Image& DetailedPhoto();
+// A noise-rich synthetic image: slow colour ramps under uniform noise of 64
+// levels, 2048 x 2048 RGB, the same every run.
+const Image& NoiseImage();
+
 // Compresses `img` with libjpeg-turbo (quality, 4:2:0 when subsample420 else
-// 4:4:4) into memory.
-std::vector<uint8_t> LibjpegEncode(const Image& img, int quality, bool subsample420);
+// 4:4:4; its standard progressive script when progressive) into memory.
+std::vector<uint8_t> LibjpegEncode(const Image& img, int quality, bool subsample420,
+                                   bool progressive = false);
 
 // Runs fn repeatedly (at least `minRuns` times and about `minSeconds`) and
 // returns the best time of one run in seconds.
@@ -46,6 +54,8 @@ void PrintRatio(const std::string& label, double ours, double theirs);
 // resolution one at QFactor 1.0 (both near quality 75); returns the byte count.
 // threads: worker threads for the filter (JPEGSetCodingThreads); 0 none.
 size_t EncodeOurs(const Image& img, bool subsample420, int threads = 0);
+// The same at a given QFactor (4:2:0 is still subsampled and blended).
+size_t EncodeOursAt(const Image& img, double qFactor, bool subsample420);
 unsigned DecodeOurs(const std::vector<uint8_t>& jpeg, int threads = 0);
 // The bytes of the last EncodeOurs.
 const std::vector<uint8_t>& LastEncodedOurs();
@@ -70,6 +80,9 @@ double PhotoRate(double seconds);
 // The child mode of the table suite: libjpeg-turbo's time for every case,
 // one "peer <case> <seconds>" line each.
 void PrintPeerTimes();
+// Runs our side (or the peer's) of one table row `times` times and nothing
+// else (for perf record); returns the exit status.
+int RunTableRow(int row, int times, bool peer);
 
 using SuiteFn = void (*)();
 int RegisterSuite(const char* name, SuiteFn fn);

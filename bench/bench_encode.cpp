@@ -89,6 +89,10 @@ size_t bench::EncodeOurs(const bench::Image& img, bool subsample420, int threads
   return EncodeWithFilter(img, subsample420 ? 0.76 : 1.0, subsample420, &gLastTarget, threads);
 }
 
+size_t bench::EncodeOursAt(const bench::Image& img, double qFactor, bool subsample420) {
+  return EncodeWithFilter(img, qFactor, subsample420, &gLastTarget);
+}
+
 const std::vector<uint8_t>& bench::LastEncodedOurs() { return gLastTarget.bytes; }
 
 namespace {

@@ -42,6 +42,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "codec/wrap_arith.h"
 #include "decode/decoder.h"
 #include "decode/entropy_decoder.h"
@@ -158,19 +162,39 @@ void DecodeInterleavedScan(DCTState* state, DCTDCoefStore* store) {
   }
 }
 
+// Bit n set when stored coefficient n is not zero.
+uint64_t NonZeroMask(const int16_t* coefs) {
+  uint64_t mask = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (int32_t i = 0; i < kBlockSize; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefs + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefs + i + 8));
+    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    mask |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(zeros)) ^ 0xFFFFu) << i;
+  }
+#else
+  for (int32_t n = 0; n < kBlockSize; n++) mask |= static_cast<uint64_t>(coefs[n] != 0) << n;
+#endif
+  return mask;
+}
+
 // Dequantizes one stored block and transforms it into the strip at `out`,
-// with the same coefficient extents the one-scan path passes.
+// with the same coefficient extents the one-scan path passes: the highest
+// non-zero AC position and the highest column holding one (0 for none).
+// The extents come from the block's non-zero mask, without a branch per
+// coefficient.
 void TransformBlock(DCTState* state, const int16_t* coefs, const int32_t* quant, uint8_t* out,
                     const DCTComponent* comp) {
   alignas(16) int32_t block[kBlockSize];
-  block[0] = WrapMul(coefs[0], quant[0]);
-  int32_t lastCol = 0, highest = 0;
-  for (int32_t n = 1; n < kBlockSize; n++) {
-    block[n] = coefs[n] == 0 ? 0 : WrapMul(coefs[n], quant[n]);
-    if (coefs[n] == 0) continue;
-    highest = n;
-    if ((n & 7) > lastCol) lastCol = n & 7;
-  }
+  for (int32_t n = 0; n < kBlockSize; n++) block[n] = WrapMul(coefs[n], quant[n]);
+  const uint64_t ac = NonZeroMask(coefs) & ~uint64_t{1};
+  const int32_t highest = ac != 0 ? 63 - __builtin_clzll(ac) : 0;
+  uint64_t columns = ac | ac >> 32;  // the OR of the eight row bytes
+  columns |= columns >> 16;
+  columns |= columns >> 8;
+  columns &= 0xFF;
+  const int32_t lastCol = columns != 0 ? 31 - __builtin_clz(static_cast<uint32_t>(columns)) : 0;
   DCTrev_transform(state, block, out, lastCol, highest >> 3, comp);
 }
 

@@ -48,10 +48,15 @@ inline void DecodeACFirst(DCTState* state, BitReader& r, const DCTDHuffTable* ta
 }
 
 // A correction bit for a coefficient already non-zero: 1 raises its
-// magnitude by the bit of weight 2^Al.
+// magnitude by the bit of weight 2^Al unless that bit of the value is set
+// already. Without branches on the bit or the value: they follow the image,
+// not a pattern a predictor learns.
 inline void Refine(DCTState* state, BitReader& r, int16_t* coef, int32_t bit) {
-  if (GetBits(state, r, 1) == 0 || (*coef & bit) != 0) return;
-  *coef = StoreCoef(*coef >= 0 ? *coef + bit : *coef - bit);
+  const int32_t c = *coef;
+  const int32_t correction = GetBits(state, r, 1) & static_cast<int32_t>((c & bit) == 0);
+  const int32_t sign = c >> 31;                 // 0 or -1
+  const int32_t step = (bit ^ sign) - sign;     // +bit or -bit
+  *coef = StoreCoef(c + (step & -correction));
 }
 
 // One block of an AC refinement scan: correction bits for the non-zero

@@ -57,6 +57,24 @@ inline uint32_t MagnitudeBits(int32_t value, uint32_t magnitude, int32_t s) {
   return static_cast<uint32_t>(G) + t >= 2 * t;
 }
 
+// For each AC magnitude m below kACLimit, its category s (low 4 bits) and
+// the mask of s low bits (above them): one look-up in the coder's loop.
+struct CategoryTable {
+  uint16_t entry[kACLimit];
+};
+
+constexpr CategoryTable MakeCategoryTable() {
+  CategoryTable t{};
+  for (uint32_t m = 1; m < kACLimit; m++) {
+    uint32_t s = 0;
+    while ((m >> s) != 0) s++;
+    t.entry[m] = static_cast<uint16_t>(((1u << s) - 1) << 4 | s);
+  }
+  return t;
+}
+
+constexpr CategoryTable kACCategories = MakeCategoryTable();
+
 inline uint32_t Magnitude(int32_t G) {
   return G < 0 ? 0u - static_cast<uint32_t>(G) : static_cast<uint32_t>(G);
 }
@@ -69,11 +87,21 @@ inline uint32_t Magnitude(int32_t G) {
 //   l = ceil(log2(2D)) and M = floor((2^(31+l) - 1) / 2D) + 1, n / 2D is
 //   (n x M) >> (31 + l) for every n below 2^31 (Granlund and Montgomery,
 //   "Division by invariant integers using multiplication", 1994, thm 4.2).
+// The divide's figures sit with the natural index of their zigzag position
+// in one 16-byte record, so that the coder's loop reads one record per
+// coefficient from one base pointer.
+struct ZigzagStep {
+  uint32_t magic;
+  uint32_t d;       // the capped quantizer D at the transform's scale
+  uint8_t shift;
+  uint8_t natural;  // DCTunzigzag of the position
+  uint8_t unused[6];
+};
+
 struct DeadZone {
   alignas(16) uint32_t t[64];
   alignas(16) uint32_t twoTFlipped[64];
-  uint32_t magic[64];
-  uint8_t shift[64];
+  ZigzagStep step[64];
 };
 
 constexpr uint32_t kMultiplyLimit = 0x80000000u;  // numerators the multiply serves
@@ -85,22 +113,26 @@ void PrepareDeadZone(DeadZone* z, const int32_t* T, const int32_t* D) {
     z->twoTFlipped[DCTunzigzag[k]] = (2 * t) ^ 0x80000000u;
     const uint64_t divisor = 2 * static_cast<uint64_t>(static_cast<uint32_t>(D[k]));
     const int32_t l = 64 - __builtin_clzll(divisor - 1);  // ceil(log2(divisor)), divisor >= 2
-    z->magic[k] = static_cast<uint32_t>(((uint64_t{1} << (31 + l)) - 1) / divisor + 1);
-    z->shift[k] = static_cast<uint8_t>(31 + l);
+    ZigzagStep& step = z->step[k];
+    step.magic = static_cast<uint32_t>(((uint64_t{1} << (31 + l)) - 1) / divisor + 1);
+    step.d = static_cast<uint32_t>(D[k]);
+    step.shift = static_cast<uint8_t>(31 + l);
+    step.natural = DCTunzigzag[k];
   }
 }
 
-// n / (2 d) for the divisor of zigzag position k.
-inline uint32_t DivideByTwiceStep(uint32_t n, uint32_t d, const DeadZone* z, int32_t k) {
-  if (n < kMultiplyLimit) return static_cast<uint32_t>((uint64_t{n} * z->magic[k]) >> z->shift[k]);
-  return n / (2 * d);
+// n / (2 d) for the divisor of one zigzag position.
+inline uint32_t DivideByTwiceStep(uint32_t n, const ZigzagStep& step) {
+  if (__builtin_expect(n < kMultiplyLimit, 1))
+    return static_cast<uint32_t>((uint64_t{n} * step.magic) >> step.shift);
+  return n / (2 * step.d);
 }
 
 // Writes the DC event of one block and updates the predictor. D0 is the
 // scaled DC divisor; the value is rounded half away from zero.
 inline void CodeDC(DCTEBitSink* sink, DCTComponent* comp, const DCTEHuffDC* dc, int32_t G,
-                   uint32_t D0, const DeadZone* zone) {
-  const uint32_t m = DivideByTwiceStep(Magnitude(G) + D0, D0, zone, 0);
+                   const DeadZone* zone) {
+  const uint32_t m = DivideByTwiceStep(Magnitude(G) + zone->step[0].d, zone->step[0]);
   const int32_t value = G < 0 ? -static_cast<int32_t>(m) : static_cast<int32_t>(m);
   const int32_t diff = value - comp->lastDC;
   comp->lastDC = value;
@@ -220,11 +252,13 @@ inline void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef,
   while (significant != 0) {
     const int32_t k = __builtin_ctzll(significant);
     significant &= significant - 1;
-    const int32_t G = coef[DCTunzigzag[k]];
-    const uint32_t d = static_cast<uint32_t>(D[k]);
-    const uint32_t m = DivideByTwiceStep(Magnitude(G) + d, d, zone, k);
-    const int32_t s = Category(m, kACLimit);
-    const uint32_t bits = MagnitudeBits(G, m, s);
+    const ZigzagStep& step = zone->step[k];
+    const int32_t G = coef[step.natural];
+    const uint32_t m = DivideByTwiceStep(Magnitude(G) + step.d, step);
+    if (m >= kACLimit) DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(m & 0x7FFFFFFF));
+    const uint32_t entry = kACCategories.entry[m];
+    const int32_t s = static_cast<int32_t>(entry & 15);
+    const uint32_t bits = (m ^ static_cast<uint32_t>(G >> 31)) & (entry >> 4);
     int32_t run = k - p;
     for (; run >= 16; run -= 16) DCTEputBits(sink, ac->code[kZRL], ac->length[kZRL]);
     const int32_t index = s * 16 + run;
@@ -259,8 +293,7 @@ void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone,
       DCTActiveKernels().forwardDCTMask(coef, samples, comp->stripWidth, zone->t, zone->twoTFlipped);
   const int32_t* D = comp->qTablePtr;
   DCTEBitSink sink = *sinkOut;
-  CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0],
-         static_cast<uint32_t>(D[0]), zone);
+  CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0], zone);
   CodeAC(&sink, static_cast<const DCTEHuffAC*>(comp->acHuffPtr), coef, D, zone,
          ToZigzagOrder(significant));
   *sinkOut = sink;

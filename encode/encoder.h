@@ -45,6 +45,7 @@
 #define JPEG_ENCODE_ENCODER_H
 
 #include <cstdint>
+#include <cstring>
 
 #include "codec/codec_state.h"
 #include "stream/stm_inline.h"
@@ -76,12 +77,13 @@ void DCTEmake_huffenc(DCTState* state, const uint8_t* spec, uint16_t* code, uint
                       int32_t isAC);
 
 // The bit writer as the block coder runs it: pending bits in a 64-bit
-// accumulator held in locals for the length of a strip, written out four
-// bytes at a time, and reduced to the state's partial byte (bitBuffer,
-// bitsFree) when the strip ends (DCTELoadSink / DCTEStoreSink).
+// accumulator held in locals for the length of a strip, written out eight
+// bytes at a time when it fills, and reduced to the state's partial byte
+// (bitBuffer, bitsFree) when the strip ends (DCTELoadSink / DCTEStoreSink).
+// Filling only once per 64 bits keeps the branch that writes rare.
 struct DCTEBitSink {
   uint64_t acc;   // pending bits at the low end; bits above `bits` are stale
-  int32_t bits;   // pending bit count, 0..31 between calls
+  int32_t bits;   // pending bit count, 0..63 between calls
   Stm* target;
 };
 
@@ -97,42 +99,45 @@ static inline void DCTEputDataByte(Stm* target, uint32_t byte) {
   if (byte == 0xFF) DCTEputByte(target, 0);
 }
 
-// Four data bytes, most significant first. When none is 0xFF (no byte of
-// the complement is zero) and the target has room they are stored at once.
-static inline void DCTEputDataWord(Stm* target, uint32_t word) {
-  const uint32_t inverse = ~word;
-  const bool hasFF = ((inverse - 0x01010101u) & ~inverse & 0x80808080u) != 0;
-  if (!hasFF && target->count >= 4) {
-    uint8_t* p = target->ptr;
-    p[0] = static_cast<uint8_t>(word >> 24);
-    p[1] = static_cast<uint8_t>(word >> 16);
-    p[2] = static_cast<uint8_t>(word >> 8);
-    p[3] = static_cast<uint8_t>(word);
-    target->ptr = p + 4;
-    target->count = static_cast<int16_t>(target->count - 4);
-    return;
-  }
-  for (int shift = 24; shift >= 0; shift -= 8) DCTEputDataByte(target, (word >> shift) & 0xFF);
-}
-
-// Appends the low n bits of value (bits above n are zero), most significant
-// first; n is at most 27 (a 16-bit code and 11 magnitude bits).
-static inline void DCTEputBits(DCTEBitSink* sink, uint32_t value, int32_t n) {
-  if (n == 0) DCTEmissingCode();
-  sink->acc = (sink->acc << n) | value;
-  sink->bits += n;
-  if (sink->bits >= 32) {
-    sink->bits -= 32;
-    DCTEputDataWord(sink->target, static_cast<uint32_t>(sink->acc >> sink->bits));
-  }
-}
-
 // Writes every complete pending byte; fewer than 8 bits stay pending.
 static inline void DCTEflushBytes(DCTEBitSink* sink) {
   while (sink->bits >= 8) {
     sink->bits -= 8;
     DCTEputDataByte(sink->target, static_cast<uint32_t>(sink->acc >> sink->bits) & 0xFF);
   }
+}
+
+// Eight data bytes, most significant first. When none is 0xFF (no byte of
+// the complement is zero) and the target has room they are stored at once.
+static inline void DCTEputDataWord64(Stm* target, uint64_t word) {
+  const uint64_t inverse = ~word;
+  const bool hasFF = ((inverse - 0x0101010101010101u) & ~inverse & 0x8080808080808080u) != 0;
+  if (__builtin_expect(!hasFF && target->count >= 8, 1)) {
+    const uint64_t bigEndian = __builtin_bswap64(word);
+    std::memcpy(target->ptr, &bigEndian, 8);
+    target->ptr += 8;
+    target->count = static_cast<int16_t>(target->count - 8);
+    return;
+  }
+  for (int shift = 56; shift >= 0; shift -= 8) DCTEputDataByte(target, (word >> shift) & 0xFF);
+}
+
+// Appends the low n bits of value (bits above n are zero), most significant
+// first; n is at most 27 (a 16-bit code and 11 magnitude bits). When the
+// accumulator overflows, its 64 bits are completed with the top of value
+// and written, and the rest of value stays pending.
+static inline void DCTEputBits(DCTEBitSink* sink, uint32_t value, int32_t n) {
+  if (n == 0) DCTEmissingCode();
+  const int32_t total = sink->bits + n;
+  if (__builtin_expect(total < 64, 1)) {
+    sink->acc = (sink->acc << n) | value;
+    sink->bits = total;
+    return;
+  }
+  const int32_t rest = total - 64;  // 0..26; n - rest = 64 - bits lies in 1..27
+  DCTEputDataWord64(sink->target, (sink->acc << (n - rest)) | (uint64_t{value} >> rest));
+  sink->acc = value;
+  sink->bits = rest;
 }
 
 // Pads the pending bits to a byte boundary with 1-bits and writes them all.
