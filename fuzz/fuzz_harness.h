@@ -5,9 +5,10 @@
 // decode and host entries picks the path; the rest is that path's input.
 //   Decode     the decode filter, cut into pieces, against whole buffers,
 //              progressive or over ASCII85: the same lines and verdict;
-//              or (ParallelDecode) with workers against one thread;
-//   Encode     the encode filter (over ASCII85 or not) with any parameters
-//              and raster pieces; what codes must decode to its size.
+//              or (ParallelDecode) with workers against one thread; or
+//              scaled, the one-call API, re-coding (the opt-in paths);
+//   Encode     the encode filter (over ASCII85 or not) with any parameters,
+//              options and raster pieces; what codes must decode to its size.
 //   A85        the ASCII85 decoder, cut into pieces against whole buffers,
 //              and its bytes through the encoder and back.
 //   Host   0: the thumbnail interface against the decode filter;
@@ -22,6 +23,9 @@
 #include <tuple>
 
 #include "bn_streams.h"
+#include "jpeg_oneshot.h"
+#include "jpeg_options.h"
+#include "jpeg_transcode.h"
 #include "stream/error_path.h"
 #include "fuzz_support.h"
 #include "thumb_stream.h"
@@ -48,12 +52,15 @@ template <typename Proc> Proc Entry(int index) { return reinterpret_cast<Proc>(B
 // first strip on when not 0, the thread's message and failure cleared first;
 // every byte of every line is read (and kept unless `keep` is false), up to
 // maxSamples; `failed` is the filter's own verdict, never gJPEGError.
-inline Decoded DecodeFrom(Stm* below, int16_t widthHint, int64_t maxSamples, int threads = 0, bool keep = true) {
+inline Decoded DecodeFrom(Stm* below, int16_t widthHint, int64_t maxSamples, int threads = 0, bool keep = true,
+                          int32_t scale = 0) {
   JPEGErrorMessage("");
   DCTClearFailure();
   Decoded d;
   int16_t info[3] = {widthHint, 0, -1};  // width, height, colour code
-  Stm* s = Entry<BNOpenJPEGDecodeProc>(kBNOpenJPEGDecode)(below, info);
+  const JPEGDecodeOptions options{scale, nullptr, nullptr};
+  Stm* s = scale != 0 ? JPEGDOpenWithOptions(below, &options, &info[0], &info[1], &info[2])
+                      : Entry<BNOpenJPEGDecodeProc>(kBNOpenJPEGDecode)(below, info);
   d.width = info[0], d.height = info[1];
   if (s != nullptr) {
     d.opened = true;
@@ -70,10 +77,10 @@ inline Decoded DecodeFrom(Stm* below, int16_t widthHint, int64_t maxSamples, int
 }
 
 inline Decoded DecodeBytes(const std::vector<uint8_t>& j, uint16_t bufSize, uint8_t pattern, int16_t widthHint,
-                           int64_t maxSamples, int threads = 0) {
+                           int64_t maxSamples, int threads = 0, int32_t scale = 0) {
   MemorySource src;
   InitSource(&src, j.data(), j.size(), bufSize, pattern);
-  return DecodeFrom(&src.stm, widthHint, maxSamples, threads);
+  return DecodeFrom(&src.stm, widthHint, maxSamples, threads, true, scale);
 }
 
 // Forces the first frame header (when the segments before it lead there) to
@@ -129,11 +136,14 @@ inline int ParallelDecode(const uint8_t* data, size_t size) {
 //   2: the decode filter over the ASCII85 decode filter (JPEG bytes wrapped
 //      here, with white space: the same as read directly; or text as it stands);
 //   3: the rest is ParallelDecode's input.
+//   4 to 7: the opt-in paths (Features), the second byte their choices.
+inline void Features(uint8_t path, uint8_t choices, const std::vector<uint8_t>& jpeg);
 inline int Decode(const uint8_t* data, size_t size) {
   if (size < 2 || size > 64 * 1024) return 0;
-  if (data[0] % 4 == 3) return ParallelDecode(data + 1, size - 1);
-  const uint8_t path = data[0] % 4, pattern = data[1];
+  if (data[0] % 8 == 3) return ParallelDecode(data + 1, size - 1);
+  const uint8_t path = data[0] % 8, pattern = data[1];
   std::vector<uint8_t> jpeg(data + 2, data + size);
+  if (path >= 4) return Features(path, pattern, jpeg), 0;
   const int16_t hint = static_cast<int16_t>(pattern & 0x40 ? 100 : 0);
   if (path == 2) {
     std::vector<uint8_t> text = jpeg;
@@ -169,6 +179,8 @@ struct EncodeSettings {
   std::vector<uint8_t> markers;  // marker data handed to the filter
   bool rawMarkers = false;       // markers are arbitrary bytes, not well-formed segments
   bool ascii85 = false, twice = false, earlyClose = false, extraBytes = false;
+  bool withOptions = false, oneCall = false;  // open with `options`; also code through JPEGMemEncode
+  JPEGEncodeOptions options{};
   uint16_t sinkPiece = 512;
   size_t sinkFailAfter = kNeverFails;
   uint32_t stopFraction = 0;  // where an early close happens, in 1/65536 of the image
@@ -210,6 +222,12 @@ inline EncodeSettings ReadEncodeSettings(Params& in) {
   static const uint16_t kSinkPieces[4] = {1, 7, 512, 8192};
   EncodeSettings s;
   const uint8_t a = in.Byte(), b = in.Byte();
+  if (b & 0x40) {  // sampling 0..3 each way (3 is refused), built tables, progressive
+    const uint8_t o = in.Byte();
+    s.withOptions = true;
+    s.oneCall = (o >> 6) & 1;
+    s.options = {uint8_t(o & 3), uint8_t(o >> 2 & 3), uint8_t(o >> 4 & 1), uint8_t(o >> 5 & 1)};
+  }
   JPEGEncodeParams& p = s.params;
   p.Colors = static_cast<int16_t>(1 + (a & 3));
   p.subsample = (a >> 2) & 1;
@@ -279,7 +297,8 @@ inline EncodeRun EncodeOnce(const EncodeSettings& st) {
   params.markerData = st.markers.empty() ? nullptr : &markerBytes;
   params.markerDataLength = static_cast<int32_t>(st.markers.size());
   gJPEGError = 0;
-  Stm* s = Entry<BNOpenJPEGEncodeProc>(kBNOpenJPEGEncode)(a85 ? a85 : &sink.stm, &params);
+  Stm* s = st.withOptions ? JPEGOpenWithOptions(a85 ? a85 : &sink.stm, &params, &st.options)
+                           : Entry<BNOpenJPEGEncodeProc>(kBNOpenJPEGEncode)(a85 ? a85 : &sink.stm, &params);
   run.opened = s != nullptr;
   if (!run.opened) FUZZ_CHECK(gJPEGError != 0);  // a refusal always says why
   if (run.opened) {
@@ -310,7 +329,7 @@ inline EncodeRun EncodeOnce(const EncodeSettings& st) {
 
 // What a finished run wrote decodes (through ASCII85 when wrapped) to the
 // image's size and every line.
-inline void CheckDecodes(const EncodeSettings& st, const EncodeRun& run) {
+inline Decoded CheckDecodes(const EncodeSettings& st, const EncodeRun& run) {
   const JPEGEncodeParams& p = st.params;
   MemorySource src;
   InitSource(&src, run.out.data(), run.out.size(), 4096);
@@ -319,6 +338,36 @@ inline void CheckDecodes(const EncodeSettings& st, const EncodeRun& run) {
   if (a85 != nullptr) Entry<BNCloseProc>(kBNCloseAscii85Decode)(a85);
   FUZZ_CHECK(d.opened && d.ended && d.lineBytes == p.Columns * p.Colors);
   FUZZ_CHECK(static_cast<uint16_t>(d.width) == p.Columns && static_cast<uint16_t>(d.height) == p.Rows);
+  return d;
+}
+
+// The opt-in choices: sampling beyond 2 is refused; built tables and
+// progressive scans decode to the lines of the plain coding (when it codes);
+// JPEGMemEncode of the same raster into 64 KB writes the filter's bytes
+// when its records say the same (no blend nor subsample, a density given).
+inline void CheckOptions(const EncodeSettings& st, const EncodeRun& run, const Decoded* lines) {
+  const JPEGEncodeParams& p = st.params;
+  FUZZ_CHECK(!run.opened || (st.options.lumaH < 3 && st.options.lumaV < 3));
+  EncodeSettings plain = st;
+  plain.options.optimize = plain.options.progressive = 0;
+  if (lines && (st.options.optimize || st.options.progressive)) {
+    const EncodeRun other = EncodeOnce(plain);
+    if (!other.failed && !other.sinkFailed) FUZZ_CHECK(CheckDecodes(plain, other).lines == lines->lines);
+  }
+  if (!st.oneCall || p.Columns <= 0 || p.Columns > 300 || p.Rows <= 0 || p.Rows > 300) return;
+  std::vector<uint8_t> raster(size_t(p.Columns) * p.Rows * p.Colors), out(64 * 1024);
+  for (size_t i = 0; i < raster.size(); i++) raster[i] = st.samples[i % st.samples.size()];
+  JPEGMemEncodeOptions o{};
+  std::tie(o.qFactor, o.lumaH, o.lumaV, o.optimize, o.progressive) = std::tie(p.QFactor, st.options.lumaH,
+      st.options.lumaV, st.options.optimize, st.options.progressive);
+  std::tie(o.markerMode, o.densityUnits, o.xDensity, o.yDensity) = std::tie(p.markerMode, p.densityUnits, p.xDensity, p.yDensity);
+  std::tie(o.segments, o.segmentBytes) = std::make_tuple(st.markers.data(), st.markers.size());
+  size_t n = 0;
+  JPEGMemResult r{};
+  const int32_t status = JPEGMemEncode(raster.data(), p.Columns, p.Rows, p.Colors, 0, &o, out.data(), out.size(), &n, &r);
+  FUZZ_CHECK(status == r.status && (status == JPEG_MEM_OK || status == JPEG_MEM_TOO_SMALL || n == 0));
+  const bool same = p.QFactor > 0 && !p.subsample && !p.blend && (p.xDensity || p.yDensity) && !st.rawMarkers && !st.ascii85;
+  if (same && lines && status == JPEG_MEM_OK) FUZZ_CHECK(std::vector<uint8_t>(out.data(), out.data() + n) == run.out);
 }
 
 inline int Encode(const uint8_t* data, size_t size) {
@@ -331,7 +380,10 @@ inline int Encode(const uint8_t* data, size_t size) {
   if (run.opened && !run.sinkFailed) FUZZ_CHECK(run.exact || run.failed);
   if (run.opened && !run.sinkFailed && run.exact && !st.rawMarkers) {
     FUZZ_CHECK(!run.failed);
-    CheckDecodes(st, run);
+    const Decoded d = CheckDecodes(st, run);
+    if (st.withOptions) CheckOptions(st, run, &d);
+  } else if (st.withOptions) {
+    CheckOptions(st, run, nullptr);
   }
   if (st.twice) {  // the same input writes the same bytes and reports the same
     const EncodeRun again = EncodeOnce(st);
@@ -377,12 +429,13 @@ inline int A85(const uint8_t* data, size_t size) {
 // filter accepts (it may turn away two components), reports the same size
 // and hands out the same samples in batches, one batch past the end, to a
 // caller's line that is exact or short (no byte written past it).
-inline void Thumbnail(const uint8_t options, const uint8_t* jpeg, size_t length) {
+inline void Thumbnail(const uint8_t options, const uint8_t* jpeg, size_t length, int scale = 0) {
   constexpr int64_t kMaxSamples = 1 << 21;
-  const Decoded direct = DecodeBytes(std::vector<uint8_t>(jpeg, jpeg + length), 32767, 0, 0, kMaxSamples);
+  const Decoded direct = DecodeBytes(std::vector<uint8_t>(jpeg, jpeg + length), 32767, 0, 0, kMaxSamples, 0, scale);
   short width = 0, height = 0, colors = 0;
-  JPEGThumbHandle handle =
-      StartJPEGDecompress(reinterpret_cast<const char*>(jpeg), static_cast<long>(length), &width, &height, &colors);
+  const char* text = reinterpret_cast<const char*>(jpeg);
+  JPEGThumbHandle handle = scale ? StartJPEGDecompressScaled(text, static_cast<long>(length), scale, &width, &height, &colors)
+                                 : StartJPEGDecompress(text, static_cast<long>(length), &width, &height, &colors);
   FUZZ_CHECK(handle != nullptr ? direct.opened : !direct.opened || direct.colors == 2);
   if (handle == nullptr) return;
   const int32_t exact = static_cast<uint16_t>(width) * colors;
@@ -506,6 +559,63 @@ inline int Host(const uint8_t* data, size_t size) {
     default: if (size <= 16 * 1024) WriteStreamPath(data + 1, size - 1);
   }
   return 0;
+}
+
+// ---- opt-in decode paths ---------------------------------------------------------
+
+// Scaled by 1, 2, 4 or 8 (the choices' low bits): in pieces (with two
+// workers when bit 2 is set) against whole buffers, and through the
+// thumbnail interface; a denominator of 3 is refused.
+inline void Scaled(uint8_t choices, const std::vector<uint8_t>& j) {
+  const int scale = 1 << (choices & 3);
+  FUZZ_CHECK(DecodeBytes(j, 32767, 0, 0, 1 << 22, 0, scale).Key() ==
+             DecodeBytes(j, 4096, choices, 0, 1 << 22, choices & 4 ? 2 : 0, scale).Key());
+  Thumbnail(choices, j.data(), j.size(), scale);
+  FUZZ_CHECK(!DecodeBytes(j, 512, 0, 0, 1, 0, 3).opened);
+}
+
+// The one-call API: the header walk lists segments where they stand; an
+// image that decodes (any scale and threads) fills a 256-byte buffer with
+// the same bytes when it fits, and finds it too small when not.
+inline void OneCall(uint8_t choices, const std::vector<uint8_t>& j) {
+  JPEGMemHeader h{};
+  JPEGMemSegment seg[8]{};
+  JPEGMemResult r{};
+  FUZZ_CHECK(JPEGMemReadHeader(j.data(), j.size(), &h, seg, 8, &r) == r.status);
+  for (const JPEGMemSegment& g : seg)
+    if (&g - seg < int64_t{h.segmentCount})
+      FUZZ_CHECK(g.offset + 2 + g.length <= j.size() && j[g.offset] == 0xFF && j[g.offset + 1] == g.marker);
+  const JPEGMemDecodeOptions o{1 << (choices & 3), choices >> 2 & 3}, one{o.scaleDenominator, 0};
+  uint8_t small[256];
+  JPEGMemImage fixed{}, image{};
+  const int32_t status = JPEGMemDecode(j.data(), j.size(), &one, small, 0, sizeof small, &fixed, &r);
+  uint8_t* pixels = nullptr;
+  if (int64_t{h.width} * h.height * h.components > 1 << 20 ||
+      JPEGMemDecodeAlloc(j.data(), j.size(), &o, &pixels, &image, &r) != JPEG_MEM_OK) return;
+  const size_t n = size_t(image.width) * image.height * image.components;
+  Touch(pixels, n);
+  FUZZ_CHECK(n > sizeof small ? status == JPEG_MEM_TOO_SMALL : status == JPEG_MEM_OK && !std::memcmp(small, pixels, n));
+  JPEGMemFree(pixels);
+}
+
+// Re-coding, sequential or progressive: what it writes decodes to the input's lines.
+inline void Recode(uint8_t choices, const std::vector<uint8_t>& j) {
+  JPEGMemHeader h{};
+  if (JPEGMemReadHeader(j.data(), j.size(), &h, nullptr, 0, nullptr) != JPEG_MEM_OK || h.height == 0 ||
+      int64_t{h.width} * h.height * h.components > 1 << 20) return;
+  MemorySink sink;
+  InitSink(&sink, 512);
+  const JPEGTranscodeOptions o{uint8_t(choices & 1)};
+  if (JPEGOptimizeCoding(j.data(), j.size(), &sink.stm, &o) != 0) return;
+  DrainSink(&sink);
+  const Decoded out = DecodeBytes(sink.out, 4096, choices, 0, INT64_MAX);
+  FUZZ_CHECK(out.ended && !out.failed && out.lines == DecodeBytes(j, 32767, 0, 0, INT64_MAX).lines);
+}
+
+inline void Features(uint8_t path, uint8_t choices, const std::vector<uint8_t>& jpeg) {
+  if (path == 5) return OneCall(choices, jpeg);
+  if (path == 6) return Recode(choices, jpeg);
+  Scaled(choices, jpeg);
 }
 
 }  // namespace fuzz
