@@ -33,8 +33,10 @@ void ReadPnm(const uint8_t* data, size_t size) {
 void WalkSegments(const uint8_t* data, size_t size) {
   const jpegtool::JpegSummary summary = jpegtool::WalkJpeg(data, size);
   size_t total = summary.problem.size();
-  for (const jpegtool::SegmentInfo& segment : summary.segments) total += jpegtool::FormatSegment(segment).size();
-  if (summary.frameMarker != 0) total += jpegtool::WithArticle(jpegtool::FrameKind(summary.frameMarker)).size();
+  for (const jpegtool::SegmentInfo& segment : summary.segments) {
+    total += jpegtool::FormatSegment(segment).size();
+    total += jpegtool::WithArticle(jpegtool::FrameKind(segment.marker)).size();
+  }
   const jpegtool::JfifDensity density = jpegtool::FindJfifDensity(data, size);
   volatile size_t sink = total + static_cast<size_t>(density.x + density.y);
   (void)sink;
