@@ -5,10 +5,8 @@
 // and subsampled CMYK; the same lines on two worker threads and through
 // the thumbnail interface.
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 
-#include "jpeg_filters.h"
-#include "jpeg_options.h"
+#include "support/decode_paths.h"
 #include "support/test_support.h"
 #include "thumb_stream.h"
 
@@ -16,43 +14,12 @@ using namespace testing_support;
 
 namespace {
 
-Image PeerScaled(const Bytes& jpeg, int denom) {
-  jpeg_decompress_struct cinfo;
-  jpeg_error_mgr err;
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
-  jpeg_read_header(&cinfo, TRUE);
-  cinfo.scale_num = 1;
-  cinfo.scale_denom = static_cast<unsigned>(denom);
-  cinfo.do_fancy_upsampling = FALSE;
-  jpeg_start_decompress(&cinfo);
-  Image out{static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height),
-            cinfo.output_components, {}};
-  out.pixels.resize(static_cast<size_t>(out.width) * out.height * out.colors);
-  while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = &out.pixels[static_cast<size_t>(cinfo.output_scanline) * out.width * out.colors];
-    jpeg_read_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
-  return out;
-}
-
 Image Ours(const Bytes& jpeg, int denom, int threads) {
-  MemSource source(jpeg);
-  JPEGDecodeOptions options{denom, nullptr, nullptr};
-  int16_t w = 32767, h = 0, code = 0;
-  Stm* s = JPEGDOpenWithOptions(source.stm(), &options, &w, &h, &code);
-  Image out{w, h, code == 0 ? 3 : code == 1 ? 4 : 1, {}};
-  if (s == nullptr) return out;
-  if (threads > 1) JPEGSetCodingThreads(s, threads);
-  const size_t lineBytes = static_cast<size_t>(w) * out.colors;
-  std::vector<std::vector<uint8_t>> lines;
-  EXPECT_EQ(fuzz::ReadLines(s, h, static_cast<int64_t>(lineBytes), INT64_MAX, &lines), h);
-  for (const auto& line : lines) out.pixels.insert(out.pixels.end(), line.begin(), line.end());
-  JPEGDClose(s);
-  return out;
+  FilterRunOptions options;
+  options.threads = threads, options.scale = denom;
+  const FilterRun run = RunDecodeFilter(jpeg, options);
+  EXPECT_TRUE(run.ended && !run.failed) << run.message;
+  return {static_cast<uint16_t>(run.width), static_cast<uint16_t>(run.height), run.colors, Pixels(run)};
 }
 
 Bytes Thumb(const Bytes& jpeg, int denom) {
@@ -81,7 +48,9 @@ TEST(ScaledDecode, MatchesTheReferenceAtEveryScale) {
   for (const auto& c : cases) {
     for (int denom : {2, 4, 8}) {
       SCOPED_TRACE(std::string(c.name) + " 1/" + std::to_string(denom));
-      const Image peer = PeerScaled(c.jpeg, denom), ours = Ours(c.jpeg, denom, 0);
+      Image peer;
+      ASSERT_TRUE(LibjpegDecode(c.jpeg, &peer, false, nullptr, false, denom));
+      const Image ours = Ours(c.jpeg, denom, 0);
       ASSERT_EQ(ours.width * 100 + ours.height, peer.width * 100 + peer.height);
       EXPECT_GE(Psnr(ours, c.inkInverted ? InvertedInks(peer) : peer), 50.0);
       EXPECT_EQ(Ours(c.jpeg, denom, 2).pixels, ours.pixels);

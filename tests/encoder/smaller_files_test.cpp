@@ -8,10 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "jpeg_filters.h"
-#include "jpeg_options.h"
 #include "jpeg_transcode.h"
 #include "support/decode_paths.h"
+#include "support/our_codec.h"
 #include "support/test_support.h"
 
 namespace ts = testing_support;
@@ -26,27 +25,12 @@ struct Case {
   ts::Bytes segments;  // written after SOI; must come through re-coding
 };
 
-ts::Bytes Encode(const Case& c, const JPEGEncodeOptions& options, int threads = 0) {
-  ts::Bytes segments = c.segments;
-  uint8_t* handle = segments.data();
-  JPEGEncodeParams p{};
-  p.QFactor = 0.76;
-  p.subsample = c.subsample ? 1 : 0;
-  p.Columns = c.image.width;
-  p.Rows = c.image.height;
-  p.Colors = static_cast<int16_t>(c.image.colors);
-  p.markerMode = static_cast<int16_t>(c.markerMode);
-  p.markerData = segments.empty() ? nullptr : &handle;
-  p.markerDataLength = static_cast<int32_t>(segments.size());
-  ts::MemSink sink;
-  Stm* s = JPEGOpenWithOptions(sink.stm(), &p, &options);
-  EXPECT_NE(s, nullptr) << c.name << ": " << JPEGLastErrorMessage();
-  if (s == nullptr) return {};
-  if (threads != 0) JPEGSetCodingThreads(s, threads);
-  StmFWrite(c.image.pixels.data(), 1, static_cast<uint32_t>(c.image.pixels.size()), s);
-  EXPECT_EQ(s->error, 0) << c.name;
-  JPEGClose(s);
-  return sink.Contents();
+ts::Bytes Encode(const Case& c, bool optimize = false, bool progressive = false, int threads = 0) {
+  ts::OurEncodeOptions o{0.76, c.subsample, false, c.markerMode, c.segments, threads};
+  o.optimize = optimize, o.progressive = progressive;
+  const ts::OurEncodeResult r = ts::OurEncode(c.image, o);
+  EXPECT_TRUE(r.ok) << c.name << ": " << r.message;
+  return r.jpeg;
 }
 
 ts::Bytes Pixels(const ts::Bytes& jpeg, const std::string& what) {
@@ -84,17 +68,15 @@ std::vector<Case> Cases() {
 
 TEST(SmallerFiles, OptimizedAndProgressiveFilesShowTheDefaultFilesPixels) {
   for (const Case& c : Cases()) {
-    const ts::Bytes plain = Encode(c, JPEGEncodeOptions{});
+    const ts::Bytes plain = Encode(c);
     const ts::Bytes peerPixels = Pixels(plain, c.name);
     const ts::Bytes ourPixels = ts::Pixels(ts::RunDecodeFilter(plain));
     for (const bool progressive : {false, true}) {
       const std::string what = std::string(c.name) + (progressive ? " progressive" : " optimized");
-      JPEGEncodeOptions options{};
-      (progressive ? options.progressive : options.optimize) = 1;
-      const ts::Bytes file = Encode(c, options);
+      const ts::Bytes file = Encode(c, !progressive, progressive);
       EXPECT_EQ(Pixels(file, what), peerPixels) << what;
       EXPECT_EQ(ts::Pixels(ts::RunDecodeFilter(file)), ourPixels) << what;
-      EXPECT_EQ(Encode(c, options, 3), file) << what << ": workers change the bytes";
+      EXPECT_EQ(Encode(c, !progressive, progressive, 3), file) << what << ": workers change the bytes";
       for (const ts::PeerReader reader : {ts::PeerReader::kMagick, ts::PeerReader::kPillow}) {
         // Neither reads two components; a comment would land in their PAM header.
         if (!progressive || c.image.colors == 2 || !c.segments.empty()) continue;

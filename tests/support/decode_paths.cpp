@@ -91,7 +91,7 @@ FilterRun RunDecodeFilter(const Bytes& jpeg, const FilterRunOptions& o) {
   const size_t piece = o.piece;
   MemSource source(jpeg, o.pieceFn ? o.pieceFn : [piece](size_t) { return piece; });
   Stm* a85 = o.ascii85 ? A85DOpen(source.stm(), nullptr) : nullptr;
-  FilterRun run = fuzz::DecodeFrom(a85 ? a85 : source.stm(), o.widthHint, INT64_MAX, o.threads, o.keepLines);
+  FilterRun run = fuzz::DecodeFrom(a85 ? a85 : source.stm(), o.widthHint, INT64_MAX, o.threads, o.keepLines, o.scale);
   if (a85 != nullptr) A85DClose(a85);
   return run;
 }

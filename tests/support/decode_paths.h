@@ -35,6 +35,7 @@ struct FilterRunOptions {
   bool keepLines = true;
   int16_t widthHint = 0;         // what the open is handed as the width
   MemSource::PieceFn pieceFn{};  // when set, cuts the pieces instead of `piece`
+  int scale = 0;                 // reduced by 2, 4 or 8 (JPEGDOpenWithOptions); 0: the plain open
 };
 // What the run showed: the fuzz harness's record (Key(): the lines, verdict
 // and message that must not depend on pieces nor threads).

@@ -84,7 +84,7 @@ Bytes LibjpegEncode(const Image& img, const LibjpegOptions& options) {
 }
 
 bool LibjpegDecode(const Bytes& jpeg, Image* out, bool fancyUpsampling, std::string* message,
-                   bool rawComponents) {
+                   bool rawComponents, int scaleDenominator) {
   jpeg_decompress_struct cinfo;
   PeerError err;
   InstallPeerError(reinterpret_cast<j_common_ptr>(&cinfo), &err);
@@ -97,6 +97,7 @@ bool LibjpegDecode(const Bytes& jpeg, Image* out, bool fancyUpsampling, std::str
   jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
   jpeg_read_header(&cinfo, TRUE);
   cinfo.do_fancy_upsampling = fancyUpsampling ? TRUE : FALSE;
+  cinfo.scale_denom = static_cast<unsigned>(scaleDenominator);
   if (rawComponents || cinfo.num_components == 2) {
     cinfo.jpeg_color_space = JCS_UNKNOWN;  // hand back the components as coded
     cinfo.out_color_space = JCS_UNKNOWN;

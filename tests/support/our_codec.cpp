@@ -28,8 +28,8 @@ OurEncodeResult OurEncode(const Image& img, const OurEncodeOptions& o) {
   MemSink sink(4096, o.failAfter);
   DCTClearFailure();
   Stm* below = o.ascii85 ? A85EOpen(sink.stm(), nullptr) : sink.stm();
-  const JPEGEncodeOptions sampling{static_cast<uint8_t>(o.lumaH), static_cast<uint8_t>(o.lumaV), 0, 0};
-  Stm* s = JPEGOpenWithOptions(below, &p, &sampling);
+  const JPEGEncodeOptions options{static_cast<uint8_t>(o.lumaH), static_cast<uint8_t>(o.lumaV), o.optimize, o.progressive};
+  Stm* s = JPEGOpenWithOptions(below, &p, &options);
   if (s != nullptr && o.threads != 0) JPEGSetCodingThreads(s, o.threads);
   const uint32_t bytes = static_cast<uint32_t>(std::min(img.pixels.size(), o.stop));
   r.taken = s != nullptr ? StmFWrite(img.pixels.data(), 1, bytes, s) : 0;

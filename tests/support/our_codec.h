@@ -21,6 +21,7 @@ struct OurEncodeOptions {
   long failAfter = -1;   // the target fails past this many bytes (-1: never)
   size_t stop = SIZE_MAX;  // raster bytes written before the close
   int lumaH = 0, lumaV = 0;  // chroma sampling (JPEGEncodeOptions); 0: as subsample says
+  bool optimize = false, progressive = false;  // tables built for the image; a progressive scan script
 };
 
 struct OurEncodeResult {

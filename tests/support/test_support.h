@@ -137,10 +137,11 @@ Bytes LibjpegEncode(const Image& img, const LibjpegOptions& options = {});
 // Decodes with libjpeg. fancyUpsampling off gives plain replication, the way
 // our decoder upsamples. Four-component files come back as libjpeg's CMYK
 // (a YCCK file converted; ink as stored), two-component files and, with
-// rawComponents, every file as the raw components (no colour conversion). Returns false (and a message) on failure
-// or when libjpeg warned about the data.
+// rawComponents, every file as the raw components (no colour conversion);
+// reduced by scaleDenominator inside the inverse DCT (djpeg -scale 1/N).
+// Returns false (and a message) on failure or when libjpeg warned about the data.
 bool LibjpegDecode(const Bytes& jpeg, Image* out, bool fancyUpsampling = false,
-                   std::string* message = nullptr, bool rawComponents = false);
+                   std::string* message = nullptr, bool rawComponents = false, int scaleDenominator = 1);
 
 // Other programs as peers, run at test time (peer_tools.cpp). PeerEncode
 // writes img (1 or 3 colours) as a JPEG file the way the named program does:
