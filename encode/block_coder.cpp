@@ -27,6 +27,9 @@ constexpr int32_t kEOB = 0;  // AC code-table index of end of block
 constexpr int32_t kZRL = 1;  // AC code-table index of a run of 16 zeros
 constexpr int32_t kMaxV = 4; // largest vertical sampling factor
 constexpr int32_t kMaxEncoderQTables = 2;  // luminance and chrominance
+// Blocks with more coefficients outside the dead zone than this are
+// quantized whole by the vector kernel; fewer cost less one at a time.
+constexpr int32_t kVectorQuantizeFrom = 8;
 
 // Largest magnitudes baseline coding produces from 8-bit samples: AC values
 // below 1024 (category 10), DC differences below 2048 (category 11).
@@ -75,6 +78,15 @@ constexpr CategoryTable MakeCategoryTable() {
 
 constexpr CategoryTable kACCategories = MakeCategoryTable();
 
+// Set bits of a word, without the library call a build for the baseline
+// instruction set makes of __builtin_popcountll.
+inline int32_t BitCount(uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555ull;
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<int32_t>((x * 0x0101010101010101ull) >> 56);
+}
+
 inline uint32_t Magnitude(int32_t G) {
   return G < 0 ? 0u - static_cast<uint32_t>(G) : static_cast<uint32_t>(G);
 }
@@ -102,6 +114,10 @@ struct DeadZone {
   alignas(16) uint32_t t[64];
   alignas(16) uint32_t twoTFlipped[64];
   ZigzagStep step[64];
+  // The divide's figures again in natural order, for the vector quantizer.
+  alignas(32) uint32_t d[64];
+  alignas(32) uint32_t magic[64];
+  alignas(32) uint32_t shift[64];
 };
 
 constexpr uint32_t kMultiplyLimit = 0x80000000u;  // numerators the multiply serves
@@ -118,6 +134,9 @@ void PrepareDeadZone(DeadZone* z, const int32_t* T, const int32_t* D) {
     step.d = static_cast<uint32_t>(D[k]);
     step.shift = static_cast<uint8_t>(31 + l);
     step.natural = DCTunzigzag[k];
+    z->d[step.natural] = step.d;
+    z->magic[step.natural] = step.magic;
+    z->shift[step.natural] = step.shift;
   }
 }
 
@@ -241,10 +260,28 @@ int32_t SplitPosition(const DCTEHuffAC* ac, const int32_t* coef, const int32_t* 
   DCTEputBits(sink, (static_cast<uint32_t>(ac->code[rest]) << s) | bits, ac->length[rest]);
 }
 
+// One AC event: the zeros since position p, ZRL for every 16, then the
+// coefficient at zigzag position k (category s, magnitude bits `bits`).
+inline void CodeACEvent(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
+                        int32_t p, int32_t k, int32_t s, uint32_t bits) {
+  int32_t run = k - p;
+  for (; run >= 16; run -= 16) DCTEputBits(sink, ac->code[kZRL], ac->length[kZRL]);
+  const int32_t index = s * 16 + run;
+  if (__builtin_expect(ac->length[index] != 0, 1)) {
+    DCTEputBits(sink, (static_cast<uint32_t>(ac->code[index]) << s) | bits, ac->length[index]);
+  } else {
+    // Out of line, through a copy of the sink: the caller's sink never has
+    // its address taken and can stay in registers.
+    DCTEBitSink outOfLine = *sink;
+    CodeSplitRun(&outOfLine, ac, coef, D, k - run, k, s, bits);
+    *sink = outOfLine;
+  }
+}
+
 // The AC coefficients outside the dead zone, in zigzag order, with zero runs
 // (ZRL for every 16) and EOB unless position 63 was the last one written.
 // Coding only these is the same as stopping at the last one: every position
-// past it lies inside the dead zone.
+// past it lies inside the dead zone. Each is quantized here, one at a time.
 inline void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
                    const DeadZone* zone, uint64_t significant) {
   int32_t p = 1;  // one past the zigzag position of the last coefficient written
@@ -257,20 +294,24 @@ inline void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef,
     const uint32_t m = DivideByTwiceStep(Magnitude(G) + step.d, step);
     if (m >= kACLimit) DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(m & 0x7FFFFFFF));
     const uint32_t entry = kACCategories.entry[m];
-    const int32_t s = static_cast<int32_t>(entry & 15);
     const uint32_t bits = (m ^ static_cast<uint32_t>(G >> 31)) & (entry >> 4);
-    int32_t run = k - p;
-    for (; run >= 16; run -= 16) DCTEputBits(sink, ac->code[kZRL], ac->length[kZRL]);
-    const int32_t index = s * 16 + run;
-    if (__builtin_expect(ac->length[index] != 0, 1)) {
-      DCTEputBits(sink, (static_cast<uint32_t>(ac->code[index]) << s) | bits, ac->length[index]);
-    } else {
-      // Out of line, through a copy of the sink: the caller's sink never has
-      // its address taken and can stay in registers.
-      DCTEBitSink outOfLine = *sink;
-      CodeSplitRun(&outOfLine, ac, coef, D, k - run, k, s, bits);
-      *sink = outOfLine;
-    }
+    CodeACEvent(sink, ac, coef, D, p, k, static_cast<int32_t>(entry & 15), bits);
+    p = k + 1;
+  }
+  if (p != 64) DCTEputBits(sink, ac->code[kEOB], ac->length[kEOB]);
+}
+
+// The same events from the vector quantizer's figures (packed[n]: bits << 4
+// | category), every one of them in range.
+inline void CodeQuantizedAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
+                            const uint32_t* packed, uint64_t significant) {
+  int32_t p = 1;
+  significant &= ~uint64_t{1};
+  while (significant != 0) {
+    const int32_t k = __builtin_ctzll(significant);
+    significant &= significant - 1;
+    const uint32_t entry = packed[DCTunzigzag[k]];
+    CodeACEvent(sink, ac, coef, D, p, k, static_cast<int32_t>(entry & 15), entry >> 4);
     p = k + 1;
   }
   if (p != 64) DCTEputBits(sink, ac->code[kEOB], ac->length[kEOB]);
@@ -289,13 +330,19 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
 void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone,
                const uint8_t* samples) {
   alignas(32) int32_t coef[64];
-  const uint64_t significant =
-      DCTActiveKernels().forwardDCTMask(coef, samples, comp->stripWidth, zone->t, zone->twoTFlipped);
+  alignas(32) uint32_t packed[64];
+  const DCTKernels& kernels = DCTActiveKernels();
+  const uint64_t significant = kernels.forwardDCTMask(coef, samples, comp->stripWidth, zone->t, zone->twoTFlipped);
+  const bool vectorQuantized = kernels.quantize != nullptr && BitCount(significant) > kVectorQuantizeFrom &&
+      (kernels.quantize(packed, coef, zone->d, zone->magic, zone->shift) & significant & ~uint64_t{1}) == 0;
   const int32_t* D = comp->qTablePtr;
+  const auto* ac = static_cast<const DCTEHuffAC*>(comp->acHuffPtr);
   DCTEBitSink sink = *sinkOut;
   CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0], zone);
-  CodeAC(&sink, static_cast<const DCTEHuffAC*>(comp->acHuffPtr), coef, D, zone,
-         ToZigzagOrder(significant));
+  if (vectorQuantized)
+    CodeQuantizedAC(&sink, ac, coef, D, packed, ToZigzagOrder(significant));
+  else
+    CodeAC(&sink, ac, coef, D, zone, ToZigzagOrder(significant));
   *sinkOut = sink;
 }
 

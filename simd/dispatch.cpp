@@ -16,7 +16,7 @@ namespace {
 
 const DCTKernels kScalarKernels = {&DCTForwardDCTScalar, &DCTEForwardDCTMaskScalar, &DCTInverseDCTScalar,
                                    &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar,
-                                   &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar};
+                                   &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar, nullptr};
 
 constexpr const char* kLevelNames[kDCTSimdLevels] = {"scalar", "sse2", "avx2"};
 

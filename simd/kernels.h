@@ -48,6 +48,15 @@ struct DCTKernels {
   // ... and of `count` pixel pairs whose chroma is sampled once per pair.
   void (*yccPairsToRGB)(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
                         const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
+  // The encoder's quantizer on all 64 coefficients G at once (natural
+  // order): m = (|G| + d) / 2d, exactly as (n x magic) >> shift, and
+  // packed[n] = (magnitude bits of +-m) << 4 | category of m. Returns the
+  // coefficients it cannot serve (|G| + d of 2^31 or more, or m of 1024 or
+  // more), which the coder codes one at a time. nullptr at levels where
+  // quantizing only the coefficients outside the dead zone, one at a time,
+  // is faster (block_coder.cpp).
+  uint64_t (*quantize)(uint32_t* packed, const int32_t* coef, const uint32_t* d,
+                       const uint32_t* magic, const uint32_t* shift);
 };
 
 // The kernels of the level in use (chosen on first call, thread-safely).

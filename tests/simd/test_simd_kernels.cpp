@@ -24,7 +24,7 @@ using testing_support::Image;
 // The scalar references, named here rather than taken from the dispatch
 // table, so that a mis-wired table entry cannot become its own reference.
 const DCTKernels kScalar = {&DCTForwardDCTScalar, &DCTEForwardDCTMaskScalar, &DCTInverseDCTScalar, &DCTERGBToYCbCrScalar,
-                            &DCTERGBPairsToYCbCrScalar, &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar};
+                            &DCTERGBPairsToYCbCrScalar, &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar, nullptr};
 
 // The one driver: what run(kernels) gives at every vector level this CPU
 // runs equals what it gives with the scalar references, bit for bit.
