@@ -5,7 +5,12 @@
 // registers for a whole call.
 //
 // A decoder loads the reader from the state at the start of a strip or run
-// of blocks (LoadReader) and stores it back at the end (StoreReader). Bytes
+// of blocks (LoadReader) and stores it back at the end (StoreReader). In
+// locals the unread bits stand at the top of the 64-bit buffer, zeros below
+// them, so that the next symbol's prefix is one shift of the buffer and
+// consuming bits one shift back: the chain from one symbol to the next is
+// a shift, the table load and a shift. The state keeps them at the low end.
+// Bytes
 // are taken from the source buffer without testing its count: every source
 // stores a 0xFF guard byte after its valid bytes, and any 0xFF sends the
 // reader to the slow path in compressed_input.cpp, which tells the guard
@@ -26,13 +31,12 @@ constexpr int32_t kBlockSize = 64;
 constexpr int32_t kCoefficientSlots = kBlockSize + 4;  // the discard slot, padded for alignment
 constexpr int32_t kLastZigzag = 63;
 constexpr int32_t kWindowBits = 16;
-constexpr uint64_t kWindowMask = (1u << kWindowBits) - 1;
 constexpr int32_t kLongCodeMark = 16;  // lookahead lengths from here on start a search
 constexpr int32_t kSearchStartBias = 15;
 
 struct BitReader {
-  uint64_t buffer;   // new bytes enter at the low end
-  int32_t bits;      // unread bits at the low end of buffer
+  uint64_t buffer;   // unread bits from the top down, zeros below them
+  int32_t bits;      // unread bits; below 0 past the end of the data (zeros read)
   int32_t next;      // lookahead byte, 0..255 or -1
   const uint8_t* ptr;  // source buffer position (just past `next`)
   int32_t count;     // source count
@@ -40,7 +44,9 @@ struct BitReader {
 
 inline BitReader LoadReader(const DCTState* state) {
   const Stm* source = state->targetStm;
-  return BitReader{state->bitBuffer, state->bitCount, state->nextByte, source->ptr, source->count};
+  const int32_t bits = state->bitCount;  // at most 63
+  const uint64_t top = bits > 0 ? state->bitBuffer << (64 - bits) : 0;
+  return BitReader{top, bits, state->nextByte, source->ptr, source->count};
 }
 
 inline void SyncReader(DCTState* state, const BitReader& r) {
@@ -55,13 +61,21 @@ inline void SyncReader(DCTState* state, const BitReader& r) {
 // byte there.
 inline void StoreReader(DCTState* state, const BitReader& r) {
   SyncReader(state, r);
-  state->bitBuffer = r.buffer;
+  state->bitBuffer = r.bits > 0 ? r.buffer >> (64 - r.bits) : 0;
   state->bitCount = r.bits;
   if (r.next == kMarkerPrefix && r.count < 0) state->nextByte = StmGetByte(state->targetStm);
 }
 
-// Appends one byte of entropy-coded data to the buffer; false when a marker
-// or the end of the data stands there (an error if slack < 0).
+// Takes `bits` bits off the top of the buffer.
+inline void Consume(BitReader& r, int32_t bits) {
+  r.buffer <<= bits;
+  r.bits -= bits;
+}
+
+// Appends one byte of entropy-coded data below the unread bits (8 more of
+// them); false when a marker or the end of the data stands there (an error
+// if slack < 0). Past the end (bits below 0) the byte's first bits stand
+// for zeros already read and drop out, as they do when read.
 inline bool AppendByte(DCTState* state, BitReader& r, int32_t slack) {
   uint32_t byte = static_cast<uint32_t>(r.next);
   if (__builtin_expect(byte >= kMarkerPrefix, 0)) {  // 0xFF, or -1 as unsigned
@@ -71,7 +85,9 @@ inline bool AppendByte(DCTState* state, BitReader& r, int32_t slack) {
     if (b < 0) return false;
     byte = static_cast<uint32_t>(b);
   }
-  r.buffer = (r.buffer << 8) | byte;
+  const int32_t shift = 56 - r.bits;  // r.bits <= 55 here
+  if (shift < 64) r.buffer |= static_cast<uint64_t>(byte) << shift;
+  r.bits += 8;
   r.next = *r.ptr++;  // safe: the guard byte stands after the valid bytes
   r.count--;
   return true;
@@ -93,12 +109,12 @@ inline bool NoMarkerByte(uint64_t word) {
 // six AppendByte calls, without their tests.
 inline void FillForSymbol(DCTState* state, BitReader& r) {
   if (r.bits >= kWindowBits) return;
-  if (r.count >= kBulkBytes && static_cast<uint32_t>(r.next) < kMarkerPrefix) {
+  if (r.bits >= 0 && r.count >= kBulkBytes && static_cast<uint32_t>(r.next) < kMarkerPrefix) {
     uint64_t ahead = 0;
     for (int32_t i = 0; i < kBulkBytes - 1; i++) ahead = (ahead << 8) | r.ptr[i];
     const uint64_t bytes = (static_cast<uint64_t>(r.next) << 40) | ahead;  // next, ptr[0..4]
     if (NoMarkerByte(bytes)) {  // its top two bytes are 0, never 0xFF
-      r.buffer = (r.buffer << (8 * kBulkBytes)) | bytes;
+      r.buffer |= bytes << (kWindowBits - r.bits);  // below the 0..15 unread bits
       r.bits += 8 * kBulkBytes;
       r.next = r.ptr[kBulkBytes - 1];
       r.ptr += kBulkBytes;
@@ -106,29 +122,23 @@ inline void FillForSymbol(DCTState* state, BitReader& r) {
       return;
     }
   }
-  if (!AppendByte(state, r, r.bits - 1)) return;
-  if (!AppendByte(state, r, r.bits + 7)) {
-    r.bits += 8;
-    return;
-  }
-  r.bits += 16;
+  if (AppendByte(state, r, r.bits - 1)) AppendByte(state, r, r.bits - 1);  // slack: the bits before it
 }
 
 // The next 16 unread bits; bits missing at the end of the data count as 0.
 inline uint32_t Window16(const BitReader& r) {
-  if (r.bits >= kWindowBits) return (r.buffer >> (r.bits - kWindowBits)) & kWindowMask;
-  return (r.buffer << (kWindowBits - r.bits)) & kWindowMask;
+  return static_cast<uint32_t>(r.buffer >> (64 - kWindowBits));
 }
 
 // n (1..15) raw bits of the data.
 inline int32_t GetBits(DCTState* state, BitReader& r, int32_t n) {
-  r.bits -= n;
-  if (r.bits < 0) {
-    AppendByte(state, r, r.bits);  // negative slack: no byte is the truncation error
-    const bool second = AppendByte(state, r, r.bits + 8);
-    r.bits += second ? 16 : 8;
+  if (r.bits < n) {
+    AppendByte(state, r, r.bits - n);  // negative slack: no byte is the truncation error
+    AppendByte(state, r, r.bits - n);
   }
-  return static_cast<int32_t>((r.buffer >> r.bits) & ((1u << n) - 1));
+  const int32_t value = static_cast<int32_t>(r.buffer >> (64 - n));
+  Consume(r, n);
+  return value;
 }
 
 // s (1..11) extra bits of a magnitude, extended to a signed value (T.81
@@ -145,14 +155,14 @@ inline int32_t DecodeLong(DCTState* state, BitReader& r, const DCTDHuffTable* ta
   const int32_t w = static_cast<int32_t>(Window16(r));
   if (w >= table->endMark) DCTDBadCodeError(state);
   while (length < 16 && table->maxCode[length - 1] < w) length++;
-  r.bits -= length;
+  Consume(r, length);
   const int32_t code = w >> (kWindowBits - length);
   return table->values[table->valueOffset[length - 1] + code];
 }
 
 // The look-up prefix: the next kDCTDLookaheadBits bits of the window.
 inline uint32_t LookupPrefix(const BitReader& r) {
-  return Window16(r) >> (kWindowBits - kDCTDLookaheadBits);
+  return static_cast<uint32_t>(r.buffer >> (64 - kDCTDLookaheadBits));
 }
 
 // The Huffman symbol that begins with `prefix` (the reader filled for a
@@ -162,7 +172,7 @@ inline int32_t SymbolOfPrefix(DCTState* state, BitReader& r, const DCTDHuffTable
                               uint32_t prefix) {
   const int32_t length = table->lookahead[prefix][0];
   if (length < kLongCodeMark) {
-    r.bits -= length;
+    Consume(r, length);
     return table->lookahead[prefix][1];
   }
   return DecodeLong(state, r, table, length - kSearchStartBias);
@@ -187,7 +197,7 @@ inline int32_t DecodeDCDifference(DCTState* state, BitReader& r, const DCTDHuffT
   const uint32_t prefix = LookupPrefix(r);
   const int32_t entry = table->fast[prefix];
   if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {
-    r.bits -= FastBits(entry);
+    Consume(r, FastBits(entry));
     return FastValue(entry);
   }
   const int32_t s = SymbolOfPrefix(state, r, table, prefix);
@@ -209,7 +219,7 @@ inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffTable* t
     const int32_t entry = table->fast[prefix];
     int32_t v;
     if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {
-      r.bits -= FastBits(entry);
+      Consume(r, FastBits(entry));
       k += FastAdvance(entry);
       v = FastValue(entry);
     } else {
