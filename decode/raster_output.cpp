@@ -26,16 +26,11 @@
 #include "codec/wrap_arith.h"
 #include "decode/decoder.h"
 #include "simd/kernels.h"
+#include "simd/ycc_words.h"
 
 namespace {
 
-// 16.16 JFIF coefficients (Cb and Cr shares of G carried in 1/16 units).
-constexpr int32_t kCbToB = 116130;    // 1.772 * 65536
-constexpr int32_t kCrToR = 91881;     // 1.402 * 65536
-constexpr int32_t kCbToG16 = 360853;  // 0.34414 * 16 * 65536
-constexpr int32_t kCrToG16 = 748826;  // 0.71414 * 16 * 65536
-constexpr int32_t kHalf = 32768;      // 0.5, rounding of the R and B offsets
-constexpr int32_t kGreenBias = 557056;      // 8.5 * 65536: rounding of the G share
+// The coefficients of the YCbCr table words: simd/ycc_words.h.
 constexpr int32_t kCmyBiasRB = 16711680;    // 255 * 65536
 constexpr int32_t kCmyBiasG = 267386880;    // 255 * 16 * 65536
 constexpr int kGreenShift = 20;       // 16 (high half) + 4 (1/16 units)

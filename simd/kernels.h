@@ -41,8 +41,9 @@ struct DCTKernels {
   void (*rgbPairsToYCbCr)(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
                           uint8_t* cb, uint8_t* cr, int32_t count);
   // Decoder colour conversion of `count` YCbCr pixels (Y, Cb, Cr lines) into
-  // interleaved RGB through the packed decoder tables, with their clamp
-  // (raster_output.cpp) ...
+  // interleaved RGB through the packed YCbCr tables of the decoder, with
+  // their clamp (raster_output.cpp; the AVX2 forms compute the tables' words,
+  // simd/ycc_words.h, rather than reading them) ...
   void (*yccToRGB)(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
                    const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
   // ... and of `count` pixel pairs whose chroma is sampled once per pair.
