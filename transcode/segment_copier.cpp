@@ -69,13 +69,17 @@ void DCTTCopySegments(const uint8_t* data, size_t size, Stm* target, int32_t pro
   const int32_t frameCode = progressive ? kSOF2 : HasWideQuantizers(data, size) ? kSOF1 : kSOF0;
   Walker w = {data, size, 0};
   size_t start = 0, bytes = 0;
-  bool scanSeen = false;
+  bool scanSeen = false, frameSeen = false;
   for (int32_t code; (code = NextSegment(&w, &start, &bytes)) != 0;) {
     if (code == kSOS) {
       scanSeen = true;
     } else if (code == kDQT && scanSeen) {
       DCTStmErr0("A DQT segment between scans cannot be kept");
     } else if (IsFrameHeader(code)) {
+      // The decoder refuses a second frame header before the image is
+      // complete; one in bytes after it (which it never reads) is not kept.
+      if (frameSeen) continue;
+      frameSeen = true;
       const uint8_t marker[2] = {kMarkerPrefix, static_cast<uint8_t>(frameCode)};
       Put(target, marker, 2);
       Put(target, data + start + 2, bytes - 2);
