@@ -16,7 +16,8 @@
 // Each reduced sample is the mean of the d x d full-size samples it stands
 // for, computed from the coefficients directly: the mean of consecutive
 // outputs of the 1-D inverse DCT is again a weighted sum of the inputs, so
-// a block is two passes of an s x 8 matrix (kWeights4, kWeights2). At 1/8 the
+// a block is two passes of an s x 8 matrix (simd/reduce_weights.h; the
+// 1/2 pass also runs as a vector kernel, kernels.h). At 1/8 the
 // mean is the DC term alone. The block's coefficients arrive dequantized and
 // scaled for the full-size transform (DCTDQScale, inverse_dct.cpp); the
 // weights undo that scale. Sums are 64-bit: whatever the coefficients a
@@ -25,35 +26,13 @@
 
 #include "codec/wrap_arith.h"
 #include "decode/decoder.h"
+#include "simd/kernels.h"
+#include "simd/reduce_weights.h"
 
 namespace {
 
-constexpr int kWeightBits = 18;  // the weights' fixed-point unit, 2^18
-// The block's coefficients carry 2^15 (DCTDQScale); the second pass adds the
-// weights' 2^18 again.
-constexpr int kOutShift = kWeightBits + 15;
-// The level shift of +128 and one half for rounding to nearest.
-constexpr int64_t kOutBias = (int64_t{128} << kOutShift) + (int64_t{1} << (kOutShift - 1));
-constexpr int64_t kPassRound = int64_t{1} << (kWeightBits - 1);
 // What the full-size transform adds to the DC coefficient (2^18 units).
 constexpr int32_t kDCBias = (128 << 18) + (1 << 17);
-
-// Weight of input u for output k of an 8 -> s pass, s = 4 or 2: with
-// a(0) = 1, a(u) = sqrt(2) cos(u pi / 16) the scale folded into the
-// quantizers and C(0) = 1 / sqrt(2), C(u) = 1 otherwise,
-//   W(k, u) = a(u) * (s / 8) * sum over x in [8k/s, 8(k+1)/s) of
-//             C(u) / 2 * cos((2x + 1) u pi / 16),
-// in 1/2^18 units, computed offline in double precision (e.g. with Python's
-// math module) and rounded to nearest. Row s-1-k is row k with the odd
-// columns negated, which the passes use; input 4 never contributes to the
-// mean of a sample pair.
-constexpr int32_t kWeights4[2][8] = {
-    {92682, 164736, 111877, 49041, 0, -21895, -19195, -6518},
-    {92682, 68236, -111877, -118395, 0, 52859, 19195, -2700},
-};
-constexpr int32_t kWeights2[1][8] = {
-    {92682, 116486, 0, -34677, 0, 15482, 0, -4609},
-};
 
 // One 8 -> kSide pass over in[0], in[stride], ..., in[7 * stride] with the
 // weight rows w: outputs k and kSide-1-k share the even and odd sums.
@@ -69,7 +48,7 @@ inline void Pass(const int32_t (*w)[8], const T* in, int stride, int64_t* y) {
 }
 
 inline uint8_t Clamp(int64_t v) {
-  v >>= kOutShift;
+  v >>= kReduceOutShift;
   return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
 }
 
@@ -81,12 +60,12 @@ void Reduce(const int32_t (*w)[8], const int32_t* block, int32_t lastCol, uint8_
   for (int v = 0; v <= lastCol && v < 8; ++v) {
     int64_t y[kSide];
     Pass<kSide>(w, block + v, 8, y);
-    for (int k = 0; k < kSide; ++k) mid[k][v] = (y[k] + kPassRound) >> kWeightBits;
+    for (int k = 0; k < kSide; ++k) mid[k][v] = (y[k] + kReducePassRound) >> kReduceWeightBits;
   }
   for (int k = 0; k < kSide; ++k) {
     int64_t y[kSide];
     Pass<kSide>(w, mid[k], 1, y);
-    for (int n = 0; n < kSide; ++n) out[k * stride + n] = Clamp(y[n] + kOutBias);
+    for (int n = 0; n < kSide; ++n) out[k * stride + n] = Clamp(y[n] + kReduceOutBias);
   }
 }
 
@@ -127,8 +106,13 @@ void DCTDScaledTransform(const int32_t* block, uint8_t* at, int32_t lastCol, int
   if (side == 1 || (lastCol == 0 && lastRow == 0)) {
     Fill(at, stride, side, Mean(block[0]));
   } else if (side == 2) {
-    Reduce<2>(kWeights2, block, lastCol, at, stride);
+    Reduce<2>(kReduceWeights2, block, lastCol, at, stride);
   } else {
-    Reduce<4>(kWeights4, block, lastCol, at, stride);
+    if (DCTActiveKernels().reduceBlock4(block, lastCol, at, stride) != 0) DCTDReduceBlock4Scalar(block, lastCol, at, stride);
   }
+}
+
+int32_t DCTDReduceBlock4Scalar(const int32_t* block, int32_t lastCol, uint8_t* out, int32_t stride) {
+  Reduce<4>(kReduceWeights4, block, lastCol, out, stride);
+  return 0;
 }

@@ -16,7 +16,8 @@ namespace {
 
 const DCTKernels kScalarKernels = {&DCTForwardDCTScalar, &DCTEForwardDCTMaskScalar, &DCTInverseDCTScalar,
                                    &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar,
-                                   &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar, nullptr};
+                                   &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar, nullptr,
+                                   &DCTDReduceBlock4Scalar};
 
 constexpr const char* kLevelNames[kDCTSimdLevels] = {"scalar", "sse2", "avx2"};
 

@@ -58,6 +58,13 @@ struct DCTKernels {
   // is faster (block_coder.cpp).
   uint64_t (*quantize)(uint32_t* packed, const int32_t* coef, const uint32_t* d,
                        const uint32_t* magic, const uint32_t* shift);
+  // The decoder's 1/2 reduced transform of a dequantized block (columns
+  // right of lastCol zero) into 4 x 4 samples, rows `stride` bytes apart,
+  // exactly as the scalar passes of decode/scaled_idct.cpp; returns non-zero
+  // without writing when a block's intermediate values leave the range the
+  // vector form serves (hostile coefficients), for the scalar passes to do
+  // it (the scalar form always returns 0).
+  int32_t (*reduceBlock4)(const int32_t* block, int32_t lastCol, uint8_t* out, int32_t stride);
 };
 
 // The kernels of the level in use (chosen on first call, thread-safely).
@@ -80,6 +87,7 @@ void DCTERGBPairsToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb
                                uint8_t* cb, uint8_t* cr, int32_t count);
 void DCTDYCbCrToRGBScalar(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
                           const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
+int32_t DCTDReduceBlock4Scalar(const int32_t* block, int32_t lastCol, uint8_t* out, int32_t stride);
 void DCTDYCbCrPairsToRGBScalar(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
                                const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
 

@@ -11,6 +11,7 @@
 // inverse DCT ran slower than the SSE2 one).
 #include "simd/chroma_terms.h"
 #include "simd/kernels.h"
+#include "simd/reduce_weights.h"
 #include "simd/ycc_words.h"
 
 #if defined(__x86_64__)
@@ -192,6 +193,88 @@ uint64_t AvxQuantize(uint32_t* packed, const int32_t* coef, const uint32_t* d, c
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(packed + i), _mm256_or_si256(_mm256_slli_epi32(bits, 4), s));
   }
   return trouble;
+}
+
+// --- the decoder's 1/2 reduced transform (scalar form: scaled_idct.cpp) -----
+//
+// 64-bit lanes throughout, as the scalar passes. The column pass runs on four
+// columns per vector (inputs are 32-bit, so _mm256_mul_epi32 is exact); its
+// results are transposed so that the row pass runs on the four rows at once,
+// which needs them inside 32 bits: otherwise the block goes back to the
+// scalar passes. AVX2 has no 64-bit arithmetic shift: x >> n is taken as the
+// logical shift of x + 2^63, less 2^(63-n).
+
+JPEG_AVX2_INLINE __m256i ShiftRight64(__m256i x, int n) {
+  const __m256i top = _mm256_set1_epi64x(static_cast<int64_t>(uint64_t{1} << 63));
+  return _mm256_sub_epi64(_mm256_srli_epi64(_mm256_xor_si256(x, top), n),
+                          _mm256_set1_epi64x(static_cast<int64_t>(uint64_t{1} << (63 - n))));
+}
+
+JPEG_AVX2_INLINE __m256i Weighted(__m256i x, int32_t w) { return _mm256_mul_epi32(x, _mm256_set1_epi64x(w)); }
+
+// y[0..3] of one 8 -> 4 pass over in[0..7] (lanes: four independent inputs).
+JPEG_AVX2_INLINE void ReducePass4(const __m256i* in, __m256i* y) {
+  for (int k = 0; k < 2; ++k) {
+    const int32_t* w = kReduceWeights4[k];
+    const __m256i even = _mm256_add_epi64(_mm256_add_epi64(Weighted(in[0], w[0]), Weighted(in[2], w[2])),
+                                          Weighted(in[6], w[6]));  // w[4] is 0
+    const __m256i odd = _mm256_add_epi64(_mm256_add_epi64(Weighted(in[1], w[1]), Weighted(in[3], w[3])),
+                                         _mm256_add_epi64(Weighted(in[5], w[5]), Weighted(in[7], w[7])));
+    y[k] = _mm256_add_epi64(even, odd);
+    y[3 - k] = _mm256_sub_epi64(even, odd);
+  }
+}
+
+// Four vectors of four 64-bit lanes, rows to columns.
+JPEG_AVX2_INLINE void Transpose4x64(__m256i* m) {
+  const __m256i t0 = _mm256_unpacklo_epi64(m[0], m[1]), t1 = _mm256_unpackhi_epi64(m[0], m[1]);
+  const __m256i t2 = _mm256_unpacklo_epi64(m[2], m[3]), t3 = _mm256_unpackhi_epi64(m[2], m[3]);
+  m[0] = _mm256_permute2x128_si256(t0, t2, 0x20);
+  m[1] = _mm256_permute2x128_si256(t1, t3, 0x20);
+  m[2] = _mm256_permute2x128_si256(t0, t2, 0x31);
+  m[3] = _mm256_permute2x128_si256(t1, t3, 0x31);
+}
+
+int32_t AvxReduceBlock4(const int32_t* block, int32_t lastCol, uint8_t* out, int32_t stride) {
+  __m256i columns[8];  // columns[v]: mid[0..3][v]
+  const __m256i round = _mm256_set1_epi64x(kReducePassRound);
+  __m256i outside = _mm256_setzero_si256();
+  for (int half = 0; half < 2; ++half) {
+    if (half == 1 && lastCol < 4) {
+      for (int v = 4; v < 8; ++v) columns[v] = _mm256_setzero_si256();
+      break;
+    }
+    __m256i in[8], y[4];
+    for (int u = 0; u < 8; ++u)
+      in[u] = _mm256_cvtepi32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * u + 4 * half)));
+    ReducePass4(in, y);
+    for (int k = 0; k < 4; ++k) {
+      y[k] = ShiftRight64(_mm256_add_epi64(y[k], round), kReduceWeightBits);  // lanes: columns
+      // inside 32 bits when x + 2^31 is below 2^32
+      outside = _mm256_or_si256(outside, _mm256_srli_epi64(_mm256_add_epi64(y[k], _mm256_set1_epi64x(int64_t{1} << 31)), 32));
+    }
+    Transpose4x64(y);  // y[j]: column 4 half + j, lanes: rows
+    for (int j = 0; j < 4; ++j) columns[4 * half + j] = y[j];
+  }
+  if (!_mm256_testz_si256(outside, outside)) return 1;
+  __m256i y[4];
+  ReducePass4(columns, y);  // y[n]: output column n, lanes: rows
+  __m128i words[4];
+  for (int n = 0; n < 4; ++n) {
+    const __m256i v = ShiftRight64(_mm256_add_epi64(y[n], _mm256_set1_epi64x(kReduceOutBias)), kReduceOutShift);
+    // the low 32 bits of each lane (the value fits them), rows 0..3
+    words[n] = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
+  }
+  // words[n] lane k = sample (k, n): to rows, then saturated to 0..255.
+  const __m128i a = _mm_unpacklo_epi32(words[0], words[1]), b = _mm_unpackhi_epi32(words[0], words[1]);
+  const __m128i c = _mm_unpacklo_epi32(words[2], words[3]), d = _mm_unpackhi_epi32(words[2], words[3]);
+  const __m128i rows01 = _mm_packs_epi32(_mm_unpacklo_epi64(a, c), _mm_unpackhi_epi64(a, c));
+  const __m128i rows23 = _mm_packs_epi32(_mm_unpacklo_epi64(b, d), _mm_unpackhi_epi64(b, d));
+  const __m128i bytes = _mm_packus_epi16(rows01, rows23);
+  const int32_t rows[4] = {_mm_cvtsi128_si32(bytes), _mm_extract_epi32(bytes, 1), _mm_extract_epi32(bytes, 2),
+                           _mm_extract_epi32(bytes, 3)};
+  for (int k = 0; k < 4; ++k) __builtin_memcpy(out + k * stride, &rows[k], 4);
+  return 0;
 }
 
 // --- encoder colour conversion ----------------------------------------------
@@ -419,5 +502,6 @@ void AvxYCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const 
 // chroma words instead of gathering them took YCbCr to RGB from 62 to 28 ns
 // (pairs 47 to 34) on a 2-core AMD EPYC machine, where gathers are slow.
 const DCTKernels DCTKernelsAVX2 = {&VecForwardDCT, &AvxForwardDCTMask, &AvxInverseDCT, &AvxRGBToYCbCr,
-                                   &AvxRGBPairsToYCbCr, &AvxYCbCrToRGB, &AvxYCbCrPairsToRGB, &AvxQuantize};
+                                   &AvxRGBPairsToYCbCr, &AvxYCbCrToRGB, &AvxYCbCrPairsToRGB, &AvxQuantize,
+                                   &AvxReduceBlock4};
 #endif

@@ -538,5 +538,6 @@ void Sse2YCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const
 // colours, whose clamps the scalar code branches on, about twice as fast).
 const DCTKernels DCTKernelsSSE2 = {&Sse2ForwardDCT, &Sse2ForwardDCTMask, &Sse2InverseDCT,
                                    &Sse2RGBToYCbCr, &Sse2RGBPairsToYCbCr,
-                                   &Sse2YCbCrToRGB, &Sse2YCbCrPairsToRGB, nullptr};
+                                   &Sse2YCbCrToRGB, &Sse2YCbCrPairsToRGB, nullptr,
+                                   &DCTDReduceBlock4Scalar};
 #endif
