@@ -63,7 +63,15 @@ void Put(Stm* target, const uint8_t* bytes, size_t n) {
 
 }  // namespace
 
-void DCTTCopySegments(const uint8_t* data, size_t size, Stm* target, int32_t progressive) {
+// Past the bytes the decoder read (after a sequential image's last scan,
+// garbage or another file may follow), only segments that cannot change
+// how the re-coded file decodes are kept: COM and APPn but the JFIF and
+// colour-transform ones.
+static bool KeptAfterTheImage(int32_t code) {
+  return code == kCOM || (JPEGIsAPP(code) && code != kAPP0 && code != kAPP14);
+}
+
+void DCTTCopySegments(const uint8_t* data, size_t size, size_t readEnd, Stm* target, int32_t progressive) {
   const uint8_t soi[2] = {kMarkerPrefix, kSOI};
   Put(target, soi, 2);
   const int32_t frameCode = progressive ? kSOF2 : HasWideQuantizers(data, size) ? kSOF1 : kSOF0;
@@ -71,7 +79,9 @@ void DCTTCopySegments(const uint8_t* data, size_t size, Stm* target, int32_t pro
   size_t start = 0, bytes = 0;
   bool scanSeen = false, frameSeen = false;
   for (int32_t code; (code = NextSegment(&w, &start, &bytes)) != 0;) {
-    if (code == kSOS) {
+    if (start >= readEnd) {
+      if (KeptAfterTheImage(code)) Put(target, data + start, bytes);
+    } else if (code == kSOS) {
       scanSeen = true;
     } else if (code == kDQT && scanSeen) {
       DCTStmErr0("A DQT segment between scans cannot be kept");

@@ -35,6 +35,8 @@ struct Transcode {
   const uint8_t* data;
   size_t size;
   size_t at;  // bytes of data handed to the decoder so far
+  size_t chunkAt;  // where in data the chunk now in the buffer begins
+  size_t readEnd;  // bytes of data the decoder took, once it has stopped
   DCTState* decoder;
   DCTState* encoder;
   DCTECoefImage image;
@@ -47,6 +49,7 @@ int16_t FillFromMemory(Stm* s) {
   size_t n = t->size - t->at;
   if (n > s->bufSize) n = s->bufSize;
   std::memcpy(s->base, t->data + t->at, n);
+  t->chunkAt = t->at;
   t->at += n;
   return StmRefillWithGuard(s, n);
 }
@@ -71,6 +74,8 @@ void ReadInput(Transcode* t) {
   JPEGDecConfigure(t->decoder, &t->source, &t->source);
   t->decoder->allowOversizedMCU = 1;
   DCTDReadCoefficients(t->decoder);
+  const size_t inChunk = static_cast<size_t>(t->source.ptr - t->source.base);
+  t->readEnd = t->chunkAt + inChunk < t->size ? t->chunkAt + inChunk : t->size;
 }
 
 // Plane f of the image from the decoder's store, natural order to zigzag.
@@ -108,7 +113,7 @@ void TakeImage(Transcode* t, int32_t progressive) {
 }
 
 void WriteOutput(Transcode* t, Stm* target, int32_t progressive) {
-  DCTTCopySegments(t->data, t->size, target, progressive);
+  DCTTCopySegments(t->data, t->size, t->readEnd, target, progressive);
   t->encoder = DCTFirstInit();
   t->encoder->targetStm = target;
   DCTEinit_sputv(t->encoder);

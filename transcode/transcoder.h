@@ -17,7 +17,9 @@
 // those before its first scan but DHT and DRI (the frame header's marker
 // turned to SOF2 when progressive, SOF1 when a quantization table has
 // 16-bit entries, SOF0 otherwise), then the APPn and COM segments between
-// later scans. A DQT after the first scan is refused.
-void DCTTCopySegments(const uint8_t* data, size_t size, Stm* target, int32_t progressive);
+// later scans. A DQT after the first scan is refused. From readEnd on (the
+// bytes the decoder never read) only COM and APPn segments other than APP0
+// and APP14 are kept.
+void DCTTCopySegments(const uint8_t* data, size_t size, size_t readEnd, Stm* target, int32_t progressive);
 
 #endif
