@@ -16,7 +16,9 @@
  *    a DHT with the tables built for it, and EOI.
  * The coefficients, and so the pixels any decoder makes, are those of the
  * input (a progressive input that stops before its last refinement scans
- * keeps the precision it has). Nothing after the input's EOI is kept.
+ * keeps the precision it has). Nothing after the input's EOI is kept, and
+ * of what follows a sequential image's last scan (which the decoder does not
+ * read) only APPn segments other than APP0 and APP14, and COM, are kept.
  * Memory: the input, plus 128 bytes per 8 x 8 block of every component, twice
  * (the decoded store and the one re-coded). A DQT between scans is refused.
  *
