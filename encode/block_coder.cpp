@@ -281,40 +281,32 @@ inline void CodeACEvent(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* 
 // The AC coefficients outside the dead zone, in zigzag order, with zero runs
 // (ZRL for every 16) and EOB unless position 63 was the last one written.
 // Coding only these is the same as stopping at the last one: every position
-// past it lies inside the dead zone. Each is quantized here, one at a time.
+// past it lies inside the dead zone. eventAt(k) gives the coefficient at
+// zigzag position k as (magnitude bits << 4) | category.
+template <typename EventAt>
 inline void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
-                   const DeadZone* zone, uint64_t significant) {
+                   uint64_t significant, EventAt eventAt) {
   int32_t p = 1;  // one past the zigzag position of the last coefficient written
   significant &= ~uint64_t{1};  // DC is coded apart
   while (significant != 0) {
     const int32_t k = __builtin_ctzll(significant);
     significant &= significant - 1;
-    const ZigzagStep& step = zone->step[k];
-    const int32_t G = coef[step.natural];
-    const uint32_t m = DivideByTwiceStep(Magnitude(G) + step.d, step);
-    if (m >= kACLimit) DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(m & 0x7FFFFFFF));
-    const uint32_t entry = kACCategories.entry[m];
-    const uint32_t bits = (m ^ static_cast<uint32_t>(G >> 31)) & (entry >> 4);
-    CodeACEvent(sink, ac, coef, D, p, k, static_cast<int32_t>(entry & 15), bits);
+    const uint32_t event = eventAt(k);
+    CodeACEvent(sink, ac, coef, D, p, k, static_cast<int32_t>(event & 15), event >> 4);
     p = k + 1;
   }
   if (p != 64) DCTEputBits(sink, ac->code[kEOB], ac->length[kEOB]);
 }
 
-// The same events from the vector quantizer's figures (packed[n]: bits << 4
-// | category), every one of them in range.
-inline void CodeQuantizedAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
-                            const uint32_t* packed, uint64_t significant) {
-  int32_t p = 1;
-  significant &= ~uint64_t{1};
-  while (significant != 0) {
-    const int32_t k = __builtin_ctzll(significant);
-    significant &= significant - 1;
-    const uint32_t entry = packed[DCTunzigzag[k]];
-    CodeACEvent(sink, ac, coef, D, p, k, static_cast<int32_t>(entry & 15), entry >> 4);
-    p = k + 1;
-  }
-  if (p != 64) DCTEputBits(sink, ac->code[kEOB], ac->length[kEOB]);
+// The event of one coefficient, quantized here.
+inline uint32_t QuantizedEvent(const int32_t* coef, const DeadZone* zone, int32_t k) {
+  const ZigzagStep& step = zone->step[k];
+  const int32_t G = coef[step.natural];
+  const uint32_t m = DivideByTwiceStep(Magnitude(G) + step.d, step);
+  if (m >= kACLimit) DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(m & 0x7FFFFFFF));
+  const uint32_t entry = kACCategories.entry[m];
+  const uint32_t bits = (m ^ static_cast<uint32_t>(G >> 31)) & (entry >> 4);
+  return bits << 4 | (entry & 15);
 }
 
 // A block wholly right of the image: DC difference 0 and EOB.
@@ -339,10 +331,11 @@ void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone,
   const auto* ac = static_cast<const DCTEHuffAC*>(comp->acHuffPtr);
   DCTEBitSink sink = *sinkOut;
   CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0], zone);
-  if (vectorQuantized)
-    CodeQuantizedAC(&sink, ac, coef, D, packed, ToZigzagOrder(significant));
+  const uint64_t zigzag = ToZigzagOrder(significant);
+  if (vectorQuantized)  // the vector quantizer's events, every one in range
+    CodeAC(&sink, ac, coef, D, zigzag, [&](int32_t k) { return packed[DCTunzigzag[k]]; });
   else
-    CodeAC(&sink, ac, coef, D, zone, ToZigzagOrder(significant));
+    CodeAC(&sink, ac, coef, D, zigzag, [&](int32_t k) { return QuantizedEvent(coef, zone, k); });
   *sinkOut = sink;
 }
 
