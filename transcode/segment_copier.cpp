@@ -61,15 +61,15 @@ void Put(Stm* target, const uint8_t* bytes, size_t n) {
   StmFWrite(bytes, 1, static_cast<uint32_t>(n), target);
 }
 
-}  // namespace
-
 // Past the bytes the decoder read (after a sequential image's last scan,
 // garbage or another file may follow), only segments that cannot change
 // how the re-coded file decodes are kept: COM and APPn but the JFIF and
 // colour-transform ones.
-static bool KeptAfterTheImage(int32_t code) {
+bool KeptAfterTheImage(int32_t code) {
   return code == kCOM || (JPEGIsAPP(code) && code != kAPP0 && code != kAPP14);
 }
+
+}  // namespace
 
 void DCTTCopySegments(const uint8_t* data, size_t size, size_t readEnd, Stm* target, int32_t progressive) {
   const uint8_t soi[2] = {kMarkerPrefix, kSOI};
@@ -86,8 +86,7 @@ void DCTTCopySegments(const uint8_t* data, size_t size, size_t readEnd, Stm* tar
     } else if (code == kDQT && scanSeen) {
       DCTStmErr0("A DQT segment between scans cannot be kept");
     } else if (IsFrameHeader(code)) {
-      // The decoder refuses a second frame header before the image is
-      // complete; one in bytes after it (which it never reads) is not kept.
+      // Only the first: the decoder refuses a second one inside the image.
       if (frameSeen) continue;
       frameSeen = true;
       const uint8_t marker[2] = {kMarkerPrefix, static_cast<uint8_t>(frameCode)};
