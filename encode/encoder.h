@@ -113,7 +113,10 @@ static inline void DCTEputDataWord64(Stm* target, uint64_t word) {
   const uint64_t inverse = ~word;
   const bool hasFF = ((inverse - 0x0101010101010101u) & ~inverse & 0x8080808080808080u) != 0;
   if (__builtin_expect(!hasFF && target->count >= 8, 1)) {
-    const uint64_t bigEndian = __builtin_bswap64(word);
+    uint64_t bigEndian = word;  // most significant byte first in memory
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    bigEndian = __builtin_bswap64(word);
+#endif
     std::memcpy(target->ptr, &bigEndian, 8);
     target->ptr += 8;
     target->count = static_cast<int16_t>(target->count - 8);
