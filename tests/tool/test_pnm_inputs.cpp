@@ -53,5 +53,27 @@ TEST(PnmInputs, EveryFormEncodesLikeItsEightBitImage) {
   }
 }
 
+// Lines of 15,003 bytes straddle the input buffer at ever other offsets,
+// and a pipe hands them over in pieces: binary lines taken where they lie
+// in the buffer give the JPEG the same image gives read number by number.
+TEST(PnmInputs, LinesAcrossTheInputBufferEncodeAsPlainOnes) {
+  TempDir dir;
+  const int width = 5001, height = 40;
+  std::string binary = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+  std::string plain = "P3\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+  for (long i = 0; i < 3L * width * height; ++i) {
+    const int s = static_cast<int>((i * 7919 + i / 3001) % 256);
+    binary += static_cast<char>(s);
+    plain += std::to_string(s) + (i % 16 == 15 ? "\n" : " ");
+  }
+  WriteText(dir.File("binary.ppm"), binary);
+  WriteText(dir.File("plain.ppm"), plain);
+  Ok({"encode", dir.File("plain.ppm"), dir.File("plain.jpg")});
+  Ok({"encode", dir.File("binary.ppm"), dir.File("binary.jpg")});
+  ASSERT_EQ(RunShell("cat " + dir.File("binary.ppm") + " | JPEGTOOL encode - " + dir.File("piped.jpg")).status, 0);
+  EXPECT_EQ(ReadText(dir.File("binary.jpg")), ReadText(dir.File("plain.jpg")));
+  EXPECT_EQ(ReadText(dir.File("piped.jpg")), ReadText(dir.File("plain.jpg")));
+}
+
 }  // namespace
 }  // namespace tool_test

@@ -32,6 +32,10 @@ class ByteReader {
   int Peek() { return next_ < end_ || Refill() ? *next_ : -1; }
   // Copies up to count bytes; fewer only at the end of the input.
   size_t Read(void* out, size_t count);
+  // The next count bytes where they lie in the buffer, taken; nullptr, and
+  // nothing taken, when they do not fit it or the input ends first (Read
+  // then copies what there is).
+  const uint8_t* Borrow(size_t count);
   // Bytes that can be taken without waiting (refilling when none are
   // buffered); 0 only at the end of the input.
   size_t Available() { return next_ < end_ || Refill() ? static_cast<size_t>(end_ - next_) : 0; }
@@ -42,6 +46,7 @@ class ByteReader {
 
  private:
   bool Refill();
+  size_t ReadInto(uint8_t* at, size_t room);  // one read(), 0 at the end or on an error
   void KeepHead(const uint8_t* data, size_t count);
 
   std::string name_;

@@ -18,7 +18,7 @@ namespace jpegtool {
 namespace {
 
 // Output buffer: few write() calls for an image of any size.
-constexpr size_t kOutputBufferBytes = 256 * 1024;
+constexpr size_t kOutputBufferBytes = 64 * 1024;
 constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
 constexpr mode_t kPermissionBits = 07777;
 constexpr int kMostLinks = 40;  // dangling links followed before giving up

@@ -188,8 +188,7 @@ void EncodeLines(LineSource* colour, const EncodeSettings& settings, OutputFile*
                     settings.quiet);
   std::vector<uint8_t> line(shape.LineBytes());
   for (int y = 0; y < shape.height && jpeg->error == 0; ++y) {
-    source->ReadLine(line.data());
-    StmFWrite(line.data(), 1, static_cast<uint32_t>(line.size()), jpeg);
+    StmFWrite(source->NextLine(line.data()), 1, static_cast<uint32_t>(line.size()), jpeg);
     progress.Update(y + 1);
   }
   const bool written = chain.Close();

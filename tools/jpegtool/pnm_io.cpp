@@ -238,6 +238,17 @@ void PnmReader::ReadLine(uint8_t* line) {
   ++linesRead_;
 }
 
+const uint8_t* PnmReader::NextLine(uint8_t* scratch) {
+  if (!plain_ && maxval_ == kLargestByteMaxval && linesRead_ < shape_.height) {
+    if (const uint8_t* line = input_->Borrow(shape_.LineBytes())) {
+      ++linesRead_;
+      return line;
+    }
+  }
+  ReadLine(scratch);
+  return scratch;
+}
+
 void ImageLines::ReadLine(uint8_t* line) {
   std::memcpy(line, image_.Line(next_++), image_.LineBytes());
 }

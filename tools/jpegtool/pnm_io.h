@@ -41,6 +41,12 @@ class LineSource {
   virtual const ImageShape& Shape() const = 0;
   // The next line, LineBytes() 8-bit samples.
   virtual void ReadLine(uint8_t* line) = 0;
+  // The same line where it already lies, if the source holds it as is,
+  // else read into scratch; valid until the next call.
+  virtual const uint8_t* NextLine(uint8_t* scratch) {
+    ReadLine(scratch);
+    return scratch;
+  }
 };
 
 class PnmReader : public LineSource {
@@ -50,6 +56,7 @@ class PnmReader : public LineSource {
   const ImageShape& Shape() const override { return shape_; }
   long Maxval() const { return maxval_; }
   void ReadLine(uint8_t* line) override;
+  const uint8_t* NextLine(uint8_t* scratch) override;  // 8-bit binary lines straight from the input's buffer
 
  private:
   [[noreturn]] void Bad(const std::string& what) const;
