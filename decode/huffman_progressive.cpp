@@ -6,11 +6,17 @@
 // go through the coefficient store (coefficient_store.cpp), so these tables
 // fill only decodeBlocks; the end-of-band run (state->eobRun) is their own
 // state across blocks, begun at zero at each scan and each restart marker.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "codec/coefficient_masks.h"
 #include "codec/wrap_arith.h"
 #include "decode/entropy_decoder.h"
 #include "decode/huffman_reader.h"
 
 using namespace huffman;
+using namespace coefficient_masks;
 
 namespace {
 
@@ -51,24 +57,68 @@ inline void DecodeACFirst(DCTState* state, BitReader& r, const DCTDHuffTable* ta
 // magnitude by the bit of weight 2^Al unless that bit of the value is set
 // already. Without branches on the bit or the value: they follow the image,
 // not a pattern a predictor learns.
-inline void Refine(DCTState* state, BitReader& r, int16_t* coef, int32_t bit) {
+inline void Correct(int16_t* coef, int32_t bit, int32_t correctionBit) {
   const int32_t c = *coef;
-  const int32_t correction = GetBits(state, r, 1) & static_cast<int32_t>((c & bit) == 0);
+  const int32_t correction = correctionBit & static_cast<int32_t>((c & bit) == 0);
   const int32_t sign = c >> 31;                 // 0 or -1
   const int32_t step = (bit ^ sign) - sign;     // +bit or -bit
   *coef = StoreCoef(c + (step & -correction));
 }
 
+constexpr int32_t kMostBitsAtOnce = 15;  // GetBits takes up to this many
+
+// Correction bits for the coefficients at the zigzag positions of `nonZero`,
+// one each in ascending order, read up to 15 at a time.
+inline void CorrectAll(DCTState* state, BitReader& r, int16_t* coefs, uint64_t nonZero, int32_t bit) {
+  while (nonZero != 0) {
+    const int32_t count = BitCount(nonZero) < kMostBitsAtOnce ? BitCount(nonZero) : kMostBitsAtOnce;
+    const int32_t bits = GetBits(state, r, count);
+    for (int32_t i = count - 1; i >= 0; i--) {
+      Correct(&coefs[DCTunzigzag[__builtin_ctzll(nonZero)]], bit, (bits >> i) & 1);
+      nonZero &= nonZero - 1;
+    }
+  }
+}
+
+// Zigzag positions of the block's non-zero coefficients.
+inline uint64_t NonZeroPositions(const int16_t* coefs) {
+  uint64_t natural = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (int32_t i = 0; i < kBlockSize; i += 16) {
+    const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coefs + i)), zero);
+    const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coefs + i + 8)), zero);
+    natural |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)))) << i;
+  }
+  natural = ~natural;
+#else
+  for (int32_t i = 0; i < kBlockSize; i++) natural |= static_cast<uint64_t>(coefs[i] != 0) << i;
+#endif
+  return ToZigzagOrder(natural);
+}
+
+// The zigzag position of the (run + 1)-th zero of `zeros`, or `none`.
+inline int32_t ZeroAfterRun(uint64_t zeros, int32_t run, int32_t none) {
+  for (; run > 0 && zeros != 0; run--) zeros &= zeros - 1;
+  return zeros != 0 ? __builtin_ctzll(zeros) : none;
+}
+
 // One block of an AC refinement scan: correction bits for the non-zero
-// coefficients of the band, and coefficients that become +-2^Al.
+// coefficients of the band, and coefficients that become +-2^Al. A symbol's
+// run counts zero coefficients only; the non-zero ones it passes each take
+// a correction bit after the symbol (and its sign bit). Positions past k
+// keep the values they had before this scan until k passes them, so the
+// block's non-zero positions, taken once, tell where every run ends.
 inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* table, Band band,
                            int16_t* coefs) {
   const int32_t bit = 1 << band.al;
+  const int32_t end = band.se + 1;
+  const uint64_t nonZero = NonZeroPositions(coefs) & PositionRange(band.ss, end);
   int32_t k = band.ss;
   if (state->eobRun == 0) {
-    for (; k <= band.se; k++) {
+    for (; k < end; k++) {
       const int32_t rs = DecodeSymbol(state, r, table);
-      int32_t run = rs >> 4;
+      const int32_t run = rs >> 4;
       int32_t value = 0;
       if ((rs & 15) != 0) {
         value = GetBits(state, r, 1) != 0 ? bit : -bit;
@@ -77,23 +127,14 @@ inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* t
         if (run != 0) state->eobRun += GetBits(state, r, run);
         break;
       }
-      // Skip `run` zero coefficients, refining the non-zero ones passed.
-      for (; k <= band.se; k++) {
-        int16_t* coef = &coefs[DCTunzigzag[k]];
-        if (*coef != 0) {
-          Refine(state, r, coef, bit);
-        } else if (--run < 0) {
-          break;
-        }
-      }
-      if (value != 0 && k <= band.se) coefs[DCTunzigzag[k]] = StoreCoef(value);
+      const int32_t stop = ZeroAfterRun(~nonZero & PositionRange(k, end), run, end);
+      CorrectAll(state, r, coefs, nonZero & PositionRange(k, stop), bit);
+      k = stop;
+      if (value != 0 && k < end) coefs[DCTunzigzag[k]] = StoreCoef(value);
     }
   }
   if (state->eobRun > 0) {  // inside an end-of-band run: refine the rest
-    for (; k <= band.se; k++) {
-      int16_t* coef = &coefs[DCTunzigzag[k]];
-      if (*coef != 0) Refine(state, r, coef, bit);
-    }
+    CorrectAll(state, r, coefs, nonZero & PositionRange(k, end), bit);
     state->eobRun--;
   }
 }

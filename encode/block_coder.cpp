@@ -11,6 +11,7 @@
 // coefficient outside the dead zone codes as a magnitude of at least 1.
 // Blocks wholly right of the image skip the transform and cost a DC
 // category 0 and an EOB.
+#include "codec/coefficient_masks.h"
 #include "codec/jpeg_markers.h"
 #include "codec/wrap_arith.h"
 #include "encode/coefficient_image.h"
@@ -20,6 +21,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+using namespace coefficient_masks;
 
 namespace {
 
@@ -77,15 +80,6 @@ constexpr CategoryTable MakeCategoryTable() {
 }
 
 constexpr CategoryTable kACCategories = MakeCategoryTable();
-
-// Set bits of a word, without the library call a build for the baseline
-// instruction set makes of __builtin_popcountll.
-inline int32_t BitCount(uint64_t x) {
-  x -= (x >> 1) & 0x5555555555555555ull;
-  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
-  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-  return static_cast<int32_t>((x * 0x0101010101010101ull) >> 56);
-}
 
 inline uint32_t Magnitude(int32_t G) {
   return G < 0 ? 0u - static_cast<uint32_t>(G) : static_cast<uint32_t>(G);
@@ -183,40 +177,6 @@ inline uint64_t SignificantNatural(const int32_t* coef, const uint32_t* threshol
     if (Significant(coef[i], static_cast<int32_t>(thresholds[i]))) mask |= uint64_t{1} << i;
 #endif
   return mask;
-}
-
-// Natural-order bit masks to zigzag-order ones, a byte (one block row) at a
-// time: kZigzagBits.row[r][b] has bit k set for each set bit j of b whose
-// natural index 8r + j sits at zigzag position k.
-struct ZigzagBitTables {
-  uint64_t row[8][256];
-};
-
-constexpr ZigzagBitTables MakeZigzagBitTables() {
-  ZigzagBitTables t{};
-  uint8_t zigzagOf[64] = {};  // natural index -> zigzag position (ITU-T T.81 A.3.6)
-  int k = 0;
-  for (int diagonal = 0; diagonal < 15; diagonal++) {
-    const int first = diagonal < 8 ? 0 : diagonal - 7;
-    const int last = diagonal < 8 ? diagonal : 7;
-    for (int i = first; i <= last; i++) {
-      const int row = diagonal % 2 ? i : first + last - i;  // odd diagonals run downwards
-      zigzagOf[8 * row + diagonal - row] = static_cast<uint8_t>(k++);
-    }
-  }
-  for (int r = 0; r < 8; r++)
-    for (int b = 0; b < 256; b++)
-      for (int j = 0; j < 8; j++)
-        if (b >> j & 1) t.row[r][b] |= uint64_t{1} << zigzagOf[8 * r + j];
-  return t;
-}
-
-constexpr ZigzagBitTables kZigzagBits = MakeZigzagBitTables();
-
-inline uint64_t ToZigzagOrder(uint64_t natural) {
-  uint64_t z = 0;
-  for (int32_t r = 0; r < 8; r++) z |= kZigzagBits.row[r][(natural >> (8 * r)) & 0xFF];
-  return z;
 }
 
 // Where to split the zero run from `first` up to the coefficient at zigzag

@@ -1,0 +1,46 @@
+// coefficient_masks.h - bit masks over the 64 coefficients of a block, one
+// bit a coefficient, as the block coder (encode/block_coder.cpp) and the
+// progressive refinement decoder (decode/huffman_progressive.cpp) walk
+// them: a natural-order mask put into zigzag order, set bits counted, and
+// runs of positions.
+#ifndef JPEG_CODEC_COEFFICIENT_MASKS_H
+#define JPEG_CODEC_COEFFICIENT_MASKS_H
+
+#include <cstdint>
+
+namespace coefficient_masks {
+
+// Natural-order bit masks to zigzag-order ones, a byte (one block row) at a
+// time: kZigzagBits.row[r][b] has bit k set for each set bit j of b whose
+// natural index 8r + j sits at zigzag position k.
+struct ZigzagBitTables {
+  uint64_t row[8][256];
+};
+
+extern const ZigzagBitTables kZigzagBits;  // coefficient_masks.cpp
+
+inline uint64_t ToZigzagOrder(uint64_t natural) {
+  uint64_t z = 0;
+  for (int32_t r = 0; r < 8; r++) z |= kZigzagBits.row[r][(natural >> (8 * r)) & 0xFF];
+  return z;
+}
+
+// Set bits of a word, without the library call a build for the baseline
+// instruction set makes of __builtin_popcountll.
+inline int32_t BitCount(uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555ull;
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<int32_t>((x * 0x0101010101010101ull) >> 56);
+}
+
+// Positions from..to-1 (0 <= from, to <= 64); none when to <= from.
+inline uint64_t PositionRange(int32_t from, int32_t to) {
+  const uint64_t fromOn = from >= 64 ? 0 : ~uint64_t{0} << from;
+  const uint64_t toOn = to >= 64 ? 0 : ~uint64_t{0} << to;
+  return fromOn & ~toOn;
+}
+
+}  // namespace coefficient_masks
+
+#endif
