@@ -426,7 +426,8 @@ inline int A85(const uint8_t* data, size_t size) {
 // ---- host streams ---------------------------------------------------------------
 
 // The thumbnail interface reads the bytes in place: it accepts what the
-// filter accepts (it may turn away two components), reports the same size
+// filter accepts (it may turn away two components and lines longer than its
+// 16-bit count holds), reports the same size
 // and hands out the same samples in batches, one batch past the end, to a
 // caller's line that is exact or short (no byte written past it).
 inline void Thumbnail(const uint8_t options, const uint8_t* jpeg, size_t length, int scale = 0) {
@@ -436,7 +437,7 @@ inline void Thumbnail(const uint8_t options, const uint8_t* jpeg, size_t length,
   const char* text = reinterpret_cast<const char*>(jpeg);
   JPEGThumbHandle handle = scale ? StartJPEGDecompressScaled(text, static_cast<long>(length), scale, &width, &height, &colors)
                                  : StartJPEGDecompress(text, static_cast<long>(length), &width, &height, &colors);
-  FUZZ_CHECK(handle != nullptr ? direct.opened : !direct.opened || direct.colors == 2);
+  FUZZ_CHECK(handle != nullptr ? direct.opened : !direct.opened || direct.colors == 2 || direct.lineBytes > 32767);
   if (handle == nullptr) return;
   const int32_t exact = static_cast<uint16_t>(width) * colors;
   FUZZ_CHECK(width == direct.width && height == direct.height && exact == direct.lineBytes);
