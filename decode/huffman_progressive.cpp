@@ -28,7 +28,10 @@ struct Band {
 };
 
 // One block of a first AC scan: values of the band, shifted up by Al, or
-// one block of an end-of-band run.
+// one block of an end-of-band run. Coefficients and end of block (an
+// end-of-band run of one) mostly come from the combined look-up, as in
+// sequential scans; longer end-of-band runs and sixteen zeros from the
+// symbol look-up.
 inline void DecodeACFirst(DCTState* state, BitReader& r, const DCTDHuffTable* table, Band band,
                           int16_t* coefs) {
   if (state->eobRun > 0) {
@@ -36,7 +39,17 @@ inline void DecodeACFirst(DCTState* state, BitReader& r, const DCTDHuffTable* ta
     return;
   }
   for (int32_t k = band.ss; k <= band.se;) {
-    const int32_t rs = DecodeSymbol(state, r, table);
+    FillForSymbol(state, r);
+    const uint32_t prefix = LookupPrefix(r);
+    const int32_t entry = table->fast[prefix];
+    if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {  // a coefficient or end of block, at once
+      ConsumeFast(r, entry);
+      k += FastAdvance(entry) - 1;
+      if (k > band.se) return;  // end of block (its advance passes any band), or past the band
+      coefs[DCTunzigzag[k++]] = StoreCoef(ShiftLeft(FastValue(entry), band.al));
+      continue;
+    }
+    const int32_t rs = SymbolOfPrefix(state, r, table, prefix);
     const int32_t run = rs >> 4, size = rs & 15;
     if (size != 0) {
       k += run;
