@@ -6,6 +6,8 @@
 // go through the coefficient store (coefficient_store.cpp), so these tables
 // fill only decodeBlocks; the end-of-band run (state->eobRun) is their own
 // state across blocks, begun at zero at each scan and each restart marker.
+#include <algorithm>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -39,11 +41,9 @@ inline void DecodeACFirst(DCTState* state, BitReader& r, const DCTDHuffTable* ta
     return;
   }
   for (int32_t k = band.ss; k <= band.se;) {
-    FillForSymbol(state, r);
-    const uint32_t prefix = LookupPrefix(r);
-    const int32_t entry = table->fast[prefix];
-    if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {  // a coefficient or end of block, at once
-      ConsumeFast(r, entry);
+    int32_t entry;
+    uint32_t prefix;
+    if (TakeFastEntry(state, r, table, &entry, &prefix)) {  // a coefficient or end of block, at once
       k += FastAdvance(entry) - 1;
       if (k > band.se) return;  // end of block (its advance passes any band), or past the band
       coefs[DCTunzigzag[k++]] = StoreCoef(ShiftLeft(FastValue(entry), band.al));
@@ -84,7 +84,7 @@ constexpr int32_t kMostBitsAtOnce = 15;  // GetBits takes up to this many
 // one each in ascending order, read up to 15 at a time.
 inline void CorrectAll(DCTState* state, BitReader& r, int16_t* coefs, uint64_t nonZero, int32_t bit) {
   while (nonZero != 0) {
-    const int32_t count = BitCount(nonZero) < kMostBitsAtOnce ? BitCount(nonZero) : kMostBitsAtOnce;
+    const int32_t count = std::min(BitCount(nonZero), kMostBitsAtOnce);
     const int32_t bits = GetBits(state, r, count);
     for (int32_t i = count - 1; i >= 0; i--) {
       Correct(&coefs[DCTunzigzag[__builtin_ctzll(nonZero)]], bit, (bits >> i) & 1);

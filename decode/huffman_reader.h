@@ -198,17 +198,26 @@ inline void ConsumeFast(BitReader& r, int32_t entry) {
 inline int32_t FastAdvance(int32_t entry) { return (entry >> 8) & 0xFF; }
 inline int32_t FastValue(int32_t entry) { return entry >> 16; }
 
+// Fills the reader and looks up the next event. True when the combined
+// look-up holds all of it and the reader has its bits: the entry, consumed.
+// Else false, nothing consumed, and the prefix for the symbol look-up.
+inline bool TakeFastEntry(DCTState* state, BitReader& r, const DCTDHuffTable* table, int32_t* entry,
+                          uint32_t* prefix) {
+  FillForSymbol(state, r);
+  *prefix = LookupPrefix(r);
+  *entry = table->fast[*prefix];
+  if (__builtin_expect(FastBits(*entry) > r.bits, 0)) return false;
+  ConsumeFast(r, *entry);
+  return true;
+}
+
 // The DC difference of one block: code and magnitude bits by one look-up
 // when the prefix holds both and the reader has them, else symbol and bits
 // one after the other.
 inline int32_t DecodeDCDifference(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
-  FillForSymbol(state, r);
-  const uint32_t prefix = LookupPrefix(r);
-  const int32_t entry = table->fast[prefix];
-  if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {
-    ConsumeFast(r, entry);
-    return FastValue(entry);
-  }
+  int32_t entry;
+  uint32_t prefix;
+  if (TakeFastEntry(state, r, table, &entry, &prefix)) return FastValue(entry);
   const int32_t s = SymbolOfPrefix(state, r, table, prefix);
   return s != 0 ? ReceiveExtend(state, r, s) : 0;
 }
@@ -223,12 +232,9 @@ template <typename Store>
 inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                            Store store) {
   for (int32_t k = 0;;) {
-    FillForSymbol(state, r);
-    const uint32_t prefix = LookupPrefix(r);
-    const int32_t entry = table->fast[prefix];
-    int32_t v;
-    if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {
-      ConsumeFast(r, entry);
+    int32_t entry, v;
+    uint32_t prefix;
+    if (TakeFastEntry(state, r, table, &entry, &prefix)) {
       k += FastAdvance(entry);
       v = FastValue(entry);
     } else {
