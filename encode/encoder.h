@@ -166,6 +166,11 @@ static inline void DCTEStoreSink(DCTState* state, DCTEBitSink* sink) {
 // --- input strips (strip_input.cpp) ---------------------------------------------
 void DCTEInitCT(DCTState* state);
 void DCTEGetNCLine(DCTState* state);
+// The same for a raster line held elsewhere, read only; for the layouts
+// DCTEReadsLinesInPlace accepts: no padding past the line, converters that
+// do not write into it.
+void DCTEGetLineFrom(DCTState* state, const uint8_t* raster);
+bool DCTEReadsLinesInPlace(const DCTState* state);
 void DCTEFixRightBot(uint8_t* line, DCTComponent* comp, DCTState* state, int32_t lastLineOfGroup);
 uint8_t* DCTEPointStrip(const DCTComponent* comp, int32_t subLine, int32_t group);
 void DCTEget_ovflines(DCTState* state);
@@ -187,6 +192,13 @@ void DCTEcodeStrip(DCTState* state, int32_t firstLine);
 
 // --- marker segments and the per-line driver (marker_writer.cpp) ------------------
 int32_t DCTEFlush(DCTState* state);
+// Whether the next raster line may be read where the writer holds it: the
+// header is written (the first line, which starts any coding threads, comes
+// through the buffer), the image goes on past it (so does the last line,
+// where the close finds it) and nothing writes into it. DCTEFlushInPlace
+// then takes it as DCTEFlush takes the buffered one.
+bool DCTETakesLinesInPlace(const DCTState* state);
+void DCTEFlushInPlace(DCTState* state, const uint8_t* raster);
 
 // --- strips coded on worker threads (parallel_encode.cpp; parallel/strip_jobs.h
 // states the scheme) ------------------------------------------------------------------

@@ -11,7 +11,9 @@
 // bytes does not fit the Stm's 16-bit count: the buffer is then one piece of
 // the line buffer at a time, and a flush that finds a piece full but the
 // line not yet complete just moves the buffer on to the next piece, so the
-// line is whole in the line buffer before it goes to DCTEFlush. The data
+// line is whole in the line buffer before it goes to DCTEFlush. Whole lines
+// that StmFWrite brings in one run are read where the writer holds them
+// (JPEGEWriteLinesInPlace), without the copy into the buffer. The data
 // must fill exactly Rows lines: a byte past the last line fails the write,
 // a close before the last line is complete fails the close. Every entry arms the error
 // jump (stream/error_path.h) before calling into the codec; a failure makes
@@ -25,6 +27,7 @@
 #include "jpeg_options.h"
 #include "parallel/strip_jobs.h"
 #include "stream/error_path.h"
+#include "stream/line_transfer.h"
 #include "stream/stm_inline.h"
 
 namespace {
@@ -139,6 +142,47 @@ void CheckNoPartialLine(const JPEGFilterContext* ctx) {
              written);
 }
 
+// A run of whole lines from the writer, read where they lie (the stream's
+// in-place procedure, stream/line_transfer.h). The stream is left as the
+// byte path leaves it: a complete line waiting in the buffer is coded once
+// bytes follow it, as JPEGEFlsBuf codes it on the next byte, and the image's
+// last line always comes through the buffer, where the close finds it.
+// Lines in pieces, ink inversion and coding threads keep the byte path.
+bool MayWriteInPlace(const JPEGFilterContext* ctx, uint64_t bytes) {
+  const DCTState* state = ctx->state;
+  const uint64_t lineBytes = static_cast<uint64_t>(state->inputLineBytes);
+  if (ctx->stm.error || state->linePieceStart != 0 || !PieceEndsLine(state) || bytes < lineBytes) return false;
+  if (state->invertInks || state->parallel != nullptr || !DCTEReadsLinesInPlace(state)) return false;
+  const int32_t held = LineBytesWritten(ctx);
+  if (held == 0) return true;
+  return held == state->inputLineBytes && state->linesDone + 1 < state->Rows;
+}
+
+uint64_t JPEGEWriteLinesInPlace(Stm* s, const uint8_t* src, uint64_t bytes) {
+  JPEGFilterContext* ctx = ContextOf(s);
+  if (!MayWriteInPlace(ctx, bytes)) return 0;
+  DCTState* state = ctx->state;
+  const uint64_t lineBytes = static_cast<uint64_t>(state->inputLineBytes);
+  volatile uint64_t used = 0;  // read again after a landed error
+  DCTSavedEnv saved;
+  DCTSaveEnv(&saved, ctx->message);
+  if (setjmp(gEnv) != 0) {
+    JPEGErrorMessage(ctx->message);
+    s->error = 1;
+  } else {
+    if (LineBytesWritten(ctx) != 0) {
+      DCTEFlush(state);
+      PointAtPiece(ctx, 0);
+    }
+    while (bytes - used >= lineBytes && DCTETakesLinesInPlace(state)) {
+      DCTEFlushInPlace(state, src + used);
+      used = used + lineBytes;
+    }
+  }
+  DCTEndTry(&saved);
+  return used;
+}
+
 void SetSampling(DCTState* state, int32_t h, int32_t v) {
   for (int32_t i = 0; i < state->Colors; i++) {
     const bool fullRate = i == 0 || i == 3;
@@ -241,6 +285,7 @@ Stm* JPEGOpenWithOptions(Stm* target, JPEGEncodeParams* params, const JPEGEncode
   ApplyOptions(ctx->state, options);
   DCTEncodeOpen(ctx->state);
   PointAtPiece(ctx, 0);
+  StmRegisterLineWrite(&JPEGEFlsBuf, &JPEGEWriteLinesInPlace);
   DCTEndTry(&saved);
   return &ctx->stm;
 }

@@ -296,18 +296,22 @@ void InvertLine(DCTState* state) {
   for (int32_t i = 0; i < state->inputLineBytes; i++) line[i] = static_cast<uint8_t>(255 - line[i]);
 }
 
-}  // namespace
-
-int32_t DCTEFlush(DCTState* state) {
+// Takes one raster line, the buffered one (raster null) or one read in
+// place, and codes the strip it completes.
+int32_t TakeLine(DCTState* state, const uint8_t* raster) {
   if (state->phase == kEncPhaseHeader)
     StartImage(state);
   else if (state->phase != kEncPhaseCoding)
     return -1;
-  if (state->invertInks) InvertLine(state);
-  if (state->parallel != nullptr) {
-    DCTEParallelLine(state);  // a worker converts it with the rest of its strip
+  if (raster != nullptr) {
+    DCTEGetLineFrom(state, raster);
   } else {
-    DCTEGetNCLine(state);
+    if (state->invertInks) InvertLine(state);
+    if (state->parallel != nullptr) {
+      DCTEParallelLine(state);  // a worker converts it with the rest of its strip
+    } else {
+      DCTEGetNCLine(state);
+    }
   }
   if (++state->linesDone == state->Rows) {
     if (state->parallel != nullptr) {
@@ -322,4 +326,18 @@ int32_t DCTEFlush(DCTState* state) {
     if (++state->stripBlockLine == 8) FinishStrip(state);
   }
   return state->phase < kEncPhaseDone ? 0 : -1;
+}
+
+}  // namespace
+
+int32_t DCTEFlush(DCTState* state) { return TakeLine(state, nullptr); }
+
+bool DCTETakesLinesInPlace(const DCTState* state) {
+  return state->phase == kEncPhaseCoding && state->linesDone + 1 < state->Rows && !state->invertInks &&
+         state->parallel == nullptr && DCTEReadsLinesInPlace(state);
+}
+
+void DCTEFlushInPlace(DCTState* state, const uint8_t* raster) {
+  if (!DCTETakesLinesInPlace(state)) DCTStmErr0("BUG: raster line taken in place out of turn");
+  TakeLine(state, raster);
 }

@@ -149,9 +149,9 @@ namespace {
 int32_t PixelsInLine(const DCTState* state) { return state->paddedLineSamples / state->Colors; }
 
 // A line whose chroma the vertical reduction discards: Y (and K) only.
-void ConvertLumaOnly(const DCTState* state, uint8_t* const* lines) {
+void ConvertLumaOnly(const DCTState* state, const uint8_t* raster, uint8_t* const* lines) {
   const ColorTables t = TablesOf(state);
-  const uint8_t* p = state->lineBuffer;
+  const uint8_t* p = raster;
   const int32_t pixels = PixelsInLine(state);
   uint8_t *y = lines[0], *k = lines[3];
   if (state->Colors == 3) {
@@ -165,23 +165,23 @@ void ConvertLumaOnly(const DCTState* state, uint8_t* const* lines) {
 }
 
 // Three components sampled 1, 1, 1 (the kernel table's colour conversion).
-void ConvertYCbCr111(const DCTState* state, uint8_t* const* lines) {
-  DCTActiveKernels().rgbToYCbCr(state->encCTTable, state->lineBuffer, lines[0], lines[1],
+void ConvertYCbCr111(const DCTState* state, const uint8_t* raster, uint8_t* const* lines) {
+  DCTActiveKernels().rgbToYCbCr(state->encCTTable, raster, lines[0], lines[1],
                                 lines[2], PixelsInLine(state));
 }
 
 // Three components sampled 2, 1, 1: chroma of each pixel pair's mean
 // (blend, pair tables: the kernel table's) or of its left pixel.
 template <bool kBlend>
-void ConvertYCbCr211(const DCTState* state, uint8_t* const* lines) {
+void ConvertYCbCr211(const DCTState* state, const uint8_t* raster, uint8_t* const* lines) {
   const int32_t pairs = state->paddedLineSamples / 6;
   if (kBlend) {
-    DCTActiveKernels().rgbPairsToYCbCr(state->encCTTable, state->lineBuffer, lines[0], lines[1],
+    DCTActiveKernels().rgbPairsToYCbCr(state->encCTTable, raster, lines[0], lines[1],
                                        lines[2], pairs);
     return;
   }
   const ColorTables t = TablesOf(state);
-  const uint8_t* p = state->lineBuffer;
+  const uint8_t* p = raster;
   uint8_t *y = lines[0], *cb = lines[1], *cr = lines[2];
   for (int32_t i = 0; i < pairs; i++, p += 6) {
     const uint32_t w = Chroma(t, p);
@@ -193,9 +193,9 @@ void ConvertYCbCr211(const DCTState* state, uint8_t* const* lines) {
 }
 
 // Four components sampled 1, 1, 1, 1 (CMYK to YCCK).
-void ConvertYcck1111(const DCTState* state, uint8_t* const* lines) {
+void ConvertYcck1111(const DCTState* state, const uint8_t* raster, uint8_t* const* lines) {
   const ColorTables t = TablesOf(state);
-  const uint8_t* p = state->lineBuffer;
+  const uint8_t* p = raster;
   const int32_t pixels = PixelsInLine(state);
   uint8_t *y = lines[0], *cb = lines[1], *cr = lines[2], *k = lines[3];
   for (int32_t i = 0; i < pixels; i++, p += 4) {
@@ -209,9 +209,9 @@ void ConvertYcck1111(const DCTState* state, uint8_t* const* lines) {
 
 // Four components sampled 2, 1, 1, 2.
 template <bool kBlend>
-void ConvertYcck2112(const DCTState* state, uint8_t* const* lines) {
+void ConvertYcck2112(const DCTState* state, const uint8_t* raster, uint8_t* const* lines) {
   const ColorTables t = TablesOf(state);
-  const uint8_t* p = state->lineBuffer;
+  const uint8_t* p = raster;
   const int32_t pairs = state->paddedLineSamples / 8;
   uint8_t *y = lines[0], *cb = lines[1], *cr = lines[2], *k = lines[3];
   for (int32_t i = 0; i < pairs; i++, p += 8) {
@@ -251,16 +251,16 @@ void TakeEvery(uint8_t* dst, const uint8_t* src, int32_t step, int32_t count) {
 }
 
 // A line whose chroma the vertical reduction discards: component 0 only.
-void DistributeLumaOnly(const DCTState* state, uint8_t* const* lines) {
+void DistributeLumaOnly(const DCTState* state, const uint8_t* raster, uint8_t* const* lines) {
   const int32_t colors = state->Colors;
   if (colors != 2 && colors != 3) DCTStmErr0("BUG: colorconv==0 but vFast non-0 for cn != 3.");
-  TakeEvery(lines[0], state->lineBuffer, colors, state->paddedLineSamples / colors);
+  TakeEvery(lines[0], raster, colors, state->paddedLineSamples / colors);
 }
 
 // Three components sampled 2, 1, 1 without a transform.
 template <bool kBlend>
-void DistributePairs211(const DCTState* state, uint8_t* const* lines) {
-  const uint8_t* p = state->lineBuffer;
+void DistributePairs211(const DCTState* state, const uint8_t* raster, uint8_t* const* lines) {
+  const uint8_t* p = raster;
   const int32_t pairs = state->paddedLineSamples / 6;
   uint8_t *c0 = lines[0], *c1 = lines[1], *c2 = lines[2];
   for (int32_t i = 0; i < pairs; i++, p += 6) {
@@ -278,11 +278,11 @@ constexpr uint8_t kGroupPicks[2][3][3] = {
     {{1, 0, 0}, {0, 2, 0}, {0, 1, 3}}};
 
 // Component c of a line with Hmax > H: H samples out of every group.
-void DistributeSubsampled(const DCTState* state, uint8_t* dst, int32_t c, int32_t h) {
+void DistributeSubsampled(const DCTState* state, const uint8_t* raster, uint8_t* dst, int32_t c, int32_t h) {
   const int32_t colors = state->Colors, hmax = state->maxHSamples;
   const int32_t groupBytes = state->samplesPerHGroup;
   const int32_t groups = state->paddedLineSamples / groupBytes;
-  const uint8_t* src = state->lineBuffer + c;
+  const uint8_t* src = raster + c;
   if (hmax == 2) {  // H = 1: the pair's rounded mean, or its left sample
     if (state->blend == 0) {
       TakeEvery(dst, src, groupBytes, groups);
@@ -299,67 +299,67 @@ void DistributeSubsampled(const DCTState* state, uint8_t* dst, int32_t c, int32_
   }
 }
 
-void DistributeGeneral(const DCTState* state, uint8_t* const* lines) {
+void DistributeGeneral(const DCTState* state, const uint8_t* raster, uint8_t* const* lines) {
   const int32_t colors = state->Colors;
   if (colors == 1) {
     // The whole line; a single component's strip line may be up to Hmax - 1
     // samples shorter than the padded raster line.
     const int32_t width = state->components[0].stripWidth;
     const int32_t n = state->paddedLineSamples < width ? state->paddedLineSamples : width;
-    std::memcpy(lines[0], state->lineBuffer, static_cast<size_t>(n));
+    std::memcpy(lines[0], raster, static_cast<size_t>(n));
     return;
   }
   if (state->maxHSamples > 4 || colors > 4) return;
   for (int32_t c = 0; c < colors; c++) {
     const int32_t h = state->components[c].hSamples;
     if (h == state->maxHSamples) {
-      TakeEvery(lines[c], state->lineBuffer + c, colors, state->paddedLineSamples / colors);
+      TakeEvery(lines[c], raster + c, colors, state->paddedLineSamples / colors);
     } else {
-      DistributeSubsampled(state, lines[c], c, h);
+      DistributeSubsampled(state, raster, lines[c], c, h);
     }
   }
 }
 
-void DistributeLine(const DCTState* state, uint8_t* const* lines, bool lumaOnly) {
+void DistributeLine(const DCTState* state, const uint8_t* raster, uint8_t* const* lines, bool lumaOnly) {
   if (lumaOnly) {
-    DistributeLumaOnly(state, lines);
+    DistributeLumaOnly(state, raster, lines);
   } else if (state->hFastMode != kHFastGeneral) {
     if (state->blend != 0) {
-      DistributePairs211<true>(state, lines);
+      DistributePairs211<true>(state, raster, lines);
     } else {
-      DistributePairs211<false>(state, lines);
+      DistributePairs211<false>(state, raster, lines);
     }
   } else {
-    DistributeGeneral(state, lines);
+    DistributeGeneral(state, raster, lines);
   }
 }
 
-void ConvertLine(DCTState* state, uint8_t* const* lines, bool lumaOnly) {
+void ConvertLine(DCTState* state, const uint8_t* raster, uint8_t* const* lines, bool lumaOnly) {
   if (state->hFastMode == kHFastGeneral && state->linesDone >= state->Rows) {
     // The last line repeated to complete its group: the buffer already holds
     // converted samples. A four-component luma-only copy would lose K.
-    DistributeLine(state, lines, lumaOnly && state->Colors != 4);
+    DistributeLine(state, raster, lines, lumaOnly && state->Colors != 4);
     return;
   }
   if (lumaOnly) {
-    ConvertLumaOnly(state, lines);
+    ConvertLumaOnly(state, raster, lines);
     return;
   }
   switch (state->hFastMode) {
-    case kHFastYCbCr111: ConvertYCbCr111(state, lines); break;
+    case kHFastYCbCr111: ConvertYCbCr111(state, raster, lines); break;
     case kHFastYCbCr211:
       if (state->blend != 0) {
-        ConvertYCbCr211<true>(state, lines);
+        ConvertYCbCr211<true>(state, raster, lines);
       } else {
-        ConvertYCbCr211<false>(state, lines);
+        ConvertYCbCr211<false>(state, raster, lines);
       }
       break;
-    case kHFastYCCK1111: ConvertYcck1111(state, lines); break;
+    case kHFastYCCK1111: ConvertYcck1111(state, raster, lines); break;
     case kHFastYCCK2112:
       if (state->blend != 0) {
-        ConvertYcck2112<true>(state, lines);
+        ConvertYcck2112<true>(state, raster, lines);
       } else {
-        ConvertYcck2112<false>(state, lines);
+        ConvertYcck2112<false>(state, raster, lines);
       }
       break;
     case kHFastGeneral:
@@ -368,7 +368,7 @@ void ConvertLine(DCTState* state, uint8_t* const* lines, bool lumaOnly) {
       } else {
         ConvertInPlace<3>(state);
       }
-      DistributeGeneral(state, lines);
+      DistributeGeneral(state, raster, lines);
       break;
     default: DCTStmErr0("BUG unknown hor. fast mode.");
   }
@@ -511,15 +511,23 @@ uint8_t* DCTEPointStrip(const DCTComponent* comp, int32_t subLine, int32_t group
 
 void DCTEGetNCLine(DCTState* state) {
   ReplicateLastPixel(state);
+  DCTEGetLineFrom(state, state->lineBuffer);
+}
+
+bool DCTEReadsLinesInPlace(const DCTState* state) {
+  return state->hFastMode != kHFastGeneral && state->paddedLineSamples == state->inputLineBytes;
+}
+
+void DCTEGetLineFrom(DCTState* state, const uint8_t* raster) {
   uint8_t* lines[4] = {};
   for (int32_t c = 0; c < state->Colors; c++) {
     lines[c] = DCTEPointStrip(&state->components[c], state->stripSubLine, state->stripBlockLine);
   }
   const bool lumaOnly = IsLumaOnlyLine(state);
   if (state->colorTransform != kTransformNone) {
-    ConvertLine(state, lines, lumaOnly);
+    ConvertLine(state, raster, lines, lumaOnly);
   } else {
-    DistributeLine(state, lines, lumaOnly);
+    DistributeLine(state, raster, lines, lumaOnly);
   }
   const int32_t vmax = state->maxVSamples;
   const int32_t lastOfGroup = state->stripSubLine == vmax - 1 && vmax >= 2;

@@ -1,9 +1,11 @@
 // stm_io.cpp - buffered byte I/O on a Stm: single bytes, runs of items, and
 // pushing one byte back. The per-byte forms are the inline ones of
 // stm_inline.h behind an exported call; the run forms copy one block per
-// buffer and call the owner's procedure only when the buffer is exhausted.
+// buffer and call the owner's procedure only when the buffer is exhausted;
+// a run of whole lines may go to a line filter in place (line_transfer.h).
 #include <cstring>
 
+#include "stream/line_transfer.h"
 #include "stream/stm_inline.h"
 
 namespace {
@@ -51,6 +53,10 @@ uint32_t StmFWrite(const void* src, uint32_t size, uint32_t nitems, Stm* s) {
   if (remaining == 0) return nitems;
   const auto* in = static_cast<const uint8_t*>(src);
   while (remaining > 0) {
+    const uint64_t inPlace = StmWriteLinesInPlace(s, in, remaining);
+    in += inPlace;
+    remaining -= inPlace;
+    if (remaining == 0) break;
     if (s->count > 0) {
       uint64_t n = remaining < static_cast<uint64_t>(s->count) ? remaining : s->count;
       std::memcpy(s->ptr, in, n);

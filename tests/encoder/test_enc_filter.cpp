@@ -211,6 +211,27 @@ TEST(EncoderBytes, DigestsOfDefaultOutput) {
   }
 }
 
+// Whole lines are read where the writer holds them, the rest goes through
+// the filter's buffer: a write split at every position, line by line or
+// byte by byte, gives the bytes of one write.
+TEST(EncoderBytes, WritesSplitAnywhereGiveTheBytesOfOneWrite) {
+  const Image img = SyntheticImage(40, 24, 3);
+  const size_t size = img.pixels.size();
+  for (const bool subsample : {false, true}) {
+    const OurEncodeOptions o{0.76, subsample, false, 0, {}};
+    const Bytes whole = Encode(img, o);
+    Bytes out;
+    for (size_t split = 1; split < size; split++) {
+      ASSERT_EQ(WriteAndClose(img, size, &out, -1, false, {split, size}, nullptr, o), "") << split;
+      ASSERT_TRUE(out == whole) << "split at " << split << (subsample ? ", 4:2:0" : "");
+    }
+    for (size_t run : {size_t{1}, size_t{120}, size_t{240}, size_t{359}}) {
+      EXPECT_EQ(WriteAndClose(img, size, &out, -1, false, {run}, nullptr, o), "");
+      EXPECT_TRUE(out == whole) << "runs of " << run;
+    }
+  }
+}
+
 // ---- misuse and failure ----------------------------------------------------------------
 
 TEST(EncoderMisuse, OpenRefusedWithMessage) {
