@@ -4,6 +4,7 @@
 // kernels only through the same per-level table, so whole files agree too.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -223,9 +224,31 @@ struct DecoderTableSet {
   }
 };
 
+// Random lines of every length around the vector widths; then every
+// (Y, Cb, Cr): the vector forms compute each table term by formula, so
+// nothing short of every colour proves them (one line per Cb, Cr and Y in
+// the pixel index; in pairs, the second Y is the first's complement).
 TEST(SimdKernels, DecoderColourConversionMatchesScalar) {
   std::mt19937 rng(9);
   const DecoderTableSet t;
+  constexpr int kLine = 65536;
+  Bytes y(kLine), cb(kLine), cr(kLine), pairY(2 * kLine);
+  for (int j = 0; j < kLine; j++) {
+    cr[j] = static_cast<uint8_t>(j >> 8);
+    y[j] = pairY[2 * j] = static_cast<uint8_t>(j);
+    pairY[2 * j + 1] = static_cast<uint8_t>(255 - (j & 255));
+  }
+  for (int blue = 0; blue < 256 && !HasFailure(); blue++) {
+    std::fill(cb.begin(), cb.end(), static_cast<uint8_t>(blue));
+    for (const bool pair : {false, true}) {
+      ExpectEveryLevelMatchesScalar([&](const DCTKernels& k) {
+        Bytes out(3 * (pair ? 2 : 1) * kLine);
+        (pair ? k.yccPairsToRGB : k.yccToRGB)(t.cb.data(), t.cr.data(), pair ? pairY.data() : y.data(), cb.data(),
+                                              cr.data(), out.data(), kLine);
+        return out;
+      }, "Cb " + std::to_string(blue) + (pair ? " in pairs" : ""));
+    }
+  }
   for (int pixels = 1; pixels < 70 && !HasFailure(); pixels++) {
     for (int round = 0; round < 20; round++) {
       Bytes planes(4 * pixels);
