@@ -11,6 +11,8 @@
 // coefficient outside the dead zone codes as a magnitude of at least 1.
 // Blocks wholly right of the image skip the transform and cost a DC
 // category 0 and an EOB.
+#include <cstring>
+
 #include "codec/coefficient_masks.h"
 #include "codec/jpeg_markers.h"
 #include "codec/wrap_arith.h"
@@ -132,6 +134,27 @@ void PrepareDeadZone(DeadZone* z, const int32_t* T, const int32_t* D) {
     z->magic[step.natural] = step.magic;
     z->shift[step.natural] = step.shift;
   }
+}
+
+// The dead zones of the tables this thread saw last. Every strip of an
+// image uses the same tables, so the divisions that make the figures run
+// once per image rather than once per strip.
+struct DeadZoneCache {
+  int32_t T[64], D[64];
+  bool valid;
+  DeadZone zone;
+};
+
+const DeadZone* DeadZoneOf(int32_t slot, const int32_t* T, const int32_t* D) {
+  thread_local DeadZoneCache cache[kMaxEncoderQTables];
+  DeadZoneCache& c = cache[slot];
+  if (!c.valid || std::memcmp(c.T, T, sizeof c.T) != 0 || std::memcmp(c.D, D, sizeof c.D) != 0) {
+    std::memcpy(c.T, T, sizeof c.T);
+    std::memcpy(c.D, D, sizeof c.D);
+    PrepareDeadZone(&c.zone, T, D);
+    c.valid = true;
+  }
+  return &c.zone;
 }
 
 // n / (2 d) for the divisor of one zigzag position.
@@ -341,24 +364,24 @@ void DCTEcodeResync(DCTState* state, DCTEBitSink* sink) {
   state->restartMarkerNumber = (state->restartMarkerNumber + 1) & 7;
 }
 
-void CodeInterleavedStrip(DCTState* state, DCTEBitSink* sink, const DeadZone* zones) {
+void CodeInterleavedStrip(DCTState* state, DCTEBitSink* sink, const DeadZone* const* zones) {
   BlockCursors cursors[4];
   for (int32_t i = 0; i < state->Colors; i++) DCTEInitStrip(&cursors[i], &state->components[i]);
   for (int32_t m = 0; m < state->mcusPerRow; m++) {
     if (state->restartInterval != 0) DCTEcodeResync(state, sink);
     for (int32_t i = 0; i < state->Colors; i++) {
       DCTComponent* comp = &state->components[i];
-      DCTEcode_color(state, sink, comp, &cursors[i], &zones[comp->qTableSel]);
+      DCTEcode_color(state, sink, comp, &cursors[i], zones[comp->qTableSel]);
     }
   }
 }
 
 // One component: one block per MCU, block row by block row; rows wholly
 // below the image are not coded.
-void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, const DeadZone* zones,
+void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, const DeadZone* const* zones,
                               int32_t line) {
   DCTComponent* comp = &state->components[0];
-  const DeadZone* zone = &zones[comp->qTableSel];
+  const DeadZone* zone = zones[comp->qTableSel];
   for (int32_t r = 0; r < comp->vSamples; r++) {
     const uint8_t* cursor = comp->strip + r * 8 * comp->stripWidth;
     const uint8_t* end = cursor + comp->lastBlockX + 8;
@@ -387,9 +410,9 @@ uint64_t DCTEForwardDCTMaskScalar(int32_t* coef, const uint8_t* samples, int32_t
 void DCTEcodeStrip(DCTState* state, int32_t firstLine) {
   if (state->coefImage != nullptr) return DCTEBufferStrip(state, firstLine);  // kept whole, coded later
   DCTEBitSink sink = DCTELoadSink(state);
-  DeadZone zones[kMaxEncoderQTables];
+  const DeadZone* zones[kMaxEncoderQTables] = {};
   for (int32_t k = 0; k < state->qTableCount && k < kMaxEncoderQTables; k++)
-    PrepareDeadZone(&zones[k], state->qThreshold[k], state->qTable[k]);
+    zones[k] = DeadZoneOf(k, state->qThreshold[k], state->qTable[k]);
   if (state->Colors > 1)
     CodeInterleavedStrip(state, &sink, zones);
   else
