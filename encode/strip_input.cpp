@@ -515,7 +515,10 @@ void DCTEGetNCLine(DCTState* state) {
 }
 
 bool DCTEReadsLinesInPlace(const DCTState* state) {
-  return state->hFastMode != kHFastGeneral && state->paddedLineSamples == state->inputLineBytes;
+  // The general layout converts its line in place; untransformed, it only
+  // distributes it.
+  const bool readOnly = state->hFastMode != kHFastGeneral || state->colorTransform == kTransformNone;
+  return readOnly && state->paddedLineSamples == state->inputLineBytes;
 }
 
 void DCTEGetLineFrom(DCTState* state, const uint8_t* raster) {

@@ -215,17 +215,17 @@ TEST(EncoderBytes, DigestsOfDefaultOutput) {
 // the filter's buffer: a write split at every position, line by line or
 // byte by byte, gives the bytes of one write.
 TEST(EncoderBytes, WritesSplitAnywhereGiveTheBytesOfOneWrite) {
-  const Image img = SyntheticImage(40, 24, 3);
-  const size_t size = img.pixels.size();
-  for (const bool subsample : {false, true}) {
+  for (const auto& [colors, subsample] : {std::pair{3, false}, {3, true}, {1, false}}) {
+    const Image img = SyntheticImage(40, 24, colors);
+    const size_t size = img.pixels.size();
     const OurEncodeOptions o{0.76, subsample, false, 0, {}};
     const Bytes whole = Encode(img, o);
     Bytes out;
     for (size_t split = 1; split < size; split++) {
       ASSERT_EQ(WriteAndClose(img, size, &out, -1, false, {split, size}, nullptr, o), "") << split;
-      ASSERT_TRUE(out == whole) << "split at " << split << (subsample ? ", 4:2:0" : "");
+      ASSERT_TRUE(out == whole) << "split at " << split << ", " << colors << (subsample ? " 4:2:0" : "");
     }
-    for (size_t run : {size_t{1}, size_t{120}, size_t{240}, size_t{359}}) {
+    for (size_t run : {size_t{1}, size_t{40}, size_t{120}, size_t{240}, size_t{359}}) {
       EXPECT_EQ(WriteAndClose(img, size, &out, -1, false, {run}, nullptr, o), "");
       EXPECT_TRUE(out == whole) << "runs of " << run;
     }
