@@ -46,10 +46,15 @@ inline void DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
 
 // Zeroes what a block and its transform left in the coefficient block. The
 // transform writes only within columns 0..lastCol (all rows), and the
-// decoder stores coefficients only there, so the rest is still zero.
+// decoder stores coefficients only there, so the rest is still zero; a
+// block with only its DC (highest natural index 0) left only that.
 // Sixteen-byte stores: a loop or memset of the whole block becomes a string
 // store, whose start-up costs more than the 16 stores.
-inline void ClearUsedColumns(int32_t* block, int32_t lastCol) {
+inline void ClearUsedColumns(int32_t* block, int32_t lastCol, int32_t highest) {
+  if (highest == 0) {
+    block[0] = 0;
+    return;
+  }
   if (lastCol == 0) {
     for (int32_t r = 0; r < 8; r++) block[8 * r] = 0;
     return;
@@ -83,7 +88,7 @@ inline void DecodeBlock(DCTState* state, BitReader& r, DCTComponent* comp, uint8
   int32_t lastCol, highest;
   DecodeACs(state, r, acTable, quant, block, &lastCol, &highest);
   DCTrev_transform(state, block, out, lastCol, highest >> 3, comp);
-  ClearUsedColumns(block, lastCol);
+  ClearUsedColumns(block, lastCol, highest);
   state->blockNumber++;
 }
 
