@@ -192,13 +192,12 @@ void DCTEcodeStrip(DCTState* state, int32_t firstLine);
 
 // --- marker segments and the per-line driver (marker_writer.cpp) ------------------
 int32_t DCTEFlush(DCTState* state);
-// Whether the next raster line may be read where the writer holds it: the
-// header is written (the first line, which starts any coding threads, comes
-// through the buffer), the image goes on past it (so does the last line,
-// where the close finds it) and nothing writes into it. DCTEFlushInPlace
-// then takes it as DCTEFlush takes the buffered one.
-bool DCTETakesLinesInPlace(const DCTState* state);
-void DCTEFlushInPlace(DCTState* state, const uint8_t* raster);
+// Takes the next raster line where the writer holds it, as DCTEFlush takes
+// the buffered one, when that is allowed: the header is written (the first
+// line, which starts any coding threads, comes through the buffer), the
+// image goes on past it (the last line does too, where the close finds it)
+// and nothing writes into it. False, taking nothing, otherwise.
+bool DCTETakeLineInPlace(DCTState* state, const uint8_t* raster);
 
 // --- strips coded on worker threads (parallel_encode.cpp; parallel/strip_jobs.h
 // states the scheme) ------------------------------------------------------------------

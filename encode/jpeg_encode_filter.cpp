@@ -147,12 +147,12 @@ void CheckNoPartialLine(const JPEGFilterContext* ctx) {
 // byte path leaves it: a complete line waiting in the buffer is coded once
 // bytes follow it, as JPEGEFlsBuf codes it on the next byte, and the image's
 // last line always comes through the buffer, where the close finds it.
-// Lines in pieces, ink inversion and coding threads keep the byte path.
+// Lines in pieces keep the byte path; which lines the coder takes in place
+// is DCTETakeLineInPlace's to say.
 bool MayWriteInPlace(const JPEGFilterContext* ctx, uint64_t bytes) {
   const DCTState* state = ctx->state;
   const uint64_t lineBytes = static_cast<uint64_t>(state->inputLineBytes);
   if (ctx->stm.error || state->linePieceStart != 0 || !PieceEndsLine(state) || bytes < lineBytes) return false;
-  if (state->invertInks || state->parallel != nullptr || !DCTEReadsLinesInPlace(state)) return false;
   const int32_t held = LineBytesWritten(ctx);
   if (held == 0) return true;
   return held == state->inputLineBytes && state->linesDone + 1 < state->Rows;
@@ -174,10 +174,7 @@ uint64_t JPEGEWriteLinesInPlace(Stm* s, const uint8_t* src, uint64_t bytes) {
       DCTEFlush(state);
       PointAtPiece(ctx, 0);
     }
-    while (bytes - used >= lineBytes && DCTETakesLinesInPlace(state)) {
-      DCTEFlushInPlace(state, src + used);
-      used = used + lineBytes;
-    }
+    while (bytes - used >= lineBytes && DCTETakeLineInPlace(state, src + used)) used = used + lineBytes;
   }
   DCTEndTry(&saved);
   return used;

@@ -332,12 +332,9 @@ int32_t TakeLine(DCTState* state, const uint8_t* raster) {
 
 int32_t DCTEFlush(DCTState* state) { return TakeLine(state, nullptr); }
 
-bool DCTETakesLinesInPlace(const DCTState* state) {
-  return state->phase == kEncPhaseCoding && state->linesDone + 1 < state->Rows && !state->invertInks &&
-         state->parallel == nullptr && DCTEReadsLinesInPlace(state);
-}
-
-void DCTEFlushInPlace(DCTState* state, const uint8_t* raster) {
-  if (!DCTETakesLinesInPlace(state)) DCTStmErr0("BUG: raster line taken in place out of turn");
+bool DCTETakeLineInPlace(DCTState* state, const uint8_t* raster) {
+  const bool inTurn = state->phase == kEncPhaseCoding && state->linesDone + 1 < state->Rows;
+  if (!inTurn || state->invertInks || state->parallel != nullptr || !DCTEReadsLinesInPlace(state)) return false;
   TakeLine(state, raster);
+  return true;
 }
