@@ -18,7 +18,7 @@ add_custom_command(
   COMMAND ${CMAKE_LINKER} -r -o ${JPEG_PUBLIC_OBJECT} ${JPEG_OBJECTS}
   COMMAND ${CMAKE_OBJCOPY} --localize-hidden --wildcard ${JPEG_LOCALIZE_ARGS}
           --remove-section=.group ${JPEG_PUBLIC_OBJECT}
-  DEPENDS jpegcore jpegframework ${JPEG_OBJECTS}
+  DEPENDS jpegcore jpegframework $<$<TARGET_EXISTS:jpegbitops>:jpegbitops> ${JPEG_OBJECTS}
   COMMAND_EXPAND_LISTS VERBATIM
   COMMENT "Linking the archive's single object with its internal names made local")
 set_source_files_properties(${JPEG_PUBLIC_OBJECT} PROPERTIES EXTERNAL_OBJECT ON GENERATED ON)

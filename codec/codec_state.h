@@ -310,7 +310,7 @@ struct DCTState {
 
 // Samples along one side of a block in the component strips: 8, or
 // 8 / scaleDenominator when the decoder reduces the image.
-inline int32_t DCTBlockSide(const DCTState* state) {
+static inline int32_t DCTBlockSide(const DCTState* state) {
   return state->scaleDenominator > 1 ? 8 / state->scaleDenominator : 8;
 }
 

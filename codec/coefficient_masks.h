@@ -2,7 +2,8 @@
 // bit a coefficient, as the block coder (encode/block_coder.cpp) and the
 // progressive refinement decoder (decode/huffman_progressive.cpp) walk
 // them: a natural-order mask put into zigzag order, set bits counted, and
-// runs of positions.
+// runs of positions. The functions are static, as the entropy coders that
+// use them are built twice (simd/kernels.h): no build lends the other code.
 #ifndef JPEG_CODEC_COEFFICIENT_MASKS_H
 #define JPEG_CODEC_COEFFICIENT_MASKS_H
 
@@ -19,7 +20,7 @@ struct ZigzagBitTables {
 
 extern const ZigzagBitTables kZigzagBits;  // coefficient_masks.cpp
 
-inline uint64_t ToZigzagOrder(uint64_t natural) {
+static inline uint64_t ToZigzagOrder(uint64_t natural) {
   uint64_t z = 0;
   for (int32_t r = 0; r < 8; r++) z |= kZigzagBits.row[r][(natural >> (8 * r)) & 0xFF];
   return z;
@@ -27,7 +28,7 @@ inline uint64_t ToZigzagOrder(uint64_t natural) {
 
 // Set bits of a word, without the library call a build for the baseline
 // instruction set makes of __builtin_popcountll.
-inline int32_t BitCount(uint64_t x) {
+static inline int32_t BitCount(uint64_t x) {
   x -= (x >> 1) & 0x5555555555555555ull;
   x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
   x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
@@ -35,7 +36,7 @@ inline int32_t BitCount(uint64_t x) {
 }
 
 // Positions from..to-1 (0 <= from, to <= 64); none when to <= from.
-inline uint64_t PositionRange(int32_t from, int32_t to) {
+static inline uint64_t PositionRange(int32_t from, int32_t to) {
   const uint64_t fromOn = from >= 64 ? 0 : ~uint64_t{0} << from;
   const uint64_t toOn = to >= 64 ? 0 : ~uint64_t{0} << to;
   return fromOn & ~toOn;

@@ -6,6 +6,7 @@
 
 #include "codec/jpeg_markers.h"
 #include "decode/decoder.h"
+#include "simd/kernels.h"
 
 namespace {
 
@@ -13,8 +14,13 @@ constexpr int32_t kRestartNumbers = 8;  // RST0..RST7, in turn
 
 // The entropy decoder of the scan in state->scan. The frame's kind was set
 // by its SOFn marker (marker_parser.cpp); an arithmetic frame would choose
-// its table here.
+// its table here. Where the CPU has the bit instructions, the Huffman
+// decoders' build for them runs (DCTUseBitOpCoders).
 const DCTDEntropyDecoder* ChooseFor(const DCTState* state) {
+#if defined(JPEG_HAVE_BITOP_CODERS)
+  if (DCTUseBitOpCoders())
+    return state->progressive == 0 ? &kDCTDHuffmanSequentialBitOps : DCTDHuffmanProgressiveBitOps(state->scan);
+#endif
   if (state->progressive == 0) return &kDCTDHuffmanSequential;
   return DCTDHuffmanProgressive(state->scan);
 }

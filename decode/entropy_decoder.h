@@ -63,7 +63,9 @@ void DCTDRestartStep(DCTState* state);
 // The implementations.
 // huffman_sequential.cpp: the table of every sequential scan.
 extern const DCTDEntropyDecoder kDCTDHuffmanSequential;
+extern const DCTDEntropyDecoder kDCTDHuffmanSequentialBitOps;  // its build for the bit instructions
 // huffman_progressive.cpp: the table of the progressive scan `scan`.
 const DCTDEntropyDecoder* DCTDHuffmanProgressive(const DCTDScanInfo& scan);
+const DCTDEntropyDecoder* DCTDHuffmanProgressiveBitOps(const DCTDScanInfo& scan);
 
 #endif

@@ -6,8 +6,7 @@
 // go through the coefficient store (coefficient_store.cpp), so these tables
 // fill only decodeBlocks; the end-of-band run (state->eobRun) is their own
 // state across blocks, begun at zero at each scan and each restart marker.
-#include <algorithm>
-
+// The file is built twice on x86-64 (JPEG_CODER_NAME, simd/kernels.h).
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -16,6 +15,7 @@
 #include "codec/wrap_arith.h"
 #include "decode/entropy_decoder.h"
 #include "decode/huffman_reader.h"
+#include "simd/kernels.h"
 
 using namespace huffman;
 using namespace coefficient_masks;
@@ -84,7 +84,8 @@ constexpr int32_t kMostBitsAtOnce = 15;  // GetBits takes up to this many
 // one each in ascending order, read up to 15 at a time.
 inline void CorrectAll(DCTState* state, BitReader& r, int16_t* coefs, uint64_t nonZero, int32_t bit) {
   while (nonZero != 0) {
-    const int32_t count = std::min(BitCount(nonZero), kMostBitsAtOnce);
+    const int32_t pending = BitCount(nonZero);
+    const int32_t count = pending < kMostBitsAtOnce ? pending : kMostBitsAtOnce;
     const int32_t bits = GetBits(state, r, count);
     for (int32_t i = count - 1; i >= 0; i--) {
       Correct(&coefs[DCTunzigzag[__builtin_ctzll(nonZero)]], bit, (bits >> i) & 1);
@@ -218,7 +219,7 @@ const DCTDEntropyDecoder kACRefine = {StartScan, nullptr, DecodeACBlocks<DecodeA
 }  // namespace
 
 // A scan whose band starts at 0 codes the DC; a non-zero Ah refines.
-const DCTDEntropyDecoder* DCTDHuffmanProgressive(const DCTDScanInfo& scan) {
+const DCTDEntropyDecoder* JPEG_CODER_NAME(DCTDHuffmanProgressive)(const DCTDScanInfo& scan) {
   const bool refine = scan.ah != 0;
   if (scan.ss == 0) return refine ? &kDCRefine : &kDCFirst;
   return refine ? &kACRefine : &kACFirst;

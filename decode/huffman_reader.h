@@ -16,6 +16,10 @@
 // reader to the slow path in compressed_input.cpp, which tells the guard
 // (count gone negative) from a real 0xFF. The tables themselves are built
 // from DHT bodies in compressed_input.cpp (DCTDmake_huffdec).
+//
+// The functions are static: the decoders that include them are built twice
+// (once for the bit instructions, simd/kernels.h), and a shared out-of-line
+// copy would let the linker run one build's code for the other.
 #ifndef JPEG_DECODE_HUFFMAN_READER_H
 #define JPEG_DECODE_HUFFMAN_READER_H
 
@@ -42,14 +46,14 @@ struct BitReader {
   int32_t count;     // source count
 };
 
-inline BitReader LoadReader(const DCTState* state) {
+static inline BitReader LoadReader(const DCTState* state) {
   const Stm* source = state->targetStm;
   const int32_t bits = state->bitCount;  // at most 63
   const uint64_t top = bits > 0 ? state->bitBuffer << (64 - bits) : 0;
   return BitReader{top, bits, state->nextByte, source->ptr, source->count};
 }
 
-inline void SyncReader(DCTState* state, const BitReader& r) {
+static inline void SyncReader(DCTState* state, const BitReader& r) {
   Stm* source = state->targetStm;
   source->ptr = const_cast<uint8_t*>(r.ptr);
   source->count = static_cast<int16_t>(r.count);
@@ -59,7 +63,7 @@ inline void SyncReader(DCTState* state, const BitReader& r) {
 // Stores the reader back; a guard byte in the lookahead is replaced by a
 // real read first, so that the marker reader and the next call find a real
 // byte there.
-inline void StoreReader(DCTState* state, const BitReader& r) {
+static inline void StoreReader(DCTState* state, const BitReader& r) {
   SyncReader(state, r);
   state->bitBuffer = r.bits > 0 ? r.buffer >> (64 - r.bits) : 0;
   state->bitCount = r.bits;
@@ -67,7 +71,7 @@ inline void StoreReader(DCTState* state, const BitReader& r) {
 }
 
 // Takes `bits` bits off the top of the buffer.
-inline void Consume(BitReader& r, int32_t bits) {
+static inline void Consume(BitReader& r, int32_t bits) {
   r.buffer <<= bits;
   r.bits -= bits;
 }
@@ -76,7 +80,7 @@ inline void Consume(BitReader& r, int32_t bits) {
 // them); false when a marker or the end of the data stands there (an error
 // if slack < 0). Past the end (bits below 0) the byte's first bits stand
 // for zeros already read and drop out, as they do when read.
-inline bool AppendByte(DCTState* state, BitReader& r, int32_t slack) {
+static inline bool AppendByte(DCTState* state, BitReader& r, int32_t slack) {
   uint32_t byte = static_cast<uint32_t>(r.next);
   if (__builtin_expect(byte >= kMarkerPrefix, 0)) {  // 0xFF, or -1 as unsigned
     SyncReader(state, r);
@@ -98,7 +102,7 @@ inline bool AppendByte(DCTState* state, BitReader& r, int32_t slack) {
 constexpr int32_t kBulkBytes = 6;
 
 // True when no byte of the word is 0xFF (no byte of the complement is 0).
-inline bool NoMarkerByte(uint64_t word) {
+static inline bool NoMarkerByte(uint64_t word) {
   const uint64_t inverse = ~word;
   return ((inverse - 0x0101010101010101ull) & ~inverse & 0x8080808080808080ull) == 0;
 }
@@ -107,7 +111,7 @@ inline bool NoMarkerByte(uint64_t word) {
 // data goes. Where the lookahead byte and the next five are plain data bytes
 // (no 0xFF, all inside the source buffer), they enter at once: the same as
 // six AppendByte calls, without their tests.
-inline void FillForSymbol(DCTState* state, BitReader& r) {
+static inline void FillForSymbol(DCTState* state, BitReader& r) {
   if (r.bits >= kWindowBits) return;
   if (r.bits >= 0 && r.count >= kBulkBytes && static_cast<uint32_t>(r.next) < kMarkerPrefix) {
     uint64_t ahead = 0;
@@ -126,12 +130,12 @@ inline void FillForSymbol(DCTState* state, BitReader& r) {
 }
 
 // The next 16 unread bits; bits missing at the end of the data count as 0.
-inline uint32_t Window16(const BitReader& r) {
+static inline uint32_t Window16(const BitReader& r) {
   return static_cast<uint32_t>(r.buffer >> (64 - kWindowBits));
 }
 
 // n (1..15) raw bits of the data.
-inline int32_t GetBits(DCTState* state, BitReader& r, int32_t n) {
+static inline int32_t GetBits(DCTState* state, BitReader& r, int32_t n) {
   if (r.bits < n) {
     AppendByte(state, r, r.bits - n);  // negative slack: no byte is the truncation error
     AppendByte(state, r, r.bits - n);
@@ -143,14 +147,14 @@ inline int32_t GetBits(DCTState* state, BitReader& r, int32_t n) {
 
 // s (1..11) extra bits of a magnitude, extended to a signed value (T.81
 // F.2.2.1, EXTEND).
-inline int32_t ReceiveExtend(DCTState* state, BitReader& r, int32_t s) {
+static inline int32_t ReceiveExtend(DCTState* state, BitReader& r, int32_t s) {
   const int32_t raw = GetBits(state, r, s);
   if (raw < (1 << (s - 1))) return raw - ((1 << s) - 1);
   return raw;
 }
 
 // Finds the code length from `length` on, consumes the code, returns its value.
-inline int32_t DecodeLong(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+static inline int32_t DecodeLong(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                           int32_t length) {
   const int32_t w = static_cast<int32_t>(Window16(r));
   if (w >= table->endMark) DCTDBadCodeError(state);
@@ -161,14 +165,14 @@ inline int32_t DecodeLong(DCTState* state, BitReader& r, const DCTDHuffTable* ta
 }
 
 // The look-up prefix: the next kDCTDLookaheadBits bits of the window.
-inline uint32_t LookupPrefix(const BitReader& r) {
+static inline uint32_t LookupPrefix(const BitReader& r) {
   return static_cast<uint32_t>(r.buffer >> (64 - kDCTDLookaheadBits));
 }
 
 // The Huffman symbol that begins with `prefix` (the reader filled for a
 // symbol): short codes by one look-up, longer ones by the search from the
 // length the look-up names.
-inline int32_t SymbolOfPrefix(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+static inline int32_t SymbolOfPrefix(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                               uint32_t prefix) {
   const int32_t length = table->lookahead[prefix][0];
   if (length < kLongCodeMark) {
@@ -179,29 +183,29 @@ inline int32_t SymbolOfPrefix(DCTState* state, BitReader& r, const DCTDHuffTable
 }
 
 // One Huffman symbol.
-inline int32_t DecodeSymbol(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
+static inline int32_t DecodeSymbol(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
   FillForSymbol(state, r);
   return SymbolOfPrefix(state, r, table, LookupPrefix(r));
 }
 
 // Fields of a combined look-up entry (DCTDHuffTable::fast).
-inline int32_t FastBits(int32_t entry) { return entry & 0xFF; }
+static inline int32_t FastBits(int32_t entry) { return entry & 0xFF; }
 
 // Consumes an entry's bits. Its bit count is below 64, so masking the
 // entry with 63 keeps it, and the mask is the one the processor's shift
 // applies anyway: the shift then takes the loaded entry as it is, one step
 // less between a symbol's look-up and the next one's.
-inline void ConsumeFast(BitReader& r, int32_t entry) {
+static inline void ConsumeFast(BitReader& r, int32_t entry) {
   r.buffer <<= static_cast<uint32_t>(entry) & 63;
   r.bits -= FastBits(entry);
 }
-inline int32_t FastAdvance(int32_t entry) { return (entry >> 8) & 0xFF; }
-inline int32_t FastValue(int32_t entry) { return entry >> 16; }
+static inline int32_t FastAdvance(int32_t entry) { return (entry >> 8) & 0xFF; }
+static inline int32_t FastValue(int32_t entry) { return entry >> 16; }
 
 // Fills the reader and looks up the next event. True when the combined
 // look-up holds all of it and the reader has its bits: the entry, consumed.
 // Else false, nothing consumed, and the prefix for the symbol look-up.
-inline bool TakeFastEntry(DCTState* state, BitReader& r, const DCTDHuffTable* table, int32_t* entry,
+static inline bool TakeFastEntry(DCTState* state, BitReader& r, const DCTDHuffTable* table, int32_t* entry,
                           uint32_t* prefix) {
   FillForSymbol(state, r);
   *prefix = LookupPrefix(r);
@@ -214,7 +218,7 @@ inline bool TakeFastEntry(DCTState* state, BitReader& r, const DCTDHuffTable* ta
 // The DC difference of one block: code and magnitude bits by one look-up
 // when the prefix holds both and the reader has them, else symbol and bits
 // one after the other.
-inline int32_t DecodeDCDifference(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
+static inline int32_t DecodeDCDifference(DCTState* state, BitReader& r, const DCTDHuffTable* table) {
   int32_t entry;
   uint32_t prefix;
   if (TakeFastEntry(state, r, table, &entry, &prefix)) return FastValue(entry);
@@ -229,7 +233,7 @@ inline int32_t DecodeDCDifference(DCTState* state, BitReader& r, const DCTDHuffT
 // position 63 with value 0: a coded coefficient is never 0); the rest are
 // decoded as symbol and magnitude bits.
 template <typename Store>
-inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+static inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                            Store store) {
   for (int32_t k = 0;;) {
     int32_t entry, v;
@@ -257,7 +261,7 @@ inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffTable* t
 
 // A coefficient as the store keeps it: 16 bits, wrapped (valid streams stay
 // far inside; hostile ones only get a wrong picture, never undefined values).
-inline int16_t StoreCoef(int32_t v) {
+static inline int16_t StoreCoef(int32_t v) {
   return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v)));
 }
 

@@ -8,6 +8,8 @@
 // reader (huffman_reader.h) lives in locals for a whole MCU row; it goes
 // back to the state only around a restart marker. decodeBlocks decodes the
 // blocks of a multi-scan sequential image into the coefficient store.
+// The file is built twice on x86-64 (JPEG_CODER_NAME, simd/kernels.h); the
+// scan's decoder is chosen in entropy_decoder.cpp.
 #include <cstddef>
 #include <cstring>
 #if defined(__SSE2__)
@@ -17,6 +19,7 @@
 #include "codec/wrap_arith.h"
 #include "decode/entropy_decoder.h"
 #include "decode/huffman_reader.h"
+#include "simd/kernels.h"
 
 using namespace huffman;
 
@@ -185,6 +188,6 @@ void StartScan(DCTState*) {}  // nothing of its own across a scan but the DC pre
 
 }  // namespace
 
-const DCTDEntropyDecoder kDCTDHuffmanSequential = {
+const DCTDEntropyDecoder JPEG_CODER_NAME(kDCTDHuffmanSequential) = {
     StartScan, DecodeStrip, DecodeStoredBlocks, DCTDRestartStep,
 };

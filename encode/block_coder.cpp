@@ -11,6 +11,10 @@
 // coefficient outside the dead zone codes as a magnitude of at least 1.
 // Blocks wholly right of the image skip the transform and cost a DC
 // category 0 and an EOB.
+//
+// The file is built twice on x86-64 (JPEG_CODER_NAME, simd/kernels.h): the
+// second build, for the bit instructions, codes the strips when the CPU has
+// them; DCTEcodeStrip, built once, chooses.
 #include <cstring>
 
 #include "codec/coefficient_masks.h"
@@ -400,15 +404,7 @@ void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, const DeadZone
 
 }  // namespace
 
-uint64_t DCTEForwardDCTMaskScalar(int32_t* coef, const uint8_t* samples, int32_t stride,
-                                  const uint32_t* t, const uint32_t* twoTFlipped) {
-  DCTForwardDCTScalar(coef, samples, stride);
-  coef[0] = WrapSub(coef[0], DCTELevelShift);
-  return SignificantNatural(coef, t, twoTFlipped);
-}
-
-void DCTEcodeStrip(DCTState* state, int32_t firstLine) {
-  if (state->coefImage != nullptr) return DCTEBufferStrip(state, firstLine);  // kept whole, coded later
+void JPEG_CODER_NAME(DCTECodeMCUStrip)(DCTState* state, int32_t firstLine) {
   DCTEBitSink sink = DCTELoadSink(state);
   const DeadZone* zones[kMaxEncoderQTables] = {};
   for (int32_t k = 0; k < state->qTableCount && k < kMaxEncoderQTables; k++)
@@ -419,3 +415,20 @@ void DCTEcodeStrip(DCTState* state, int32_t firstLine) {
     CodeSingleComponentStrip(state, &sink, zones, firstLine);
   DCTEStoreSink(state, &sink);
 }
+
+#if !defined(JPEG_BITOP_BUILD)
+uint64_t DCTEForwardDCTMaskScalar(int32_t* coef, const uint8_t* samples, int32_t stride,
+                                  const uint32_t* t, const uint32_t* twoTFlipped) {
+  DCTForwardDCTScalar(coef, samples, stride);
+  coef[0] = WrapSub(coef[0], DCTELevelShift);
+  return SignificantNatural(coef, t, twoTFlipped);
+}
+
+void DCTEcodeStrip(DCTState* state, int32_t firstLine) {
+  if (state->coefImage != nullptr) return DCTEBufferStrip(state, firstLine);  // kept whole, coded later
+#if defined(JPEG_HAVE_BITOP_CODERS)
+  if (DCTUseBitOpCoders()) return DCTECodeMCUStripBitOps(state, firstLine);
+#endif
+  DCTECodeMCUStrip(state, firstLine);
+}
+#endif

@@ -189,6 +189,9 @@ void DCTTransform(DCTState* state, int32_t* coef, const uint8_t* samples, const 
 
 // --- block coder (block_coder.cpp) ------------------------------------------------
 void DCTEcodeStrip(DCTState* state, int32_t firstLine);
+// Its two builds (block_coder.cpp) for a strip coded as it comes.
+void DCTECodeMCUStrip(DCTState* state, int32_t firstLine);
+void DCTECodeMCUStripBitOps(DCTState* state, int32_t firstLine);
 
 // --- marker segments and the per-line driver (marker_writer.cpp) ------------------
 int32_t DCTEFlush(DCTState* state);

@@ -75,6 +75,22 @@ DCTSimdLevel DCTActiveSimdLevel();
 const DCTKernels* DCTKernelsAt(int32_t level);
 const char* DCTSimdLevelName(int32_t level);
 
+// The entropy coders (encode/block_coder.cpp, decode/huffman_sequential.cpp,
+// decode/huffman_progressive.cpp) are built twice on x86-64: for the baseline
+// instruction set, and once more (their names ending in BitOps) for the bit
+// instructions BMI1, BMI2, LZCNT and POPCNT, which take a few instructions
+// off every coded event: shifts by any register, bit counts in one step.
+// True when that second build runs: the AVX2 level is in use (so JPEG_SIMD
+// runs the baseline coders too) and the CPU reports all four.
+bool DCTUseBitOpCoders();
+
+// The two builds' own names; JPEG_BITOP_BUILD marks the second.
+#if defined(JPEG_BITOP_BUILD)
+#define JPEG_CODER_NAME(name) name##BitOps
+#else
+#define JPEG_CODER_NAME(name) name
+#endif
+
 // The scalar references (forward_dct.cpp, block_coder.cpp, inverse_dct.cpp, strip_input.cpp,
 // raster_output.cpp).
 void DCTForwardDCTScalar(int32_t* coef, const uint8_t* samples, int32_t stride);
