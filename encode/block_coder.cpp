@@ -69,10 +69,11 @@ inline uint32_t MagnitudeBits(int32_t value, uint32_t magnitude, int32_t s) {
   return static_cast<uint32_t>(G) + t >= 2 * t;
 }
 
-// For each AC magnitude m below kACLimit, its category s (low 4 bits) and
-// the mask of s low bits (above them): one look-up in the coder's loop.
+// For each AC magnitude m below kACLimit, its category s times 16 (bits
+// 4..7: the event's row of the code table) and the mask of s low bits
+// (from bit 8): one look-up in the coder's loop.
 struct CategoryTable {
-  uint16_t entry[kACLimit];
+  uint32_t entry[kACLimit];
 };
 
 constexpr CategoryTable MakeCategoryTable() {
@@ -80,7 +81,7 @@ constexpr CategoryTable MakeCategoryTable() {
   for (uint32_t m = 1; m < kACLimit; m++) {
     uint32_t s = 0;
     while ((m >> s) != 0) s++;
-    t.entry[m] = static_cast<uint16_t>(((1u << s) - 1) << 4 | s);
+    t.entry[m] = ((1u << s) - 1) << 8 | s << 4;
   }
   return t;
 }
@@ -247,42 +248,70 @@ int32_t SplitPosition(const DCTEHuffAC* ac, const int32_t* coef, const int32_t* 
   DCTEputBits(sink, (static_cast<uint32_t>(ac->code[rest]) << s) | bits, ac->length[rest]);
 }
 
-// One AC event: the zeros since position p, ZRL for every 16, then the
-// coefficient at zigzag position k (category s, magnitude bits `bits`).
-inline void CodeACEvent(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
-                        int32_t p, int32_t k, int32_t s, uint32_t bits) {
-  int32_t run = k - p;
-  for (; run >= 16; run -= 16) DCTEputBits(sink, ac->code[kZRL], ac->length[kZRL]);
-  const int32_t index = s * 16 + run;
-  if (__builtin_expect(ac->length[index] != 0, 1)) {
-    DCTEputBits(sink, (static_cast<uint32_t>(ac->code[index]) << s) | bits, ac->length[index]);
+constexpr int32_t kACEvents = 176;  // code-table indices: size * 16 + run, sizes 0..10
+
+// One AC code table as the coder's loop reads it, made for each strip: per
+// event index the Huffman code already shifted up by the event's size, so
+// that the magnitude bits go below it with one OR, and the event's bit
+// count (0: the table has no code for it).
+struct EventCodes {
+  uint32_t shiftedCode[kACEvents];
+  uint8_t length[kACEvents];
+  bool complete;  // a code for every size 1..10 after every run 0..15
+};
+
+void MakeEventCodes(EventCodes* codes, const DCTEHuffAC* ac) {
+  codes->complete = true;
+  for (int32_t index = 0; index < kACEvents; index++) {
+    const int32_t size = index >> 4;
+    codes->shiftedCode[index] = static_cast<uint32_t>(ac->code[index]) << size;
+    codes->length[index] = ac->length[index];
+    if (size != 0 && ac->length[index] == 0) codes->complete = false;
+  }
+}
+
+// One AC event: `run` zeros (ZRL for every 16), then the coefficient at
+// zigzag position k, `event` as eventAt gives it. Without a code for the
+// event (only where the table is not complete), the run is split.
+template <bool kComplete>
+inline void CodeACEvent(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC* ac,
+                        const int32_t* coef, const int32_t* D, uint32_t run, int32_t k, uint32_t event) {
+  if (__builtin_expect(run >= 16, 0)) {
+    for (; run >= 16; run -= 16) DCTEputBits(sink, codes->shiftedCode[kZRL], codes->length[kZRL]);
+  }
+  const uint32_t index = (event & 0xFF) + run;
+  const int32_t length = codes->length[index];
+  if (kComplete || __builtin_expect(length != 0, 1)) {
+    DCTEputCodedBits(sink, codes->shiftedCode[index] | event >> 8, length);
   } else {
     // Out of line, through a copy of the sink: the caller's sink never has
     // its address taken and can stay in registers.
     DCTEBitSink outOfLine = *sink;
-    CodeSplitRun(&outOfLine, ac, coef, D, k - run, k, s, bits);
+    CodeSplitRun(&outOfLine, ac, coef, D, k - static_cast<int32_t>(run), k, static_cast<int32_t>(event >> 4 & 15),
+                 event >> 8);
     *sink = outOfLine;
   }
 }
 
-// The AC coefficients outside the dead zone, in zigzag order, with zero runs
-// (ZRL for every 16) and EOB unless position 63 was the last one written.
-// Coding only these is the same as stopping at the last one: every position
-// past it lies inside the dead zone. eventAt(k) gives the coefficient at
-// zigzag position k as (magnitude bits << 4) | category.
-template <typename EventAt>
-inline void CodeAC(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
-                   uint64_t significant, EventAt eventAt) {
-  int32_t p = 1;  // one past the zigzag position of the last coefficient written
-  significant &= ~uint64_t{1};  // DC is coded apart
-  while (significant != 0) {
-    const int32_t k = __builtin_ctzll(significant);
-    significant &= significant - 1;
-    const uint32_t event = eventAt(k);
-    CodeACEvent(sink, ac, coef, D, p, k, static_cast<int32_t>(event & 15), event >> 4);
-    p = k + 1;
+// The AC coefficients outside the dead zone (`zigzag`, bit k for zigzag
+// position k; the DC's bit ignored), in zigzag order, with zero runs and
+// EOB unless position 63 was the last one written. Coding only these is the
+// same as stopping at the last one: every position past it lies inside the
+// dead zone. The mask is shifted along so that its lowest set bit counts
+// the run itself. eventAt(k) gives the coefficient at zigzag position k as
+// (magnitude bits) << 8 | category << 4.
+template <bool kComplete, typename EventAt>
+inline void CodeAC(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC* ac, const int32_t* coef,
+                   const int32_t* D, uint64_t zigzag, EventAt eventAt) {
+  uint64_t ahead = zigzag >> 1;  // bit j: zigzag position k + 1 + j
+  int32_t k = 0;                 // the position last written (0: the DC)
+  while (ahead != 0) {
+    const uint32_t run = static_cast<uint32_t>(__builtin_ctzll(ahead));
+    ahead = (ahead >> run) >> 1;
+    k += static_cast<int32_t>(run) + 1;
+    CodeACEvent<kComplete>(sink, codes, ac, coef, D, run, k, eventAt(k));
   }
-  if (p != 64) DCTEputBits(sink, ac->code[kEOB], ac->length[kEOB]);
+  if (k != 63) DCTEputBits(sink, codes->shiftedCode[kEOB], codes->length[kEOB]);
 }
 
 // The event of one coefficient, quantized here.
@@ -292,8 +321,8 @@ inline uint32_t QuantizedEvent(const int32_t* coef, const DeadZone* zone, int32_
   const uint32_t m = DivideByTwiceStep(Magnitude(G) + step.d, step);
   if (m >= kACLimit) DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(m & 0x7FFFFFFF));
   const uint32_t entry = kACCategories.entry[m];
-  const uint32_t bits = (m ^ static_cast<uint32_t>(G >> 31)) & (entry >> 4);
-  return bits << 4 | (entry & 15);
+  const uint32_t bits = (m ^ static_cast<uint32_t>(G >> 31)) & (entry >> 8);
+  return bits << 8 | (entry & 0xF0);
 }
 
 // A block wholly right of the image: DC difference 0 and EOB.
@@ -306,7 +335,7 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
 
 // Transforms, quantizes and codes one image block. The sink is copied into
 // a local for the block so that its accumulator stays in registers.
-void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone,
+void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone, const EventCodes* codes,
                const uint8_t* samples) {
   alignas(32) int32_t coef[64];
   alignas(32) uint32_t packed[64];
@@ -319,10 +348,19 @@ void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone,
   DCTEBitSink sink = *sinkOut;
   CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0], zone);
   const uint64_t zigzag = ToZigzagOrder(significant);
-  if (vectorQuantized)  // the vector quantizer's events, every one in range
-    CodeAC(&sink, ac, coef, D, zigzag, [&](int32_t k) { return packed[DCTunzigzag[k]]; });
-  else
-    CodeAC(&sink, ac, coef, D, zigzag, [&](int32_t k) { return QuantizedEvent(coef, zone, k); });
+  const auto vectorEvent = [&](int32_t k) { return packed[DCTunzigzag[k]]; };  // every one in range
+  const auto scalarEvent = [&](int32_t k) { return QuantizedEvent(coef, zone, k); };
+  if (codes->complete) {
+    if (vectorQuantized)
+      CodeAC<true>(&sink, codes, ac, coef, D, zigzag, vectorEvent);
+    else
+      CodeAC<true>(&sink, codes, ac, coef, D, zigzag, scalarEvent);
+  } else {
+    if (vectorQuantized)
+      CodeAC<false>(&sink, codes, ac, coef, D, zigzag, vectorEvent);
+    else
+      CodeAC<false>(&sink, codes, ac, coef, D, zigzag, scalarEvent);
+  }
   *sinkOut = sink;
 }
 
@@ -341,15 +379,23 @@ void DCTEInitStrip(BlockCursors* cursors, const DCTComponent* comp) {
   }
 }
 
+// What the coder reads for one component's blocks, prepared per strip.
+struct ComponentCoder {
+  const DeadZone* zone;
+  const EventCodes* codes;
+};
+
+constexpr int32_t kMaxColors = 4;
+
 // Codes the H x V blocks one component contributes to an MCU.
 void DCTEcode_color(DCTState* state, DCTEBitSink* sink, DCTComponent* comp,
-                    BlockCursors* cursors, const DeadZone* zone) {
+                    BlockCursors* cursors, const ComponentCoder& coder) {
   for (int32_t j = 0; j < comp->vSamples; j++) {
     for (int32_t h = 0; h < comp->hSamples; h++) {
       if (cursors->next[j] >= cursors->end[j])
         CodeNullBlock(sink, comp);
       else
-        CodeBlock(sink, comp, zone, cursors->next[j]);
+        CodeBlock(sink, comp, coder.zone, coder.codes, cursors->next[j]);
       cursors->next[j] += 8;
     }
   }
@@ -368,24 +414,23 @@ void DCTEcodeResync(DCTState* state, DCTEBitSink* sink) {
   state->restartMarkerNumber = (state->restartMarkerNumber + 1) & 7;
 }
 
-void CodeInterleavedStrip(DCTState* state, DCTEBitSink* sink, const DeadZone* const* zones) {
-  BlockCursors cursors[4];
+void CodeInterleavedStrip(DCTState* state, DCTEBitSink* sink, const ComponentCoder* coders) {
+  BlockCursors cursors[kMaxColors];
   for (int32_t i = 0; i < state->Colors; i++) DCTEInitStrip(&cursors[i], &state->components[i]);
   for (int32_t m = 0; m < state->mcusPerRow; m++) {
     if (state->restartInterval != 0) DCTEcodeResync(state, sink);
     for (int32_t i = 0; i < state->Colors; i++) {
       DCTComponent* comp = &state->components[i];
-      DCTEcode_color(state, sink, comp, &cursors[i], zones[comp->qTableSel]);
+      DCTEcode_color(state, sink, comp, &cursors[i], coders[i]);
     }
   }
 }
 
 // One component: one block per MCU, block row by block row; rows wholly
 // below the image are not coded.
-void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, const DeadZone* const* zones,
+void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, const ComponentCoder& coder,
                               int32_t line) {
   DCTComponent* comp = &state->components[0];
-  const DeadZone* zone = zones[comp->qTableSel];
   for (int32_t r = 0; r < comp->vSamples; r++) {
     const uint8_t* cursor = comp->strip + r * 8 * comp->stripWidth;
     const uint8_t* end = cursor + comp->lastBlockX + 8;
@@ -394,7 +439,7 @@ void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, const DeadZone
       if (cursor >= end)
         CodeNullBlock(sink, comp);
       else
-        CodeBlock(sink, comp, zone, cursor);
+        CodeBlock(sink, comp, coder.zone, coder.codes, cursor);
     }
     state->blockNumber += state->mcusPerRow;
     line += 8;
@@ -402,17 +447,34 @@ void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, const DeadZone
   }
 }
 
-}  // namespace
 
-void JPEG_CODER_NAME(DCTECodeMCUStrip)(DCTState* state, int32_t firstLine) {
-  DCTEBitSink sink = DCTELoadSink(state);
+// Each component's dead zone and event codes; components sharing an AC
+// table share its event codes.
+void PrepareCoders(const DCTState* state, ComponentCoder* coders, EventCodes* codes) {
   const DeadZone* zones[kMaxEncoderQTables] = {};
   for (int32_t k = 0; k < state->qTableCount && k < kMaxEncoderQTables; k++)
     zones[k] = DeadZoneOf(k, state->qThreshold[k], state->qTable[k]);
+  for (int32_t i = 0; i < state->Colors && i < kMaxColors; i++) {
+    const DCTComponent* comp = &state->components[i];
+    coders[i].zone = zones[comp->qTableSel];
+    coders[i].codes = &codes[i];
+    for (int32_t j = 0; j < i; j++)
+      if (state->components[j].acHuffPtr == comp->acHuffPtr) coders[i].codes = coders[j].codes;
+    if (coders[i].codes == &codes[i]) MakeEventCodes(&codes[i], static_cast<const DCTEHuffAC*>(comp->acHuffPtr));
+  }
+}
+
+}  // namespace
+
+void JPEG_CODER_NAME(DCTECodeMCUStrip)(DCTState* state, int32_t firstLine) {
+  ComponentCoder coders[kMaxColors];
+  EventCodes codes[kMaxColors];
+  PrepareCoders(state, coders, codes);
+  DCTEBitSink sink = DCTELoadSink(state);
   if (state->Colors > 1)
-    CodeInterleavedStrip(state, &sink, zones);
+    CodeInterleavedStrip(state, &sink, coders);
   else
-    CodeSingleComponentStrip(state, &sink, zones, firstLine);
+    CodeSingleComponentStrip(state, &sink, coders[0], firstLine);
   DCTEStoreSink(state, &sink);
 }
 

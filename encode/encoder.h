@@ -129,8 +129,9 @@ static inline void DCTEputDataWord64(Stm* target, uint64_t word) {
 // first; n is at most 27 (a 16-bit code and 11 magnitude bits). When the
 // accumulator overflows, its 64 bits are completed with the top of value
 // and written, and the rest of value stays pending.
-static inline void DCTEputBits(DCTEBitSink* sink, uint32_t value, int32_t n) {
-  if (n == 0) DCTEmissingCode();
+// DCTEputCodedBits takes n as known non-zero (an event of a complete code
+// table); DCTEputBits raises the missing-code failure for n = 0.
+static inline void DCTEputCodedBits(DCTEBitSink* sink, uint32_t value, int32_t n) {
   const int32_t total = sink->bits + n;
   if (__builtin_expect(total < 64, 1)) {
     sink->acc = (sink->acc << n) | value;
@@ -141,6 +142,11 @@ static inline void DCTEputBits(DCTEBitSink* sink, uint32_t value, int32_t n) {
   DCTEputDataWord64(sink->target, (sink->acc << (n - rest)) | (uint64_t{value} >> rest));
   sink->acc = value;
   sink->bits = rest;
+}
+
+static inline void DCTEputBits(DCTEBitSink* sink, uint32_t value, int32_t n) {
+  if (n == 0) DCTEmissingCode();
+  DCTEputCodedBits(sink, value, n);
 }
 
 // Pads the pending bits to a byte boundary with 1-bits and writes them all.
