@@ -11,6 +11,26 @@
 
 namespace coefficient_masks {
 
+// The zigzag position of each natural (row-major) index (ITU-T T.81 A.3.6),
+// for tables the compiler builds.
+struct ZigzagPositions {
+  uint8_t of[64];
+};
+
+constexpr ZigzagPositions MakeZigzagPositions() {
+  ZigzagPositions z{};
+  int k = 0;
+  for (int diagonal = 0; diagonal < 15; diagonal++) {
+    const int first = diagonal < 8 ? 0 : diagonal - 7;
+    const int last = diagonal < 8 ? diagonal : 7;
+    for (int i = first; i <= last; i++) {
+      const int row = diagonal % 2 ? i : first + last - i;  // odd diagonals run downwards
+      z.of[8 * row + diagonal - row] = static_cast<uint8_t>(k++);
+    }
+  }
+  return z;
+}
+
 // Natural-order bit masks to zigzag-order ones, a byte (one block row) at a
 // time: kZigzagBits.row[r][b] has bit k set for each set bit j of b whose
 // natural index 8r + j sits at zigzag position k.

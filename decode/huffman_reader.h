@@ -253,9 +253,12 @@ static inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffT
       k += (rs >> 4) + 1;
       v = ReceiveExtend(state, r, size);
     }
-    if (k > kLastZigzag) return v != 0;  // value 0: end of block
+    if (__builtin_expect(k >= kLastZigzag, 0)) {  // once a block: its end
+      if (k > kLastZigzag) return v != 0;          // value 0: end of block
+      store(k, v);
+      return false;
+    }
     store(k, v);
-    if (k == kLastZigzag) return false;
   }
 }
 

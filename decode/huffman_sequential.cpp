@@ -16,6 +16,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "codec/coefficient_masks.h"
 #include "codec/wrap_arith.h"
 #include "decode/entropy_decoder.h"
 #include "decode/huffman_reader.h"
@@ -27,48 +28,72 @@ namespace {
 
 constexpr int32_t kMaxVSamples = 4;  // row pointers per component strip
 
+// For each zigzag position, the bit of its column (bits 0..7) and the bit of
+// its row (bits 8..15): ORed over a block's coefficients they give its
+// extent, the highest column and row holding one, for two instructions an
+// event.
+struct ExtentBits {
+  uint16_t of[kBlockSize];
+};
+
+constexpr ExtentBits MakeExtentBits() {
+  ExtentBits e{};
+  const coefficient_masks::ZigzagPositions zigzag = coefficient_masks::MakeZigzagPositions();
+  for (int32_t n = 0; n < kBlockSize; n++)
+    e.of[zigzag.of[n]] = static_cast<uint16_t>(1u << (8 + n / 8) | 1u << (n % 8));
+  return e;
+}
+
+constexpr ExtentBits kExtentBits = MakeExtentBits();
+constexpr uint32_t kWholeBlockExtent = 0xFFFF;  // every row and column
+
+inline int32_t HighestBit(uint32_t bits) { return bits != 0 ? 31 - __builtin_clz(bits) : 0; }
+inline int32_t LastColumnOf(uint32_t extent) { return HighestBit(extent & 0xFF); }
+inline int32_t LastRowOf(uint32_t extent) { return HighestBit(extent >> 8); }
+
 // Decodes the AC coefficients of one block into `block` (natural order,
-// dequantized as they arrive); returns lastCol and the highest natural
-// index through the pointers.
-inline void DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
-                      const int32_t* quant, int32_t* block, int32_t* lastCol, int32_t* highest) {
-  int32_t col = 0, high = 0;
+// dequantized as they arrive); returns the block's extent (ExtentBits; 0
+// when only the DC was coded).
+inline uint32_t DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                          const int32_t* quant, int32_t* block) {
+  uint32_t extent = 0;
   const bool overrun = DecodeACEvents(state, r, table, [&](int32_t k, int32_t v) {
-    const int32_t n = DCTunzigzag[k];
-    block[n] = WrapMul(v, quant[k]);
-    if (n > high) high = n;
-    if ((n & 7) > col) col = n & 7;
+    block[DCTunzigzag[k]] = WrapMul(v, quant[k]);
+    extent |= kExtentBits.of[k];
   });
-  if (overrun) {
-    col = 7;
-    high = kLastZigzag;
-  }
-  *lastCol = col;
-  *highest = high;
+  return overrun ? kWholeBlockExtent : extent;
 }
 
 // Zeroes what a block and its transform left in the coefficient block. The
 // transform writes only within columns 0..lastCol (all rows), and the
 // decoder stores coefficients only there, so the rest is still zero; a
-// block with only its DC (highest natural index 0) left only that.
-// Sixteen-byte stores: a loop or memset of the whole block becomes a string
-// store, whose start-up costs more than the 16 stores.
-inline void ClearUsedColumns(int32_t* block, int32_t lastCol, int32_t highest) {
-  if (highest == 0) {
+// block with only its DC left only that. Sixteen-byte stores, unrolled: a
+// loop or memset of the whole block becomes a string store, whose start-up
+// costs more than the 16 stores.
+template <int32_t kStep>
+inline void ClearEveryRowFrom0(int32_t* block) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+#pragma GCC unroll 16
+  for (int32_t i = 0; i < kBlockSize; i += kStep) _mm_store_si128(reinterpret_cast<__m128i*>(block + i), zero);
+#else
+  for (int32_t i = 0; i < kBlockSize; i += kStep) std::memset(block + i, 0, 4 * sizeof *block);
+#endif
+}
+
+inline void ClearUsedColumns(int32_t* block, uint32_t extent) {
+  if (extent == 0) {
     block[0] = 0;
     return;
   }
+  const int32_t lastCol = LastColumnOf(extent);
   if (lastCol == 0) {
     for (int32_t r = 0; r < 8; r++) block[8 * r] = 0;
-    return;
+  } else if (lastCol < 4) {
+    ClearEveryRowFrom0<8>(block);  // the left half of each row
+  } else {
+    ClearEveryRowFrom0<4>(block);  // all of it
   }
-  const int32_t step = lastCol < 4 ? 8 : 4;  // the left half of each row, or all of it
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  for (int32_t i = 0; i < kBlockSize; i += step) _mm_store_si128(reinterpret_cast<__m128i*>(block + i), zero);
-#else
-  for (int32_t i = 0; i < kBlockSize; i += step) std::memset(block + i, 0, 4 * sizeof *block);
-#endif
 }
 
 // The first sample of each block row of a component's strip.
@@ -88,10 +113,9 @@ inline void DecodeBlock(DCTState* state, BitReader& r, DCTComponent* comp, uint8
   const int32_t* quant = comp->qTablePtr;
   comp->lastDC = WrapAdd(comp->lastDC, DecodeDCDifference(state, r, dcTable));
   block[0] = WrapMul(comp->lastDC, quant[0]);
-  int32_t lastCol, highest;
-  DecodeACs(state, r, acTable, quant, block, &lastCol, &highest);
-  DCTrev_transform(state, block, out, lastCol, highest >> 3, comp);
-  ClearUsedColumns(block, lastCol, highest);
+  const uint32_t extent = DecodeACs(state, r, acTable, quant, block);
+  DCTrev_transform(state, block, out, LastColumnOf(extent), LastRowOf(extent), comp);
+  ClearUsedColumns(block, extent);
   state->blockNumber++;
 }
 
