@@ -185,7 +185,7 @@ inline void CodeDC(DCTEBitSink* sink, DCTComponent* comp, const DCTEHuffDC* dc, 
 }
 
 // Bit n set when coefficient n (natural order) lies outside its dead zone.
-inline uint64_t SignificantNatural(const int32_t* coef, const uint32_t* thresholds,
+[[maybe_unused]] inline uint64_t SignificantNatural(const int32_t* coef, const uint32_t* thresholds,
                                    const uint32_t* twoTFlipped) {
   uint64_t mask = 0;
 #if defined(__SSE2__)

@@ -3,7 +3,7 @@
 // A request above what the CPU runs falls back to the best it does run.
 #include <cstdlib>
 #include <cstring>
-#if defined(__x86_64__)
+#if defined(JPEG_HAVE_BITOP_CODERS)
 #include <cpuid.h>
 #endif
 
@@ -49,29 +49,25 @@ DCTSimdLevel ChooseLevel() {
   return static_cast<DCTSimdLevel>(requested < best ? requested : best);
 }
 
+}  // namespace
+
+#if defined(JPEG_HAVE_BITOP_CODERS)  // x86-64 builds
 // BMI1, BMI2, LZCNT and POPCNT, from the processor's own report (the
 // compilers' feature tests do not all know LZCNT).
-bool CpuHasBitOps() {
-#if JPEG_SIMD_X86
+static bool CpuHasBitOps() {
   unsigned a = 0, b = 0, c = 0, d = 0;
   if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_POPCNT) == 0) return false;
   if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0 || (b & bit_BMI) == 0 || (b & bit_BMI2) == 0) return false;
   return __get_cpuid(0x80000001, &a, &b, &c, &d) != 0 && (c & bit_LZCNT) != 0;
-#else
-  return false;
-#endif
 }
-
-}  // namespace
 
 bool DCTUseBitOpCoders() {
-#if defined(JPEG_HAVE_BITOP_CODERS)
   static const bool use = DCTActiveSimdLevel() == kDCTSimdAVX2 && CpuHasBitOps();
   return use;
-#else
-  return false;
-#endif
 }
+#else
+bool DCTUseBitOpCoders() { return false; }
+#endif
 
 DCTSimdLevel DCTActiveSimdLevel() {
   static const DCTSimdLevel level = ChooseLevel();  // initialised once, thread-safely
