@@ -335,7 +335,7 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
 
 // Transforms, quantizes and codes one image block. The sink is copied into
 // a local for the block so that its accumulator stays in registers.
-void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone, const EventCodes* codes,
+[[gnu::always_inline]] inline void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone, const EventCodes* codes,
                const uint8_t* samples) {
   alignas(32) int32_t coef[64];
   alignas(32) uint32_t packed[64];
