@@ -47,7 +47,7 @@ constexpr ExtentBits MakeExtentBits() {
 constexpr ExtentBits kExtentBits = MakeExtentBits();
 constexpr uint32_t kWholeBlockExtent = 0xFFFF;  // every row and column
 
-inline int32_t HighestBit(uint32_t bits) { return bits != 0 ? 31 - __builtin_clz(bits) : 0; }
+inline int32_t HighestBit(uint32_t bits) { return 31 - __builtin_clz(bits | 1); }  // 0 for none
 inline int32_t LastColumnOf(uint32_t extent) { return HighestBit(extent & 0xFF); }
 inline int32_t LastRowOf(uint32_t extent) { return HighestBit(extent >> 8); }
 
@@ -132,12 +132,34 @@ void DecodeBlockRun(DCTState* state, int32_t count, DCTComponent* comp, uint8_t*
 
 // One MCU row of an interleaved scan. The reader stays in locals for the
 // whole row; it goes back to the state only around a restart marker.
+// The blocks of one MCU in coding order: each one's component and the
+// pointer to the block row it lands in, which moves on 8 samples a block.
+// Listed once per strip, so that the MCU loop is one loop over blocks.
+struct McuBlock {
+  DCTComponent* comp;
+  uint8_t** out;
+};
+
+constexpr int32_t kMaxMcuBlocks = 4 * kMaxVSamples * kMaxVSamples;  // sampling factors are 1..4
+
+int32_t ListMcuBlocks(DCTState* state, uint8_t* rowPointers[][kMaxVSamples], McuBlock* list) {
+  int32_t n = 0;
+  for (int32_t c = 0; c < state->Colors; c++) {
+    DCTComponent* comp = &state->components[c];
+    for (int32_t v = 0; v < comp->vSamples && v < kMaxVSamples; v++)
+      for (int32_t h = 0; h < comp->hSamples && n < kMaxMcuBlocks; h++) list[n++] = McuBlock{comp, &rowPointers[c][v]};
+  }
+  return n;
+}
+
 void DecodeInterleavedStrip(DCTState* state) {
   alignas(16) int32_t block[kCoefficientSlots] = {};
   uint8_t* rowPointers[4][kMaxVSamples];
   for (int32_t c = 0; c < state->Colors; c++) {
     StripRowPointers(rowPointers[c], &state->components[c]);
   }
+  McuBlock blocks[kMaxMcuBlocks];
+  const int32_t blockCount = ListMcuBlocks(state, rowPointers, blocks);
   BitReader r = LoadReader(state);
   for (int32_t mcu = 0; mcu < state->mcusPerRow; mcu++) {
     if (state->restartInterval != 0) {
@@ -145,14 +167,9 @@ void DecodeInterleavedStrip(DCTState* state) {
       DCTDRestartStep(state);
       r = LoadReader(state);
     }
-    for (int32_t c = 0; c < state->Colors; c++) {
-      DCTComponent* comp = &state->components[c];
-      for (int32_t v = 0; v < comp->vSamples; v++) {
-        for (int32_t h = 0; h < comp->hSamples; h++) {
-          DecodeBlock(state, r, comp, rowPointers[c][v], block);
-          rowPointers[c][v] += 8;
-        }
-      }
+    for (int32_t b = 0; b < blockCount; b++) {
+      DecodeBlock(state, r, blocks[b].comp, *blocks[b].out, block);
+      *blocks[b].out += 8;
     }
   }
   StoreReader(state, r);
