@@ -165,17 +165,11 @@ void ColumnZeroOnly(int32_t* block, uint8_t* out, int32_t stride) {
 
 }  // namespace
 
-void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t lastCol,
-                      int32_t lastRow, const DCTComponent* comp) {
-  if (state->scaleDenominator > 1) {  // a reduced image: scaled_idct.cpp
-    const int32_t side = DCTComponentSide(state, comp);
-    out = DCTDScaledPlace(out, comp, side);
-    if (side < 8) {
-      DCTDScaledTransform(block, out, lastCol, lastRow, comp->stripWidth, side);
-      return;
-    }
-  }
-  const int32_t stride = comp->stripWidth;
+namespace {
+
+// A block at full size: the level shift and rounding on the DC, then the
+// short cuts or the full transform.
+inline void TransformFullSize(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol, int32_t lastRow) {
   block[0] = WrapAdd(block[0], kDCBias);
   if (lastRow == 0) {
     if (lastCol == 0) {  // DC only: one value for the whole block
@@ -191,6 +185,28 @@ void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t las
     return;
   }
   DCTActiveKernels().inverseDCT(block, out, stride, lastCol);
+}
+
+// A reduced image (scaled_idct.cpp): the block's place, and below 8 x 8 its
+// own transform. Out of line, so that the full-size path needs no saved
+// registers.
+[[gnu::noinline]] void TransformReduced(DCTState* state, int32_t* block, uint8_t* out, int32_t lastCol,
+                                       int32_t lastRow, const DCTComponent* comp) {
+  const int32_t side = DCTComponentSide(state, comp);
+  out = DCTDScaledPlace(out, comp, side);
+  if (side < 8) {
+    DCTDScaledTransform(block, out, lastCol, lastRow, comp->stripWidth, side);
+    return;
+  }
+  TransformFullSize(block, out, comp->stripWidth, lastCol, lastRow);
+}
+
+}  // namespace
+
+void DCTrev_transform(DCTState* state, int32_t* block, uint8_t* out, int32_t lastCol,
+                      int32_t lastRow, const DCTComponent* comp) {
+  if (state->scaleDenominator > 1) return TransformReduced(state, block, out, lastCol, lastRow, comp);
+  TransformFullSize(block, out, comp->stripWidth, lastCol, lastRow);
 }
 
 void DCTInverseDCTScalar(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol) {

@@ -83,11 +83,6 @@ const DCTKernels* DCTKernelsAt(int32_t level) {
   return &kScalarKernels;
 }
 
-const DCTKernels& DCTActiveKernels() {
-  static const DCTKernels* const kernels = DCTKernelsAt(DCTActiveSimdLevel());
-  return *kernels;
-}
-
 const char* DCTSimdLevelName(int32_t level) {
   return level >= 0 && level < kDCTSimdLevels ? kLevelNames[level] : "unknown";
 }

@@ -67,12 +67,18 @@ struct DCTKernels {
   int32_t (*reduceBlock4)(const int32_t* block, int32_t lastCol, uint8_t* out, int32_t stride);
 };
 
-// The kernels of the level in use (chosen on first call, thread-safely).
-const DCTKernels& DCTActiveKernels();
 DCTSimdLevel DCTActiveSimdLevel();
 // The kernels of one level, or nullptr when this CPU or build cannot run it
 // (tests compare every level against the scalar one).
 const DCTKernels* DCTKernelsAt(int32_t level);
+// The kernels of the level in use (chosen on first call, thread-safely).
+// Inline, so that the hot loops read the table without a call; static, so
+// that each file keeps its own copy (the bit-op builds of the coders lend
+// no function to the others).
+static inline const DCTKernels& DCTActiveKernels() {
+  static const DCTKernels* const kernels = DCTKernelsAt(DCTActiveSimdLevel());
+  return *kernels;
+}
 const char* DCTSimdLevelName(int32_t level);
 
 // The entropy coders (encode/block_coder.cpp, decode/huffman_sequential.cpp,
