@@ -49,6 +49,7 @@
 #include "codec/wrap_arith.h"
 #include "decode/decoder.h"
 #include "decode/entropy_decoder.h"
+#include "simd/kernels.h"
 
 struct DCTDCoefComponent {
   int32_t blocksWide;  // grid width in blocks: mcusPerRow x H (a lone component: its blocks)
@@ -186,8 +187,8 @@ uint64_t NonZeroMask(const int16_t* coefs) {
 // coefficient.
 void TransformBlock(DCTState* state, const int16_t* coefs, const int32_t* quant, uint8_t* out,
                     const DCTComponent* comp) {
-  alignas(16) int32_t block[kBlockSize];
-  for (int32_t n = 0; n < kBlockSize; n++) block[n] = WrapMul(coefs[n], quant[n]);
+  alignas(32) int32_t block[kBlockSize];
+  DCTActiveKernels().dequantize(block, coefs, quant);
   const uint64_t ac = NonZeroMask(coefs) & ~uint64_t{1};
   const int32_t highest = ac != 0 ? 63 - __builtin_clzll(ac) : 0;
   uint64_t columns = ac | ac >> 32;  // the OR of the eight row bytes
@@ -199,6 +200,10 @@ void TransformBlock(DCTState* state, const int16_t* coefs, const int32_t* quant,
 }
 
 }  // namespace
+
+void DCTDDequantizeScalar(int32_t* block, const int16_t* coefs, const int32_t* quant) {
+  for (int32_t n = 0; n < kBlockSize; n++) block[n] = WrapMul(coefs[n], quant[n]);
+}
 
 void DCTDBeginCoefImage(DCTState* state) {
   ReleaseStore(state);

@@ -20,7 +20,7 @@ namespace {
 const DCTKernels kScalarKernels = {&DCTForwardDCTScalar, &DCTEForwardDCTMaskScalar, &DCTInverseDCTScalar,
                                    &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar,
                                    &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar, nullptr,
-                                   &DCTDReduceBlock4Scalar};
+                                   &DCTDReduceBlock4Scalar, &DCTDDequantizeScalar};
 
 constexpr const char* kLevelNames[kDCTSimdLevels] = {"scalar", "sse2", "avx2"};
 

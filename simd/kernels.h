@@ -65,6 +65,9 @@ struct DCTKernels {
   // vector form serves (hostile coefficients), for the scalar passes to do
   // it (the scalar form always returns 0).
   int32_t (*reduceBlock4)(const int32_t* block, int32_t lastCol, uint8_t* out, int32_t stride);
+  // The decoder's dequantization of a stored block (coefficient store):
+  // block[n] = coefs[n] x quant[n], the low 32 bits of the product.
+  void (*dequantize)(int32_t* block, const int16_t* coefs, const int32_t* quant);
 };
 
 DCTSimdLevel DCTActiveSimdLevel();
@@ -98,7 +101,7 @@ bool DCTUseBitOpCoders();
 #endif
 
 // The scalar references (forward_dct.cpp, block_coder.cpp, inverse_dct.cpp, strip_input.cpp,
-// raster_output.cpp).
+// raster_output.cpp, coefficient_store.cpp).
 void DCTForwardDCTScalar(int32_t* coef, const uint8_t* samples, int32_t stride);
 void DCTInverseDCTScalar(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol);
 uint64_t DCTEForwardDCTMaskScalar(int32_t* coef, const uint8_t* samples, int32_t stride,
@@ -110,6 +113,7 @@ void DCTERGBPairsToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb
 void DCTDYCbCrToRGBScalar(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
                           const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
 int32_t DCTDReduceBlock4Scalar(const int32_t* block, int32_t lastCol, uint8_t* out, int32_t stride);
+void DCTDDequantizeScalar(int32_t* block, const int16_t* coefs, const int32_t* quant);
 void DCTDYCbCrPairsToRGBScalar(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
                                const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
 

@@ -26,7 +26,7 @@ using testing_support::Image;
 // table, so that a mis-wired table entry cannot become its own reference.
 const DCTKernels kScalar = {&DCTForwardDCTScalar, &DCTEForwardDCTMaskScalar, &DCTInverseDCTScalar, &DCTERGBToYCbCrScalar,
                             &DCTERGBPairsToYCbCrScalar, &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar, nullptr,
-                            &DCTDReduceBlock4Scalar};
+                            &DCTDReduceBlock4Scalar, &DCTDDequantizeScalar};
 
 // The one driver: what run(kernels) gives at every vector level this CPU
 // runs equals what it gives with the scalar references, bit for bit.
@@ -142,6 +142,26 @@ TEST(SimdKernels, InverseDCTMatchesScalar) {
       k.inverseDCT(block.data(), out.data(), 21, LastColumn(blocks[i]));
       return out;
     }, "block " + std::to_string(i));
+  }
+}
+
+// Stored coefficients times scaled quantizers, wrapping: every extreme of
+// both, and random ones.
+TEST(SimdKernels, DequantizationMatchesScalar) {
+  std::mt19937 rng(7);
+  const int32_t extremes[] = {0, 1, -1, 32767, -32768, 430476, INT32_MIN, INT32_MAX};
+  for (int round = 0; round < 200; round++) {
+    std::vector<int16_t> coefs(64);
+    std::vector<int32_t> quant(64);
+    for (int n = 0; n < 64; n++) {
+      coefs[n] = static_cast<int16_t>(round < 8 ? extremes[(n + round) % 8] : rng());
+      quant[n] = round < 8 ? extremes[(n * 3 + round) % 8] : static_cast<int32_t>(rng());
+    }
+    ExpectEveryLevelMatchesScalar([&](const DCTKernels& k) {
+      std::vector<int32_t> block(64);
+      k.dequantize(block.data(), coefs.data(), quant.data());
+      return block;
+    }, "round " + std::to_string(round));
   }
 }
 
