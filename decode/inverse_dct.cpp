@@ -149,7 +149,7 @@ void RowPass(const int32_t* block, uint8_t* out, int32_t stride) {
 
 // Only row 0 may be non-zero: the column pass would copy every row-0 value
 // to all eight rows, so all eight output rows are the transform of row 0.
-void RowZeroOnly(const int32_t* block, uint8_t* out, int32_t stride) {
+[[gnu::noinline]] void RowZeroOnly(const int32_t* block, uint8_t* out, int32_t stride) {
   int32_t y[8];
   Pass1D(block, 1, y);
   for (int n = 0; n < 8; ++n) out[n] = ToSample(y[n]);
@@ -158,7 +158,7 @@ void RowZeroOnly(const int32_t* block, uint8_t* out, int32_t stride) {
 
 // Only column 0 may be non-zero: after its column pass each row's pass gets
 // only its first value, which it copies to all eight outputs.
-void ColumnZeroOnly(int32_t* block, uint8_t* out, int32_t stride) {
+[[gnu::noinline]] void ColumnZeroOnly(int32_t* block, uint8_t* out, int32_t stride) {
   ColumnPass<1>(block);
   for (int r = 0; r < 8; ++r) Fill8(out + r * stride, ToSample(block[8 * r]));
 }
