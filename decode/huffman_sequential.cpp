@@ -130,8 +130,6 @@ void DecodeBlockRun(DCTState* state, int32_t count, DCTComponent* comp, uint8_t*
   StoreReader(state, r);
 }
 
-// One MCU row of an interleaved scan. The reader stays in locals for the
-// whole row; it goes back to the state only around a restart marker.
 // The blocks of one MCU in coding order: each one's component and the
 // pointer to the block row it lands in, which moves on 8 samples a block.
 // Listed once per strip, so that the MCU loop is one loop over blocks.
@@ -152,6 +150,8 @@ int32_t ListMcuBlocks(DCTState* state, uint8_t* rowPointers[][kMaxVSamples], Mcu
   return n;
 }
 
+// One MCU row of an interleaved scan. The reader stays in locals for the
+// whole row; it goes back to the state only around a restart marker.
 void DecodeInterleavedStrip(DCTState* state) {
   alignas(16) int32_t block[kCoefficientSlots] = {};
   uint8_t* rowPointers[4][kMaxVSamples];

@@ -163,10 +163,6 @@ void RowPass(const int32_t* block, uint8_t* out, int32_t stride) {
   for (int r = 0; r < 8; ++r) Fill8(out + r * stride, ToSample(block[8 * r]));
 }
 
-}  // namespace
-
-namespace {
-
 // A block at full size: the level shift and rounding on the DC, then the
 // short cuts or the full transform.
 inline void TransformFullSize(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol, int32_t lastRow) {

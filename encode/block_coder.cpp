@@ -335,8 +335,10 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
 
 // Transforms, quantizes and codes one image block. The sink is copied into
 // a local for the block so that its accumulator stays in registers.
-[[gnu::always_inline]] inline void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone, const EventCodes* codes,
-               const uint8_t* samples) {
+// Inlined into the strip loops: called apart, it saves and restores a
+// register file's worth of state per block.
+[[gnu::always_inline]] inline void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone,
+                                             const EventCodes* codes, const uint8_t* samples) {
   alignas(32) int32_t coef[64];
   alignas(32) uint32_t packed[64];
   const DCTKernels& kernels = DCTActiveKernels();
