@@ -83,10 +83,10 @@ void KernelsSuite() {
   const std::vector<uint8_t> strip = SampleStrip(rng);
   const int32_t stride = 8 * kBlocks;
   std::vector<int32_t> coef(64 * kBlocks);
-  std::vector<uint32_t> t(64), twoTFlipped(64);
+  std::vector<uint32_t> tFlipped(64), twoTFlipped(64);
   for (int n = 0; n < 64; n++) {
-    t[n] = 16 * DCTEQScale[n];
-    twoTFlipped[n] = (2 * t[n]) ^ 0x80000000u;
+    tFlipped[n] = (16 * DCTEQScale[n]) ^ 0x80000000u;
+    twoTFlipped[n] = (2 * 16 * DCTEQScale[n]) ^ 0x80000000u;
   }
   volatile uint64_t sink = 0;
   TimeKernel("forward DCT", kBlocks, [&](const DCTKernels& k) {
@@ -94,7 +94,7 @@ void KernelsSuite() {
   });
   TimeKernel("forward DCT + mask", kBlocks, [&](const DCTKernels& k) {
     uint64_t m = 0;
-    for (int b = 0; b < kBlocks; b++) m ^= k.forwardDCTMask(&coef[64 * b], &strip[8 * b], stride, t.data(), twoTFlipped.data());
+    for (int b = 0; b < kBlocks; b++) m ^= k.forwardDCTMask(&coef[64 * b], &strip[8 * b], stride, tFlipped.data(), twoTFlipped.data());
     sink = sink + m;
   });
 

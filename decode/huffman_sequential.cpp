@@ -16,10 +16,10 @@
 #include <emmintrin.h>
 #endif
 
-#include "codec/coefficient_masks.h"
 #include "codec/wrap_arith.h"
 #include "decode/entropy_decoder.h"
 #include "decode/huffman_reader.h"
+#include "simd/coefficient_masks.h"
 #include "simd/kernels.h"
 
 using namespace huffman;

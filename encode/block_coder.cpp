@@ -17,11 +17,11 @@
 // them; DCTEcodeStrip, built once, chooses.
 #include <cstring>
 
-#include "codec/coefficient_masks.h"
 #include "codec/jpeg_markers.h"
 #include "codec/wrap_arith.h"
 #include "encode/coefficient_image.h"
 #include "encode/encoder.h"
+#include "simd/coefficient_masks.h"
 #include "simd/kernels.h"
 
 #if defined(__SSE2__)
@@ -64,8 +64,7 @@ inline uint32_t MagnitudeBits(int32_t value, uint32_t magnitude, int32_t s) {
 
 // Outside the dead zone -T <= G < T (unsigned arithmetic: no overflow). The
 // SSE2 build tests four coefficients at once and does not call it.
-[[maybe_unused]] inline bool Significant(int32_t G, int32_t T) {
-  const uint32_t t = static_cast<uint32_t>(T);
+[[maybe_unused]] inline bool Significant(int32_t G, uint32_t t) {
   return static_cast<uint32_t>(G) + t >= 2 * t;
 }
 
@@ -94,7 +93,7 @@ inline uint32_t Magnitude(int32_t G) {
 
 // What the coder needs of one quantization table, prepared per strip:
 // - the dead-zone thresholds in natural order as the significance test wants
-//   them: T, and 2T with the sign bit flipped so that a signed SIMD
+//   them: T and 2T with their sign bits flipped, so that a signed SIMD
 //   comparison performs the unsigned one;
 // - for each zigzag position, the divisor 2D as a multiply and shift: with
 //   l = ceil(log2(2D)) and M = floor((2^(31+l) - 1) / 2D) + 1, n / 2D is
@@ -112,7 +111,7 @@ struct ZigzagStep {
 };
 
 struct DeadZone {
-  alignas(16) uint32_t t[64];
+  alignas(16) uint32_t tFlipped[64];
   alignas(16) uint32_t twoTFlipped[64];
   ZigzagStep step[64];
   // The divide's figures again in natural order, for the vector quantizer.
@@ -122,12 +121,13 @@ struct DeadZone {
 };
 
 constexpr uint32_t kMultiplyLimit = 0x80000000u;  // numerators the multiply serves
+constexpr uint32_t kTopBit = 0x80000000u;
 
 void PrepareDeadZone(DeadZone* z, const int32_t* T, const int32_t* D) {
   for (int32_t k = 0; k < 64; k++) {
     const uint32_t t = static_cast<uint32_t>(T[k]);
-    z->t[DCTunzigzag[k]] = t;
-    z->twoTFlipped[DCTunzigzag[k]] = (2 * t) ^ 0x80000000u;
+    z->tFlipped[DCTunzigzag[k]] = t ^ kTopBit;
+    z->twoTFlipped[DCTunzigzag[k]] = (2 * t) ^ kTopBit;
     const uint64_t divisor = 2 * static_cast<uint64_t>(static_cast<uint32_t>(D[k]));
     const int32_t l = 64 - __builtin_clzll(divisor - 1);  // ceil(log2(divisor)), divisor >= 2
     ZigzagStep& step = z->step[k];
@@ -184,25 +184,25 @@ inline void CodeDC(DCTEBitSink* sink, DCTComponent* comp, const DCTEHuffDC* dc, 
   DCTEputBits(sink, (static_cast<uint32_t>(dc->code[s]) << s) | bits, dc->length[s]);
 }
 
-// Bit n set when coefficient n (natural order) lies outside its dead zone.
-[[maybe_unused]] inline uint64_t SignificantNatural(const int32_t* coef, const uint32_t* thresholds,
+// Bit n set when coefficient n (natural order) lies outside its dead zone;
+// the thresholds come with their top bits flipped.
+[[maybe_unused]] inline uint64_t SignificantNatural(const int32_t* coef, const uint32_t* tFlipped,
                                    const uint32_t* twoTFlipped) {
   uint64_t mask = 0;
 #if defined(__SSE2__)
-  const __m128i flip = _mm_set1_epi32(static_cast<int32_t>(0x80000000u));
   for (int32_t i = 0; i < 64; i += 4) {
     const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i));
-    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(thresholds + i));
+    const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tFlipped + i));
     const __m128i t2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(twoTFlipped + i));
-    const __m128i sum = _mm_xor_si128(_mm_add_epi32(g, t), flip);
-    // inside the dead zone: G + T < 2T (unsigned), i.e. 2T > G + T
-    const __m128i inside = _mm_cmpgt_epi32(t2, sum);
+    // inside the dead zone: G + T < 2T (unsigned), i.e. 2T > G + T with
+    // both sides' top bits flipped
+    const __m128i inside = _mm_cmpgt_epi32(t2, _mm_add_epi32(g, t));
     const uint32_t bits = static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(inside))) ^ 15u;
     mask |= static_cast<uint64_t>(bits) << i;
   }
 #else
   for (int32_t i = 0; i < 64; i++)
-    if (Significant(coef[i], static_cast<int32_t>(thresholds[i]))) mask |= uint64_t{1} << i;
+    if (Significant(coef[i], tFlipped[i] ^ kTopBit)) mask |= uint64_t{1} << i;
 #endif
   return mask;
 }
@@ -342,14 +342,16 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
   alignas(32) int32_t coef[64];
   alignas(32) uint32_t packed[64];
   const DCTKernels& kernels = DCTActiveKernels();
-  const uint64_t significant = kernels.forwardDCTMask(coef, samples, comp->stripWidth, zone->t, zone->twoTFlipped);
-  const bool vectorQuantized = kernels.quantize != nullptr && BitCount(significant) > kVectorQuantizeFrom &&
-      (kernels.quantize(packed, coef, zone->d, zone->magic, zone->shift) & significant & ~uint64_t{1}) == 0;
+  const uint64_t zigzag = kernels.forwardDCTMask(coef, samples, comp->stripWidth, zone->tFlipped, zone->twoTFlipped);
+  // Any AC coefficient the vector quantizer cannot take (inside the dead
+  // zone or not: its mask is in natural order) sends the block to the
+  // scalar one, which takes them all.
+  const bool vectorQuantized = kernels.quantize != nullptr && BitCount(zigzag) > kVectorQuantizeFrom &&
+      (kernels.quantize(packed, coef, zone->d, zone->magic, zone->shift) & ~uint64_t{1}) == 0;
   const int32_t* D = comp->qTablePtr;
   const auto* ac = static_cast<const DCTEHuffAC*>(comp->acHuffPtr);
   DCTEBitSink sink = *sinkOut;
   CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0], zone);
-  const uint64_t zigzag = ToZigzagOrder(significant);
   const auto vectorEvent = [&](int32_t k) { return packed[DCTunzigzag[k]]; };  // every one in range
   const auto scalarEvent = [&](int32_t k) { return QuantizedEvent(coef, zone, k); };
   if (codes->complete) {
@@ -482,10 +484,10 @@ void JPEG_CODER_NAME(DCTECodeMCUStrip)(DCTState* state, int32_t firstLine) {
 
 #if !defined(JPEG_BITOP_BUILD)
 uint64_t DCTEForwardDCTMaskScalar(int32_t* coef, const uint8_t* samples, int32_t stride,
-                                  const uint32_t* t, const uint32_t* twoTFlipped) {
+                                  const uint32_t* tFlipped, const uint32_t* twoTFlipped) {
   DCTForwardDCTScalar(coef, samples, stride);
   coef[0] = WrapSub(coef[0], DCTELevelShift);
-  return SignificantNatural(coef, t, twoTFlipped);
+  return ToZigzagOrder(SignificantNatural(coef, tFlipped, twoTFlipped));
 }
 
 void DCTEcodeStrip(DCTState* state, int32_t firstLine) {

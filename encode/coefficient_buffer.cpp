@@ -32,16 +32,16 @@ void ReleaseCoefImage(DCTState* state) {
 }
 
 // The dead-zone thresholds of one quantization table in natural order, as
-// the transform kernel's significance test takes them.
+// the transform kernel's significance test takes them (top bits flipped).
 struct Thresholds {
-  alignas(16) uint32_t t[64];
+  alignas(16) uint32_t tFlipped[64];
   alignas(16) uint32_t twoTFlipped[64];
 };
 
 void PrepareThresholds(Thresholds* z, const int32_t* T) {
   for (int32_t k = 0; k < 64; k++) {
     const uint32_t t = static_cast<uint32_t>(T[k]);
-    z->t[DCTunzigzag[k]] = t;
+    z->tFlipped[DCTunzigzag[k]] = t ^ 0x80000000u;
     z->twoTFlipped[DCTunzigzag[k]] = (2 * t) ^ 0x80000000u;
   }
 }
@@ -60,12 +60,12 @@ void QuantizeBlock(int16_t* out, const uint8_t* samples, const DCTComponent* com
                    const Thresholds* z) {
   alignas(32) int32_t coef[64];
   const uint64_t significant =
-      DCTActiveKernels().forwardDCTMask(coef, samples, comp->stripWidth, z->t, z->twoTFlipped);
+      DCTActiveKernels().forwardDCTMask(coef, samples, comp->stripWidth, z->tFlipped, z->twoTFlipped);
   const int32_t* D = comp->qTablePtr;
   out[0] = Quantize(coef[0], static_cast<uint32_t>(D[0]));
   for (int32_t k = 1; k < 64; k++) {
     const int32_t n = DCTunzigzag[k];
-    out[k] = (significant >> n & 1) != 0 ? Quantize(coef[n], static_cast<uint32_t>(D[k])) : 0;
+    out[k] = (significant >> k & 1) != 0 ? Quantize(coef[n], static_cast<uint32_t>(D[k])) : 0;
     if (out[k] >= static_cast<int32_t>(kACLimit) || out[k] <= -static_cast<int32_t>(kACLimit))
       DCTStmErr1("BUG: quantized magnitude %ld out of range", out[k]);
   }

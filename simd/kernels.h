@@ -23,10 +23,13 @@ struct DCTKernels {
   void (*forwardDCT)(int32_t* coef, const uint8_t* samples, int32_t stride);
   // The encoder's transform with the level shift taken off the DC (as
   // DCTTransform), then the dead-zone test of every coefficient G against
-  // its threshold T (natural order): bit n of the result is set when G lies
-  // outside -T <= G < T. twoTFlipped[n] is 2T with its top bit flipped.
+  // its threshold T: bit k of the result is set when the coefficient at
+  // zigzag position k lies outside -T <= G < T. The thresholds are in
+  // natural order, with their top bits flipped: tFlipped[n] is T and
+  // twoTFlipped[n] is 2T, each XOR 2^31 (the test is G + T < 2T unsigned,
+  // made signed by flipping both sides; G + (T XOR 2^31) flips the left).
   uint64_t (*forwardDCTMask)(int32_t* coef, const uint8_t* samples, int32_t stride,
-                             const uint32_t* t, const uint32_t* twoTFlipped);
+                             const uint32_t* tFlipped, const uint32_t* twoTFlipped);
   // Inverse DCT of a dequantized block whose DC already carries the level
   // shift and rounding, written as clamped samples (see inverse_dct.cpp).
   // Coefficients right of lastCol are zero. The block is left modified.
@@ -105,7 +108,7 @@ bool DCTUseBitOpCoders();
 void DCTForwardDCTScalar(int32_t* coef, const uint8_t* samples, int32_t stride);
 void DCTInverseDCTScalar(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol);
 uint64_t DCTEForwardDCTMaskScalar(int32_t* coef, const uint8_t* samples, int32_t stride,
-                                  const uint32_t* t, const uint32_t* twoTFlipped);
+                                  const uint32_t* tFlipped, const uint32_t* twoTFlipped);
 void DCTERGBToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,
                           uint8_t* cb, uint8_t* cr, int32_t count);
 void DCTERGBPairsToYCbCrScalar(const uint32_t* const* tables, const uint8_t* rgb, uint8_t* y,

@@ -10,6 +10,7 @@
 // reloads stall; hence the unroll requests on such loops (without them the
 // inverse DCT ran slower than the SSE2 one).
 #include "simd/chroma_terms.h"
+#include "simd/coefficient_masks.h"
 #include "simd/kernels.h"
 #include "simd/reduce_weights.h"
 #include "simd/ycc_words.h"
@@ -130,36 +131,79 @@ void AvxInverseDCT(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol
 }
 
 // --- forward DCT with the dead-zone test ---------------------------------------
+//
+// The test's 0 / -1 lanes are packed to bytes four rows at a time, which
+// leaves each 128-bit half holding 16 of them in a fixed order; the bytes
+// are then put in zigzag order by byte shuffles, one per source half and
+// result vector, before their top bits are gathered. kZigzagGather gives,
+// for result vector v (zigzag positions 32v..32v+31) and source half h, the
+// source byte of each result byte, or 0x80 (a zero byte) when it comes from
+// another half.
+
+struct ZigzagGather {
+  uint8_t index[2][4][32];
+};
+
+// The natural index held by byte j of half h (0..3: packed rows 0..3, low
+// then high 128 bits; rows 4..7 likewise) after the packs below.
+constexpr int32_t PackedNatural(int32_t h, int32_t j) {
+  const int32_t firstRow = h < 2 ? 0 : 4;
+  const int32_t highColumns = h % 2 == 1 ? 4 : 0;
+  return 8 * (firstRow + j / 4) + highColumns + j % 4;
+}
+
+constexpr ZigzagGather MakeZigzagGather() {
+  ZigzagGather g{};
+  const coefficient_masks::ZigzagPositions zigzag = coefficient_masks::MakeZigzagPositions();
+  for (int32_t v = 0; v < 2; v++)
+    for (int32_t h = 0; h < 4; h++)
+      for (int32_t k = 0; k < 32; k++) {
+        g.index[v][h][k] = 0x80;
+        for (int32_t j = 0; j < 16; j++)
+          if (zigzag.of[PackedNatural(h, j)] == 32 * v + k) g.index[v][h][k] = static_cast<uint8_t>(j);
+      }
+  return g;
+}
+
+alignas(32) constexpr ZigzagGather kZigzagGather = MakeZigzagGather();
+
+// 32 of the zigzag-ordered bytes (v = 0: positions 0..31, 1: 32..63) from
+// the four halves, each broadcast to both halves of a vector.
+JPEG_AVX2_INLINE __m256i GatherZigzag(const __m256i* halves, int32_t v) {
+  __m256i out = _mm256_setzero_si256();
+  for (int32_t h = 0; h < 4; h++) {
+    const __m256i index = _mm256_load_si256(reinterpret_cast<const __m256i*>(kZigzagGather.index[v][h]));
+    out = _mm256_or_si256(out, _mm256_shuffle_epi8(halves[h], index));
+  }
+  return out;
+}
 
 uint64_t AvxForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride,
-                           const uint32_t* t, const uint32_t* twoTFlipped) {
+                           const uint32_t* tFlipped, const uint32_t* twoTFlipped) {
   VecU v[8];
   VecForwardDCTRows(v, samples, stride);
   const VecU levelShift = {static_cast<uint32_t>(0x20000000), 0, 0, 0, 0, 0, 0, 0};
   v[0] -= levelShift;
-  // Inside the dead zone: G + T < 2T unsigned, tested signed with both sides'
-  // top bits flipped.
-  const __m256i flip = _mm256_set1_epi32(static_cast<int32_t>(0x80000000u));
+  // Inside the dead zone: G + T < 2T unsigned, tested signed with both
+  // sides' top bits flipped (the thresholds come flipped).
   __m256i inside[8];
 #pragma GCC unroll 8
   for (int r = 0; r < 8; r++) {
     StoreLanes(coef + 8 * r, v[r]);
-    const __m256i g = (__m256i)v[r];
-    const __m256i tr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + 8 * r));
+    const __m256i tr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tFlipped + 8 * r));
     const __m256i t2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(twoTFlipped + 8 * r));
-    inside[r] = _mm256_cmpgt_epi32(t2, _mm256_xor_si256(_mm256_add_epi32(g, tr), flip));
+    inside[r] = _mm256_cmpgt_epi32(t2, _mm256_add_epi32((__m256i)v[r], tr));
   }
-  // The 0 / -1 lanes packed to bytes (per 128-bit half, lanes 0..3 of rows
-  // r..r+3, then lanes 4..7), put in row order, and their top bits gathered.
-  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-  uint64_t mask = 0;
-  for (int r = 0; r < 8; r += 4) {
-    const __m256i bytes = _mm256_packs_epi16(_mm256_packs_epi32(inside[r], inside[r + 1]),
-                                             _mm256_packs_epi32(inside[r + 2], inside[r + 3]));
-    const uint32_t bits = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_permutevar8x32_epi32(bytes, order)));
-    mask |= static_cast<uint64_t>(~bits) << (8 * r);
-  }
-  return mask;
+  const __m256i rows0to3 = _mm256_packs_epi16(_mm256_packs_epi32(inside[0], inside[1]),
+                                              _mm256_packs_epi32(inside[2], inside[3]));
+  const __m256i rows4to7 = _mm256_packs_epi16(_mm256_packs_epi32(inside[4], inside[5]),
+                                              _mm256_packs_epi32(inside[6], inside[7]));
+  const __m256i halves[4] = {
+      _mm256_permute2x128_si256(rows0to3, rows0to3, 0x00), _mm256_permute2x128_si256(rows0to3, rows0to3, 0x11),
+      _mm256_permute2x128_si256(rows4to7, rows4to7, 0x00), _mm256_permute2x128_si256(rows4to7, rows4to7, 0x11)};
+  const uint32_t low = static_cast<uint32_t>(_mm256_movemask_epi8(GatherZigzag(halves, 0)));
+  const uint32_t high = static_cast<uint32_t>(_mm256_movemask_epi8(GatherZigzag(halves, 1)));
+  return ~(static_cast<uint64_t>(high) << 32 | low);
 }
 
 // --- the encoder's quantizer (scalar form: block_coder.cpp) ------------------

@@ -6,6 +6,7 @@
 // 16-bit halves where they do not. Every form here measured faster than the
 // scalar kernel it replaces (figures at the table below).
 #include "simd/chroma_terms.h"
+#include "simd/coefficient_masks.h"
 #include "simd/kernels.h"
 
 #if defined(__x86_64__)
@@ -203,18 +204,17 @@ void Sse2ForwardDCT(int32_t* coef, const uint8_t* samples, int32_t stride) {
 
 // Stores four coefficients and returns their dead-zone bits (bit set when
 // G lies outside -T <= G < T): inside when G + T < 2T unsigned, tested
-// signed with both sides' top bits flipped (twoTFlipped has its flipped).
-JPEG_SSE2_INLINE uint32_t StoreAndTest(int32_t* coef, __m128i g, const uint32_t* t,
+// signed with both sides' top bits flipped (the thresholds come flipped).
+JPEG_SSE2_INLINE uint32_t StoreAndTest(int32_t* coef, __m128i g, const uint32_t* tFlipped,
                                        const uint32_t* twoTFlipped) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(coef), g);
-  const __m128i flip = _mm_set1_epi32(static_cast<int32_t>(0x80000000u));
-  const __m128i tr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t));
+  const __m128i tr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tFlipped));
   const __m128i t2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(twoTFlipped));
-  const __m128i inside = _mm_cmpgt_epi32(t2, _mm_xor_si128(_mm_add_epi32(g, tr), flip));
+  const __m128i inside = _mm_cmpgt_epi32(t2, _mm_add_epi32(g, tr));
   return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(inside))) ^ 15u;
 }
 
-uint64_t Sse2ForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride, const uint32_t* t,
+uint64_t Sse2ForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride, const uint32_t* tFlipped,
                             const uint32_t* twoTFlipped) {
   Block32 b;
   ForwardDCTBlock(samples, stride, b);
@@ -223,11 +223,11 @@ uint64_t Sse2ForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t strid
   uint64_t mask = 0;
   for (int r = 0; r < 8; r++) {
     const int n = 8 * r;
-    const uint32_t bits = StoreAndTest(coef + n, b.left[r], t + n, twoTFlipped + n) |
-                          StoreAndTest(coef + n + 4, b.right[r], t + n + 4, twoTFlipped + n + 4) << 4;
+    const uint32_t bits = StoreAndTest(coef + n, b.left[r], tFlipped + n, twoTFlipped + n) |
+                          StoreAndTest(coef + n + 4, b.right[r], tFlipped + n + 4, twoTFlipped + n + 4) << 4;
     mask |= static_cast<uint64_t>(bits) << n;
   }
-  return mask;
+  return coefficient_masks::ToZigzagOrder(mask);
 }
 
 // --- inverse DCT (scalar reference: inverse_dct.cpp) --------------------------

@@ -73,16 +73,17 @@ TEST(SimdKernels, ForwardDCTsMatchScalar) {
   for (size_t i = 0; i < blocks.size() && !HasFailure(); i++) {
     Bytes strip(8 * 13 + 8, 0x5A);
     for (int r = 0; r < 8; r++) std::memcpy(&strip[r * 13], &blocks[i][8 * r], 8);
-    uint32_t t[64], twoTFlipped[64];
+    uint32_t tFlipped[64], twoTFlipped[64];
     const uint32_t quantizer = 1 + static_cast<uint32_t>(i % 255);
     for (int n = 0; n < 64; n++) {
-      t[n] = i % 7 == 6 ? static_cast<uint32_t>(rng()) : quantizer * DCTEQScale[n];
-      twoTFlipped[n] = (2 * t[n]) ^ 0x80000000u;
+      const uint32_t t = i % 7 == 6 ? static_cast<uint32_t>(rng()) : quantizer * DCTEQScale[n];
+      tFlipped[n] = t ^ 0x80000000u;
+      twoTFlipped[n] = (2 * t) ^ 0x80000000u;
     }
     ExpectEveryLevelMatchesScalar([&](const DCTKernels& k) {
       std::vector<int32_t> plain(64), masked(64);
       k.forwardDCT(plain.data(), strip.data(), 13);
-      const uint64_t mask = k.forwardDCTMask(masked.data(), blocks[i].data(), 8, t, twoTFlipped);
+      const uint64_t mask = k.forwardDCTMask(masked.data(), blocks[i].data(), 8, tFlipped, twoTFlipped);
       return std::make_tuple(plain, masked, mask);
     }, "block " + std::to_string(i));
   }

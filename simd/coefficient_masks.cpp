@@ -1,6 +1,6 @@
 // coefficient_masks.cpp - the zigzag bit tables of coefficient_masks.h,
 // computed by the compiler.
-#include "codec/coefficient_masks.h"
+#include "simd/coefficient_masks.h"
 
 namespace coefficient_masks {
 namespace {

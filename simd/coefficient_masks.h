@@ -1,11 +1,11 @@
 // coefficient_masks.h - bit masks over the 64 coefficients of a block, one
-// bit a coefficient, as the block coder (encode/block_coder.cpp) and the
-// progressive refinement decoder (decode/huffman_progressive.cpp) walk
-// them: a natural-order mask put into zigzag order, set bits counted, and
-// runs of positions. The functions are static, as the entropy coders that
+// bit a coefficient, as the dead-zone kernels make them (kernels.h) and the
+// block coder (encode/block_coder.cpp) and the progressive refinement
+// decoder (decode/huffman_progressive.cpp) walk them: a natural-order mask
+// put into zigzag order, set bits counted, and runs of positions. The functions are static, as the entropy coders that
 // use them are built twice (simd/kernels.h): no build lends the other code.
-#ifndef JPEG_CODEC_COEFFICIENT_MASKS_H
-#define JPEG_CODEC_COEFFICIENT_MASKS_H
+#ifndef JPEG_SIMD_COEFFICIENT_MASKS_H
+#define JPEG_SIMD_COEFFICIENT_MASKS_H
 
 #include <cstdint>
 
