@@ -138,12 +138,52 @@ void DecodeSingleComponentScan(DCTState* state, DCTDCoefStore* store, int32_t f)
   }
 }
 
+constexpr int32_t kMaxMcuBlocks = 4 * 4 * 4;  // scan components x V x H, each at most 4
+
+// The blocks of the first MCU of row `mcuRow` of an interleaved scan, in
+// coding order; returns their number.
+int32_t ListMcuBlocks(DCTState* state, DCTDCoefStore* store, int32_t mcuRow, DCTDMcuBlock* list) {
+  const DCTDScanInfo& scan = state->scan;
+  int32_t n = 0;
+  for (int32_t j = 0; j < scan.count; j++) {
+    const int32_t f = scan.frameIndex[j];
+    DCTComponent* comp = &state->components[f];
+    for (int32_t i = 0; i < comp->vSamples; i++) {
+      int16_t* row = TouchRow(store, f, mcuRow * comp->vSamples + i);
+      for (int32_t h = 0; h < comp->hSamples && n < kMaxMcuBlocks; h++)
+        list[n++] = DCTDMcuBlock{comp, row + static_cast<size_t>(h) * kBlockSize, comp->hSamples * kBlockSize};
+    }
+  }
+  return n;
+}
+
+// One MCU row through the decoder's MCU loop, in runs that end at restart
+// markers.
+void DecodeMcuRow(DCTState* state, DCTDCoefStore* store, int32_t mcuRow) {
+  DCTDMcuBlock blocks[kMaxMcuBlocks];
+  const int32_t blockCount = ListMcuBlocks(state, store, mcuRow, blocks);
+  for (int32_t mcu = 0; mcu < state->mcusPerRow;) {
+    int32_t run = state->mcusPerRow - mcu;
+    if (state->restartInterval != 0) {
+      state->entropy->restart(state);
+      if (state->restartCountdown < run) run = state->restartCountdown;
+      state->restartCountdown -= run - 1;
+    }
+    state->entropy->decodeMcus(state, blocks, blockCount, run);
+    mcu += run;
+  }
+}
+
 // An interleaved scan of two or more components: whole MCUs, each holding
 // V rows of H blocks of every scan component (T.81 A.2.3).
 void DecodeInterleavedScan(DCTState* state, DCTDCoefStore* store) {
   const DCTDEntropyDecoder* decoder = state->entropy;
   const DCTDScanInfo& scan = state->scan;
   for (int32_t mcuRow = 0; mcuRow < store->mcuRows; mcuRow++) {
+    if (decoder->decodeMcus != nullptr) {
+      DecodeMcuRow(state, store, mcuRow);
+      continue;
+    }
     int16_t* rows[4][4];
     for (int32_t j = 0; j < scan.count; j++) {
       const int32_t f = scan.frameIndex[j];

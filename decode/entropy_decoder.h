@@ -17,8 +17,9 @@
 // interleaved sequential scan), the coefficient store's scan walkers
 // (coefficient_store.cpp) and the strip workers (parallel_decode.cpp, through
 // DCTDdecodeStrip). None of them asks which kind of scan runs. The calls are
-// coarse: one per strip (MCU row) or per run of blocks of one component; the
-// block loops, with the bit reader in locals, live inside the procedures.
+// coarse: one per strip (MCU row), per run of MCUs or per run of blocks of
+// one component; the block loops, with the bit reader in locals, live inside
+// the procedures.
 //
 // Adding arithmetic decoding: fill a table in decode/arithmetic_decoder.cpp
 // (startScan initialises the statistics and the code register, restart resets
@@ -31,6 +32,15 @@
 #include <cstdint>
 
 #include "codec/codec_state.h"
+
+// One block of each MCU of an interleaved scan, for the coefficient store:
+// its component and its 64 slots in the next MCU to decode; each MCU
+// decoded moves `coefs` on by `step` slots (the component's H blocks).
+struct DCTDMcuBlock {
+  DCTComponent* comp;
+  int16_t* coefs;
+  int32_t step;
+};
 
 struct DCTDEntropyDecoder {
   // After the scan header (state->scan) and the scan's set-up: readies the
@@ -45,6 +55,11 @@ struct DCTDEntropyDecoder {
   // from `coefs` (natural order, not dequantized), for the coefficient
   // store; the slots hold what earlier scans left (zeros at first).
   void (*decodeBlocks)(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count);
+  // `mcuCount` MCUs of an interleaved scan into the coefficient store, the
+  // blocks of one MCU listed in coding order (moved on past the MCUs on
+  // return), with no restart marker among them. Null for kinds that leave
+  // such scans to decodeBlocks, one call per block row of an MCU.
+  void (*decodeMcus)(DCTState* state, DCTDMcuBlock* blocks, int32_t blockCount, int32_t mcuCount);
   // The restart step before each MCU of a scan with a restart interval:
   // counts the MCU and, when a marker is due, reads it and resets the
   // decoder's predictions.

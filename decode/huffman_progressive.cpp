@@ -174,12 +174,49 @@ void DecodeDCFirst(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t 
   StoreReader(state, r);
 }
 
+// The refinement bit of one DC, without a branch on it.
+inline void RefineDC(DCTState* state, BitReader& r, int16_t* coefs, int32_t al) {
+  coefs[0] = StoreCoef(coefs[0] | GetBits(state, r, 1) << al);
+}
+
 void DecodeDCRefine(DCTState* state, DCTComponent*, int16_t* coefs, int32_t count) {
   BitReader r = LoadReader(state);
-  const int32_t bit = 1 << state->scan.al;
+  const int32_t al = state->scan.al;
   for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
-    if (GetBits(state, r, 1) != 0) coefs[0] = StoreCoef(coefs[0] | bit);
+    RefineDC(state, r, coefs, al);
     state->blockNumber++;
+  }
+  StoreReader(state, r);
+}
+
+// DC scans are the interleaved ones of a progressive image: their MCUs in
+// one loop with the reader in locals, where a call per block would load and
+// store the reader around a few bits.
+void DecodeDCFirstMcus(DCTState* state, DCTDMcuBlock* blocks, int32_t blockCount, int32_t mcuCount) {
+  BitReader r = LoadReader(state);
+  const int32_t al = state->scan.al;
+  for (int32_t m = 0; m < mcuCount; m++) {
+    for (int32_t b = 0; b < blockCount; b++) {
+      DCTComponent* comp = blocks[b].comp;
+      const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
+      comp->lastDC = WrapAdd(comp->lastDC, DecodeDCDifference(state, r, dcTable));
+      blocks[b].coefs[0] = StoreCoef(ShiftLeft(comp->lastDC, al));
+      blocks[b].coefs += blocks[b].step;
+      state->blockNumber++;
+    }
+  }
+  StoreReader(state, r);
+}
+
+void DecodeDCRefineMcus(DCTState* state, DCTDMcuBlock* blocks, int32_t blockCount, int32_t mcuCount) {
+  BitReader r = LoadReader(state);
+  const int32_t al = state->scan.al;
+  for (int32_t m = 0; m < mcuCount; m++) {
+    for (int32_t b = 0; b < blockCount; b++) {
+      RefineDC(state, r, blocks[b].coefs, al);
+      blocks[b].coefs += blocks[b].step;
+      state->blockNumber++;
+    }
   }
   StoreReader(state, r);
 }
@@ -211,10 +248,10 @@ void Restart(DCTState* state) {
   if (state->restartCountdown == state->restartInterval) state->eobRun = 0;
 }
 
-const DCTDEntropyDecoder kDCFirst = {StartScan, nullptr, DecodeDCFirst, Restart};
-const DCTDEntropyDecoder kDCRefine = {StartScan, nullptr, DecodeDCRefine, Restart};
-const DCTDEntropyDecoder kACFirst = {StartScan, nullptr, DecodeACBlocks<DecodeACFirst>, Restart};
-const DCTDEntropyDecoder kACRefine = {StartScan, nullptr, DecodeACBlocks<DecodeACRefine>, Restart};
+const DCTDEntropyDecoder kDCFirst = {StartScan, nullptr, DecodeDCFirst, DecodeDCFirstMcus, Restart};
+const DCTDEntropyDecoder kDCRefine = {StartScan, nullptr, DecodeDCRefine, DecodeDCRefineMcus, Restart};
+const DCTDEntropyDecoder kACFirst = {StartScan, nullptr, DecodeACBlocks<DecodeACFirst>, nullptr, Restart};
+const DCTDEntropyDecoder kACRefine = {StartScan, nullptr, DecodeACBlocks<DecodeACRefine>, nullptr, Restart};
 
 }  // namespace
 

@@ -230,5 +230,5 @@ void StartScan(DCTState*) {}  // nothing of its own across a scan but the DC pre
 }  // namespace
 
 const DCTDEntropyDecoder JPEG_CODER_NAME(kDCTDHuffmanSequential) = {
-    StartScan, DecodeStrip, DecodeStoredBlocks, DCTDRestartStep,
+    StartScan, DecodeStrip, DecodeStoredBlocks, nullptr, DCTDRestartStep,
 };
