@@ -49,6 +49,7 @@
 #include "codec/wrap_arith.h"
 #include "decode/decoder.h"
 #include "decode/entropy_decoder.h"
+#include "simd/coefficient_masks.h"
 #include "simd/kernels.h"
 
 struct DCTDCoefComponent {
@@ -76,6 +77,23 @@ constexpr int32_t kLargestAl = 13;  // a coefficient of 8-bit samples has at mos
 constexpr uint8_t kZeroBlockSample = 128;  // what an all-zero block transforms to
 
 int32_t CeilDiv(int32_t a, int32_t b) { return static_cast<int32_t>((static_cast<int64_t>(a) + b - 1) / b); }
+
+// Bit n set when stored coefficient n is not zero.
+uint64_t NonZeroMask(const int16_t* coefs) {
+  uint64_t mask = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (int32_t i = 0; i < kBlockSize; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefs + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefs + i + 8));
+    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    mask |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(zeros)) ^ 0xFFFFu) << i;
+  }
+#else
+  for (int32_t n = 0; n < kBlockSize; n++) mask |= static_cast<uint64_t>(coefs[n] != 0) << n;
+#endif
+  return mask;
+}
 
 void* AllocateOrFail(size_t count, size_t size) {
   void* p = std::calloc(count, size);
@@ -203,23 +221,6 @@ void DecodeInterleavedScan(DCTState* state, DCTDCoefStore* store) {
   }
 }
 
-// Bit n set when stored coefficient n is not zero.
-uint64_t NonZeroMask(const int16_t* coefs) {
-  uint64_t mask = 0;
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  for (int32_t i = 0; i < kBlockSize; i += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefs + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefs + i + 8));
-    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
-    mask |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(zeros)) ^ 0xFFFFu) << i;
-  }
-#else
-  for (int32_t n = 0; n < kBlockSize; n++) mask |= static_cast<uint64_t>(coefs[n] != 0) << n;
-#endif
-  return mask;
-}
-
 // Dequantizes one stored block and transforms it into the strip at `out`,
 // with the same coefficient extents the one-scan path passes: the highest
 // non-zero AC position and the highest column holding one (0 for none).
@@ -243,6 +244,10 @@ void TransformBlock(DCTState* state, const int16_t* coefs, const int32_t* quant,
 
 void DCTDDequantizeScalar(int32_t* block, const int16_t* coefs, const int32_t* quant) {
   for (int32_t n = 0; n < kBlockSize; n++) block[n] = WrapMul(coefs[n], quant[n]);
+}
+
+uint64_t DCTDNonZeroZigzagScalar(const int16_t* coefs) {
+  return coefficient_masks::ToZigzagOrder(NonZeroMask(coefs));
 }
 
 void DCTDBeginCoefImage(DCTState* state) {

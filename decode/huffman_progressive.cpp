@@ -7,10 +7,6 @@
 // fill only decodeBlocks; the end-of-band run (state->eobRun) is their own
 // state across blocks, begun at zero at each scan and each restart marker.
 // The file is built twice on x86-64 (JPEG_CODER_NAME, simd/kernels.h).
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "codec/wrap_arith.h"
 #include "decode/entropy_decoder.h"
 #include "decode/huffman_reader.h"
@@ -94,23 +90,6 @@ inline void CorrectAll(DCTState* state, BitReader& r, int16_t* coefs, uint64_t n
   }
 }
 
-// Zigzag positions of the block's non-zero coefficients.
-inline uint64_t NonZeroPositions(const int16_t* coefs) {
-  uint64_t natural = 0;
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  for (int32_t i = 0; i < kBlockSize; i += 16) {
-    const __m128i low = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coefs + i)), zero);
-    const __m128i high = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coefs + i + 8)), zero);
-    natural |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)))) << i;
-  }
-  natural = ~natural;
-#else
-  for (int32_t i = 0; i < kBlockSize; i++) natural |= static_cast<uint64_t>(coefs[i] != 0) << i;
-#endif
-  return ToZigzagOrder(natural);
-}
-
 // The zigzag position of the (run + 1)-th zero of `zeros`, or `none`.
 inline int32_t ZeroAfterRun(uint64_t zeros, int32_t run, int32_t none) {
   for (; run > 0 && zeros != 0; run--) zeros &= zeros - 1;
@@ -127,7 +106,7 @@ inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* t
                            int16_t* coefs) {
   const int32_t bit = 1 << band.al;
   const int32_t end = band.se + 1;
-  const uint64_t nonZero = NonZeroPositions(coefs) & PositionRange(band.ss, end);
+  const uint64_t nonZero = DCTActiveKernels().nonZeroZigzag(coefs) & PositionRange(band.ss, end);
   int32_t k = band.ss;
   if (state->eobRun == 0) {
     for (; k < end; k++) {

@@ -20,7 +20,7 @@ namespace {
 const DCTKernels kScalarKernels = {&DCTForwardDCTScalar, &DCTEForwardDCTMaskScalar, &DCTInverseDCTScalar,
                                    &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar,
                                    &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar, nullptr,
-                                   &DCTDReduceBlock4Scalar, &DCTDDequantizeScalar};
+                                   &DCTDReduceBlock4Scalar, &DCTDDequantizeScalar, &DCTDNonZeroZigzagScalar};
 
 constexpr const char* kLevelNames[kDCTSimdLevels] = {"scalar", "sse2", "avx2"};
 

@@ -71,6 +71,9 @@ struct DCTKernels {
   // The decoder's dequantization of a stored block (coefficient store):
   // block[n] = coefs[n] x quant[n], the low 32 bits of the product.
   void (*dequantize)(int32_t* block, const int16_t* coefs, const int32_t* quant);
+  // Bit k set when the stored coefficient (natural order) at zigzag
+  // position k is not zero (progressive refinement).
+  uint64_t (*nonZeroZigzag)(const int16_t* coefs);
 };
 
 DCTSimdLevel DCTActiveSimdLevel();
@@ -117,6 +120,7 @@ void DCTDYCbCrToRGBScalar(const uint32_t* cbTable, const uint32_t* crTable, cons
                           const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
 int32_t DCTDReduceBlock4Scalar(const int32_t* block, int32_t lastCol, uint8_t* out, int32_t stride);
 void DCTDDequantizeScalar(int32_t* block, const int16_t* coefs, const int32_t* quant);
+uint64_t DCTDNonZeroZigzagScalar(const int16_t* coefs);
 void DCTDYCbCrPairsToRGBScalar(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
                                const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
 

@@ -130,13 +130,13 @@ void AvxInverseDCT(int32_t* block, uint8_t* out, int32_t stride, int32_t lastCol
   StoreSamples(x, out, stride);
 }
 
-// --- forward DCT with the dead-zone test ---------------------------------------
+// --- per-coefficient flags into zigzag-order masks ----------------------------
 //
-// The test's 0 / -1 lanes are packed to bytes four rows at a time, which
-// leaves each 128-bit half holding 16 of them in a fixed order; the bytes
-// are then put in zigzag order by byte shuffles, one per source half and
-// result vector, before their top bits are gathered. kZigzagGather gives,
-// for result vector v (zigzag positions 32v..32v+31) and source half h, the
+// Flag bytes (0 or -1, one per coefficient) packed from wider lanes sit in
+// the two vectors' four 128-bit halves in an order the packing fixes; they
+// are put in zigzag order by byte shuffles, one per source half and result
+// vector, before their top bits are gathered. A ZigzagGather gives, for
+// result vector v (zigzag positions 32v..32v+31) and source half h, the
 // source byte of each result byte, or 0x80 (a zero byte) when it comes from
 // another half.
 
@@ -144,14 +144,9 @@ struct ZigzagGather {
   uint8_t index[2][4][32];
 };
 
-// The natural index held by byte j of half h (0..3: packed rows 0..3, low
-// then high 128 bits; rows 4..7 likewise) after the packs below.
-constexpr int32_t PackedNatural(int32_t h, int32_t j) {
-  const int32_t firstRow = h < 2 ? 0 : 4;
-  const int32_t highColumns = h % 2 == 1 ? 4 : 0;
-  return 8 * (firstRow + j / 4) + highColumns + j % 4;
-}
-
+// NaturalOf(h, j): the natural index whose flag is byte j of half h (0, 1:
+// the first vector's low and high 128 bits; 2, 3: the second's).
+template <int32_t (*NaturalOf)(int32_t, int32_t)>
 constexpr ZigzagGather MakeZigzagGather() {
   ZigzagGather g{};
   const coefficient_masks::ZigzagPositions zigzag = coefficient_masks::MakeZigzagPositions();
@@ -160,23 +155,49 @@ constexpr ZigzagGather MakeZigzagGather() {
       for (int32_t k = 0; k < 32; k++) {
         g.index[v][h][k] = 0x80;
         for (int32_t j = 0; j < 16; j++)
-          if (zigzag.of[PackedNatural(h, j)] == 32 * v + k) g.index[v][h][k] = static_cast<uint8_t>(j);
+          if (zigzag.of[NaturalOf(h, j)] == 32 * v + k) g.index[v][h][k] = static_cast<uint8_t>(j);
       }
   return g;
 }
 
-alignas(32) constexpr ZigzagGather kZigzagGather = MakeZigzagGather();
+// 32-bit flags of rows 0..3 (then 4..7), packed twice: each half holds
+// four columns of four rows.
+constexpr int32_t NaturalOfPackedWords(int32_t h, int32_t j) {
+  return 8 * ((h < 2 ? 0 : 4) + j / 4) + (h % 2 == 1 ? 4 : 0) + j % 4;
+}
+
+// 16-bit flags of rows 0..3 (then 4..7), packed once: each half holds two
+// whole rows, 0 and 2 in the low half, 1 and 3 in the high one.
+constexpr int32_t NaturalOfPackedHalfwords(int32_t h, int32_t j) {
+  return 8 * ((h < 2 ? 0 : 4) + h % 2 + 2 * (j / 8)) + j % 8;
+}
+
+alignas(32) constexpr ZigzagGather kDeadZoneGather = MakeZigzagGather<NaturalOfPackedWords>();
+alignas(32) constexpr ZigzagGather kStoredGather = MakeZigzagGather<NaturalOfPackedHalfwords>();
 
 // 32 of the zigzag-ordered bytes (v = 0: positions 0..31, 1: 32..63) from
-// the four halves, each broadcast to both halves of a vector.
-JPEG_AVX2_INLINE __m256i GatherZigzag(const __m256i* halves, int32_t v) {
+// the four halves.
+JPEG_AVX2_INLINE __m256i GatherZigzag(const ZigzagGather& gather, const __m256i* halves, int32_t v) {
   __m256i out = _mm256_setzero_si256();
   for (int32_t h = 0; h < 4; h++) {
-    const __m256i index = _mm256_load_si256(reinterpret_cast<const __m256i*>(kZigzagGather.index[v][h]));
+    const __m256i index = _mm256_load_si256(reinterpret_cast<const __m256i*>(gather.index[v][h]));
     out = _mm256_or_si256(out, _mm256_shuffle_epi8(halves[h], index));
   }
   return out;
 }
+
+// The flags of the 64 coefficients, in two vectors as NaturalOf describes,
+// as a zigzag-order mask of the set ones.
+JPEG_AVX2_INLINE uint64_t ZigzagMaskOf(const ZigzagGather& gather, __m256i first, __m256i second) {
+  const __m256i halves[4] = {
+      _mm256_permute2x128_si256(first, first, 0x00), _mm256_permute2x128_si256(first, first, 0x11),
+      _mm256_permute2x128_si256(second, second, 0x00), _mm256_permute2x128_si256(second, second, 0x11)};
+  const uint32_t low = static_cast<uint32_t>(_mm256_movemask_epi8(GatherZigzag(gather, halves, 0)));
+  const uint32_t high = static_cast<uint32_t>(_mm256_movemask_epi8(GatherZigzag(gather, halves, 1)));
+  return static_cast<uint64_t>(high) << 32 | low;
+}
+
+// --- forward DCT with the dead-zone test ---------------------------------------
 
 uint64_t AvxForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride,
                            const uint32_t* tFlipped, const uint32_t* twoTFlipped) {
@@ -198,12 +219,7 @@ uint64_t AvxForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride
                                               _mm256_packs_epi32(inside[2], inside[3]));
   const __m256i rows4to7 = _mm256_packs_epi16(_mm256_packs_epi32(inside[4], inside[5]),
                                               _mm256_packs_epi32(inside[6], inside[7]));
-  const __m256i halves[4] = {
-      _mm256_permute2x128_si256(rows0to3, rows0to3, 0x00), _mm256_permute2x128_si256(rows0to3, rows0to3, 0x11),
-      _mm256_permute2x128_si256(rows4to7, rows4to7, 0x00), _mm256_permute2x128_si256(rows4to7, rows4to7, 0x11)};
-  const uint32_t low = static_cast<uint32_t>(_mm256_movemask_epi8(GatherZigzag(halves, 0)));
-  const uint32_t high = static_cast<uint32_t>(_mm256_movemask_epi8(GatherZigzag(halves, 1)));
-  return ~(static_cast<uint64_t>(high) << 32 | low);
+  return ~ZigzagMaskOf(kDeadZoneGather, rows0to3, rows4to7);
 }
 
 // --- the encoder's quantizer (scalar form: block_coder.cpp) ------------------
@@ -249,6 +265,16 @@ void AvxDequantize(int32_t* block, const int16_t* coefs, const int32_t* quant) {
     const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(quant + i));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + i), _mm256_mullo_epi32(c, q));
   }
+}
+
+// --- the non-zero mask of a stored block (scalar form: coefficient_store.cpp)
+
+uint64_t AvxNonZeroZigzag(const int16_t* coefs) {
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i zeros[4];
+  for (int32_t i = 0; i < 4; i++)
+    zeros[i] = _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(coefs + 16 * i)), zero);
+  return ~ZigzagMaskOf(kStoredGather, _mm256_packs_epi16(zeros[0], zeros[1]), _mm256_packs_epi16(zeros[2], zeros[3]));
 }
 
 // --- the decoder's 1/2 reduced transform (scalar form: scaled_idct.cpp) -----
@@ -598,5 +624,5 @@ void AvxYCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const 
 // 28 to 21 ns (pairs 31 to 15; SSE2 there: 75 and 54).
 const DCTKernels DCTKernelsAVX2 = {&VecForwardDCT, &AvxForwardDCTMask, &AvxInverseDCT, &AvxRGBToYCbCr,
                                    &AvxRGBPairsToYCbCr, &AvxYCbCrToRGB, &AvxYCbCrPairsToRGB, &AvxQuantize,
-                                   &AvxReduceBlock4, &AvxDequantize};
+                                   &AvxReduceBlock4, &AvxDequantize, &AvxNonZeroZigzag};
 #endif

@@ -26,7 +26,7 @@ using testing_support::Image;
 // table, so that a mis-wired table entry cannot become its own reference.
 const DCTKernels kScalar = {&DCTForwardDCTScalar, &DCTEForwardDCTMaskScalar, &DCTInverseDCTScalar, &DCTERGBToYCbCrScalar,
                             &DCTERGBPairsToYCbCrScalar, &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar, nullptr,
-                            &DCTDReduceBlock4Scalar, &DCTDDequantizeScalar};
+                            &DCTDReduceBlock4Scalar, &DCTDDequantizeScalar, &DCTDNonZeroZigzagScalar};
 
 // The one driver: what run(kernels) gives at every vector level this CPU
 // runs equals what it gives with the scalar references, bit for bit.
@@ -148,7 +148,7 @@ TEST(SimdKernels, InverseDCTMatchesScalar) {
 
 // Stored coefficients times scaled quantizers, wrapping: every extreme of
 // both, and random ones.
-TEST(SimdKernels, DequantizationMatchesScalar) {
+TEST(SimdKernels, DequantizationAndNonZeroMaskMatchScalar) {
   std::mt19937 rng(7);
   const int32_t extremes[] = {0, 1, -1, 32767, -32768, 430476, INT32_MIN, INT32_MAX};
   for (int round = 0; round < 200; round++) {
@@ -157,11 +157,12 @@ TEST(SimdKernels, DequantizationMatchesScalar) {
     for (int n = 0; n < 64; n++) {
       coefs[n] = static_cast<int16_t>(round < 8 ? extremes[(n + round) % 8] : rng());
       quant[n] = round < 8 ? extremes[(n * 3 + round) % 8] : static_cast<int32_t>(rng());
+      if (round % 3 == 0 && rng() % 4 != 0) coefs[n] = 0;  // sparse, for the non-zero mask
     }
     ExpectEveryLevelMatchesScalar([&](const DCTKernels& k) {
       std::vector<int32_t> block(64);
       k.dequantize(block.data(), coefs.data(), quant.data());
-      return block;
+      return std::make_tuple(block, k.nonZeroZigzag(coefs.data()));
     }, "round " + std::to_string(round));
   }
 }
