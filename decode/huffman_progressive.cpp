@@ -7,6 +7,10 @@
 // fill only decodeBlocks; the end-of-band run (state->eobRun) is their own
 // state across blocks, begun at zero at each scan and each restart marker.
 // The file is built twice on x86-64 (JPEG_CODER_NAME, simd/kernels.h).
+#if defined(JPEG_BITOP_BUILD)
+#include <immintrin.h>
+#endif
+
 #include "codec/wrap_arith.h"
 #include "decode/entropy_decoder.h"
 #include "decode/huffman_reader.h"
@@ -90,8 +94,17 @@ inline void CorrectAll(DCTState* state, BitReader& r, int16_t* coefs, uint64_t n
   }
 }
 
-// The zigzag position of the (run + 1)-th zero of `zeros`, or `none`.
+// The zigzag position of the (run + 1)-th zero of `zeros`, or `none`. With
+// kDeposit, one bit deposited at that zero (none: the count of trailing
+// zeros of nothing is 64, never below `none`) instead of a loop over the run.
+template <bool kDeposit>
 inline int32_t ZeroAfterRun(uint64_t zeros, int32_t run, int32_t none) {
+#if defined(JPEG_BITOP_BUILD)
+  if (kDeposit) {
+    const int32_t at = static_cast<int32_t>(_tzcnt_u64(_pdep_u64(uint64_t{1} << run, zeros)));
+    return at < none ? at : none;
+  }
+#endif
   for (; run > 0 && zeros != 0; run--) zeros &= zeros - 1;
   return zeros != 0 ? __builtin_ctzll(zeros) : none;
 }
@@ -102,6 +115,7 @@ inline int32_t ZeroAfterRun(uint64_t zeros, int32_t run, int32_t none) {
 // a correction bit after the symbol (and its sign bit). Positions past k
 // keep the values they had before this scan until k passes them, so the
 // block's non-zero positions, taken once, tell where every run ends.
+template <bool kDeposit>
 inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* table, Band band,
                            int16_t* coefs) {
   const int32_t bit = 1 << band.al;
@@ -120,7 +134,7 @@ inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* t
         if (run != 0) state->eobRun += GetBits(state, r, run);
         break;
       }
-      const int32_t stop = ZeroAfterRun(~nonZero & PositionRange(k, end), run, end);
+      const int32_t stop = ZeroAfterRun<kDeposit>(~nonZero & PositionRange(k, end), run, end);
       CorrectAll(state, r, coefs, nonZero & PositionRange(k, stop), bit);
       k = stop;
       if (value != 0 && k < end) coefs[DCTunzigzag[k]] = StoreCoef(value);
@@ -230,7 +244,11 @@ void Restart(DCTState* state) {
 const DCTDEntropyDecoder kDCFirst = {StartScan, nullptr, DecodeDCFirst, DecodeDCFirstMcus, Restart};
 const DCTDEntropyDecoder kDCRefine = {StartScan, nullptr, DecodeDCRefine, DecodeDCRefineMcus, Restart};
 const DCTDEntropyDecoder kACFirst = {StartScan, nullptr, DecodeACBlocks<DecodeACFirst>, nullptr, Restart};
-const DCTDEntropyDecoder kACRefine = {StartScan, nullptr, DecodeACBlocks<DecodeACRefine>, nullptr, Restart};
+const DCTDEntropyDecoder kACRefine = {StartScan, nullptr, DecodeACBlocks<DecodeACRefine<false>>, nullptr, Restart};
+#if defined(JPEG_BITOP_BUILD)
+const DCTDEntropyDecoder kACRefineByDeposit = {StartScan, nullptr, DecodeACBlocks<DecodeACRefine<true>>, nullptr,
+                                               Restart};
+#endif
 
 }  // namespace
 
@@ -238,5 +256,8 @@ const DCTDEntropyDecoder kACRefine = {StartScan, nullptr, DecodeACBlocks<DecodeA
 const DCTDEntropyDecoder* JPEG_CODER_NAME(DCTDHuffmanProgressive)(const DCTDScanInfo& scan) {
   const bool refine = scan.ah != 0;
   if (scan.ss == 0) return refine ? &kDCRefine : &kDCFirst;
+#if defined(JPEG_BITOP_BUILD)
+  if (refine && DCTFastBitDeposit()) return &kACRefineByDeposit;
+#endif
   return refine ? &kACRefine : &kACFirst;
 }

@@ -65,8 +65,23 @@ bool DCTUseBitOpCoders() {
   static const bool use = DCTActiveSimdLevel() == kDCTSimdAVX2 && CpuHasBitOps();
   return use;
 }
+
+// The processor family (base family, plus the extended one above 0Fh).
+static unsigned CpuFamily() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid(1, &a, &b, &c, &d) == 0) return 0;
+  const unsigned base = (a >> 8) & 0xF;
+  return base == 0xF ? base + ((a >> 20) & 0xFF) : base;
+}
+
+bool DCTFastBitDeposit() {
+  // Families 15h to 18h run PDEP as microcode, at tens to hundreds of cycles.
+  static const bool fast = DCTUseBitOpCoders() && (CpuFamily() < 0x15 || CpuFamily() > 0x18);
+  return fast;
+}
 #else
 bool DCTUseBitOpCoders() { return false; }
+bool DCTFastBitDeposit() { return false; }
 #endif
 
 DCTSimdLevel DCTActiveSimdLevel() {

@@ -98,6 +98,10 @@ const char* DCTSimdLevelName(int32_t level);
 // True when that second build runs: the AVX2 level is in use (so JPEG_SIMD
 // runs the baseline coders too) and the CPU reports all four.
 bool DCTUseBitOpCoders();
+// True when that build runs and the CPU's bit deposit (PDEP) takes a few
+// cycles, as on most; the progressive decoder then finds the end of a zero
+// run with it.
+bool DCTFastBitDeposit();
 
 // The two builds' own names; JPEG_BITOP_BUILD marks the second.
 #if defined(JPEG_BITOP_BUILD)
