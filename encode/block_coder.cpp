@@ -390,20 +390,29 @@ struct ComponentCoder {
 };
 
 constexpr int32_t kMaxColors = 4;
+constexpr int32_t kMaxMcuBlocks = kMaxColors * kMaxV * kMaxV;  // sampling factors are 1..4
 
-// Codes the H x V blocks one component contributes to an MCU.
-void DCTEcode_color(DCTState* state, DCTEBitSink* sink, DCTComponent* comp,
-                    BlockCursors* cursors, const ComponentCoder& coder) {
-  for (int32_t j = 0; j < comp->vSamples; j++) {
-    for (int32_t h = 0; h < comp->hSamples; h++) {
-      if (cursors->next[j] >= cursors->end[j])
-        CodeNullBlock(sink, comp);
-      else
-        CodeBlock(sink, comp, coder.zone, coder.codes, cursors->next[j]);
-      cursors->next[j] += 8;
-    }
+// The blocks of one MCU in coding order: each one's component and coder,
+// and the cursor of the block row it comes from, which moves on 8 samples a
+// block. Listed once per strip, so that the MCU loop is one loop over
+// blocks.
+struct McuBlock {
+  DCTComponent* comp;
+  const ComponentCoder* coder;
+  const uint8_t** next;
+  const uint8_t* end;
+};
+
+int32_t ListMcuBlocks(DCTState* state, BlockCursors* cursors, const ComponentCoder* coders, McuBlock* list) {
+  int32_t n = 0;
+  for (int32_t i = 0; i < state->Colors; i++) {
+    DCTComponent* comp = &state->components[i];
+    DCTEInitStrip(&cursors[i], comp);
+    for (int32_t j = 0; j < comp->vSamples; j++)
+      for (int32_t h = 0; h < comp->hSamples && n < kMaxMcuBlocks; h++)
+        list[n++] = McuBlock{comp, &coders[i], &cursors[i].next[j], cursors[i].end[j]};
   }
-  state->blockNumber += comp->hSamples * comp->vSamples;
+  return n;
 }
 
 // Before each MCU: at the end of a restart interval, restart the DC
@@ -420,13 +429,19 @@ void DCTEcodeResync(DCTState* state, DCTEBitSink* sink) {
 
 void CodeInterleavedStrip(DCTState* state, DCTEBitSink* sink, const ComponentCoder* coders) {
   BlockCursors cursors[kMaxColors];
-  for (int32_t i = 0; i < state->Colors; i++) DCTEInitStrip(&cursors[i], &state->components[i]);
+  McuBlock blocks[kMaxMcuBlocks];
+  const int32_t blockCount = ListMcuBlocks(state, cursors, coders, blocks);
   for (int32_t m = 0; m < state->mcusPerRow; m++) {
     if (state->restartInterval != 0) DCTEcodeResync(state, sink);
-    for (int32_t i = 0; i < state->Colors; i++) {
-      DCTComponent* comp = &state->components[i];
-      DCTEcode_color(state, sink, comp, &cursors[i], coders[i]);
+    for (int32_t b = 0; b < blockCount; b++) {
+      const McuBlock& block = blocks[b];
+      if (*block.next >= block.end)
+        CodeNullBlock(sink, block.comp);
+      else
+        CodeBlock(sink, block.comp, block.coder->zone, block.coder->codes, *block.next);
+      *block.next += 8;
     }
+    state->blockNumber += blockCount;
   }
 }
 
