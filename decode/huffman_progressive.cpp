@@ -70,25 +70,24 @@ inline void DecodeACFirst(DCTState* state, BitReader& r, const DCTDHuffTable* ta
 // magnitude by the bit of weight 2^Al unless that bit of the value is set
 // already. Without branches on the bit or the value: they follow the image,
 // not a pattern a predictor learns.
-inline void Correct(int16_t* coef, int32_t bit, int32_t correctionBit) {
+inline void Correct(int16_t* coef, int32_t al, int32_t correctionBit) {
   const int32_t c = *coef;
-  const int32_t correction = correctionBit & static_cast<int32_t>((c & bit) == 0);
-  const int32_t sign = c >> 31;                 // 0 or -1
-  const int32_t step = (bit ^ sign) - sign;     // +bit or -bit
-  *coef = StoreCoef(c + (step & -correction));
+  const int32_t raise = correctionBit & ~(c >> al) & 1;  // 1: add 2^Al to the magnitude
+  const int32_t sign = c >> 31;                          // 0 or -1
+  *coef = StoreCoef(c + (((raise << al) ^ sign) - sign));
 }
 
 constexpr int32_t kMostBitsAtOnce = 15;  // GetBits takes up to this many
 
 // Correction bits for the coefficients at the zigzag positions of `nonZero`,
 // one each in ascending order, read up to 15 at a time.
-inline void CorrectAll(DCTState* state, BitReader& r, int16_t* coefs, uint64_t nonZero, int32_t bit) {
+inline void CorrectAll(DCTState* state, BitReader& r, int16_t* coefs, uint64_t nonZero, int32_t al) {
   while (nonZero != 0) {
     const int32_t pending = BitCount(nonZero);
     const int32_t count = pending < kMostBitsAtOnce ? pending : kMostBitsAtOnce;
     const int32_t bits = GetBits(state, r, count);
     for (int32_t i = count - 1; i >= 0; i--) {
-      Correct(&coefs[DCTunzigzag[__builtin_ctzll(nonZero)]], bit, (bits >> i) & 1);
+      Correct(&coefs[DCTunzigzag[__builtin_ctzll(nonZero)]], al, (bits >> i) & 1);
       nonZero &= nonZero - 1;
     }
   }
@@ -135,13 +134,13 @@ inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* t
         break;
       }
       const int32_t stop = ZeroAfterRun<kDeposit>(~nonZero & PositionRange(k, end), run, end);
-      CorrectAll(state, r, coefs, nonZero & PositionRange(k, stop), bit);
+      CorrectAll(state, r, coefs, nonZero & PositionRange(k, stop), band.al);
       k = stop;
       if (value != 0 && k < end) coefs[DCTunzigzag[k]] = StoreCoef(value);
     }
   }
   if (state->eobRun > 0) {  // inside an end-of-band run: refine the rest
-    CorrectAll(state, r, coefs, nonZero & PositionRange(k, end), bit);
+    CorrectAll(state, r, coefs, nonZero & PositionRange(k, end), band.al);
     state->eobRun--;
   }
 }
