@@ -8,6 +8,9 @@
 #define JPEG_SIMD_COEFFICIENT_MASKS_H
 
 #include <cstdint>
+#if defined(__BMI2__)
+#include <immintrin.h>
+#endif
 
 namespace coefficient_masks {
 
@@ -55,11 +58,17 @@ static inline int32_t BitCount(uint64_t x) {
   return static_cast<int32_t>((x * 0x0101010101010101ull) >> 56);
 }
 
-// Positions from..to-1 (0 <= from, to <= 64); none when to <= from.
+// Positions from..to-1 (0 <= from, to <= 64); none when to <= from. With
+// BMI2, each bound is one instruction that keeps the bits below it.
 static inline uint64_t PositionRange(int32_t from, int32_t to) {
+#if defined(__BMI2__)
+  const uint64_t all = ~uint64_t{0};
+  return _bzhi_u64(all, static_cast<uint32_t>(to)) & ~_bzhi_u64(all, static_cast<uint32_t>(from));
+#else
   const uint64_t fromOn = from >= 64 ? 0 : ~uint64_t{0} << from;
   const uint64_t toOn = to >= 64 ? 0 : ~uint64_t{0} << to;
   return fromOn & ~toOn;
+#endif
 }
 
 }  // namespace coefficient_masks
