@@ -398,7 +398,7 @@ constexpr int32_t kMaxMcuBlocks = kMaxColors * kMaxV * kMaxV;  // sampling facto
 // blocks.
 struct McuBlock {
   DCTComponent* comp;
-  const ComponentCoder* coder;
+  ComponentCoder coder;
   const uint8_t** next;
   const uint8_t* end;
 };
@@ -410,7 +410,7 @@ int32_t ListMcuBlocks(DCTState* state, BlockCursors* cursors, const ComponentCod
     DCTEInitStrip(&cursors[i], comp);
     for (int32_t j = 0; j < comp->vSamples; j++)
       for (int32_t h = 0; h < comp->hSamples && n < kMaxMcuBlocks; h++)
-        list[n++] = McuBlock{comp, &coders[i], &cursors[i].next[j], cursors[i].end[j]};
+        list[n++] = McuBlock{comp, coders[i], &cursors[i].next[j], cursors[i].end[j]};
   }
   return n;
 }
@@ -438,7 +438,7 @@ void CodeInterleavedStrip(DCTState* state, DCTEBitSink* sink, const ComponentCod
       if (*block.next >= block.end)
         CodeNullBlock(sink, block.comp);
       else
-        CodeBlock(sink, block.comp, block.coder->zone, block.coder->codes, *block.next);
+        CodeBlock(sink, block.comp, block.coder.zone, block.coder.codes, *block.next);
       *block.next += 8;
     }
     state->blockNumber += blockCount;
