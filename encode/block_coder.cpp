@@ -114,16 +114,14 @@ struct DeadZone {
   alignas(16) uint32_t tFlipped[64];
   alignas(16) uint32_t twoTFlipped[64];
   ZigzagStep step[64];
-  // The divide's figures again in natural order, for the vector quantizer.
-  alignas(32) uint32_t d[64];
-  alignas(32) uint32_t magic[64];
-  alignas(32) uint32_t shift[64];
+  DCTQuantizerSteps vector;  // the divide's figures again, for the vector quantizer
 };
 
 constexpr uint32_t kMultiplyLimit = 0x80000000u;  // numerators the multiply serves
 constexpr uint32_t kTopBit = 0x80000000u;
 
 void PrepareDeadZone(DeadZone* z, const int32_t* T, const int32_t* D) {
+  z->vector = DCTQuantizerSteps{};  // the halves no figure fills stay 0
   for (int32_t k = 0; k < 64; k++) {
     const uint32_t t = static_cast<uint32_t>(T[k]);
     z->tFlipped[DCTunzigzag[k]] = t ^ kTopBit;
@@ -135,9 +133,11 @@ void PrepareDeadZone(DeadZone* z, const int32_t* T, const int32_t* D) {
     step.d = static_cast<uint32_t>(D[k]);
     step.shift = static_cast<uint8_t>(31 + l);
     step.natural = DCTunzigzag[k];
-    z->d[step.natural] = step.d;
-    z->magic[step.natural] = step.magic;
-    z->shift[step.natural] = step.shift;
+    const int32_t n = step.natural;
+    z->vector.d[n] = step.d;
+    z->vector.magic[n] = step.magic;
+    (n % 2 == 0 ? z->vector.evenShift[n] : z->vector.oddShift[n - 1]) = step.shift;
+    if (n % 2 != 0) z->vector.oddMagic[n - 1] = step.magic;
   }
 }
 
@@ -347,7 +347,7 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
   // zone or not: its mask is in natural order) sends the block to the
   // scalar one, which takes them all.
   const bool vectorQuantized = kernels.quantize != nullptr && BitCount(zigzag) > kVectorQuantizeFrom &&
-      (kernels.quantize(packed, coef, zone->d, zone->magic, zone->shift) & ~uint64_t{1}) == 0;
+      (kernels.quantize(packed, coef, &zone->vector) & ~uint64_t{1}) == 0;
   const int32_t* D = comp->qTablePtr;
   const auto* ac = static_cast<const DCTEHuffAC*>(comp->acHuffPtr);
   DCTEBitSink sink = *sinkOut;

@@ -16,6 +16,19 @@
 enum DCTSimdLevel : int32_t { kDCTSimdScalar = 0, kDCTSimdSSE2 = 1, kDCTSimdAVX2 = 2 };
 constexpr int32_t kDCTSimdLevels = 3;
 
+// The encoder's divisors for the vector quantizer, natural order: d, and
+// n / 2d as (n x magic) >> shift, laid out for 64-bit lane products: the
+// multiply of an even lane reads magic[n] and shifts by evenShift[n]; an odd
+// lane's figures sit one lane down, in oddMagic[n - 1] and oddShift[n - 1].
+// The shifts' other halves are 0, so each 64-bit lane holds one count.
+struct DCTQuantizerSteps {
+  alignas(32) uint32_t d[64];
+  alignas(32) uint32_t magic[64];
+  alignas(32) uint32_t oddMagic[64];
+  alignas(32) uint32_t evenShift[64];
+  alignas(32) uint32_t oddShift[64];
+};
+
 struct DCTKernels {
   // Forward DCT of the 8x8 samples at `samples` (`stride` bytes apart) into
   // 64 coefficients at the transform's scale, DC without the level shift
@@ -53,14 +66,13 @@ struct DCTKernels {
   void (*yccPairsToRGB)(const uint32_t* cbTable, const uint32_t* crTable, const uint8_t* y,
                         const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
   // The encoder's quantizer on all 64 coefficients G at once (natural
-  // order): m = (|G| + d) / 2d, exactly as (n x magic) >> shift, and
+  // order): m = (|G| + d) / 2d, exactly as (n x magic) >> shift (steps), and
   // packed[n] = (magnitude bits of +-m) << 8 | (category of m) << 4. Returns the
   // coefficients it cannot serve (|G| + d of 2^31 or more, or m of 1024 or
   // more), which the coder codes one at a time. nullptr at levels where
   // quantizing only the coefficients outside the dead zone, one at a time,
   // is faster (block_coder.cpp).
-  uint64_t (*quantize)(uint32_t* packed, const int32_t* coef, const uint32_t* d,
-                       const uint32_t* magic, const uint32_t* shift);
+  uint64_t (*quantize)(uint32_t* packed, const int32_t* coef, const DCTQuantizerSteps* steps);
   // The decoder's 1/2 reduced transform of a dequantized block (columns
   // right of lastCol zero) into 4 x 4 samples, rows `stride` bytes apart,
   // exactly as the scalar passes of decode/scaled_idct.cpp; returns non-zero

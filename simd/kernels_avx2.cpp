@@ -225,24 +225,24 @@ uint64_t AvxForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride
 // --- the encoder's quantizer (scalar form: block_coder.cpp) ------------------
 //
 // The 32 x 32 -> 64-bit products come two lanes in four: the even lanes
-// directly, the odd ones shifted down first; each is shifted by its own
-// count and the halves are put together again. The category of m (below
-// 1024 where it counts) is the exponent of m as a float, 0 for m = 0.
+// directly, the odd ones shifted down first (their figures come a lane
+// down already, DCTQuantizerSteps); each is shifted by its own count and
+// the halves are put together again. The category of m (below 1024 where
+// it counts) is the exponent of m as a float, 0 for m = 0.
 
-uint64_t AvxQuantize(uint32_t* packed, const int32_t* coef, const uint32_t* d, const uint32_t* magic,
-                     const uint32_t* shift) {
-  const __m256i low32 = _mm256_set1_epi64x(0xFFFFFFFF), one = _mm256_set1_epi32(1);
+JPEG_AVX2_INLINE __m256i Load8(const uint32_t* p) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(p)); }
+
+uint64_t AvxQuantize(uint32_t* packed, const int32_t* coef, const DCTQuantizerSteps* steps) {
+  const __m256i one = _mm256_set1_epi32(1);
   const __m256i largest = _mm256_set1_epi32(1023), bias = _mm256_set1_epi32(126);
   uint64_t trouble = 0;
 #pragma GCC unroll 8
   for (int i = 0; i < 64; i += 8) {
     const __m256i g = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef + i));
-    const __m256i n = _mm256_add_epi32(_mm256_abs_epi32(g), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i)));
-    const __m256i mg = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(magic + i));
-    const __m256i sh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shift + i));
-    const __m256i even = _mm256_srlv_epi64(_mm256_mul_epu32(n, mg), _mm256_and_si256(sh, low32));
-    const __m256i odd = _mm256_srlv_epi64(_mm256_mul_epu32(_mm256_srli_epi64(n, 32), _mm256_srli_epi64(mg, 32)),
-                                          _mm256_srli_epi64(sh, 32));
+    const __m256i n = _mm256_add_epi32(_mm256_abs_epi32(g), Load8(steps->d + i));
+    const __m256i even = _mm256_srlv_epi64(_mm256_mul_epu32(n, Load8(steps->magic + i)), Load8(steps->evenShift + i));
+    const __m256i odd = _mm256_srlv_epi64(_mm256_mul_epu32(_mm256_srli_epi64(n, 32), Load8(steps->oddMagic + i)),
+                                          Load8(steps->oddShift + i));
     const __m256i m = _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA);
     const __m256i bad = _mm256_or_si256(n, _mm256_cmpgt_epi32(m, largest));  // top bits
     trouble |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(bad)))) << i;
