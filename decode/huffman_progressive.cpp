@@ -183,16 +183,14 @@ void DecodeDCRefine(DCTState* state, DCTComponent*, int16_t* coefs, int32_t coun
 
 // DC scans are the interleaved ones of a progressive image: their MCUs in
 // one loop with the reader in locals, where a call per block would load and
-// store the reader around a few bits.
-void DecodeDCFirstMcus(DCTState* state, DCTDMcuBlock* blocks, int32_t blockCount, int32_t mcuCount) {
+// store the reader around a few bits. decodeDC(r, block) decodes one block.
+template <typename DecodeDC>
+void DecodeMcuBlocks(DCTState* state, DCTDMcuBlock* blocks, int32_t blockCount, int32_t mcuCount,
+                     DecodeDC decodeDC) {
   BitReader r = LoadReader(state);
-  const int32_t al = state->scan.al;
   for (int32_t m = 0; m < mcuCount; m++) {
     for (int32_t b = 0; b < blockCount; b++) {
-      DCTComponent* comp = blocks[b].comp;
-      const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
-      comp->lastDC = WrapAdd(comp->lastDC, DecodeDCDifference(state, r, dcTable));
-      blocks[b].coefs[0] = StoreCoef(ShiftLeft(comp->lastDC, al));
+      decodeDC(r, blocks[b]);
       blocks[b].coefs += blocks[b].step;
       state->blockNumber++;
     }
@@ -200,17 +198,20 @@ void DecodeDCFirstMcus(DCTState* state, DCTDMcuBlock* blocks, int32_t blockCount
   StoreReader(state, r);
 }
 
-void DecodeDCRefineMcus(DCTState* state, DCTDMcuBlock* blocks, int32_t blockCount, int32_t mcuCount) {
-  BitReader r = LoadReader(state);
+void DecodeDCFirstMcus(DCTState* state, DCTDMcuBlock* blocks, int32_t blockCount, int32_t mcuCount) {
   const int32_t al = state->scan.al;
-  for (int32_t m = 0; m < mcuCount; m++) {
-    for (int32_t b = 0; b < blockCount; b++) {
-      RefineDC(state, r, blocks[b].coefs, al);
-      blocks[b].coefs += blocks[b].step;
-      state->blockNumber++;
-    }
-  }
-  StoreReader(state, r);
+  DecodeMcuBlocks(state, blocks, blockCount, mcuCount, [&](BitReader& r, const DCTDMcuBlock& block) {
+    DCTComponent* comp = block.comp;
+    const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
+    comp->lastDC = WrapAdd(comp->lastDC, DecodeDCDifference(state, r, dcTable));
+    block.coefs[0] = StoreCoef(ShiftLeft(comp->lastDC, al));
+  });
+}
+
+void DecodeDCRefineMcus(DCTState* state, DCTDMcuBlock* blocks, int32_t blockCount, int32_t mcuCount) {
+  const int32_t al = state->scan.al;
+  DecodeMcuBlocks(state, blocks, blockCount, mcuCount,
+                  [&](BitReader& r, const DCTDMcuBlock& block) { RefineDC(state, r, block.coefs, al); });
 }
 
 // A run of one component's blocks through one AC pass; the pass is a
