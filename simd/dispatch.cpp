@@ -74,9 +74,14 @@ static unsigned CpuFamily() {
   return base == 0xF ? base + ((a >> 20) & 0xFF) : base;
 }
 
+// Families 15h to 18h run PDEP as microcode, at tens to hundreds of cycles.
+static bool CpuHasFastBitDeposit() {
+  const unsigned family = CpuFamily();
+  return family < 0x15 || family > 0x18;
+}
+
 bool DCTFastBitDeposit() {
-  // Families 15h to 18h run PDEP as microcode, at tens to hundreds of cycles.
-  static const bool fast = DCTUseBitOpCoders() && (CpuFamily() < 0x15 || CpuFamily() > 0x18);
+  static const bool fast = DCTUseBitOpCoders() && CpuHasFastBitDeposit();
   return fast;
 }
 #else
