@@ -149,8 +149,10 @@ static inline int32_t GetBits(DCTState* state, BitReader& r, int32_t n) {
 // F.2.2.1, EXTEND).
 static inline int32_t ReceiveExtend(DCTState* state, BitReader& r, int32_t s) {
   const int32_t raw = GetBits(state, r, s);
-  if (raw < (1 << (s - 1))) return raw - ((1 << s) - 1);
-  return raw;
+  // Negative when the top of the s bits is clear: then raw - (2^s - 1). A
+  // sign is a coin toss, so this is computed rather than branched on.
+  const uint32_t negative = (static_cast<uint32_t>(raw) >> (s - 1)) ^ 1u;
+  return raw - static_cast<int32_t>(((1u << s) - 1) & (0u - negative));
 }
 
 // Finds the code length from `length` on, consumes the code, returns its value.

@@ -51,15 +51,36 @@ inline int32_t HighestBit(uint32_t bits) { return 31 - __builtin_clz(bits | 1); 
 inline int32_t LastColumnOf(uint32_t extent) { return HighestBit(extent & 0xFF); }
 inline int32_t LastRowOf(uint32_t extent) { return HighestBit(extent >> 8); }
 
+// What the decoder does with the coefficient at one zigzag position: its
+// quantizer, its extent bits (ExtentBits) and its natural position, in one
+// eight-byte record, so that storing a coefficient reads one record from
+// one base pointer. Made per strip from the component's quantization table.
+struct ZigzagStep {
+  int32_t quant;
+  uint16_t extent;
+  uint8_t natural;
+  uint8_t unused;
+};
+
+struct ZigzagSteps {
+  ZigzagStep at[kBlockSize];
+};
+
+void MakeZigzagSteps(ZigzagSteps* steps, const int32_t* quant) {
+  for (int32_t k = 0; k < kBlockSize; k++)
+    steps->at[k] = ZigzagStep{quant[k], kExtentBits.of[k], DCTunzigzag[k], 0};
+}
+
 // Decodes the AC coefficients of one block into `block` (natural order,
 // dequantized as they arrive); returns the block's extent (ExtentBits; 0
 // when only the DC was coded).
 inline uint32_t DecodeACs(DCTState* state, BitReader& r, const DCTDHuffTable* table,
-                          const int32_t* quant, int32_t* block) {
+                          const ZigzagSteps* steps, int32_t* block) {
   uint32_t extent = 0;
   const bool overrun = DecodeACEvents(state, r, table, [&](int32_t k, int32_t v) {
-    block[DCTunzigzag[k]] = WrapMul(v, quant[k]);
-    extent |= kExtentBits.of[k];
+    const ZigzagStep& step = steps->at[k];
+    block[step.natural] = WrapMul(v, step.quant);
+    extent |= step.extent;
   });
   return overrun ? kWholeBlockExtent : extent;
 }
@@ -106,25 +127,24 @@ void StripRowPointers(uint8_t* rowPointers[kMaxVSamples], const DCTComponent* co
 // Decodes one block of `comp` and inverse-transforms it to `out`. `block`
 // (64 coefficients and the discard slot) is zero on entry and on return, so
 // the strip loops clear it once rather than once per block.
-inline void DecodeBlock(DCTState* state, BitReader& r, DCTComponent* comp, uint8_t* out,
-                        int32_t* block) {
+inline void DecodeBlock(DCTState* state, BitReader& r, DCTComponent* comp, const ZigzagSteps* steps,
+                        uint8_t* out, int32_t* block) {
   const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
   const auto* acTable = static_cast<const DCTDHuffTable*>(comp->acHuffPtr);
-  const int32_t* quant = comp->qTablePtr;
   comp->lastDC = WrapAdd(comp->lastDC, DecodeDCDifference(state, r, dcTable));
-  block[0] = WrapMul(comp->lastDC, quant[0]);
-  const uint32_t extent = DecodeACs(state, r, acTable, quant, block);
+  block[0] = WrapMul(comp->lastDC, steps->at[0].quant);
+  const uint32_t extent = DecodeACs(state, r, acTable, steps, block);
   DCTrev_transform(state, block, out, LastColumnOf(extent), LastRowOf(extent), comp);
   ClearUsedColumns(block, extent);
   state->blockNumber++;
 }
 
 // Decodes `count` blocks of one block row of `comp`, from `out` on.
-void DecodeBlockRun(DCTState* state, int32_t count, DCTComponent* comp, uint8_t* out,
-                    int32_t* block) {
+void DecodeBlockRun(DCTState* state, int32_t count, DCTComponent* comp, const ZigzagSteps* steps,
+                    uint8_t* out, int32_t* block) {
   BitReader r = LoadReader(state);
   for (int32_t b = 0; b < count; b++) {
-    DecodeBlock(state, r, comp, out, block);
+    DecodeBlock(state, r, comp, steps, out, block);
     out += 8;
   }
   StoreReader(state, r);
@@ -135,17 +155,20 @@ void DecodeBlockRun(DCTState* state, int32_t count, DCTComponent* comp, uint8_t*
 // Listed once per strip, so that the MCU loop is one loop over blocks.
 struct McuBlock {
   DCTComponent* comp;
+  const ZigzagSteps* steps;
   uint8_t** out;
 };
 
 constexpr int32_t kMaxMcuBlocks = 4 * kMaxVSamples * kMaxVSamples;  // sampling factors are 1..4
 
-int32_t ListMcuBlocks(DCTState* state, uint8_t* rowPointers[][kMaxVSamples], McuBlock* list) {
+int32_t ListMcuBlocks(DCTState* state, uint8_t* rowPointers[][kMaxVSamples], const ZigzagSteps* steps,
+                      McuBlock* list) {
   int32_t n = 0;
   for (int32_t c = 0; c < state->Colors; c++) {
     DCTComponent* comp = &state->components[c];
     for (int32_t v = 0; v < comp->vSamples && v < kMaxVSamples; v++)
-      for (int32_t h = 0; h < comp->hSamples && n < kMaxMcuBlocks; h++) list[n++] = McuBlock{comp, &rowPointers[c][v]};
+      for (int32_t h = 0; h < comp->hSamples && n < kMaxMcuBlocks; h++)
+        list[n++] = McuBlock{comp, &steps[c], &rowPointers[c][v]};
   }
   return n;
 }
@@ -155,11 +178,13 @@ int32_t ListMcuBlocks(DCTState* state, uint8_t* rowPointers[][kMaxVSamples], Mcu
 void DecodeInterleavedStrip(DCTState* state) {
   alignas(16) int32_t block[kCoefficientSlots] = {};
   uint8_t* rowPointers[4][kMaxVSamples];
+  ZigzagSteps steps[4];
   for (int32_t c = 0; c < state->Colors; c++) {
     StripRowPointers(rowPointers[c], &state->components[c]);
+    MakeZigzagSteps(&steps[c], state->components[c].qTablePtr);
   }
   McuBlock blocks[kMaxMcuBlocks];
-  const int32_t blockCount = ListMcuBlocks(state, rowPointers, blocks);
+  const int32_t blockCount = ListMcuBlocks(state, rowPointers, steps, blocks);
   BitReader r = LoadReader(state);
   for (int32_t mcu = 0; mcu < state->mcusPerRow; mcu++) {
     if (state->restartInterval != 0) {
@@ -168,7 +193,7 @@ void DecodeInterleavedStrip(DCTState* state) {
       r = LoadReader(state);
     }
     for (int32_t b = 0; b < blockCount; b++) {
-      DecodeBlock(state, r, blocks[b].comp, *blocks[b].out, block);
+      DecodeBlock(state, r, blocks[b].comp, blocks[b].steps, *blocks[b].out, block);
       *blocks[b].out += 8;
     }
   }
@@ -180,6 +205,8 @@ void DecodeInterleavedStrip(DCTState* state) {
 void DecodeSingleStrip(DCTState* state) {
   alignas(16) int32_t block[kCoefficientSlots] = {};
   DCTComponent* comp = &state->components[0];
+  ZigzagSteps steps;
+  MakeZigzagSteps(&steps, comp->qTablePtr);
   for (int32_t row = 0; row < comp->vSamples; row++) {
     if (state->linesEmitted + DCTBlockSide(state) * row >= state->Rows) break;
     uint8_t* out = comp->strip + static_cast<size_t>(8) * row * comp->stripWidth;
@@ -191,7 +218,7 @@ void DecodeSingleStrip(DCTState* state) {
         if (state->restartCountdown < run) run = state->restartCountdown;
         state->restartCountdown -= run - 1;
       }
-      DecodeBlockRun(state, run, comp, out, block);
+      DecodeBlockRun(state, run, comp, &steps, out, block);
       out += static_cast<size_t>(8) * run;
       left -= run;
     }
