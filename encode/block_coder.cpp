@@ -68,9 +68,16 @@ inline uint32_t MagnitudeBits(int32_t value, uint32_t magnitude, int32_t s) {
   return static_cast<uint32_t>(G) + t >= 2 * t;
 }
 
-// For each AC magnitude m below kACLimit, its category s times 16 (bits
-// 4..7: the event's row of the code table) and the mask of s low bits
-// (from bit 8): one look-up in the coder's loop.
+// An AC coefficient as the coder's loop takes it, an event: its magnitude
+// bits from bit kEventBitsShift up, its category s in bits 6..9 (s times
+// 64: its row of the coder's code slots, EventCodes), nothing else.
+constexpr uint32_t kEventBitsShift = 10;
+constexpr uint32_t kCategoryShift = 6;
+constexpr uint32_t kEventRowMask = 15u << kCategoryShift;
+
+// For each AC magnitude m below kACLimit, its category in place (bits 6..9)
+// and the mask of s low bits from kEventBitsShift up: one look-up in the
+// coder's loop.
 struct CategoryTable {
   uint32_t entry[kACLimit];
 };
@@ -80,7 +87,7 @@ constexpr CategoryTable MakeCategoryTable() {
   for (uint32_t m = 1; m < kACLimit; m++) {
     uint32_t s = 0;
     while ((m >> s) != 0) s++;
-    t.entry[m] = ((1u << s) - 1) << 8 | s << 4;
+    t.entry[m] = ((1u << s) - 1) << kEventBitsShift | s << kCategoryShift;
   }
   return t;
 }
@@ -248,47 +255,98 @@ int32_t SplitPosition(const DCTEHuffAC* ac, const int32_t* coef, const int32_t* 
   DCTEputBits(sink, (static_cast<uint32_t>(ac->code[rest]) << s) | bits, ac->length[rest]);
 }
 
-constexpr int32_t kACEvents = 176;  // code-table indices: size * 16 + run, sizes 0..10
+// The coder's code slots of one AC table: slot s * 64 + run for an event
+// of category s after `run` zeros (0..62): its codes, a ZRL for every 16
+// zeros then the event's own, shifted up by s, so that the magnitude bits
+// go below them with one OR, and their bit count. Events the table has no
+// code for, and the few whose codes would pass 63 bits, get the length
+// kUnusualEvent, which no pending bit count can take: the loop's test for
+// a full accumulator sends them on, so that it tests for nothing else.
+// Slot 0 holds the end of block.
+constexpr int32_t kRunsPerRow = 64;
+constexpr int32_t kEventSlots = 11 * kRunsPerRow;  // categories 0..10
+constexpr uint8_t kUnusualEvent = 64;
 
-// One AC code table as the coder's loop reads it, made for each strip: per
-// event index the Huffman code already shifted up by the event's size, so
-// that the magnitude bits go below it with one OR, and the event's bit
-// count (0: the table has no code for it).
 struct EventCodes {
-  uint32_t shiftedCode[kACEvents];
-  uint8_t length[kACEvents];
-  bool complete;  // a code for every size 1..10 after every run 0..15
+  uint64_t shiftedCode[kEventSlots];
+  uint8_t length[kEventSlots];
 };
 
 void MakeEventCodes(EventCodes* codes, const DCTEHuffAC* ac) {
-  codes->complete = true;
-  for (int32_t index = 0; index < kACEvents; index++) {
-    const int32_t size = index >> 4;
-    codes->shiftedCode[index] = static_cast<uint32_t>(ac->code[index]) << size;
-    codes->length[index] = ac->length[index];
-    if (size != 0 && ac->length[index] == 0) codes->complete = false;
+  for (int32_t slot = 0; slot < kEventSlots; slot++) {
+    const int32_t size = slot / kRunsPerRow, run = slot % kRunsPerRow;
+    const int32_t index = size * 16 + run % 16;  // the table's own index of the event after the ZRLs
+    const int32_t zeroRuns = run / 16;
+    const int32_t length = zeroRuns * ac->length[kZRL] + ac->length[index];
+    codes->shiftedCode[slot] = 0;
+    codes->length[slot] = kUnusualEvent;
+    if (size == 0 || ac->length[index] <= size || (zeroRuns != 0 && ac->length[kZRL] == 0) || length >= 64)
+      continue;
+    uint64_t code = 0;
+    for (int32_t z = 0; z < zeroRuns; z++) code = code << ac->length[kZRL] | ac->code[kZRL];
+    codes->shiftedCode[slot] = (code << (ac->length[index] - size) | ac->code[index]) << size;
+    codes->length[slot] = static_cast<uint8_t>(length);
+  }
+  codes->shiftedCode[kEOB] = ac->code[kEOB];
+  codes->length[kEOB] = ac->length[kEOB];
+}
+
+// The event codes of the AC tables this thread saw last, one per component
+// slot: every strip of an image uses the same tables.
+struct EventCodesCache {
+  uint16_t code[176];
+  uint8_t length[176];
+  bool valid;
+  EventCodes codes;
+};
+
+const EventCodes* EventCodesOf(int32_t slot, const DCTEHuffAC* ac) {
+  thread_local EventCodesCache cache[4];
+  EventCodesCache& c = cache[slot];
+  if (!c.valid || std::memcmp(c.code, ac->code, sizeof c.code) != 0 ||
+      std::memcmp(c.length, ac->length, sizeof c.length) != 0) {
+    std::memcpy(c.code, ac->code, sizeof c.code);
+    std::memcpy(c.length, ac->length, sizeof c.length);
+    MakeEventCodes(&c.codes, ac);
+    c.valid = true;
+  }
+  return &c.codes;
+}
+
+// An event of length kUnusualEvent: ZRL for every 16 zeros of the run,
+// then the event, or, where the table has no code for it, the run split.
+// Rare: out of the block coder's loop, which stays smaller without it.
+[[gnu::noinline]] void CodeUnusualEvent(DCTEBitSink* sink, const DCTEHuffAC* ac, const int32_t* coef,
+                                        const int32_t* D, uint32_t run, int32_t k, uint32_t event) {
+  for (; run >= 16; run -= 16) DCTEputBits(sink, ac->code[kZRL], ac->length[kZRL]);
+  const int32_t s = static_cast<int32_t>(event >> kCategoryShift & 15);
+  const uint32_t bits = event >> kEventBitsShift;
+  const int32_t index = s * 16 + static_cast<int32_t>(run);
+  if (ac->length[index] != 0) {
+    DCTEputBits(sink, (static_cast<uint32_t>(ac->code[index]) << s) | bits, ac->length[index]);
+  } else {
+    CodeSplitRun(sink, ac, coef, D, k - static_cast<int32_t>(run), k, s, bits);
   }
 }
 
-// One AC event: `run` zeros (ZRL for every 16), then the coefficient at
-// zigzag position k, `event` as eventAt gives it. Without a code for the
-// event (only where the table is not complete), the run is split.
-template <bool kComplete>
+// One AC event: `run` zeros, then the coefficient at zigzag position k,
+// `event` as eventAt gives it. One test sends both a full accumulator and
+// an unusual event on.
 inline void CodeACEvent(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC* ac,
                         const int32_t* coef, const int32_t* D, uint32_t run, int32_t k, uint32_t event) {
-  if (__builtin_expect(run >= 16, 0)) {
-    for (; run >= 16; run -= 16) DCTEputBits(sink, codes->shiftedCode[kZRL], codes->length[kZRL]);
-  }
-  const uint32_t index = (event & 0xFF) + run;
-  const int32_t length = codes->length[index];
-  if (kComplete || __builtin_expect(length != 0, 1)) {
-    DCTEputCodedBits(sink, codes->shiftedCode[index] | event >> 8, length);
+  const uint32_t slot = (event & kEventRowMask) + run;
+  const int32_t length = codes->length[slot];
+  const int32_t total = sink->bits + length;
+  if (__builtin_expect(total < 64, 1)) {
+    sink->acc = (sink->acc << length) | codes->shiftedCode[slot] | event >> kEventBitsShift;
+    sink->bits = total;
+  } else if (__builtin_expect(length != kUnusualEvent, 1)) {
+    DCTEputCodedBits(sink, codes->shiftedCode[slot] | event >> kEventBitsShift, length);
   } else {
     // Out of line, through a copy of the sink: the caller's sink never has
     // its address taken and can stay in registers.
     DCTEBitSink outOfLine = *sink;
-    CodeSplitRun(&outOfLine, ac, coef, D, k - static_cast<int32_t>(run), k, static_cast<int32_t>(event >> 4 & 15),
-                 event >> 8);
+    CodeUnusualEvent(&outOfLine, ac, coef, D, run, k, event);
     *sink = outOfLine;
   }
 }
@@ -298,9 +356,9 @@ inline void CodeACEvent(DCTEBitSink* sink, const EventCodes* codes, const DCTEHu
 // EOB unless position 63 was the last one written. Coding only these is the
 // same as stopping at the last one: every position past it lies inside the
 // dead zone. The mask is shifted along so that its lowest set bit counts
-// the run itself. eventAt(k) gives the coefficient at zigzag position k as
-// (magnitude bits) << 8 | category << 4.
-template <bool kComplete, typename EventAt>
+// the run itself. eventAt(k) gives the event of the coefficient at zigzag
+// position k.
+template <typename EventAt>
 inline void CodeAC(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC* ac, const int32_t* coef,
                    const int32_t* D, uint64_t zigzag, EventAt eventAt) {
   uint64_t ahead = zigzag >> 1;  // bit j: zigzag position k + 1 + j
@@ -309,7 +367,7 @@ inline void CodeAC(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC*
     const uint32_t run = static_cast<uint32_t>(__builtin_ctzll(ahead));
     ahead = (ahead >> run) >> 1;
     k += static_cast<int32_t>(run) + 1;
-    CodeACEvent<kComplete>(sink, codes, ac, coef, D, run, k, eventAt(k));
+    CodeACEvent(sink, codes, ac, coef, D, run, k, eventAt(k));
   }
   if (k != 63) DCTEputBits(sink, codes->shiftedCode[kEOB], codes->length[kEOB]);
 }
@@ -321,8 +379,8 @@ inline uint32_t QuantizedEvent(const int32_t* coef, const DeadZone* zone, int32_
   const uint32_t m = DivideByTwiceStep(Magnitude(G) + step.d, step);
   if (m >= kACLimit) DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(m & 0x7FFFFFFF));
   const uint32_t entry = kACCategories.entry[m];
-  const uint32_t bits = (m ^ static_cast<uint32_t>(G >> 31)) & (entry >> 8);
-  return bits << 8 | (entry & 0xF0);
+  const uint32_t bits = (m ^ static_cast<uint32_t>(G >> 31)) & (entry >> kEventBitsShift);
+  return bits << kEventBitsShift | (entry & kEventRowMask);
 }
 
 // A block wholly right of the image: DC difference 0 and EOB.
@@ -354,17 +412,10 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
   CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0], zone);
   const auto vectorEvent = [&](int32_t k) { return packed[DCTunzigzag[k]]; };  // every one in range
   const auto scalarEvent = [&](int32_t k) { return QuantizedEvent(coef, zone, k); };
-  if (codes->complete) {
-    if (vectorQuantized)
-      CodeAC<true>(&sink, codes, ac, coef, D, zigzag, vectorEvent);
-    else
-      CodeAC<true>(&sink, codes, ac, coef, D, zigzag, scalarEvent);
-  } else {
-    if (vectorQuantized)
-      CodeAC<false>(&sink, codes, ac, coef, D, zigzag, vectorEvent);
-    else
-      CodeAC<false>(&sink, codes, ac, coef, D, zigzag, scalarEvent);
-  }
+  if (vectorQuantized)
+    CodeAC(&sink, codes, ac, coef, D, zigzag, vectorEvent);
+  else
+    CodeAC(&sink, codes, ac, coef, D, zigzag, scalarEvent);
   *sinkOut = sink;
 }
 
@@ -469,17 +520,17 @@ void CodeSingleComponentStrip(DCTState* state, DCTEBitSink* sink, const Componen
 
 // Each component's dead zone and event codes; components sharing an AC
 // table share its event codes.
-void PrepareCoders(const DCTState* state, ComponentCoder* coders, EventCodes* codes) {
+void PrepareCoders(const DCTState* state, ComponentCoder* coders) {
   const DeadZone* zones[kMaxEncoderQTables] = {};
   for (int32_t k = 0; k < state->qTableCount && k < kMaxEncoderQTables; k++)
     zones[k] = DeadZoneOf(k, state->qThreshold[k], state->qTable[k]);
   for (int32_t i = 0; i < state->Colors && i < kMaxColors; i++) {
     const DCTComponent* comp = &state->components[i];
     coders[i].zone = zones[comp->qTableSel];
-    coders[i].codes = &codes[i];
+    coders[i].codes = nullptr;
     for (int32_t j = 0; j < i; j++)
       if (state->components[j].acHuffPtr == comp->acHuffPtr) coders[i].codes = coders[j].codes;
-    if (coders[i].codes == &codes[i]) MakeEventCodes(&codes[i], static_cast<const DCTEHuffAC*>(comp->acHuffPtr));
+    if (coders[i].codes == nullptr) coders[i].codes = EventCodesOf(i, static_cast<const DCTEHuffAC*>(comp->acHuffPtr));
   }
 }
 
@@ -487,8 +538,7 @@ void PrepareCoders(const DCTState* state, ComponentCoder* coders, EventCodes* co
 
 void JPEG_CODER_NAME(DCTECodeMCUStrip)(DCTState* state, int32_t firstLine) {
   ComponentCoder coders[kMaxColors];
-  EventCodes codes[kMaxColors];
-  PrepareCoders(state, coders, codes);
+  PrepareCoders(state, coders);
   DCTEBitSink sink = DCTELoadSink(state);
   if (state->Colors > 1)
     CodeInterleavedStrip(state, &sink, coders);

@@ -126,20 +126,21 @@ static inline void DCTEputDataWord64(Stm* target, uint64_t word) {
 }
 
 // Appends the low n bits of value (bits above n are zero), most significant
-// first; n is at most 27 (a 16-bit code and 11 magnitude bits). When the
-// accumulator overflows, its 64 bits are completed with the top of value
-// and written, and the rest of value stays pending.
+// first; n is at most 63 (the block coder's longest: three ZRLs and an
+// event). When the accumulator overflows (so at least one bit was pending),
+// its 64 bits are completed with the top of value and written, and the rest
+// of value stays pending.
 // DCTEputCodedBits takes n as known non-zero (an event of a complete code
 // table); DCTEputBits raises the missing-code failure for n = 0.
-static inline void DCTEputCodedBits(DCTEBitSink* sink, uint32_t value, int32_t n) {
+static inline void DCTEputCodedBits(DCTEBitSink* sink, uint64_t value, int32_t n) {
   const int32_t total = sink->bits + n;
   if (__builtin_expect(total < 64, 1)) {
     sink->acc = (sink->acc << n) | value;
     sink->bits = total;
     return;
   }
-  const int32_t rest = total - 64;  // 0..26; n - rest = 64 - bits lies in 1..27
-  DCTEputDataWord64(sink->target, (sink->acc << (n - rest)) | (uint64_t{value} >> rest));
+  const int32_t rest = total - 64;  // 0..62; n - rest = 64 - bits lies in 1..63
+  DCTEputDataWord64(sink->target, (sink->acc << (n - rest)) | (value >> rest));
   sink->acc = value;
   sink->bits = rest;
 }

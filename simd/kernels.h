@@ -67,7 +67,7 @@ struct DCTKernels {
                         const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
   // The encoder's quantizer on all 64 coefficients G at once (natural
   // order): m = (|G| + d) / 2d, exactly as (n x magic) >> shift (steps), and
-  // packed[n] = (magnitude bits of +-m) << 8 | (category of m) << 4. Returns the
+  // packed[n] = (magnitude bits of +-m) << 10 | (category of m) << 6. Returns the
   // coefficients it cannot serve (|G| + d of 2^31 or more, or m of 1024 or
   // more), which the coder codes one at a time. nullptr at levels where
   // quantizing only the coefficients outside the dead zone, one at a time,

@@ -251,7 +251,7 @@ uint64_t AvxQuantize(uint32_t* packed, const int32_t* coef, const DCTQuantizerSt
     const __m256i lowBits = _mm256_sub_epi32(_mm256_sllv_epi32(one, s), one);
     const __m256i bits = _mm256_and_si256(_mm256_xor_si256(m, _mm256_srai_epi32(g, 31)), lowBits);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(packed + i),
-                        _mm256_or_si256(_mm256_slli_epi32(bits, 8), _mm256_slli_epi32(s, 4)));
+                        _mm256_or_si256(_mm256_slli_epi32(bits, 10), _mm256_slli_epi32(s, 6)));
   }
   return trouble;
 }
