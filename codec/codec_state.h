@@ -98,6 +98,9 @@ constexpr int32_t kDCTDLookaheadBits = 10;
 //   bits 8..15  AC: zigzag positions to advance (run + 1), kDCTDFastEOB for
 //               end of block; DC: 0;
 //   bits 16..31 the decoded (extended) value, signed; 0 for end of block.
+// An entry of kDCTDNoFastEntry carries the prefix's lookahead pair instead,
+// so that the symbol look-up after it needs no second load: its length in
+// bits 8..15, its value in bits 16..23.
 constexpr int32_t kDCTDNoFastEntry = 0xFF;  // more bits than the reader ever holds
 constexpr int32_t kDCTDFastEOB = 64;        // moves past the last zigzag position
 

@@ -110,7 +110,8 @@ void FillFastPrefixes(DCTDHuffTable* table, int32_t pattern, int32_t total, int3
 // left to the symbol look-up, and so is every prefix no such event fills.
 void BuildFastEntries(DCTDHuffTable* table, const uint8_t* sizes, const uint16_t* codes,
                       int32_t count, int32_t isAC) {
-  for (int32_t& entry : table->fast) entry = kDCTDNoFastEntry;
+  for (int32_t p = 0; p < (1 << kLookaheadBits); p++)
+    table->fast[p] = kDCTDNoFastEntry | table->lookahead[p][0] << 8 | table->lookahead[p][1] << 16;
   for (int32_t k = 0; k < count && sizes[k] <= kLookaheadBits; k++) {
     const uint8_t value = table->values[k];
     const int32_t s = isAC ? value & 15 : value;

@@ -49,7 +49,7 @@ inline void DecodeACFirst(DCTState* state, BitReader& r, const DCTDHuffTable* ta
       coefs[DCTunzigzag[k++]] = StoreCoef(ShiftLeft(FastValue(entry), band.al));
       continue;
     }
-    const int32_t rs = SymbolOfPrefix(state, r, table, prefix);
+    const int32_t rs = SymbolOfEntry(state, r, table, entry, prefix);
     const int32_t run = rs >> 4, size = rs & 15;
     if (size != 0) {
       k += run;

@@ -204,9 +204,24 @@ static inline void ConsumeFast(BitReader& r, int32_t entry) {
 static inline int32_t FastAdvance(int32_t entry) { return (entry >> 8) & 0xFF; }
 static inline int32_t FastValue(int32_t entry) { return entry >> 16; }
 
+// The symbol after an entry TakeFastEntry refused: from the lookahead pair
+// the entry carries, or, where the entry holds a whole event the reader
+// lacks the bits of (at the end of the data), from the lookahead table.
+static inline int32_t SymbolOfEntry(DCTState* state, BitReader& r, const DCTDHuffTable* table, int32_t entry,
+                                    uint32_t prefix) {
+  if (__builtin_expect(FastBits(entry) != kDCTDNoFastEntry, 0)) return SymbolOfPrefix(state, r, table, prefix);
+  const int32_t length = (entry >> 8) & 0xFF;
+  if (length < kLongCodeMark) {
+    Consume(r, length);
+    return (entry >> 16) & 0xFF;
+  }
+  return DecodeLong(state, r, table, length - kSearchStartBias);
+}
+
 // Fills the reader and looks up the next event. True when the combined
 // look-up holds all of it and the reader has its bits: the entry, consumed.
-// Else false, nothing consumed, and the prefix for the symbol look-up.
+// Else false, nothing consumed, and the entry and prefix for the symbol
+// look-up (SymbolOfEntry).
 static inline bool TakeFastEntry(DCTState* state, BitReader& r, const DCTDHuffTable* table, int32_t* entry,
                           uint32_t* prefix) {
   FillForSymbol(state, r);
@@ -224,7 +239,7 @@ static inline int32_t DecodeDCDifference(DCTState* state, BitReader& r, const DC
   int32_t entry;
   uint32_t prefix;
   if (TakeFastEntry(state, r, table, &entry, &prefix)) return FastValue(entry);
-  const int32_t s = SymbolOfPrefix(state, r, table, prefix);
+  const int32_t s = SymbolOfEntry(state, r, table, entry, prefix);
   return s != 0 ? ReceiveExtend(state, r, s) : 0;
 }
 
@@ -244,7 +259,7 @@ static inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffT
       k += FastAdvance(entry);
       v = FastValue(entry);
     } else {
-      const int32_t rs = SymbolOfPrefix(state, r, table, prefix);
+      const int32_t rs = SymbolOfEntry(state, r, table, entry, prefix);
       const int32_t size = rs & 15;
       if (size == 0) {
         if (rs == 0) return false;  // end of block
