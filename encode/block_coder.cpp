@@ -75,24 +75,25 @@ constexpr uint32_t kEventBitsShift = 10;
 constexpr uint32_t kCategoryShift = 6;
 constexpr uint32_t kEventRowMask = 15u << kCategoryShift;
 
-// For each AC magnitude m below kACLimit, its category in place (bits 6..9)
-// and the mask of s low bits from kEventBitsShift up: one look-up in the
-// coder's loop.
-struct CategoryTable {
-  uint32_t entry[kACLimit];
+// The event of each AC value of magnitude m below kACLimit, positive and
+// negative: one look-up in the coder's loop. A negative value's magnitude
+// bits are the complement of m's s low bits.
+struct EventTable {
+  uint32_t of[2][kACLimit];  // [value < 0][m]
 };
 
-constexpr CategoryTable MakeCategoryTable() {
-  CategoryTable t{};
+constexpr EventTable MakeEventTable() {
+  EventTable t{};
   for (uint32_t m = 1; m < kACLimit; m++) {
     uint32_t s = 0;
     while ((m >> s) != 0) s++;
-    t.entry[m] = ((1u << s) - 1) << kEventBitsShift | s << kCategoryShift;
+    t.of[0][m] = m << kEventBitsShift | s << kCategoryShift;
+    t.of[1][m] = (~m & ((1u << s) - 1)) << kEventBitsShift | s << kCategoryShift;
   }
   return t;
 }
 
-constexpr CategoryTable kACCategories = MakeCategoryTable();
+constexpr EventTable kACEventsOf = MakeEventTable();
 
 inline uint32_t Magnitude(int32_t G) {
   return G < 0 ? 0u - static_cast<uint32_t>(G) : static_cast<uint32_t>(G);
@@ -378,9 +379,7 @@ inline uint32_t QuantizedEvent(const int32_t* coef, const DeadZone* zone, int32_
   const int32_t G = coef[step.natural];
   const uint32_t m = DivideByTwiceStep(Magnitude(G) + step.d, step);
   if (m >= kACLimit) DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(m & 0x7FFFFFFF));
-  const uint32_t entry = kACCategories.entry[m];
-  const uint32_t bits = (m ^ static_cast<uint32_t>(G >> 31)) & (entry >> kEventBitsShift);
-  return bits << kEventBitsShift | (entry & kEventRowMask);
+  return kACEventsOf.of[static_cast<uint32_t>(G) >> 31][m];
 }
 
 // A block wholly right of the image: DC difference 0 and EOB.
