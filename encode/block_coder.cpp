@@ -16,6 +16,8 @@
 // second build, for the bit instructions, codes the strips when the CPU has
 // them; DCTEcodeStrip, built once, chooses.
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "codec/jpeg_markers.h"
 #include "codec/wrap_arith.h"
@@ -293,7 +295,10 @@ void MakeEventCodes(EventCodes* codes, const DCTEHuffAC* ac) {
 }
 
 // The event codes of the AC tables this thread saw last, one per component
-// slot: every strip of an image uses the same tables.
+// slot: every strip of an image uses the same tables. On the heap, made at
+// the thread's first strip: kept in thread-local storage, they would add
+// 55 KB (this file is built twice) to every thread of the host that
+// touches the library.
 struct EventCodesCache {
   uint16_t code[176];
   uint8_t length[176];
@@ -301,8 +306,15 @@ struct EventCodesCache {
   EventCodes codes;
 };
 
+constexpr int32_t kEventCodesSlots = 4;  // components
+
 const EventCodes* EventCodesOf(int32_t slot, const DCTEHuffAC* ac) {
-  thread_local EventCodesCache cache[4];
+  thread_local std::unique_ptr<EventCodesCache[]> cache;
+  if (cache == nullptr) {
+    cache.reset(new (std::nothrow) EventCodesCache[kEventCodesSlots]());
+    if (cache == nullptr)
+      DCTStmErr1("Cannot allocate %ld bytes", static_cast<int32_t>(kEventCodesSlots * sizeof(EventCodesCache)));
+  }
   EventCodesCache& c = cache[slot];
   if (!c.valid || std::memcmp(c.code, ac->code, sizeof c.code) != 0 ||
       std::memcmp(c.length, ac->length, sizeof c.length) != 0) {
