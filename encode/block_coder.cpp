@@ -37,6 +37,7 @@ namespace {
 constexpr int32_t kEOB = 0;  // AC code-table index of end of block
 constexpr int32_t kZRL = 1;  // AC code-table index of a run of 16 zeros
 constexpr int32_t kMaxV = 4; // largest vertical sampling factor
+constexpr int32_t kMaxColors = 4;  // components of an image
 constexpr int32_t kMaxEncoderQTables = 2;  // luminance and chrominance
 // Blocks with more coefficients outside the dead zone than this are
 // quantized whole by the vector kernel; fewer cost less one at a time.
@@ -306,14 +307,12 @@ struct EventCodesCache {
   EventCodes codes;
 };
 
-constexpr int32_t kEventCodesSlots = 4;  // components
-
 const EventCodes* EventCodesOf(int32_t slot, const DCTEHuffAC* ac) {
   thread_local std::unique_ptr<EventCodesCache[]> cache;
   if (cache == nullptr) {
-    cache.reset(new (std::nothrow) EventCodesCache[kEventCodesSlots]());
+    cache.reset(new (std::nothrow) EventCodesCache[kMaxColors]());
     if (cache == nullptr)
-      DCTStmErr1("Cannot allocate %ld bytes", static_cast<int32_t>(kEventCodesSlots * sizeof(EventCodesCache)));
+      DCTStmErr1("Cannot allocate %ld bytes", static_cast<int32_t>(kMaxColors * sizeof(EventCodesCache)));
   }
   EventCodesCache& c = cache[slot];
   if (!c.valid || std::memcmp(c.code, ac->code, sizeof c.code) != 0 ||
@@ -451,7 +450,6 @@ struct ComponentCoder {
   const EventCodes* codes;
 };
 
-constexpr int32_t kMaxColors = 4;
 constexpr int32_t kMaxMcuBlocks = kMaxColors * kMaxV * kMaxV;  // sampling factors are 1..4
 
 // The blocks of one MCU in coding order: each one's component and coder,
