@@ -11,6 +11,7 @@
 
 #include "codec/jpeg_markers.h"
 #include "decode/decoder.h"
+#include "decode/huffman_reader.h"
 #include "stream/stm_inline.h"
 
 namespace {
@@ -92,11 +93,6 @@ void BuildLookahead(DCTDHuffTable* table, const uint8_t* sizes, const uint16_t* 
   }
 }
 
-// The value of s (1..11) magnitude bits (T.81 F.2.2.1, EXTEND).
-int32_t ExtendMagnitude(int32_t raw, int32_t s) {
-  return raw < (1 << (s - 1)) ? raw - ((1 << s) - 1) : raw;
-}
-
 // Fills the prefixes that begin with `pattern` (`total` bits) with `entry`.
 void FillFastPrefixes(DCTDHuffTable* table, int32_t pattern, int32_t total, int32_t entry) {
   const int32_t shift = kLookaheadBits - total;
@@ -107,7 +103,9 @@ void FillFastPrefixes(DCTDHuffTable* table, int32_t pattern, int32_t total, int3
 // The combined look-up (DCTDHuffTable::fast): every code whose length plus
 // magnitude bits fit the prefix gets one entry per magnitude bit pattern.
 // AC end of block has an entry too; sixteen zeros and end-of-band runs are
-// left to the symbol look-up, and so is every prefix no such event fills.
+// left to the symbol look-up, and so is every prefix no such event fills:
+// its entry carries the prefix's lookahead pair, so BuildLookahead runs
+// first.
 void BuildFastEntries(DCTDHuffTable* table, const uint8_t* sizes, const uint16_t* codes,
                       int32_t count, int32_t isAC) {
   for (int32_t p = 0; p < (1 << kLookaheadBits); p++)
@@ -123,7 +121,7 @@ void BuildFastEntries(DCTDHuffTable* table, const uint8_t* sizes, const uint16_t
     const int32_t total = sizes[k] + s;
     if (total > kLookaheadBits) continue;
     for (int32_t raw = 0; raw < (1 << s); raw++) {
-      const int32_t coefficient = s == 0 ? 0 : ExtendMagnitude(raw, s);
+      const int32_t coefficient = s == 0 ? 0 : huffman::ExtendMagnitude(raw, s);
       const int32_t entry = static_cast<int32_t>(static_cast<uint32_t>(coefficient) << 16) |
                             (advance << 8) | total;
       FillFastPrefixes(table, (codes[k] << s) | raw, total, entry);

@@ -152,38 +152,14 @@ inline Band BandOf(const DCTState* state) {
 
 // The four kinds of scan, each a loop over `count` blocks of one component
 // with the reader in locals.
-void DecodeDCFirst(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count) {
-  BitReader r = LoadReader(state);
-  const auto* dcTable = static_cast<const DCTDHuffTable*>(comp->dcHuffPtr);
-  const int32_t al = state->scan.al;
-  int32_t lastDC = comp->lastDC;
-  for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
-    lastDC = WrapAdd(lastDC, DecodeDCDifference(state, r, dcTable));
-    coefs[0] = StoreCoef(ShiftLeft(lastDC, al));
-    state->blockNumber++;
-  }
-  comp->lastDC = lastDC;
-  StoreReader(state, r);
-}
-
 // The refinement bit of one DC, without a branch on it.
 inline void RefineDC(DCTState* state, BitReader& r, int16_t* coefs, int32_t al) {
   coefs[0] = StoreCoef(coefs[0] | GetBits(state, r, 1) << al);
 }
 
-void DecodeDCRefine(DCTState* state, DCTComponent*, int16_t* coefs, int32_t count) {
-  BitReader r = LoadReader(state);
-  const int32_t al = state->scan.al;
-  for (int32_t b = 0; b < count; b++, coefs += kBlockSize) {
-    RefineDC(state, r, coefs, al);
-    state->blockNumber++;
-  }
-  StoreReader(state, r);
-}
-
-// DC scans are the interleaved ones of a progressive image: their MCUs in
-// one loop with the reader in locals, where a call per block would load and
-// store the reader around a few bits. decodeDC(r, block) decodes one block.
+// The DC scans' MCUs in one loop with the reader in locals, where a call
+// per block would load and store the reader around a few bits.
+// decodeDC(r, block) decodes one block.
 template <typename DecodeDC>
 void DecodeMcuBlocks(DCTState* state, DCTDMcuBlock* blocks, int32_t blockCount, int32_t mcuCount,
                      DecodeDC decodeDC) {
@@ -212,6 +188,17 @@ void DecodeDCRefineMcus(DCTState* state, DCTDMcuBlock* blocks, int32_t blockCoun
   const int32_t al = state->scan.al;
   DecodeMcuBlocks(state, blocks, blockCount, mcuCount,
                   [&](BitReader& r, const DCTDMcuBlock& block) { RefineDC(state, r, block.coefs, al); });
+}
+
+// A one-component DC scan: each block is an MCU of one block.
+void DecodeDCFirst(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count) {
+  DCTDMcuBlock block{comp, coefs, kBlockSize};
+  DecodeDCFirstMcus(state, &block, 1, count);
+}
+
+void DecodeDCRefine(DCTState* state, DCTComponent* comp, int16_t* coefs, int32_t count) {
+  DCTDMcuBlock block{comp, coefs, kBlockSize};
+  DecodeDCRefineMcus(state, &block, 1, count);
 }
 
 // A run of one component's blocks through one AC pass; the pass is a

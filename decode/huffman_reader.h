@@ -145,14 +145,17 @@ static inline int32_t GetBits(DCTState* state, BitReader& r, int32_t n) {
   return value;
 }
 
-// s (1..11) extra bits of a magnitude, extended to a signed value (T.81
-// F.2.2.1, EXTEND).
-static inline int32_t ReceiveExtend(DCTState* state, BitReader& r, int32_t s) {
-  const int32_t raw = GetBits(state, r, s);
-  // Negative when the top of the s bits is clear: then raw - (2^s - 1). A
-  // sign is a coin toss, so this is computed rather than branched on.
+// The value of s (1..11) magnitude bits (T.81 F.2.2.1, EXTEND): negative
+// when the top of the s bits is clear, then raw - (2^s - 1). A sign is a
+// coin toss, so this is computed rather than branched on.
+static inline int32_t ExtendMagnitude(int32_t raw, int32_t s) {
   const uint32_t negative = (static_cast<uint32_t>(raw) >> (s - 1)) ^ 1u;
   return raw - static_cast<int32_t>(((1u << s) - 1) & (0u - negative));
+}
+
+// s extra bits of a magnitude, read and extended to a signed value.
+static inline int32_t ReceiveExtend(DCTState* state, BitReader& r, int32_t s) {
+  return ExtendMagnitude(GetBits(state, r, s), s);
 }
 
 // Finds the code length from `length` on, consumes the code, returns its value.

@@ -98,14 +98,8 @@ constexpr EventTable MakeEventTable() {
 
 constexpr EventTable kACEventsOf = MakeEventTable();
 
-inline uint32_t Magnitude(int32_t G) {
-  return G < 0 ? 0u - static_cast<uint32_t>(G) : static_cast<uint32_t>(G);
-}
-
 // What the coder needs of one quantization table, prepared per strip:
-// - the dead-zone thresholds in natural order as the significance test wants
-//   them: T and 2T with their sign bits flipped, so that a signed SIMD
-//   comparison performs the unsigned one;
+// - the dead-zone thresholds (DCTEThresholds);
 // - for each zigzag position, the divisor 2D as a multiply and shift: with
 //   l = ceil(log2(2D)) and M = floor((2^(31+l) - 1) / 2D) + 1, n / 2D is
 //   (n x M) >> (31 + l) for every n below 2^31 (Granlund and Montgomery,
@@ -122,21 +116,17 @@ struct ZigzagStep {
 };
 
 struct DeadZone {
-  alignas(16) uint32_t tFlipped[64];
-  alignas(16) uint32_t twoTFlipped[64];
+  DCTEThresholds thresholds;
   ZigzagStep step[64];
   DCTQuantizerSteps vector;  // the divide's figures again, for the vector quantizer
 };
 
 constexpr uint32_t kMultiplyLimit = 0x80000000u;  // numerators the multiply serves
-constexpr uint32_t kTopBit = 0x80000000u;
 
 void PrepareDeadZone(DeadZone* z, const int32_t* T, const int32_t* D) {
+  DCTEPrepareThresholds(&z->thresholds, T);
   z->vector = DCTQuantizerSteps{};  // the halves no figure fills stay 0
   for (int32_t k = 0; k < 64; k++) {
-    const uint32_t t = static_cast<uint32_t>(T[k]);
-    z->tFlipped[DCTunzigzag[k]] = t ^ kTopBit;
-    z->twoTFlipped[DCTunzigzag[k]] = (2 * t) ^ kTopBit;
     const uint64_t divisor = 2 * static_cast<uint64_t>(static_cast<uint32_t>(D[k]));
     const int32_t l = 64 - __builtin_clzll(divisor - 1);  // ceil(log2(divisor)), divisor >= 2
     ZigzagStep& step = z->step[k];
@@ -184,11 +174,11 @@ inline uint32_t DivideByTwiceStep(uint32_t n, const ZigzagStep& step) {
 // scaled DC divisor; the value is rounded half away from zero.
 inline void CodeDC(DCTEBitSink* sink, DCTComponent* comp, const DCTEHuffDC* dc, int32_t G,
                    const DeadZone* zone) {
-  const uint32_t m = DivideByTwiceStep(Magnitude(G) + zone->step[0].d, zone->step[0]);
+  const uint32_t m = DivideByTwiceStep(DCTEMagnitude(G) + zone->step[0].d, zone->step[0]);
   const int32_t value = G < 0 ? -static_cast<int32_t>(m) : static_cast<int32_t>(m);
   const int32_t diff = value - comp->lastDC;
   comp->lastDC = value;
-  const uint32_t mag = Magnitude(diff);
+  const uint32_t mag = DCTEMagnitude(diff);
   const int32_t s = Category(mag, kDCDiffLimit);
   if (s > 11) __builtin_unreachable();  // Category refused larger ones; tells the compiler the bound
   const uint32_t bits = MagnitudeBits(diff, mag, s);
@@ -213,7 +203,7 @@ inline void CodeDC(DCTEBitSink* sink, DCTComponent* comp, const DCTEHuffDC* dc, 
   }
 #else
   for (int32_t i = 0; i < 64; i++)
-    if (Significant(coef[i], tFlipped[i] ^ kTopBit)) mask |= uint64_t{1} << i;
+    if (Significant(coef[i], tFlipped[i] ^ 0x80000000u)) mask |= uint64_t{1} << i;
 #endif
   return mask;
 }
@@ -235,7 +225,7 @@ int32_t SplitPosition(const DCTEHuffAC* ac, const int32_t* coef, const int32_t* 
   for (int32_t j = first; j < k; j++) {
     if (ac->length[16 + (j - first)] == 0 || ac->length[s * 16 + (k - 1 - j)] == 0) continue;
     const int64_t scale = DCTEQScale[DCTunzigzag[j]];
-    const int64_t excess = int64_t{D[j]} - Magnitude(coef[DCTunzigzag[j]]);
+    const int64_t excess = int64_t{D[j]} - DCTEMagnitude(coef[DCTunzigzag[j]]);
     if (best < 0 || excess * bestScale < bestExcess * scale) {
       best = j;
       bestExcess = excess;
@@ -388,7 +378,7 @@ inline void CodeAC(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC*
 inline uint32_t QuantizedEvent(const int32_t* coef, const DeadZone* zone, int32_t k) {
   const ZigzagStep& step = zone->step[k];
   const int32_t G = coef[step.natural];
-  const uint32_t m = DivideByTwiceStep(Magnitude(G) + step.d, step);
+  const uint32_t m = DivideByTwiceStep(DCTEMagnitude(G) + step.d, step);
   if (m >= kACLimit) DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(m & 0x7FFFFFFF));
   return kACEventsOf.of[static_cast<uint32_t>(G) >> 31][m];
 }
@@ -410,7 +400,8 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
   alignas(32) int32_t coef[64];
   alignas(32) uint32_t packed[64];
   const DCTKernels& kernels = DCTActiveKernels();
-  const uint64_t zigzag = kernels.forwardDCTMask(coef, samples, comp->stripWidth, zone->tFlipped, zone->twoTFlipped);
+  const uint64_t zigzag = kernels.forwardDCTMask(coef, samples, comp->stripWidth, zone->thresholds.tFlipped,
+                                                 zone->thresholds.twoTFlipped);
   // Any AC coefficient the vector quantizer cannot take (inside the dead
   // zone or not: its mask is in natural order) sends the block to the
   // scalar one, which takes them all.

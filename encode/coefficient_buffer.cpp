@@ -31,33 +31,17 @@ void ReleaseCoefImage(DCTState* state) {
   std::free(image);
 }
 
-// The dead-zone thresholds of one quantization table in natural order, as
-// the transform kernel's significance test takes them (top bits flipped).
-struct Thresholds {
-  alignas(16) uint32_t tFlipped[64];
-  alignas(16) uint32_t twoTFlipped[64];
-};
-
-void PrepareThresholds(Thresholds* z, const int32_t* T) {
-  for (int32_t k = 0; k < 64; k++) {
-    const uint32_t t = static_cast<uint32_t>(T[k]);
-    z->tFlipped[DCTunzigzag[k]] = t ^ 0x80000000u;
-    z->twoTFlipped[DCTunzigzag[k]] = (2 * t) ^ 0x80000000u;
-  }
-}
-
-uint32_t Magnitude(int32_t g) { return g < 0 ? 0u - static_cast<uint32_t>(g) : static_cast<uint32_t>(g); }
 
 // |g| / step rounded half away from zero, with g's sign (D is twice the step).
 int16_t Quantize(int32_t g, uint32_t d) {
-  const uint32_t m = (Magnitude(g) + d) / (2 * d);
+  const uint32_t m = (DCTEMagnitude(g) + d) / (2 * d);
   if (m >= kACLimit * 2)
     DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(m & 0x7FFFFFFF));
   return static_cast<int16_t>(g < 0 ? -static_cast<int32_t>(m) : static_cast<int32_t>(m));
 }
 
 void QuantizeBlock(int16_t* out, const uint8_t* samples, const DCTComponent* comp,
-                   const Thresholds* z) {
+                   const DCTEThresholds* z) {
   alignas(32) int32_t coef[64];
   const uint64_t significant =
       DCTActiveKernels().forwardDCTMask(coef, samples, comp->stripWidth, z->tFlipped, z->twoTFlipped);
@@ -75,7 +59,7 @@ void QuantizeBlock(int16_t* out, const uint8_t* samples, const DCTComponent* com
 // block's first sample line), or the null block when it lies wholly right
 // of the image.
 void StoreBlock(DCTState* state, int32_t i, int32_t bx, int32_t by, const uint8_t* row,
-                const Thresholds* zones) {
+                const DCTEThresholds* zones) {
   DCTComponent* comp = &state->components[i];
   DCTECoefPlane* plane = &state->coefImage->plane[i];
   int16_t* out = DCTECoefBlock(plane, bx, by);
@@ -124,9 +108,9 @@ void DCTEBeginCoefImage(DCTState* state) {
 }
 
 void DCTEBufferStrip(DCTState* state, int32_t firstLine) {
-  Thresholds zones[kMaxTables];
+  DCTEThresholds zones[kMaxTables];
   for (int32_t k = 0; k < state->qTableCount && k < kMaxTables; k++)
-    PrepareThresholds(&zones[k], state->qThreshold[k]);
+    DCTEPrepareThresholds(&zones[k], state->qThreshold[k]);
   const int32_t strip = firstLine / (8 * state->maxVSamples);
   for (int32_t i = 0; i < state->Colors; i++) {
     const DCTComponent* comp = &state->components[i];

@@ -194,6 +194,28 @@ extern const uint16_t DCTEACPeak[64];  // largest |AC coefficient| of 8-bit bloc
 void DCTEScaleQT(DCTState* state);
 void DCTTransform(DCTState* state, int32_t* coef, const uint8_t* samples, const DCTComponent* comp);
 
+// The dead-zone thresholds T of one quantization table (zigzag order) as
+// the transform kernel's significance test takes them (forwardDCTMask):
+// natural order, T and 2T with their top bits flipped, so that a signed
+// SIMD comparison performs the unsigned one.
+struct DCTEThresholds {
+  alignas(16) uint32_t tFlipped[64];
+  alignas(16) uint32_t twoTFlipped[64];
+};
+
+static inline void DCTEPrepareThresholds(DCTEThresholds* z, const int32_t* T) {
+  for (int32_t k = 0; k < 64; k++) {
+    const uint32_t t = static_cast<uint32_t>(T[k]);
+    z->tFlipped[DCTunzigzag[k]] = t ^ 0x80000000u;
+    z->twoTFlipped[DCTunzigzag[k]] = (2 * t) ^ 0x80000000u;
+  }
+}
+
+// |G| of a transform coefficient, without overflow for any value.
+static inline uint32_t DCTEMagnitude(int32_t G) {
+  return G < 0 ? 0u - static_cast<uint32_t>(G) : static_cast<uint32_t>(G);
+}
+
 // --- block coder (block_coder.cpp) ------------------------------------------------
 void DCTEcodeStrip(DCTState* state, int32_t firstLine);
 // Its two builds (block_coder.cpp) for a strip coded as it comes.
