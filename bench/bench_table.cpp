@@ -164,8 +164,8 @@ int bench::RunTableRow(int row, int times, bool peer) {
   }
   kRows[row].image();  // the image and the decode input are made before the runs
   if (!kRows[row].encode) DecodeInput(row);
-  for (int i = 0; i < times; i++) peer ? RunPeer(row) : RunOurs(row);
-  std::printf("%s: %d runs of %s", kRows[row].name, times, peer ? "the peer" : "ours");
+  const double best = times > 0 ? bench::BestSeconds([&] { peer ? RunPeer(row) : RunOurs(row); }, times, 0) : 0;
+  std::printf("%s: %d runs of %s, best %.3f ms", kRows[row].name, times, peer ? "the peer" : "ours", best * 1e3);
   if (kRows[row].encode && times > 0) {
     peer ? RunOurs(row) : RunPeer(row);
     std::printf(", %u bytes (libjpeg-turbo %u)", gOurBytes[row], gPeerBytes[row]);
