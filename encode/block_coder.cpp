@@ -79,10 +79,11 @@ constexpr uint32_t kCategoryShift = 6;
 constexpr uint32_t kEventRowMask = 15u << kCategoryShift;
 
 // The event of each AC value of magnitude m below kACLimit, positive and
-// negative: one look-up in the coder's loop. A negative value's magnitude
-// bits are the complement of m's s low bits.
+// negative: one look-up in the coder's loop, at m + kACLimit x (value < 0)
+// (as the vector quantizer gives it). A negative value's magnitude bits are
+// the complement of m's s low bits.
 struct EventTable {
-  uint32_t of[2][kACLimit];  // [value < 0][m]
+  uint32_t of[2 * kACLimit];
 };
 
 constexpr EventTable MakeEventTable() {
@@ -90,8 +91,8 @@ constexpr EventTable MakeEventTable() {
   for (uint32_t m = 1; m < kACLimit; m++) {
     uint32_t s = 0;
     while ((m >> s) != 0) s++;
-    t.of[0][m] = m << kEventBitsShift | s << kCategoryShift;
-    t.of[1][m] = (~m & ((1u << s) - 1)) << kEventBitsShift | s << kCategoryShift;
+    t.of[m] = m << kEventBitsShift | s << kCategoryShift;
+    t.of[kACLimit + m] = (~m & ((1u << s) - 1)) << kEventBitsShift | s << kCategoryShift;
   }
   return t;
 }
@@ -380,7 +381,7 @@ inline uint32_t QuantizedEvent(const int32_t* coef, const DeadZone* zone, int32_
   const int32_t G = coef[step.natural];
   const uint32_t m = DivideByTwiceStep(DCTEMagnitude(G) + step.d, step);
   if (m >= kACLimit) DCTStmErr1("BUG: quantized magnitude %ld out of range", static_cast<int32_t>(m & 0x7FFFFFFF));
-  return kACEventsOf.of[static_cast<uint32_t>(G) >> 31][m];
+  return kACEventsOf.of[(static_cast<uint32_t>(G) >> 31) * kACLimit + m];
 }
 
 // A block wholly right of the image: DC difference 0 and EOB.
@@ -398,7 +399,7 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
 [[gnu::always_inline]] inline void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone,
                                              const EventCodes* codes, const uint8_t* samples) {
   alignas(32) int32_t coef[64];
-  alignas(32) uint32_t packed[64];
+  alignas(32) uint32_t eventIndex[64];
   const DCTKernels& kernels = DCTActiveKernels();
   const uint64_t zigzag = kernels.forwardDCTMask(coef, samples, comp->stripWidth, zone->thresholds.tFlipped,
                                                  zone->thresholds.twoTFlipped);
@@ -406,12 +407,12 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
   // zone or not: its mask is in natural order) sends the block to the
   // scalar one, which takes them all.
   const bool vectorQuantized = kernels.quantize != nullptr && BitCount(zigzag) > kVectorQuantizeFrom &&
-      (kernels.quantize(packed, coef, &zone->vector) & ~uint64_t{1}) == 0;
+      (kernels.quantize(eventIndex, coef, &zone->vector) & ~uint64_t{1}) == 0;
   const int32_t* D = comp->qTablePtr;
   const auto* ac = static_cast<const DCTEHuffAC*>(comp->acHuffPtr);
   DCTEBitSink sink = *sinkOut;
   CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0], zone);
-  const auto vectorEvent = [&](int32_t k) { return packed[DCTunzigzag[k]]; };  // every one in range
+  const auto vectorEvent = [&](int32_t k) { return kACEventsOf.of[eventIndex[DCTunzigzag[k]]]; };  // every one in range
   const auto scalarEvent = [&](int32_t k) { return QuantizedEvent(coef, zone, k); };
   if (vectorQuantized)
     CodeAC(&sink, codes, ac, coef, D, zigzag, vectorEvent);

@@ -67,12 +67,13 @@ struct DCTKernels {
                         const uint8_t* cb, const uint8_t* cr, uint8_t* rgb, int32_t count);
   // The encoder's quantizer on all 64 coefficients G at once (natural
   // order): m = (|G| + d) / 2d, exactly as (n x magic) >> shift (steps), and
-  // packed[n] = (magnitude bits of +-m) << 10 | (category of m) << 6. Returns the
+  // index[n] = m + 1024 when G < 0, m otherwise: the coder's index of the
+  // value's event (block_coder.cpp). Returns the
   // coefficients it cannot serve (|G| + d of 2^31 or more, or m of 1024 or
   // more), which the coder codes one at a time. nullptr at levels where
   // quantizing only the coefficients outside the dead zone, one at a time,
   // is faster (block_coder.cpp).
-  uint64_t (*quantize)(uint32_t* packed, const int32_t* coef, const DCTQuantizerSteps* steps);
+  uint64_t (*quantize)(uint32_t* index, const int32_t* coef, const DCTQuantizerSteps* steps);
   // The decoder's 1/2 reduced transform of a dequantized block (columns
   // right of lastCol zero) into 4 x 4 samples, rows `stride` bytes apart,
   // exactly as the scalar passes of decode/scaled_idct.cpp; returns non-zero

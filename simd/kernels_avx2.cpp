@@ -227,14 +227,14 @@ uint64_t AvxForwardDCTMask(int32_t* coef, const uint8_t* samples, int32_t stride
 // The 32 x 32 -> 64-bit products come two lanes in four: the even lanes
 // directly, the odd ones shifted down first (their figures come a lane
 // down already, DCTQuantizerSteps); each is shifted by its own count and
-// the halves are put together again. The category of m (below 1024 where
-// it counts) is the exponent of m as a float, 0 for m = 0.
+// the halves are put together again. The event itself (category and
+// magnitude bits) the coder looks up by the index m + 1024 x (G < 0): one
+// load per coded coefficient costs less than forming it in all 64 lanes.
 
 JPEG_AVX2_INLINE __m256i Load8(const uint32_t* p) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(p)); }
 
-uint64_t AvxQuantize(uint32_t* packed, const int32_t* coef, const DCTQuantizerSteps* steps) {
-  const __m256i one = _mm256_set1_epi32(1);
-  const __m256i largest = _mm256_set1_epi32(1023), bias = _mm256_set1_epi32(126);
+uint64_t AvxQuantize(uint32_t* index, const int32_t* coef, const DCTQuantizerSteps* steps) {
+  const __m256i largest = _mm256_set1_epi32(1023), negativeRow = _mm256_set1_epi32(1024);
   uint64_t trouble = 0;
 #pragma GCC unroll 8
   for (int i = 0; i < 64; i += 8) {
@@ -246,12 +246,8 @@ uint64_t AvxQuantize(uint32_t* packed, const int32_t* coef, const DCTQuantizerSt
     const __m256i m = _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA);
     const __m256i bad = _mm256_or_si256(n, _mm256_cmpgt_epi32(m, largest));  // top bits
     trouble |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(bad)))) << i;
-    const __m256i exponent = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(m)), 23);
-    const __m256i s = _mm256_max_epi32(_mm256_sub_epi32(exponent, bias), _mm256_setzero_si256());
-    const __m256i lowBits = _mm256_sub_epi32(_mm256_sllv_epi32(one, s), one);
-    const __m256i bits = _mm256_and_si256(_mm256_xor_si256(m, _mm256_srai_epi32(g, 31)), lowBits);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(packed + i),
-                        _mm256_or_si256(_mm256_slli_epi32(bits, 10), _mm256_slli_epi32(s, 6)));
+    const __m256i negative = _mm256_and_si256(_mm256_srai_epi32(g, 31), negativeRow);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(index + i), _mm256_or_si256(m, negative));
   }
   return trouble;
 }
