@@ -94,6 +94,15 @@ DCTSimdLevel DCTActiveSimdLevel() {
   return level;
 }
 
+std::atomic<const DCTKernels*> gDCTActiveKernels{nullptr};
+
+// Threads that meet the table first at the same time store the same pointer.
+const DCTKernels* DCTChooseActiveKernels() {
+  const DCTKernels* kernels = DCTKernelsAt(DCTActiveSimdLevel());
+  gDCTActiveKernels.store(kernels, std::memory_order_release);
+  return kernels;
+}
+
 const DCTKernels* DCTKernelsAt(int32_t level) {
   if (level < 0 || level > BestSupportedLevel()) return nullptr;
 #if JPEG_SIMD_X86

@@ -11,6 +11,7 @@
 #ifndef JPEG_SIMD_KERNELS_H
 #define JPEG_SIMD_KERNELS_H
 
+#include <atomic>
 #include <cstdint>
 
 enum DCTSimdLevel : int32_t { kDCTSimdScalar = 0, kDCTSimdSSE2 = 1, kDCTSimdAVX2 = 2 };
@@ -94,11 +95,18 @@ DCTSimdLevel DCTActiveSimdLevel();
 // (tests compare every level against the scalar one).
 const DCTKernels* DCTKernelsAt(int32_t level);
 // The kernels of the level in use (chosen on first call, thread-safely).
+// The active table once chosen (null before the first use), and the
+// choosing, out of line: the hot loops read one pointer and keep the rare
+// call off their path, so that calling them needs no saved registers (a
+// function-local static would put its guard's calls inline).
+extern std::atomic<const DCTKernels*> gDCTActiveKernels;
+[[gnu::cold, gnu::noinline]] const DCTKernels* DCTChooseActiveKernels();
 // Inline, so that the hot loops read the table without a call; static, so
 // that each file keeps its own copy (the bit-op builds of the coders lend
 // no function to the others).
 static inline const DCTKernels& DCTActiveKernels() {
-  static const DCTKernels* const kernels = DCTKernelsAt(DCTActiveSimdLevel());
+  const DCTKernels* kernels = gDCTActiveKernels.load(std::memory_order_acquire);
+  if (__builtin_expect(kernels == nullptr, 0)) kernels = DCTChooseActiveKernels();
   return *kernels;
 }
 const char* DCTSimdLevelName(int32_t level);
