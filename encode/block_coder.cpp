@@ -358,25 +358,28 @@ inline void CodeACEvent(DCTEBitSink* sink, const EventCodes* codes, const DCTEHu
 // position k; the DC's bit ignored), in zigzag order, with zero runs and
 // EOB unless position 63 was the last one written. Coding only these is the
 // same as stopping at the last one: every position past it lies inside the
-// dead zone. The mask is shifted along so that its lowest set bit counts
-// the run itself. eventAt(k) gives the event of the coefficient at zigzag
+// dead zone. Each event clears the mask's lowest set bit rather than
+// shifting the mask along: the loop then carries a one-cycle dependency
+// from event to event instead of a count-and-shift chain, and the events'
+// look-ups overlap. eventAt(k) gives the event of the coefficient at zigzag
 // position k.
 template <typename EventAt>
 inline void CodeAC(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC* ac, const int32_t* coef,
                    const int32_t* D, uint64_t zigzag, EventAt eventAt) {
-  uint64_t ahead = zigzag >> 1;  // bit j: zigzag position k + 1 + j
-  int32_t k = 0;                 // the position last written (0: the DC)
-  while (ahead != 0) {
-    const uint32_t run = static_cast<uint32_t>(__builtin_ctzll(ahead));
-    ahead = (ahead >> run) >> 1;
-    k += static_cast<int32_t>(run) + 1;
-    CodeACEvent(sink, codes, ac, coef, D, run, k, eventAt(k));
+  uint64_t rest = zigzag & ~uint64_t{1};  // the AC positions not yet written
+  uint32_t next = 1;                       // the position after the last one written
+  while (rest != 0) {
+    const uint32_t k = static_cast<uint32_t>(__builtin_ctzll(rest));
+    rest &= rest - 1;
+    const uint32_t run = k - next;
+    next = k + 1;
+    CodeACEvent(sink, codes, ac, coef, D, run, static_cast<int32_t>(k), eventAt(k));
   }
-  if (k != 63) DCTEputBits(sink, codes->shiftedCode[kEOB], codes->length[kEOB]);
+  if (next != 64) DCTEputBits(sink, codes->shiftedCode[kEOB], codes->length[kEOB]);
 }
 
 // The event of one coefficient, quantized here.
-inline uint32_t QuantizedEvent(const int32_t* coef, const DeadZone* zone, int32_t k) {
+inline uint32_t QuantizedEvent(const int32_t* coef, const DeadZone* zone, uint32_t k) {
   const ZigzagStep& step = zone->step[k];
   const int32_t G = coef[step.natural];
   const uint32_t m = DivideByTwiceStep(DCTEMagnitude(G) + step.d, step);
@@ -412,8 +415,8 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
   const auto* ac = static_cast<const DCTEHuffAC*>(comp->acHuffPtr);
   DCTEBitSink sink = *sinkOut;
   CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0], zone);
-  const auto vectorEvent = [&](int32_t k) { return kACEventsOf.of[eventIndex[DCTunzigzag[k]]]; };  // every one in range
-  const auto scalarEvent = [&](int32_t k) { return QuantizedEvent(coef, zone, k); };
+  const auto vectorEvent = [&](uint32_t k) { return kACEventsOf.of[eventIndex[DCTunzigzag[k]]]; };  // every one in range
+  const auto scalarEvent = [&](uint32_t k) { return QuantizedEvent(coef, zone, k); };
   if (vectorQuantized)
     CodeAC(&sink, codes, ac, coef, D, zigzag, vectorEvent);
   else
