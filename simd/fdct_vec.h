@@ -56,15 +56,26 @@ JPEG_VEC_INLINE void StoreLanes(int32_t* p, const VecU& v) { __builtin_memcpy(p,
 
 // In-place transpose of eight rows of eight lanes (unpack 32-bit pairs, then
 // 64-bit pairs, then the 128-bit halves).
+#if defined(__AVX2__)
+// Rows a, b interleaved in lane pairs: a0 b0 a2 b2 | a4 b4 a6 b6 (even) and
+// a1 b1 a3 b3 | a5 b5 a7 b7 (odd), by 64-bit shifts and blends.
+JPEG_VEC_INLINE VecU EvenPairs(const VecU& a, const VecU& b) {
+  return (VecU)_mm256_blend_epi32((__m256i)a, _mm256_slli_epi64((__m256i)b, 32), 0xAA);
+}
+JPEG_VEC_INLINE VecU OddPairs(const VecU& a, const VecU& b) {
+  return (VecU)_mm256_blend_epi32(_mm256_srli_epi64((__m256i)a, 32), (__m256i)b, 0xAA);
+}
+#else
+JPEG_VEC_INLINE VecU EvenPairs(const VecU& a, const VecU& b) { return __builtin_shufflevector(a, b, 0, 8, 2, 10, 4, 12, 6, 14); }
+JPEG_VEC_INLINE VecU OddPairs(const VecU& a, const VecU& b) { return __builtin_shufflevector(a, b, 1, 9, 3, 11, 5, 13, 7, 15); }
+#endif
 JPEG_VEC_INLINE void Transpose8(VecU* r) {
-  const VecU t0 = __builtin_shufflevector(r[0], r[1], 0, 8, 1, 9, 4, 12, 5, 13);
-  const VecU t1 = __builtin_shufflevector(r[0], r[1], 2, 10, 3, 11, 6, 14, 7, 15);
-  const VecU t2 = __builtin_shufflevector(r[2], r[3], 0, 8, 1, 9, 4, 12, 5, 13);
-  const VecU t3 = __builtin_shufflevector(r[2], r[3], 2, 10, 3, 11, 6, 14, 7, 15);
-  const VecU t4 = __builtin_shufflevector(r[4], r[5], 0, 8, 1, 9, 4, 12, 5, 13);
-  const VecU t5 = __builtin_shufflevector(r[4], r[5], 2, 10, 3, 11, 6, 14, 7, 15);
-  const VecU t6 = __builtin_shufflevector(r[6], r[7], 0, 8, 1, 9, 4, 12, 5, 13);
-  const VecU t7 = __builtin_shufflevector(r[6], r[7], 2, 10, 3, 11, 6, 14, 7, 15);
+  // t0: r0, r1 in pairs by columns 0, 2 | 4, 6; t1: columns 1, 3 | 5, 7.
+  const VecU t0 = EvenPairs(r[0], r[1]), t1 = OddPairs(r[0], r[1]);
+  const VecU t2 = EvenPairs(r[2], r[3]), t3 = OddPairs(r[2], r[3]);
+  const VecU t4 = EvenPairs(r[4], r[5]), t5 = OddPairs(r[4], r[5]);
+  const VecU t6 = EvenPairs(r[6], r[7]), t7 = OddPairs(r[6], r[7]);
+  // u0: column 0 of rows 0..3 | column 4; u1: column 2 | 6; u2: 1 | 5; u3: 3 | 7.
   const VecU u0 = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
   const VecU u1 = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
   const VecU u2 = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
@@ -75,10 +86,10 @@ JPEG_VEC_INLINE void Transpose8(VecU* r) {
   const VecU u7 = __builtin_shufflevector(t5, t7, 2, 3, 10, 11, 6, 7, 14, 15);
   r[0] = __builtin_shufflevector(u0, u4, 0, 1, 2, 3, 8, 9, 10, 11);
   r[4] = __builtin_shufflevector(u0, u4, 4, 5, 6, 7, 12, 13, 14, 15);
-  r[1] = __builtin_shufflevector(u1, u5, 0, 1, 2, 3, 8, 9, 10, 11);
-  r[5] = __builtin_shufflevector(u1, u5, 4, 5, 6, 7, 12, 13, 14, 15);
-  r[2] = __builtin_shufflevector(u2, u6, 0, 1, 2, 3, 8, 9, 10, 11);
-  r[6] = __builtin_shufflevector(u2, u6, 4, 5, 6, 7, 12, 13, 14, 15);
+  r[2] = __builtin_shufflevector(u1, u5, 0, 1, 2, 3, 8, 9, 10, 11);
+  r[6] = __builtin_shufflevector(u1, u5, 4, 5, 6, 7, 12, 13, 14, 15);
+  r[1] = __builtin_shufflevector(u2, u6, 0, 1, 2, 3, 8, 9, 10, 11);
+  r[5] = __builtin_shufflevector(u2, u6, 4, 5, 6, 7, 12, 13, 14, 15);
   r[3] = __builtin_shufflevector(u3, u7, 0, 1, 2, 3, 8, 9, 10, 11);
   r[7] = __builtin_shufflevector(u3, u7, 4, 5, 6, 7, 12, 13, 14, 15);
 }
