@@ -25,8 +25,12 @@ namespace {
 constexpr int32_t kZeroRunSymbol = 15;  // run 15, size 0: sixteen zeros
 constexpr int32_t kZeroRunLength = 16;
 
+// What a scan's block loop reads for every block: the band, and the
+// kernel that finds a block's non-zero coefficients (taken from the kernel
+// table once per run of blocks).
 struct Band {
   int32_t ss, se, al;  // first and last zigzag position, point transform
+  uint64_t (*nonZeroZigzag)(const int16_t* coefs);
 };
 
 // One block of a first AC scan: values of the band, shifted up by Al, or
@@ -119,7 +123,7 @@ inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* t
                            int16_t* coefs) {
   const int32_t bit = 1 << band.al;
   const int32_t end = band.se + 1;
-  const uint64_t nonZero = DCTActiveKernels().nonZeroZigzag(coefs) & PositionRange(band.ss, end);
+  const uint64_t nonZero = band.nonZeroZigzag(coefs) & PositionRange(band.ss, end);
   int32_t k = band.ss;
   if (state->eobRun == 0) {
     for (; k < end; k++) {
@@ -147,7 +151,7 @@ inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* t
 
 // The band of the scan in state->scan.
 inline Band BandOf(const DCTState* state) {
-  return Band{state->scan.ss, state->scan.se, state->scan.al};
+  return Band{state->scan.ss, state->scan.se, state->scan.al, DCTActiveKernels().nonZeroZigzag};
 }
 
 // The four kinds of scan, each a loop over `count` blocks of one component
