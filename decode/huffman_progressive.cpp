@@ -129,9 +129,9 @@ inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* t
     for (; k < end; k++) {
       const int32_t rs = DecodeSymbol(state, r, table);
       const int32_t run = rs >> 4;
-      int32_t value = 0;
+      int32_t value = 0;  // sixteen zeros: 0 stored over the zero that ends them
       if ((rs & 15) != 0) {
-        value = GetBits(state, r, 1) != 0 ? bit : -bit;
+        value = (2 * GetBits(state, r, 1) - 1) * bit;
       } else if (run != kZeroRunSymbol) {
         state->eobRun = 1 << run;
         if (run != 0) state->eobRun += GetBits(state, r, run);
@@ -140,7 +140,7 @@ inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* t
       const int32_t stop = ZeroAfterRun<kDeposit>(~nonZero & PositionRange(k, end), run, end);
       CorrectAll(state, r, coefs, nonZero & PositionRange(k, stop), band.al);
       k = stop;
-      if (value != 0 && k < end) coefs[DCTunzigzag[k]] = StoreCoef(value);
+      if (k < end) coefs[DCTunzigzag[k]] = StoreCoef(value);
     }
   }
   if (state->eobRun > 0) {  // inside an end-of-band run: refine the rest
