@@ -415,7 +415,7 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
   const auto* ac = static_cast<const DCTEHuffAC*>(comp->acHuffPtr);
   DCTEBitSink sink = *sinkOut;
   CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0], zone);
-  const auto vectorEvent = [&](uint32_t k) { return kACEventsOf.of[eventIndex[DCTunzigzag[k]]]; };  // every one in range
+  const auto vectorEvent = [&](uint32_t k) { return kACEventsOf.of[eventIndex[DCTunzigzag[k]]]; };  // all in range
   const auto scalarEvent = [&](uint32_t k) { return QuantizedEvent(coef, zone, k); };
   if (vectorQuantized)
     CodeAC(&sink, codes, ac, coef, D, zigzag, vectorEvent);

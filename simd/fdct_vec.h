@@ -54,8 +54,9 @@ JPEG_VEC_INLINE void LoadBytes(VecU& v, const uint8_t* p) {
 JPEG_VEC_INLINE void LoadLanes(VecU& v, const int32_t* p) { __builtin_memcpy(&v, p, sizeof v); }
 JPEG_VEC_INLINE void StoreLanes(int32_t* p, const VecU& v) { __builtin_memcpy(p, &v, sizeof v); }
 
-// In-place transpose of eight rows of eight lanes (unpack 32-bit pairs, then
-// 64-bit pairs, then the 128-bit halves).
+// In-place transpose of eight rows of eight lanes: 32-bit pairs (by shifts
+// and blends where AVX2 has them, which leaves the shuffle unit to the other
+// two steps), then 64-bit pairs, then the 128-bit halves.
 #if defined(__AVX2__)
 // Rows a, b interleaved in lane pairs: a0 b0 a2 b2 | a4 b4 a6 b6 (even) and
 // a1 b1 a3 b3 | a5 b5 a7 b7 (odd), by 64-bit shifts and blends.
@@ -66,8 +67,12 @@ JPEG_VEC_INLINE VecU OddPairs(const VecU& a, const VecU& b) {
   return (VecU)_mm256_blend_epi32(_mm256_srli_epi64((__m256i)a, 32), (__m256i)b, 0xAA);
 }
 #else
-JPEG_VEC_INLINE VecU EvenPairs(const VecU& a, const VecU& b) { return __builtin_shufflevector(a, b, 0, 8, 2, 10, 4, 12, 6, 14); }
-JPEG_VEC_INLINE VecU OddPairs(const VecU& a, const VecU& b) { return __builtin_shufflevector(a, b, 1, 9, 3, 11, 5, 13, 7, 15); }
+JPEG_VEC_INLINE VecU EvenPairs(const VecU& a, const VecU& b) {
+  return __builtin_shufflevector(a, b, 0, 8, 2, 10, 4, 12, 6, 14);
+}
+JPEG_VEC_INLINE VecU OddPairs(const VecU& a, const VecU& b) {
+  return __builtin_shufflevector(a, b, 1, 9, 3, 11, 5, 13, 7, 15);
+}
 #endif
 JPEG_VEC_INLINE void Transpose8(VecU* r) {
   // t0: r0, r1 in pairs by columns 0, 2 | 4, 6; t1: columns 1, 3 | 5, 7.

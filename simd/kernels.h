@@ -69,9 +69,9 @@ struct DCTKernels {
   // The encoder's quantizer on all 64 coefficients G at once (natural
   // order): m = (|G| + d) / 2d, exactly as (n x magic) >> shift (steps), and
   // index[n] = m + 1024 when G < 0, m otherwise: the coder's index of the
-  // value's event (block_coder.cpp). Returns the
-  // coefficients it cannot serve (|G| + d of 2^31 or more, or m of 1024 or
-  // more), which the coder codes one at a time. nullptr at levels where
+  // value's event (block_coder.cpp). Returns the coefficients it cannot
+  // serve (|G| + d of 2^31 or more, or m of 1024 or more), which the coder
+  // codes one at a time. nullptr at levels where
   // quantizing only the coefficients outside the dead zone, one at a time,
   // is faster (block_coder.cpp).
   uint64_t (*quantize)(uint32_t* index, const int32_t* coef, const DCTQuantizerSteps* steps);
@@ -94,11 +94,11 @@ DCTSimdLevel DCTActiveSimdLevel();
 // The kernels of one level, or nullptr when this CPU or build cannot run it
 // (tests compare every level against the scalar one).
 const DCTKernels* DCTKernelsAt(int32_t level);
-// The kernels of the level in use (chosen on first call, thread-safely).
-// The active table once chosen (null before the first use), and the
-// choosing, out of line: the hot loops read one pointer and keep the rare
-// call off their path, so that calling them needs no saved registers (a
-// function-local static would put its guard's calls inline).
+// The kernels of the level in use, chosen on first call, thread-safely: the
+// table once chosen (null before), and the choosing, out of line, so that
+// the hot loops read one pointer and keep the rare call off their path
+// (a function-local static would put its guard's calls inline, and every
+// caller would save registers for them).
 extern std::atomic<const DCTKernels*> gDCTActiveKernels;
 [[gnu::cold, gnu::noinline]] const DCTKernels* DCTChooseActiveKernels();
 // Inline, so that the hot loops read the table without a call; static, so
