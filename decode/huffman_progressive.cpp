@@ -97,36 +97,34 @@ inline void CorrectAll(DCTState* state, BitReader& r, int16_t* coefs, uint64_t n
   }
 }
 
-// The zigzag position of the (run + 1)-th zero of `zeros`, or `none`. With
-// kDeposit, one bit deposited at that zero (none: the count of trailing
-// zeros of nothing is 64, never below `none`) instead of a loop over the run.
+// The (run + 1)-th set bit of `zeros` alone, or 0 when it has fewer. With
+// kDeposit, one bit deposited at that zero instead of a loop over the run.
 template <bool kDeposit>
-inline int32_t ZeroAfterRun(uint64_t zeros, int32_t run, int32_t none) {
+inline uint64_t ZeroAfterRun(uint64_t zeros, int32_t run) {
 #if defined(JPEG_BITOP_BUILD)
-  if (kDeposit) {
-    const int32_t at = static_cast<int32_t>(_tzcnt_u64(_pdep_u64(uint64_t{1} << run, zeros)));
-    return at < none ? at : none;
-  }
+  if (kDeposit) return _pdep_u64(uint64_t{1} << run, zeros);
 #endif
   for (; run > 0 && zeros != 0; run--) zeros &= zeros - 1;
-  return zeros != 0 ? __builtin_ctzll(zeros) : none;
+  return zeros & (0 - zeros);
 }
 
 // One block of an AC refinement scan: correction bits for the non-zero
 // coefficients of the band, and coefficients that become +-2^Al. A symbol's
 // run counts zero coefficients only; the non-zero ones it passes each take
-// a correction bit after the symbol (and its sign bit). Positions past k
-// keep the values they had before this scan until k passes them, so the
-// block's non-zero positions, taken once, tell where every run ends.
+// a correction bit after the symbol (and its sign bit). Positions past the
+// current one keep the values they had before this scan until it passes
+// them, so the block's non-zero positions, taken once, tell where every run
+// ends. `ahead` holds the band's positions not yet passed, as a mask: each
+// symbol's end is one bit of it, which leaves no position to count.
 template <bool kDeposit>
 inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* table, Band band,
                            int16_t* coefs) {
   const int32_t bit = 1 << band.al;
-  const int32_t end = band.se + 1;
-  const uint64_t nonZero = band.nonZeroZigzag(coefs) & PositionRange(band.ss, end);
-  int32_t k = band.ss;
+  const uint64_t inBand = PositionRange(band.ss, band.se + 1);
+  const uint64_t nonZero = band.nonZeroZigzag(coefs) & inBand;
+  uint64_t ahead = inBand;
   if (state->eobRun == 0) {
-    for (; k < end; k++) {
+    while (ahead != 0) {
       const int32_t rs = DecodeSymbol(state, r, table);
       const int32_t run = rs >> 4;
       int32_t value = 0;  // sixteen zeros: 0 stored over the zero that ends them
@@ -137,14 +135,14 @@ inline void DecodeACRefine(DCTState* state, BitReader& r, const DCTDHuffTable* t
         if (run != 0) state->eobRun += GetBits(state, r, run);
         break;
       }
-      const int32_t stop = ZeroAfterRun<kDeposit>(~nonZero & PositionRange(k, end), run, end);
-      CorrectAll(state, r, coefs, nonZero & PositionRange(k, stop), band.al);
-      k = stop;
-      if (k < end) coefs[DCTunzigzag[k]] = StoreCoef(value);
+      const uint64_t stop = ZeroAfterRun<kDeposit>(~nonZero & ahead, run);  // 0: past the band
+      CorrectAll(state, r, coefs, nonZero & ahead & (stop - 1), band.al);
+      ahead &= 0 - (stop << 1);  // the positions after stop (none when stop is 0 or position 63)
+      if (stop != 0) coefs[DCTunzigzag[__builtin_ctzll(stop)]] = StoreCoef(value);
     }
   }
   if (state->eobRun > 0) {  // inside an end-of-band run: refine the rest
-    CorrectAll(state, r, coefs, nonZero & PositionRange(k, end), band.al);
+    CorrectAll(state, r, coefs, nonZero & ahead, band.al);
     state->eobRun--;
   }
 }
