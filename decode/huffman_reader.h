@@ -174,17 +174,23 @@ static inline uint32_t LookupPrefix(const BitReader& r) {
   return static_cast<uint32_t>(r.buffer >> (64 - kDCTDLookaheadBits));
 }
 
-// The Huffman symbol that begins with `prefix` (the reader filled for a
-// symbol): short codes by one look-up, longer ones by the search from the
-// length the look-up names.
-static inline int32_t SymbolOfPrefix(DCTState* state, BitReader& r, const DCTDHuffTable* table,
-                              uint32_t prefix) {
-  const int32_t length = table->lookahead[prefix][0];
+// The symbol of a lookahead pair (length, symbol) the reader stands at: a
+// short code consumed, a longer one found by the search from the length
+// the pair names.
+static inline int32_t SymbolOfPair(DCTState* state, BitReader& r, const DCTDHuffTable* table, int32_t length,
+                                   int32_t symbol) {
   if (length < kLongCodeMark) {
     Consume(r, length);
-    return table->lookahead[prefix][1];
+    return symbol;
   }
   return DecodeLong(state, r, table, length - kSearchStartBias);
+}
+
+// The Huffman symbol that begins with `prefix` (the reader filled for a
+// symbol).
+static inline int32_t SymbolOfPrefix(DCTState* state, BitReader& r, const DCTDHuffTable* table,
+                              uint32_t prefix) {
+  return SymbolOfPair(state, r, table, table->lookahead[prefix][0], table->lookahead[prefix][1]);
 }
 
 // One Huffman symbol.
@@ -213,12 +219,7 @@ static inline int32_t FastValue(int32_t entry) { return entry >> 16; }
 static inline int32_t SymbolOfEntry(DCTState* state, BitReader& r, const DCTDHuffTable* table, int32_t entry,
                                     uint32_t prefix) {
   if (__builtin_expect(FastBits(entry) != kDCTDNoFastEntry, 0)) return SymbolOfPrefix(state, r, table, prefix);
-  const int32_t length = (entry >> 8) & 0xFF;
-  if (length < kLongCodeMark) {
-    Consume(r, length);
-    return (entry >> 16) & 0xFF;
-  }
-  return DecodeLong(state, r, table, length - kSearchStartBias);
+  return SymbolOfPair(state, r, table, (entry >> 8) & 0xFF, (entry >> 16) & 0xFF);
 }
 
 // Fills the reader and looks up the next event. True when the combined

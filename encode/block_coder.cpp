@@ -292,8 +292,8 @@ void MakeEventCodes(EventCodes* codes, const DCTEHuffAC* ac) {
 // 55 KB (this file is built twice) to every thread of the host that
 // touches the library.
 struct EventCodesCache {
-  uint16_t code[176];
-  uint8_t length[176];
+  decltype(DCTEHuffAC::code) code;  // the table they were made from
+  decltype(DCTEHuffAC::length) length;
   bool valid;
   EventCodes codes;
 };

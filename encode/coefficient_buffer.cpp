@@ -31,7 +31,6 @@ void ReleaseCoefImage(DCTState* state) {
   std::free(image);
 }
 
-
 // |g| / step rounded half away from zero, with g's sign (D is twice the step).
 int16_t Quantize(int32_t g, uint32_t d) {
   const uint32_t m = (DCTEMagnitude(g) + d) / (2 * d);
