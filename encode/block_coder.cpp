@@ -81,13 +81,18 @@ constexpr uint32_t kEventRowMask = 15u << kCategoryShift;
 // The event of each AC value of magnitude m below kACLimit, positive and
 // negative: one look-up in the coder's loop, at m + kACLimit x (value < 0)
 // (as the vector quantizer gives it). A negative value's magnitude bits are
-// the complement of m's s low bits.
+// the complement of m's s low bits. The natural position of each zigzag
+// position stands beside them, so that the coder's loop reads both through
+// one base register.
 struct EventTable {
   uint32_t of[2 * kACLimit];
+  uint8_t natural[64];
 };
 
 constexpr EventTable MakeEventTable() {
   EventTable t{};
+  const ZigzagPositions zigzag = MakeZigzagPositions();
+  for (int32_t n = 0; n < 64; n++) t.natural[zigzag.of[n]] = static_cast<uint8_t>(n);
   for (uint32_t m = 1; m < kACLimit; m++) {
     uint32_t s = 0;
     while ((m >> s) != 0) s++;
@@ -415,7 +420,7 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
   const auto* ac = static_cast<const DCTEHuffAC*>(comp->acHuffPtr);
   DCTEBitSink sink = *sinkOut;
   CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0], zone);
-  const auto vectorEvent = [&](uint32_t k) { return kACEventsOf.of[eventIndex[DCTunzigzag[k]]]; };  // all in range
+  const auto vectorEvent = [&](uint32_t k) { return kACEventsOf.of[eventIndex[kACEventsOf.natural[k]]]; };  // all in range
   const auto scalarEvent = [&](uint32_t k) { return QuantizedEvent(coef, zone, k); };
   if (vectorQuantized)
     CodeAC(&sink, codes, ac, coef, D, zigzag, vectorEvent);

@@ -49,13 +49,18 @@ static inline uint64_t ToZigzagOrder(uint64_t natural) {
   return z;
 }
 
-// Set bits of a word, without the library call a build for the baseline
-// instruction set makes of __builtin_popcountll.
+// Set bits of a word: one instruction where the build has it (the bit
+// instruction builds), else without the library call a build for the
+// baseline instruction set makes of __builtin_popcountll.
 static inline int32_t BitCount(uint64_t x) {
+#if defined(__POPCNT__)
+  return __builtin_popcountll(x);
+#else
   x -= (x >> 1) & 0x5555555555555555ull;
   x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
   x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
   return static_cast<int32_t>((x * 0x0101010101010101ull) >> 56);
+#endif
 }
 
 // Positions from..to-1 (0 <= from, to <= 64); none when to <= from. With
