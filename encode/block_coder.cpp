@@ -10,7 +10,10 @@
 // capped quantizers (qTable), which never exceed the threshold, so every
 // coefficient outside the dead zone codes as a magnitude of at least 1.
 // Blocks wholly right of the image skip the transform and cost a DC
-// category 0 and an EOB.
+// category 0 and an EOB. Blocks with many coefficients outside the dead
+// zone are quantized by the vector kernel and their events go into the
+// accumulator three at a time, the complete bytes written after each
+// three without a test for a full accumulator (CodeDenseBlock).
 //
 // The file is built twice on x86-64 (JPEG_CODER_NAME, simd/kernels.h): the
 // second build, for the bit instructions, codes the strips when the CPU has
@@ -359,26 +362,190 @@ inline void CodeACEvent(DCTEBitSink* sink, const EventCodes* codes, const DCTEHu
   }
 }
 
+// The next AC event of a block: the coefficient at the mask's lowest set
+// bit (cleared), after the zeros since the last one. Taking the lowest bit
+// and clearing it (rather than shifting the mask along) leaves a one-cycle
+// dependency from event to event, so the events' look-ups overlap.
+struct NextEvent {
+  uint32_t k, run, event, slot;
+};
+
+template <typename EventAt>
+[[gnu::always_inline]] inline NextEvent TakeEvent(uint64_t& rest, uint32_t& next, const EventAt& eventAt) {
+  const uint32_t k = static_cast<uint32_t>(__builtin_ctzll(rest));
+  rest &= rest - 1;
+  const uint32_t run = k - next;
+  next = k + 1;
+  const uint32_t event = eventAt(k);
+  return NextEvent{k, run, event, (event & kEventRowMask) + run};
+}
+
+// A group of events whose codes together take at most this many bits goes
+// into the accumulator as one, after at most 7 pending bits: the sum stays
+// below 64.
+constexpr int32_t kGroupBits = 56;
+
+// The sink's accumulator and its target's position in registers while a
+// block's events go in in groups. After each group the complete bytes are
+// written without a branch on how many: eight bytes are stored and the
+// position moves on by the complete ones, the rest being overwritten
+// later. `roomEnd` is the first position (as an address) from which eight
+// bytes no longer fit the target's buffer, 0 when they fit nowhere (a
+// target without a buffer, whose every byte goes through its procedure).
+// A 0xFF among the bytes and a target nearly full go byte by byte
+// (FlushOneByOne).
+struct GroupWriter {
+  uint64_t acc;
+  uint32_t bits;
+  uint8_t* out;
+  uintptr_t roomEnd;
+};
+
+inline GroupWriter Reload(const DCTEBitSink* sink) {
+  Stm* target = sink->target;
+  const int32_t count = target->count;
+  const uintptr_t roomEnd = count >= 8 ? reinterpret_cast<uintptr_t>(target->ptr) + static_cast<uintptr_t>(count - 7) : 0;
+  return GroupWriter{sink->acc, static_cast<uint32_t>(sink->bits), target->ptr, roomEnd};
+}
+
+inline void Sync(const GroupWriter& w, DCTEBitSink* sink) {
+  Stm* target = sink->target;
+  target->count = static_cast<int16_t>(target->count - static_cast<int32_t>(w.out - target->ptr));
+  target->ptr = w.out;
+  sink->acc = w.acc;
+  sink->bits = static_cast<int32_t>(w.bits);
+}
+
+// The complete bytes one at a time: a 0xFF among them (followed by a
+// stuffed 0 in place where the buffer has room for fourteen bytes) or too
+// little room for the eight-byte store (through the sink).
+[[gnu::noinline]] void FlushOneByOne(GroupWriter* w, DCTEBitSink* sink) {
+  constexpr uint32_t kStuffedReach = 14 - 8;  // seven bytes, each maybe stuffed, past the store's reach
+  if (reinterpret_cast<uintptr_t>(w->out) + kStuffedReach >= w->roomEnd) {
+    Sync(*w, sink);
+    DCTEflushBytes(sink);
+    *w = Reload(sink);
+    return;
+  }
+  for (; w->bits >= 8; w->bits -= 8) {
+    const uint8_t byte = static_cast<uint8_t>(w->acc >> (w->bits - 8));
+    *w->out++ = byte;
+    if (byte == 0xFF) *w->out++ = 0;
+  }
+}
+
+// DCTEhasFFByte with a byte compare in a vector register: the loop that
+// asks runs short of general registers for the word test's two constants.
+inline bool HasFFByte(uint64_t word) {
+#if defined(__SSE2__)
+  const __m128i bytes = _mm_cvtsi64_si128(static_cast<int64_t>(word));
+  return (_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(-1))) & 0xFF) != 0;
+#else
+  return DCTEhasFFByte(word);
+#endif
+}
+
+[[gnu::always_inline]] inline GroupWriter FlushGroup(GroupWriter w, DCTEBitSink* sink) {
+  // The pending bits (at most 63) at the top of a word, zeros below them
+  // (none pending: one stale bit). Only the complete bytes can be 0xFF: the
+  // partial one has a zero at its end.
+  const uint64_t word = (w.acc << 1) << (63 - w.bits);
+  if (__builtin_expect(HasFFByte(word) || reinterpret_cast<uintptr_t>(w.out) >= w.roomEnd, 0)) {
+    GroupWriter outOfLine = w;  // a copy: the loop's writer never has its address taken
+    FlushOneByOne(&outOfLine, sink);
+    return outOfLine;
+  }
+  DCTEstoreWord64(w.out, word);
+  return GroupWriter{w.acc, w.bits & 7, w.out + (w.bits >> 3), w.roomEnd};
+}
+
+// The event of the coefficient at zigzag position k from the vector
+// quantizer's indexes (every index in range).
+inline uint32_t IndexedEvent(const uint32_t* eventIndex, uint32_t k) {
+  return kACEventsOf.of[eventIndex[kACEventsOf.natural[k]]];
+}
+
+// A group too long to go in as one: its three events taken again (so that
+// the loop need not keep them), the three highest positions of the block's
+// mask that `rest` no longer holds, and coded each through the sink.
+[[gnu::noinline]] void CodeLongGroup(GroupWriter* w, DCTEBitSink* sink, const EventCodes* codes,
+                                     const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
+                                     const uint32_t* eventIndex, uint64_t zigzag, uint64_t rest) {
+  Sync(*w, sink);
+  const uint64_t written = zigzag & ~rest & ~uint64_t{1};  // the group's positions and those before it
+  uint64_t before = written;
+  for (int32_t i = 0; i < 3; i++) before &= ~(uint64_t{1} << (63 - __builtin_clzll(before)));
+  uint64_t group = written & ~before;
+  uint32_t next = before == 0 ? 1 : 64 - static_cast<uint32_t>(__builtin_clzll(before));
+  const auto eventAt = [eventIndex](uint32_t k) { return IndexedEvent(eventIndex, k); };
+  while (group != 0) {
+    const NextEvent e = TakeEvent(group, next, eventAt);
+    CodeACEvent(sink, codes, ac, coef, D, e.run, static_cast<int32_t>(e.k), e.event);
+  }
+  *w = Reload(sink);
+}
+
 // The AC coefficients outside the dead zone (`zigzag`, bit k for zigzag
 // position k; the DC's bit ignored), in zigzag order, with zero runs and
 // EOB unless position 63 was the last one written. Coding only these is the
 // same as stopping at the last one: every position past it lies inside the
-// dead zone. Each event clears the mask's lowest set bit rather than
-// shifting the mask along: the loop then carries a one-cycle dependency
-// from event to event instead of a count-and-shift chain, and the events'
-// look-ups overlap. eventAt(k) gives the event of the coefficient at zigzag
-// position k.
+// dead zone. eventAt(k) gives the event of the coefficient at zigzag
+// position k. Fit for blocks with few events: the test for a full
+// accumulator is rarely taken.
 template <typename EventAt>
-inline void CodeAC(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC* ac, const int32_t* coef,
-                   const int32_t* D, uint64_t zigzag, EventAt eventAt) {
+[[gnu::always_inline]] inline void CodeAC(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC* ac,
+                                          const int32_t* coef, const int32_t* D, uint64_t zigzag, EventAt eventAt) {
   uint64_t rest = zigzag & ~uint64_t{1};  // the AC positions not yet written
   uint32_t next = 1;                       // the position after the last one written
   while (rest != 0) {
-    const uint32_t k = static_cast<uint32_t>(__builtin_ctzll(rest));
-    rest &= rest - 1;
-    const uint32_t run = k - next;
-    next = k + 1;
-    CodeACEvent(sink, codes, ac, coef, D, run, static_cast<int32_t>(k), eventAt(k));
+    const NextEvent a = TakeEvent(rest, next, eventAt);
+    CodeACEvent(sink, codes, ac, coef, D, a.run, static_cast<int32_t>(a.k), a.event);
+  }
+  if (next != 64) DCTEputBits(sink, codes->shiftedCode[kEOB], codes->length[kEOB]);
+}
+
+// At least three of the mask's bits set.
+inline bool ThreeOrMore(uint64_t mask) {
+  mask &= mask - 1;
+  mask &= mask - 1;
+  return mask != 0;
+}
+
+// CodeAC for a block with many events, quantized by the vector quantizer:
+// they go in three at a time, the complete bytes written after each three
+// (GroupWriter), so that whether the accumulator is full never needs a
+// test; taken about one event in ten at random and decided late (its
+// operand comes at the end of a chain of look-ups), that test cost more
+// than the flushes. A group too long for that (a missing code, long zero
+// runs) and the last one or two events go through CodeACEvent.
+inline void CodeGroupedAC(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC* ac, const int32_t* coef,
+                          const int32_t* D, uint64_t zigzag, const uint32_t* eventIndex) {
+  const auto eventAt = [eventIndex](uint32_t k) { return IndexedEvent(eventIndex, k); };
+  uint64_t rest = zigzag & ~uint64_t{1};  // the AC positions not yet written
+  uint32_t next = 1;                       // the position after the last one written
+  GroupWriter w = FlushGroup(Reload(sink), sink);
+  while (ThreeOrMore(rest)) {
+    const NextEvent a = TakeEvent(rest, next, eventAt);
+    const NextEvent b = TakeEvent(rest, next, eventAt);
+    const NextEvent c = TakeEvent(rest, next, eventAt);
+    const uint32_t lengthA = codes->length[a.slot], lengthB = codes->length[b.slot], lengthC = codes->length[c.slot];
+    if (__builtin_expect(lengthA + lengthB + lengthC <= kGroupBits, 1)) {
+      const uint64_t codeA = codes->shiftedCode[a.slot] | a.event >> kEventBitsShift;
+      const uint64_t codeB = codes->shiftedCode[b.slot] | b.event >> kEventBitsShift;
+      const uint64_t codeC = codes->shiftedCode[c.slot] | c.event >> kEventBitsShift;
+      w.acc = (((((w.acc << lengthA) | codeA) << lengthB) | codeB) << lengthC) | codeC;
+      w.bits += lengthA + lengthB + lengthC;
+    } else {
+      GroupWriter outOfLine = w;  // a copy: the loop's writer never has its address taken
+      CodeLongGroup(&outOfLine, sink, codes, ac, coef, D, eventIndex, zigzag, rest);
+      w = outOfLine;
+    }
+    w = FlushGroup(w, sink);
+  }
+  Sync(w, sink);
+  while (rest != 0) {
+    const NextEvent a = TakeEvent(rest, next, eventAt);
+    CodeACEvent(sink, codes, ac, coef, D, a.run, static_cast<int32_t>(a.k), a.event);
   }
   if (next != 64) DCTEputBits(sink, codes->shiftedCode[kEOB], codes->length[kEOB]);
 }
@@ -400,6 +567,29 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
   DCTEputBits(sink, ac->code[kEOB], ac->length[kEOB]);
 }
 
+// Quantizes and codes a block with many coefficients outside the dead zone:
+// by the vector quantizer, the events grouped (CodeGroupedAC). Any AC
+// coefficient the vector quantizer cannot take (inside the dead zone or
+// not: its mask is in natural order) sends the block to the scalar one,
+// which takes them all. Out of line: the strip loop, which codes the many
+// blocks with few events, keeps its registers.
+[[gnu::noinline]] void CodeDenseBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone,
+                                      const EventCodes* codes, const int32_t* coef, uint64_t zigzag,
+                                      const DCTKernels& kernels) {
+  alignas(32) uint32_t eventIndex[64];
+  const bool vectorQuantized = (kernels.quantize(eventIndex, coef, &zone->vector) & ~uint64_t{1}) == 0;
+  const int32_t* D = comp->qTablePtr;
+  const auto* ac = static_cast<const DCTEHuffAC*>(comp->acHuffPtr);
+  DCTEBitSink sink = *sinkOut;
+  CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0], zone);
+  const auto scalarEvent = [&](uint32_t k) { return QuantizedEvent(coef, zone, k); };
+  if (vectorQuantized)
+    CodeGroupedAC(&sink, codes, ac, coef, D, zigzag, eventIndex);
+  else
+    CodeAC(&sink, codes, ac, coef, D, zigzag, scalarEvent);
+  *sinkOut = sink;
+}
+
 // Transforms, quantizes and codes one image block. The sink is copied into
 // a local for the block so that its accumulator stays in registers.
 // Inlined into the strip loops: called apart, it saves and restores a
@@ -407,25 +597,17 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
 [[gnu::always_inline]] inline void CodeBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone,
                                              const EventCodes* codes, const uint8_t* samples) {
   alignas(32) int32_t coef[64];
-  alignas(32) uint32_t eventIndex[64];
   const DCTKernels& kernels = DCTActiveKernels();
   const uint64_t zigzag = kernels.forwardDCTMask(coef, samples, comp->stripWidth, zone->thresholds.tFlipped,
                                                  zone->thresholds.twoTFlipped);
-  // Any AC coefficient the vector quantizer cannot take (inside the dead
-  // zone or not: its mask is in natural order) sends the block to the
-  // scalar one, which takes them all.
-  const bool vectorQuantized = kernels.quantize != nullptr && BitCount(zigzag) > kVectorQuantizeFrom &&
-      (kernels.quantize(eventIndex, coef, &zone->vector) & ~uint64_t{1}) == 0;
+  if (kernels.quantize != nullptr && BitCount(zigzag) > kVectorQuantizeFrom)
+    return CodeDenseBlock(sinkOut, comp, zone, codes, coef, zigzag, kernels);
   const int32_t* D = comp->qTablePtr;
   const auto* ac = static_cast<const DCTEHuffAC*>(comp->acHuffPtr);
   DCTEBitSink sink = *sinkOut;
   CodeDC(&sink, comp, static_cast<const DCTEHuffDC*>(comp->dcHuffPtr), coef[0], zone);
-  const auto vectorEvent = [&](uint32_t k) { return kACEventsOf.of[eventIndex[kACEventsOf.natural[k]]]; };  // all in range
   const auto scalarEvent = [&](uint32_t k) { return QuantizedEvent(coef, zone, k); };
-  if (vectorQuantized)
-    CodeAC(&sink, codes, ac, coef, D, zigzag, vectorEvent);
-  else
-    CodeAC(&sink, codes, ac, coef, D, zigzag, scalarEvent);
+  CodeAC(&sink, codes, ac, coef, D, zigzag, scalarEvent);
   *sinkOut = sink;
 }
 

@@ -107,17 +107,26 @@ static inline void DCTEflushBytes(DCTEBitSink* sink) {
   }
 }
 
-// Eight data bytes, most significant first. When none is 0xFF (no byte of
-// the complement is zero) and the target has room they are stored at once.
-static inline void DCTEputDataWord64(Stm* target, uint64_t word) {
+// True when some byte of the word is 0xFF (some byte of the complement is 0).
+static inline bool DCTEhasFFByte(uint64_t word) {
   const uint64_t inverse = ~word;
-  const bool hasFF = ((inverse - 0x0101010101010101u) & ~inverse & 0x8080808080808080u) != 0;
-  if (__builtin_expect(!hasFF && target->count >= 8, 1)) {
-    uint64_t bigEndian = word;  // most significant byte first in memory
+  return ((inverse - 0x0101010101010101u) & ~inverse & 0x8080808080808080u) != 0;
+}
+
+// Stores the word's eight bytes at p, most significant first.
+static inline void DCTEstoreWord64(uint8_t* p, uint64_t word) {
+  uint64_t bigEndian = word;  // most significant byte first in memory
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    bigEndian = __builtin_bswap64(word);
+  bigEndian = __builtin_bswap64(word);
 #endif
-    std::memcpy(target->ptr, &bigEndian, 8);
+  std::memcpy(p, &bigEndian, 8);
+}
+
+// Eight data bytes, most significant first. When none is 0xFF and the
+// target has room they are stored at once.
+static inline void DCTEputDataWord64(Stm* target, uint64_t word) {
+  if (__builtin_expect(!DCTEhasFFByte(word) && target->count >= 8, 1)) {
+    DCTEstoreWord64(target->ptr, word);
     target->ptr += 8;
     target->count = static_cast<int16_t>(target->count - 8);
     return;
