@@ -32,7 +32,9 @@ TEST(HostFramework, FailureCodesStreamsAndHandles) {
   // Foreign exceptions have codes too, and a failure must never read as success.
   const std::pair<void (*)(), int16_t> cases[] = {{[] { Failure(-43, 7); }, -43}, {[] { throw 42; }, kHostIOError},
       {[] { throw std::bad_alloc(); }, kHostNoMemory}, {[] { Failure(0, 0); }, kHostIOError}};
-  for (const auto& [body, code] : cases) {
+  for (const auto& c : cases) {
+    const auto body = c.first;  // a plain variable: a lambda may not capture a structured binding before C++20
+    const int16_t code = c.second;
     TryBlock handled, passed;
     EXPECT_TRUE(handled.Try(body).Catch(1));
     EXPECT_EQ(handled.Error(), code);
