@@ -24,6 +24,7 @@
 #define JPEG_DECODE_HUFFMAN_READER_H
 
 #include <cstdint>
+#include <cstring>
 
 #include "codec/jpeg_markers.h"
 #include "decode/decoder.h"
@@ -97,36 +98,38 @@ static inline bool AppendByte(DCTState* state, BitReader& r, int32_t slack) {
   return true;
 }
 
-// Bytes one bulk refill appends: with fewer than 16 bits left they fill the
-// 64-bit buffer to at most 63 bits.
-constexpr int32_t kBulkBytes = 6;
-
 // True when no byte of the word is 0xFF (no byte of the complement is 0).
 static inline bool NoMarkerByte(uint64_t word) {
   const uint64_t inverse = ~word;
   return ((inverse - 0x0101010101010101ull) & ~inverse & 0x8080808080808080ull) == 0;
 }
 
+// Tops the buffer up to 56..63 bits without a branch on how many it holds:
+// the bytes that fit enter at once where the lookahead byte and the next
+// seven are plain data inside the source buffer (tests that nearly always
+// pass). Else nothing: the symbol look-ups refill byte by byte.
+static inline void TopUp(BitReader& r) {
+  if (r.bits < 0 || r.count < 8 || static_cast<uint32_t>(r.next) >= kMarkerPrefix) return;
+  uint64_t ahead;
+  std::memcpy(&ahead, r.ptr, sizeof ahead);
+  const uint64_t bytes = static_cast<uint64_t>(r.next) << 56 | __builtin_bswap64(ahead) >> 8;  // next, ptr[0..6]
+  const uint32_t n = static_cast<uint32_t>(63 - r.bits) >> 3;  // bytes that fit: 0..7
+  const uint64_t taken = ~(~uint64_t{0} >> (8 * n));            // their bits, at the top
+  if (!NoMarkerByte(bytes & taken)) return;
+  r.buffer |= (bytes & taken) >> r.bits;
+  r.bits += static_cast<int32_t>(8 * n);
+  r.next = static_cast<int32_t>((bytes >> (56 - 8 * n)) & 0xFF);  // byte n: the new lookahead
+  r.ptr += n;
+  r.count -= static_cast<int32_t>(n);
+}
+
 // Makes at least 16 bits available before a Huffman symbol, as far as the
-// data goes. Where the lookahead byte and the next five are plain data bytes
-// (no 0xFF, all inside the source buffer), they enter at once: the same as
-// six AppendByte calls, without their tests.
+// data goes: a top-up where it can, else byte by byte.
 static inline void FillForSymbol(DCTState* state, BitReader& r) {
   if (r.bits >= kWindowBits) return;
-  if (r.bits >= 0 && r.count >= kBulkBytes && static_cast<uint32_t>(r.next) < kMarkerPrefix) {
-    uint64_t ahead = 0;
-    for (int32_t i = 0; i < kBulkBytes - 1; i++) ahead = (ahead << 8) | r.ptr[i];
-    const uint64_t bytes = (static_cast<uint64_t>(r.next) << 40) | ahead;  // next, ptr[0..4]
-    if (NoMarkerByte(bytes)) {  // its top two bytes are 0, never 0xFF
-      r.buffer |= bytes << (kWindowBits - r.bits);  // below the 0..15 unread bits
-      r.bits += 8 * kBulkBytes;
-      r.next = r.ptr[kBulkBytes - 1];
-      r.ptr += kBulkBytes;
-      r.count -= kBulkBytes;
-      return;
-    }
-  }
-  if (AppendByte(state, r, r.bits - 1)) AppendByte(state, r, r.bits - 1);  // slack: the bits before it
+  TopUp(r);
+  // slack: the bits before the byte
+  if (r.bits < kWindowBits && AppendByte(state, r, r.bits - 1)) AppendByte(state, r, r.bits - 1);
 }
 
 // The next 16 unread bits; bits missing at the end of the data count as 0.
@@ -253,13 +256,27 @@ static inline int32_t DecodeDCDifference(DCTState* state, BitReader& r, const DC
 // come from the combined look-up, end of block among them (an advance past
 // position 63 with value 0: a coded coefficient is never 0); the rest are
 // decoded as symbol and magnitude bits.
+// The look-ups do not test for a refill: the buffer is topped up every
+// kEventsPerTopUp events instead, and an event that finds too few bits for
+// its entry takes the refilling path. (A test before every event, taken
+// at random about once in seven and decided only after the previous
+// look-up, cost more than the top-ups.)
+constexpr int32_t kEventsPerTopUp = 6;  // at most 60 bits of combined entries, usually about 36
+
 template <typename Store>
 static inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                            Store store) {
-  for (int32_t k = 0;;) {
+  for (int32_t k = 0, group = 0;; group++) {
     int32_t entry, v;
     uint32_t prefix;
-    if (TakeFastEntry(state, r, table, &entry, &prefix)) {
+    if (group % kEventsPerTopUp == 0) TopUp(r);
+    prefix = LookupPrefix(r);
+    entry = table->fast[prefix];
+    if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {
+      ConsumeFast(r, entry);
+      k += FastAdvance(entry);
+      v = FastValue(entry);
+    } else if (TakeFastEntry(state, r, table, &entry, &prefix)) {
       k += FastAdvance(entry);
       v = FastValue(entry);
     } else {

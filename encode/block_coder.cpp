@@ -404,7 +404,8 @@ struct GroupWriter {
 inline GroupWriter Reload(const DCTEBitSink* sink) {
   Stm* target = sink->target;
   const int32_t count = target->count;
-  const uintptr_t roomEnd = count >= 8 ? reinterpret_cast<uintptr_t>(target->ptr) + static_cast<uintptr_t>(count - 7) : 0;
+  const uintptr_t end = reinterpret_cast<uintptr_t>(target->ptr) + static_cast<uintptr_t>(count - 7);
+  const uintptr_t roomEnd = count >= 8 ? end : 0;
   return GroupWriter{sink->acc, static_cast<uint32_t>(sink->bits), target->ptr, roomEnd};
 }
 
