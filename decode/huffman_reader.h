@@ -268,11 +268,13 @@ static inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffT
                            Store store) {
   for (int32_t k = 0, group = 0;; group++) {
     int32_t entry, v;
-    uint32_t prefix;
+    // The look-up takes the bits held before a top-up, so that it need not
+    // wait for it: the bits a top-up adds go below them.
+    uint32_t prefix = LookupPrefix(r);
+    const int32_t held = r.bits;
     if (group % kEventsPerTopUp == 0) TopUp(r);
-    prefix = LookupPrefix(r);
     entry = table->fast[prefix];
-    if (__builtin_expect(FastBits(entry) <= r.bits, 1)) {
+    if (__builtin_expect(FastBits(entry) <= held, 1)) {
       ConsumeFast(r, entry);
       k += FastAdvance(entry);
       v = FastValue(entry);
