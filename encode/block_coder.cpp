@@ -384,6 +384,7 @@ template <typename EventAt>
 // into the accumulator as one, after at most 7 pending bits: the sum stays
 // below 64.
 constexpr int32_t kGroupBits = 56;
+constexpr int32_t kGroupEvents = 3;  // events that go into the accumulator as one group
 
 // The sink's accumulator and its target's position in registers while a
 // block's events go in in groups. After each group the complete bytes are
@@ -466,16 +467,17 @@ inline uint32_t IndexedEvent(const uint32_t* eventIndex, uint32_t k) {
   return kACEventsOf.of[eventIndex[kACEventsOf.natural[k]]];
 }
 
-// A group too long to go in as one: its three events taken again (so that
-// the loop need not keep them), the three highest positions of the block's
-// mask that `rest` no longer holds, and coded each through the sink.
+// A group too long to go in as one: its events taken again (so that the
+// loop need not keep them), the kGroupEvents highest positions of the
+// block's mask that `rest` no longer holds, and coded each through the
+// sink.
 [[gnu::noinline]] void CodeLongGroup(GroupWriter* w, DCTEBitSink* sink, const EventCodes* codes,
                                      const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
                                      const uint32_t* eventIndex, uint64_t zigzag, uint64_t rest) {
   Sync(*w, sink);
   const uint64_t written = zigzag & ~rest & ~uint64_t{1};  // the group's positions and those before it
   uint64_t before = written;
-  for (int32_t i = 0; i < 3; i++) before &= ~(uint64_t{1} << (63 - __builtin_clzll(before)));
+  for (int32_t i = 0; i < kGroupEvents; i++) before &= ~(uint64_t{1} << (63 - __builtin_clzll(before)));
   uint64_t group = written & ~before;
   uint32_t next = before == 0 ? 1 : 64 - static_cast<uint32_t>(__builtin_clzll(before));
   const auto eventAt = [eventIndex](uint32_t k) { return IndexedEvent(eventIndex, k); };
@@ -505,10 +507,9 @@ template <typename EventAt>
   if (next != 64) DCTEputBits(sink, codes->shiftedCode[kEOB], codes->length[kEOB]);
 }
 
-// At least three of the mask's bits set.
-inline bool ThreeOrMore(uint64_t mask) {
-  mask &= mask - 1;
-  mask &= mask - 1;
+// At least kGroupEvents of the mask's bits set.
+inline bool FullGroupLeft(uint64_t mask) {
+  for (int32_t i = 1; i < kGroupEvents; i++) mask &= mask - 1;
   return mask != 0;
 }
 
@@ -525,17 +526,18 @@ inline void CodeGroupedAC(DCTEBitSink* sink, const EventCodes* codes, const DCTE
   uint64_t rest = zigzag & ~uint64_t{1};  // the AC positions not yet written
   uint32_t next = 1;                       // the position after the last one written
   GroupWriter w = FlushGroup(Reload(sink), sink);
-  while (ThreeOrMore(rest)) {
-    const NextEvent a = TakeEvent(rest, next, eventAt);
-    const NextEvent b = TakeEvent(rest, next, eventAt);
-    const NextEvent c = TakeEvent(rest, next, eventAt);
-    const uint32_t lengthA = codes->length[a.slot], lengthB = codes->length[b.slot], lengthC = codes->length[c.slot];
-    if (__builtin_expect(lengthA + lengthB + lengthC <= kGroupBits, 1)) {
-      const uint64_t codeA = codes->shiftedCode[a.slot] | a.event >> kEventBitsShift;
-      const uint64_t codeB = codes->shiftedCode[b.slot] | b.event >> kEventBitsShift;
-      const uint64_t codeC = codes->shiftedCode[c.slot] | c.event >> kEventBitsShift;
-      w.acc = (((((w.acc << lengthA) | codeA) << lengthB) | codeB) << lengthC) | codeC;
-      w.bits += lengthA + lengthB + lengthC;
+  while (FullGroupLeft(rest)) {
+    NextEvent event[kGroupEvents];
+    uint32_t length[kGroupEvents], total = 0;
+    for (int32_t i = 0; i < kGroupEvents; i++) {
+      event[i] = TakeEvent(rest, next, eventAt);
+      length[i] = codes->length[event[i].slot];
+      total += length[i];
+    }
+    if (__builtin_expect(total <= kGroupBits, 1)) {
+      for (int32_t i = 0; i < kGroupEvents; i++)
+        w.acc = (w.acc << length[i]) | codes->shiftedCode[event[i].slot] | event[i].event >> kEventBitsShift;
+      w.bits += total;
     } else {
       GroupWriter outOfLine = w;  // a copy: the loop's writer never has its address taken
       CodeLongGroup(&outOfLine, sink, codes, ac, coef, D, eventIndex, zigzag, rest);
