@@ -261,7 +261,7 @@ static inline int32_t DecodeDCDifference(DCTState* state, BitReader& r, const DC
 // its entry takes the refilling path. (A test before every event, taken
 // at random about once in seven and decided only after the previous
 // look-up, cost more than the top-ups.)
-constexpr int32_t kEventsPerTopUp = 6;  // at most 60 bits of combined entries, usually about 36
+constexpr int32_t kEventsPerTopUp = 4;  // at most 40 bits of combined entries, usually about 25
 
 template <typename Store>
 static inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffTable* table,
