@@ -250,35 +250,41 @@ static inline int32_t DecodeDCDifference(DCTState* state, BitReader& r, const DC
   return s != 0 ? ReceiveExtend(state, r, s) : 0;
 }
 
+// TakeFastEntry for the `event`-th AC event of a block without a refill
+// test: every kEventsPerTopUp-th event tops the buffer up first, and an
+// event that finds too few bits for its entry takes TakeFastEntry's
+// refilling path. (A test before every event, taken at random about once
+// in seven and decided only after the previous look-up, cost more than
+// the top-ups.) The look-up takes the bits held before a top-up, so that it
+// need not wait for it: the bits a top-up adds go below them.
+constexpr int32_t kEventsPerTopUp = 4;  // at most 40 bits of combined entries, usually about 25
+
+static inline bool TakeACEntry(DCTState* state, BitReader& r, const DCTDHuffTable* table, int32_t event,
+                               int32_t* entry, uint32_t* prefix) {
+  *prefix = LookupPrefix(r);
+  const int32_t held = r.bits;
+  if (event % kEventsPerTopUp == 0) TopUp(r);
+  *entry = table->fast[*prefix];
+  if (__builtin_expect(FastBits(*entry) <= held, 1)) {
+    ConsumeFast(r, *entry);
+    return true;
+  }
+  return TakeFastEntry(state, r, table, entry, prefix);
+}
+
 // Decodes the AC events of one sequential block, handing each coefficient
 // to store(k, value) (zigzag position k, 1..63); returns true when a run
 // went past position 63 (the overrunning value is dropped). Most events
-// come from the combined look-up, end of block among them (an advance past
-// position 63 with value 0: a coded coefficient is never 0); the rest are
-// decoded as symbol and magnitude bits.
-// The look-ups do not test for a refill: the buffer is topped up every
-// kEventsPerTopUp events instead, and an event that finds too few bits for
-// its entry takes the refilling path. (A test before every event, taken
-// at random about once in seven and decided only after the previous
-// look-up, cost more than the top-ups.)
-constexpr int32_t kEventsPerTopUp = 4;  // at most 40 bits of combined entries, usually about 25
-
+// come from the combined look-up (TakeACEntry), end of block among them
+// (an advance past position 63 with value 0: a coded coefficient is never
+// 0); the rest are decoded as symbol and magnitude bits.
 template <typename Store>
 static inline bool DecodeACEvents(DCTState* state, BitReader& r, const DCTDHuffTable* table,
                            Store store) {
-  for (int32_t k = 0, group = 0;; group++) {
+  for (int32_t k = 0, event = 0;; event++) {
     int32_t entry, v;
-    // The look-up takes the bits held before a top-up, so that it need not
-    // wait for it: the bits a top-up adds go below them.
-    uint32_t prefix = LookupPrefix(r);
-    const int32_t held = r.bits;
-    if (group % kEventsPerTopUp == 0) TopUp(r);
-    entry = table->fast[prefix];
-    if (__builtin_expect(FastBits(entry) <= held, 1)) {
-      ConsumeFast(r, entry);
-      k += FastAdvance(entry);
-      v = FastValue(entry);
-    } else if (TakeFastEntry(state, r, table, &entry, &prefix)) {
+    uint32_t prefix;
+    if (TakeACEntry(state, r, table, event, &entry, &prefix)) {
       k += FastAdvance(entry);
       v = FastValue(entry);
     } else {
