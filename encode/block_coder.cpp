@@ -12,8 +12,8 @@
 // Blocks wholly right of the image skip the transform and cost a DC
 // category 0 and an EOB. Blocks with many coefficients outside the dead
 // zone are quantized by the vector kernel and their events go into the
-// accumulator three at a time, the complete bytes written after each
-// three without a test for a full accumulator (CodeDenseBlock).
+// accumulator in groups, the complete bytes written after each group
+// without a test for a full accumulator (CodeDenseBlock).
 //
 // The file is built twice on x86-64 (JPEG_CODER_NAME, simd/kernels.h): the
 // second build, for the bit instructions, codes the strips when the CPU has
@@ -514,12 +514,12 @@ inline bool FullGroupLeft(uint64_t mask) {
 }
 
 // CodeAC for a block with many events, quantized by the vector quantizer:
-// they go in three at a time, the complete bytes written after each three
-// (GroupWriter), so that whether the accumulator is full never needs a
-// test; taken about one event in ten at random and decided late (its
+// they go in kGroupEvents at a time, the complete bytes written after each
+// group (GroupWriter), so that whether the accumulator is full never needs
+// a test; taken about one event in ten at random and decided late (its
 // operand comes at the end of a chain of look-ups), that test cost more
 // than the flushes. A group too long for that (a missing code, long zero
-// runs) and the last one or two events go through CodeACEvent.
+// runs) and the events after the last whole group go through CodeACEvent.
 inline void CodeGroupedAC(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC* ac, const int32_t* coef,
                           const int32_t* D, uint64_t zigzag, const uint32_t* eventIndex) {
   const auto eventAt = [eventIndex](uint32_t k) { return IndexedEvent(eventIndex, k); };
