@@ -269,6 +269,9 @@ static inline bool TakeACEntry(DCTState* state, BitReader& r, const DCTDHuffTabl
     ConsumeFast(r, *entry);
     return true;
   }
+  // An event the combined look-up does not hold, its prefix read from bits
+  // held, enough of them for its symbol: the entry's lookahead pair serves.
+  if (FastBits(*entry) == kDCTDNoFastEntry && held >= kWindowBits) return false;
   return TakeFastEntry(state, r, table, entry, prefix);
 }
 
