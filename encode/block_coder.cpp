@@ -380,6 +380,24 @@ template <typename EventAt>
   return NextEvent{k, run, event, (event & kEventRowMask) + run};
 }
 
+// Codes the events at the mask's positions one at a time (CodeACEvent);
+// returns the position after the last one.
+template <typename EventAt>
+[[gnu::always_inline]] inline uint32_t CodeEventsOneByOne(DCTEBitSink* sink, const EventCodes* codes,
+                                                          const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
+                                                          uint64_t rest, uint32_t next, const EventAt& eventAt) {
+  while (rest != 0) {
+    const NextEvent e = TakeEvent(rest, next, eventAt);
+    CodeACEvent(sink, codes, ac, coef, D, e.run, static_cast<int32_t>(e.k), e.event);
+  }
+  return next;
+}
+
+// End of block, unless position 63 was the last one written.
+inline void CodeEndOfBlock(DCTEBitSink* sink, const EventCodes* codes, uint32_t next) {
+  if (next != 64) DCTEputBits(sink, codes->shiftedCode[kEOB], codes->length[kEOB]);
+}
+
 // A group of events whose codes together take at most this many bits goes
 // into the accumulator as one, after at most 7 pending bits: the sum stays
 // below 64.
@@ -481,10 +499,7 @@ inline uint32_t IndexedEvent(const uint32_t* eventIndex, uint32_t k) {
   uint64_t group = written & ~before;
   uint32_t next = before == 0 ? 1 : 64 - static_cast<uint32_t>(__builtin_clzll(before));
   const auto eventAt = [eventIndex](uint32_t k) { return IndexedEvent(eventIndex, k); };
-  while (group != 0) {
-    const NextEvent e = TakeEvent(group, next, eventAt);
-    CodeACEvent(sink, codes, ac, coef, D, e.run, static_cast<int32_t>(e.k), e.event);
-  }
+  CodeEventsOneByOne(sink, codes, ac, coef, D, group, next, eventAt);
   *w = Reload(sink);
 }
 
@@ -498,13 +513,7 @@ inline uint32_t IndexedEvent(const uint32_t* eventIndex, uint32_t k) {
 template <typename EventAt>
 [[gnu::always_inline]] inline void CodeAC(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC* ac,
                                           const int32_t* coef, const int32_t* D, uint64_t zigzag, EventAt eventAt) {
-  uint64_t rest = zigzag & ~uint64_t{1};  // the AC positions not yet written
-  uint32_t next = 1;                       // the position after the last one written
-  while (rest != 0) {
-    const NextEvent a = TakeEvent(rest, next, eventAt);
-    CodeACEvent(sink, codes, ac, coef, D, a.run, static_cast<int32_t>(a.k), a.event);
-  }
-  if (next != 64) DCTEputBits(sink, codes->shiftedCode[kEOB], codes->length[kEOB]);
+  CodeEndOfBlock(sink, codes, CodeEventsOneByOne(sink, codes, ac, coef, D, zigzag & ~uint64_t{1}, 1, eventAt));
 }
 
 // At least kGroupEvents of the mask's bits set.
@@ -546,11 +555,7 @@ inline void CodeGroupedAC(DCTEBitSink* sink, const EventCodes* codes, const DCTE
     w = FlushGroup(w, sink);
   }
   Sync(w, sink);
-  while (rest != 0) {
-    const NextEvent a = TakeEvent(rest, next, eventAt);
-    CodeACEvent(sink, codes, ac, coef, D, a.run, static_cast<int32_t>(a.k), a.event);
-  }
-  if (next != 64) DCTEputBits(sink, codes->shiftedCode[kEOB], codes->length[kEOB]);
+  CodeEndOfBlock(sink, codes, CodeEventsOneByOne(sink, codes, ac, coef, D, rest, next, eventAt));
 }
 
 // The event of one coefficient, quantized here.
