@@ -104,30 +104,92 @@ static inline bool NoMarkerByte(uint64_t word) {
   return ((inverse - 0x0101010101010101ull) & ~inverse & 0x8080808080808080ull) == 0;
 }
 
+// The number of bytes of the word, from its most significant one, before
+// the first 0xFF, or 7 when none of the first seven is one. Exact per
+// byte: no carry runs from one byte into the next.
+static inline uint32_t BytesBeforeMarkerByte(uint64_t word) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  const uint64_t inverse = ~word;  // a 0xFF byte is 0 here
+  const uint64_t zero = ~(((inverse & kLow7) + kLow7) | inverse | kLow7);  // 0x80 in each zero byte
+  return static_cast<uint32_t>(__builtin_clzll(zero | 1)) / 8;
+}
+
+// The bits of a reader's buffer, what an out-of-line step hands back.
+struct HeldBits {
+  uint64_t buffer;
+  int32_t bits;
+};
+
+// The top-up where the source buffer holds fewer than eight bytes: the same
+// bytes, one at a time, the guard at the buffer's end replaced by the real
+// byte behind it (a refill of the source). The reader's position comes and
+// goes through the state (SyncReader), its bits by value: a caller's reader
+// never has its address taken and stays in registers.
+[[gnu::noinline, gnu::cold]] static HeldBits TopUpByteByByte(DCTState* state, HeldBits held) {
+  BitReader r{held.buffer, held.bits, state->nextByte, state->targetStm->ptr, state->targetStm->count};
+  for (uint32_t n = static_cast<uint32_t>(63 - r.bits) >> 3; n > 0; n--) {
+    if (r.next == kMarkerPrefix && r.count < 0) {  // the guard
+      SyncReader(state, r);
+      state->nextByte = StmGetByte(state->targetStm);
+      r = BitReader{r.buffer, r.bits, state->nextByte, state->targetStm->ptr, state->targetStm->count};
+    }
+    if (static_cast<uint32_t>(r.next) >= kMarkerPrefix) break;  // a real 0xFF, or the end of the data
+    r.buffer |= static_cast<uint64_t>(r.next) << (56 - r.bits);
+    r.bits += 8;
+    r.next = *r.ptr++;  // safe: the guard byte stands after the valid bytes
+    r.count--;
+  }
+  SyncReader(state, r);
+  return HeldBits{r.buffer, r.bits};
+}
+
 // Tops the buffer up to 56..63 bits without a branch on how many it holds:
-// the bytes that fit enter at once where the lookahead byte and the next
-// seven are plain data inside the source buffer (tests that nearly always
-// pass). Else nothing: the symbol look-ups refill byte by byte.
-static inline void TopUp(BitReader& r) {
-  if (r.bits < 0 || r.count < 8 || static_cast<uint32_t>(r.next) >= kMarkerPrefix) return;
+// the lookahead byte and the plain bytes after it that fit enter at once,
+// up to the first 0xFF (which AppendByte takes, telling a stuffed byte from
+// a marker). What enters depends on the data and the bits already taken
+// only, never on where the source's buffers end: readers of the same data
+// that stop at the same bit, whatever pieces their bytes came in, have read
+// the same bytes, and so go on from the same place after a scan or a
+// restart interval, whether the data is whole, in pieces or split among
+// workers (parallel_decode.cpp). False, with nothing done, where the
+// source buffer holds fewer than eight bytes: the caller tops up byte by
+// byte (TopUpByteByByte). Without a call, so that the symbol loop that
+// inlines it keeps its registers.
+static inline bool TopUpInPlace(BitReader& r) {
+  if (r.bits < 0) return true;  // past the end of the data: nothing to add
+  if (__builtin_expect(r.count < 8, 0)) return false;
+  if (static_cast<uint32_t>(r.next) >= kMarkerPrefix) return true;  // a real 0xFF (not the guard: count >= 8)
+  const uint32_t n = static_cast<uint32_t>(63 - r.bits) >> 3;  // bytes that fit: 0..7
   uint64_t ahead;
   std::memcpy(&ahead, r.ptr, sizeof ahead);
-  const uint64_t bytes = static_cast<uint64_t>(r.next) << 56 | __builtin_bswap64(ahead) >> 8;  // next, ptr[0..6]
-  const uint32_t n = static_cast<uint32_t>(63 - r.bits) >> 3;  // bytes that fit: 0..7
-  const uint64_t taken = ~(~uint64_t{0} >> (8 * n));            // their bits, at the top
-  if (!NoMarkerByte(bytes & taken)) return;
+  const uint64_t following = __builtin_bswap64(ahead);  // ptr[0..7], ptr[0] at the top
+  const uint64_t bytes = static_cast<uint64_t>(r.next) << 56 | following >> 8;  // next, ptr[0..6]
+  uint32_t m = n;
+  if (__builtin_expect(!NoMarkerByte(bytes & ~(~uint64_t{0} >> (8 * n))), 0)) {
+    const uint32_t plain = 1 + BytesBeforeMarkerByte(following);  // the lookahead byte and those before a 0xFF
+    m = n < plain ? n : plain;
+  }
+  const uint64_t taken = ~(~uint64_t{0} >> (8 * m));  // their bits, at the top
   r.buffer |= (bytes & taken) >> r.bits;
-  r.bits += static_cast<int32_t>(8 * n);
-  r.next = static_cast<int32_t>((bytes >> (56 - 8 * n)) & 0xFF);  // byte n: the new lookahead
-  r.ptr += n;
-  r.count -= static_cast<int32_t>(n);
+  r.bits += static_cast<int32_t>(8 * m);
+  r.next = static_cast<int32_t>((bytes >> (56 - 8 * m)) & 0xFF);  // byte m: the new lookahead
+  r.ptr += m;
+  r.count -= static_cast<int32_t>(m);
+  return true;
+}
+
+static inline void TopUp(DCTState* state, BitReader& r) {
+  if (TopUpInPlace(r)) return;
+  SyncReader(state, r);
+  const HeldBits held = TopUpByteByByte(state, HeldBits{r.buffer, r.bits});
+  r = BitReader{held.buffer, held.bits, state->nextByte, state->targetStm->ptr, state->targetStm->count};
 }
 
 // Makes at least 16 bits available before a Huffman symbol, as far as the
 // data goes: a top-up where it can, else byte by byte.
 static inline void FillForSymbol(DCTState* state, BitReader& r) {
   if (r.bits >= kWindowBits) return;
-  TopUp(r);
+  TopUp(state, r);
   // slack: the bits before the byte
   if (r.bits < kWindowBits && AppendByte(state, r, r.bits - 1)) AppendByte(state, r, r.bits - 1);
 }
@@ -263,7 +325,7 @@ static inline bool TakeACEntry(DCTState* state, BitReader& r, const DCTDHuffTabl
                                int32_t* entry, uint32_t* prefix) {
   *prefix = LookupPrefix(r);
   const int32_t held = r.bits;
-  if (event % kEventsPerTopUp == 0) TopUp(r);
+  if (event % kEventsPerTopUp == 0) TopUp(state, r);
   *entry = table->fast[*prefix];
   if (__builtin_expect(FastBits(*entry) <= held, 1)) {
     ConsumeFast(r, *entry);
