@@ -4,8 +4,9 @@
 // A marker is 0xFF followed by a code byte (ITU-T T.81 Table B.1); the
 // constants below are the code bytes. The encoder and decoder (encode/, decode/),
 // and the host streams under host/ take their codes and
-// identifiers from here rather than spelling them out. Plain constants only:
-// the header depends on include/ alone and suits every layer above stream/.
+// identifiers from here rather than spelling them out. Constants and small
+// constexpr tests only: the header depends on include/ alone and suits every
+// layer above stream/.
 #ifndef JPEG_CODEC_JPEG_MARKERS_H
 #define JPEG_CODEC_JPEG_MARKERS_H
 
@@ -48,6 +49,12 @@ constexpr int32_t kAPP15 = JPEG_MARKER_APP15;
 constexpr int32_t kJPG0 = JPEG_MARKER_JPG0;   // reserved for extensions JPG0..JPG13
 constexpr int32_t kJPG13 = JPEG_MARKER_JPG13;
 constexpr int32_t kCOM = JPEG_MARKER_COM;
+
+// True when some byte of the word is the marker prefix 0xFF (some byte of
+// the complement is 0): the entropy coders' test of eight data bytes at once.
+constexpr bool JPEGHasMarkerPrefixByte(uint64_t word) {
+  return ((~word - 0x0101010101010101ull) & word & 0x8080808080808080ull) != 0;
+}
 
 constexpr bool JPEGIsRST(int32_t code) { return code >= kRST0 && code <= kRST7; }
 constexpr bool JPEGIsAPP(int32_t code) { return code >= kAPP0 && code <= kAPP15; }

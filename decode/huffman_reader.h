@@ -47,11 +47,21 @@ struct BitReader {
   int32_t count;     // source count
 };
 
+// The reader at the state's position (after an out-of-line step moved it)
+// with the given bits.
+static inline BitReader ReaderAt(const DCTState* state, uint64_t buffer, int32_t bits) {
+  return BitReader{buffer, bits, state->nextByte, state->targetStm->ptr, state->targetStm->count};
+}
+
 static inline BitReader LoadReader(const DCTState* state) {
-  const Stm* source = state->targetStm;
   const int32_t bits = state->bitCount;  // at most 63
-  const uint64_t top = bits > 0 ? state->bitBuffer << (64 - bits) : 0;
-  return BitReader{top, bits, state->nextByte, source->ptr, source->count};
+  return ReaderAt(state, bits > 0 ? state->bitBuffer << (64 - bits) : 0, bits);
+}
+
+// The guard byte past the source buffer, in the state's lookahead, replaced
+// by the real byte behind it (a refill of the source).
+static inline void ReplaceGuard(DCTState* state) {
+  if (state->nextByte == kMarkerPrefix && state->targetStm->count < 0) state->nextByte = StmGetByte(state->targetStm);
 }
 
 static inline void SyncReader(DCTState* state, const BitReader& r) {
@@ -68,7 +78,7 @@ static inline void StoreReader(DCTState* state, const BitReader& r) {
   SyncReader(state, r);
   state->bitBuffer = r.bits > 0 ? r.buffer >> (64 - r.bits) : 0;
   state->bitCount = r.bits;
-  if (r.next == kMarkerPrefix && r.count < 0) state->nextByte = StmGetByte(state->targetStm);
+  ReplaceGuard(state);
 }
 
 // Takes `bits` bits off the top of the buffer.
@@ -86,7 +96,7 @@ static inline bool AppendByte(DCTState* state, BitReader& r, int32_t slack) {
   if (__builtin_expect(byte >= kMarkerPrefix, 0)) {  // 0xFF, or -1 as unsigned
     SyncReader(state, r);
     const int32_t b = DCTDFetchByteSlow(state, slack);
-    r = BitReader{r.buffer, r.bits, state->nextByte, state->targetStm->ptr, state->targetStm->count};
+    r = ReaderAt(state, r.buffer, r.bits);
     if (b < 0) return false;
     byte = static_cast<uint32_t>(b);
   }
@@ -96,12 +106,6 @@ static inline bool AppendByte(DCTState* state, BitReader& r, int32_t slack) {
   r.next = *r.ptr++;  // safe: the guard byte stands after the valid bytes
   r.count--;
   return true;
-}
-
-// True when no byte of the word is 0xFF (no byte of the complement is 0).
-static inline bool NoMarkerByte(uint64_t word) {
-  const uint64_t inverse = ~word;
-  return ((inverse - 0x0101010101010101ull) & ~inverse & 0x8080808080808080ull) == 0;
 }
 
 // The number of bytes of the word, from its most significant one, before
@@ -126,12 +130,12 @@ struct HeldBits {
 // goes through the state (SyncReader), its bits by value: a caller's reader
 // never has its address taken and stays in registers.
 [[gnu::noinline, gnu::cold]] static HeldBits TopUpByteByByte(DCTState* state, HeldBits held) {
-  BitReader r{held.buffer, held.bits, state->nextByte, state->targetStm->ptr, state->targetStm->count};
+  BitReader r = ReaderAt(state, held.buffer, held.bits);
   for (uint32_t n = static_cast<uint32_t>(63 - r.bits) >> 3; n > 0; n--) {
-    if (r.next == kMarkerPrefix && r.count < 0) {  // the guard
+    if (r.count < 0) {  // the lookahead may be the guard
       SyncReader(state, r);
-      state->nextByte = StmGetByte(state->targetStm);
-      r = BitReader{r.buffer, r.bits, state->nextByte, state->targetStm->ptr, state->targetStm->count};
+      ReplaceGuard(state);
+      r = ReaderAt(state, r.buffer, r.bits);
     }
     if (static_cast<uint32_t>(r.next) >= kMarkerPrefix) break;  // a real 0xFF, or the end of the data
     r.buffer |= static_cast<uint64_t>(r.next) << (56 - r.bits);
@@ -165,7 +169,7 @@ static inline bool TopUpInPlace(BitReader& r) {
   const uint64_t following = __builtin_bswap64(ahead);  // ptr[0..7], ptr[0] at the top
   const uint64_t bytes = static_cast<uint64_t>(r.next) << 56 | following >> 8;  // next, ptr[0..6]
   uint32_t m = n;
-  if (__builtin_expect(!NoMarkerByte(bytes & ~(~uint64_t{0} >> (8 * n))), 0)) {
+  if (__builtin_expect(JPEGHasMarkerPrefixByte(bytes & ~(~uint64_t{0} >> (8 * n))), 0)) {
     const uint32_t plain = 1 + BytesBeforeMarkerByte(following);  // the lookahead byte and those before a 0xFF
     m = n < plain ? n : plain;
   }
@@ -182,7 +186,7 @@ static inline void TopUp(DCTState* state, BitReader& r) {
   if (TopUpInPlace(r)) return;
   SyncReader(state, r);
   const HeldBits held = TopUpByteByByte(state, HeldBits{r.buffer, r.bits});
-  r = BitReader{held.buffer, held.bits, state->nextByte, state->targetStm->ptr, state->targetStm->count};
+  r = ReaderAt(state, held.buffer, held.bits);
 }
 
 // Makes at least 16 bits available before a Huffman symbol, as far as the

@@ -454,14 +454,14 @@ inline void Sync(const GroupWriter& w, DCTEBitSink* sink) {
   }
 }
 
-// DCTEhasFFByte with a byte compare in a vector register: the loop that
+// JPEGHasMarkerPrefixByte with a byte compare in a vector register: the loop that
 // asks runs short of general registers for the word test's two constants.
 inline bool HasFFByte(uint64_t word) {
 #if defined(__SSE2__)
   const __m128i bytes = _mm_cvtsi64_si128(static_cast<int64_t>(word));
   return (_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(-1))) & 0xFF) != 0;
 #else
-  return DCTEhasFFByte(word);
+  return JPEGHasMarkerPrefixByte(word);
 #endif
 }
 

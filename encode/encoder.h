@@ -48,6 +48,7 @@
 #include <cstring>
 
 #include "codec/codec_state.h"
+#include "codec/jpeg_markers.h"
 #include "stream/stm_inline.h"
 
 // The quality factor in 16.16 fixed point (qFactorFixed): kQFactorOne is 1.0.
@@ -107,12 +108,6 @@ static inline void DCTEflushBytes(DCTEBitSink* sink) {
   }
 }
 
-// True when some byte of the word is 0xFF (some byte of the complement is 0).
-static inline bool DCTEhasFFByte(uint64_t word) {
-  const uint64_t inverse = ~word;
-  return ((inverse - 0x0101010101010101u) & ~inverse & 0x8080808080808080u) != 0;
-}
-
 // Stores the word's eight bytes at p, most significant first.
 static inline void DCTEstoreWord64(uint8_t* p, uint64_t word) {
   uint64_t bigEndian = word;  // most significant byte first in memory
@@ -125,7 +120,7 @@ static inline void DCTEstoreWord64(uint8_t* p, uint64_t word) {
 // Eight data bytes, most significant first. When none is 0xFF and the
 // target has room they are stored at once.
 static inline void DCTEputDataWord64(Stm* target, uint64_t word) {
-  if (__builtin_expect(!DCTEhasFFByte(word) && target->count >= 8, 1)) {
+  if (__builtin_expect(!JPEGHasMarkerPrefixByte(word) && target->count >= 8, 1)) {
     DCTEstoreWord64(target->ptr, word);
     target->ptr += 8;
     target->count = static_cast<int16_t>(target->count - 8);
