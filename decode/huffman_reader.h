@@ -182,7 +182,10 @@ static inline bool TopUpInPlace(BitReader& r) {
   return true;
 }
 
-static inline void TopUp(DCTState* state, BitReader& r) {
+// Always inlined whole: left to itself the compiler splits the byte-by-byte
+// branch off into a function that takes the reader's address, and the
+// reader of every loop that inlines the rest then lives in memory.
+[[gnu::always_inline]] static inline void TopUp(DCTState* state, BitReader& r) {
   if (TopUpInPlace(r)) return;
   SyncReader(state, r);
   const HeldBits held = TopUpByteByByte(state, HeldBits{r.buffer, r.bits});
