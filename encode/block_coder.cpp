@@ -32,6 +32,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__BMI__)
+#include <immintrin.h>
+#endif
 
 using namespace coefficient_masks;
 
@@ -80,22 +83,33 @@ inline uint32_t MagnitudeBits(int32_t value, uint32_t magnitude, int32_t s) {
 constexpr uint32_t kEventBitsShift = 10;
 constexpr uint32_t kCategoryShift = 6;
 constexpr uint32_t kEventRowMask = 15u << kCategoryShift;
+// The grouped coder's end item (CodeGroupedAC): no magnitude bits, in the
+// row past the categories' (kEndRow), whose slots give the end of block or
+// nothing.
+constexpr int32_t kEndRow = 11;
+constexpr uint32_t kEndItem = static_cast<uint32_t>(kEndRow) << kCategoryShift;
 
 // The event of each AC value of magnitude m below kACLimit, positive and
 // negative: one look-up in the coder's loop, at m + kACLimit x (value < 0)
 // (as the vector quantizer gives it). A negative value's magnitude bits are
 // the complement of m's s low bits. The natural position of each zigzag
 // position stands beside them, so that the coder's loop reads both through
-// one base register.
+// one base register. Magnitude 0 is never coded: its entry is the grouped
+// coder's end item (kEndItem), which stands at zigzag and natural position
+// 64, past the block's.
+constexpr uint32_t kEndPosition = 64;  // position of the grouped coder's end items
+
 struct EventTable {
   uint32_t of[2 * kACLimit];
-  uint8_t natural[64];
+  uint8_t natural[kEndPosition + 1];
 };
 
 constexpr EventTable MakeEventTable() {
   EventTable t{};
   const ZigzagPositions zigzag = MakeZigzagPositions();
   for (int32_t n = 0; n < 64; n++) t.natural[zigzag.of[n]] = static_cast<uint8_t>(n);
+  t.natural[kEndPosition] = kEndPosition;
+  t.of[0] = kEndItem;
   for (uint32_t m = 1; m < kACLimit; m++) {
     uint32_t s = 0;
     while ((m >> s) != 0) s++;
@@ -265,9 +279,15 @@ int32_t SplitPosition(const DCTEHuffAC* ac, const int32_t* coef, const int32_t* 
 // code for, and the few whose codes would pass 63 bits, get the length
 // kUnusualEvent, which no pending bit count can take: the loop's test for
 // a full accumulator sends them on, so that it tests for nothing else.
-// Slot 0 holds the end of block.
+// Slot 0 holds the end of block. The end row gives the grouped coder's end
+// items their codes (CodeGroupedAC): run 0 (position 63 was the last one
+// written) nothing, a longer run the end of block. The end items after the
+// first one come after it (their run, 64 - 65, wraps to one less than the
+// row's first slot) and land on the last slot of category 10, run 63,
+// which no event has (a position follows at most 62 zeros): it too codes
+// nothing.
 constexpr int32_t kRunsPerRow = 64;
-constexpr int32_t kEventSlots = 11 * kRunsPerRow;  // categories 0..10
+constexpr int32_t kEventSlots = (kEndRow + 1) * kRunsPerRow;  // categories 0..10, then the end row
 constexpr uint8_t kUnusualEvent = 64;
 
 struct EventCodes {
@@ -276,7 +296,7 @@ struct EventCodes {
 };
 
 void MakeEventCodes(EventCodes* codes, const DCTEHuffAC* ac) {
-  for (int32_t slot = 0; slot < kEventSlots; slot++) {
+  for (int32_t slot = 0; slot < kEndRow * kRunsPerRow; slot++) {
     const int32_t size = slot / kRunsPerRow, run = slot % kRunsPerRow;
     const int32_t index = size * 16 + run % 16;  // the table's own index of the event after the ZRLs
     const int32_t zeroRuns = run / 16;
@@ -292,6 +312,12 @@ void MakeEventCodes(EventCodes* codes, const DCTEHuffAC* ac) {
   }
   codes->shiftedCode[kEOB] = ac->code[kEOB];
   codes->length[kEOB] = ac->length[kEOB];
+  const int32_t endRow = kEndRow * kRunsPerRow;
+  for (int32_t slot = endRow - 1; slot < kEventSlots; slot++) {
+    const bool endOfBlock = slot > endRow;  // after zeros
+    codes->shiftedCode[slot] = endOfBlock ? ac->code[kEOB] : 0;
+    codes->length[slot] = endOfBlock ? ac->length[kEOB] : 0;
+  }
 }
 
 // The event codes of the AC tables this thread saw last, one per component
@@ -371,13 +397,33 @@ struct NextEvent {
 };
 
 template <typename EventAt>
-[[gnu::always_inline]] inline NextEvent TakeEvent(uint64_t& rest, uint32_t& next, const EventAt& eventAt) {
-  const uint32_t k = static_cast<uint32_t>(__builtin_ctzll(rest));
+[[gnu::always_inline]] inline NextEvent EventAtPosition(uint32_t k, uint64_t& rest, uint32_t& next, const EventAt& eventAt) {
   rest &= rest - 1;
   const uint32_t run = k - next;
   next = k + 1;
   const uint32_t event = eventAt(k);
   return NextEvent{k, run, event, (event & kEventRowMask) + run};
+}
+
+template <typename EventAt>
+[[gnu::always_inline]] inline NextEvent TakeEvent(uint64_t& rest, uint32_t& next, const EventAt& eventAt) {
+  return EventAtPosition(static_cast<uint32_t>(__builtin_ctzll(rest)), rest, next, eventAt);
+}
+
+// The lowest set bit's position, kEndPosition (64) for none: without a
+// branch where the processor counts the zeros of an empty word.
+inline uint32_t LowestPositionOr64(uint64_t mask) {
+#if defined(__BMI__)
+  return static_cast<uint32_t>(_tzcnt_u64(mask));
+#else
+  return mask != 0 ? static_cast<uint32_t>(__builtin_ctzll(mask)) : kEndPosition;
+#endif
+}
+
+// TakeEvent, or an end item (at kEndPosition) once the mask is empty.
+template <typename EventAt>
+[[gnu::always_inline]] inline NextEvent TakeItem(uint64_t& rest, uint32_t& next, const EventAt& eventAt) {
+  return EventAtPosition(LowestPositionOr64(rest), rest, next, eventAt);
 }
 
 // Codes the events at the mask's positions one at a time (CodeACEvent);
@@ -485,21 +531,23 @@ inline uint32_t IndexedEvent(const uint32_t* eventIndex, uint32_t k) {
   return kACEventsOf.of[eventIndex[kACEventsOf.natural[k]]];
 }
 
-// A group too long to go in as one: its events taken again (so that the
-// loop need not keep them), the kGroupEvents highest positions of the
-// block's mask that `rest` no longer holds, and coded each through the
-// sink.
+// A group too long to go in as one (a missing code, long zero runs), its
+// items taken again from the positions not yet written before it (so that
+// the loop need not keep them) and coded one at a time through the sink.
 [[gnu::noinline]] void CodeLongGroup(GroupWriter* w, DCTEBitSink* sink, const EventCodes* codes,
                                      const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
-                                     const uint32_t* eventIndex, uint64_t zigzag, uint64_t rest) {
+                                     const uint32_t* eventIndex, uint64_t zigzag, uint64_t restBefore) {
   Sync(*w, sink);
-  const uint64_t written = zigzag & ~rest & ~uint64_t{1};  // the group's positions and those before it
-  uint64_t before = written;
-  for (int32_t i = 0; i < kGroupEvents; i++) before &= ~(uint64_t{1} << (63 - __builtin_clzll(before)));
-  uint64_t group = written & ~before;
-  uint32_t next = before == 0 ? 1 : 64 - static_cast<uint32_t>(__builtin_clzll(before));
+  const uint64_t written = zigzag & ~restBefore & ~uint64_t{1};
+  uint32_t next = written == 0 ? 1 : 64 - static_cast<uint32_t>(__builtin_clzll(written));
   const auto eventAt = [eventIndex](uint32_t k) { return IndexedEvent(eventIndex, k); };
-  CodeEventsOneByOne(sink, codes, ac, coef, D, group, next, eventAt);
+  for (int32_t i = 0; i < kGroupEvents; i++) {
+    const NextEvent e = TakeItem(restBefore, next, eventAt);
+    if (e.k != kEndPosition)
+      CodeACEvent(sink, codes, ac, coef, D, e.run, static_cast<int32_t>(e.k), e.event);
+    else if (codes->length[e.slot] != 0)
+      DCTEputBits(sink, codes->shiftedCode[e.slot], codes->length[e.slot]);
+  }
   *w = Reload(sink);
 }
 
@@ -516,46 +564,44 @@ template <typename EventAt>
   CodeEndOfBlock(sink, codes, CodeEventsOneByOne(sink, codes, ac, coef, D, zigzag & ~uint64_t{1}, 1, eventAt));
 }
 
-// At least kGroupEvents of the mask's bits set.
-inline bool FullGroupLeft(uint64_t mask) {
-  for (int32_t i = 1; i < kGroupEvents; i++) mask &= mask - 1;
-  return mask != 0;
-}
-
 // CodeAC for a block with many events, quantized by the vector quantizer:
 // they go in kGroupEvents at a time, the complete bytes written after each
 // group (GroupWriter), so that whether the accumulator is full never needs
 // a test; taken about one event in ten at random and decided late (its
 // operand comes at the end of a chain of look-ups), that test cost more
-// than the flushes. A group too long for that (a missing code, long zero
-// runs) and the events after the last whole group go through CodeACEvent.
+// than the flushes. Once the mask is empty, end items fill the last group:
+// the first one codes the end of block (nothing after position 63), those
+// after it nothing (the end row of EventCodes), so that every group is
+// whole and the block ends with the group that took the first one: one
+// branch a block ends the loop, where a last part group, taken one event
+// at a time, and the end of block cost one each.
 inline void CodeGroupedAC(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC* ac, const int32_t* coef,
                           const int32_t* D, uint64_t zigzag, const uint32_t* eventIndex) {
   const auto eventAt = [eventIndex](uint32_t k) { return IndexedEvent(eventIndex, k); };
   uint64_t rest = zigzag & ~uint64_t{1};  // the AC positions not yet written
-  uint32_t next = 1;                       // the position after the last one written
+  uint32_t next = 1;                       // the position after the last item taken
   GroupWriter w = FlushGroup(Reload(sink), sink);
-  while (FullGroupLeft(rest)) {
-    NextEvent event[kGroupEvents];
+  do {
+    const uint64_t restBefore = rest;
+    NextEvent item[kGroupEvents];
     uint32_t length[kGroupEvents], total = 0;
     for (int32_t i = 0; i < kGroupEvents; i++) {
-      event[i] = TakeEvent(rest, next, eventAt);
-      length[i] = codes->length[event[i].slot];
+      item[i] = TakeItem(rest, next, eventAt);
+      length[i] = codes->length[item[i].slot];
       total += length[i];
     }
     if (__builtin_expect(total <= kGroupBits, 1)) {
       for (int32_t i = 0; i < kGroupEvents; i++)
-        w.acc = (w.acc << length[i]) | codes->shiftedCode[event[i].slot] | event[i].event >> kEventBitsShift;
+        w.acc = (w.acc << length[i]) | codes->shiftedCode[item[i].slot] | item[i].event >> kEventBitsShift;
       w.bits += total;
     } else {
       GroupWriter outOfLine = w;  // a copy: the loop's writer never has its address taken
-      CodeLongGroup(&outOfLine, sink, codes, ac, coef, D, eventIndex, zigzag, rest);
+      CodeLongGroup(&outOfLine, sink, codes, ac, coef, D, eventIndex, zigzag, restBefore);
       w = outOfLine;
     }
     w = FlushGroup(w, sink);
-  }
+  } while (next <= kEndPosition);  // past it once an end item was taken
   Sync(w, sink);
-  CodeEndOfBlock(sink, codes, CodeEventsOneByOne(sink, codes, ac, coef, D, rest, next, eventAt));
 }
 
 // The event of one coefficient, quantized here.
@@ -584,8 +630,9 @@ void CodeNullBlock(DCTEBitSink* sink, const DCTComponent* comp) {
 [[gnu::noinline]] void CodeDenseBlock(DCTEBitSink* sinkOut, DCTComponent* comp, const DeadZone* zone,
                                       const EventCodes* codes, const int32_t* coef, uint64_t zigzag,
                                       const DCTKernels& kernels) {
-  alignas(32) uint32_t eventIndex[64];
+  alignas(32) uint32_t eventIndex[kEndPosition + 1];
   const bool vectorQuantized = (kernels.quantize(eventIndex, coef, &zone->vector) & ~uint64_t{1}) == 0;
+  eventIndex[kEndPosition] = 0;  // the end item's index (EventTable)
   const int32_t* D = comp->qTablePtr;
   const auto* ac = static_cast<const DCTEHuffAC*>(comp->acHuffPtr);
   DCTEBitSink sink = *sinkOut;
