@@ -20,7 +20,7 @@ namespace {
 const DCTKernels kScalarKernels = {&DCTForwardDCTScalar, &DCTEForwardDCTMaskScalar, &DCTInverseDCTScalar,
                                    &DCTERGBToYCbCrScalar, &DCTERGBPairsToYCbCrScalar,
                                    &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar, nullptr,
-                                   &DCTDReduceBlock4Scalar, &DCTDDequantizeScalar, &DCTDNonZeroZigzagScalar};
+                                   &DCTDReduceBlock4Scalar, &DCTDDequantizeScalar, &DCTDNonZeroZigzagScalar, nullptr};
 
 constexpr const char* kLevelNames[kDCTSimdLevels] = {"scalar", "sse2", "avx2"};
 

@@ -30,6 +30,17 @@ struct DCTQuantizerSteps {
   alignas(32) uint32_t oddShift[64];
 };
 
+// One block for the paired transform (forwardDCTMaskPair): forwardDCTMask's
+// arguments, and its result.
+struct DCTEBlockTransform {
+  int32_t* coef;
+  const uint8_t* samples;
+  const uint32_t* tFlipped;
+  const uint32_t* twoTFlipped;
+  int32_t stride;
+  uint64_t zigzag;
+};
+
 struct DCTKernels {
   // Forward DCT of the 8x8 samples at `samples` (`stride` bytes apart) into
   // 64 coefficients at the transform's scale, DC without the level shift
@@ -88,7 +99,19 @@ struct DCTKernels {
   // Bit k set when the stored coefficient (natural order) at zigzag
   // position k is not zero (progressive refinement).
   uint64_t (*nonZeroZigzag)(const int16_t* coefs);
+  // forwardDCTMask of two blocks at once, jobs[0] and jobs[1], each mask
+  // into its job's zigzag; nullptr where it would only make the two calls.
+  void (*forwardDCTMaskPair)(DCTEBlockTransform* jobs);
 };
+
+// The two blocks' transforms by the paired kernel where the level has one,
+// else one at a time.
+static inline void DCTETransformPair(const DCTKernels& kernels, DCTEBlockTransform* jobs) {
+  if (kernels.forwardDCTMaskPair != nullptr) return kernels.forwardDCTMaskPair(jobs);
+  for (int32_t j = 0; j < 2; j++)
+    jobs[j].zigzag = kernels.forwardDCTMask(jobs[j].coef, jobs[j].samples, jobs[j].stride, jobs[j].tFlipped,
+                                            jobs[j].twoTFlipped);
+}
 
 DCTSimdLevel DCTActiveSimdLevel();
 // The kernels of one level, or nullptr when this CPU or build cannot run it

@@ -539,5 +539,5 @@ void Sse2YCbCrPairsToRGB(const uint32_t* cbTable, const uint32_t* crTable, const
 const DCTKernels DCTKernelsSSE2 = {&Sse2ForwardDCT, &Sse2ForwardDCTMask, &Sse2InverseDCT,
                                    &Sse2RGBToYCbCr, &Sse2RGBPairsToYCbCr,
                                    &Sse2YCbCrToRGB, &Sse2YCbCrPairsToRGB, nullptr,
-                                   &DCTDReduceBlock4Scalar, &DCTDDequantizeScalar, &DCTDNonZeroZigzagScalar};
+                                   &DCTDReduceBlock4Scalar, &DCTDDequantizeScalar, &DCTDNonZeroZigzagScalar, nullptr};
 #endif

@@ -26,7 +26,7 @@ using testing_support::Image;
 // table, so that a mis-wired table entry cannot become its own reference.
 const DCTKernels kScalar = {&DCTForwardDCTScalar, &DCTEForwardDCTMaskScalar, &DCTInverseDCTScalar, &DCTERGBToYCbCrScalar,
                             &DCTERGBPairsToYCbCrScalar, &DCTDYCbCrToRGBScalar, &DCTDYCbCrPairsToRGBScalar, nullptr,
-                            &DCTDReduceBlock4Scalar, &DCTDDequantizeScalar, &DCTDNonZeroZigzagScalar};
+                            &DCTDReduceBlock4Scalar, &DCTDDequantizeScalar, &DCTDNonZeroZigzagScalar, nullptr};
 
 // The one driver: what run(kernels) gives at every vector level this CPU
 // runs equals what it gives with the scalar references, bit for bit.
@@ -80,11 +80,18 @@ TEST(SimdKernels, ForwardDCTsMatchScalar) {
       tFlipped[n] = t ^ 0x80000000u;
       twoTFlipped[n] = (2 * t) ^ 0x80000000u;
     }
+    Bytes otherStrip(8 * 13 + 8, 0xA5);  // another block, for the second of a pair
+    for (int r = 0; r < 8; r++) std::memcpy(&otherStrip[r * 13], &blocks[(i * 7 + 1) % blocks.size()][8 * r], 8);
     ExpectEveryLevelMatchesScalar([&](const DCTKernels& k) {
-      std::vector<int32_t> plain(64), masked(64);
+      std::vector<int32_t> plain(64), masked(64), pairFirst(64), pairSecond(64);
       k.forwardDCT(plain.data(), strip.data(), 13);
       const uint64_t mask = k.forwardDCTMask(masked.data(), blocks[i].data(), 8, tFlipped, twoTFlipped);
-      return std::make_tuple(plain, masked, mask);
+      // Paired with another block, at another stride, with other
+      // thresholds (the flipped ones in each other's place).
+      DCTEBlockTransform jobs[2] = {{pairFirst.data(), blocks[i].data(), tFlipped, twoTFlipped, 8, 0},
+                                    {pairSecond.data(), otherStrip.data(), twoTFlipped, tFlipped, 13, 0}};
+      DCTETransformPair(k, jobs);
+      return std::make_tuple(plain, masked, mask, pairFirst, pairSecond, jobs[0].zigzag, jobs[1].zigzag);
     }, "block " + std::to_string(i));
   }
 }
