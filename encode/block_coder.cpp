@@ -426,24 +426,6 @@ template <typename EventAt>
   return EventAtPosition(LowestPositionOr64(rest), rest, next, eventAt);
 }
 
-// Codes the events at the mask's positions one at a time (CodeACEvent);
-// returns the position after the last one.
-template <typename EventAt>
-[[gnu::always_inline]] inline uint32_t CodeEventsOneByOne(DCTEBitSink* sink, const EventCodes* codes,
-                                                          const DCTEHuffAC* ac, const int32_t* coef, const int32_t* D,
-                                                          uint64_t rest, uint32_t next, const EventAt& eventAt) {
-  while (rest != 0) {
-    const NextEvent e = TakeEvent(rest, next, eventAt);
-    CodeACEvent(sink, codes, ac, coef, D, e.run, static_cast<int32_t>(e.k), e.event);
-  }
-  return next;
-}
-
-// End of block, unless position 63 was the last one written.
-inline void CodeEndOfBlock(DCTEBitSink* sink, const EventCodes* codes, uint32_t next) {
-  if (next != 64) DCTEputBits(sink, codes->shiftedCode[kEOB], codes->length[kEOB]);
-}
-
 // A group of events whose codes together take at most this many bits goes
 // into the accumulator as one, after at most 7 pending bits: the sum stays
 // below 64.
@@ -556,12 +538,18 @@ inline uint32_t IndexedEvent(const uint32_t* eventIndex, uint32_t k) {
 // EOB unless position 63 was the last one written. Coding only these is the
 // same as stopping at the last one: every position past it lies inside the
 // dead zone. eventAt(k) gives the event of the coefficient at zigzag
-// position k. Fit for blocks with few events: the test for a full
-// accumulator is rarely taken.
+// position k. Fit for blocks with few events, each through CodeACEvent:
+// the test for a full accumulator is rarely taken.
 template <typename EventAt>
 [[gnu::always_inline]] inline void CodeAC(DCTEBitSink* sink, const EventCodes* codes, const DCTEHuffAC* ac,
                                           const int32_t* coef, const int32_t* D, uint64_t zigzag, EventAt eventAt) {
-  CodeEndOfBlock(sink, codes, CodeEventsOneByOne(sink, codes, ac, coef, D, zigzag & ~uint64_t{1}, 1, eventAt));
+  uint64_t rest = zigzag & ~uint64_t{1};
+  uint32_t next = 1;  // the position after the last one written
+  while (rest != 0) {
+    const NextEvent e = TakeEvent(rest, next, eventAt);
+    CodeACEvent(sink, codes, ac, coef, D, e.run, static_cast<int32_t>(e.k), e.event);
+  }
+  if (next != 64) DCTEputBits(sink, codes->shiftedCode[kEOB], codes->length[kEOB]);
 }
 
 // CodeAC for a block with many events, quantized by the vector quantizer:
@@ -677,14 +665,14 @@ inline void CodeBlock(DCTEBitSink* sink, DCTComponent* comp, const DeadZone* zon
 // The first block of each of a component's V block rows, and the end of
 // each row's image samples.
 struct BlockCursors {
-  const uint8_t* next[kMaxV];
+  const uint8_t* first[kMaxV];
   const uint8_t* end[kMaxV];
 };
 
 void DCTEInitStrip(BlockCursors* cursors, const DCTComponent* comp) {
   const uint8_t* row = comp->strip;
   for (int32_t j = 0; j < comp->vSamples; j++) {
-    cursors->next[j] = row;
+    cursors->first[j] = row;
     cursors->end[j] = row + comp->lastBlockX + 8;
     row += 8 * comp->stripWidth;
   }
@@ -716,7 +704,7 @@ int32_t ListMcuBlocks(DCTState* state, BlockCursors* cursors, const ComponentCod
     DCTEInitStrip(&cursors[i], comp);
     for (int32_t j = 0; j < comp->vSamples; j++)
       for (int32_t h = 0; h < comp->hSamples && n < kMaxMcuBlocks; h++)
-        list[n++] = McuBlock{comp, coders[i], cursors[i].next[j] + 8 * h, cursors[i].end[j], 8 * comp->hSamples};
+        list[n++] = McuBlock{comp, coders[i], cursors[i].first[j] + 8 * h, cursors[i].end[j], 8 * comp->hSamples};
   }
   return n;
 }
